@@ -1,0 +1,120 @@
+/*
+ * The stand-in host's own C++ interface: what the molv executable and the
+ * tests use to set up a model, the Tcl interpreter and a plug-in, and to see
+ * what a plug-in did (status line, progress bar, messages, debug output,
+ * host memory).  Plug-ins never see this file; they see only
+ * plugins/host/molv_host.h, whose functions the host implements elsewhere in
+ * this folder.
+ *
+ * One host per process: the model, the interpreter and the recordings are
+ * process-wide, as in the real modeller.
+ */
+#ifndef MOLV_HOST_H
+#define MOLV_HOST_H
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/molv_host.h"
+
+struct Tcl_Interp;
+
+namespace molv {
+
+// ---- model -------------------------------------------------------------
+
+// Replaces the current model with the scene in a JSON file or text.  On a
+// bad scene the model is left empty and *error holds the one line
+// "FILE: PATH: what is wrong" (FILE is `label` for load_scene_text).
+bool load_scene_file(const std::string &path, std::string *error);
+bool load_scene_text(const std::string &json, const std::string &label,
+                     std::string *error);
+
+// The built-in sample scene: uses every block of the file format under the
+// default options.
+const char *sample_scene_json();
+
+// Drops the model (an empty world, one white palette material).
+void clear_model();
+
+// Host version and texts of the loaded scene ("host" block).
+double host_version();
+void set_host_version(double version);
+// Results of the Tcl commands "molv get_version_string" and "molv get_info"
+// (the scene's texts, or the defaults the scene format gives).
+std::string host_version_string();
+std::string host_info_text();
+
+// ---- Tcl -----------------------------------------------------------------
+
+// Creates the interpreter with the molv command.  Headless: the Tk commands
+// a plug-in sends (wm, grab, destroy) are quiet no-ops.  With Tk: a real Tk
+// main window (molv gui).
+void tcl_start(bool with_tk);
+void tcl_stop();
+Tcl_Interp *tcl_interp();
+// Evaluates at global level; returns the Tcl code, the result in *result.
+int tcl_eval(const std::string &script, std::string *result = nullptr);
+
+// ---- plug-ins --------------------------------------------------------------
+
+struct MenuItem {
+  std::string label;
+  std::string tcl_text;
+};
+const std::vector<MenuItem> &export_menu();
+
+// Loads DIR/qel_export.so with dlopen and runs its MOLVPluginInit with the
+// start-up record (DIR made absolute, no trailing slash).  Returns the
+// init's result; -2 with *error set when the library cannot be loaded.
+int plugin_load(const std::string &dir, std::string *error);
+// The same for an init function linked into the process (unit tests).
+int plugin_start(mo_plugin_init_fn init, const std::string &dir);
+// After the plug-in has sourced its dialog script: without a display the
+// dialog procedure is replaced by one that returns its options unchanged.
+void install_headless_dialog();
+
+// ---- what the host shows -------------------------------------------------
+
+struct Recording {
+  std::vector<std::string> status_lines;  // display_message, in order
+  std::vector<int> progress;              // set_progress_bar values
+  std::vector<std::string> messages;      // message_dialog texts
+  std::string debug;                      // debugf output (when recorded)
+};
+Recording &recording();
+void clear_recording();
+// Where debugf writes besides the recording: null for nowhere.
+void set_debug_file(std::FILE *file);
+// Whether debugf output is kept in recording().debug (tests).
+void set_record_debug(bool on);
+// Live hooks used by the command line (status to stderr and the like).
+struct Hooks {
+  std::function<void(const std::string &)> status;
+  std::function<void(int)> progress;
+  std::function<void(const std::string &)> message;
+  std::function<const char *(const char *title, const char *const *filters)>
+      choose_file;  // null hook: the chooser is cancelled
+};
+Hooks &hooks();
+
+// ---- faults for tests ------------------------------------------------------
+
+// Sets qel_cancel to 1 when "update" runs for the N-th time from now
+// (0 switches it off).
+void set_cancel_at_poll(long n);
+// Every myalloc after the N-th from now returns null (negative: off).
+void set_fail_alloc_after(long n);
+// Ctrl-C: the next "update" sets qel_cancel to 1.
+void request_cancel();
+long update_count();
+
+// Live blocks of host memory: myalloc blocks, list nodes and surface copies
+// handed to plug-ins.
+long live_allocations();
+
+}  // namespace molv
+
+#endif  // MOLV_HOST_H

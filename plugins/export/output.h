@@ -1,0 +1,88 @@
+/*
+ * The output context every writer takes: a byte sink with a large buffer of
+ * its own, the write position (for the header patch) and a sticky error.
+ * The sink is an open file descriptor or, for tests, a string in memory.
+ *
+ * Ownership: the save command opens and closes the sink; writers only
+ * append.  The first failed write marks the run as failed (status 2); later
+ * writes are dropped, so a writer never needs to look at a result.
+ *
+ * Part of the floor: includes nothing of the plug-in.
+ */
+#ifndef QEL_EXPORT_OUTPUT_H
+#define QEL_EXPORT_OUTPUT_H
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+namespace qel {
+
+class Output {
+ public:
+  Output();
+  ~Output();
+  Output(const Output &) = delete;
+  Output &operator=(const Output &) = delete;
+
+  // Writes into an open file descriptor (not owned: the caller closes it).
+  void attach_fd(int fd);
+  // Writes into a string the caller keeps.
+  void attach_string(std::string *sink);
+
+  void write(const char *data, std::size_t size) {
+    if (size <= kCapacity - used_) {
+      std::memcpy(buffer_ + used_, data, size);
+      used_ += size;
+    } else {
+      write_slow(data, size);
+    }
+  }
+  void puts(const char *text) { write(text, std::strlen(text)); }
+  void puts(const std::string &text) { write(text.data(), text.size()); }
+  void put(char c) {
+    if (used_ == kCapacity) flush();
+    buffer_[used_++] = c;
+  }
+  // printf-style, for the rare texts; the numbers of meshes go through
+  // integer() and the number writer of the text helpers, which format
+  // straight into the buffer (reserve_tail / commit_tail).
+  void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+  // A decimal integer ("%d").
+  void integer(long value);
+
+  // Bytes written so far (position of the next byte).
+  long tell() const { return flushed_ + static_cast<long>(used_); }
+  // Overwrites bytes at an earlier position (the header patch).
+  void patch(long position, const char *data, std::size_t size);
+
+  // Writes out the buffer.  False once any write has failed.
+  bool flush();
+  bool failed() const { return failed_; }
+
+  // Room for one call of reserve_tail(); writers that format into the
+  // buffer directly ask for at most this much.
+  static constexpr std::size_t kMaxDirect = 128;
+  char *reserve_tail(std::size_t size) {
+    if (kCapacity - used_ < size) flush();
+    return buffer_ + used_;
+  }
+  void commit_tail(std::size_t size) { used_ += size; }
+
+ private:
+  static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+  void write_slow(const char *data, std::size_t size);
+  void fail();
+
+  char *buffer_;
+  std::size_t used_ = 0;
+  long flushed_ = 0;
+  int fd_ = -1;
+  std::string *sink_ = nullptr;
+  bool failed_ = false;
+};
+
+}  // namespace qel
+
+#endif  // QEL_EXPORT_OUTPUT_H
