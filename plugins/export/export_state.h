@@ -43,6 +43,7 @@ struct ExportState {
   int tex_count = 0;
 
   long placeholder_pos = -1;
+  int placeholder_digits = 0;  // digits of the number written there
   std::string export_file_name;
   // The message shown when the run fails (status 2).
   std::string failure;

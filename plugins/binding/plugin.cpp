@@ -1,0 +1,91 @@
+/*
+ * The four entry points the host calls, the registration of the Tcl
+ * commands and the export menu entry, and the qel_main command that opens
+ * the export dialog.
+ */
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "binding/options.h"
+#include "binding/plugin.h"
+#include "binding/tcl_word.h"
+#include "export/save_command.h"
+#include "host/molv_host.h"
+
+namespace qel {
+namespace {
+
+const char kVersion[] = "1.8";
+const char kAboutText[] = "qel_export.p v1.8 - DirectX (.x) export plug-in for molv\n";
+const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\n";
+
+// The dialog answers with the edited options; the result text must outlive
+// the handler's return until the host has read it.
+std::string g_main_result;
+
+const char *qel_main(int /*argc*/, const char *const * /*argv*/) {
+  std::string rule(79, '-');
+  debugf("\n%s\n\nDirectX-Export ( QTV )\n======================\n\n", rule.c_str());
+  debugf("\nOptions-Datei : '%s'\n", options_path().c_str());
+  int rc = options_load();
+  if (rc != 0) {
+    debugf("   -> Fehler !!! ( %d )\n", rc);
+  } else {
+    debugf("   -> OK !\n");
+  }
+  // The option string may hold anything the options file held: it reaches
+  // Tcl as one quoted word, never as code.
+  std::string options = tcl_word(option_string());
+  const char *result = tcl_command("qel_export_dialog %s %s", options.c_str(), kVersion);
+  g_main_result = result != nullptr ? result : "";
+  return g_main_result.c_str();
+}
+
+}  // namespace
+}  // namespace qel
+
+extern "C" {
+
+// Default visibility comes from the declarations in plugin.h; the version
+// script of the build hides everything else.
+int MOLVPluginInit(mo_startup_record *record) {
+  using namespace qel;
+  if (mo_get_version_number() * 10.0 < 50.0) {
+    std::fputs("\n*** Falsches 'qel_export'-Plugin fuer diese MOLV-Version ! ***\n", stdout);
+    std::fflush(stdout);
+    return -1;
+  }
+  tcl_command("set qel_opt_anz %d", kOptionCount);
+  tcl_command("set qel_animation 0");
+
+  const char *dir = (record != nullptr && record->plugin_dir != nullptr) ? record->plugin_dir : "";
+  // The host rewrites its own copy of the folder for use inside Tcl.
+  std::string script_dir(dir);
+  script_dir.push_back('\0');
+  mo_unbackslash_string(&script_dir[0]);
+  script_dir.resize(std::strlen(script_dir.c_str()));
+
+  set_options_path(dir);
+
+  std::string script = tcl_word(script_dir + "/qel_export.tcl");
+  tcl_command("source %s", script.c_str());
+
+  mo_add_command("qel_main", qel_main);
+  mo_add_export_menu_item("Direct X ...", "molv qel_main");
+  mo_add_command_full("qel_save", qel_save_cmd, 3, "sss",
+                      "<cmd string>  <name string>  <opt string>", "Save X-File");
+  return 0;
+}
+
+int MOLVPluginExit(void) { return 0; }
+
+const char *MOLVPluginAbout(void) {
+  return qel::kAboutText;
+}
+
+const char *MOLVPluginInfo(void) {
+  return qel::kInfoText;
+}
+
+}  // extern "C"

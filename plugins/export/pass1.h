@@ -1,0 +1,22 @@
+/*
+ * Pass 1 of every export: which palette materials and textures the written
+ * meshes use (the material and texture maps), and the surface, vertex and
+ * surface-vertex totals.
+ */
+#ifndef QEL_EXPORT_PASS1_H
+#define QEL_EXPORT_PASS1_H
+
+#include "host/molv_host.h"
+
+namespace qel {
+
+// Walks the object and everything below it, depth first; creates the maps
+// on the first call of a run.
+void collect_materials(mo_object *object);
+
+// Gives the maps back to the host allocator (end of every run).
+void free_maps();
+
+}  // namespace qel
+
+#endif  // QEL_EXPORT_PASS1_H

@@ -1,0 +1,73 @@
+/*
+ * The file header.
+ */
+#include "xwriter/header.h"
+
+#include <charconv>
+#include <string>
+
+#include "binding/options.h"
+#include "export/export_state.h"
+#include "export/output.h"
+#include "host/molv_host.h"
+
+namespace qel {
+
+namespace {
+const char kMakerAddress[] = "http://www.molv.example";
+
+int digits_of(int value) {
+  char text[16];
+  return static_cast<int>(std::to_chars(text, text + sizeof text, value).ptr - text);
+}
+}  // namespace
+
+void write_header(Output &out) {
+  ExportState &s = export_state();
+  out.puts("xof 0302txt 0064\n\n");
+
+  // The result text of tcl_command lives only until the next call.
+  const char *version = tcl_command("molv get_version_string");
+  out.puts("// Created by ");
+  out.puts(version != nullptr ? version : "");
+  out.puts(" ( ");
+  out.puts(kMakerAddress);
+  out.puts(" )\n");
+  out.puts("// Export Plugin : 'qel_export.p' v1.8 by Quorrin Talv\n\n\n");
+
+  if (!option_is_set(opt_model_info)) return;
+
+  out.puts("\n//\n// ***** Model Information ( MOLV model ) *****\n//\n// ");
+  const char *info = tcl_command("molv get_info");
+  for (const char *p = info != nullptr ? info : ""; *p != '\0'; ++p) {
+    // Every further line of the text becomes a comment line.
+    if (*p == '\n' && p[1] != '\0') {
+      out.puts("\n// ");
+    } else {
+      out.put(*p);
+    }
+  }
+  out.puts("//\n//\n//\n// ***** Model Information ( X file ) *****\n//\n");
+  out.puts("// Total number of vertices : ");
+  s.placeholder_pos = out.tell();
+  s.placeholder_digits = digits_of(s.surface_vertex_total);
+  out.printf("%d      \n", s.surface_vertex_total);
+  out.printf("// Number of vertices used by surfaces : %d\n", s.surface_vertex_total);
+  out.puts("//\n\n\n\n");
+}
+
+void patch_header(Output &out, int written) {
+  ExportState &s = export_state();
+  if (s.placeholder_pos < 0) return;
+  // The field is the old number and its six spaces.  Padding to its whole
+  // width also clears old digits when the new number is much shorter.
+  int width = s.placeholder_digits + 6;
+  char text[32];
+  int n = static_cast<int>(std::to_chars(text, text + sizeof text, written).ptr - text);
+  if (n > width) return;
+  std::string field(text, static_cast<std::size_t>(n));
+  field.append(static_cast<std::size_t>(width - n), ' ');
+  out.patch(s.placeholder_pos, field.data(), field.size());
+}
+
+}  // namespace qel
