@@ -1,0 +1,41 @@
+/*
+ * Runs the plug-in in-process on a scene, for the writer tests: the host
+ * (headless Tcl, the model) and the plug-in start once per test process;
+ * each export writes into a string the test keeps.
+ */
+#ifndef QEL_TESTS_SUPPORT_EXPORT_HARNESS_H
+#define QEL_TESTS_SUPPORT_EXPORT_HARNESS_H
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace qel_test {
+
+// Starts the headless host and the plug-in (from a temporary plug-in folder
+// holding the dialog script).  Safe to call more than once.
+void start_host();
+
+// Replaces the model; fails the current test on a bad scene.
+void load_scene(const std::string &json);
+
+// The full 50-character option string with the given characters set:
+// e.g. options_with("", {{17,'1'}}) or options_with(default, ...).
+std::string options_with(const std::string &base, std::initializer_list<std::pair<int, char>> changes);
+// "0" * 49 followed by '6': every switch clear, six decimal places.
+std::string all_clear_options();
+
+// One whole export (pass 1, header, templates, tree, header patch) of the
+// loaded model into a string, with the given 50-character option string.
+// The debug trace of the run is kept in last_debug().
+std::string export_text(const std::string &options);
+const std::string &last_debug();
+int last_status();
+
+// Reads a file whole (golden files: tests/golden/NAME).
+std::string read_file(const std::string &path);
+std::string golden(const std::string &name);
+
+}  // namespace qel_test
+
+#endif  // QEL_TESTS_SUPPORT_EXPORT_HARNESS_H
