@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The main job on a fresh machine: install what is missing, build, and
+# export the built-in sample scene to sample.x in the current folder.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/install-deps.sh"
+"$here/build.sh"
+build=${BUILD_DIR:-$here/../build}
+"$build/molv" export "$@"
