@@ -1,0 +1,28 @@
+/*
+ * Name texts: the identifier made of a host object's name (the name part of
+ * frame, mesh and comment names) and the indentation of the debug trace.
+ *
+ * Ownership: each function returns a text it owns; it stays valid until the
+ * next call of the same function.  The caller never frees it.  Nothing here
+ * is reentrant.
+ */
+#ifndef QEL_XWRITER_NAMES_H
+#define QEL_XWRITER_NAMES_H
+
+namespace qel {
+
+// The identifier of a host object name (null counts as the empty name):
+// with option 29 set, a name that starts with a digit gets a leading '_';
+// spaces, control bytes (0..31, 127) and the characters { } , ; " become
+// '_', and so does a '#' or '/' at the start of the identifier, so that no
+// name ends a token, opens a string or a comment in the file.  Everything
+// else ('-', '.', bytes above 127) is kept.  The name is never shortened.
+const char *x_identifier(const char *name);
+
+// Three spaces per level: 0 gives the empty text, 85 and above give 255
+// spaces (the most there are), negative levels the empty text.
+const char *indent_text(int level);
+
+}  // namespace qel
+
+#endif  // QEL_XWRITER_NAMES_H

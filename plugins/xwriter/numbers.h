@@ -1,0 +1,61 @@
+/*
+ * Number text for the output file.  Every float that reaches the file goes
+ * through here, in one of two forms chosen per export:
+ *
+ *   - the fixed form: positional decimal text, six significant digits, the
+ *     digits behind the point limited to decimal_places for values below
+ *     one (cut, not rounded), and never an exponent;
+ *   - the short form: exactly the text "%g" gives for the value widened to
+ *     double.
+ *
+ * Neither form ever writes "nan" or "inf": a NaN is written as zero and an
+ * infinity as the largest finite float of its sign.
+ *
+ * Ownership: format_number_into writes into the caller's buffer;
+ * format_number returns one of its own 20 ring buffers, valid for 20 further
+ * calls; write_number formats straight into the output context's buffer.
+ * Nothing here allocates, and nothing is reentrant.
+ */
+#ifndef QEL_XWRITER_NUMBERS_H
+#define QEL_XWRITER_NUMBERS_H
+
+#include <cstddef>
+
+namespace qel {
+
+class Output;
+
+// Bytes format_number_into may write, the terminator included.  The longest
+// text of a finite float is 52 characters (fixed form without a limit on
+// the decimal places: "-0.", 44 zeros and the five digits of the smallest
+// subnormal).
+constexpr std::size_t kNumberTextMax = 64;
+
+// How many format_number results are held at once.
+constexpr int kNumberRingSize = 20;
+
+// Writes the text of `value` and a terminating NUL into `out`, which has
+// room for kNumberTextMax bytes; returns the length of the text (without the
+// NUL).  `fixed` selects the fixed form; `decimal_places` (fixed form only)
+// is clamped to 0..9, and 0 means no limit.  "-0.0" never comes out of the
+// fixed form: a negative value cut to nothing is written as "0.0".  The
+// short form of negative zero stays "-0".
+std::size_t format_number_into(char *out, float value, bool fixed,
+                               int decimal_places) noexcept;
+
+// The text of `value` in the form of the running export (fixed_numbers and
+// decimal_places of the per-export state), in the next buffer of the ring.
+const char *format_number(float value) noexcept;
+
+// Appends the text of `value`, in the form of the running export, to `out`.
+// The hot path of the mesh writer: no copy, no allocation.
+void write_number(Output &out, float value);
+
+// Snaps `value` to the nearest multiple of `step` (> 0), halves away from
+// zero.  A value that snaps to zero keeps its sign (-0.4 with step 1 gives
+// negative zero).
+double round_to_step(double value, double step) noexcept;
+
+}  // namespace qel
+
+#endif  // QEL_XWRITER_NUMBERS_H
