@@ -1,0 +1,681 @@
+/*
+ * The molv command line.
+ *
+ * `molv export` is the modeller driven without a window: it loads a scene,
+ * loads the plug-in, chooses the plug-in's export menu entry (whose dialog
+ * answers at once with the options it was given), adjusts those options
+ * and confirms the export under a given name.  What the plug-in shows goes
+ * to standard error; the exit status tells whether the file was written.
+ *
+ * `molv gui` opens a small Tk window of the modeller: the model's summary,
+ * a status line, a progress bar and the File > Export menu with the
+ * plug-in's entries.
+ */
+#include "cli.h"
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <tcl.h>
+#include <tk.h>
+
+#include "host.h"
+
+#ifndef MOLV_DEFAULT_PLUGIN_DIR
+#define MOLV_DEFAULT_PLUGIN_DIR "plugin"
+#endif
+
+namespace molv {
+namespace cli {
+namespace {
+
+constexpr const char *kMenuLabel = "Direct X ...";
+constexpr const char *kReady = "Ready !";
+constexpr const char *kHelpHint = " (try 'molv --help')";
+
+// ---- small text helpers ----------------------------------------------------
+
+bool parse_long(const std::string &text, long min, long *value) {
+  if (text.empty() || text[0] == ' ' || text[0] == '+') return false;
+  errno = 0;
+  char *end = nullptr;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < min) return false;
+  *value = parsed;
+  return true;
+}
+
+bool parse_double(const std::string &text, double *value) {
+  if (text.empty() || text[0] == ' ') return false;
+  errno = 0;
+  char *end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
+// A text the plug-in shows, as one line of a terminal or log.
+std::string one_line(const std::string &text) {
+  std::string line = text;
+  for (char &c : line)
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  size_t start = line.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+std::string base_name(const std::string &path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ".json" of "a/b.json"; empty when the name has none.
+std::string extension(const std::string &path) {
+  const std::string name = base_name(path);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return std::string();
+  std::string ext = name.substr(dot);
+  for (char &c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+std::string tcl_list(const std::vector<std::string> &words) {
+  std::vector<const char *> argv;
+  for (const auto &word : words) argv.push_back(word.c_str());
+  char *merged = Tcl_Merge(static_cast<int>(argv.size()), argv.data());
+  std::string list = merged;
+  Tcl_Free(merged);
+  return list;
+}
+
+void error_line(const std::string &text) {
+  std::fprintf(stderr, "molv: %s\n", one_line(text).c_str());
+}
+
+// ---- what the user sees during `molv export` ------------------------------
+
+// The status line and the progress bar on standard error.  On a terminal
+// both share one line that is redrawn; elsewhere each new status text is a
+// line of its own and there is no bar.
+class Console {
+ public:
+  explicit Console(bool quiet) : quiet_(quiet), tty_(isatty(2) != 0) {
+    Hooks &h = hooks();
+    h.status = [this](const std::string &text) { status(text); };
+    h.progress = [this](int percent) { progress(percent); };
+    h.message = [this](const std::string &text) { message(text); };
+    h.choose_file = nullptr;  // no window: the chooser is cancelled
+  }
+  ~Console() {
+    end_line();
+    hooks() = Hooks();
+  }
+  Console(const Console &) = delete;
+  Console &operator=(const Console &) = delete;
+
+  void end_line() {
+    if (open_) std::fputc('\n', stderr);
+    open_ = false;
+    std::fflush(stderr);
+  }
+
+ private:
+  void status(const std::string &text) {
+    if (quiet_) return;
+    status_ = one_line(text);
+    if (tty_) {
+      redraw();
+    } else if (status_ != printed_) {
+      std::fprintf(stderr, "%s\n", status_.c_str());
+      printed_ = status_;
+    }
+  }
+  void progress(int percent) {
+    if (quiet_ || !tty_) return;
+    percent_ = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    redraw();
+  }
+  void message(const std::string &text) {
+    end_line();
+    error_line(text);
+  }
+  void redraw() {
+    std::string line = status_;
+    if (percent_ > 0) {
+      constexpr int kWidth = 20;
+      const int filled = percent_ * kWidth / 100;
+      line += "  [" + std::string(static_cast<size_t>(filled), '#') +
+              std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
+              std::to_string(percent_) + "%";
+    }
+    // A wrapped line could not be redrawn in place.
+    struct winsize size {};
+    size_t columns = 80;
+    if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+      columns = size.ws_col;
+    if (line.size() >= columns) line.resize(columns - 1);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    open_ = true;
+  }
+
+  bool quiet_;
+  bool tty_;
+  bool open_ = false;
+  int percent_ = 0;
+  std::string status_;
+  std::string printed_;
+};
+
+// ---- signals ---------------------------------------------------------------
+
+extern "C" void on_interrupt(int) { request_cancel(); }
+
+// Ctrl-C cancels the export as the dialog's cancel button does; the handler
+// resets itself, so a second Ctrl-C ends the program.
+void catch_interrupt() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// ---- shared steps of both commands -----------------------------------------
+
+class DebugLog {
+ public:
+  ~DebugLog() {
+    set_debug_file(nullptr);
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  bool open(const std::string &path) {
+    if (path.empty()) return true;
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr) {
+      error_line(path + ": cannot write the debug log: " +
+                 std::strerror(errno));
+      return false;
+    }
+    set_debug_file(file_);
+    return true;
+  }
+
+ private:
+  std::FILE *file_ = nullptr;
+};
+
+bool is_folder(const std::string &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Loads the plug-in of DIR.  Returns 0 when it runs, else the exit status
+// (the reason is shown).
+int start_plugin(const Args &args) {
+  const std::string dir =
+      args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  if (!is_folder(dir)) {
+    if (args.plugin_dir.empty()) {
+      error_line(dir + ": plug-in folder not found (build the plug-in or "
+                       "give --plugin-dir)");
+      return 1;
+    }
+    error_line(dir + ": no such plug-in folder");
+    return 2;
+  }
+  std::string error;
+  const int init = plugin_load(dir, &error);
+  if (init == -2) {
+    error_line(error);
+    return 1;
+  }
+  // -1: the plug-in refused this host and said so itself.
+  if (init == -1) return 1;
+  if (init != 0) {
+    error_line("the plug-in in " + dir + " failed to start (" +
+               std::to_string(init) + ")");
+    return 1;
+  }
+  return 0;
+}
+
+bool load_scene_of(const Args &args) {
+  std::string error;
+  if (!load_scene(args.scene, &error)) {
+    error_line(error);
+    return false;
+  }
+  if (args.has_host_version) set_host_version(args.host_version);
+  return true;
+}
+
+// ---- molv export -----------------------------------------------------------
+
+int run_export(const Args &args) {
+  if (!load_scene_of(args)) return 2;
+  DebugLog debug;
+  if (!debug.open(args.debug_log)) return 2;
+
+  Console console(args.quiet);
+  tcl_start(false);
+  struct StopTcl {
+    ~StopTcl() { tcl_stop(); }
+  } stop_tcl;
+  if (const int status = start_plugin(args)) return status;
+  install_headless_dialog();
+
+  // Choose the plug-in's menu entry: its dialog answers with the options.
+  const MenuItem *entry = nullptr;
+  for (const MenuItem &item : export_menu())
+    if (item.label == kMenuLabel) entry = &item;
+  if (entry == nullptr) {
+    error_line(std::string("the plug-in has no \"") + kMenuLabel +
+               "\" export entry");
+    return 1;
+  }
+  std::string options;
+  if (tcl_eval(entry->tcl_text, &options) != TCL_OK) {
+    error_line(std::string(kMenuLabel) + ": " + options);
+    return 1;
+  }
+  std::string error;
+  if (!apply_options(args, &options, &error)) {
+    error_line(error);
+    return 2;
+  }
+
+  // Confirm the export.  The test faults count from here, so that the
+  // first event pass is the one that shows the dialog again.
+  clear_recording();
+  set_cancel_at_poll(args.cancel_at_poll);
+  set_fail_alloc_after(args.fail_alloc_after);
+  std::string result;
+  const int code = tcl_eval(
+      tcl_list({"molv", "qel_save", "export", export_name(args), options}),
+      &result);
+  set_fail_alloc_after(-1);
+  set_cancel_at_poll(0);
+  console.end_line();
+
+  const Recording &seen = recording();
+  if (code != TCL_OK) {
+    error_line("qel_save: " + result);
+    return 1;
+  }
+  if (!seen.messages.empty()) return 1;  // each one is on stderr already
+  if (seen.status_lines.empty()) {
+    error_line("no file was written: the export had no file name");
+    return 1;
+  }
+  const std::string &last = seen.status_lines.back();
+  if (last == kReady) return 0;
+  if (args.quiet) error_line("the export did not complete: " + last);
+  return 1;
+}
+
+// ---- molv gui --------------------------------------------------------------
+
+// Window hooks: the status line and bar are Tcl variables shown by the
+// window; messages and the file chooser are Tk's dialogs.
+void set_window_hooks(Tcl_Interp *interp) {
+  Hooks &h = hooks();
+  h.status = [interp](const std::string &text) {
+    Tcl_SetVar(interp, "::molv::status", text.c_str(), TCL_GLOBAL_ONLY);
+  };
+  h.progress = [interp](int percent) {
+    Tcl_SetVar(interp, "::molv::progress", std::to_string(percent).c_str(),
+               TCL_GLOBAL_ONLY);
+  };
+  h.message = [](const std::string &text) {
+    tcl_eval(tcl_list({"tk_messageBox", "-parent", ".", "-title", "molv",
+                       "-icon", "warning", "-message", text}));
+  };
+  h.choose_file = [](const char *title,
+                     const char *const *filters) -> const char * {
+    static std::string chosen;
+    std::vector<std::string> types;
+    for (int i = 0; filters != nullptr && filters[i] != nullptr &&
+                    filters[i + 1] != nullptr;
+         i += 2)
+      types.push_back(tcl_list({filters[i], filters[i + 1]}));
+    std::vector<std::string> command = {"tk_getSaveFile", "-parent", "."};
+    if (title != nullptr) {
+      command.push_back("-title");
+      command.push_back(title);
+    }
+    if (!types.empty()) {
+      command.push_back("-filetypes");
+      command.push_back(tcl_list(types));
+    }
+    if (tcl_eval(tcl_list(command), &chosen) != TCL_OK || chosen.empty())
+      return nullptr;
+    return chosen.c_str();
+  };
+}
+
+std::string window_script(const std::string &summary, bool have_plugin) {
+  std::string script =
+      "wm title . molv\n"
+      "menu .menubar\n"
+      ". configure -menu .menubar\n"
+      "menu .menubar.file -tearoff 0\n"
+      ".menubar add cascade -label File -underline 0 -menu .menubar.file\n"
+      "menu .menubar.file.export -tearoff 0\n"
+      ".menubar.file add cascade -label Export -underline 0"
+      " -menu .menubar.file.export\n"
+      ".menubar.file add separator\n"
+      ".menubar.file add command -label Quit -underline 0 -command exit\n";
+  for (const MenuItem &item : export_menu())
+    script += tcl_list({".menubar.file.export", "add", "command", "-label",
+                        item.label, "-command", item.tcl_text}) +
+              "\n";
+  if (export_menu().empty())
+    script += tcl_list({".menubar.file.export", "add", "command", "-label",
+                        have_plugin ? "(no entries)" : "(no plug-in)",
+                        "-state", "disabled"}) +
+              "\n";
+  script +=
+      tcl_list({"ttk::label", ".summary", "-justify", "left", "-anchor", "nw",
+                "-text", summary}) +
+      "\n"
+      "ttk::label .status -textvariable ::molv::status -anchor w"
+      " -relief sunken -padding 2\n"
+      "ttk::progressbar .progress -variable ::molv::progress -maximum 100\n"
+      "pack .status -side bottom -fill x\n"
+      "pack .progress -side bottom -fill x -padx 4 -pady 2\n"
+      "pack .summary -side top -fill both -expand 1 -padx 12 -pady 12\n"
+      "wm minsize . 320 160\n";
+  return script;
+}
+
+int run_gui(const Args &args) {
+  if (!load_scene_of(args)) return 2;
+  DebugLog debug;
+  if (!debug.open(args.debug_log)) return 2;
+
+  tcl_start(true);
+  Tcl_Interp *interp = tcl_interp();
+  if (Tk_MainWindow(interp) == nullptr) {
+    error_line(std::string("cannot open the window: ") +
+               Tcl_GetStringResult(interp));
+    tcl_stop();
+    return 1;
+  }
+  Tcl_SetVar(interp, "::molv::status", "", TCL_GLOBAL_ONLY);
+  Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
+  set_window_hooks(interp);
+
+  // A window without its plug-in is still the modeller: the reason is
+  // shown and the Export menu says it is empty.
+  const int plugin = start_plugin(args);
+  std::string result;
+  if (tcl_eval(window_script(host_info_text(), plugin == 0), &result) !=
+      TCL_OK) {
+    error_line("window: " + result);
+    return 1;
+  }
+  if (plugin == 0)
+    Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
+
+  tcl_eval("update");
+  if (!args.script.empty()) {
+    if (Tcl_EvalFile(interp, args.script.c_str()) != TCL_OK) {
+      error_line(args.script + ": " + Tcl_GetStringResult(interp));
+      hooks() = Hooks();
+      tcl_stop();
+      return 1;
+    }
+  }
+  Tk_MainLoop();
+  hooks() = Hooks();
+  tcl_stop();
+  return 0;
+}
+
+}  // namespace
+
+// ---- parsing ---------------------------------------------------------------
+
+std::string usage_text() {
+  return std::string(
+             "Usage:\n"
+             "  molv export [SCENE] [OPTIONS]   export a model to a DirectX "
+             "(.x) file\n"
+             "  molv gui [SCENE] [--script FILE] [--plugin-dir DIR]\n"
+             "                                  open the modeller's window\n"
+             "  molv --help                     show this text\n"
+             "\n"
+             "SCENE is a .json scene file; without one, a built-in sample "
+             "scene is used.\n"
+             "\n"
+             "Export options:\n"
+             "  -o, --output OUT       write OUT.x (a trailing .x is not "
+             "doubled); default:\n"
+             "                         the scene's name, or \"sample\", in "
+             "the current folder\n"
+             "  --options STRING       copied over the start of the options "
+             "the dialog holds\n"
+             "  --set N=C              character N of the options becomes C "
+             "(repeatable,\n"
+             "                         applied after --options)\n"
+             "  --plugin-dir DIR       the plug-in folder (default: ") +
+         MOLV_DEFAULT_PLUGIN_DIR +
+         ")\n"
+         "  --debug-log FILE       write the plug-in's trace to FILE\n"
+         "  --host-version V       report host version V to the plug-in\n"
+         "  --cancel-at-poll N     cancel at the N-th event pass of the "
+         "export (tests)\n"
+         "  --fail-alloc-after N   host allocations after the N-th fail "
+         "(tests)\n"
+         "  --quiet                no status line or progress bar\n"
+         "\n"
+         "Window options (molv gui): --script FILE runs a Tcl file once the "
+         "window is up;\n"
+         "--plugin-dir, --debug-log and --host-version as above.\n"
+         "\n"
+         "Ctrl-C cancels a running export; a second Ctrl-C ends molv.\n"
+         "Exit status: 0 when the export ended with \"Ready !\", 1 when it "
+         "was cancelled,\n"
+         "failed or showed a message, 2 for a usage error or a bad scene.\n";
+}
+
+bool parse_args(const std::vector<std::string> &words, Args *args,
+                std::string *error) {
+  *args = Args();
+  auto fail = [&](const std::string &why) {
+    *error = why + kHelpHint;
+    return false;
+  };
+  if (words.empty()) return fail("no command given");
+  const std::string &command = words[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    args->mode = Mode::kHelp;
+    return true;
+  }
+  if (command == "export")
+    args->mode = Mode::kExport;
+  else if (command == "gui")
+    args->mode = Mode::kGui;
+  else
+    return fail("unknown command '" + command + "'");
+  const bool is_export = args->mode == Mode::kExport;
+
+  bool have_scene = false;
+  bool options_done = false;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string &word = words[i];
+    if (options_done || word.empty() || word[0] != '-' || word == "-") {
+      if (have_scene)
+        return fail("molv " + command + " takes one scene, not also '" +
+                    word + "'");
+      if (word.empty()) return fail("empty scene file name");
+      args->scene = word;
+      have_scene = true;
+      continue;
+    }
+    if (word == "--") {
+      options_done = true;
+      continue;
+    }
+    if (word == "--help" || word == "-h") {
+      args->mode = Mode::kHelp;
+      return true;
+    }
+    // "--name=value" or "--name value".
+    std::string name = word;
+    std::string value;
+    bool inline_value = false;
+    const size_t equals = word.find('=');
+    if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      name = word.substr(0, equals);
+      value = word.substr(equals + 1);
+      inline_value = true;
+    }
+    auto take_value = [&]() {
+      if (inline_value) return true;
+      if (i + 1 >= words.size()) return false;
+      value = words[++i];
+      return true;
+    };
+    auto needs_value = [&]() {
+      return fail("option '" + name + "' needs a value");
+    };
+    const bool export_only = name == "-o" || name == "--output" ||
+                             name == "--options" || name == "--set" ||
+                             name == "--cancel-at-poll" ||
+                             name == "--fail-alloc-after" ||
+                             name == "--quiet";
+    if (!is_export && export_only)
+      return fail("option '" + name + "' belongs to molv export");
+    if (is_export && name == "--script")
+      return fail("option '--script' belongs to molv gui");
+
+    if (name == "--quiet") {
+      if (inline_value) return fail("option '--quiet' takes no value");
+      args->quiet = true;
+    } else if (name == "-o" || name == "--output") {
+      if (!take_value()) return needs_value();
+      args->has_out = true;
+      args->out = value;
+    } else if (name == "--options") {
+      if (!take_value()) return needs_value();
+      args->has_options = true;
+      args->options = value;
+    } else if (name == "--set") {
+      if (!take_value()) return needs_value();
+      const size_t at = value.find('=');
+      long index = 0;
+      if (at == std::string::npos || at + 2 != value.size() ||
+          !parse_long(value.substr(0, at), 0, &index))
+        return fail("--set '" + value +
+                    "': expected N=C (a character index and one character)");
+      args->sets.emplace_back(index, value[at + 1]);
+    } else if (name == "--plugin-dir") {
+      if (!take_value()) return needs_value();
+      if (value.empty()) return fail("--plugin-dir: empty folder name");
+      args->plugin_dir = value;
+    } else if (name == "--debug-log") {
+      if (!take_value()) return needs_value();
+      if (value.empty()) return fail("--debug-log: empty file name");
+      args->debug_log = value;
+    } else if (name == "--host-version") {
+      if (!take_value()) return needs_value();
+      if (!parse_double(value, &args->host_version))
+        return fail("--host-version '" + value + "': not a number");
+      args->has_host_version = true;
+    } else if (name == "--cancel-at-poll") {
+      if (!take_value()) return needs_value();
+      if (!parse_long(value, 1, &args->cancel_at_poll))
+        return fail("--cancel-at-poll '" + value +
+                    "': expected a count of 1 or more");
+    } else if (name == "--fail-alloc-after") {
+      if (!take_value()) return needs_value();
+      if (!parse_long(value, 0, &args->fail_alloc_after))
+        return fail("--fail-alloc-after '" + value +
+                    "': expected a count of 0 or more");
+    } else if (name == "--script") {
+      if (!take_value()) return needs_value();
+      if (value.empty()) return fail("--script: empty file name");
+      args->script = value;
+    } else {
+      return fail("unknown option '" + name + "'");
+    }
+  }
+  return true;
+}
+
+std::string export_name(const Args &args) {
+  if (args.has_out) {
+    const std::string &out = args.out;
+    if (out.size() >= 2 && out.compare(out.size() - 2, 2, ".x") == 0)
+      return out.substr(0, out.size() - 2);
+    return out;
+  }
+  if (args.scene.empty()) return "sample";
+  std::string name = base_name(args.scene);
+  const std::string ext = extension(args.scene);
+  name.resize(name.size() - ext.size());
+  return name;
+}
+
+bool apply_options(const Args &args, std::string *options,
+                   std::string *error) {
+  if (args.has_options) {
+    if (args.options.size() > options->size())
+      options->resize(args.options.size());
+    options->replace(0, args.options.size(), args.options);
+  }
+  for (const auto &set : args.sets) {
+    if (set.first < 0 || static_cast<size_t>(set.first) >= options->size()) {
+      *error = "--set " + std::to_string(set.first) + "=" + set.second +
+               ": the options have only " + std::to_string(options->size()) +
+               " characters";
+      return false;
+    }
+    (*options)[static_cast<size_t>(set.first)] = set.second;
+  }
+  return true;
+}
+
+bool load_scene(const std::string &scene, std::string *error) {
+  if (scene.empty())
+    return load_scene_text(sample_scene_json(), "sample", error);
+  if (extension(scene) != ".json") {
+    *error = scene + ": unknown scene format";
+    return false;
+  }
+  return load_scene_file(scene, error);
+}
+
+int run(int argc, char **argv) {
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  Args args;
+  std::string error;
+  if (!parse_args(words, &args, &error)) {
+    error_line(error);
+    return 2;
+  }
+  if (args.mode == Mode::kHelp) {
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  catch_interrupt();
+  return args.mode == Mode::kExport ? run_export(args) : run_gui(args);
+}
+
+}  // namespace cli
+}  // namespace molv

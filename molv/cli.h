@@ -1,0 +1,66 @@
+/*
+ * The molv command line: `molv export` runs one export without a window,
+ * `molv gui` opens the modeller's window.  The parsing and the small rules
+ * of the export run (file name, option string) are apart from the runs
+ * themselves so that they can be checked in-process.
+ */
+#ifndef MOLV_CLI_H
+#define MOLV_CLI_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace molv {
+namespace cli {
+
+enum class Mode { kHelp, kExport, kGui };
+
+struct Args {
+  Mode mode = Mode::kHelp;
+  std::string scene;  // empty: the built-in sample
+  // export
+  bool has_out = false;
+  std::string out;
+  bool has_options = false;
+  std::string options;
+  std::vector<std::pair<long, char>> sets;  // --set N=C, in order
+  std::string plugin_dir;                   // empty: where the build put it
+  std::string debug_log;
+  bool has_host_version = false;
+  double host_version = 0.0;
+  long cancel_at_poll = 0;     // 0: never
+  long fail_alloc_after = -1;  // negative: never
+  bool quiet = false;
+  // gui
+  std::string script;
+};
+
+// Reads the words after the program name.  False with a one-line *error
+// (without the "molv: " prefix) on a usage error.
+bool parse_args(const std::vector<std::string> &words, Args *args,
+                std::string *error);
+
+// The usage text of `molv --help`.
+std::string usage_text();
+
+// The NAME handed to qel_save: OUT without one trailing ".x"; without
+// OUT the scene's file name without its extension, or "sample".
+std::string export_name(const Args &args);
+
+// The dialog's option string with --options copied over its start and then
+// each --set applied.  False with *error when a --set index lies beyond it.
+bool apply_options(const Args &args, std::string *options,
+                   std::string *error);
+
+// Loads the scene of the command line (or the sample).  False with the
+// one-line *error "FILE: ..." on a bad or unknown scene.
+bool load_scene(const std::string &scene, std::string *error);
+
+// The whole program: returns the exit status.
+int run(int argc, char **argv);
+
+}  // namespace cli
+}  // namespace molv
+
+#endif  // MOLV_CLI_H

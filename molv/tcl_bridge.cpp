@@ -1,0 +1,379 @@
+/*
+ * The host's Tcl side: the one interpreter of the process, the `molv` Tcl
+ * command with the subcommands plug-ins register, the export menu, and the
+ * printf-style host functions a plug-in uses to talk to the user (status
+ * line, progress bar, modal message, debug output, file chooser).
+ *
+ * Everything a plug-in shows is kept in the recording (for tests) and handed
+ * to the live hooks (for the command line and the window).
+ *
+ * Cancelling: the real "update" is renamed and wrapped, so the host sees
+ * every event pass a plug-in asks for.  A Ctrl-C or a test's cancel point
+ * sets the Tcl variable qel_cancel during such a pass, as the dialog's cancel
+ * button would.
+ */
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <tcl.h>
+#include <tk.h>
+
+#include "host.h"
+
+namespace molv {
+namespace {
+
+// Where the real "update" goes once the host has wrapped it.
+constexpr const char *kRealUpdate = "::molv::real_update";
+
+struct Command {
+  mo_command_handler handler = nullptr;
+  bool checked = false;  // registered with mo_add_command_full
+  int arg_count = 0;
+  std::string usage;
+  std::string description;
+};
+
+struct TclState {
+  Tcl_Interp *interp = nullptr;
+  std::map<std::string, Command> commands;
+  std::vector<MenuItem> menu;
+  long updates = 0;
+  long cancel_at = 0;  // value of `updates` that cancels; 0: none
+};
+
+TclState &state() {
+  static TclState s;
+  return s;
+}
+
+// Set from a signal handler: nothing else may happen there.
+volatile std::sig_atomic_t g_cancel_requested = 0;
+
+Recording g_recording;
+Hooks g_hooks;
+std::FILE *g_debug_file = nullptr;
+bool g_record_debug = false;
+
+// printf into a string of any length.
+std::string vformat(const char *format, va_list args) {
+  if (format == nullptr) return std::string();
+  char small[512];
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (needed < 0) return std::string();
+  if (static_cast<size_t>(needed) < sizeof small)
+    return std::string(small, static_cast<size_t>(needed));
+  std::string text(static_cast<size_t>(needed) + 1, '\0');
+  std::vsnprintf(&text[0], text.size(), format, args);
+  text.resize(static_cast<size_t>(needed));
+  return text;
+}
+
+void set_qel_cancel(Tcl_Interp *interp) {
+  Tcl_SetVar(interp, "qel_cancel", "1", TCL_GLOBAL_ONLY);
+}
+
+// ---- the molv command ---------------------------------------------------
+
+std::string subcommand_names() {
+  std::string names = "get_info, get_version_string";
+  for (const auto &entry : state().commands) {
+    names += ", ";
+    names += entry.first;
+  }
+  return names;
+}
+
+int molv_command(ClientData, Tcl_Interp *interp, int objc,
+                 Tcl_Obj *const objv[]) {
+  if (objc < 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "subcommand ?arg ...?");
+    return TCL_ERROR;
+  }
+  const std::string name = Tcl_GetString(objv[1]);
+  if (name == "get_version_string" || name == "get_info") {
+    if (objc != 2) {
+      Tcl_WrongNumArgs(interp, 2, objv, nullptr);
+      return TCL_ERROR;
+    }
+    const std::string text =
+        name == "get_info" ? host_info_text() : host_version_string();
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(),
+                                              static_cast<int>(text.size())));
+    return TCL_OK;
+  }
+  auto found = state().commands.find(name);
+  if (found == state().commands.end()) {
+    const std::string message = "unknown molv subcommand \"" + name +
+                                "\": must be " + subcommand_names();
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
+    return TCL_ERROR;
+  }
+  // A copy: the handler may register commands and so change the map.
+  const Command command = found->second;
+  const int argc = objc - 2;
+  if (command.checked && argc != command.arg_count) {
+    const std::string message = "wrong # args: should be \"molv " + name +
+                                " " + command.usage + "\"";
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
+    return TCL_ERROR;
+  }
+  // The handler may run Tcl itself; its words are kept apart from the
+  // interpreter's objects for as long as it runs.
+  std::vector<std::string> words;
+  words.reserve(static_cast<size_t>(argc));
+  for (int i = 2; i < objc; ++i) {
+    int length = 0;
+    const char *bytes = Tcl_GetStringFromObj(objv[i], &length);
+    words.emplace_back(bytes, static_cast<size_t>(length));
+  }
+  std::vector<const char *> argv;
+  argv.reserve(words.size() + 1);
+  for (const auto &word : words) argv.push_back(word.c_str());
+  argv.push_back(nullptr);
+
+  const char *result = command.handler(argc, argv.data());
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(result ? result : "", -1));
+  return TCL_OK;
+}
+
+// ---- update, counted ------------------------------------------------------
+
+int update_command(ClientData, Tcl_Interp *interp, int objc,
+                   Tcl_Obj *const objv[]) {
+  TclState &s = state();
+  ++s.updates;
+  std::vector<Tcl_Obj *> words(objv, objv + objc);
+  words[0] = Tcl_NewStringObj(kRealUpdate, -1);
+  Tcl_IncrRefCount(words[0]);
+  const int code = Tcl_EvalObjv(interp, objc, words.data(), 0);
+  Tcl_DecrRefCount(words[0]);
+  // The cancel button's event arrives while update processes events.
+  if (s.cancel_at != 0 && s.updates == s.cancel_at) {
+    s.cancel_at = 0;
+    set_qel_cancel(interp);
+  }
+  if (g_cancel_requested) {
+    g_cancel_requested = 0;
+    set_qel_cancel(interp);
+  }
+  return code;
+}
+
+// Without a display the window commands a plug-in sends do nothing.
+int quiet_command(ClientData, Tcl_Interp *interp, int, Tcl_Obj *const[]) {
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+}  // namespace
+
+// ---- interpreter --------------------------------------------------------
+
+void tcl_start(bool with_tk) {
+  static bool found_executable = false;
+  if (!found_executable) {
+    Tcl_FindExecutable(nullptr);
+    found_executable = true;
+  }
+  tcl_stop();
+  TclState &s = state();
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  s.interp = interp;
+  s.updates = 0;
+  s.cancel_at = 0;
+  g_cancel_requested = 0;
+
+  if (Tcl_Init(interp) != TCL_OK)
+    std::fprintf(stderr, "molv: Tcl: %s\n", Tcl_GetStringResult(interp));
+
+  bool have_tk = false;
+  std::string tk_error;
+  if (with_tk) {
+    // Tk reads its options from argv; it gets none.
+    Tcl_SetVar(interp, "argv", "", TCL_GLOBAL_ONLY);
+    Tcl_SetVar(interp, "argc", "0", TCL_GLOBAL_ONLY);
+    Tcl_SetVar(interp, "argv0", "molv", TCL_GLOBAL_ONLY);
+    have_tk = Tk_Init(interp) == TCL_OK;
+    if (!have_tk) tk_error = Tcl_GetStringResult(interp);
+  }
+  if (!have_tk) {
+    for (const char *name : {"wm", "grab", "destroy"})
+      Tcl_CreateObjCommand(interp, name, quiet_command, nullptr, nullptr);
+  }
+
+  Tcl_Eval(interp, "namespace eval ::molv {}");
+  std::string rename = std::string("rename ::update ") + kRealUpdate;
+  if (Tcl_Eval(interp, rename.c_str()) == TCL_OK)
+    Tcl_CreateObjCommand(interp, "::update", update_command, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "::molv", molv_command, nullptr, nullptr);
+  // When Tk could not start, its message is left as the interpreter's
+  // result for the caller to show; the interpreter goes on without a window.
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(tk_error.c_str(), -1));
+}
+
+void tcl_stop() {
+  TclState &s = state();
+  if (s.interp != nullptr) {
+    Tcl_DeleteInterp(s.interp);
+    s.interp = nullptr;
+  }
+  // What the plug-ins registered lived in this interpreter.
+  s.commands.clear();
+  s.menu.clear();
+  s.updates = 0;
+  s.cancel_at = 0;
+}
+
+Tcl_Interp *tcl_interp() { return state().interp; }
+
+int tcl_eval(const std::string &script, std::string *result) {
+  Tcl_Interp *interp = state().interp;
+  if (interp == nullptr) {
+    if (result) *result = "no Tcl interpreter";
+    return TCL_ERROR;
+  }
+  const int code = Tcl_EvalEx(interp, script.data(),
+                              static_cast<int>(script.size()),
+                              TCL_EVAL_GLOBAL);
+  if (result) *result = Tcl_GetStringResult(interp);
+  return code;
+}
+
+const std::vector<MenuItem> &export_menu() { return state().menu; }
+
+// ---- what the host shows -------------------------------------------------
+
+Recording &recording() { return g_recording; }
+
+void clear_recording() { g_recording = Recording(); }
+
+void set_debug_file(std::FILE *file) { g_debug_file = file; }
+
+void set_record_debug(bool on) { g_record_debug = on; }
+
+Hooks &hooks() { return g_hooks; }
+
+// ---- cancel points -------------------------------------------------------
+
+void set_cancel_at_poll(long n) {
+  TclState &s = state();
+  s.cancel_at = n > 0 ? s.updates + n : 0;
+}
+
+void request_cancel() { g_cancel_requested = 1; }
+
+long update_count() { return state().updates; }
+
+}  // namespace molv
+
+// ---- the host interface a plug-in calls ------------------------------------
+
+using molv::g_hooks;
+using molv::g_recording;
+using molv::state;
+
+extern "C" {
+
+double mo_get_version_number(void) { return molv::host_version(); }
+
+void mo_add_command(const char *name, mo_command_handler handler) {
+  if (name == nullptr || handler == nullptr) return;
+  molv::Command command;
+  command.handler = handler;
+  state().commands[name] = command;
+}
+
+void mo_add_command_full(const char *name, mo_command_handler handler,
+                         int arg_count, const char *arg_types,
+                         const char *usage, const char *description) {
+  (void)arg_types;  // every argument reaches the handler as its text
+  if (name == nullptr || handler == nullptr) return;
+  molv::Command command;
+  command.handler = handler;
+  command.checked = true;
+  command.arg_count = arg_count;
+  command.usage = usage ? usage : "";
+  command.description = description ? description : "";
+  state().commands[name] = command;
+}
+
+void mo_add_export_menu_item(const char *label, const char *tcl_text) {
+  if (label == nullptr || tcl_text == nullptr) return;
+  state().menu.push_back({label, tcl_text});
+}
+
+void mo_unbackslash_string(char *text) {
+  if (text == nullptr) return;
+  for (; *text != '\0'; ++text)
+    if (*text == '\\') *text = '/';
+}
+
+const char *tcl_command(const char *format, ...) {
+  // The result lives until the next call; the script itself is local, since
+  // a command it runs may call back into tcl_command.
+  static std::string result;
+  va_list args;
+  va_start(args, format);
+  const std::string script = molv::vformat(format, args);
+  va_end(args);
+  Tcl_Interp *interp = state().interp;
+  if (interp == nullptr) {
+    result.clear();
+    return result.c_str();
+  }
+  Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()),
+             TCL_EVAL_GLOBAL);
+  result = Tcl_GetStringResult(interp);
+  return result.c_str();
+}
+
+void display_message(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = molv::vformat(format, args);
+  va_end(args);
+  g_recording.status_lines.push_back(text);
+  if (g_hooks.status) g_hooks.status(text);
+}
+
+void message_dialog(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = molv::vformat(format, args);
+  va_end(args);
+  g_recording.messages.push_back(text);
+  if (g_hooks.message) g_hooks.message(text);
+}
+
+void debugf(const char *format, ...) {
+  if (molv::g_debug_file == nullptr && !molv::g_record_debug) return;
+  va_list args;
+  va_start(args, format);
+  const std::string text = molv::vformat(format, args);
+  va_end(args);
+  if (molv::g_debug_file != nullptr)
+    std::fwrite(text.data(), 1, text.size(), molv::g_debug_file);
+  if (molv::g_record_debug) g_recording.debug += text;
+}
+
+void set_progress_bar(int percent) {
+  g_recording.progress.push_back(percent);
+  if (g_hooks.progress) g_hooks.progress(percent);
+}
+
+const char *mo_get_export_filename(const char *title,
+                                   const char *const *filters) {
+  if (!g_hooks.choose_file) return nullptr;
+  return g_hooks.choose_file(title, filters);
+}
+
+}  // extern "C"
