@@ -6,4 +6,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/install-deps.sh"
 "$here/build.sh"
 build=${BUILD_DIR:-$here/../build}
-"$build/molv" export "$@"
+"$build/bin/molv" export "$@"
