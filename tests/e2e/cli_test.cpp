@@ -1,0 +1,373 @@
+/*
+ * The molv command line: how it reads its words (in-process), and what the
+ * built executable does with usage errors, bad scenes and bad plug-in
+ * folders (one clear line, the right exit status, nothing written).  Full
+ * exports are checked by the export's own end-to-end tests.
+ */
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "support/child_process.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+
+namespace fs = std::filesystem;
+using molv::cli::Args;
+using molv::cli::Mode;
+
+namespace {
+
+Args parse_ok(const std::vector<std::string> &words) {
+  Args args;
+  std::string error;
+  EXPECT_TRUE(molv::cli::parse_args(words, &args, &error)) << error;
+  return args;
+}
+
+std::string parse_error(const std::vector<std::string> &words) {
+  Args args;
+  std::string error;
+  EXPECT_FALSE(molv::cli::parse_args(words, &args, &error));
+  return error;
+}
+
+// ---- reading the words --------------------------------------------------------
+
+TEST(CliArgs, ExportTakesEveryOptionInBothSpellings) {
+  const Args args = parse_ok({"export", "scene.json", "-o", "out/box.x", "--options=0101",
+                              "--set", "17=0", "--set=49=2", "--plugin-dir", "plug",
+                              "--debug-log=trace.txt", "--host-version", "5.5",
+                              "--cancel-at-poll", "3", "--fail-alloc-after=0", "--quiet"});
+  EXPECT_EQ(args.mode, Mode::kExport);
+  EXPECT_EQ(args.scene, "scene.json");
+  EXPECT_TRUE(args.has_out);
+  EXPECT_EQ(args.out, "out/box.x");
+  EXPECT_TRUE(args.has_options);
+  EXPECT_EQ(args.options, "0101");
+  EXPECT_EQ(args.sets, (std::vector<std::pair<long, char>>{{17, '0'}, {49, '2'}}));
+  EXPECT_EQ(args.plugin_dir, "plug");
+  EXPECT_EQ(args.debug_log, "trace.txt");
+  EXPECT_TRUE(args.has_host_version);
+  EXPECT_EQ(args.host_version, 5.5);
+  EXPECT_EQ(args.cancel_at_poll, 3);
+  EXPECT_EQ(args.fail_alloc_after, 0);
+  EXPECT_TRUE(args.quiet);
+}
+
+TEST(CliArgs, DefaultsAndSpecialWords) {
+  const Args plain = parse_ok({"export"});
+  EXPECT_EQ(plain.scene, "");
+  EXPECT_FALSE(plain.has_out);
+  EXPECT_FALSE(plain.has_options);
+  EXPECT_EQ(plain.cancel_at_poll, 0);
+  EXPECT_LT(plain.fail_alloc_after, 0);
+  EXPECT_FALSE(plain.quiet);
+  // "--" lets a scene name begin with '-'; an empty option string is allowed.
+  EXPECT_EQ(parse_ok({"export", "--", "-odd.json"}).scene, "-odd.json");
+  EXPECT_TRUE(parse_ok({"export", "--options", ""}).has_options);
+  EXPECT_EQ(parse_ok({"--help"}).mode, Mode::kHelp);
+  EXPECT_EQ(parse_ok({"export", "scene.json", "--help"}).mode, Mode::kHelp);
+  const Args gui = parse_ok({"gui", "s.json", "--script", "run.tcl", "--plugin-dir", "p"});
+  EXPECT_EQ(gui.mode, Mode::kGui);
+  EXPECT_EQ(gui.script, "run.tcl");
+  EXPECT_EQ(gui.plugin_dir, "p");
+}
+
+TEST(CliArgs, UsageErrorsSayWhatIsWrongOnOneLine) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string start;
+  } cases[] = {
+      {{}, "no command given"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"export", "--bogus"}, "unknown option '--bogus'"},
+      {{"export", "-o"}, "option '-o' needs a value"},
+      {{"export", "--set", "7"}, "--set '7': expected N=C"},
+      {{"export", "--set", "7=ab"}, "--set '7=ab': expected N=C"},
+      {{"export", "--set", "-1=1"}, "--set '-1=1': expected N=C"},
+      {{"export", "--set", "x=1"}, "--set 'x=1': expected N=C"},
+      {{"export", "--cancel-at-poll", "0"}, "--cancel-at-poll '0'"},
+      {{"export", "--cancel-at-poll", "2x"}, "--cancel-at-poll '2x'"},
+      {{"export", "--fail-alloc-after", "-1"}, "--fail-alloc-after '-1'"},
+      {{"export", "--host-version", "five"}, "--host-version 'five': not a number"},
+      {{"export", "--host-version", "nan"}, "--host-version 'nan': not a number"},
+      {{"export", "a.json", "b.json"}, "molv export takes one scene, not also 'b.json'"},
+      {{"export", "--quiet=yes"}, "option '--quiet' takes no value"},
+      {{"export", "--script", "s.tcl"}, "option '--script' belongs to molv gui"},
+      {{"gui", "-o", "x"}, "option '-o' belongs to molv export"},
+      {{"export", "--plugin-dir", ""}, "--plugin-dir: empty folder name"},
+  };
+  for (const Case &c : cases) {
+    const std::string error = parse_error(c.words);
+    EXPECT_EQ(error.rfind(c.start, 0), 0u) << error;
+    EXPECT_NE(error.find("molv --help"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(CliArgs, ExportNameDropsOneTrailingDotX) {
+  auto name = [](const std::vector<std::string> &words) {
+    return molv::cli::export_name(parse_ok(words));
+  };
+  EXPECT_EQ(name({"export"}), "sample");
+  EXPECT_EQ(name({"export", "scenes/box.json"}), "box");
+  EXPECT_EQ(name({"export", "scenes/two.parts.JSON"}), "two.parts");
+  EXPECT_EQ(name({"export", "-o", "out/box.x"}), "out/box");
+  EXPECT_EQ(name({"export", "-o", "box.x.x"}), "box.x");
+  EXPECT_EQ(name({"export", "-o", "box.X"}), "box.X");
+  EXPECT_EQ(name({"export", "-o", "my file"}), "my file");
+  EXPECT_EQ(name({"export", "scene.json", "-o", "other"}), "other");
+}
+
+TEST(CliArgs, OptionsAreCopiedOverTheStartThenEachSetApplies) {
+  const std::string dialog = "00001111000010100101001111101100000000000000000006";
+  std::string options = dialog;
+  std::string error;
+  Args args = parse_ok({"export", "--set", "1=1", "--options", "111", "--set", "49=2", "--set",
+                        "0=0"});
+  ASSERT_TRUE(molv::cli::apply_options(args, &options, &error)) << error;
+  EXPECT_EQ(options, "01101111000010100101001111101100000000000000000002");
+
+  options = dialog;
+  args = parse_ok({"export", "--set", "50=1"});
+  EXPECT_FALSE(molv::cli::apply_options(args, &options, &error));
+  EXPECT_EQ(error, "--set 50=1: the options have only 50 characters");
+
+  // A longer text replaces all of it, as the plug-in itself then cuts it.
+  options = dialog;
+  args = parse_ok({"export", "--options", std::string(55, '1')});
+  ASSERT_TRUE(molv::cli::apply_options(args, &options, &error));
+  EXPECT_EQ(options, std::string(55, '1'));
+}
+
+// ---- the executable --------------------------------------------------------------
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override { work_ = qel_test::make_temp_dir("cli"); }
+  void TearDown() override { qel_test::remove_tree(work_); }
+
+  qel_test::RunResult run(const std::vector<std::string> &args) {
+    qel_test::RunOptions options;
+    options.args = args;
+    options.cwd = work_;
+    return qel_test::run_molv(options);
+  }
+  // The run failed with exactly one line on stderr, which is returned.
+  std::string one_failure_line(const qel_test::RunResult &r, int status) {
+    EXPECT_EQ(r.exit_status, status) << r.err;
+    EXPECT_EQ(r.signal, 0);
+    const auto lines = qel_test::text_lines(r.err);
+    EXPECT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+    return lines.empty() ? std::string() : lines[0];
+  }
+  std::vector<std::string> files_left() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(work_))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
+  std::string write(const std::string &name, const std::string &text) const {
+    const std::string path = work_ + "/" + name;
+    qel_test::write_file(path, text);
+    return path;
+  }
+
+  std::string work_;
+};
+
+TEST_F(Cli, HelpShowsBothCommandsOnStandardOutput) {
+  for (const char *word : {"--help", "-h", "help"}) {
+    const auto r = run({word});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("molv export [SCENE]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("molv gui [SCENE]"), std::string::npos);
+    EXPECT_NE(r.out.find("--cancel-at-poll N"), std::string::npos);
+  }
+  EXPECT_EQ(run({"export", "--help"}).out, run({"--help"}).out);
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frobnicate"},
+      {"export", "--bogus"},
+      {"export", "--set", "3=ab"},
+      {"export", "--cancel-at-poll", "-4"},
+      {"export", "--host-version", "five"},
+      {"export", "a.json", "b.json"},
+      {"gui", "--options", "0101"},
+  };
+  for (const auto &words : cases) {
+    const auto r = run(words);
+    const std::string line = one_failure_line(r, 2);
+    EXPECT_EQ(line.rfind("molv: ", 0), 0u) << line;
+    EXPECT_NE(line.find("(try 'molv --help')"), std::string::npos) << line;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(files_left().empty());
+}
+
+TEST_F(Cli, SceneWithAnUnknownFormatIsRefused) {
+  write("model.obj", "v 0 0 0\n");
+  const auto r = run({"export", "model.obj", "-o", "out"});
+  EXPECT_EQ(one_failure_line(r, 2), "molv: model.obj: unknown scene format");
+  EXPECT_EQ(files_left(), std::vector<std::string>{"model.obj"});
+}
+
+TEST_F(Cli, BadSceneNamesTheFileAndThePlaceInIt) {
+  const std::string scene = write("bad.json", R"({"world": {
+      "vertices": [[0, 0, 0], [1, 0, 0], [0, 1, 0]],
+      "surfaces": [{"verts": [0, 1, 7]}]}})");
+  const auto r = run({"export", scene, "-o", "out"});
+  const std::string line = one_failure_line(r, 2);
+  EXPECT_EQ(line.rfind("molv: " + scene + ": world.surfaces[0].verts[2]: ", 0), 0u) << line;
+
+  const std::string broken = write("broken.json", "{\"world\": {");
+  const std::string broken_line = one_failure_line(run({"export", broken}), 2);
+  EXPECT_EQ(broken_line.rfind("molv: " + broken + ": ", 0), 0u) << broken_line;
+
+  const std::string missing = work_ + "/missing.json";
+  const std::string missing_line = one_failure_line(run({"export", missing}), 2);
+  EXPECT_EQ(missing_line.rfind("molv: " + missing + ": ", 0), 0u) << missing_line;
+
+  EXPECT_EQ(files_left().size(), 2u);  // nothing but the two scenes
+}
+
+TEST_F(Cli, MissingPluginFolderIsNamed) {
+  const auto r = run({"export", "--plugin-dir", "no/such/folder", "--quiet"});
+  EXPECT_EQ(one_failure_line(r, 2), "molv: no/such/folder: no such plug-in folder");
+}
+
+TEST_F(Cli, FolderWithoutThePluginNamesTheLibrary) {
+  fs::create_directory(work_ + "/empty");
+  const auto r = run({"export", "--plugin-dir", "empty"});
+  const std::string line = one_failure_line(r, 1);
+  EXPECT_EQ(line.rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << line;
+}
+
+TEST_F(Cli, UnwritableDebugLogIsAUsageError) {
+  const auto r = run({"export", "--debug-log", "no/such/folder/trace.txt"});
+  const std::string line = one_failure_line(r, 2);
+  EXPECT_EQ(line.rfind("molv: no/such/folder/trace.txt: cannot write the debug log: ", 0), 0u)
+      << line;
+}
+
+TEST_F(Cli, SetBeyondTheOptionStringIsRefusedBeforeExporting) {
+  qel_test::PluginDir plugin;
+  const auto r = run({"export", "--plugin-dir", plugin.path(), "--set", "50=1", "--quiet"});
+  EXPECT_EQ(one_failure_line(r, 2), "molv: --set 50=1: the options have only 50 characters");
+  EXPECT_TRUE(files_left().empty());
+  EXPECT_FALSE(fs::exists(plugin.options_file()));
+}
+
+TEST_F(Cli, OldHostIsRefusedWithExitOne) {
+  qel_test::PluginDir plugin;
+  const auto r = run({"export", "--plugin-dir", plugin.path(), "--host-version", "4.9"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_TRUE(files_left().empty());
+}
+
+// ---- the window --------------------------------------------------------------------
+
+// A private X server for one test, or none when Xvfb is not installed.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(fds[0]);
+      const int null_fd = ::open("/dev/null", O_WRONLY);
+      ::dup2(null_fd, 1);
+      ::dup2(null_fd, 2);
+      const std::string fd = std::to_string(fds[1]);
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+               "640x480x24", static_cast<char *>(nullptr));
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    // Xvfb writes the display number once it accepts clients.
+    char buffer[32] = {};
+    const ssize_t got = ::read(fds[0], buffer, sizeof buffer - 1);
+    ::close(fds[0]);
+    if (got > 0) name_ = ":" + std::string(buffer, static_cast<size_t>(got - 1));
+  }
+  ~VirtualDisplay() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string &name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+TEST_F(Cli, WindowShowsTheModelAndTheExportMenu) {
+  VirtualDisplay display;
+  if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
+  qel_test::PluginDir plugin;
+  const std::string script = write("look.tcl", R"(
+    puts "title=[wm title .]"
+    puts "export=[.menubar.file.export entrycget 0 -label]"
+    puts "status=$::molv::status"
+    puts "summary=[string map {"\n" |} [.summary cget -text]]"
+    exit 3
+  )");
+  qel_test::RunOptions options;
+  options.args = {"gui", "--plugin-dir", plugin.path(), "--script", script};
+  options.cwd = work_;
+  options.env = {{"DISPLAY", display.name()}};
+  const auto r = qel_test::run_molv(options);
+  EXPECT_EQ(r.exit_status, 3) << r.err;
+  EXPECT_NE(r.out.find("title=molv\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("export=Direct X ...\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("status=Ready\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("summary=Objects : "), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, WindowScriptErrorEndsTheProgramWithOneLine) {
+  VirtualDisplay display;
+  if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
+  fs::create_directory(work_ + "/empty");
+  const std::string script = write("bad.tcl", "no_such_command 1 2\n");
+  qel_test::RunOptions options;
+  options.args = {"gui", "--plugin-dir", "empty", "--script", script};
+  options.cwd = work_;
+  options.env = {{"DISPLAY", display.name()}};
+  const auto r = qel_test::run_molv(options);
+  EXPECT_EQ(r.exit_status, 1);
+  const auto lines = qel_test::text_lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  // The missing plug-in is said, the window still opens and runs the script.
+  EXPECT_EQ(lines[0].rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "molv: " + script + ": invalid command name \"no_such_command\"");
+}
+
+TEST_F(Cli, WindowWithoutADisplayFailsWithOneLine) {
+  qel_test::RunOptions options;
+  options.args = {"gui"};
+  options.cwd = work_;
+  options.unset_env = {"DISPLAY"};
+  const auto r = qel_test::run_molv(options);
+  const std::string line = one_failure_line(r, 1);
+  EXPECT_EQ(line.rfind("molv: cannot open the window: ", 0), 0u) << line;
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+/*
+ * Child processes for end-to-end tests.  Everything the child needs is
+ * prepared before fork (argument and environment arrays), so that between
+ * fork and exec it only calls async-signal-safe functions.
+ */
+#include "support/run_molv.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+
+#include "support/child_process.h"
+
+extern char **environ;
+
+namespace qel_test {
+namespace {
+
+std::vector<std::string> child_environment(const RunOptions &options) {
+  std::map<std::string, std::string> env;
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    const char *equals = std::strchr(*entry, '=');
+    if (equals == nullptr) continue;
+    env[std::string(*entry, equals)] = equals + 1;
+  }
+  for (const auto &set : options.env) env[set.first] = set.second;
+  for (const auto &name : options.unset_env) env.erase(name);
+  std::vector<std::string> list;
+  for (const auto &entry : env) list.push_back(entry.first + "=" + entry.second);
+  return list;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &words) {
+  std::vector<char *> list;
+  for (auto &word : words) list.push_back(&word[0]);
+  list.push_back(nullptr);
+  return list;
+}
+
+// In the child, after fork: set up and exec, or report why not and exit.
+[[noreturn]] void exec_child(const std::string &binary, char **argv, char **envp,
+                             const RunOptions &options, int out_fd, int err_fd,
+                             unsigned uid, unsigned gid) {
+  auto die = [](const char *what) {
+    const char *why = std::strerror(errno);
+    (void)!::write(2, "run_program: ", 13);
+    (void)!::write(2, what, std::strlen(what));
+    (void)!::write(2, ": ", 2);
+    (void)!::write(2, why, std::strlen(why));
+    (void)!::write(2, "\n", 1);
+    ::_exit(127);
+  };
+  const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 ||
+      ::dup2(err_fd, 2) < 0)
+    ::_exit(127);
+  // The test may have changed these; the program starts as from a shell.
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGPIPE, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) die("chdir");
+  if (options.file_size_limit >= 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) die("setrlimit");
+  }
+  if (options.drop_privileges && ::geteuid() == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+      die("dropping privileges");
+  }
+  ::execve(binary.c_str(), argv, envp);
+  die(binary.c_str());
+}
+
+}  // namespace
+
+RunResult run_program(const std::string &binary, const RunOptions &options) {
+  RunResult result;
+  std::vector<std::string> argv_words = {binary};
+  argv_words.insert(argv_words.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env_words = child_environment(options);
+  std::vector<char *> argv = pointers(argv_words);
+  std::vector<char *> envp = pointers(env_words);
+  const unsigned uid = nobody_uid();
+  const unsigned gid = nobody_gid();
+
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) return result;
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    return result;
+  }
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0)
+    exec_child(binary, argv.data(), envp.data(), options, out_pipe[1], err_pipe[1],
+               uid, gid);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  if (pid < 0) {
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    return result;
+  }
+
+  // Read both pipes until the child closes them, so that neither fills up.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string *sinks[2] = {&result.out, &result.err};
+  int open_pipes = 2;
+  while (open_pipes > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2 && ready > 0; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_pipes;
+      }
+    }
+    if (!options.interrupt_on.empty() && !result.interrupted &&
+        result.err.find(options.interrupt_on) != std::string::npos) {
+      ::kill(pid, SIGINT);
+      result.interrupted = true;
+    }
+  }
+  for (auto &fd : fds)
+    if (fd.fd >= 0) ::close(fd.fd);
+
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+RunResult run_molv(const RunOptions &options) { return run_program(MOLV_BINARY, options); }
+
+RunResult run_molv(const std::vector<std::string> &args) {
+  RunOptions options;
+  options.args = args;
+  return run_molv(options);
+}
+
+std::vector<std::string> text_lines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace qel_test

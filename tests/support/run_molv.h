@@ -1,0 +1,56 @@
+/*
+ * Runs the built molv executable (or any program) in a child process for
+ * end-to-end tests: given words, working folder and environment, optionally
+ * under a file-size limit or as an unprivileged user, and hands back the
+ * exit status with everything it wrote to standard output and error.
+ */
+#ifndef QEL_TESTS_SUPPORT_RUN_MOLV_H
+#define QEL_TESTS_SUPPORT_RUN_MOLV_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qel_test {
+
+struct RunOptions {
+  std::vector<std::string> args;  // the words after the program name
+  std::string cwd;                // empty: the test's own folder
+  // Set in the child's environment (over the test's own), then removed.
+  std::vector<std::pair<std::string, std::string>> env;
+  std::vector<std::string> unset_env;
+  // RLIMIT_FSIZE in bytes, negative for none.  SIGXFSZ is ignored in the
+  // child, so a write past the limit fails (EFBIG) instead of killing it.
+  long file_size_limit = -1;
+  // Run as nobody (only when the test runs as root; see child_process.h
+  // for giving a folder to nobody).
+  bool drop_privileges = false;
+  // Sends one SIGINT (Ctrl-C) as soon as standard error holds this text;
+  // empty: never.
+  std::string interrupt_on;
+  // The child is killed when it runs longer.
+  int timeout_seconds = 120;
+};
+
+struct RunResult {
+  int exit_status = -1;  // the exit code; -1 when it did not exit
+  int signal = 0;        // the signal that ended it, 0 when it exited
+  bool timed_out = false;
+  bool interrupted = false;  // interrupt_on was seen and SIGINT sent
+  std::string out;
+  std::string err;
+};
+
+RunResult run_program(const std::string &binary, const RunOptions &options);
+
+// The molv the build made.
+RunResult run_molv(const RunOptions &options);
+RunResult run_molv(const std::vector<std::string> &args);
+
+// The lines of a text, without their line ends (a last line without one
+// counts too).
+std::vector<std::string> text_lines(const std::string &text);
+
+}  // namespace qel_test
+
+#endif  // QEL_TESTS_SUPPORT_RUN_MOLV_H
