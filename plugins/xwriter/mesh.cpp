@@ -1,10 +1,513 @@
 /*
- * The mesh writer.
+ * The mesh writer: the body of one Mesh block.
+ *
+ * It works on copies of the object's polygon surfaces (triangulated with
+ * option 9, a flipped copy ahead of each two-sided piece with option 22),
+ * lists their surface vertices in a vertex table that merges equal ones
+ * with option 23, and writes the blocks in their fixed order: vertices,
+ * faces, material list, texture coordinates, normals, duplication indices.
+ * Each block is streamed while it is computed.
+ *
+ * Every per-vertex block walks the surfaces in list order and each surface's
+ * positions from last to first.  The row of position k of a surface is its
+ * base (the vertex counts of the surfaces before it) plus k, so the walks
+ * read the surface vertices straight from the table's rows: no list walk,
+ * no lookup per vertex.
+ *
+ * Ownership: the surface copies, the table and the map of first written
+ * vertices belong to this one call and are freed by their owners' RAII on
+ * every path: normal end, the four cancel points, and a failed allocation.
  */
 #include "xwriter/mesh.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "binding/options.h"
+#include "export/export_state.h"
+#include "export/output.h"
+#include "xwriter/material_list.h"
+#include "xwriter/names.h"
+#include "xwriter/numbers.h"
+#include "xwriter/vertex_table.h"
+
 namespace qel {
 
-void x_output_surface_vertices(Output & /*out*/, mo_object * /*object*/, const float * /*offset*/) {}
+namespace {
+
+const char kMeshVerticesText[] = "Export X File - Mesh Vertices ...";
+const char kMeshSurfacesText[] = "Export X File - Mesh Surfaces ...";
+const char kMeshMaterialsText[] = "Export X File - Mesh Materials ...";
+const char kTextureCoordsText[] = "Export X File - Texture Coordinates ...";
+const char kMeshNormalsText[] = "Export X File - Mesh Normals ...";
+const char kDuplicationText[] = "Export X File - Mesh Vert. Duplication Indices ...";
+
+// A host list of surface copies; the copies go with it.
+class SurfaceList {
+ public:
+  SurfaceList() = default;
+  ~SurfaceList() {
+    if (head != nullptr) mo_surfacelist_free(head);
+  }
+  SurfaceList(const SurfaceList &) = delete;
+  SurfaceList &operator=(const SurfaceList &) = delete;
+
+  // Hands the list over (to list_append_list, which takes its nodes).
+  mo_list release() {
+    mo_list list = head;
+    head = nullptr;
+    return list;
+  }
+
+  mo_list head = nullptr;
+};
+
+// The duplication list: for each host vertex, the index of the first
+// written vertex that stands on it.  Open addressing, grown as host
+// vertices come.  Its length, as the list would have it, is the highest
+// first index plus one.
+class FirstWritten {
+ public:
+  FirstWritten() = default;
+  ~FirstWritten() {
+    if (slots_ != nullptr) myfree(slots_);
+  }
+  FirstWritten(const FirstWritten &) = delete;
+  FirstWritten &operator=(const FirstWritten &) = delete;
+
+  // Room for about `expected` host vertices.  False on a failed allocation.
+  bool reserve(int32_t expected) {
+    uint32_t capacity = 16;
+    while (capacity < static_cast<uint32_t>(expected) * 2u && capacity < (1u << 30)) capacity *= 2;
+    return rehash(capacity);
+  }
+
+  // Records `index` for `vertex` unless the vertex has one already.  False
+  // on a failed allocation.
+  bool note(const mo_vertex *vertex, int32_t index) {
+    if (static_cast<uint32_t>(count_ + 1) * 2u > mask_ + 1 && !rehash((mask_ + 1) * 2)) return false;
+    Slot *slot = probe(vertex);
+    if (slot->vertex == nullptr) {
+      slot->vertex = vertex;
+      slot->index = index;
+      ++count_;
+      length_ = index + 1;
+    }
+    return true;
+  }
+
+  // The first written index of `vertex`; -1 when none was written.
+  int32_t find(const mo_vertex *vertex) const {
+    const Slot *slot = probe(vertex);
+    return slot->vertex != nullptr ? slot->index : -1;
+  }
+
+  int32_t count() const { return count_; }
+  int32_t length() const { return length_; }
+
+ private:
+  struct Slot {
+    const mo_vertex *vertex;  // null: empty
+    int32_t index;
+  };
+
+  static uint32_t hash(const mo_vertex *vertex) {
+    const uint64_t h = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(vertex)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(h >> 32);
+  }
+
+  // The slot holding `vertex`, or the empty slot where it would go.
+  Slot *probe(const mo_vertex *vertex) const {
+    uint32_t i = hash(vertex) & mask_;
+    uint32_t step = 0;
+    while (slots_[i].vertex != nullptr && slots_[i].vertex != vertex) i = (i + ++step) & mask_;
+    return &slots_[i];
+  }
+
+  bool rehash(uint32_t capacity) {
+    auto *fresh = static_cast<Slot *>(myalloc(sizeof(Slot) * capacity));
+    if (fresh == nullptr) return false;
+    for (uint32_t i = 0; i < capacity; ++i) fresh[i] = Slot{nullptr, -1};
+    Slot *old = slots_;
+    const uint32_t old_capacity = old != nullptr ? mask_ + 1 : 0;
+    slots_ = fresh;
+    mask_ = capacity - 1;
+    for (uint32_t i = 0; i < old_capacity; ++i) {
+      if (old[i].vertex != nullptr) *probe(old[i].vertex) = old[i];
+    }
+    if (old != nullptr) myfree(old);
+    return true;
+  }
+
+  Slot *slots_ = nullptr;
+  uint32_t mask_ = 0;
+  int32_t count_ = 0;
+  int32_t length_ = 0;
+};
+
+void show(const char *text) { display_message("%s", text); }
+
+float flip_sign(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits ^= 0x80000000u;
+  std::memcpy(&value, &bits, sizeof bits);
+  return value;
+}
+
+// The flipped copy of a two-sided piece: normals negated by their sign bit
+// (so 0 becomes -0), vertex list reversed.  Texture coordinates stay.
+void flip_surface(mo_surface *surface) {
+  for (float &c : surface->normal) c = flip_sign(c);
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) {
+    auto *sv = static_cast<mo_svertex *>(node->item);
+    for (float &c : sv->normal) c = flip_sign(c);
+  }
+  list_reverse(&surface->svertices);
+}
+
+// Preparation step 3: the mesh surface list.  False when the host gave no
+// copy (out of memory).
+bool build_mesh_surfaces(mo_object *object, mo_list surfaces, SurfaceList &mesh) {
+  const bool triangulate = option_is_set(opt_triangulate);
+  const bool two_sided = option_is_set(opt_two_sided);
+  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
+    if (surface->vertex_count < 3) continue;
+
+    // 3.1 The pieces: triangles of a larger polygon, or one copy.
+    SurfaceList group;
+    if (surface->vertex_count > 3 && triangulate) {
+      group.head = surface_get_triangulations(surface);
+    } else {
+      mo_surface *copy = surface_clone(surface, object);
+      if (copy == nullptr) return false;
+      list_add_item(&group.head, copy);
+    }
+
+    // 3.2 A flipped copy of each two-sided piece goes to the head of the
+    // group; the walk goes on from the head the group had before.
+    if (two_sided) {
+      for (mo_list_node *piece = group.head; piece != nullptr; piece = piece->next) {
+        auto *source = static_cast<mo_surface *>(piece->item);
+        if (surface_get_twosided(source) != 1) continue;
+        mo_surface *copy = surface_clone(source, object);
+        if (copy == nullptr) return false;
+        flip_surface(copy);
+        list_add_item_head(&group.head, copy);
+      }
+    }
+
+    // 3.3
+    if (group.head != nullptr) list_append_list(&mesh.head, group.release());
+  }
+  return true;
+}
+
+// The share of the export's surface vertices handled so far, 0 to 100.
+int progress_percent(const ExportState &state) {
+  if (state.surface_vertex_total <= 0) return 100;
+  const int64_t percent =
+      static_cast<int64_t>(state.surface_vertex_done) * 100 / state.surface_vertex_total;
+  return percent < 0 ? 0 : (percent > 100 ? 100 : static_cast<int>(percent));
+}
+
+// Calls vertex(surface, row) for every written surface vertex in the order
+// of the vertex block, and after_surface() after each surface; the walk
+// stops when after_surface returns false.
+template <typename Vertex, typename AfterSurface>
+bool walk_written(mo_list mesh, const VertexTable &table, bool optimize, Vertex vertex,
+                  AfterSurface after_surface) {
+  int32_t base = 0;
+  for (mo_list_node *node = mesh; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const int32_t n = surface->vertex_count;
+    for (int32_t k = n - 1; k >= 0; --k) {
+      const VertexRow &row = table.rows[base + k];
+      if (!optimize || row.merged_into == -1) vertex(surface, row);
+    }
+    base += n;
+    if (!after_surface()) return false;
+  }
+  return true;
+}
+
+// One face per surface, by the face index rule: positions last to first,
+// or first to last with option 11; each the written index of its row.
+// Without option 23 that index is base + (n - 1 - k), which is what the
+// vertex block gave the row.
+void write_faces(Output &out, mo_list mesh, const VertexTable &table) {
+  const bool winding = option_is_set(opt_winding);
+  int32_t base = 0;
+  for (mo_list_node *node = mesh; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const int32_t n = surface->vertex_count;
+    out.integer(n);
+    out.put(';');
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t k = winding ? i : n - 1 - i;
+      out.integer(table.rows[base + k].written_index);
+      out.put(i == n - 1 ? ';' : ',');
+    }
+    out.puts(node->next != nullptr ? ",\n" : ";\n");
+    base += n;
+  }
+}
+
+bool poll_duplication(int32_t number) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Export X File - Mesh Vert. Duplication Indices ( %d ) ...",
+                static_cast<int>(number));
+  return cancel_poll(text);
+}
+
+}  // namespace
+
+void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]) {
+  ExportState &state = export_state();
+  if (object == nullptr || state.status != kExportRunning) return;
+
+  // ---- Preparation ----
+
+  // 1. The subdivided form stands in for the object throughout.
+  if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
+    mo_object *subdivided = mo_object_get_subdivision(object);
+    if (subdivided != nullptr) object = subdivided;
+  }
+
+  // 2.
+  object_calc_normals_force(object);
+  int vertex_count = 0;
+  int object_surface_count = 0;
+  int kid_count = 0;
+  mo_list vertices = nullptr;
+  mo_list surfaces = nullptr;
+  mo_list kids = nullptr;
+  mo_object_get_contents(object, &vertex_count, &object_surface_count, &kid_count, &vertices,
+                         &surfaces, &kids);
+
+  // 3.
+  SurfaceList mesh;
+  if (!build_mesh_surfaces(object, surfaces, mesh)) {
+    export_fail_out_of_memory();
+    return;
+  }
+
+  // 4.
+  const int surface_count = list_count(mesh.head);
+
+  // 5. to 7. Texture coordinates, shading, and the surface-vertex count.
+  const int texture = object_texture_id(object);
+  const bool with_textures =
+      option_is_set(opt_textures) && option_is_set(opt_materials) && texture >= 0;
+  const bool surface_shading = option_is_set(opt_surface_shading);
+  const bool with_normals = option_is_set(opt_normals);
+  int64_t row_count = 0;
+  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const bool flat = surface_shading && with_normals && surface_get_shading(surface) == 0;
+    for (mo_list_node *sv_node = surface->svertices; sv_node != nullptr; sv_node = sv_node->next) {
+      auto *sv = static_cast<mo_svertex *>(sv_node->item);
+      if (!with_textures) sv->u = sv->v = 0.0f;
+      if (!surface_shading) continue;
+      for (int c = 0; c < 3; ++c) {
+        if (!with_normals) {
+          sv->normal[c] = 0.0f;
+        } else {
+          const float component = flat ? surface->normal[c] : sv->normal[c];
+          sv->normal[c] = static_cast<float>(round_to_step(component, 0.000001));
+        }
+      }
+    }
+    row_count += surface->vertex_count;
+  }
+  if (row_count > INT32_MAX) {
+    export_fail_out_of_memory();
+    return;
+  }
+
+  // 8.
+  const char *indent = indent_text(state.hierarchy_level);
+  debugf("\n%s   'x_output_surface_vertices' :\n"
+         "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
+         indent, indent, vertex_count, kid_count, surface_count, static_cast<int>(row_count));
+
+  // 9.
+  VertexTable table;
+  const VertexTableBuild built = vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count));
+  if (built == VertexTableBuild::out_of_memory) {
+    export_fail_out_of_memory();
+    return;
+  }
+
+  // 10. A cancel seen while building is still set and is seen again here.
+  // A table cut short is never written from, whatever the poll says.
+  if (cancel_poll(nullptr) || built != VertexTableBuild::complete) {
+    abort_sequence(out);
+    return;
+  }
+
+  const bool optimize = option_is_set(opt_optimize_vertices);
+  const bool duplication = option_is_set(opt_duplication_indices);
+  const float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
+  const int32_t remaining = table.remaining_count;
+
+  // ---- Vertex block ----
+  show(kMeshVerticesText);
+  out.integer(remaining);
+  out.put(';');
+  FirstWritten first_written;
+  if (duplication) {
+    const int32_t expected = vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
+    if (!first_written.reserve(expected)) {
+      export_fail_out_of_memory();
+      return;
+    }
+  }
+  int32_t written = 0;
+  int32_t base = 0;
+  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const int32_t n = surface->vertex_count;
+    for (int32_t k = n - 1; k >= 0; --k) {
+      VertexRow &row = table.rows[base + k];
+      if (!optimize || row.merged_into == -1) {
+        const mo_vertex *v = row.svertex->vertex;
+        if (written > 0) out.put(',');
+        out.put('\n');
+        write_number(out, v->x - offset[0]);
+        out.put(';');
+        write_number(out, v->y - offset[1]);
+        out.put(';');
+        write_number(out, z_sign * (v->z - offset[2]));
+        out.put(';');
+        row.written_index = written++;
+        ++state.written_vertex_total;
+        if (duplication && !first_written.note(v, row.written_index)) {
+          export_fail_out_of_memory();
+          return;
+        }
+      }
+      if (++state.surface_vertex_done % 1000 == 0) {
+        set_progress_bar(progress_percent(state));
+        if (cancel_poll(kMeshVerticesText)) {
+          abort_sequence(out);
+          return;
+        }
+      }
+    }
+    base += n;
+  }
+  out.puts(";\n");
+  vertex_table_resolve(table);
+
+  // ---- Faces ----
+  show(kMeshSurfacesText);
+  int faces = 0;
+  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
+    if (surface_get_type(static_cast<mo_surface *>(node->item)) == MO_SURF_POLYGON) ++faces;
+  }
+  out.printf("\n%d;\n", faces);
+  write_faces(out, mesh.head, table);
+
+  // ---- Material list ----
+  if (option_is_set(opt_materials)) {
+    show(kMeshMaterialsText);
+    if (!write_mesh_material_list(out, object, mesh.head)) return;
+  }
+
+  const auto no_surface_step = [] { return true; };
+
+  // ---- Texture coordinates ----
+  if (with_textures) {
+    show(kTextureCoordsText);
+    const float repeat_x = mo_object_get_texture_repeat_x(object);
+    const float repeat_y = mo_object_get_texture_repeat_y(object);
+    const float offset_x = mo_object_get_texture_offset_x(object);
+    const float offset_y = mo_object_get_texture_offset_y(object);
+    out.printf("\nMeshTextureCoords {\n%d;", remaining);
+    int32_t item = 0;
+    walk_written(
+        mesh.head, table, optimize,
+        [&](const mo_surface *, const VertexRow &row) {
+          const mo_svertex *sv = row.svertex;
+          if (item++ > 0) out.put(',');
+          out.put('\n');
+          write_number(out, offset_x + sv->u * repeat_x);
+          out.put(';');
+          write_number(out, offset_y + (1.0f - sv->v) * repeat_y);
+          out.put(';');
+        },
+        no_surface_step);
+    out.puts(";\n}\n");
+  }
+
+  // ---- Normals ----
+  if (with_normals) {
+    show(kMeshNormalsText);
+    const float normal_sign = (option_is_set(opt_flip_normals) ? -1.0f : 1.0f) *
+                              (option_is_set(opt_winding) ? -1.0f : 1.0f);
+    out.printf("\nMeshNormals{\n%d;", remaining);
+    int32_t item = 0;
+    const mo_surface *current = nullptr;
+    bool own_normal = false;  // a flat surface under option 12 writes its own normal
+    walk_written(
+        mesh.head, table, optimize,
+        [&](mo_surface *surface, const VertexRow &row) {
+          if (surface != current) {
+            current = surface;
+            own_normal = surface_shading && surface_get_shading(surface) == 0;
+          }
+          const float *normal = own_normal ? surface->normal : row.svertex->normal;
+          if (item++ > 0) out.put(',');
+          out.put('\n');
+          write_number(out, normal_sign * normal[0]);
+          out.put(';');
+          write_number(out, normal_sign * normal[1]);
+          out.put(';');
+          write_number(out, normal_sign * z_sign * normal[2]);
+          out.put(';');
+        },
+        no_surface_step);
+    out.puts(";\n");
+    out.printf("\n%d;\n", surface_count);
+    write_faces(out, mesh.head, table);
+    out.puts("}\n\n");
+  }
+
+  // ---- Vertex duplication indices ----
+  if (duplication) {
+    show(kDuplicationText);
+    // 2. The count of distinct host vertices, polled as the walk of the
+    // list would poll: every 100 entries, with the entries left.
+    const int32_t length = first_written.length();
+    for (int32_t j = 0; j < length; j += 100) {
+      if (poll_duplication(length - j)) {
+        abort_sequence(out);
+        return;
+      }
+    }
+    // 3. and 4.
+    out.printf("VertexDuplicationIndices {\n%d;\n%d;", remaining, first_written.count());
+    int32_t item = 0;
+    int32_t surfaces_done = 0;
+    const bool completed = walk_written(
+        mesh.head, table, optimize,
+        [&](const mo_surface *, const VertexRow &row) {
+          if (item++ > 0) out.put(',');
+          out.put('\n');
+          out.integer(first_written.find(row.svertex->vertex));
+        },
+        [&] { return ++surfaces_done % 100 != 0 || !poll_duplication(surfaces_done); });
+    if (!completed) {
+      abort_sequence(out);
+      return;
+    }
+    // 5.
+    out.puts(";\n}\n");
+  }
+}
 
 }  // namespace qel
