@@ -1,0 +1,335 @@
+/*
+ * The host's geometry services: the normal calculation, the triangulation
+ * of a polygon and the copy of a surface.  Exporters compare their output
+ * digit by digit, so each computation follows a fixed order of operations
+ * in a fixed precision (see object_calc_normals_force).
+ */
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+#include "host.h"
+#include "model.h"
+
+namespace molv {
+namespace {
+
+struct Vec3 {
+  double x, y, z;
+};
+
+// The corners of a surface, in list order.
+std::vector<mo_svertex *> corners_of(const mo_surface *surface) {
+  std::vector<mo_svertex *> corners;
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) {
+    corners.push_back(static_cast<mo_svertex *>(node->item));
+  }
+  return corners;
+}
+
+Vec3 position(const mo_svertex *corner) {
+  if (corner == nullptr || corner->vertex == nullptr) return {0.0, 0.0, 0.0};
+  return {static_cast<double>(corner->vertex->x), static_cast<double>(corner->vertex->y),
+          static_cast<double>(corner->vertex->z)};
+}
+
+// Newell's normal of a closed polygon, summed in double over the float
+// positions in list order, not normalised.
+Vec3 newell_sum(const std::vector<mo_svertex *> &corners) {
+  Vec3 n{0.0, 0.0, 0.0};
+  const size_t count = corners.size();
+  for (size_t i = 0; i < count; ++i) {
+    const Vec3 a = position(corners[i]);
+    const Vec3 b = position(corners[(i + 1) % count]);
+    n.x += (a.y - b.y) * (a.z + b.z);
+    n.y += (a.z - b.z) * (a.x + b.x);
+    n.z += (a.x - b.x) * (a.y + b.y);
+  }
+  return n;
+}
+
+// Divides by the length in double and stores as float; zero stays zero.
+void store_normalised(const Vec3 &n, float out[3]) {
+  const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+  if (length == 0.0) {
+    out[0] = out[1] = out[2] = 0.0f;
+    return;
+  }
+  out[0] = static_cast<float>(n.x / length);
+  out[1] = static_cast<float>(n.y / length);
+  out[2] = static_cast<float>(n.z / length);
+}
+
+bool takes_part_in_normals(const Surface *surface, size_t corner_count) {
+  return surface->type == MO_SURF_POLYGON && corner_count >= 3;
+}
+
+void copy_float3(const float from[3], float to[3]) {
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+}
+
+// A new surface-vertex record with the fields of `source`.
+mo_svertex *copy_corner(const mo_svertex *source) {
+  SVertex *copy = svertex_take();
+  if (source != nullptr) {
+    copy->rec.vertex = source->vertex;
+    copy->rec.u = source->u;
+    copy->rec.v = source->v;
+    copy_float3(source->normal, copy->rec.normal);
+  }
+  return &copy->rec;
+}
+
+// A new surface with the attributes of `source` and copies of `corners`.
+Surface *new_surface_like(const Surface *source, const mo_svertex *const *corners, size_t count) {
+  Surface *surface = surface_take();
+  surface->type = source->type;
+  surface->shading = source->shading;
+  surface->twosided = source->twosided;
+  surface->rec.material = source->rec.material;
+  copy_float3(source->rec.normal, surface->rec.normal);
+  for (size_t i = 0; i < count; ++i) {
+    list_add_item(&surface->rec.svertices, copy_corner(corners[i]));
+  }
+  surface->rec.vertex_count = static_cast<uint16_t>(count > 0xFFFF ? 0xFFFF : count);
+  return surface;
+}
+
+// ---- triangulation ---------------------------------------------------------
+
+struct Point {
+  double a, b;
+};
+
+// Twice the signed area of the triangle p, q, r.
+double turn(const Point &p, const Point &q, const Point &r) {
+  return (q.a - p.a) * (r.b - p.b) - (q.b - p.b) * (r.a - p.a);
+}
+
+bool same_point(const Point &p, const Point &q) { return p.a == q.a && p.b == q.b; }
+
+// The triangles of a polygon as corner positions, three per triangle.
+//
+// 1. Project the polygon onto the coordinate plane that its Newell normal
+//    is most nearly perpendicular to.  The two remaining axes are taken in
+//    cyclic order (y,z / z,x / x,y), so the projected polygon turns
+//    counter-clockwise exactly when the dropped component is positive;
+//    `orientation` folds that sign into every turn test.
+// 2. A polygon without a right turn is convex: the fan from corner 0.
+// 3. Otherwise clip ears: each time the lowest remaining position k >= 1
+//    whose corner turns left and whose triangle (previous, k, next) holds
+//    no other remaining corner that is not itself a left turn.  Corners
+//    at the position of a triangle corner (a vertex listed twice) do not
+//    block it.
+// 4. When no corner is an ear (a degenerate polygon), the rest is cut as
+//    a fan.
+std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
+  const size_t n = corners.size();
+  std::vector<size_t> triangles;
+  triangles.reserve(3 * (n - 2));
+  auto fan = [&triangles](const std::vector<size_t> &ring) {
+    for (size_t i = 1; i + 1 < ring.size(); ++i) {
+      triangles.insert(triangles.end(), {ring[0], ring[i], ring[i + 1]});
+    }
+  };
+  std::vector<size_t> all(n);
+  for (size_t i = 0; i < n; ++i) all[i] = i;
+
+  // Step 1.
+  const Vec3 normal = newell_sum(corners);
+  const double ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
+  int dropped = 2;
+  if (!(az >= ax && az >= ay)) dropped = ax >= ay ? 0 : 1;
+  const double dropped_value = dropped == 0 ? normal.x : dropped == 1 ? normal.y : normal.z;
+  if (dropped_value == 0.0) {
+    fan(all);
+    return triangles;
+  }
+  const double orientation = dropped_value > 0.0 ? 1.0 : -1.0;
+  std::vector<Point> points(n);
+  for (size_t i = 0; i < n; ++i) {
+    const Vec3 p = position(corners[i]);
+    if (dropped == 0) points[i] = {p.y, p.z};
+    if (dropped == 1) points[i] = {p.z, p.x};
+    if (dropped == 2) points[i] = {p.x, p.y};
+  }
+
+  // Step 2.
+  std::vector<size_t> prev(n), next(n);
+  for (size_t i = 0; i < n; ++i) {
+    prev[i] = (i + n - 1) % n;
+    next[i] = (i + 1) % n;
+  }
+  auto left_turn = [&](size_t i) {
+    return orientation * turn(points[prev[i]], points[i], points[next[i]]) > 0.0;
+  };
+  std::vector<char> convex(n);
+  std::vector<size_t> blockers;  // corners that are not left turns (may hold stale entries)
+  bool is_convex = true;
+  for (size_t i = 0; i < n; ++i) {
+    const double t = orientation * turn(points[prev[i]], points[i], points[next[i]]);
+    convex[i] = t > 0.0;
+    if (t < 0.0) is_convex = false;
+    if (!convex[i]) blockers.push_back(i);
+  }
+  if (is_convex) {
+    fan(all);
+    return triangles;
+  }
+
+  // Step 3.
+  std::vector<char> removed(n, 0);
+  auto is_ear = [&](size_t k) {
+    if (!convex[k]) return false;
+    const size_t p = prev[k], q = next[k];
+    const Point &P = points[p], &K = points[k], &Q = points[q];
+    for (size_t r : blockers) {
+      if (removed[r] || convex[r] || r == p || r == k || r == q) continue;
+      const Point &R = points[r];
+      if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) continue;
+      if (orientation * turn(P, K, R) >= 0.0 && orientation * turn(K, Q, R) >= 0.0 &&
+          orientation * turn(Q, P, R) >= 0.0) {
+        return false;
+      }
+    }
+    return true;
+  };
+  auto recheck = [&](size_t i) {
+    // Returns true when corner i stopped blocking (became a left turn).
+    const bool was_convex = convex[i];
+    convex[i] = left_turn(i);
+    if (!convex[i] && was_convex) blockers.push_back(i);
+    return convex[i] && !was_convex;
+  };
+  size_t remaining = n;
+  size_t start = 1;
+  while (remaining > 3) {
+    size_t ear = n;
+    for (size_t k = start; k < n; ++k) {
+      if (!removed[k] && is_ear(k)) {
+        ear = k;
+        break;
+      }
+    }
+    if (ear == n) break;
+    const size_t p = prev[ear], q = next[ear];
+    triangles.insert(triangles.end(), {p, ear, q});
+    removed[ear] = 1;
+    next[p] = q;
+    prev[q] = p;
+    --remaining;
+    const bool freed_p = recheck(p);
+    const bool freed_q = recheck(q);
+    // Lower positions than p were no ears and stay so, unless a corner
+    // that might have blocked them turned left.
+    start = (freed_p || freed_q || p == 0) ? 1 : p;
+  }
+  // The last three corners, or step 4 for a polygon without ears.
+  std::vector<size_t> ring;
+  size_t i = 0;
+  do {
+    ring.push_back(i);
+    i = next[i];
+  } while (i != 0);
+  fan(ring);
+  return triangles;
+}
+
+}  // namespace
+}  // namespace molv
+
+extern "C" {
+
+void object_calc_normals_force(mo_object *object) {
+  using molv::Surface;
+  using molv::Vec3;
+  if (object == nullptr) return;
+
+  // Surface normals, and for each host vertex the sum of the float normals
+  // of the polygons around it, each polygon counted once.
+  std::vector<Vec3> sums(object->vertex_store.size(), Vec3{0.0, 0.0, 0.0});
+  std::vector<long> last_added(object->vertex_store.size(), -1);
+  // Vertices that are not the object's own cannot come from a scene, but a
+  // record is a record: they get slots of their own.
+  std::unordered_map<const mo_vertex *, size_t> foreign;
+  auto slot_of = [&](const mo_vertex *vertex) -> size_t {
+    const molv::Vertex *v = molv::as_vertex(const_cast<mo_vertex *>(vertex));
+    if (vertex != nullptr && v->object == object && v->index >= 0 &&
+        static_cast<size_t>(v->index) < object->vertex_store.size() &&
+        &object->vertex_store[static_cast<size_t>(v->index)].pos == vertex) {
+      return static_cast<size_t>(v->index);
+    }
+    auto found = foreign.find(vertex);
+    if (found != foreign.end()) return found->second;
+    const size_t slot = sums.size();
+    foreign.emplace(vertex, slot);
+    sums.push_back(Vec3{0.0, 0.0, 0.0});
+    last_added.push_back(-1);
+    return slot;
+  };
+
+  long surface_number = 0;
+  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next, ++surface_number) {
+    Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
+    if (surface == nullptr) continue;
+    const std::vector<mo_svertex *> corners = molv::corners_of(&surface->rec);
+    if (!molv::takes_part_in_normals(surface, corners.size())) {
+      surface->rec.normal[0] = surface->rec.normal[1] = surface->rec.normal[2] = 0.0f;
+      continue;
+    }
+    molv::store_normalised(molv::newell_sum(corners), surface->rec.normal);
+    for (mo_svertex *corner : corners) {
+      if (corner == nullptr) continue;
+      const size_t slot = slot_of(corner->vertex);
+      if (last_added[slot] == surface_number) continue;
+      last_added[slot] = surface_number;
+      sums[slot].x += static_cast<double>(surface->rec.normal[0]);
+      sums[slot].y += static_cast<double>(surface->rec.normal[1]);
+      sums[slot].z += static_cast<double>(surface->rec.normal[2]);
+    }
+  }
+
+  // Surface-vertex normals: the surface's own for flat surfaces, the
+  // normalised sum around the vertex for smooth ones.
+  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
+    Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
+    if (surface == nullptr) continue;
+    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
+      mo_svertex *corner = static_cast<mo_svertex *>(c->item);
+      if (corner == nullptr) continue;
+      if (surface->shading == 0) {
+        molv::copy_float3(surface->rec.normal, corner->normal);
+      } else {
+        molv::store_normalised(sums[slot_of(corner->vertex)], corner->normal);
+      }
+    }
+  }
+}
+
+mo_list surface_get_triangulations(mo_surface *surface) {
+  if (surface == nullptr) return nullptr;
+  const std::vector<mo_svertex *> corners = molv::corners_of(surface);
+  if (corners.size() < 3) return nullptr;
+  const std::vector<size_t> triangles = molv::triangulate(corners);
+  mo_list result = nullptr;
+  for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
+    const mo_svertex *three[3] = {corners[triangles[t]], corners[triangles[t + 1]],
+                                  corners[triangles[t + 2]]};
+    molv::Surface *piece = molv::new_surface_like(molv::as_surface(surface), three, 3);
+    list_add_item(&result, &piece->rec);
+  }
+  return result;
+}
+
+mo_surface *surface_clone(mo_surface *surface, mo_object *object) {
+  (void)object;  // the copy belongs to no object until the caller says so
+  if (surface == nullptr) return nullptr;
+  const std::vector<mo_svertex *> corners = molv::corners_of(surface);
+  molv::Surface *copy = molv::new_surface_like(molv::as_surface(surface), corners.data(),
+                                               corners.size());
+  return &copy->rec;
+}
+
+}  // extern "C"

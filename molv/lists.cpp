@@ -1,0 +1,255 @@
+/*
+ * The host's singly linked lists, as plug-ins use them.
+ *
+ * A list is its first node; a plug-in walks item/next itself and calls the
+ * functions below for everything else.  The first node of a list also keeps
+ * the list's last node and length, so that appending an item or a list and
+ * counting take constant time: a model of a million surfaces and a plug-in
+ * that appends every surface vertex to a bucket both stay linear.  Every
+ * function keeps that bookkeeping right, including list_add_item_head,
+ * list_reverse and list_append_list.
+ *
+ * A plug-in may also hand in a node from the middle of a list as a list of
+ * its own (the real host walks, so that works there); such a node is not a
+ * head, and the functions then walk from it.  When nodes were appended
+ * through such a node, the head notices at its next use (its last node has
+ * a successor) and catches up.
+ */
+#include <vector>
+
+#include "model.h"
+
+namespace molv {
+namespace {
+
+// Indices below this are reached by walking; the cache pays off beyond.
+constexpr int kWalkLimit = 16;
+
+// The head's last node and count, brought up to date after appends made
+// through a node behind the head.
+ListNode *settle(ListNode *head) {
+  ListNode *last = head->last;
+  while (last->link.next != nullptr) {
+    last = as_node(last->link.next);
+    ++head->count;
+  }
+  head->last = last;
+  return head;
+}
+
+// Last node and length of the list that starts at `first`.
+void measure(ListNode *first, ListNode **last, int *count) {
+  if (first->is_head) {
+    settle(first);
+    *last = first->last;
+    *count = first->count;
+    return;
+  }
+  int n = 1;
+  ListNode *node = first;
+  while (node->link.next != nullptr) {
+    node = as_node(node->link.next);
+    ++n;
+  }
+  *last = node;
+  *count = n;
+}
+
+void make_head(ListNode *node, ListNode *last, int count) {
+  node->is_head = true;
+  node->last = last;
+  node->count = count;
+}
+
+// Random access into one list: the node addresses of the list last asked
+// for.  Valid while the list keeps its first node (the same allocation, by
+// serial), its last node and its length; every change a plug-in can make
+// through the list functions alters one of them, and reversing twice
+// restores the very order the cache holds.
+struct IndexCache {
+  const ListNode *head = nullptr;
+  uint32_t serial = 0;
+  const ListNode *last = nullptr;
+  int32_t count = 0;
+  std::vector<mo_list_node *> nodes;
+};
+
+IndexCache &index_cache() {
+  static IndexCache *cache = new IndexCache;
+  return *cache;
+}
+
+}  // namespace
+
+mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
+  if (count == 0) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    ListNode &node = nodes[i];
+    node.link.item = items[i];
+    node.link.next = i + 1 < count ? as_link(&nodes[i + 1]) : nullptr;
+    node.last = nullptr;
+    node.count = 0;
+    node.serial = next_serial();
+    node.owner = Owner::kModel;
+    node.is_head = false;
+  }
+  make_head(&nodes[0], &nodes[count - 1], static_cast<int32_t>(count));
+  return as_link(&nodes[0]);
+}
+
+mo_list_node *list_node_at(mo_list list, int index) {
+  if (list == nullptr || index < 0) return nullptr;
+  ListNode *head = as_node(list);
+  if (index < kWalkLimit || !head->is_head) {
+    mo_list_node *node = list;
+    for (int i = 0; i < index && node != nullptr; ++i) node = node->next;
+    return node;
+  }
+  settle(head);
+  if (index >= head->count) return nullptr;
+  IndexCache &cache = index_cache();
+  if (cache.head != head || cache.serial != head->serial || cache.last != head->last ||
+      cache.count != head->count) {
+    cache.nodes.clear();
+    cache.nodes.reserve(static_cast<size_t>(head->count));
+    for (mo_list_node *node = list; node != nullptr; node = node->next) cache.nodes.push_back(node);
+    cache.head = head;
+    cache.serial = head->serial;
+    cache.last = head->last;
+    cache.count = head->count;
+  }
+  return cache.nodes[static_cast<size_t>(index)];
+}
+
+}  // namespace molv
+
+using molv::as_link;
+using molv::as_node;
+using molv::ListNode;
+
+extern "C" {
+
+void list_add_item(mo_list *list, void *item) {
+  if (list == nullptr) return;
+  ListNode *node = molv::node_take();
+  node->link.item = item;
+  node->link.next = nullptr;
+  if (*list == nullptr) {
+    molv::make_head(node, node, 1);
+    *list = as_link(node);
+    return;
+  }
+  ListNode *first = as_node(*list);
+  if (first->is_head) {
+    molv::settle(first);
+    first->last->link.next = as_link(node);
+    first->last = node;
+    ++first->count;
+    return;
+  }
+  mo_list_node *end = *list;
+  while (end->next != nullptr) end = end->next;
+  end->next = as_link(node);
+}
+
+void list_add_item_head(mo_list *list, void *item) {
+  if (list == nullptr) return;
+  ListNode *node = molv::node_take();
+  node->link.item = item;
+  node->link.next = *list;
+  if (*list == nullptr) {
+    molv::make_head(node, node, 1);
+  } else {
+    ListNode *old = as_node(*list);
+    ListNode *last = nullptr;
+    int count = 0;
+    molv::measure(old, &last, &count);
+    old->is_head = false;
+    molv::make_head(node, last, count + 1);
+  }
+  *list = as_link(node);
+}
+
+void list_append_list(mo_list *list, mo_list other) {
+  if (list == nullptr || other == nullptr || other == *list) return;
+  ListNode *second = as_node(other);
+  ListNode *second_last = nullptr;
+  int second_count = 0;
+  molv::measure(second, &second_last, &second_count);
+  if (*list == nullptr) {
+    molv::make_head(second, second_last, second_count);
+    *list = other;
+    return;
+  }
+  ListNode *first = as_node(*list);
+  ListNode *first_last = nullptr;
+  int first_count = 0;
+  molv::measure(first, &first_last, &first_count);
+  // A list that ends where this one ends is already part of it: appending
+  // it would close a cycle.
+  if (first_last == second_last) return;
+  first_last->link.next = other;
+  second->is_head = false;
+  if (first->is_head) {
+    first->last = second_last;
+    first->count = first_count + second_count;
+  }
+}
+
+void list_reverse(mo_list *list) {
+  if (list == nullptr || *list == nullptr) return;
+  ListNode *old_first = as_node(*list);
+  mo_list_node *previous = nullptr;
+  mo_list_node *node = *list;
+  int count = 0;
+  while (node != nullptr) {
+    mo_list_node *next = node->next;
+    node->next = previous;
+    previous = node;
+    node = next;
+    ++count;
+  }
+  old_first->is_head = false;
+  molv::make_head(as_node(previous), old_first, count);
+  *list = previous;
+}
+
+int list_count(mo_list list) {
+  if (list == nullptr) return 0;
+  ListNode *last = nullptr;
+  int count = 0;
+  molv::measure(as_node(list), &last, &count);
+  return count;
+}
+
+void *list_get_item(mo_list list, int index) {
+  mo_list_node *node = molv::list_node_at(list, index);
+  return node != nullptr ? node->item : nullptr;
+}
+
+int list_index(mo_list list, const void *item) {
+  int index = 0;
+  for (mo_list_node *node = list; node != nullptr; node = node->next, ++index) {
+    if (node->item == item) return index;
+  }
+  return -1;
+}
+
+void list_free(mo_list list) {
+  while (list != nullptr) {
+    mo_list_node *next = list->next;
+    molv::node_give(as_node(list));
+    list = next;
+  }
+}
+
+void mo_surfacelist_free(mo_list list) {
+  while (list != nullptr) {
+    mo_list_node *next = list->next;
+    molv::surface_give_deep(molv::as_surface(static_cast<mo_surface *>(list->item)));
+    molv::node_give(as_node(list));
+    list = next;
+  }
+}
+
+}  // extern "C"

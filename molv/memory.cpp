@@ -1,0 +1,236 @@
+/*
+ * Host memory: the allocator a plug-in uses for its own tables (myalloc,
+ * myfree), and the pools that list nodes, surfaces and surface vertices
+ * handed to a plug-in come from.
+ *
+ * Everything a plug-in must give back is counted, so a test can see that
+ * an export returns all it took (live_allocations).  Only myalloc can be
+ * made to fail (set_fail_alloc_after): the host's own lists and copies
+ * never fail, as in the real modeller.
+ *
+ * Pools instead of one malloc per record: a plug-in clones every surface
+ * of a mesh and builds lists of a million items, so taking and giving a
+ * record is a pointer swap.  Under AddressSanitizer a free slot is
+ * poisoned, so a plug-in that touches a record it gave back is caught.
+ */
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "host.h"
+#include "model.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define MOLV_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define MOLV_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define MOLV_POISON(p, n) ((void)(p), (void)(n))
+#define MOLV_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace molv {
+namespace {
+
+// A free list over chunks of slots.  Chunks grow geometrically and are kept
+// for the life of the process; a slot holds a T or, while free, the link
+// to the next free slot.
+template <class T>
+class Pool {
+ public:
+  T *take() {
+    if (free_ == nullptr) grow();
+    Slot *slot = free_;
+    MOLV_UNPOISON(slot, sizeof(Slot));
+    std::memcpy(&free_, slot->bytes, sizeof(Slot *));
+    std::memset(slot->bytes, 0, sizeof(slot->bytes));
+    return reinterpret_cast<T *>(slot->bytes);
+  }
+
+  void give(T *record) {
+    Slot *slot = reinterpret_cast<Slot *>(record);
+    std::memcpy(slot->bytes, &free_, sizeof(Slot *));
+    free_ = slot;
+    MOLV_POISON(slot, sizeof(Slot));
+  }
+
+ private:
+  struct Slot {
+    alignas(T) alignas(Slot *) unsigned char bytes[sizeof(T) > sizeof(void *) ? sizeof(T)
+                                                                               : sizeof(void *)];
+  };
+
+  void grow() {
+    std::unique_ptr<Slot[]> chunk(new Slot[next_chunk_]);
+    // Link back to front so slots are taken in address order.
+    for (size_t i = next_chunk_; i-- > 0;) {
+      std::memcpy(chunk[i].bytes, &free_, sizeof(Slot *));
+      free_ = &chunk[i];
+      MOLV_POISON(&chunk[i], sizeof(Slot));
+    }
+    chunks_.push_back(std::move(chunk));
+    if (next_chunk_ < (size_t{1} << 16)) next_chunk_ *= 2;
+  }
+
+  std::vector<std::unique_ptr<Slot[]>> chunks_;
+  Slot *free_ = nullptr;
+  size_t next_chunk_ = 256;
+};
+
+struct Memory {
+  Pool<ListNode> nodes;
+  Pool<Surface> surfaces;
+  Pool<SVertex> svertices;
+  long live_blocks = 0;     // myalloc
+  long live_nodes = 0;      // handed list nodes
+  long live_surfaces = 0;   // handed surfaces
+  long live_svertices = 0;  // handed surface vertices
+  long fail_after = -1;     // myalloc calls that still succeed; -1: off
+  long calls_since = 0;
+  uint32_t serial = 0;
+};
+
+Memory &memory() {
+  // Never destroyed: plug-ins may give records back from static destructors.
+  static Memory *m = new Memory;
+  return *m;
+}
+
+// myalloc blocks carry a header so that myfree can tell its own blocks and
+// catch a block given back twice.  16 bytes keep the block aligned for any
+// type, as malloc's are.
+struct BlockHeader {
+  uint64_t magic;
+  uint64_t size;
+};
+static_assert(sizeof(BlockHeader) == 16, "header keeps malloc alignment");
+constexpr uint64_t kLiveMagic = 0x6d6f6c76616c6c63ULL;  // "molvallc"
+constexpr uint64_t kDeadMagic = 0x6d6f6c7666726565ULL;  // "molvfree"
+// New blocks are filled with this byte, never zero: a plug-in that forgets
+// to initialise its tables fails in tests, not by luck on a user's machine.
+constexpr unsigned char kFreshByte = 0xA5;
+
+}  // namespace
+
+void host_memory_fault(const char *what) {
+  std::fprintf(stderr, "molv: host memory misused by the plug-in: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+uint32_t next_serial() { return ++memory().serial; }
+
+ListNode *node_take() {
+  Memory &m = memory();
+  ListNode *node = m.nodes.take();
+  node->owner = Owner::kHanded;
+  node->serial = ++m.serial;
+  ++m.live_nodes;
+  return node;
+}
+
+void node_give(ListNode *node) {
+  if (node->owner == Owner::kModel) return;
+  if (node->owner != Owner::kHanded) host_memory_fault("a list node freed twice");
+  Memory &m = memory();
+  node->owner = Owner::kFree;
+  --m.live_nodes;
+  m.nodes.give(node);
+}
+
+Surface *surface_take() {
+  Memory &m = memory();
+  Surface *surface = m.surfaces.take();
+  surface->owner = Owner::kHanded;
+  ++m.live_surfaces;
+  return surface;
+}
+
+void surface_give(Surface *surface) {
+  if (surface->owner == Owner::kModel) return;
+  if (surface->owner != Owner::kHanded) host_memory_fault("a surface freed twice");
+  Memory &m = memory();
+  surface->owner = Owner::kFree;
+  --m.live_surfaces;
+  m.surfaces.give(surface);
+}
+
+SVertex *svertex_take() {
+  Memory &m = memory();
+  SVertex *svertex = m.svertices.take();
+  svertex->owner = Owner::kHanded;
+  ++m.live_svertices;
+  return svertex;
+}
+
+void svertex_give(SVertex *svertex) {
+  if (svertex->owner == Owner::kModel) return;
+  if (svertex->owner != Owner::kHanded) host_memory_fault("a surface vertex freed twice");
+  Memory &m = memory();
+  svertex->owner = Owner::kFree;
+  --m.live_svertices;
+  m.svertices.give(svertex);
+}
+
+void surface_give_deep(Surface *surface) {
+  if (surface == nullptr || surface->owner == Owner::kModel) return;
+  mo_list_node *link = surface->rec.svertices;
+  while (link != nullptr) {
+    mo_list_node *next = link->next;
+    if (link->item != nullptr) svertex_give(as_svertex(static_cast<mo_svertex *>(link->item)));
+    node_give(as_node(link));
+    link = next;
+  }
+  surface->rec.svertices = nullptr;
+  surface_give(surface);
+}
+
+long live_allocations() {
+  const Memory &m = memory();
+  return m.live_blocks + m.live_nodes + m.live_surfaces + m.live_svertices;
+}
+
+void set_fail_alloc_after(long n) {
+  Memory &m = memory();
+  m.fail_after = n < 0 ? -1 : n;
+  m.calls_since = 0;
+}
+
+}  // namespace molv
+
+extern "C" {
+
+void *myalloc(size_t size) {
+  molv::Memory &m = molv::memory();
+  if (m.fail_after >= 0 && ++m.calls_since > m.fail_after) return nullptr;
+  if (size > SIZE_MAX - sizeof(molv::BlockHeader)) return nullptr;
+  void *raw = std::malloc(sizeof(molv::BlockHeader) + size);
+  if (raw == nullptr) return nullptr;
+  molv::BlockHeader header{molv::kLiveMagic, size};
+  std::memcpy(raw, &header, sizeof header);
+  unsigned char *block = static_cast<unsigned char *>(raw) + sizeof(molv::BlockHeader);
+  std::memset(block, molv::kFreshByte, size);
+  ++m.live_blocks;
+  return block;
+}
+
+void myfree(void *pointer) {
+  if (pointer == nullptr) return;
+  unsigned char *raw = static_cast<unsigned char *>(pointer) - sizeof(molv::BlockHeader);
+  molv::BlockHeader header;
+  std::memcpy(&header, raw, sizeof header);
+  if (header.magic != molv::kLiveMagic) {
+    molv::host_memory_fault(header.magic == molv::kDeadMagic
+                                ? "a myalloc block freed twice"
+                                : "myfree of a block that myalloc did not give");
+  }
+  header.magic = molv::kDeadMagic;
+  std::memcpy(raw, &header, sizeof header);
+  --molv::memory().live_blocks;
+  std::free(raw);
+}
+
+}  // extern "C"

@@ -1,0 +1,298 @@
+/*
+ * The model a plug-in reads: the world and its objects, surfaces, the
+ * palette and the texture table, with the host's query functions and the
+ * host block of the scene (version, version text, info text).
+ *
+ * Every query is null-safe and range-safe: a plug-in with a bug gets a
+ * neutral answer (an empty name, no data, null), not a crash in the host.
+ */
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "host.h"
+#include "model.h"
+
+namespace molv {
+namespace {
+
+std::unique_ptr<Model> &current() {
+  static std::unique_ptr<Model> *holder = new std::unique_ptr<Model>;
+  return *holder;
+}
+
+void set_rgb(float out[3], float r, float g, float b) {
+  out[0] = r;
+  out[1] = g;
+  out[2] = b;
+}
+
+// Handed out for a null object, so that a caller that reads three floats
+// reads zeros.  Reset on each use: a caller may have written into it.
+float *zero_centre() {
+  static float centre[3];
+  centre[0] = centre[1] = centre[2] = 0.0f;
+  return centre;
+}
+
+}  // namespace
+
+Model &model() {
+  std::unique_ptr<Model> &holder = current();
+  if (!holder) holder = make_empty_model();
+  return *holder;
+}
+
+void install_model(std::unique_ptr<Model> next) { current() = std::move(next); }
+
+std::unique_ptr<mo_material> make_default_material() {
+  auto material = std::make_unique<mo_material>();
+  set_rgb(material->diffuse, 1.0f, 1.0f, 1.0f);
+  set_rgb(material->ambient, 0.2f, 0.2f, 0.2f);
+  set_rgb(material->specular, 0.0f, 0.0f, 0.0f);
+  set_rgb(material->emissive, 0.0f, 0.0f, 0.0f);
+  material->shininess = 0.0f;
+  material->transparency = 0.0f;
+  return material;
+}
+
+std::unique_ptr<Model> make_empty_model() {
+  auto m = std::make_unique<Model>();
+  auto world = std::make_unique<mo_object>();
+  world->type = MO_OBJ_WORLD;
+  world->name = "world";
+  m->objects.push_back(std::move(world));
+  m->palette.push_back(make_default_material());
+  return m;
+}
+
+void clear_model() { install_model(make_empty_model()); }
+
+void bounding_box_centre(const std::vector<float> &positions, float centre[3]) {
+  if (positions.size() < 3) {
+    centre[0] = centre[1] = centre[2] = 0.0f;
+    return;
+  }
+  for (size_t axis = 0; axis < 3; ++axis) {
+    float low = positions[axis];
+    float high = positions[axis];
+    for (size_t i = 3 + axis; i < positions.size(); i += 3) {
+      float value = positions[i];
+      if (value < low) low = value;
+      if (value > high) high = value;
+    }
+    centre[axis] = (low + high) / 2.0f;
+  }
+}
+
+void build_object(mo_object *object, const std::vector<float> &positions,
+                  const std::vector<SurfaceSpec> &surfaces,
+                  const std::vector<mo_object *> &children) {
+  const size_t vertex_count = positions.size() / 3;
+  size_t corner_count = 0;
+  for (const SurfaceSpec &spec : surfaces) corner_count += spec.vertex_index.size();
+
+  object->vertex_store.assign(vertex_count, Vertex{});
+  object->surface_store.assign(surfaces.size(), Surface{});
+  object->svertex_store.assign(corner_count, SVertex{});
+  object->node_store.assign(vertex_count + surfaces.size() + children.size() + corner_count,
+                            ListNode{});
+
+  std::vector<void *> items;
+  items.reserve(vertex_count);
+  for (size_t i = 0; i < vertex_count; ++i) {
+    Vertex &vertex = object->vertex_store[i];
+    vertex.pos.x = positions[3 * i];
+    vertex.pos.y = positions[3 * i + 1];
+    vertex.pos.z = positions[3 * i + 2];
+    vertex.object = object;
+    vertex.index = static_cast<int32_t>(i);
+    items.push_back(&vertex.pos);
+  }
+  ListNode *nodes = object->node_store.data();
+  object->vertices = link_model_list(nodes, items.data(), items.size());
+  nodes += items.size();
+
+  size_t corner = 0;
+  for (size_t s = 0; s < surfaces.size(); ++s) {
+    const SurfaceSpec &spec = surfaces[s];
+    Surface &surface = object->surface_store[s];
+    items.clear();
+    for (size_t k = 0; k < spec.vertex_index.size(); ++k, ++corner) {
+      SVertex &sv = object->svertex_store[corner];
+      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(spec.vertex_index[k])].pos;
+      sv.rec.u = spec.u[k];
+      sv.rec.v = spec.v[k];
+      sv.owner = Owner::kModel;
+      items.push_back(&sv.rec);
+    }
+    surface.rec.svertices = link_model_list(nodes, items.data(), items.size());
+    nodes += items.size();
+    surface.rec.vertex_count = static_cast<uint16_t>(spec.vertex_index.size());
+    surface.rec.material = spec.material;
+    surface.type = spec.type;
+    surface.shading = spec.shading;
+    surface.twosided = spec.twosided;
+    surface.owner = Owner::kModel;
+  }
+
+  items.clear();
+  for (Surface &surface : object->surface_store) items.push_back(&surface.rec);
+  object->surfaces = link_model_list(nodes, items.data(), items.size());
+  nodes += items.size();
+
+  items.assign(children.begin(), children.end());
+  object->children = link_model_list(nodes, items.data(), items.size());
+}
+
+double host_version() { return model().version; }
+
+void set_host_version(double version) { model().version = version; }
+
+std::string host_version_string() { return model().version_string; }
+
+std::string host_info_text() {
+  const Model &m = model();
+  if (m.has_info) return m.info;
+  long objects = 0;
+  long vertices = 0;
+  long surfaces = 0;
+  for (const auto &object : m.objects) {
+    if (object->in_subdivision) continue;
+    if (object.get() != m.world()) ++objects;
+    vertices += list_count(object->vertices);
+    surfaces += list_count(object->surfaces);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text, "Objects : %ld\nVertices : %ld\nSurfaces : %ld\n", objects,
+                vertices, surfaces);
+  return text;
+}
+
+}  // namespace molv
+
+extern "C" {
+
+// ---- objects ---------------------------------------------------------------
+
+mo_object *mo_get_world(void) { return molv::model().world(); }
+
+int mo_object_get_type(mo_object *object) { return object != nullptr ? object->type : -1; }
+
+const char *mo_object_get_name(mo_object *object) {
+  return object != nullptr ? object->name.c_str() : "";
+}
+
+const char *mo_object_get_data(mo_object *object) {
+  return object != nullptr && object->has_data ? object->data.c_str() : nullptr;
+}
+
+float *mo_object_get_centre(mo_object *object) {
+  return object != nullptr ? object->centre : molv::zero_centre();
+}
+
+void mo_object_get_contents(mo_object *object, int *vertex_count, int *surface_count,
+                            int *child_count, mo_list *vertices, mo_list *surfaces,
+                            mo_list *children) {
+  mo_list v = object != nullptr ? object->vertices : nullptr;
+  mo_list s = object != nullptr ? object->surfaces : nullptr;
+  mo_list c = object != nullptr ? object->children : nullptr;
+  if (vertex_count != nullptr) *vertex_count = list_count(v);
+  if (surface_count != nullptr) *surface_count = list_count(s);
+  if (child_count != nullptr) *child_count = list_count(c);
+  if (vertices != nullptr) *vertices = v;
+  if (surfaces != nullptr) *surfaces = s;
+  if (children != nullptr) *children = c;
+}
+
+int mo_object_has_texture(mo_object *object) {
+  return object != nullptr && object->has_texture ? 1 : 0;
+}
+
+int mo_object_get_texture_index(mo_object *object) {
+  return object != nullptr && object->has_texture ? object->texture_id : -1;
+}
+
+float mo_object_get_texture_repeat_x(mo_object *object) {
+  return object != nullptr ? object->texture_repeat[0] : 1.0f;
+}
+
+float mo_object_get_texture_repeat_y(mo_object *object) {
+  return object != nullptr ? object->texture_repeat[1] : 1.0f;
+}
+
+float mo_object_get_texture_offset_x(mo_object *object) {
+  return object != nullptr ? object->texture_offset[0] : 0.0f;
+}
+
+float mo_object_get_texture_offset_y(mo_object *object) {
+  return object != nullptr ? object->texture_offset[1] : 0.0f;
+}
+
+int mo_object_is_subdivided(mo_object *object) {
+  return object != nullptr && object->subdivision != nullptr ? 1 : 0;
+}
+
+mo_object *mo_object_get_subdivision(mo_object *object) {
+  return object != nullptr ? object->subdivision : nullptr;
+}
+
+// ---- surfaces ----------------------------------------------------------------
+
+int surface_get_type(mo_surface *surface) {
+  return surface != nullptr ? molv::as_surface(surface)->type : -1;
+}
+
+int surface_get_shading(mo_surface *surface) {
+  return surface != nullptr ? molv::as_surface(surface)->shading : 1;
+}
+
+int surface_get_twosided(mo_surface *surface) {
+  return surface != nullptr ? molv::as_surface(surface)->twosided : 0;
+}
+
+mo_svertex *surface_get_svertex_at(mo_surface *surface, int index) {
+  if (surface == nullptr) return nullptr;
+  mo_list_node *node = molv::list_node_at(surface->svertices, index);
+  return node != nullptr ? static_cast<mo_svertex *>(node->item) : nullptr;
+}
+
+// ---- palette and textures ------------------------------------------------
+
+int mo_get_num_palette(void) { return static_cast<int>(molv::model().palette.size()); }
+
+mo_material *mo_palette_get_material(int index) {
+  const auto &palette = molv::model().palette;
+  if (index < 0 || static_cast<size_t>(index) >= palette.size()) return nullptr;
+  return palette[static_cast<size_t>(index)].get();
+}
+
+void mo_entity_get_rgb_value(mo_material *material, const char *name, float rgb[3]) {
+  if (rgb == nullptr) return;
+  const float *source = nullptr;
+  if (material != nullptr && name != nullptr) {
+    if (std::strcmp(name, "diffuse") == 0) source = material->diffuse;
+    if (std::strcmp(name, "ambient") == 0) source = material->ambient;
+    if (std::strcmp(name, "specular") == 0) source = material->specular;
+    if (std::strcmp(name, "emissive") == 0) source = material->emissive;
+  }
+  for (int i = 0; i < 3; ++i) rgb[i] = source != nullptr ? source[i] : 0.0f;
+}
+
+void mo_entity_get_float_value(mo_material *material, const char *name, float *value) {
+  if (value == nullptr) return;
+  *value = 0.0f;
+  if (material == nullptr || name == nullptr) return;
+  if (std::strcmp(name, "shininess") == 0) *value = material->shininess;
+  if (std::strcmp(name, "transparency") == 0) *value = material->transparency;
+}
+
+int mo_get_num_textures(void) { return static_cast<int>(molv::model().textures.size()); }
+
+const char *texture_id_to_name(int id) {
+  const auto &textures = molv::model().textures;
+  if (id < 0 || static_cast<size_t>(id) >= textures.size()) return nullptr;
+  return textures[static_cast<size_t>(id)].c_str();
+}
+
+}  // extern "C"
