@@ -100,13 +100,15 @@ Memory &memory() {
 }
 
 // myalloc blocks carry a header so that myfree can tell its own blocks and
-// catch a block given back twice.  16 bytes keep the block aligned for any
-// type, as malloc's are.
+// catch a block given back twice.  The magic sits last, right before the
+// block: malloc keeps its own links in the first bytes of a freed chunk.
+// 32 bytes keep the block aligned for any type, as malloc's are.
 struct BlockHeader {
-  uint64_t magic;
+  uint64_t unused[2];
   uint64_t size;
+  uint64_t magic;
 };
-static_assert(sizeof(BlockHeader) == 16, "header keeps malloc alignment");
+static_assert(sizeof(BlockHeader) == 32, "header keeps malloc alignment");
 constexpr uint64_t kLiveMagic = 0x6d6f6c76616c6c63ULL;  // "molvallc"
 constexpr uint64_t kDeadMagic = 0x6d6f6c7666726565ULL;  // "molvfree"
 // New blocks are filled with this byte, never zero: a plug-in that forgets
@@ -209,7 +211,7 @@ void *myalloc(size_t size) {
   if (size > SIZE_MAX - sizeof(molv::BlockHeader)) return nullptr;
   void *raw = std::malloc(sizeof(molv::BlockHeader) + size);
   if (raw == nullptr) return nullptr;
-  molv::BlockHeader header{molv::kLiveMagic, size};
+  molv::BlockHeader header{{0, 0}, size, molv::kLiveMagic};
   std::memcpy(raw, &header, sizeof header);
   unsigned char *block = static_cast<unsigned char *>(raw) + sizeof(molv::BlockHeader);
   std::memset(block, molv::kFreshByte, size);
@@ -225,7 +227,7 @@ void myfree(void *pointer) {
   if (header.magic != molv::kLiveMagic) {
     molv::host_memory_fault(header.magic == molv::kDeadMagic
                                 ? "a myalloc block freed twice"
-                                : "myfree of a block that myalloc did not give");
+                                : "myfree of a block that myalloc did not give (or gave back twice)");
   }
   header.magic = molv::kDeadMagic;
   std::memcpy(raw, &header, sizeof header);

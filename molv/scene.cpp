@@ -137,15 +137,17 @@ class TreeBuilder {
     return true;
   }
 
-  bool parse_error(std::size_t, const std::string &, const json::exception &error) {
+  bool parse_error(std::size_t position, const std::string &, const json::exception &error) {
     stop_ = Stop::kSyntax;
     message_ = error.what();
+    position_ = position;
     return false;
   }
 
   Stop stop() const { return stop_; }
   const std::string &where() const { return where_; }
   const std::string &message() const { return message_; }
+  size_t position() const { return position_; }
 
  private:
   json *put(json &&value) {
@@ -200,6 +202,7 @@ class TreeBuilder {
   Stop stop_ = Stop::kNone;
   std::string where_;
   std::string message_;
+  size_t position_ = 0;
 };
 
 // Line and column (from 1, in bytes) of the bracket that opens level
@@ -238,22 +241,38 @@ std::string too_deep_position(const std::string &text) {
   return "scene";
 }
 
+// "line L, column C" of the byte that `count` bytes into the text ends
+// at, counted as the parser counts (both from 1).
+std::string text_position(const std::string &text, size_t count) {
+  count = count < text.size() ? count : text.size();
+  size_t line = 1;
+  size_t line_start = 0;
+  for (size_t i = 0; i + 1 < count; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(count - line_start);
+}
+
 // "[json.exception.parse_error.101] parse error at line 1, column 5: ..."
-// becomes "line 1, column 5" and the rest.
-SceneError syntax_error(const std::string &message) {
-  std::string text = message;
-  const size_t bracket = text.find("] ");
-  if (text.rfind("[json.exception.", 0) == 0 && bracket != std::string::npos) {
-    text.erase(0, bracket + 2);
+// becomes "line 1, column 5" and the rest; messages without a place (a
+// number too large for a double) get one from the parser's byte count.
+SceneError syntax_error(const std::string &message, const std::string &text, size_t position) {
+  std::string what = message;
+  const size_t bracket = what.find("] ");
+  if (what.rfind("[json.exception.", 0) == 0 && bracket != std::string::npos) {
+    what.erase(0, bracket + 2);
   }
   const std::string at = "parse error at ";
-  if (text.rfind(at, 0) == 0) {
-    text.erase(0, at.size());
-    const size_t colon = text.find(": ");
-    if (colon != std::string::npos) return {text.substr(0, colon), text.substr(colon + 2)};
+  if (what.rfind(at, 0) == 0) {
+    what.erase(0, at.size());
+    const size_t colon = what.find(": ");
+    if (colon != std::string::npos) return {what.substr(0, colon), what.substr(colon + 2)};
   }
-  if (text.rfind("parse error: ", 0) == 0) text.erase(0, 13);
-  return {"scene", "not valid JSON: " + text};
+  if (what.rfind("parse error: ", 0) == 0) what.erase(0, 13);
+  return {text_position(text, position), what};
 }
 
 // ---- values ------------------------------------------------------------------
@@ -732,7 +751,7 @@ bool load_scene_text(const std::string &text, const std::string &label, std::str
           throw SceneError{too_deep_position(text),
                            "nested deeper than " + std::to_string(kMaxDepth) + " levels"};
         case TreeBuilder::Stop::kSyntax:
-          throw syntax_error(builder.message());
+          throw syntax_error(builder.message(), text, builder.position());
         case TreeBuilder::Stop::kNone:
           throw SceneError{"scene", "not valid JSON"};
       }
