@@ -274,6 +274,8 @@ int run_export(const Args &args) {
   struct StopTcl {
     ~StopTcl() { tcl_stop(); }
   } stop_tcl;
+  // Until now Ctrl-C simply ends the program.
+  catch_interrupt();
   if (const int status = start_plugin(args)) return status;
   install_headless_dialog();
 
@@ -317,7 +319,7 @@ int run_export(const Args &args) {
   }
   if (!seen.messages.empty()) return 1;  // each one is on stderr already
   if (seen.status_lines.empty()) {
-    error_line("no file was written: the export had no file name");
+    error_line("no file was written: no file name given (molv export has no file chooser)");
     return 1;
   }
   const std::string &last = seen.status_lines.back();
@@ -408,12 +410,14 @@ int run_gui(const Args &args) {
 
   tcl_start(true);
   Tcl_Interp *interp = tcl_interp();
+  // Tk's reason for a failure; asking for the main window replaces it.
+  const std::string tk_error = Tcl_GetStringResult(interp);
   if (Tk_MainWindow(interp) == nullptr) {
-    error_line(std::string("cannot open the window: ") +
-               Tcl_GetStringResult(interp));
+    error_line("cannot open the window: " + tk_error);
     tcl_stop();
     return 1;
   }
+  catch_interrupt();
   Tcl_SetVar(interp, "::molv::status", "", TCL_GLOBAL_ONLY);
   Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
   set_window_hooks(interp);
@@ -673,7 +677,6 @@ int run(int argc, char **argv) {
     std::fputs(usage_text().c_str(), stdout);
     return 0;
   }
-  catch_interrupt();
   return args.mode == Mode::kExport ? run_export(args) : run_gui(args);
 }
 

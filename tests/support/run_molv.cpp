@@ -30,7 +30,7 @@ std::vector<std::string> child_environment(const RunOptions &options) {
   for (char **entry = environ; *entry != nullptr; ++entry) {
     const char *equals = std::strchr(*entry, '=');
     if (equals == nullptr) continue;
-    env[std::string(*entry, equals)] = equals + 1;
+    env[std::string(*entry, static_cast<size_t>(equals - *entry))] = equals + 1;
   }
   for (const auto &set : options.env) env[set.first] = set.second;
   for (const auto &name : options.unset_env) env.erase(name);
@@ -82,6 +82,7 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
   }
   ::execve(binary.c_str(), argv, envp);
   die(binary.c_str());
+  ::_exit(127);
 }
 
 }  // namespace
