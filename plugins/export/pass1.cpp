@@ -140,8 +140,8 @@ void collect_materials(mo_object *object) {
   mo_list vertices = nullptr;
   mo_list surfaces = nullptr;
   mo_list children = nullptr;
-  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices,
-                         &surfaces, &children);
+  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
+                         &children);
 
   // 4. Every visited object is traced, whatever its type.  The name is an
   // argument, never the format.

@@ -68,12 +68,16 @@ TemplateNumbers template_numbers(const MaterialValues &m) {
   // Alpha in single precision, as the host holds transparency.
   const float alpha = 1.0f - m.transparency;
   return TemplateNumbers{{
-      format_number(m.diffuse[0]), format_number(m.diffuse[1]),
-      format_number(m.diffuse[2]), format_number(alpha),
+      format_number(m.diffuse[0]),
+      format_number(m.diffuse[1]),
+      format_number(m.diffuse[2]),
+      format_number(alpha),
       format_number(m.shininess),
-      format_number(m.specular[0]), format_number(m.specular[1]),
+      format_number(m.specular[0]),
+      format_number(m.specular[1]),
       format_number(m.specular[2]),
-      format_number(m.emissive[0]), format_number(m.emissive[1]),
+      format_number(m.emissive[0]),
+      format_number(m.emissive[1]),
       format_number(m.emissive[2]),
   }};
 }
@@ -145,8 +149,8 @@ void write_texture_materials(Output &out) {
       const TemplateNumbers n = template_numbers(white_material());
       out.printf(
           "Material Tex_%d {\n  %s; %s; %s; %s;;\n  %s;\n  %s; %s; %s;;\n  %s; %s; %s;;\n%s}\n", t,
-          n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5], n.text[6],
-          n.text[7], n.text[8], n.text[9], n.text[10], line.c_str());
+          n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5], n.text[6], n.text[7],
+          n.text[8], n.text[9], n.text[10], line.c_str());
     }
     out.puts("\n");
   }

@@ -84,8 +84,7 @@ TEST(Pass1Maps, ModelWithoutPolygonObjectsMakesEmptyMaps) {
   EXPECT_EQ(r.vertices, 0);
   EXPECT_EQ(r.corners, 0);
   // One "Objekt" line and one empty line per object, depth first.
-  EXPECT_EQ(r.trace,
-            "Objekt : 'world'\nObjekt : 'g'\nObjekt : 'lamp'\n\n\nObjekt : 'odd'\n\n\n");
+  EXPECT_EQ(r.trace, "Objekt : 'world'\nObjekt : 'g'\nObjekt : 'lamp'\n\n\nObjekt : 'odd'\n\n\n");
 }
 
 TEST(Pass1Maps, TexturedObjectOfLinesAndShortPolygonsClaimsNothing) {
@@ -267,8 +266,8 @@ TEST(Pass1Totals, TheHeaderCarriesTheCornerTotal) {
   qel_test::load_scene(shapes(R"({ "twosided": true, "verts": [0, 1, 2, 3] },
                                   { "verts": [0, 1, 4] })"));
   // Option 23 clear: the placeholder keeps what the header wrote.
-  std::string text = qel_test::export_text(
-      options_with(qel::kDefaultOptions, {{1, '1'}, {9, '1'}, {23, '0'}}));
+  std::string text =
+      qel_test::export_text(options_with(qel::kDefaultOptions, {{1, '1'}, {9, '1'}, {23, '0'}}));
   EXPECT_NE(text.find("// Total number of vertices : 15      \n"
                       "// Number of vertices used by surfaces : 15\n"),
             std::string::npos);

@@ -51,7 +51,8 @@ std::string scene(const std::string &palette, const std::string &textures,
 }
 
 std::string triangle(int material) {
-  return R"("surfaces": [ { "material": )" + std::to_string(material) + R"(, "verts": [0, 1, 2] } ])";
+  return R"("surfaces": [ { "material": )" + std::to_string(material) +
+         R"(, "verts": [0, 1, 2] } ])";
 }
 
 std::string textured_triangle(int texture, int material) {
@@ -103,9 +104,9 @@ TEST(MaterialTemplate, EveryNumberInItsPlaceInTheFixedForm) {
             "\n");
 }
 
-TEST(MaterialTemplate, AlphaIsComputedInSinglePrecision) {
-  // 1 - 0.0080005005 is 0.992 as a float; in double it would print as
-  // 0.991999 in both forms.
+TEST(MaterialTemplate, AlphaIsTheFloatDifference) {
+  // 1 - 0.0080005005 rounds to the float 0.992; the exact difference would
+  // print as 0.991999 in both forms.
   qel_test::load_scene(scene(R"([ { "transparency": 0.0080005005 } ])", "[]", {triangle(0)}));
   EXPECT_NE(qel_test::export_text(only({{6, '1'}})).find("  1; 1; 1; 0.992;;\n"),
             std::string::npos);
@@ -125,13 +126,14 @@ TEST(MaterialTemplate, OnlyUsedMaterialsInPaletteOrder) {
   EXPECT_LT(mat3, mat5);
   EXPECT_EQ(text.find("Mat_4"), std::string::npos);
   EXPECT_EQ(text.find("Mat_0"), std::string::npos);
-  EXPECT_NE(text.find("Material Mat_5 {\n  0; 0.5; 1; 1;;\n  2;\n  0; 0; 0;;\n  0.125; 0; 0;;\n}\n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("Material Mat_5 {\n  0; 0.5; 1; 1;;\n  2;\n  0; 0; 0;;\n  0.125; 0; 0;;\n}\n"),
+      std::string::npos);
 }
 
 TEST(MaterialTemplate, AllTexturedModelHasNoMaterialTemplate) {
-  qel_test::load_scene(scene(kPalette, R"(["a.png", "b.png"])",
-                             {textured_triangle(1, 3), textured_triangle(0, 4)}));
+  qel_test::load_scene(
+      scene(kPalette, R"(["a.png", "b.png"])", {textured_triangle(1, 3), textured_triangle(0, 4)}));
   std::string text = templates_of(qel_test::export_text(qel::kDefaultOptions));
   EXPECT_EQ(text.find("Mat_"), std::string::npos);
   EXPECT_NE(text.find("Material Tex_0_4 {"), std::string::npos);
@@ -226,9 +228,9 @@ TEST(TextureTemplate, Option5ClearEndsAfterTheEmissiveLine) {
 
 TEST(TextureTemplate, Option19NamesAndColoursByTheFirstMaterial) {
   // Texture 2 first on palette material 5, later on 3 and 4.
-  qel_test::load_scene(scene(kPalette, R"(["t0.png", "t1.png", "maps/t2.png"])",
-                             {triangle(0), textured_triangle(2, 5), textured_triangle(2, 3),
-                              textured_triangle(2, 4)}));
+  qel_test::load_scene(scene(
+      kPalette, R"(["t0.png", "t1.png", "maps/t2.png"])",
+      {triangle(0), textured_triangle(2, 5), textured_triangle(2, 3), textured_triangle(2, 4)}));
   EXPECT_EQ(templates_of(qel_test::export_text(only({{4, '1'}, {5, '1'}, {6, '1'}, {19, '1'}}))),
             "Material Mat_0 {\n"
             "  1; 1; 1; 1;;\n"
@@ -302,8 +304,7 @@ TEST_F(TemplateRangeGuards, NothingBeyondTheMapsIsRead) {
   int32_t mat[] = {-1, 0};
   int32_t tex[] = {-1, -1};
   std::string text = write(only({{6, '1'}, {19, '1'}}), mat, 2, tex, 1);
-  EXPECT_EQ(text,
-            "Material Mat_1 {\n  0.5; 0.5; 0.5; 1;;\n  0;\n  0; 0; 0;;\n  0; 0; 0;;\n}\n\n");
+  EXPECT_EQ(text, "Material Mat_1 {\n  0.5; 0.5; 0.5; 1;;\n  0;\n  0; 0; 0;;\n  0; 0; 0;;\n}\n\n");
 }
 
 TEST_F(TemplateRangeGuards, TextureMaterialBeyondThePaletteCountsAsZero) {
