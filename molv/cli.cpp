@@ -15,6 +15,8 @@
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <tcl.h>
+#include <tk.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,9 +27,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <tcl.h>
-#include <tk.h>
 
 #include "host.h"
 
@@ -163,8 +162,7 @@ class Console {
     // A wrapped line could not be redrawn in place.
     struct winsize size {};
     size_t columns = 80;
-    if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-      columns = size.ws_col;
+    if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) columns = size.ws_col;
     if (line.size() >= columns) line.resize(columns - 1);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
@@ -205,8 +203,7 @@ class DebugLog {
     if (path.empty()) return true;
     file_ = std::fopen(path.c_str(), "w");
     if (file_ == nullptr) {
-      error_line(path + ": cannot write the debug log: " +
-                 std::strerror(errno));
+      error_line(path + ": cannot write the debug log: " + std::strerror(errno));
       return false;
     }
     set_debug_file(file_);
@@ -225,12 +222,12 @@ bool is_folder(const std::string &path) {
 // Loads the plug-in of DIR.  Returns 0 when it runs, else the exit status
 // (the reason is shown).
 int start_plugin(const Args &args) {
-  const std::string dir =
-      args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
   if (!is_folder(dir)) {
     if (args.plugin_dir.empty()) {
-      error_line(dir + ": plug-in folder not found (build the plug-in or "
-                       "give --plugin-dir)");
+      error_line(dir +
+                 ": plug-in folder not found (build the plug-in or "
+                 "give --plugin-dir)");
       return 1;
     }
     error_line(dir + ": no such plug-in folder");
@@ -245,8 +242,7 @@ int start_plugin(const Args &args) {
   // -1: the plug-in refused this host and said so itself.
   if (init == -1) return 1;
   if (init != 0) {
-    error_line("the plug-in in " + dir + " failed to start (" +
-               std::to_string(init) + ")");
+    error_line("the plug-in in " + dir + " failed to start (" + std::to_string(init) + ")");
     return 1;
   }
   return 0;
@@ -284,8 +280,7 @@ int run_export(const Args &args) {
   for (const MenuItem &item : export_menu())
     if (item.label == kMenuLabel) entry = &item;
   if (entry == nullptr) {
-    error_line(std::string("the plug-in has no \"") + kMenuLabel +
-               "\" export entry");
+    error_line(std::string("the plug-in has no \"") + kMenuLabel + "\" export entry");
     return 1;
   }
   std::string options;
@@ -305,9 +300,8 @@ int run_export(const Args &args) {
   set_cancel_at_poll(args.cancel_at_poll);
   set_fail_alloc_after(args.fail_alloc_after);
   std::string result;
-  const int code = tcl_eval(
-      tcl_list({"molv", "qel_save", "export", export_name(args), options}),
-      &result);
+  const int code =
+      tcl_eval(tcl_list({"molv", "qel_save", "export", export_name(args), options}), &result);
   set_fail_alloc_after(-1);
   set_cancel_at_poll(0);
   console.end_line();
@@ -338,19 +332,16 @@ void set_window_hooks(Tcl_Interp *interp) {
     Tcl_SetVar(interp, "::molv::status", text.c_str(), TCL_GLOBAL_ONLY);
   };
   h.progress = [interp](int percent) {
-    Tcl_SetVar(interp, "::molv::progress", std::to_string(percent).c_str(),
-               TCL_GLOBAL_ONLY);
+    Tcl_SetVar(interp, "::molv::progress", std::to_string(percent).c_str(), TCL_GLOBAL_ONLY);
   };
   h.message = [](const std::string &text) {
-    tcl_eval(tcl_list({"tk_messageBox", "-parent", ".", "-title", "molv",
-                       "-icon", "warning", "-message", text}));
+    tcl_eval(tcl_list(
+        {"tk_messageBox", "-parent", ".", "-title", "molv", "-icon", "warning", "-message", text}));
   };
-  h.choose_file = [](const char *title,
-                     const char *const *filters) -> const char * {
+  h.choose_file = [](const char *title, const char *const *filters) -> const char * {
     static std::string chosen;
     std::vector<std::string> types;
-    for (int i = 0; filters != nullptr && filters[i] != nullptr &&
-                    filters[i + 1] != nullptr;
+    for (int i = 0; filters != nullptr && filters[i] != nullptr && filters[i + 1] != nullptr;
          i += 2)
       types.push_back(tcl_list({filters[i], filters[i + 1]}));
     std::vector<std::string> command = {"tk_getSaveFile", "-parent", "."};
@@ -362,8 +353,7 @@ void set_window_hooks(Tcl_Interp *interp) {
       command.push_back("-filetypes");
       command.push_back(tcl_list(types));
     }
-    if (tcl_eval(tcl_list(command), &chosen) != TCL_OK || chosen.empty())
-      return nullptr;
+    if (tcl_eval(tcl_list(command), &chosen) != TCL_OK || chosen.empty()) return nullptr;
     return chosen.c_str();
   };
 }
@@ -381,17 +371,15 @@ std::string window_script(const std::string &summary, bool have_plugin) {
       ".menubar.file add separator\n"
       ".menubar.file add command -label Quit -underline 0 -command exit\n";
   for (const MenuItem &item : export_menu())
-    script += tcl_list({".menubar.file.export", "add", "command", "-label",
-                        item.label, "-command", item.tcl_text}) +
+    script += tcl_list({".menubar.file.export", "add", "command", "-label", item.label, "-command",
+                        item.tcl_text}) +
               "\n";
   if (export_menu().empty())
     script += tcl_list({".menubar.file.export", "add", "command", "-label",
-                        have_plugin ? "(no entries)" : "(no plug-in)",
-                        "-state", "disabled"}) +
+                        have_plugin ? "(no entries)" : "(no plug-in)", "-state", "disabled"}) +
               "\n";
   script +=
-      tcl_list({"ttk::label", ".summary", "-justify", "left", "-anchor", "nw",
-                "-text", summary}) +
+      tcl_list({"ttk::label", ".summary", "-justify", "left", "-anchor", "nw", "-text", summary}) +
       "\n"
       "ttk::label .status -textvariable ::molv::status -anchor w"
       " -relief sunken -padding 2\n"
@@ -426,13 +414,11 @@ int run_gui(const Args &args) {
   // shown and the Export menu says it is empty.
   const int plugin = start_plugin(args);
   std::string result;
-  if (tcl_eval(window_script(host_info_text(), plugin == 0), &result) !=
-      TCL_OK) {
+  if (tcl_eval(window_script(host_info_text(), plugin == 0), &result) != TCL_OK) {
     error_line("window: " + result);
     return 1;
   }
-  if (plugin == 0)
-    Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
+  if (plugin == 0) Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
 
   tcl_eval("update");
   if (!args.script.empty()) {
@@ -496,8 +482,7 @@ std::string usage_text() {
          "failed or showed a message, 2 for a usage error or a bad scene.\n";
 }
 
-bool parse_args(const std::vector<std::string> &words, Args *args,
-                std::string *error) {
+bool parse_args(const std::vector<std::string> &words, Args *args, std::string *error) {
   *args = Args();
   auto fail = [&](const std::string &why) {
     *error = why + kHelpHint;
@@ -522,9 +507,7 @@ bool parse_args(const std::vector<std::string> &words, Args *args,
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string &word = words[i];
     if (options_done || word.empty() || word[0] != '-' || word == "-") {
-      if (have_scene)
-        return fail("molv " + command + " takes one scene, not also '" +
-                    word + "'");
+      if (have_scene) return fail("molv " + command + " takes one scene, not also '" + word + "'");
       if (word.empty()) return fail("empty scene file name");
       args->scene = word;
       have_scene = true;
@@ -554,18 +537,12 @@ bool parse_args(const std::vector<std::string> &words, Args *args,
       value = words[++i];
       return true;
     };
-    auto needs_value = [&]() {
-      return fail("option '" + name + "' needs a value");
-    };
-    const bool export_only = name == "-o" || name == "--output" ||
-                             name == "--options" || name == "--set" ||
-                             name == "--cancel-at-poll" ||
-                             name == "--fail-alloc-after" ||
-                             name == "--quiet";
-    if (!is_export && export_only)
-      return fail("option '" + name + "' belongs to molv export");
-    if (is_export && name == "--script")
-      return fail("option '--script' belongs to molv gui");
+    auto needs_value = [&]() { return fail("option '" + name + "' needs a value"); };
+    const bool export_only = name == "-o" || name == "--output" || name == "--options" ||
+                             name == "--set" || name == "--cancel-at-poll" ||
+                             name == "--fail-alloc-after" || name == "--quiet";
+    if (!is_export && export_only) return fail("option '" + name + "' belongs to molv export");
+    if (is_export && name == "--script") return fail("option '--script' belongs to molv gui");
 
     if (name == "--quiet") {
       if (inline_value) return fail("option '--quiet' takes no value");
@@ -584,8 +561,7 @@ bool parse_args(const std::vector<std::string> &words, Args *args,
       long index = 0;
       if (at == std::string::npos || at + 2 != value.size() ||
           !parse_long(value.substr(0, at), 0, &index))
-        return fail("--set '" + value +
-                    "': expected N=C (a character index and one character)");
+        return fail("--set '" + value + "': expected N=C (a character index and one character)");
       args->sets.emplace_back(index, value[at + 1]);
     } else if (name == "--plugin-dir") {
       if (!take_value()) return needs_value();
@@ -603,13 +579,11 @@ bool parse_args(const std::vector<std::string> &words, Args *args,
     } else if (name == "--cancel-at-poll") {
       if (!take_value()) return needs_value();
       if (!parse_long(value, 1, &args->cancel_at_poll))
-        return fail("--cancel-at-poll '" + value +
-                    "': expected a count of 1 or more");
+        return fail("--cancel-at-poll '" + value + "': expected a count of 1 or more");
     } else if (name == "--fail-alloc-after") {
       if (!take_value()) return needs_value();
       if (!parse_long(value, 0, &args->fail_alloc_after))
-        return fail("--fail-alloc-after '" + value +
-                    "': expected a count of 0 or more");
+        return fail("--fail-alloc-after '" + value + "': expected a count of 0 or more");
     } else if (name == "--script") {
       if (!take_value()) return needs_value();
       if (value.empty()) return fail("--script: empty file name");
@@ -635,18 +609,15 @@ std::string export_name(const Args &args) {
   return name;
 }
 
-bool apply_options(const Args &args, std::string *options,
-                   std::string *error) {
+bool apply_options(const Args &args, std::string *options, std::string *error) {
   if (args.has_options) {
-    if (args.options.size() > options->size())
-      options->resize(args.options.size());
+    if (args.options.size() > options->size()) options->resize(args.options.size());
     options->replace(0, args.options.size(), args.options);
   }
   for (const auto &set : args.sets) {
     if (set.first < 0 || static_cast<size_t>(set.first) >= options->size()) {
       *error = "--set " + std::to_string(set.first) + "=" + set.second +
-               ": the options have only " + std::to_string(options->size()) +
-               " characters";
+               ": the options have only " + std::to_string(options->size()) + " characters";
       return false;
     }
     (*options)[static_cast<size_t>(set.first)] = set.second;
@@ -655,8 +626,7 @@ bool apply_options(const Args &args, std::string *options,
 }
 
 bool load_scene(const std::string &scene, std::string *error) {
-  if (scene.empty())
-    return load_scene_text(sample_scene_json(), "sample", error);
+  if (scene.empty()) return load_scene_text(sample_scene_json(), "sample", error);
   if (extension(scene) != ".json") {
     *error = scene + ": unknown scene format";
     return false;

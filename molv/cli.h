@@ -38,8 +38,7 @@ struct Args {
 
 // Reads the words after the program name.  False with a one-line *error
 // (without the "molv: " prefix) on a usage error.
-bool parse_args(const std::vector<std::string> &words, Args *args,
-                std::string *error);
+bool parse_args(const std::vector<std::string> &words, Args *args, std::string *error);
 
 // The usage text of `molv --help`.
 std::string usage_text();
@@ -50,8 +49,7 @@ std::string export_name(const Args &args);
 
 // The dialog's option string with --options copied over its start and then
 // each --set applied.  False with *error when a --set index lies beyond it.
-bool apply_options(const Args &args, std::string *options,
-                   std::string *error);
+bool apply_options(const Args &args, std::string *options, std::string *error);
 
 // Loads the scene of the command line (or the sample).  False with the
 // one-line *error "FILE: ..." on a bad or unknown scene.

@@ -28,10 +28,10 @@ namespace {
 // name of the same folder (a path through a link), else getcwd's.
 std::string current_folder() {
   const char *pwd = std::getenv("PWD");
-  struct stat by_name {}, here {};
-  if (pwd != nullptr && pwd[0] == '/' && stat(pwd, &by_name) == 0 &&
-      stat(".", &here) == 0 && by_name.st_dev == here.st_dev &&
-      by_name.st_ino == here.st_ino)
+  struct stat by_name {
+  }, here{};
+  if (pwd != nullptr && pwd[0] == '/' && stat(pwd, &by_name) == 0 && stat(".", &here) == 0 &&
+      by_name.st_dev == here.st_dev && by_name.st_ino == here.st_ino)
     return pwd;
   std::string buffer(256, '\0');
   while (getcwd(&buffer[0], buffer.size()) == nullptr) {
@@ -46,9 +46,7 @@ std::string current_folder() {
 // "." components and repeated or trailing slashes dropped.  ".." is kept:
 // resolving it by text would be wrong after a link.
 std::string absolute_folder(const std::string &dir) {
-  std::string joined = (!dir.empty() && dir[0] == '/')
-                           ? dir
-                           : current_folder() + "/" + dir;
+  std::string joined = (!dir.empty() && dir[0] == '/') ? dir : current_folder() + "/" + dir;
   std::string clean;
   size_t pos = 0;
   while (pos < joined.size()) {
@@ -102,16 +100,15 @@ int plugin_load(const std::string &dir, std::string *error) {
   }
   // The library stays loaded for the rest of the process: its commands
   // and menu entries are registered with the host.
-  static const char *const kEntryPoints[] = {
-      "MOLVPluginInit", "MOLVPluginExit", "MOLVPluginAbout", "MOLVPluginInfo"};
+  static const char *const kEntryPoints[] = {"MOLVPluginInit", "MOLVPluginExit", "MOLVPluginAbout",
+                                             "MOLVPluginInfo"};
   void *entries[4] = {};
   for (int i = 0; i < 4; ++i) {
     dlerror();
     entries[i] = dlsym(handle, kEntryPoints[i]);
     if (entries[i] == nullptr) {
       dlclose(handle);
-      return fail(library + ": not a molv plug-in (no " + kEntryPoints[i] +
-                  ")");
+      return fail(library + ": not a molv plug-in (no " + kEntryPoints[i] + ")");
     }
   }
   mo_plugin_init_fn init;

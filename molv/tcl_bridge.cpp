@@ -12,6 +12,9 @@
  * sets the Tcl variable qel_cancel during such a pass, as the dialog's cancel
  * button would.
  */
+#include <tcl.h>
+#include <tk.h>
+
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -19,9 +22,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <tcl.h>
-#include <tk.h>
 
 #include "host.h"
 
@@ -77,9 +77,7 @@ std::string vformat(const char *format, va_list args) {
   return text;
 }
 
-void set_qel_cancel(Tcl_Interp *interp) {
-  Tcl_SetVar(interp, "qel_cancel", "1", TCL_GLOBAL_ONLY);
-}
+void set_qel_cancel(Tcl_Interp *interp) { Tcl_SetVar(interp, "qel_cancel", "1", TCL_GLOBAL_ONLY); }
 
 // ---- the molv command ---------------------------------------------------
 
@@ -92,8 +90,7 @@ std::string subcommand_names() {
   return names;
 }
 
-int molv_command(ClientData, Tcl_Interp *interp, int objc,
-                 Tcl_Obj *const objv[]) {
+int molv_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   if (objc < 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "subcommand ?arg ...?");
     return TCL_ERROR;
@@ -104,16 +101,14 @@ int molv_command(ClientData, Tcl_Interp *interp, int objc,
       Tcl_WrongNumArgs(interp, 2, objv, nullptr);
       return TCL_ERROR;
     }
-    const std::string text =
-        name == "get_info" ? host_info_text() : host_version_string();
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(),
-                                              static_cast<int>(text.size())));
+    const std::string text = name == "get_info" ? host_info_text() : host_version_string();
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
     return TCL_OK;
   }
   auto found = state().commands.find(name);
   if (found == state().commands.end()) {
-    const std::string message = "unknown molv subcommand \"" + name +
-                                "\": must be " + subcommand_names();
+    const std::string message =
+        "unknown molv subcommand \"" + name + "\": must be " + subcommand_names();
     Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
     return TCL_ERROR;
   }
@@ -121,8 +116,8 @@ int molv_command(ClientData, Tcl_Interp *interp, int objc,
   const Command command = found->second;
   const int argc = objc - 2;
   if (command.checked && argc != command.arg_count) {
-    const std::string message = "wrong # args: should be \"molv " + name +
-                                " " + command.usage + "\"";
+    const std::string message =
+        "wrong # args: should be \"molv " + name + " " + command.usage + "\"";
     Tcl_SetObjResult(interp, Tcl_NewStringObj(message.c_str(), -1));
     return TCL_ERROR;
   }
@@ -147,8 +142,7 @@ int molv_command(ClientData, Tcl_Interp *interp, int objc,
 
 // ---- update, counted ------------------------------------------------------
 
-int update_command(ClientData, Tcl_Interp *interp, int objc,
-                   Tcl_Obj *const objv[]) {
+int update_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   TclState &s = state();
   ++s.updates;
   std::vector<Tcl_Obj *> words(objv, objv + objc);
@@ -241,9 +235,8 @@ int tcl_eval(const std::string &script, std::string *result) {
     if (result) *result = "no Tcl interpreter";
     return TCL_ERROR;
   }
-  const int code = Tcl_EvalEx(interp, script.data(),
-                              static_cast<int>(script.size()),
-                              TCL_EVAL_GLOBAL);
+  const int code =
+      Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
   if (result) *result = Tcl_GetStringResult(interp);
   return code;
 }
@@ -292,9 +285,8 @@ void mo_add_command(const char *name, mo_command_handler handler) {
   state().commands[name] = command;
 }
 
-void mo_add_command_full(const char *name, mo_command_handler handler,
-                         int arg_count, const char *arg_types,
-                         const char *usage, const char *description) {
+void mo_add_command_full(const char *name, mo_command_handler handler, int arg_count,
+                         const char *arg_types, const char *usage, const char *description) {
   (void)arg_types;  // every argument reaches the handler as its text
   if (name == nullptr || handler == nullptr) return;
   molv::Command command;
@@ -330,8 +322,7 @@ const char *tcl_command(const char *format, ...) {
     result.clear();
     return result.c_str();
   }
-  Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()),
-             TCL_EVAL_GLOBAL);
+  Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
   result = Tcl_GetStringResult(interp);
   return result.c_str();
 }
@@ -360,8 +351,7 @@ void debugf(const char *format, ...) {
   va_start(args, format);
   const std::string text = molv::vformat(format, args);
   va_end(args);
-  if (molv::g_debug_file != nullptr)
-    std::fwrite(text.data(), 1, text.size(), molv::g_debug_file);
+  if (molv::g_debug_file != nullptr) std::fwrite(text.data(), 1, text.size(), molv::g_debug_file);
   if (molv::g_record_debug) g_recording.debug += text;
 }
 
@@ -370,8 +360,7 @@ void set_progress_bar(int percent) {
   if (g_hooks.progress) g_hooks.progress(percent);
 }
 
-const char *mo_get_export_filename(const char *title,
-                                   const char *const *filters) {
+const char *mo_get_export_filename(const char *title, const char *const *filters) {
   if (!g_hooks.choose_file) return nullptr;
   return g_hooks.choose_file(title, filters);
 }

@@ -4,6 +4,8 @@
  * folders (one clear line, the right exit status, nothing written).  Full
  * exports are checked by the export's own end-to-end tests.
  */
+#include "cli.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -16,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
 #include "support/child_process.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
@@ -44,10 +45,10 @@ std::string parse_error(const std::vector<std::string> &words) {
 // ---- reading the words --------------------------------------------------------
 
 TEST(CliArgs, ExportTakesEveryOptionInBothSpellings) {
-  const Args args = parse_ok({"export", "scene.json", "-o", "out/box.x", "--options=0101",
-                              "--set", "17=0", "--set=49=2", "--plugin-dir", "plug",
-                              "--debug-log=trace.txt", "--host-version", "5.5",
-                              "--cancel-at-poll", "3", "--fail-alloc-after=0", "--quiet"});
+  const Args args =
+      parse_ok({"export", "scene.json", "-o", "out/box.x", "--options=0101", "--set", "17=0",
+                "--set=49=2", "--plugin-dir", "plug", "--debug-log=trace.txt", "--host-version",
+                "5.5", "--cancel-at-poll", "3", "--fail-alloc-after=0", "--quiet"});
   EXPECT_EQ(args.mode, Mode::kExport);
   EXPECT_EQ(args.scene, "scene.json");
   EXPECT_TRUE(args.has_out);
@@ -133,8 +134,8 @@ TEST(CliArgs, OptionsAreCopiedOverTheStartThenEachSetApplies) {
   const std::string dialog = "00001111000010100101001111101100000000000000000006";
   std::string options = dialog;
   std::string error;
-  Args args = parse_ok({"export", "--set", "1=1", "--options", "111", "--set", "49=2", "--set",
-                        "0=0"});
+  Args args =
+      parse_ok({"export", "--set", "1=1", "--options", "111", "--set", "49=2", "--set", "0=0"});
   ASSERT_TRUE(molv::cli::apply_options(args, &options, &error)) << error;
   EXPECT_EQ(options, "01101111000010100101001111101100000000000000000002");
 
@@ -291,9 +292,9 @@ std::string grid_scene(int size) {
   for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x) {
       const int a = y * (size + 1) + x, b = a + size + 1;
-      surfaces += (surfaces.empty() ? "" : ",") + std::string("{\"verts\":[") +
-                  std::to_string(a) + "," + std::to_string(a + 1) + "," + std::to_string(b + 1) +
-                  "," + std::to_string(b) + "]}";
+      surfaces += (surfaces.empty() ? "" : ",") + std::string("{\"verts\":[") + std::to_string(a) +
+                  "," + std::to_string(a + 1) + "," + std::to_string(b + 1) + "," +
+                  std::to_string(b) + "]}";
     }
   return "{\"world\":{\"children\":[{\"name\":\"grid\",\"vertices\":[" + vertices +
          "],\"surfaces\":[" + surfaces + "]}]}}";
@@ -441,8 +442,9 @@ TEST_F(Cli, WindowWithoutADisplayFailsWithOneLine) {
   options.unset_env = {"DISPLAY"};
   const auto r = qel_test::run_molv(options);
   const std::string line = one_failure_line(r, 1);
-  EXPECT_EQ(line, "molv: cannot open the window: no display name and no $DISPLAY environment "
-                  "variable");
+  EXPECT_EQ(line,
+            "molv: cannot open the window: no display name and no $DISPLAY environment "
+            "variable");
 }
 
 }  // namespace

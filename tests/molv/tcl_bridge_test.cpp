@@ -73,8 +73,7 @@ TEST_F(TclBridge, TclCommandReturnsTheErrorTextAfterAnError) {
   EXPECT_STREQ(tcl_command("error %s", "{went wrong}"), "went wrong");
   EXPECT_STREQ(tcl_command("set %s", "a b c"),
                "wrong # args: should be \"set varName ?newValue?\"");
-  EXPECT_STREQ(tcl_command("no_such_command_%d", 7),
-               "invalid command name \"no_such_command_7\"");
+  EXPECT_STREQ(tcl_command("no_such_command_%d", 7), "invalid command name \"no_such_command_7\"");
   // The interpreter goes on after an error.
   EXPECT_STREQ(tcl_command("set ok %d", 1), "1");
 }
@@ -129,8 +128,7 @@ TEST_F(TclBridge, MolvCommandGivesTheHostTexts) {
       << error;
   EXPECT_EQ(eval("molv get_version_string"), "molv 7.2 [x]");
   EXPECT_EQ(eval("molv get_info"), "line 1\nline $2\n");
-  EXPECT_EQ(eval("molv get_info extra", TCL_ERROR),
-            "wrong # args: should be \"molv get_info\"");
+  EXPECT_EQ(eval("molv get_info extra", TCL_ERROR), "wrong # args: should be \"molv get_info\"");
 }
 
 TEST_F(TclBridge, RegisteredCommandGetsTheWordsAfterItsName) {

@@ -48,8 +48,8 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
 
 // In the child, after fork: set up and exec, or report why not and exit.
 [[noreturn]] void exec_child(const std::string &binary, char **argv, char **envp,
-                             const RunOptions &options, int out_fd, int err_fd,
-                             unsigned uid, unsigned gid) {
+                             const RunOptions &options, int out_fd, int err_fd, unsigned uid,
+                             unsigned gid) {
   auto die = [](const char *what) {
     const char *why = std::strerror(errno);
     (void)!::write(2, "run_program: ", 13);
@@ -60,8 +60,7 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
     ::_exit(127);
   };
   const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 ||
-      ::dup2(err_fd, 2) < 0)
+  if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0)
     ::_exit(127);
   // The test may have changed these; the program starts as from a shell.
   ::signal(SIGINT, SIG_DFL);
@@ -107,8 +106,7 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0)
-    exec_child(binary, argv.data(), envp.data(), options, out_pipe[1], err_pipe[1],
-               uid, gid);
+    exec_child(binary, argv.data(), envp.data(), options, out_pipe[1], err_pipe[1], uid, gid);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   if (pid < 0) {
