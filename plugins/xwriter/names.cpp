@@ -14,8 +14,7 @@ namespace {
 // Characters that would end a name token (, ; { } and white space), open a
 // string (") or be read as anything but part of the name.
 bool breaks_token(unsigned char c) {
-  return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' ||
-         c == ';' || c == '"';
+  return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' || c == '"';
 }
 
 constexpr int kIndentWidth = 3;

@@ -43,9 +43,8 @@ Decimal to_decimal(double value) noexcept {
   assert(std::isfinite(value));
   // Step 1: the "% .5e" characters: [-]d.ddddde(+|-)dd[d].
   char text[32];
-  const std::to_chars_result r =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::scientific,
-                    kSignificantDigits - 1);
+  const std::to_chars_result r = std::to_chars(
+      text, text + sizeof text, value, std::chars_format::scientific, kSignificantDigits - 1);
   assert(r.ec == std::errc());
   const char *p = text;
   const char *const end = r.ptr;
@@ -172,8 +171,7 @@ char *short_form(char *p, const Decimal &d) noexcept {
 
 }  // namespace
 
-std::size_t format_number_into(char *out, float value, bool fixed,
-                               int decimal_places) noexcept {
+std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept {
   assert(out != nullptr);
   // Step 1: no reader takes "nan" or "inf": NaN is zero, an infinity the
   // largest finite float of its sign.
@@ -215,8 +213,7 @@ const char *format_number(float value) noexcept {
 void write_number(Output &out, float value) {
   const ExportState &state = export_state();
   char *tail = out.reserve_tail(kNumberTextMax);
-  out.commit_tail(
-      format_number_into(tail, value, state.fixed_numbers != 0, state.decimal_places));
+  out.commit_tail(format_number_into(tail, value, state.fixed_numbers != 0, state.decimal_places));
 }
 
 double round_to_step(double value, double step) noexcept {

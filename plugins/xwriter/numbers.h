@@ -40,8 +40,7 @@ constexpr int kNumberRingSize = 20;
 // is clamped to 0..9, and 0 means no limit.  "-0.0" never comes out of the
 // fixed form: a negative value cut to nothing is written as "0.0".  The
 // short form of negative zero stays "-0".
-std::size_t format_number_into(char *out, float value, bool fixed,
-                               int decimal_places) noexcept;
+std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept;
 
 // The text of `value` in the form of the running export (fixed_numbers and
 // decimal_places of the per-export state), in the next buffer of the ring.

@@ -52,8 +52,7 @@ float from_bits(uint32_t bits) {
 class ExportForm {
  public:
   ExportForm(int fixed_numbers, int decimal_places)
-      : saved_fixed_(export_state().fixed_numbers),
-        saved_places_(export_state().decimal_places) {
+      : saved_fixed_(export_state().fixed_numbers), saved_places_(export_state().decimal_places) {
     export_state().fixed_numbers = fixed_numbers;
     export_state().decimal_places = decimal_places;
   }
@@ -153,8 +152,7 @@ TEST(FormatNumberTruncation, IntegralDigitsAndZerosUpToThePoint) {
   EXPECT_EQ(fixed(-1234.5f), "-1234.5");
   EXPECT_EQ(fixed(16777216.0f), "16777200.0");
   EXPECT_EQ(fixed(1e10f), "10000000000.0");
-  EXPECT_EQ(fixed(-FLT_MAX),
-            "-340282" + std::string(33, '0') + ".0");
+  EXPECT_EQ(fixed(-FLT_MAX), "-340282" + std::string(33, '0') + ".0");
 }
 
 TEST(FormatNumberCarrying, RoundingCarriesIntoTheNextExponent) {
@@ -470,15 +468,14 @@ TEST(FormatNumberSweep, EveryCharacterMatchesTheSnprintfReference) {
   const int places[] = {0, 2, 6};
   char text[kNumberTextMax];
   long mismatches = 0;
-  auto report = [&](float value, const char *form, const std::string &want,
-                    const char *got) {
+  auto report = [&](float value, const char *form, const std::string &want, const char *got) {
     if (++mismatches <= 10) {
       char bits[16];
       uint32_t u;
       std::memcpy(&u, &value, sizeof u);
       std::snprintf(bits, sizeof bits, "%08x", u);
-      ADD_FAILURE() << "value bits 0x" << bits << " (" << form << "): want \""
-                    << want << "\", got \"" << got << "\"";
+      ADD_FAILURE() << "value bits 0x" << bits << " (" << form << "): want \"" << want
+                    << "\", got \"" << got << "\"";
     }
   };
   for (const float value : values) {
@@ -487,8 +484,7 @@ TEST(FormatNumberSweep, EveryCharacterMatchesTheSnprintfReference) {
       const std::string want = reference_fixed(d, a);
       const std::size_t n = format_number_into(text, value, true, a);
       if (n != want.size() || std::memcmp(text, want.data(), n) != 0 || text[n] != '\0') {
-        report(value, a == 0 ? "fixed, no limit" : a == 2 ? "fixed, 2" : "fixed, 6", want,
-               text);
+        report(value, a == 0 ? "fixed, no limit" : a == 2 ? "fixed, 2" : "fixed, 6", want, text);
       }
     }
     const std::string want = reference_short(value);

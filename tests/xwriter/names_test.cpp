@@ -1,6 +1,8 @@
 /*
  * Object identifiers and the trace indentation.
  */
+#include "xwriter/names.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "binding/options.h"
-#include "xwriter/names.h"
 
 namespace qel {
 namespace {
