@@ -1,0 +1,477 @@
+/*
+ * The vertex table: row order, buckets, the merge rules (first equal
+ * earlier row, +0 equals -0, NaN equals nothing, host vertices never mix),
+ * written indices and resolve, the two cancel polls with their texts and
+ * strides, and a failed allocation.
+ */
+#include "xwriter/vertex_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "binding/options.h"
+#include "export/export_state.h"
+#include "host.h"
+#include "support/export_harness.h"
+
+namespace {
+
+using qel::VertexTable;
+using qel::VertexTableBuild;
+
+// A polygon object of `vertex_count` vertices on a circle (no three on a
+// line) with the given surfaces, each a list of vertex indices.
+std::string scene_with(int vertex_count, const std::vector<std::vector<int>> &surfaces) {
+  std::string json = R"({"world": {"children": [{"name": "m", "vertices": [)";
+  for (int i = 0; i < vertex_count; ++i) {
+    const double angle = 6.283185307179586 * i / vertex_count;
+    json += (i ? "," : "") + std::string("[") + std::to_string(std::cos(angle)) + "," +
+            std::to_string(std::sin(angle)) + ",0]";
+  }
+  json += R"(], "surfaces": [)";
+  for (std::size_t s = 0; s < surfaces.size(); ++s) {
+    json += (s ? "," : "") + std::string(R"({"verts": [)");
+    for (std::size_t k = 0; k < surfaces[s].size(); ++k) {
+      json += (k ? "," : "") + std::to_string(surfaces[s][k]);
+    }
+    json += "]}";
+  }
+  return json + "]}]}}";
+}
+
+std::vector<int> range(int first, int count) {
+  std::vector<int> r;
+  for (int i = 0; i < count; ++i) r.push_back(first + i);
+  return r;
+}
+
+mo_object *first_object() {
+  int vc = 0, sc = 0, kc = 0;
+  mo_list v = nullptr, s = nullptr, k = nullptr;
+  mo_object_get_contents(mo_get_world(), &vc, &sc, &kc, &v, &s, &k);
+  return static_cast<mo_object *>(k->item);
+}
+
+// Copies of the object's surfaces in list order, as the mesh writer makes
+// them; the copies are freed with the list.
+struct Copies {
+  mo_list list = nullptr;
+  int32_t rows = 0;
+  std::vector<mo_surface *> surfaces;
+
+  Copies() {
+    mo_object *object = first_object();
+    object_calc_normals_force(object);
+    int vc = 0, sc = 0, kc = 0;
+    mo_list v = nullptr, s = nullptr, k = nullptr;
+    mo_object_get_contents(object, &vc, &sc, &kc, &v, &s, &k);
+    for (mo_list_node *node = s; node != nullptr; node = node->next) {
+      mo_surface *copy = surface_clone(static_cast<mo_surface *>(node->item), object);
+      list_add_item(&list, copy);
+      surfaces.push_back(copy);
+      rows += copy->vertex_count;
+    }
+  }
+  ~Copies() { mo_surfacelist_free(list); }
+  Copies(const Copies &) = delete;
+  Copies &operator=(const Copies &) = delete;
+
+  mo_svertex *at(std::size_t surface, int k) { return surface_get_svertex_at(surfaces[surface], k); }
+
+  // Every surface vertex in row order.
+  std::vector<mo_svertex *> in_row_order() {
+    std::vector<mo_svertex *> all;
+    for (mo_surface *surface : surfaces) {
+      for (int k = 0; k < surface->vertex_count; ++k) all.push_back(surface_get_svertex_at(surface, k));
+    }
+    return all;
+  }
+
+  // Sets u, v and normal of every surface vertex to zero, so only the host
+  // vertex tells rows apart.
+  void zero_fields() {
+    for (mo_svertex *sv : in_row_order()) sv->u = sv->v = sv->normal[0] = sv->normal[1] = sv->normal[2] = 0.0f;
+  }
+};
+
+class VertexTableTest : public ::testing::Test {
+ protected:
+  void load(const std::string &scene) { qel_test::load_scene(scene); }
+
+  // Options and a fresh state; the recordings start empty.
+  void use_options(std::initializer_list<std::pair<int, char>> changes) {
+    qel::options_reset();
+    qel::options_take_over(qel_test::options_with("", changes).c_str());
+    qel::export_state_reset();
+    molv::clear_recording();
+  }
+
+  void TearDown() override {
+    molv::set_cancel_at_poll(0);
+    molv::set_fail_alloc_after(-1);
+    molv::tcl_eval("set qel_cancel 0");
+  }
+
+  static std::vector<std::string> status_lines() { return molv::recording().status_lines; }
+};
+
+const char kCreateText[] = "Export X File - Create Vertex List ...";
+
+std::string optimize_text(int percent) {
+  return "Export X File - Optimize Vertices ( " + std::to_string(percent) + " % ) ...";
+}
+
+// ---- rows, lookups and buckets ---------------------------------------------
+
+TEST_F(VertexTableTest, EmptyListGivesNoRowsAndNoPoll) {
+  load(scene_with(3, {}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  const long updates = molv::update_count();
+  VertexTable table;
+  EXPECT_EQ(qel::vertex_table_build(table, nullptr, 0), VertexTableBuild::complete);
+  EXPECT_EQ(table.row_count, 0);
+  EXPECT_EQ(table.remaining_count, 0);
+  for (int b = 0; b < qel::kVertexBuckets; ++b) EXPECT_EQ(qel::vertex_table_bucket_first(table, b), -1);
+  EXPECT_EQ(molv::update_count(), updates);
+  EXPECT_TRUE(status_lines().empty());
+}
+
+TEST_F(VertexTableTest, RowsFollowSurfacesAndTheirVertexLists) {
+  load(scene_with(6, {{0, 1, 2}, {2, 3, 4, 5}, {5, 0, 1}}));
+  use_options({});
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(table.row_count, 10);
+
+  // The row of position k of a surface is its base plus k.
+  const int bases[] = {0, 3, 7};
+  for (std::size_t s = 0; s < copies.surfaces.size(); ++s) {
+    for (int k = 0; k < copies.surfaces[s]->vertex_count; ++k) {
+      mo_svertex *sv = copies.at(s, k);
+      EXPECT_EQ(qel::vertex_table_find(table, sv), bases[s] + k);
+      EXPECT_EQ(table.rows[bases[s] + k].svertex, sv);
+      EXPECT_EQ(qel::vertex_table_written_index(table, bases[s] + k), -1);
+    }
+  }
+  // A surface vertex of another surface is in no row.
+  mo_surface *stranger = surface_clone(copies.surfaces[0], first_object());
+  EXPECT_EQ(qel::vertex_table_find(table, surface_get_svertex_at(stranger, 0)), -1);
+  EXPECT_EQ(qel::vertex_table_find(table, nullptr), -1);
+  mo_list stranger_list = nullptr;
+  list_add_item(&stranger_list, stranger);
+  mo_surfacelist_free(stranger_list);
+}
+
+TEST_F(VertexTableTest, LookupsStillAnswerWithoutMemoryForTheirIndex) {
+  load(scene_with(5, {{0, 1, 2, 3, 4}, {4, 3, 2}}));
+  use_options({});
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  molv::set_fail_alloc_after(0);
+  const std::vector<mo_svertex *> all = copies.in_row_order();
+  for (std::size_t row = 0; row < all.size(); ++row) {
+    EXPECT_EQ(qel::vertex_table_find(table, all[row]), static_cast<int32_t>(row));
+  }
+}
+
+TEST_F(VertexTableTest, BucketsHoldEveryRowOnceInAscendingOrder) {
+  // Enough host vertices that buckets are shared.
+  std::vector<std::vector<int>> surfaces;
+  for (int i = 0; i + 2 < 300; i += 3) surfaces.push_back({i, i + 1, i + 2});
+  surfaces.push_back({7, 150, 299});
+  load(scene_with(300, surfaces));
+  use_options({});
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+
+  std::vector<int> seen(static_cast<std::size_t>(table.row_count), 0);
+  const std::vector<mo_svertex *> all = copies.in_row_order();
+  for (int b = 0; b < qel::kVertexBuckets; ++b) {
+    int32_t previous = -1;
+    for (int32_t row = qel::vertex_table_bucket_first(table, b); row >= 0;
+         row = qel::vertex_table_bucket_after(table, row)) {
+      EXPECT_GT(row, previous) << "bucket " << b;
+      previous = row;
+      ++seen[static_cast<std::size_t>(row)];
+      // The rule: the low 32 bits of the host vertex's address, modulo 111.
+      const auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(all[static_cast<std::size_t>(row)]->vertex));
+      EXPECT_EQ(static_cast<uint32_t>(b), low % 111u);
+      EXPECT_EQ(qel::vertex_table_bucket(table, all[static_cast<std::size_t>(row)]), b);
+    }
+  }
+  for (int count : seen) EXPECT_EQ(count, 1);
+}
+
+// ---- the merge ---------------------------------------------------------------
+
+TEST_F(VertexTableTest, WithoutOptimisationEveryRowIsItsOwn) {
+  load(scene_with(3, {{0, 1, 2}, {0, 1, 2}}));
+  use_options({});
+  Copies copies;
+  copies.zero_fields();
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(table.remaining_count, 6);
+  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_merged_into(table, row), -1);
+}
+
+TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIndex) {
+  load(scene_with(4, {{0, 1, 2}, {2, 1, 3}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  // Rows 3 (vertex 2) and 4 (vertex 1) repeat rows 2 and 1.
+  EXPECT_EQ(table.remaining_count, 4);
+  const int32_t expected[] = {-1, -1, -1, 2, 1, -1};
+  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected[row]);
+
+  // Written as the vertex block writes: rows 2, 1, 0, then 5.
+  qel::vertex_table_set_written_index(table, 2, 0);
+  qel::vertex_table_set_written_index(table, 1, 1);
+  qel::vertex_table_set_written_index(table, 0, 2);
+  qel::vertex_table_set_written_index(table, 5, 3);
+  qel::vertex_table_resolve(table);
+  const int32_t written[] = {2, 1, 0, 0, 1, 3};
+  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_written_index(table, row), written[row]);
+}
+
+TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
+  load(scene_with(3, {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  copies.at(1, 0)->normal[2] = 1e-7f;  // row 3 differs from row 0 in normal z
+  copies.at(2, 1)->u = 0.25f;          // row 7 differs from rows 1 and 4 in u
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), -1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), 1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 5), 2);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 6), 0);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 7), -1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 8), 2);
+  EXPECT_EQ(table.remaining_count, 9 - 4);
+}
+
+TEST_F(VertexTableTest, PositiveAndNegativeZeroAreEqual) {
+  load(scene_with(3, {{0, 1, 2}, {0, 1, 2}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  copies.at(1, 0)->normal[0] = -0.0f;
+  copies.at(1, 1)->u = -0.0f;
+  copies.at(1, 2)->v = -0.0f;
+  copies.at(1, 2)->normal[2] = -0.0f;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), 0);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), 1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 5), 2);
+  EXPECT_EQ(table.remaining_count, 3);
+}
+
+TEST_F(VertexTableTest, ANaNNeitherMergesNorIsMergedInto) {
+  load(scene_with(3, {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  // Vertex 0: NaN in the first row, so rows 3 and 6 only meet each other.
+  copies.at(0, 0)->v = nan;
+  // Vertex 1: NaN in rows 4 and 7 alike: bitwise equal, still not equal.
+  copies.at(1, 1)->normal[1] = nan;
+  copies.at(2, 1)->normal[1] = nan;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 0), -1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), -1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 6), 3);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), -1);
+  EXPECT_EQ(qel::vertex_table_merged_into(table, 7), -1);
+}
+
+TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
+  // Vertex 9 stands at rows 2, 5 and 9; every other row has a vertex of its own.
+  load(scene_with(10, {{0, 1, 9}, {2, 3, 9}, {4, 5, 6}, {9, 7, 8}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  for (int32_t row = 0; row < 12; ++row) {
+    const int32_t expected = (row == 5 || row == 9) ? 2 : -1;
+    EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected) << "row " << row;
+  }
+  EXPECT_EQ(table.remaining_count, 10);
+}
+
+TEST_F(VertexTableTest, DifferentHostVerticesNeverMergeEvenInOneBucket) {
+  // 200 host vertices at one position, all fields equal: no two may merge,
+  // though more than one share a bucket.
+  std::string json = R"({"world": {"children": [{"name": "m", "vertices": [)";
+  for (int i = 0; i < 200; ++i) json += (i ? "," : "") + std::string("[1,2,3]");
+  json += R"(], "surfaces": [{"verts": [)";
+  for (int i = 0; i < 200; ++i) json += (i ? "," : "") + std::to_string(i);
+  json += "]}]}]}}";
+  load(json);
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(table.remaining_count, 200);
+  bool shared_bucket = false;
+  for (int b = 0; b < qel::kVertexBuckets; ++b) {
+    const int32_t first = qel::vertex_table_bucket_first(table, b);
+    if (first >= 0 && qel::vertex_table_bucket_after(table, first) >= 0) shared_bucket = true;
+  }
+  EXPECT_TRUE(shared_bucket);
+}
+
+// The merge against the rule itself on many rows: the first earlier row
+// with the same host vertex and ==-equal u, v and normal, or -1.
+TEST_F(VertexTableTest, MergeMatchesTheFirstEqualEarlierRowOnRandomRows) {
+  std::mt19937 random(12345);
+  std::vector<std::vector<int>> surfaces;
+  for (int i = 0; i < 400; ++i) {
+    const int a = static_cast<int>(random() % 30);
+    const int b = (a + 1 + static_cast<int>(random() % 28)) % 30;
+    int c = (b + 1 + static_cast<int>(random() % 28)) % 30;
+    if (c == a) c = (c + 1) % 30;
+    if (c == b) c = (c + 1) % 30;
+    surfaces.push_back({a, b, c});
+  }
+  load(scene_with(30, surfaces));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  const float choices[] = {0.0f, -0.0f, 0.5f, 1.0f, std::numeric_limits<float>::quiet_NaN()};
+  std::vector<mo_svertex *> all = copies.in_row_order();
+  for (mo_svertex *sv : all) {
+    // NaN seldom, so most rows can merge.
+    auto pick = [&] { return choices[random() % 100 < 2 ? 4 : random() % 4]; };
+    sv->u = pick();
+    sv->v = pick() == 1.0f ? 1.0f : 0.0f;
+    sv->normal[0] = pick();
+    sv->normal[1] = 0.0f;
+    sv->normal[2] = random() % 2 ? 0.0f : -0.0f;
+  }
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+
+  int merged = 0;
+  for (std::size_t j = 0; j < all.size(); ++j) {
+    int32_t first = -1;
+    for (std::size_t i = 0; i < j && first < 0; ++i) {
+      const mo_svertex *a = all[i];
+      const mo_svertex *b = all[j];
+      if (a->vertex == b->vertex && a->u == b->u && a->v == b->v && a->normal[0] == b->normal[0] &&
+          a->normal[1] == b->normal[1] && a->normal[2] == b->normal[2]) {
+        first = static_cast<int32_t>(i);
+      }
+    }
+    const int32_t got = qel::vertex_table_merged_into(table, static_cast<int32_t>(j));
+    ASSERT_EQ(got, first) << "row " << j;
+    if (got >= 0) {
+      ++merged;
+      EXPECT_EQ(qel::vertex_table_merged_into(table, got), -1);
+    }
+  }
+  EXPECT_GT(merged, 100);
+  EXPECT_EQ(table.remaining_count, table.row_count - merged);
+}
+
+// ---- cancel polls ---------------------------------------------------------------
+
+TEST_F(VertexTableTest, ListingPollsAfterEveryHundredthRow) {
+  load(scene_with(250, {range(0, 250)}));
+  use_options({});
+  const long updates = molv::update_count();
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(molv::update_count() - updates, 2);
+  EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText}));
+}
+
+TEST_F(VertexTableTest, MergingPollsAtRowsZeroHundredTwoHundredWithThePercentDone) {
+  load(scene_with(250, {range(0, 250)}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  const long updates = molv::update_count();
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(molv::update_count() - updates, 5);
+  EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText, optimize_text(0),
+                                                      optimize_text(40), optimize_text(80)}));
+}
+
+TEST_F(VertexTableTest, CancelWhileListingCutsTheBuildShortAndTheMergeLooksAtRowZeroOnly) {
+  load(scene_with(250, {range(0, 250)}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  VertexTable table;
+  molv::set_cancel_at_poll(1);
+  EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::cut_short);
+  EXPECT_EQ(table.entered_count, 100);
+  EXPECT_EQ(table.row_count, 250);
+  EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, optimize_text(0)}));
+}
+
+TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
+  // Rows 125 + i repeat rows i: all would merge.
+  load(scene_with(125, {range(0, 125), range(0, 125)}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  VertexTable table;
+  molv::set_cancel_at_poll(4);  // listing polls twice, merging at rows 0 and 100
+  EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(status_lines().size(), 4u);
+  // Rows up to 100 were looked at; none of them repeats an earlier row.
+  EXPECT_EQ(table.remaining_count, 250);
+  molv::set_cancel_at_poll(0);
+  molv::tcl_eval("set qel_cancel 0");
+  molv::clear_recording();
+  VertexTable again;
+  ASSERT_EQ(qel::vertex_table_build(again, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(again.remaining_count, 125);
+}
+
+// ---- memory ---------------------------------------------------------------------
+
+TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
+  load(scene_with(4, {{0, 1, 2}, {2, 1, 3}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  const long live = molv::live_allocations();
+  for (long fail_after : {0L, 1L}) {  // the rows; the merge's hash
+    VertexTable table;
+    molv::set_fail_alloc_after(fail_after);
+    EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::out_of_memory);
+    EXPECT_EQ(table.rows, nullptr);
+    EXPECT_EQ(table.row_count, 0);
+    EXPECT_EQ(molv::live_allocations(), live);
+  }
+  molv::set_fail_alloc_after(-1);
+  {
+    VertexTable table;
+    ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+    EXPECT_EQ(qel::vertex_table_find(table, copies.at(1, 2)), 5);
+    EXPECT_GT(molv::live_allocations(), live);
+  }
+  EXPECT_EQ(molv::live_allocations(), live);
+}
+
+}  // namespace
