@@ -34,9 +34,10 @@ namespace {
 
 using json = nlohmann::json;
 
-// Brackets deeper than this are refused.  Each level of the object tree
-// takes two ({"children": [ ... ), so trees of 5000 levels load.
-constexpr size_t kMaxDepth = 10000;
+// Brackets deeper than this are refused.  Nothing here recurses, so the
+// limit only keeps absurd input out; each level of the object tree takes
+// two ({"children": [ ...), so trees of 50000 levels load.
+constexpr size_t kMaxDepth = 100000;
 constexpr size_t kMaxSurfaceVertices = 65535;
 
 struct SceneError {

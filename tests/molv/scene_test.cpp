@@ -420,21 +420,21 @@ TEST(SceneErrors, FileErrorsAndFileNamesInTheLine) {
 
 TEST(SceneHostile, NestingBeyondTheLimitIsRefusedWithItsPlace) {
   const std::string prefix = R"({"world": {"data": )";
-  std::string text = prefix + std::string(10000, '[') + std::string(10000, ']') + "}}";
-  // Level 10001 is the 9999th bracket after the two braces.
+  std::string text = prefix + std::string(100000, '[') + std::string(100000, ']') + "}}";
+  // Level 100001 is the 99999th bracket after the two braces.
   EXPECT_EQ(error_of(text),
-            "s.json: line 1, column " + std::to_string(prefix.size() + 9999) +
-                ": nested deeper than 10000 levels");
+            "s.json: line 1, column " + std::to_string(prefix.size() + 99999) +
+                ": nested deeper than 100000 levels");
   // Brackets inside a text are text.
-  text = prefix + "\"" + std::string(20000, '[') + "\"}}";
+  text = prefix + "\"" + std::string(200000, '[') + "\"}}";
   load(text);
 }
 
 TEST(SceneHostile, ADeepTreeWithinTheLimitLoads) {
-  // 4000 levels of objects (8000 levels of brackets): no recursion in the
-  // loader, the info text or the teardown.
+  // 40000 levels of objects (80000 levels of brackets): no recursion in
+  // the loader, the info text or the teardown.
   std::string text = R"({"world": )";
-  const int depth = 4000;
+  const int depth = 40000;
   for (int i = 0; i < depth; ++i) text += R"({"vertices": [[0,0,0]], "children": [)";
   text += "{}";
   for (int i = 0; i < depth; ++i) text += "]}";
