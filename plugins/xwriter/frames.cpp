@@ -39,11 +39,11 @@ char g_index_code[64];
 
 // What an open object keeps while its children are written.
 struct OpenObject {
-  mo_list next_child;       // node of the next child to write, null at the end
-  float child_offset[3];    // the offset every child receives
-  int own_number;           // this object's own number: its children's parent number
-  int child_number;         // own number of the next child (lights not counted)
-  bool has_frame;           // a closing brace is owed
+  mo_list next_child;     // node of the next child to write, null at the end
+  float child_offset[3];  // the offset every child receives
+  int own_number;         // this object's own number: its children's parent number
+  int child_number;       // own number of the next child (lights not counted)
+  bool has_frame;         // a closing brace is owed
 };
 
 const char *name_of(mo_object *object) {
@@ -75,26 +75,35 @@ void trace_header(int type, mo_object *object, int vertex_count, int surface_cou
   // The name is host text: always an argument, never part of a format.
   switch (type) {
     case MO_OBJ_WORLD:
-      debugf("\n\n%s*****  >>> WORLD <<<  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  *****\n",
-             indent, g_index_code, vertex_count, surface_count, child_count);
+      debugf(
+          "\n\n%s*****  >>> WORLD <<<  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  "
+          "*****\n",
+          indent, g_index_code, vertex_count, surface_count, child_count);
       break;
     case MO_OBJ_POLYGON:
       if (child_count == 0) {
-        debugf("\n\n%s**  Normal - '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  **\n",
-               indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+        debugf(
+            "\n\n%s**  Normal - '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  "
+            "**\n",
+            indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
       } else {
-        debugf("\n\n%s****  >> Group << - ** Objekt 'Normal' ** - '%s'  -  Index : %s  -  "
-               "( %d Vertices, %d Surfaces, %d Kids )  ****\n",
-               indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+        debugf(
+            "\n\n%s****  >> Group << - ** Objekt 'Normal' ** - '%s'  -  Index : %s  -  "
+            "( %d Vertices, %d Surfaces, %d Kids )  ****\n",
+            indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
       }
       break;
     case MO_OBJ_GROUP:
-      debugf("\n\n%s****  >> Group << -  '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  ****\n",
-             indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+      debugf(
+          "\n\n%s****  >> Group << -  '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids "
+          ")  ****\n",
+          indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
       break;
     case MO_OBJ_LIGHT:
-      debugf("\n\n%s****  >> Light << -  '%s'  -  ( Index : %s )  -  ( %d Vertices, %d Surfaces, %d Kids )  ****\n",
-             indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+      debugf(
+          "\n\n%s****  >> Light << -  '%s'  -  ( Index : %s )  -  ( %d Vertices, %d Surfaces, %d "
+          "Kids )  ****\n",
+          indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
       break;
     default:
       break;  // a type the host did not tell us about gets no header
@@ -161,10 +170,11 @@ void write_matrix(Output &out, const float centre[3], const float offset[3], flo
   m[13] = format_number(y);
   m[14] = format_number(z);
   m[15] = format_number(1.0f);
-  out.printf("\nFrameTransformMatrix {\n  %s, %s, %s, %s,\n  %s, %s, %s, %s,\n  %s, %s, %s, %s,\n"
-             "  %s, %s, %s, %s;;\n}\n",
-             m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8], m[9], m[10], m[11], m[12],
-             m[13], m[14], m[15]);
+  out.printf(
+      "\nFrameTransformMatrix {\n  %s, %s, %s, %s,\n  %s, %s, %s, %s,\n  %s, %s, %s, %s,\n"
+      "  %s, %s, %s, %s;;\n}\n",
+      m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8], m[9], m[10], m[11], m[12], m[13], m[14],
+      m[15]);
 }
 
 // Whether the mesh writer will find a face a reader can load: a polygon
@@ -177,8 +187,8 @@ bool has_loadable_face(mo_object *object) {
   }
   int vertex_count = 0, surface_count = 0, child_count = 0;
   mo_list vertices = nullptr, surfaces = nullptr, children = nullptr;
-  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices,
-                         &surfaces, &children);
+  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
+                         &children);
   for (mo_list node = surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
     if (surface_get_type(surface) == MO_SURF_POLYGON && surface->vertex_count >= 3) return true;
@@ -196,12 +206,12 @@ bool enter_object(Output &out, mo_object *object, const float offset[3], int own
   ++s.hierarchy_level;
   int vertex_count = 0, surface_count = 0, child_count = 0;
   mo_list vertices = nullptr, surfaces = nullptr, children = nullptr;
-  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices,
-                         &surfaces, &children);
+  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
+                         &children);
   int type = mo_object_get_type(object);
   if (type != MO_OBJ_LIGHT) ++s.object_counter;
-  std::snprintf(g_index_code, sizeof g_index_code, "%d_%d_%d_%d", s.hierarchy_level,
-                parent_number, own_number, s.object_counter);
+  std::snprintf(g_index_code, sizeof g_index_code, "%d_%d_%d_%d", s.hierarchy_level, parent_number,
+                own_number, s.object_counter);
 
   // 5-7: trace, z sign, centre.
   trace_header(type, object, vertex_count, surface_count, child_count);
