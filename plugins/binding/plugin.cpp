@@ -24,7 +24,7 @@ const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\
 // the handler's return until the host has read it.
 std::string g_main_result;
 
-const char *qel_main(int /*argc*/, const char *const * /*argv*/) {
+const char *open_dialog() {
   std::string rule(79, '-');
   debugf("\n%s\n\nDirectX-Export ( QTV )\n======================\n\n", rule.c_str());
   debugf("\nOptions-Datei : '%s'\n", options_path().c_str());
@@ -42,15 +42,16 @@ const char *qel_main(int /*argc*/, const char *const * /*argv*/) {
   return g_main_result.c_str();
 }
 
-}  // namespace
-}  // namespace qel
+const char *qel_main(int /*argc*/, const char *const * /*argv*/) {
+  // No exception may reach the host.
+  try {
+    return open_dialog();
+  } catch (...) {
+    return "";
+  }
+}
 
-extern "C" {
-
-// Default visibility comes from the declarations in plugin.h; the version
-// script of the build hides everything else.
-int MOLVPluginInit(mo_startup_record *record) {
-  using namespace qel;
+int plugin_init(mo_startup_record *record) {
   if (mo_get_version_number() * 10.0 < 50.0) {
     std::fputs("\n*** Falsches 'qel_export'-Plugin fuer diese MOLV-Version ! ***\n", stdout);
     std::fflush(stdout);
@@ -76,6 +77,21 @@ int MOLVPluginInit(mo_startup_record *record) {
   mo_add_command_full("qel_save", qel_save_cmd, 3, "sss",
                       "<cmd string>  <name string>  <opt string>", "Save X-File");
   return 0;
+}
+
+}  // namespace
+}  // namespace qel
+
+extern "C" {
+
+// Default visibility comes from the declarations in plugin.h; the version
+// script of the build hides everything else.
+int MOLVPluginInit(mo_startup_record *record) {
+  try {
+    return qel::plugin_init(record);
+  } catch (...) {
+    return -1;
+  }
 }
 
 int MOLVPluginExit(void) { return 0; }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "binding/options.h"
@@ -80,13 +81,15 @@ void export_to(Output &out) {
   }
 }
 
-const char *qel_save_cmd(int argc, const char *const *argv) {
+namespace {
+
+void save_run(int argc, const char *const *argv) {
   ExportState &s = export_state();
   if (s.running) {
     // A second run from an event processed during this one would share all
     // of its state.
     debugf("qel_save : export already running\n");
-    return "";
+    return;
   }
   const char *command = argc > 0 && argv[0] != nullptr ? argv[0] : "";
   const char *name = argc > 1 && argv[1] != nullptr ? argv[1] : "";
@@ -100,7 +103,7 @@ const char *qel_save_cmd(int argc, const char *const *argv) {
   } else {
     static const char *const filters[] = {"X Files", ".x", "All Files", "*", nullptr};
     const char *chosen = mo_get_export_filename("Save X File", filters);
-    if (chosen == nullptr || chosen[0] == '\0') return "";
+    if (chosen == nullptr || chosen[0] == '\0') return;
     s.export_file_name = chosen;
   }
 
@@ -112,7 +115,7 @@ const char *qel_save_cmd(int argc, const char *const *argv) {
   if (!file.open(s.export_file_name)) {
     message_dialog("Can not open file '%s' for writing !", s.export_file_name.c_str());
     s.running = false;
-    return "";
+    return;
   }
 
   std::fputs("Export Direct X File\n", stdout);
@@ -122,7 +125,12 @@ const char *qel_save_cmd(int argc, const char *const *argv) {
   export_state_reset();
   Output &out = the_output();
   out.attach_fd(file.fd());
-  export_to(out);
+  try {
+    export_to(out);
+  } catch (const std::bad_alloc &) {
+    // The plug-in's own buffers (names, texts) come from the C++ heap.
+    export_fail_out_of_memory();
+  }
 
   // Close: everything buffered goes out; a failure there fails the run.
   out.flush();
@@ -147,6 +155,21 @@ const char *qel_save_cmd(int argc, const char *const *argv) {
   std::string rule(79, '-');
   debugf("\nReady !\n\n%s\n\n", rule.c_str());
   s.running = false;
+}
+
+}  // namespace
+
+const char *qel_save_cmd(int argc, const char *const *argv) {
+  // No exception may reach the host.
+  try {
+    save_run(argc, argv);
+  } catch (...) {
+    free_maps();
+    export_state().running = false;
+    set_progress_bar(0);
+    display_message("%s", "*** Export failed ! ***");
+    message_dialog("%s", "Out of memory !");
+  }
   return "";
 }
 
