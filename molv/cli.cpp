@@ -225,9 +225,7 @@ int start_plugin(const Args &args) {
   const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
   if (!is_folder(dir)) {
     if (args.plugin_dir.empty()) {
-      error_line(dir +
-                 ": plug-in folder not found (build the plug-in or "
-                 "give --plugin-dir)");
+      error_line(dir + ": plug-in folder not found (build the plug-in or give --plugin-dir)");
       return 1;
     }
     error_line(dir + ": no such plug-in folder");

@@ -5,4 +5,11 @@
  */
 #include "cli.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under the leak checker: the font library behind Tk keeps its caches until
+// the process ends, which is no leak of ours.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
+#endif
+
 int main(int argc, char **argv) { return molv::cli::run(argc, argv); }

@@ -340,11 +340,13 @@ class VirtualDisplay {
       ::_exit(127);
     }
     ::close(fds[1]);
-    // Xvfb writes the display number once it accepts clients.
-    char buffer[32] = {};
-    const ssize_t got = ::read(fds[0], buffer, sizeof buffer - 1);
+    // Xvfb writes the display number and a line end once it accepts
+    // clients; the pipe ends without them when it cannot start.
+    std::string number;
+    char c = 0;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     ::close(fds[0]);
-    if (got > 0) name_ = ":" + std::string(buffer, static_cast<size_t>(got - 1));
+    if (!number.empty() && c == '\n') name_ = ":" + number;
   }
   ~VirtualDisplay() {
     if (pid_ > 0) {
