@@ -1,0 +1,154 @@
+/*
+ * Whole exports through the real molv and the real qel_export.so: the
+ * sample scene, a failed write, a failed allocation and cancels, each with
+ * what the user is left with (exit status, message, the file, the options
+ * file, an earlier file of the same name).
+ */
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+
+// Two meshes, shared host vertices and duplication indices: every cancel
+// point of a mesh is reached.
+const char kTwoMeshes[] = R"({
+  "palette": [{"name": "red", "diffuse": [1, 0, 0]}, {"name": "blue", "diffuse": [0, 0, 1]}],
+  "world": {"children": [
+    {"name": "strip", "vertices": [[0,0,0],[1,0,0],[2,0,0],[0,1,0],[1,1,0],[2,1,0]],
+     "surfaces": [{"verts": [0,1,4,3]}, {"verts": [1,2,5,4], "material": 1}]},
+    {"name": "tri", "centre": [0,0,1], "vertices": [[0,0,1],[1,0,1],[0,1,1]],
+     "surfaces": [{"verts": [0,1,2], "twosided": true}]}]}})";
+
+class ExportRun : public ::testing::Test {
+ protected:
+  void SetUp() override { work_ = qel_test::make_temp_dir("e2e"); }
+  void TearDown() override { qel_test::remove_tree(work_); }
+
+  qel_test::RunResult run(std::vector<std::string> args, long file_size_limit = -1) {
+    qel_test::RunOptions options;
+    args.insert(args.begin(), "export");
+    args.push_back("--plugin-dir");
+    args.push_back(plugin_.path());
+    options.args = args;
+    options.cwd = work_;
+    options.file_size_limit = file_size_limit;
+    return qel_test::run_molv(options);
+  }
+  std::string path(const std::string &name) const { return work_ + "/" + name; }
+  std::string write(const std::string &name, const std::string &text) const {
+    qel_test::write_file(path(name), text);
+    return path(name);
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(work_)) names.push_back(e.path().filename());
+    return names;
+  }
+  static std::string last_line(const std::string &text) {
+    auto lines = qel_test::text_lines(text);
+    return lines.empty() ? std::string() : lines.back();
+  }
+
+  qel_test::PluginDir plugin_;
+  std::string work_;
+};
+
+TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {
+  auto r = run({"-o", "sample", "--options", kDefaults});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Export Direct X File\n");
+  EXPECT_EQ(last_line(r.err), "Ready !");
+  std::string text = qel_test::read_file(path("sample.x"));
+  for (const char *block : {"xof 0302txt 0064\n", "\nMaterial Mat_", "\nMaterial Tex_",
+                            "TextureFileName", "\nFrame WORLD {\n", "FrameTransformMatrix",
+                            "\nMesh ", "MeshMaterialList", "MeshTextureCoords", "MeshNormals"}) {
+    EXPECT_NE(text.find(block), std::string::npos) << block;
+  }
+  EXPECT_EQ(qel_test::read_file(plugin_.options_file()), kDefaults);
+  EXPECT_EQ(entries(), std::vector<std::string>{"sample.x"});
+}
+
+TEST_F(ExportRun, OptionsFileOfTheLastRunIsLoadedByTheNext) {
+  std::string scene = write("m.json", kTwoMeshes);
+  std::string options = kDefaults;
+  options[13] = '1';
+  ASSERT_EQ(run({scene, "--options", options}).exit_status, 0);
+  // Without --options the dialog gets what the options file holds.
+  ASSERT_EQ(run({scene, "-o", "again"}).exit_status, 0);
+  EXPECT_EQ(qel_test::read_file(path("again.x")), qel_test::read_file(path("m.x")));
+  EXPECT_NE(qel_test::read_file(path("again.x")).find("VertexDuplicationIndices"),
+            std::string::npos);
+}
+
+TEST_F(ExportRun, FullDiskFailsTheRunAndKeepsTheEarlierFile) {
+  std::string scene = write("m.json", kTwoMeshes);
+  write("m.x", "earlier export\n");
+  // The limit is below the first flush: the failure shows when the last
+  // buffered bytes are written out.
+  for (long limit : {0L, 100L, 700L}) {
+    auto r = run({scene, "--options", kDefaults}, limit);
+    EXPECT_EQ(r.exit_status, 1) << "limit " << limit << ": " << r.err;
+    EXPECT_NE(r.err.find("Can not write file 'm.x' !"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("*** Export failed ! ***"), std::string::npos);
+    EXPECT_EQ(qel_test::read_file(path("m.x")), "earlier export\n");
+    EXPECT_EQ(entries().size(), 2u) << "a temporary file was left behind";
+    EXPECT_FALSE(fs::exists(plugin_.options_file()));
+  }
+}
+
+TEST_F(ExportRun, FailedAllocationEndsTheRunWithOutOfMemory) {
+  std::string scene = write("m.json", kTwoMeshes);
+  write("m.x", "earlier export\n");
+  for (const char *after : {"0", "1", "2", "3"}) {
+    auto r = run({scene, "--options", kDefaults, "--fail-alloc-after", after});
+    EXPECT_EQ(r.exit_status, 1) << after << ": " << r.err;
+    EXPECT_NE(r.err.find("Out of memory !"), std::string::npos) << r.err;
+    EXPECT_EQ(qel_test::read_file(path("m.x")), "earlier export\n");
+    EXPECT_EQ(entries().size(), 2u);
+  }
+}
+
+TEST_F(ExportRun, OldHostPrintsTheRefusal) {
+  auto r = run({"--host-version", "4.9"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("*** Falsches 'qel_export'-Plugin fuer diese MOLV-Version ! ***"),
+            std::string::npos);
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST_F(ExportRun, CancelAtEveryPollLeavesNothingBehind) {
+  std::string scene = write("m.json", kTwoMeshes);
+  std::string options = kDefaults;
+  options[13] = '1';  // duplication indices
+  // How many polls a complete run makes: one update per poll, and one when
+  // the dialog is shown again.
+  ASSERT_EQ(run({scene, "--options", options, "-o", "full"}).exit_status, 0);
+  write("m.x", "earlier export\n");
+  std::string saved = qel_test::read_file(plugin_.options_file());
+  int cancelled = 0;
+  for (int poll = 2; poll < 40; ++poll) {
+    auto r = run({scene, "--options", options, "--cancel-at-poll", std::to_string(poll)});
+    if (r.exit_status == 0) break;  // past the last poll
+    ++cancelled;
+    EXPECT_EQ(r.exit_status, 1) << "poll " << poll << ": " << r.err;
+    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << "poll " << poll;
+    EXPECT_EQ(qel_test::read_file(path("m.x")), "earlier export\n") << "poll " << poll;
+    EXPECT_EQ(qel_test::read_file(plugin_.options_file()), saved);
+  }
+  EXPECT_GE(cancelled, 6) << "too few cancel points reached";
+}
+
+}  // namespace
