@@ -303,8 +303,8 @@ TEST_F(MemoryTest, GivingBackTwiceIsCaught) {
       "freed twice|AddressSanitizer");
   EXPECT_DEATH(
       {
-        int local = 0;
-        myfree(&local + 8);
+        static int locals[16];
+        myfree(&locals[8]);
       },
       "myalloc did not give|AddressSanitizer");
 }
