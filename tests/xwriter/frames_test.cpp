@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -62,6 +63,8 @@ struct GoldenCase {
   const char *name;
   std::vector<int> options;
 };
+
+void PrintTo(const GoldenCase &c, std::ostream *os) { *os << c.name; }
 
 class FramesGolden : public ::testing::TestWithParam<GoldenCase> {};
 
