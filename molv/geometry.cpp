@@ -4,6 +4,7 @@
  * digit by digit, so each computation follows a fixed order of operations
  * in a fixed precision (see object_calc_normals_force).
  */
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 #include <vector>
@@ -110,6 +111,74 @@ double turn(const Point &p, const Point &q, const Point &r) {
 
 bool same_point(const Point &p, const Point &q) { return p.a == q.a && p.b == q.b; }
 
+// The corners that may block an ear, filed in a uniform grid over the
+// projected polygon, so that an ear test looks only at the cells its
+// triangle's bounding box touches instead of at every reflex corner.
+// Entries go stale when a corner is clipped or turns left; the caller
+// skips those.  A corner may be filed twice; testing it twice is harmless.
+class BlockerGrid {
+ public:
+  explicit BlockerGrid(const std::vector<Point> &points) {
+    double low_a = 0.0, high_a = 0.0, low_b = 0.0, high_b = 0.0;
+    bool first = true;
+    for (const Point &p : points) {
+      if (!std::isfinite(p.a) || !std::isfinite(p.b)) continue;
+      if (first || p.a < low_a) low_a = p.a;
+      if (first || p.a > high_a) high_a = p.a;
+      if (first || p.b < low_b) low_b = p.b;
+      if (first || p.b > high_b) high_b = p.b;
+      first = false;
+    }
+    // About one cell per corner.
+    size_t side = 1;
+    while (side * side < points.size() && side < 1024) ++side;
+    a_ = Axis{low_a, scale(low_a, high_a, side), side};
+    b_ = Axis{low_b, scale(low_b, high_b, side), side};
+    cells_.resize(side * side);
+  }
+
+  void add(size_t corner, const Point &p) { cells_[a_.cell(p.a) * b_.count + b_.cell(p.b)].push_back(corner); }
+
+  // Calls visit(corner) for the corners filed in the cells that the
+  // bounding box of p, q and r touches, until visit returns true.
+  template <class Visit>
+  bool any_in_box(const Point &p, const Point &q, const Point &r, Visit visit) const {
+    const size_t a0 = a_.cell(std::min({p.a, q.a, r.a})), a1 = a_.cell(std::max({p.a, q.a, r.a}));
+    const size_t b0 = b_.cell(std::min({p.b, q.b, r.b})), b1 = b_.cell(std::max({p.b, q.b, r.b}));
+    for (size_t i = a0; i <= a1; ++i) {
+      for (size_t j = b0; j <= b1; ++j) {
+        for (size_t corner : cells_[i * b_.count + j]) {
+          if (visit(corner)) return true;
+        }
+      }
+    }
+    return false;
+  }
+
+ private:
+  struct Axis {
+    double low = 0.0;
+    double scale = 0.0;  // cells per unit; 0 puts everything in cell 0
+    size_t count = 1;
+    // Monotonic in v, so a box's cells hold every corner inside the box.
+    size_t cell(double v) const {
+      const double c = (v - low) * scale;
+      if (!(c > 0.0)) return 0;  // also NaN
+      if (c >= static_cast<double>(count)) return count - 1;
+      return static_cast<size_t>(c);
+    }
+  };
+
+  static double scale(double low, double high, size_t count) {
+    const double extent = high - low;
+    if (!(extent > 0.0) || !std::isfinite(extent)) return 0.0;
+    return static_cast<double>(count) / extent;
+  }
+
+  Axis a_, b_;
+  std::vector<std::vector<size_t>> cells_;
+};
+
 // The triangles of a polygon as corner positions, three per triangle.
 //
 // 1. Project the polygon onto the coordinate plane that its Newell normal
@@ -166,17 +235,19 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
     return orientation * turn(points[prev[i]], points[i], points[next[i]]) > 0.0;
   };
   std::vector<char> convex(n);
-  std::vector<size_t> blockers;  // corners that are not left turns (may hold stale entries)
   bool is_convex = true;
   for (size_t i = 0; i < n; ++i) {
     const double t = orientation * turn(points[prev[i]], points[i], points[next[i]]);
     convex[i] = t > 0.0;
     if (t < 0.0) is_convex = false;
-    if (!convex[i]) blockers.push_back(i);
   }
   if (is_convex) {
     fan(all);
     return triangles;
+  }
+  BlockerGrid blockers(points);  // corners that are not left turns
+  for (size_t i = 0; i < n; ++i) {
+    if (!convex[i]) blockers.add(i, points[i]);
   }
 
   // Step 3.
@@ -185,30 +256,30 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
     if (!convex[k]) return false;
     const size_t p = prev[k], q = next[k];
     const Point &P = points[p], &K = points[k], &Q = points[q];
-    for (size_t r : blockers) {
-      if (removed[r] || convex[r] || r == p || r == k || r == q) continue;
+    return !blockers.any_in_box(P, K, Q, [&](size_t r) {
+      if (removed[r] || convex[r] || r == p || r == k || r == q) return false;
       const Point &R = points[r];
-      if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) continue;
-      if (orientation * turn(P, K, R) >= 0.0 && orientation * turn(K, Q, R) >= 0.0 &&
-          orientation * turn(Q, P, R) >= 0.0) {
-        return false;
-      }
-    }
-    return true;
+      if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) return false;
+      return orientation * turn(P, K, R) >= 0.0 && orientation * turn(K, Q, R) >= 0.0 &&
+             orientation * turn(Q, P, R) >= 0.0;
+    });
   };
   auto recheck = [&](size_t i) {
     // Returns true when corner i stopped blocking (became a left turn).
     const bool was_convex = convex[i];
     convex[i] = left_turn(i);
-    if (!convex[i] && was_convex) blockers.push_back(i);
+    if (!convex[i] && was_convex) blockers.add(i, points[i]);
     return convex[i] && !was_convex;
   };
   size_t remaining = n;
-  size_t start = 1;
+  // The remaining corners form a ring in ascending position order from
+  // corner 0 (never clipped), so walking it from `start` up to corner 0
+  // visits positions in ascending order.
+  size_t start = next[0];
   while (remaining > 3) {
     size_t ear = n;
-    for (size_t k = start; k < n; ++k) {
-      if (!removed[k] && is_ear(k)) {
+    for (size_t k = start; k != 0; k = next[k]) {
+      if (is_ear(k)) {
         ear = k;
         break;
       }
@@ -224,7 +295,7 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
     const bool freed_q = recheck(q);
     // Lower positions than p were no ears and stay so, unless a corner
     // that might have blocked them turned left.
-    start = (freed_p || freed_q || p == 0) ? 1 : p;
+    start = (freed_p || freed_q || p == 0) ? next[0] : p;
   }
   // The last three corners, or step 4 for a polygon without ears.
   std::vector<size_t> ring;
