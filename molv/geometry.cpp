@@ -137,7 +137,9 @@ class BlockerGrid {
     cells_.resize(side * side);
   }
 
-  void add(size_t corner, const Point &p) { cells_[a_.cell(p.a) * b_.count + b_.cell(p.b)].push_back(corner); }
+  void add(size_t corner, const Point &p) {
+    cells_[a_.cell(p.a) * b_.count + b_.cell(p.b)].push_back(corner);
+  }
 
   // Calls visit(corner) for the corners filed in the cells that the
   // bounding box of p, q and r touches, until visit returns true.
@@ -342,7 +344,8 @@ void object_calc_normals_force(mo_object *object) {
   };
 
   long surface_number = 0;
-  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next, ++surface_number) {
+  for (mo_list_node *node = object->surfaces; node != nullptr;
+       node = node->next, ++surface_number) {
     Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
     if (surface == nullptr) continue;
     const std::vector<mo_svertex *> corners = molv::corners_of(&surface->rec);
@@ -398,8 +401,8 @@ mo_surface *surface_clone(mo_surface *surface, mo_object *object) {
   (void)object;  // the copy belongs to no object until the caller says so
   if (surface == nullptr) return nullptr;
   const std::vector<mo_svertex *> corners = molv::corners_of(surface);
-  molv::Surface *copy = molv::new_surface_like(molv::as_surface(surface), corners.data(),
-                                               corners.size());
+  molv::Surface *copy =
+      molv::new_surface_like(molv::as_surface(surface), corners.data(), corners.size());
   return &copy->rec;
 }
 

@@ -58,9 +58,9 @@ class Pool {
   }
 
  private:
+  static constexpr size_t kSlotSize = sizeof(T) > sizeof(void *) ? sizeof(T) : sizeof(void *);
   struct Slot {
-    alignas(T) alignas(Slot *) unsigned char bytes[sizeof(T) > sizeof(void *) ? sizeof(T)
-                                                                               : sizeof(void *)];
+    alignas(T) alignas(void *) unsigned char bytes[kSlotSize];
   };
 
   void grow() {
@@ -225,9 +225,10 @@ void myfree(void *pointer) {
   molv::BlockHeader header;
   std::memcpy(&header, raw, sizeof header);
   if (header.magic != molv::kLiveMagic) {
-    molv::host_memory_fault(header.magic == molv::kDeadMagic
-                                ? "a myalloc block freed twice"
-                                : "myfree of a block that myalloc did not give (or gave back twice)");
+    molv::host_memory_fault(
+        header.magic == molv::kDeadMagic
+            ? "a myalloc block freed twice"
+            : "myfree of a block that myalloc did not give (or gave back twice)");
   }
   header.magic = molv::kDeadMagic;
   std::memcpy(raw, &header, sizeof header);

@@ -6,12 +6,13 @@
  * Every query is null-safe and range-safe: a plug-in with a bug gets a
  * neutral answer (an empty name, no data, null), not a crash in the host.
  */
+#include "model.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "host.h"
-#include "model.h"
 
 namespace molv {
 namespace {

@@ -50,8 +50,8 @@ struct SceneError {
 bool plain_key(const std::string &key) {
   if (key.empty()) return false;
   for (char c : key) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     if (!ok) return false;
   }
   return true;
@@ -443,7 +443,8 @@ class SceneReader {
   void read_host(const json &host, const Where &where) {
     require_object(host, where);
     check_keys(host, {"version", "version_string", "info"}, where);
-    if (const json *v = member(host, "version")) model_.version = double_of(*v, where.key("version"));
+    if (const json *v = member(host, "version"))
+      model_.version = double_of(*v, where.key("version"));
     if (const json *v = member(host, "version_string")) {
       model_.version_string = text_of(*v, where.key("version_string"));
     }
@@ -459,10 +460,9 @@ class SceneReader {
       const json &entry = palette[i];
       const Where at = where.at(i);
       require_object(entry, at);
-      check_keys(entry,
-                 {"name", "diffuse", "ambient", "specular", "emissive", "shininess",
-                  "transparency"},
-                 at);
+      check_keys(
+          entry,
+          {"name", "diffuse", "ambient", "specular", "emissive", "shininess", "transparency"}, at);
       auto material = make_default_material();
       if (const json *v = member(entry, "name")) material->name = text_of(*v, at.key("name"));
       if (const json *v = member(entry, "diffuse")) {
@@ -580,9 +580,8 @@ class SceneReader {
       for (size_t i = 0; i < list->size(); ++i) {
         mo_object *child = new_object();
         children.push_back(child);
-        later.push_back({&(*list)[i], child,
-                         paths_.add(work.path, ".children" + index_part(i)), false,
-                         work.in_subdivision});
+        later.push_back({&(*list)[i], child, paths_.add(work.path, ".children" + index_part(i)),
+                         false, work.in_subdivision});
       }
     }
     if (const json *form = member(value, "subdivided")) {
@@ -632,8 +631,7 @@ class SceneReader {
     }
   }
 
-  void read_surface(const json &value, size_t vertex_count, SurfaceSpec *spec,
-                    const Where &where) {
+  void read_surface(const json &value, size_t vertex_count, SurfaceSpec *spec, const Where &where) {
     require_object(value, where);
     check_keys(value, {"type", "material", "shading", "twosided", "verts"}, where);
     const std::string palette_text =
@@ -695,8 +693,7 @@ class SceneReader {
       at.fail(std::to_string(verts->size()) + " vertices, but a surface holds at most " +
               std::to_string(kMaxSurfaceVertices));
     }
-    const std::string vertex_text =
-        "the object has " + counted(vertex_count, "vertex", "vertices");
+    const std::string vertex_text = "the object has " + counted(vertex_count, "vertex", "vertices");
     spec->vertex_index.reserve(verts->size());
     spec->u.reserve(verts->size());
     spec->v.reserve(verts->size());

@@ -230,8 +230,8 @@ void expect_valid_triangulation(const std::vector<std::array<double, 2>> &polygo
 TEST_F(GeometryTest, ConcavePolygonsInEveryPlaneAndBothTurns) {
   // A comb of three teeth (area 11), projected on each coordinate plane,
   // listed in both directions.
-  const std::vector<std::array<double, 2>> comb = {
-      {0, 0}, {5, 0}, {5, 3}, {4, 3}, {4, 1}, {3, 1}, {3, 3}, {2, 3}, {2, 1}, {1, 1}, {1, 3}, {0, 3}};
+  const std::vector<std::array<double, 2>> comb = {{0, 0}, {5, 0}, {5, 3}, {4, 3}, {4, 1}, {3, 1},
+                                                   {3, 3}, {2, 3}, {2, 1}, {1, 1}, {1, 3}, {0, 3}};
   for (int plane = 0; plane < 3; ++plane) {
     for (int reversed = 0; reversed < 2; ++reversed) {
       std::vector<std::array<double, 2>> polygon = comb;
@@ -248,8 +248,7 @@ TEST_F(GeometryTest, ConcavePolygonsInEveryPlaneAndBothTurns) {
                     std::to_string(p[2]) + "]";
         verts += (i ? ", " : "") + std::to_string(i);
       }
-      load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts +
-                  "]}]");
+      load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts + "]}]");
       mo_list triangles = surface_get_triangulations(surface(0));
       SCOPED_TRACE("plane " + std::to_string(plane) + (reversed ? " reversed" : ""));
       expect_valid_triangulation(polygon, triples(triangles), reversed ? -11.0 : 11.0);
@@ -304,8 +303,8 @@ TEST_F(GeometryTest, ALargeConcaveStarIsTriangulated) {
 // same place as a triangle corner excepted).  No ear: the fan of the rest.
 std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, double sign) {
   auto turn = [&](int a, int b, int c) {
-    return sign * ((p[b][0] - p[a][0]) * (p[c][1] - p[a][1]) -
-                   (p[b][1] - p[a][1]) * (p[c][0] - p[a][0]));
+    return sign *
+           ((p[b][0] - p[a][0]) * (p[c][1] - p[a][1]) - (p[b][1] - p[a][1]) * (p[c][0] - p[a][0]));
   };
   std::vector<int> ring;
   for (int i = 0; i < static_cast<int>(p.size()); ++i) ring.push_back(i);
@@ -345,7 +344,8 @@ TEST_F(GeometryTest, EarClippingSweepAgainstTheRuleWithoutShortcuts) {
   for (int round = 0; round < 3000; ++round) {
     const int n = 4 + static_cast<int>(random() % 20);
     std::vector<double> angles;
-    for (int i = 0; i < n; ++i) angles.push_back(static_cast<double>(random() % 3600) * M_PI / 1800.0);
+    for (int i = 0; i < n; ++i)
+      angles.push_back(static_cast<double>(random() % 3600) * M_PI / 1800.0);
     std::sort(angles.begin(), angles.end());
     const bool reversed = random() % 2 != 0;
     if (reversed) std::reverse(angles.begin(), angles.end());
@@ -362,7 +362,8 @@ TEST_F(GeometryTest, EarClippingSweepAgainstTheRuleWithoutShortcuts) {
     }
     double twice_area = 0.0;
     for (int i = 0; i < n; ++i) {
-      twice_area += polygon[i][0] * polygon[(i + 1) % n][1] - polygon[(i + 1) % n][0] * polygon[i][1];
+      twice_area +=
+          polygon[i][0] * polygon[(i + 1) % n][1] - polygon[(i + 1) % n][0] * polygon[i][1];
     }
     if (twice_area == 0.0) continue;  // no plane to work in: the fan, tested elsewhere
     load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts + "]}]");

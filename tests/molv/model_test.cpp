@@ -2,6 +2,8 @@
  * The model queries a plug-in makes, their answers for bad arguments, and
  * the built-in sample scene.
  */
+#include "model.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "host.h"
-#include "model.h"
 
 namespace {
 
@@ -201,8 +202,8 @@ TEST(SampleScene, LoadsAndCoversEveryBlock) {
   for (int s = 0; s < crate_contents.surface_count; ++s) {
     mo_surface *face = surface(crate, s);
     for (int k = 0; k < face->vertex_count; ++k) {
-      uses_of_vertex_0 += surface_get_svertex_at(face, k)->vertex ==
-                          list_get_item(crate_contents.vertices, 0);
+      uses_of_vertex_0 +=
+          surface_get_svertex_at(face, k)->vertex == list_get_item(crate_contents.vertices, 0);
     }
   }
   EXPECT_EQ(uses_of_vertex_0, 3);
@@ -249,10 +250,9 @@ TEST(SampleScene, LoadsAndCoversEveryBlock) {
   bool fan = true;
   for (int t = 0; t < 4; ++t) {
     mo_surface *piece = static_cast<mo_surface *>(list_get_item(triangles, t));
-    fan = fan && surface_get_svertex_at(piece, 0)->vertex ==
-                     surface_get_svertex_at(source, 0)->vertex &&
-          surface_get_svertex_at(piece, 1)->vertex ==
-              surface_get_svertex_at(source, t + 1)->vertex;
+    fan = fan &&
+          surface_get_svertex_at(piece, 0)->vertex == surface_get_svertex_at(source, 0)->vertex &&
+          surface_get_svertex_at(piece, 1)->vertex == surface_get_svertex_at(source, t + 1)->vertex;
   }
   EXPECT_FALSE(fan);
   EXPECT_NE(last, nullptr);

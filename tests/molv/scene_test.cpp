@@ -205,7 +205,8 @@ TEST(SceneNumbers, NarrowedToTheNearestFloat) {
   // 2^53 + 2^29 + 1: exactly above the midpoint between two floats, so it
   // rounds up; through a double it would land on the midpoint and round
   // down to 2^53.
-  load(with_child(R"("vertices": [[0.1, 16777217, 9007199791611905], [1e39, -1e39, 3.4028235e38]])"));
+  load(with_child(
+      R"("vertices": [[0.1, 16777217, 9007199791611905], [1e39, -1e39, 3.4028235e38]])"));
   mo_object *object = child(mo_get_world(), 0);
   EXPECT_EQ(vertex(object, 0)->x, 0.1f);
   EXPECT_EQ(vertex(object, 0)->y, 16777216.0f);
@@ -291,7 +292,8 @@ TEST(SceneErrors, EachErrorIsOneLineWithItsPath) {
        "s.json: palette[1].shininess: must be a number, not a boolean"},
       {R"({"palette": [{"colour": [1, 1, 1]}], "world": {}})",
        "s.json: palette[0].colour: unknown key"},
-      {R"({"textures": ["a", 2], "world": {}})", "s.json: textures[1]: must be a string, not a number"},
+      {R"({"textures": ["a", 2], "world": {}})",
+       "s.json: textures[1]: must be a string, not a number"},
       {R"({"world": {"children": [{}, {"name": null}]}})",
        "s.json: world.children[1].name: must be a string, not null"},
       {R"({"world": {"children": [{}, 3]}})",
@@ -304,7 +306,8 @@ TEST(SceneErrors, EachErrorIsOneLineWithItsPath) {
        "s.json: world.vertices[1]: must be an array of 3 numbers, not of 2"},
       {R"({"world": {"vertices": [[0, 0, "1"]]}})",
        "s.json: world.vertices[0][2]: must be a number, not a string"},
-      {R"({"world": {"centre": null}})", "s.json: world.centre: must be an array of 3 numbers, not null"},
+      {R"({"world": {"centre": null}})",
+       "s.json: world.centre: must be an array of 3 numbers, not null"},
       {R"({"world": {"children": [{"subdivided": {"children": [{"nmae": "x"}]}}]}})",
        "s.json: world.children[0].subdivided.children[0].nmae: unknown key"},
       // surfaces
@@ -360,12 +363,15 @@ TEST(SceneErrors, EachErrorIsOneLineWithItsPath) {
       {R"({"textures": ["a"], "world": {"texture": {"id": 0, "offset": [1, 1, 1]}}})",
        "s.json: world.texture.offset: must be an array of 2 numbers, not of 3"},
       // not JSON
-      {"{\"world\": {}", "s.json: line 1, column 13: syntax error while parsing object - "
-                         "unexpected end of input; expected '}'"},
-      {"{\"world\":\n {\"name\": 1e400}}", "s.json: line 2, column 15: number overflow parsing "
-                                           "'1e400'"},
-      {"", "s.json: line 1, column 1: syntax error while parsing value - unexpected end of input; "
-           "expected '[', '{', or a literal"},
+      {"{\"world\": {}",
+       "s.json: line 1, column 13: syntax error while parsing object - "
+       "unexpected end of input; expected '}'"},
+      {"{\"world\":\n {\"name\": 1e400}}",
+       "s.json: line 2, column 15: number overflow parsing "
+       "'1e400'"},
+      {"",
+       "s.json: line 1, column 1: syntax error while parsing value - unexpected end of input; "
+       "expected '[', '{', or a literal"},
   };
   for (const BadScene &bad : cases) {
     EXPECT_EQ(error_of(bad.text), bad.line) << bad.text;
@@ -422,9 +428,8 @@ TEST(SceneHostile, NestingBeyondTheLimitIsRefusedWithItsPlace) {
   const std::string prefix = R"({"world": {"data": )";
   std::string text = prefix + std::string(100000, '[') + std::string(100000, ']') + "}}";
   // Level 100001 is the 99999th bracket after the two braces.
-  EXPECT_EQ(error_of(text),
-            "s.json: line 1, column " + std::to_string(prefix.size() + 99999) +
-                ": nested deeper than 100000 levels");
+  EXPECT_EQ(error_of(text), "s.json: line 1, column " + std::to_string(prefix.size() + 99999) +
+                                ": nested deeper than 100000 levels");
   // Brackets inside a text are text.
   text = prefix + "\"" + std::string(200000, '[') + "\"}}";
   load(text);
@@ -440,9 +445,8 @@ TEST(SceneHostile, ADeepTreeWithinTheLimitLoads) {
   for (int i = 0; i < depth; ++i) text += "]}";
   text += "}";
   load(text);
-  EXPECT_EQ(molv::host_info_text(),
-            "Objects : " + std::to_string(depth) + "\nVertices : " + std::to_string(depth) +
-                "\nSurfaces : 0\n");
+  EXPECT_EQ(molv::host_info_text(), "Objects : " + std::to_string(depth) + "\nVertices : " +
+                                        std::to_string(depth) + "\nSurfaces : 0\n");
   mo_object *object = mo_get_world();
   for (int i = 0; i < depth; ++i) object = child(object, 0);
   ASSERT_NE(object, nullptr);
