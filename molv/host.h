@@ -65,6 +65,8 @@ struct MenuItem {
   std::string tcl_text;
 };
 const std::vector<MenuItem> &export_menu();
+// Every registration a plug-in made, in order, as "function|arg|arg...".
+const std::vector<std::string> &registrations();
 
 // Loads DIR/qel_export.so with dlopen and runs its MOLVPluginInit with the
 // start-up record (DIR made absolute, no trailing slash).  Returns the

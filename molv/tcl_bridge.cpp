@@ -43,6 +43,7 @@ struct TclState {
   Tcl_Interp *interp = nullptr;
   std::map<std::string, Command> commands;
   std::vector<MenuItem> menu;
+  std::vector<std::string> registrations;
   long updates = 0;
   long cancel_at = 0;  // value of `updates` that cancels; 0: none
 };
@@ -223,6 +224,7 @@ void tcl_stop() {
   // What the plug-ins registered lived in this interpreter.
   s.commands.clear();
   s.menu.clear();
+  s.registrations.clear();
   s.updates = 0;
   s.cancel_at = 0;
 }
@@ -242,6 +244,8 @@ int tcl_eval(const std::string &script, std::string *result) {
 }
 
 const std::vector<MenuItem> &export_menu() { return state().menu; }
+
+const std::vector<std::string> &registrations() { return state().registrations; }
 
 // ---- what the host shows -------------------------------------------------
 
@@ -283,11 +287,13 @@ void mo_add_command(const char *name, mo_command_handler handler) {
   molv::Command command;
   command.handler = handler;
   state().commands[name] = command;
+  state().registrations.push_back(std::string("mo_add_command|") + name);
 }
 
 void mo_add_command_full(const char *name, mo_command_handler handler, int arg_count,
                          const char *arg_types, const char *usage, const char *description) {
-  (void)arg_types;  // every argument reaches the handler as its text
+  // Every argument reaches the handler as its text; the types are only
+  // recorded.
   if (name == nullptr || handler == nullptr) return;
   molv::Command command;
   command.handler = handler;
@@ -296,11 +302,15 @@ void mo_add_command_full(const char *name, mo_command_handler handler, int arg_c
   command.usage = usage ? usage : "";
   command.description = description ? description : "";
   state().commands[name] = command;
+  state().registrations.push_back(std::string("mo_add_command_full|") + name + "|" +
+                                  std::to_string(arg_count) + "|" + (arg_types ? arg_types : "") +
+                                  "|" + command.usage + "|" + command.description);
 }
 
 void mo_add_export_menu_item(const char *label, const char *tcl_text) {
   if (label == nullptr || tcl_text == nullptr) return;
   state().menu.push_back({label, tcl_text});
+  state().registrations.push_back(std::string("mo_add_export_menu_item|") + label + "|" + tcl_text);
 }
 
 void mo_unbackslash_string(char *text) {

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "binding/options.h"
 #include "host.h"
@@ -46,6 +47,7 @@ TEST(PluginStartTest, OldHostIsRefusedAndNothingIsRegistered) {
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(out, "\n*** Falsches 'qel_export'-Plugin fuer diese MOLV-Version ! ***\n");
   EXPECT_TRUE(molv::export_menu().empty());
+  EXPECT_TRUE(molv::registrations().empty());
   EXPECT_EQ(tcl("info exists qel_opt_anz"), "0");
   EXPECT_EQ(tcl("info procs qel_export_dialog"), "");
   EXPECT_NE(molv::tcl_eval("molv qel_main"), 0) << "qel_main registered by a refused plug-in";
@@ -64,6 +66,12 @@ TEST(PluginStartTest, VersionFiveIsAcceptedWithItsTclSide) {
   EXPECT_EQ(molv::export_menu()[0].label, "Direct X ...");
   EXPECT_EQ(molv::export_menu()[0].tcl_text, "molv qel_main");
   EXPECT_EQ(qel::options_path(), dir + "/qel_export.opt");
+  EXPECT_EQ(molv::registrations(),
+            (std::vector<std::string>{
+                "mo_add_command|qel_main",
+                "mo_add_export_menu_item|Direct X ...|molv qel_main",
+                "mo_add_command_full|qel_save|3|sss|<cmd string>  <name string>  <opt string>|"
+                "Save X-File"}));
 }
 
 TEST(PluginStartTest, SaveCommandTakesExactlyThreeWords) {
