@@ -19,6 +19,7 @@
 #include "export/pass1.h"
 
 #include <cstddef>
+#include <vector>
 
 #include "binding/options.h"
 #include "export/export_state.h"
@@ -114,12 +115,14 @@ void claim_material(int material) {
   debugf("   Material : %d - %d\n", slot, s.mat_list[slot]);
 }
 
-}  // namespace
-
-void collect_materials(mo_object *object) {
+// Steps 1 to 6 for one object.  Gives its children, or false when the run
+// is over (the maps could not be had).
+bool visit(mo_object *object, mo_list *children_out) {
   ExportState &s = export_state();
+  *children_out = nullptr;
   // A run whose maps could not be had is over; nothing below may touch them.
-  if (s.status != kExportRunning || object == nullptr) return;
+  if (s.status != kExportRunning) return false;
+  if (object == nullptr) return true;
 
   // 1. Subdivision: everything below works on the subdivided form.
   if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
@@ -130,7 +133,7 @@ void collect_materials(mo_object *object) {
   // 2. The maps, on the first call of a run.
   if (s.mat_list == nullptr && s.tex_list == nullptr && !create_maps()) {
     export_fail_out_of_memory();
-    return;
+    return false;
   }
 
   // 3. Contents.
@@ -139,9 +142,8 @@ void collect_materials(mo_object *object) {
   int child_count = 0;
   mo_list vertices = nullptr;
   mo_list surfaces = nullptr;
-  mo_list children = nullptr;
   mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
-                         &children);
+                         children_out);
 
   // 4. Every visited object is traced, whatever its type.  The name is an
   // argument, never the format.
@@ -173,15 +175,30 @@ void collect_materials(mo_object *object) {
       }
     }
   }
+  return true;
+}
 
-  // 7. Children in list order, whatever the types.
-  for (mo_list_node *node = children; node != nullptr; node = node->next) {
-    collect_materials(static_cast<mo_object *>(node->item));
-    if (s.status != kExportRunning) return;
+}  // namespace
+
+void collect_materials(mo_object *object) {
+  // Depth first, an object before its children (step 7), and a line end
+  // once all of them are done (step 8).  The walk keeps its own stack, so
+  // the depth of the tree is bounded by memory, not by the call stack.
+  std::vector<mo_list_node *> pending;  // the next child to visit, per open level
+  mo_list children = nullptr;
+  if (!visit(object, &children)) return;
+  pending.push_back(children);
+  while (!pending.empty()) {
+    mo_list_node *next = pending.back();
+    if (next == nullptr) {
+      debugf("\n");
+      pending.pop_back();
+      continue;
+    }
+    pending.back() = next->next;
+    if (!visit(static_cast<mo_object *>(next->item), &children)) return;
+    pending.push_back(children);
   }
-
-  // 8.
-  debugf("\n");
 }
 
 void free_maps() {
