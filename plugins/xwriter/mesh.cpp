@@ -86,7 +86,9 @@ class FirstWritten {
   // Records `index` for `vertex` unless the vertex has one already.  False
   // on a failed allocation.
   bool note(const mo_vertex *vertex, int32_t index) {
-    if (static_cast<uint32_t>(count_ + 1) * 2u > mask_ + 1 && !rehash((mask_ + 1) * 2)) return false;
+    if (static_cast<uint32_t>(count_ + 1) * 2u > mask_ + 1) {
+      if (mask_ + 1 >= (1u << 30) || !rehash((mask_ + 1) * 2)) return false;
+    }
     Slot *slot = probe(vertex);
     if (slot->vertex == nullptr) {
       slot->vertex = vertex;
