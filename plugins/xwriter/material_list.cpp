@@ -85,7 +85,8 @@ bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) 
       // The palette index the texture was first used with, by the same
       // rule as the texture's template: beyond the palette counts as 0.
       const ExportState &s = export_state();
-      int index = (s.tex_material != nullptr && texture < s.tex_count) ? s.tex_material[texture] : 0;
+      int index =
+          (s.tex_material != nullptr && texture < s.tex_count) ? s.tex_material[texture] : 0;
       if (index < 0 || index >= palette) index = 0;
       out.printf("{Tex_%d_%d}\n", texture, index);
     } else {

@@ -115,7 +115,8 @@ class FirstWritten {
   };
 
   static uint32_t hash(const mo_vertex *vertex) {
-    const uint64_t h = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(vertex)) * 0x9E3779B97F4A7C15ull;
+    const uint64_t h =
+        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(vertex)) * 0x9E3779B97F4A7C15ull;
     return static_cast<uint32_t>(h >> 32);
   }
 
@@ -332,13 +333,15 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
 
   // 8.
   const char *indent = indent_text(state.hierarchy_level);
-  debugf("\n%s   'x_output_surface_vertices' :\n"
-         "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
-         indent, indent, vertex_count, kid_count, surface_count, static_cast<int>(row_count));
+  debugf(
+      "\n%s   'x_output_surface_vertices' :\n"
+      "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
+      indent, indent, vertex_count, kid_count, surface_count, static_cast<int>(row_count));
 
   // 9.
   VertexTable table;
-  const VertexTableBuild built = vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count));
+  const VertexTableBuild built =
+      vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count));
   if (built == VertexTableBuild::out_of_memory) {
     export_fail_out_of_memory();
     return;
@@ -362,7 +365,8 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   out.put(';');
   FirstWritten first_written;
   if (duplication) {
-    const int32_t expected = vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
+    const int32_t expected =
+        vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
     if (!first_written.reserve(expected)) {
       export_fail_out_of_memory();
       return;

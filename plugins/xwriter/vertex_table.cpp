@@ -83,9 +83,8 @@ uint32_t merge_hash(const mo_svertex *sv) {
 
 // The comparison of the merge, in its order: host vertex, u, v, normal.
 bool merge_equal(const mo_svertex *a, const mo_svertex *b) {
-  return a->vertex == b->vertex && a->u == b->u && a->v == b->v &&
-         a->normal[0] == b->normal[0] && a->normal[1] == b->normal[1] &&
-         a->normal[2] == b->normal[2];
+  return a->vertex == b->vertex && a->u == b->u && a->v == b->v && a->normal[0] == b->normal[0] &&
+         a->normal[1] == b->normal[1] && a->normal[2] == b->normal[2];
 }
 
 bool has_nan(const mo_svertex *sv) {

@@ -43,9 +43,9 @@ struct VertexTable {
   VertexTable(const VertexTable &) = delete;
   VertexTable &operator=(const VertexTable &) = delete;
 
-  VertexRow *rows = nullptr;           // row_count rows (host memory)
-  int32_t *bucket_next = nullptr;      // next row of the same bucket, -1 at the end
-  int32_t bucket_head[kVertexBuckets]; // first row of each bucket, -1 when empty
+  VertexRow *rows = nullptr;            // row_count rows (host memory)
+  int32_t *bucket_next = nullptr;       // next row of the same bucket, -1 at the end
+  int32_t bucket_head[kVertexBuckets];  // first row of each bucket, -1 when empty
   int32_t bucket_tail[kVertexBuckets];
   int32_t row_count = 0;
   int32_t remaining_count = 0;  // rows that are written: row_count - merged rows
@@ -58,9 +58,9 @@ struct VertexTable {
 };
 
 enum class VertexTableBuild {
-  complete,       // every row entered (and merged, with option 23)
-  cut_short,      // a cancel poll answered "1": some rows may be missing
-  out_of_memory   // the host allocator failed; the table is empty
+  complete,      // every row entered (and merged, with option 23)
+  cut_short,     // a cancel poll answered "1": some rows may be missing
+  out_of_memory  // the host allocator failed; the table is empty
 };
 
 // Fills `table` from the mesh surface list, `row_count` rows; runs the merge

@@ -17,6 +17,7 @@
 #include "export/output.h"
 #include "export/pass1.h"
 #include "host.h"
+#include "model.h"
 #include "support/export_harness.h"
 
 namespace {
@@ -43,10 +44,10 @@ struct MeshRun {
   std::string debug;
   std::vector<std::string> status_lines;
   std::vector<int> progress;
-  long updates = 0;       // "update" sent during the call
-  long live_before = 0;   // host blocks, lists and copies before the call
-  long live_after = 0;    // ... and after it
-  std::string cancel;     // qel_cancel after the call
+  long updates = 0;      // "update" sent during the call
+  long live_before = 0;  // host blocks, lists and copies before the call
+  long live_after = 0;   // ... and after it
+  std::string cancel;    // qel_cancel after the call
 };
 
 class MeshWriterTest : public ::testing::Test {
@@ -146,8 +147,9 @@ TEST_F(MeshWriterTest, SingleTriangle) {
 }
 
 TEST_F(MeshWriterTest, SingleTriangleWithWindingAndZAxisAndNormals) {
-  MeshRun r = body("mesh_triangle.json",
-                   only({{qel::opt_winding, '1'}, {qel::opt_z_axis, '1'}, {qel::opt_normals, '1'}}));
+  MeshRun r =
+      body("mesh_triangle.json",
+           only({{qel::opt_winding, '1'}, {qel::opt_z_axis, '1'}, {qel::opt_normals, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_triangle_winding_z.x"));
 }
 
@@ -157,8 +159,8 @@ TEST_F(MeshWriterTest, QuadAsOneFace) {
 }
 
 TEST_F(MeshWriterTest, QuadTriangulated) {
-  MeshRun r = body("mesh_quad.json",
-                   only({{qel::opt_fixed_numbers, '1'}, {qel::opt_triangulate, '1'}}));
+  MeshRun r =
+      body("mesh_quad.json", only({{qel::opt_fixed_numbers, '1'}, {qel::opt_triangulate, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_quad_triangulated.x"));
 }
 
@@ -172,7 +174,8 @@ TEST_F(MeshWriterTest, QuadTriangulatedWithMergedCorners) {
 }
 
 TEST_F(MeshWriterTest, TwoSidedTriangleGetsAFlippedCopyFirst) {
-  MeshRun r = body("mesh_twosided.json", only({{qel::opt_two_sided, '1'}, {qel::opt_normals, '1'}}));
+  MeshRun r =
+      body("mesh_twosided.json", only({{qel::opt_two_sided, '1'}, {qel::opt_normals, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_twosided.x"));
 }
 
@@ -182,15 +185,18 @@ TEST_F(MeshWriterTest, TwoSidedCopyMergesWithItsSourceOnlyWhenNormalsAreZeroed) 
                                                {qel::opt_optimize_vertices, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_twosided_merged.x"));
   // With the normals kept, the copy's corners stay apart from the source's.
-  r = body("mesh_twosided.json", only({{qel::opt_two_sided, '1'}, {qel::opt_optimize_vertices, '1'}}));
+  r = body("mesh_twosided.json",
+           only({{qel::opt_two_sided, '1'}, {qel::opt_optimize_vertices, '1'}}));
   EXPECT_EQ(r.text.substr(0, 3), "6;\n");
 }
 
 TEST_F(MeshWriterTest, FlatCubeKeepsOneVertexPerCornerAndFace) {
   const float centre[3] = {0.5f, 0.5f, 0.5f};
   MeshRun r = body("mesh_cube.json",
-                   only({{qel::opt_fixed_numbers, '1'}, {qel::opt_surface_shading, '1'},
-                         {qel::opt_normals, '1'}, {qel::opt_optimize_vertices, '1'}}),
+                   only({{qel::opt_fixed_numbers, '1'},
+                         {qel::opt_surface_shading, '1'},
+                         {qel::opt_normals, '1'},
+                         {qel::opt_optimize_vertices, '1'}}),
                    centre);
   EXPECT_EQ(r.text, qel_test::golden("mesh_cube_flat.x"));
 }
@@ -198,7 +204,8 @@ TEST_F(MeshWriterTest, FlatCubeKeepsOneVertexPerCornerAndFace) {
 TEST_F(MeshWriterTest, CubeWithZeroedNormalsMergesToItsEightCorners) {
   const float centre[3] = {0.5f, 0.5f, 0.5f};
   MeshRun r = body("mesh_cube.json",
-                   only({{qel::opt_fixed_numbers, '1'}, {qel::opt_surface_shading, '1'},
+                   only({{qel::opt_fixed_numbers, '1'},
+                         {qel::opt_surface_shading, '1'},
                          {qel::opt_optimize_vertices, '1'}}),
                    centre);
   EXPECT_EQ(r.text, qel_test::golden("mesh_cube_merged.x"));
@@ -206,16 +213,17 @@ TEST_F(MeshWriterTest, CubeWithZeroedNormalsMergesToItsEightCorners) {
 }
 
 TEST_F(MeshWriterTest, MaterialListOfFacesSevenTwoSeven) {
-  MeshRun r = body("mesh_materials.json",
-                   only({{qel::opt_fixed_numbers, '1'}, {qel::opt_materials, '1'}}));
+  MeshRun r =
+      body("mesh_materials.json", only({{qel::opt_fixed_numbers, '1'}, {qel::opt_materials, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_materials.x"));
   EXPECT_NE(r.debug.find("   Material : 7 - 0\n   Material : 2 - 1\n"), std::string::npos);
 }
 
 TEST_F(MeshWriterTest, TextureCoordinatesWithRepeatAndOffset) {
-  MeshRun r = body("mesh_texture.json",
-                   only({{qel::opt_fixed_numbers, '1'}, {qel::opt_textures, '1'},
-                         {qel::opt_materials, '1'}, {qel::opt_texture_material, '1'}}));
+  MeshRun r = body("mesh_texture.json", only({{qel::opt_fixed_numbers, '1'},
+                                              {qel::opt_textures, '1'},
+                                              {qel::opt_materials, '1'},
+                                              {qel::opt_texture_material, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_texture.x"));
 }
 
@@ -228,9 +236,9 @@ TEST_F(MeshWriterTest, DuplicationIndicesPointAtTheFirstWrittenVertexOfEachHostV
 }
 
 TEST_F(MeshWriterTest, ObjectWithoutPolygonSurfacesWritesEmptyBlocks) {
-  MeshRun r = body("mesh_no_polygons.json",
-                   only({{qel::opt_materials, '1'}, {qel::opt_normals, '1'},
-                         {qel::opt_duplication_indices, '1'}}));
+  MeshRun r = body("mesh_no_polygons.json", only({{qel::opt_materials, '1'},
+                                                  {qel::opt_normals, '1'},
+                                                  {qel::opt_duplication_indices, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_no_polygons.x"));
   EXPECT_EQ(r.status, 0);
 }
@@ -239,9 +247,9 @@ TEST_F(MeshWriterTest, ObjectWithoutPolygonSurfacesWritesEmptyBlocks) {
 // at the cube's centre.
 TEST_F(MeshWriterTest, BodyInsideAWholeExport) {
   qel_test::load_scene(qel_test::golden("mesh_cube.json"));
-  const std::string text = qel_test::export_text(
-      only({{qel::opt_fixed_numbers, '1'}, {qel::opt_surface_shading, '1'},
-            {qel::opt_optimize_vertices, '1'}}));
+  const std::string text = qel_test::export_text(only({{qel::opt_fixed_numbers, '1'},
+                                                       {qel::opt_surface_shading, '1'},
+                                                       {qel::opt_optimize_vertices, '1'}}));
   EXPECT_NE(text.find("\nMesh  {\n" + qel_test::golden("mesh_cube_merged.x") + "\n}\n"),
             std::string::npos)
       << text;
@@ -251,14 +259,17 @@ TEST_F(MeshWriterTest, BodyInsideAWholeExport) {
 // ---- preparation -----------------------------------------------------------------
 
 TEST_F(MeshWriterTest, TwoSidedPiecesOfATriangulatedQuadComeFlippedAndReversedFirst) {
-  prepare(R"({"world": {"children": [{"name": "q",
+  prepare(
+      R"({"world": {"children": [{"name": "q",
     "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
     "surfaces": [{"verts": [0,1,2,3], "twosided": true}]}]}})",
-          only({{qel::opt_fixed_numbers, '1'}, {qel::opt_triangulate, '1'}, {qel::opt_two_sided, '1'}}));
+      only(
+          {{qel::opt_fixed_numbers, '1'}, {qel::opt_triangulate, '1'}, {qel::opt_two_sided, '1'}}));
   MeshRun r = run();
   // Pieces P1 (0,1,2), P2 (0,2,3): the list reads flipped P2 (3,2,0),
   // flipped P1 (2,1,0), P1, P2, and each is written last to first.
-  const std::string v0 = "0.0;0.0;0.0;", v1 = "1.0;0.0;0.0;", v2 = "1.0;1.0;0.0;", v3 = "0.0;1.0;0.0;";
+  const std::string v0 = "0.0;0.0;0.0;", v1 = "1.0;0.0;0.0;", v2 = "1.0;1.0;0.0;",
+                    v3 = "0.0;1.0;0.0;";
   const std::vector<std::string> order = {v0, v2, v3, v0, v1, v2, v2, v1, v0, v3, v2, v0};
   std::string expected = "12;";
   for (std::size_t i = 0; i < order.size(); ++i) expected += (i ? ",\n" : "\n") + order[i];
@@ -266,7 +277,8 @@ TEST_F(MeshWriterTest, TwoSidedPiecesOfATriangulatedQuadComeFlippedAndReversedFi
   EXPECT_EQ(r.text, expected);
   // Pass 1 counted the corners the same way.
   EXPECT_EQ(qel::export_state().surface_vertex_total, 12);
-  EXPECT_NE(r.debug.find("Objekt : 4 Vertices, 0 Kids, 4 Surfaces -> 12 S-Vertices\n"), std::string::npos);
+  EXPECT_NE(r.debug.find("Objekt : 4 Vertices, 0 Kids, 4 Surfaces -> 12 S-Vertices\n"),
+            std::string::npos);
 }
 
 TEST_F(MeshWriterTest, TheHostModelIsOnlyReadThroughItsCopies) {
@@ -299,7 +311,8 @@ TEST_F(MeshWriterTest, TextureCoordinatesKeepVerticesApartOnlyWhenWritten) {
   // corner on vertex 2 merges (its corner on vertex 1 always does).
   prepare(scene, only({{qel::opt_materials, '1'}, {qel::opt_optimize_vertices, '1'}}));
   EXPECT_EQ(run().text.substr(0, 3), "4;\n");
-  prepare(scene, only({{qel::opt_materials, '1'}, {qel::opt_textures, '1'},
+  prepare(scene, only({{qel::opt_materials, '1'},
+                       {qel::opt_textures, '1'},
                        {qel::opt_optimize_vertices, '1'}}));
   MeshRun r = run();
   EXPECT_EQ(r.text.substr(0, 3), "5;\n");
@@ -309,6 +322,16 @@ TEST_F(MeshWriterTest, TextureCoordinatesKeepVerticesApartOnlyWhenWritten) {
   r = run();
   EXPECT_EQ(r.text.substr(0, 3), "4;\n");
   EXPECT_EQ(r.text.find("MeshTextureCoords"), std::string::npos);
+}
+
+TEST_F(MeshWriterTest, ATextureIdBeyondTheTextureTableMeansAnUntexturedMesh) {
+  prepare(
+      qel_test::golden("mesh_texture.json"),
+      only({{qel::opt_fixed_numbers, '1'}, {qel::opt_textures, '1'}, {qel::opt_materials, '1'}}));
+  first_object()->texture_id = 4;  // the host has one texture
+  MeshRun r = run();
+  EXPECT_EQ(r.text.find("MeshTextureCoords"), std::string::npos);
+  EXPECT_TRUE(ends_with(r.text, "\nMeshMaterialList {\n1;\n1;\n0;;\n{Mat_1}\n}\n")) << r.text;
 }
 
 TEST_F(MeshWriterTest, NormalSignFollowsOptionsEightAndElevenTogether) {
@@ -323,12 +346,15 @@ TEST_F(MeshWriterTest, NormalSignFollowsOptionsEightAndElevenTogether) {
                         {true, true, "0;0;-1;"}};
   for (const Case &c : cases) {
     prepare(qel_test::golden("mesh_triangle.json"),
-            only({{qel::opt_normals, '1'}, {qel::opt_flip_normals, c.flip ? '1' : '0'},
+            only({{qel::opt_normals, '1'},
+                  {qel::opt_flip_normals, c.flip ? '1' : '0'},
                   {qel::opt_winding, c.winding ? '1' : '0'}}));
     MeshRun r = run();
     const std::string n = c.normal;
-    EXPECT_NE(r.text.find("\nMeshNormals{\n3;\n" + n + ",\n" + n + ",\n" + n + ";\n"), std::string::npos)
-        << "flip " << c.flip << " winding " << c.winding << "\n" << r.text;
+    EXPECT_NE(r.text.find("\nMeshNormals{\n3;\n" + n + ",\n" + n + ",\n" + n + ";\n"),
+              std::string::npos)
+        << "flip " << c.flip << " winding " << c.winding << "\n"
+        << r.text;
   }
 }
 
@@ -371,7 +397,8 @@ TEST_F(MeshWriterTest, RoundedNormalsLetNearlyEqualFlatNormalsMerge) {
   // but what is exactly equal; with it (and 7) the shared corners merge.
   prepare(scene, only({{qel::opt_normals, '1'}, {qel::opt_optimize_vertices, '1'}}));
   const std::string raw = run().text;
-  prepare(scene, only({{qel::opt_normals, '1'}, {qel::opt_optimize_vertices, '1'},
+  prepare(scene, only({{qel::opt_normals, '1'},
+                       {qel::opt_optimize_vertices, '1'},
                        {qel::opt_surface_shading, '1'}}));
   MeshRun rounded = run();
   EXPECT_EQ(raw.substr(0, 3), "6;\n");
@@ -402,9 +429,10 @@ TEST_F(MeshWriterTest, DebugLineIsIndentedByTheHierarchyLevel) {
 // ---- status texts, progress, polls ------------------------------------------------
 
 TEST_F(MeshWriterTest, StatusTextsComeBeforeEachBlock) {
-  prepare(qel_test::golden("mesh_texture.json"),
-          only({{qel::opt_textures, '1'}, {qel::opt_materials, '1'}, {qel::opt_normals, '1'},
-                {qel::opt_duplication_indices, '1'}}));
+  prepare(qel_test::golden("mesh_texture.json"), only({{qel::opt_textures, '1'},
+                                                       {qel::opt_materials, '1'},
+                                                       {qel::opt_normals, '1'},
+                                                       {qel::opt_duplication_indices, '1'}}));
   MeshRun r = run();
   EXPECT_EQ(r.status_lines, (std::vector<std::string>{
                                 "Export X File - Mesh Vertices ...",
@@ -507,11 +535,13 @@ TEST_F(MeshWriterTest, CancelWhileWritingDuplicationIndicesAborts) {
       "Export X File - Mesh Vert. Duplication Indices ( 50 ) ...",
       "Export X File - Mesh Vert. Duplication Indices ( 100 ) ..."};
   ASSERT_GE(r.status_lines.size(), expected_tail.size());
-  EXPECT_EQ(std::vector<std::string>(r.status_lines.end() - 6, r.status_lines.end()), expected_tail);
+  EXPECT_EQ(std::vector<std::string>(r.status_lines.end() - 6, r.status_lines.end()),
+            expected_tail);
   const std::size_t block = r.text.find("VertexDuplicationIndices {\n450;\n450;");
   ASSERT_NE(block, std::string::npos);
   // The indices of the first hundred surfaces, then the note.
-  const std::string indices = r.text.substr(block, r.text.size() - std::string(kAbortNote).size() - block);
+  const std::string indices =
+      r.text.substr(block, r.text.size() - std::string(kAbortNote).size() - block);
   EXPECT_TRUE(ends_with(indices, "\n299"));
   EXPECT_EQ(r.live_after, r.live_before);
 
@@ -540,9 +570,9 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
   // The table's rows, the merge's hash, the map of first written vertices,
   // the material map: each failure ends the run as failed.
   for (long fail_after : {0L, 1L, 2L, 3L}) {
-    prepare(qel_test::golden("mesh_duplication.json"),
-            only({{qel::opt_optimize_vertices, '1'}, {qel::opt_duplication_indices, '1'},
-                  {qel::opt_materials, '1'}}));
+    prepare(qel_test::golden("mesh_duplication.json"), only({{qel::opt_optimize_vertices, '1'},
+                                                             {qel::opt_duplication_indices, '1'},
+                                                             {qel::opt_materials, '1'}}));
     molv::set_fail_alloc_after(fail_after);
     MeshRun r = run();
     molv::set_fail_alloc_after(-1);
@@ -552,9 +582,9 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
     EXPECT_EQ(r.text.find("Abort"), std::string::npos);
   }
   // With enough memory the same mesh is whole.
-  prepare(qel_test::golden("mesh_duplication.json"),
-          only({{qel::opt_optimize_vertices, '1'}, {qel::opt_duplication_indices, '1'},
-                {qel::opt_materials, '1'}}));
+  prepare(qel_test::golden("mesh_duplication.json"), only({{qel::opt_optimize_vertices, '1'},
+                                                           {qel::opt_duplication_indices, '1'},
+                                                           {qel::opt_materials, '1'}}));
   MeshRun r = run();
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(ends_with(r.text, "VertexDuplicationIndices {\n4;\n4;\n0,\n1,\n2,\n3;\n}\n"));

@@ -82,13 +82,16 @@ struct Copies {
   Copies(const Copies &) = delete;
   Copies &operator=(const Copies &) = delete;
 
-  mo_svertex *at(std::size_t surface, int k) { return surface_get_svertex_at(surfaces[surface], k); }
+  mo_svertex *at(std::size_t surface, int k) {
+    return surface_get_svertex_at(surfaces[surface], k);
+  }
 
   // Every surface vertex in row order.
   std::vector<mo_svertex *> in_row_order() {
     std::vector<mo_svertex *> all;
     for (mo_surface *surface : surfaces) {
-      for (int k = 0; k < surface->vertex_count; ++k) all.push_back(surface_get_svertex_at(surface, k));
+      for (int k = 0; k < surface->vertex_count; ++k)
+        all.push_back(surface_get_svertex_at(surface, k));
     }
     return all;
   }
@@ -96,7 +99,8 @@ struct Copies {
   // Sets u, v and normal of every surface vertex to zero, so only the host
   // vertex tells rows apart.
   void zero_fields() {
-    for (mo_svertex *sv : in_row_order()) sv->u = sv->v = sv->normal[0] = sv->normal[1] = sv->normal[2] = 0.0f;
+    for (mo_svertex *sv : in_row_order())
+      sv->u = sv->v = sv->normal[0] = sv->normal[1] = sv->normal[2] = 0.0f;
   }
 };
 
@@ -137,7 +141,8 @@ TEST_F(VertexTableTest, EmptyListGivesNoRowsAndNoPoll) {
   EXPECT_EQ(qel::vertex_table_build(table, nullptr, 0), VertexTableBuild::complete);
   EXPECT_EQ(table.row_count, 0);
   EXPECT_EQ(table.remaining_count, 0);
-  for (int b = 0; b < qel::kVertexBuckets; ++b) EXPECT_EQ(qel::vertex_table_bucket_first(table, b), -1);
+  for (int b = 0; b < qel::kVertexBuckets; ++b)
+    EXPECT_EQ(qel::vertex_table_bucket_first(table, b), -1);
   EXPECT_EQ(molv::update_count(), updates);
   EXPECT_TRUE(status_lines().empty());
 }
@@ -203,7 +208,8 @@ TEST_F(VertexTableTest, BucketsHoldEveryRowOnceInAscendingOrder) {
       previous = row;
       ++seen[static_cast<std::size_t>(row)];
       // The rule: the low 32 bits of the host vertex's address, modulo 111.
-      const auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(all[static_cast<std::size_t>(row)]->vertex));
+      const auto low = static_cast<uint32_t>(
+          reinterpret_cast<uintptr_t>(all[static_cast<std::size_t>(row)]->vertex));
       EXPECT_EQ(static_cast<uint32_t>(b), low % 111u);
       EXPECT_EQ(qel::vertex_table_bucket(table, all[static_cast<std::size_t>(row)]), b);
     }
@@ -234,7 +240,8 @@ TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIn
   // Rows 3 (vertex 2) and 4 (vertex 1) repeat rows 2 and 1.
   EXPECT_EQ(table.remaining_count, 4);
   const int32_t expected[] = {-1, -1, -1, 2, 1, -1};
-  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected[row]);
+  for (int32_t row = 0; row < 6; ++row)
+    EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected[row]);
 
   // Written as the vertex block writes: rows 2, 1, 0, then 5.
   qel::vertex_table_set_written_index(table, 2, 0);
@@ -243,7 +250,8 @@ TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIn
   qel::vertex_table_set_written_index(table, 5, 3);
   qel::vertex_table_resolve(table);
   const int32_t written[] = {2, 1, 0, 0, 1, 3};
-  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_written_index(table, row), written[row]);
+  for (int32_t row = 0; row < 6; ++row)
+    EXPECT_EQ(qel::vertex_table_written_index(table, row), written[row]);
 }
 
 TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
@@ -459,7 +467,8 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
   for (long fail_after : {0L, 1L}) {  // the rows; the merge's hash
     VertexTable table;
     molv::set_fail_alloc_after(fail_after);
-    EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::out_of_memory);
+    EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows),
+              VertexTableBuild::out_of_memory);
     EXPECT_EQ(table.rows, nullptr);
     EXPECT_EQ(table.row_count, 0);
     EXPECT_EQ(molv::live_allocations(), live);
