@@ -21,7 +21,9 @@
 namespace qel_test {
 
 namespace {
-bool g_started = false;
+// The interpreter the plug-in was started in; another test in the same
+// process may have stopped or replaced it.
+Tcl_Interp *g_interp = nullptr;
 std::string g_debug;
 int g_status = 0;
 }  // namespace
@@ -38,8 +40,10 @@ std::string golden(const std::string &name) {
 }
 
 void start_host() {
-  if (g_started) return;
-  g_started = true;
+  if (g_interp != nullptr && molv::tcl_interp() == g_interp &&
+      !molv::registrations().empty()) {
+    return;
+  }
   char folder[] = "/tmp/qel_harness_XXXXXX";
   if (::mkdtemp(folder) == nullptr) std::abort();
   std::string dir(folder);
@@ -51,6 +55,7 @@ void start_host() {
   molv::set_record_debug(true);
   if (molv::plugin_start(MOLVPluginInit, dir) != 0) std::abort();
   molv::install_headless_dialog();
+  g_interp = molv::tcl_interp();
 }
 
 void load_scene(const std::string &json) {
