@@ -15,6 +15,7 @@
 #include <tcl.h>
 #include <tk.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -45,6 +46,8 @@ struct TclState {
   std::vector<MenuItem> menu;
   std::vector<std::string> registrations;
   long updates = 0;
+  std::chrono::steady_clock::time_point last_real_update{};
+  bool plugin_poll = false;  // evaluating a plug-in's plain "update"
   long cancel_at = 0;  // value of `updates` that cancels; 0: none
 };
 
@@ -146,11 +149,30 @@ int molv_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
 int update_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   TclState &s = state();
   ++s.updates;
-  std::vector<Tcl_Obj *> words(objv, objv + objc);
-  words[0] = Tcl_NewStringObj(kRealUpdate, -1);
-  Tcl_IncrRefCount(words[0]);
-  const int code = Tcl_EvalObjv(interp, objc, words.data(), 0);
-  Tcl_DecrRefCount(words[0]);
+  // A plug-in polls many thousand times a second on a large mesh, and each
+  // real update wakes Tcl's notifier thread, which would cost more than the
+  // export itself.  So a plug-in's own "update" processes events at most
+  // every few milliseconds, which no user can tell apart; the count and the
+  // cancel stay exact, and every other update is a real one.
+  const auto now = std::chrono::steady_clock::now();
+  const bool skip = s.plugin_poll && objc == 1 &&
+                    s.last_real_update != std::chrono::steady_clock::time_point{} &&
+                    now - s.last_real_update < std::chrono::milliseconds(5);
+  int code = TCL_OK;
+  if (skip) {
+    Tcl_ResetResult(interp);
+  } else {
+    std::vector<Tcl_Obj *> words(objv, objv + objc);
+    words[0] = Tcl_NewStringObj(kRealUpdate, -1);
+    Tcl_IncrRefCount(words[0]);
+    // An event handler that updates on its own gets a real update.
+    const bool was_poll = s.plugin_poll;
+    s.plugin_poll = false;
+    code = Tcl_EvalObjv(interp, objc, words.data(), 0);
+    s.plugin_poll = was_poll;
+    Tcl_DecrRefCount(words[0]);
+    s.last_real_update = std::chrono::steady_clock::now();
+  }
   // The cancel button's event arrives while update processes events.
   if (s.cancel_at != 0 && s.updates == s.cancel_at) {
     s.cancel_at = 0;
@@ -332,7 +354,10 @@ const char *tcl_command(const char *format, ...) {
     result.clear();
     return result.c_str();
   }
+  const bool was_poll = state().plugin_poll;
+  state().plugin_poll = script == "update";
   Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
+  state().plugin_poll = was_poll;
   result = Tcl_GetStringResult(interp);
   return result.c_str();
 }

@@ -294,6 +294,23 @@ TEST_F(TclBridge, EveryUpdateIsCountedAndStillProcessesEvents) {
   EXPECT_EQ(eval("update bogus", TCL_ERROR), "bad option \"bogus\": must be idletasks");
 }
 
+TEST_F(TclBridge, PluginPollsAreCountedExactlyAndScriptUpdatesStayReal) {
+  // A plug-in's plain "update" may leave events for a moment later, but is
+  // always counted, and cancels on the exact poll.
+  eval("set qel_cancel 0");
+  const long before = molv::update_count();
+  molv::set_cancel_at_poll(50);
+  for (int i = 0; i < 49; ++i) tcl_command("update");
+  EXPECT_EQ(global("qel_cancel"), "0");
+  tcl_command("update");
+  EXPECT_EQ(global("qel_cancel"), "1");
+  EXPECT_EQ(molv::update_count(), before + 50);
+  eval("set fired 0; after 0 {set fired 1}");
+  tcl_command("update");
+  eval("update");
+  EXPECT_EQ(global("fired"), "1");
+}
+
 TEST_F(TclBridge, CancelAtPollSetsQelCancelOnTheNthUpdateFromNow) {
   eval("update; update");  // earlier passes do not count
   eval("set qel_cancel 0");
