@@ -446,8 +446,10 @@ std::string usage_text() {
              "                                  open the modeller's window\n"
              "  molv --help                     show this text\n"
              "\n"
-             "SCENE is a .json scene file; without one, a built-in sample "
-             "scene is used.\n"
+             "SCENE is a .json scene file or a model in a format Assimp "
+             "reads (OBJ, glTF 2,\n"
+             "PLY, STL, 3DS, Collada, OFF, ...); without one, a built-in "
+             "sample scene is used.\n"
              "\n"
              "Export options:\n"
              "  -o, --output OUT       write OUT.x (a trailing .x is not "
@@ -625,10 +627,9 @@ bool apply_options(const Args &args, std::string *options, std::string *error) {
 
 bool load_scene(const std::string &scene, std::string *error) {
   if (scene.empty()) return load_scene_text(sample_scene_json(), "sample", error);
-  if (extension(scene) != ".json") {
-    *error = scene + ": unknown scene format";
-    return false;
-  }
+  // A .json file is a scene; everything else is a model for Assimp, which
+  // names the file and its reason when it cannot read it.
+  if (extension(scene) != ".json") return load_model_file(scene, error);
   return load_scene_file(scene, error);
 }
 

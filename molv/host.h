@@ -31,6 +31,10 @@ namespace molv {
 bool load_scene_file(const std::string &path, std::string *error);
 bool load_scene_text(const std::string &json, const std::string &label,
                      std::string *error);
+// Replaces the current model with a model in any format Assimp reads (OBJ,
+// glTF 2, PLY, STL, 3DS, Collada, OFF, ...).  On a file that cannot be read
+// the model is left empty and *error holds the one line "FILE: reason".
+bool load_model_file(const std::string &path, std::string *error);
 
 // The built-in sample scene: uses every block of the file format under the
 // default options.

@@ -221,11 +221,13 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
   EXPECT_TRUE(files_left().empty());
 }
 
-TEST_F(Cli, SceneWithAnUnknownFormatIsRefused) {
-  write("model.obj", "v 0 0 0\n");
-  const auto r = run({"export", "model.obj", "-o", "out"});
-  EXPECT_EQ(one_failure_line(r, 2), "molv: model.obj: unknown scene format");
-  EXPECT_EQ(files_left(), std::vector<std::string>{"model.obj"});
+TEST_F(Cli, ModelOfAnUnknownFormatIsRefusedWithAssimpsReason) {
+  write("model.xyz", "no model in here\n");
+  const auto r = run({"export", "model.xyz", "-o", "out"});
+  const std::string line = one_failure_line(r, 2);
+  EXPECT_EQ(line.rfind("molv: model.xyz: ", 0), 0u) << line;
+  EXPECT_NE(line.find("No suitable reader found"), std::string::npos) << line;
+  EXPECT_EQ(files_left(), std::vector<std::string>{"model.xyz"});
 }
 
 TEST_F(Cli, BadSceneNamesTheFileAndThePlaceInIt) {

@@ -1,0 +1,435 @@
+/*
+ * Models from other formats: every file Assimp reads (OBJ with its .mtl,
+ * glTF 2, PLY, STL, 3DS, Collada, OFF and the rest) becomes the host's
+ * model, built with the same builder as a JSON scene.
+ *
+ * The mapping, as the README gives it under "Models from other formats":
+ * the root node is the world; the node tree, depth first (a node before its
+ * children, children in order), becomes groups, polygon objects and lights;
+ * positions are in world coordinates; faces stay the polygons the file has
+ * (one- and two-point faces become line surfaces), and equal positions of
+ * one object are one host vertex, so neighbouring faces share vertices;
+ * materials become the palette in order of first use, their diffuse
+ * textures the texture table.
+ *
+ * Assimp reads the file with no post-processing: no triangulation, no
+ * joining of vertices (which would keep corners apart that differ only in
+ * normal or texture coordinates; positions are joined here instead).  The node tree is walked with
+ * a stack of our own, so a deep tree costs heap, not the call stack.
+ */
+#include <assimp/material.h>
+#include <assimp/scene.h>
+
+#include <assimp/Importer.hpp>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host.h"
+#include "model.h"
+
+namespace molv {
+namespace {
+
+constexpr size_t kMaxSurfaceVertices = 65535;
+
+struct ImportError {
+  std::string what;
+};
+
+// A running bounding box: min and max by strict comparison in the order
+// the values come, the first of equal values kept, as the scene loader's
+// centre takes them.
+struct Box {
+  bool empty = true;
+  float low[3] = {0.0f, 0.0f, 0.0f};
+  float high[3] = {0.0f, 0.0f, 0.0f};
+
+  void add(const float *point) { add(point, point); }
+  void add(const float *low_in, const float *high_in) {
+    for (int axis = 0; axis < 3; ++axis) {
+      if (empty || low_in[axis] < low[axis]) low[axis] = low_in[axis];
+      if (empty || high_in[axis] > high[axis]) high[axis] = high_in[axis];
+    }
+    empty = false;
+  }
+  void add(const Box &other) {
+    if (!other.empty) add(other.low, other.high);
+  }
+  void centre(float out[3]) const {
+    for (int axis = 0; axis < 3; ++axis) out[axis] = empty ? 0.0f : (low[axis] + high[axis]) / 2.0f;
+  }
+};
+
+// Equal positions are one vertex: compared as values (so -0 and +0 are one
+// position, and a NaN is never equal to anything, not even itself).
+struct Position {
+  float p[3];
+  bool operator==(const Position &other) const {
+    return p[0] == other.p[0] && p[1] == other.p[1] && p[2] == other.p[2];
+  }
+};
+
+struct PositionHash {
+  size_t operator()(const Position &position) const {
+    size_t hash = 1469598103934665603ull;
+    for (float value : position.p) {
+      if (value == 0.0f) value = 0.0f;  // -0 hashes like +0
+      uint32_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      hash = (hash ^ bits) * 1099511628211ull;
+    }
+    return hash;
+  }
+};
+
+// One host object to be, in the order of the walk (a parent before its
+// children, so children come later in the plan).
+struct Planned {
+  int type = MO_OBJ_GROUP;
+  std::string name;
+  std::vector<float> positions;  // polygon objects: x, y, z per vertex
+  std::vector<SurfaceSpec> surfaces;
+  std::vector<size_t> children;  // indices into the plan
+  int texture_id = -1;
+  float light_position[3] = {0.0f, 0.0f, 0.0f};
+  Box subtree;  // every vertex of this object and of everything below it
+  mo_object *object = nullptr;
+};
+
+class ModelBuilder {
+ public:
+  ModelBuilder(const aiScene &scene, Model &model) : scene_(scene), model_(model) {
+    for (unsigned i = 0; i < scene.mNumLights; ++i) {
+      if (scene.mLights[i] != nullptr)
+        lights_.emplace(scene.mLights[i]->mName.C_Str(), scene.mLights[i]);
+    }
+    for (unsigned i = 0; i < scene.mNumCameras; ++i) {
+      if (scene.mCameras[i] != nullptr) {
+        cameras_.emplace(scene.mCameras[i]->mName.C_Str(), scene.mCameras[i]);
+      }
+    }
+  }
+
+  void build() {
+    plan_walk();
+    place_centres();
+    create_objects();
+    if (model_.palette.empty()) model_.palette.push_back(make_default_material());
+  }
+
+ private:
+  struct Visit {
+    const aiNode *node;
+    size_t parent;  // plan index of the object the node's objects go into
+    aiMatrix4x4 parent_global;
+  };
+
+  size_t add_planned(int type, const std::string &name, size_t parent) {
+    plan_.emplace_back();
+    plan_.back().type = type;
+    plan_.back().name = name;
+    const size_t index = plan_.size() - 1;
+    if (index != parent) plan_[parent].children.push_back(index);
+    return index;
+  }
+
+  // Depth first, with a stack: a node's own objects (its light, its
+  // meshes) before its children, children in order.
+  void plan_walk() {
+    const aiNode *root = scene_.mRootNode;
+    const std::string root_name = root->mName.length > 0 ? root->mName.C_Str() : "world";
+    add_planned(MO_OBJ_WORLD, root_name, 0);
+
+    std::vector<Visit> stack;
+    stack.push_back({root, 0, aiMatrix4x4()});
+    while (!stack.empty()) {
+      const Visit visit = stack.back();
+      stack.pop_back();
+      const aiNode &node = *visit.node;
+      const aiMatrix4x4 global = visit.parent_global * node.mTransformation;
+      const bool is_root = visit.node == root;
+      const size_t holder = plan_node(node, global, is_root, visit.parent);
+      for (unsigned i = node.mNumChildren; i-- > 0;) {
+        if (node.mChildren[i] != nullptr) stack.push_back({node.mChildren[i], holder, global});
+      }
+    }
+  }
+
+  // The objects of one node; returns the object its children go into.
+  size_t plan_node(const aiNode &node, const aiMatrix4x4 &global, bool is_root, size_t parent) {
+    const std::string name = node.mName.C_Str();
+    const auto light = lights_.find(name);
+    const bool has_light = light != lights_.end();
+    const unsigned meshes = node.mNumMeshes;
+
+    size_t holder = parent;
+    if (is_root) {
+      // The root node is the world; its light and meshes are children of it.
+      if (has_light) plan_light(*light->second, global, name, parent);
+    } else if (has_light) {
+      holder = plan_light(*light->second, global, name, parent);
+    } else if (meshes == 1) {
+      holder = add_planned(MO_OBJ_POLYGON, name, parent);
+      plan_mesh(node.mMeshes[0], global, holder);
+      return holder;
+    } else if (meshes == 0 && node.mNumChildren == 0 && cameras_.count(name) != 0) {
+      return parent;  // a camera and nothing else: left out
+    } else {
+      holder = add_planned(MO_OBJ_GROUP, name, parent);
+    }
+
+    for (unsigned i = 0; i < meshes; ++i) {
+      const unsigned mesh_index = node.mMeshes[i];
+      std::string object_name = name;
+      if (meshes > 1) object_name += "_" + mesh_name(mesh_index, i);
+      plan_mesh(mesh_index, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
+    }
+    return holder;
+  }
+
+  std::string mesh_name(unsigned mesh_index, unsigned place) const {
+    if (mesh_index < scene_.mNumMeshes && scene_.mMeshes[mesh_index] != nullptr &&
+        scene_.mMeshes[mesh_index]->mName.length > 0) {
+      return scene_.mMeshes[mesh_index]->mName.C_Str();
+    }
+    return std::to_string(place);
+  }
+
+  size_t plan_light(const aiLight &light, const aiMatrix4x4 &global, const std::string &name,
+                    size_t parent) {
+    const size_t index = add_planned(MO_OBJ_LIGHT, name, parent);
+    const aiVector3D at = global * light.mPosition;
+    plan_[index].light_position[0] = at.x;
+    plan_[index].light_position[1] = at.y;
+    plan_[index].light_position[2] = at.z;
+    return index;
+  }
+
+  void plan_mesh(unsigned mesh_index, const aiMatrix4x4 &global, size_t index) {
+    if (mesh_index >= scene_.mNumMeshes) throw ImportError{"a node names a mesh the file lacks"};
+    if (scene_.mMeshes[mesh_index] == nullptr) throw ImportError{"a mesh of the file is missing"};
+    const aiMesh &mesh = *scene_.mMeshes[mesh_index];
+    if (mesh.mNumVertices > 0 && mesh.mVertices == nullptr) {
+      throw ImportError{"a mesh of the file has no positions"};
+    }
+    if (mesh.mNumFaces > 0 && mesh.mFaces == nullptr) {
+      throw ImportError{"a mesh of the file has no faces"};
+    }
+    Planned &object = plan_[index];
+
+    // Positions in world coordinates, equal ones joined.
+    std::unordered_map<Position, int32_t, PositionHash> joined;
+    std::vector<int32_t> host_index(mesh.mNumVertices);
+    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+      const aiVector3D at = global * mesh.mVertices[i];
+      const Position position{{at.x, at.y, at.z}};
+      const auto found = joined.find(position);
+      if (found != joined.end()) {
+        host_index[i] = found->second;
+        continue;
+      }
+      const auto next = static_cast<int32_t>(object.positions.size() / 3);
+      joined.emplace(position, next);
+      host_index[i] = next;
+      object.positions.insert(object.positions.end(), position.p, position.p + 3);
+    }
+
+    // The material: palette entry, shading, sides, texture.
+    const uint16_t material = palette_index(mesh.mMaterialIndex);
+    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
+                                   ? scene_.mMaterials[mesh.mMaterialIndex]
+                                   : nullptr;
+    int32_t shading = 1;
+    int32_t twosided = 0;
+    if (source != nullptr) {
+      int model = 0;
+      if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS &&
+          model == aiShadingMode_Flat) {
+        shading = 0;
+      }
+      int sides = 0;
+      if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) twosided = 1;
+      object.texture_id = texture_of(*source);
+    }
+
+    const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+    object.surfaces.reserve(mesh.mNumFaces);
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+      const aiFace &face = mesh.mFaces[f];
+      if (face.mNumIndices == 0) continue;
+      if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
+      if (face.mNumIndices > kMaxSurfaceVertices) {
+        throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
+                          " vertices, but a surface holds at most " +
+                          std::to_string(kMaxSurfaceVertices)};
+      }
+      SurfaceSpec spec;
+      spec.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
+      spec.shading = shading;
+      spec.twosided = twosided;
+      spec.material = material;
+      for (unsigned k = 0; k < face.mNumIndices; ++k) {
+        const unsigned i = face.mIndices[k];
+        if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
+        spec.vertex_index.push_back(host_index[i]);
+        spec.u.push_back(uv != nullptr ? uv[i].x : 0.0f);
+        spec.v.push_back(uv != nullptr ? uv[i].y : 0.0f);
+      }
+      object.surfaces.push_back(std::move(spec));
+    }
+  }
+
+  // The palette entry of a material of the file, made on its first use.
+  uint16_t palette_index(unsigned material_index) {
+    const auto found = palette_of_.find(material_index);
+    if (found != palette_of_.end()) return found->second;
+    if (model_.palette.size() > UINT16_MAX)
+      throw ImportError{"more materials than a palette holds"};
+    auto material = make_default_material();
+    if (material_index < scene_.mNumMaterials && scene_.mMaterials[material_index] != nullptr) {
+      read_material(*scene_.mMaterials[material_index], *material);
+    }
+    model_.palette.push_back(std::move(material));
+    const auto index = static_cast<uint16_t>(model_.palette.size() - 1);
+    palette_of_.emplace(material_index, index);
+    return index;
+  }
+
+  static void read_rgb(const aiMaterial &source, const char *key, unsigned type, unsigned index,
+                       float out[3]) {
+    aiColor3D colour;
+    if (source.Get(key, type, index, colour) != AI_SUCCESS) return;
+    out[0] = colour.r;
+    out[1] = colour.g;
+    out[2] = colour.b;
+  }
+
+  static void read_material(const aiMaterial &source, mo_material &material) {
+    aiString name;
+    if (source.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) material.name = name.C_Str();
+    read_rgb(source, AI_MATKEY_COLOR_DIFFUSE, material.diffuse);
+    read_rgb(source, AI_MATKEY_COLOR_AMBIENT, material.ambient);
+    read_rgb(source, AI_MATKEY_COLOR_SPECULAR, material.specular);
+    read_rgb(source, AI_MATKEY_COLOR_EMISSIVE, material.emissive);
+    float value = 0.0f;
+    if (source.Get(AI_MATKEY_SHININESS, value) == AI_SUCCESS) material.shininess = value;
+    if (source.Get(AI_MATKEY_OPACITY, value) == AI_SUCCESS) material.transparency = 1.0f - value;
+  }
+
+  // The texture table's id of a material's diffuse texture (each path
+  // once), -1 without one.
+  int texture_of(const aiMaterial &source) {
+    aiString path;
+    if (source.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS &&
+        source.GetTexture(aiTextureType_BASE_COLOR, 0, &path) != AI_SUCCESS) {
+      return -1;
+    }
+    const std::string text = path.C_Str();
+    const auto found = texture_of_.find(text);
+    if (found != texture_of_.end()) return found->second;
+    model_.textures.push_back(text);
+    const int id = static_cast<int>(model_.textures.size() - 1);
+    texture_of_.emplace(text, id);
+    return id;
+  }
+
+  // Children come after their parents in the plan, so going backwards
+  // every subtree is complete before its parent takes it in.
+  void place_centres() {
+    for (size_t i = plan_.size(); i-- > 0;) {
+      Planned &object = plan_[i];
+      Box own;
+      for (size_t k = 0; k + 2 < object.positions.size(); k += 3) own.add(&object.positions[k]);
+      object.subtree = own;
+      for (size_t child : object.children) object.subtree.add(plan_[child].subtree);
+    }
+  }
+
+  void create_objects() {
+    for (Planned &planned : plan_) {
+      model_.objects.push_back(std::make_unique<mo_object>());
+      planned.object = model_.objects.back().get();
+    }
+    std::vector<mo_object *> children;
+    for (Planned &planned : plan_) {
+      mo_object *object = planned.object;
+      object->type = planned.type;
+      object->name = planned.name;
+      if (planned.type == MO_OBJ_POLYGON) {
+        bounding_box_centre(planned.positions, object->centre);
+      } else if (planned.type == MO_OBJ_LIGHT) {
+        std::memcpy(object->centre, planned.light_position, sizeof object->centre);
+      } else {
+        planned.subtree.centre(object->centre);
+      }
+      if (planned.texture_id >= 0) {
+        object->has_texture = true;
+        object->texture_id = planned.texture_id;
+      }
+      children.clear();
+      for (size_t child : planned.children) children.push_back(plan_[child].object);
+      build_object(object, planned.positions, planned.surfaces, children);
+      // The lists hold what they need; the planned copies can go.
+      std::vector<float>().swap(planned.positions);
+      std::vector<SurfaceSpec>().swap(planned.surfaces);
+    }
+  }
+
+  const aiScene &scene_;
+  Model &model_;
+  std::vector<Planned> plan_;
+  std::multimap<std::string, const aiLight *> lights_;
+  std::multimap<std::string, const aiCamera *> cameras_;
+  std::map<unsigned, uint16_t> palette_of_;
+  std::map<std::string, int> texture_of_;
+};
+
+// Error lines are one line, whatever Assimp's reason holds.
+std::string one_line(std::string text) {
+  for (char &c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool load_model_file(const std::string &path, std::string *error) {
+  std::string reason;
+  try {
+    Assimp::Importer importer;
+    // No post-processing at all: Assimp's validation would refuse a model
+    // of lights or empty groups only, so what the walk relies on is
+    // checked there.
+    const aiScene *scene = importer.ReadFile(path, 0);
+    if (scene == nullptr) {
+      reason = importer.GetErrorString();
+      if (reason.empty()) reason = "Assimp cannot read it";
+    } else if (scene->mRootNode == nullptr) {
+      reason = "the file holds no scene";
+    } else {
+      auto next = std::make_unique<Model>();
+      ModelBuilder(*scene, *next).build();
+      install_model(std::move(next));
+      if (error != nullptr) error->clear();
+      return true;
+    }
+  } catch (const ImportError &e) {
+    reason = e.what;
+  } catch (const std::bad_alloc &) {
+    reason = "too large: out of memory";
+  }
+  clear_model();
+  if (error != nullptr) *error = one_line(path + ": " + reason);
+  return false;
+}
+
+}  // namespace molv
