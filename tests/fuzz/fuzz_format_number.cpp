@@ -1,0 +1,155 @@
+/*
+ * The number text against a reference built from snprintf, on arbitrary
+ * float bits: the short form once and the fixed form for every digit of
+ * decimal places, plus one more count of places taken from the input (any
+ * int, which the number text clamps into 0..9).
+ *
+ * Input: four bytes of float bits (little end first); a fifth byte, when
+ * there, is the extra count of places as a signed byte.  The ring
+ * (format_number) and the writer into the output context (write_number) must
+ * give the same text as format_number_into.
+ */
+#include <cfloat>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "export/export_state.h"
+#include "export/output.h"
+#include "fuzz_host.h"
+#include "xwriter/numbers.h"
+
+namespace {
+
+// The value a reader gets instead of a non-finite one: NaN is zero, an
+// infinity the largest finite float of its sign.
+bool finite_stand_in(float value, float *out) {
+  if (std::isnan(value)) return false;
+  *out = std::isinf(value) ? std::copysign(FLT_MAX, value) : value;
+  return true;
+}
+
+std::string reference_short(float value) {
+  float v = 0.0f;
+  if (!finite_stand_in(value, &v)) return "0";
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(v));
+  return text;
+}
+
+// The fixed form, step by step from the "% .5e" text.
+std::string reference_fixed(float value, int decimal_places) {
+  float v = 0.0f;
+  if (!finite_stand_in(value, &v)) return "0.0";
+  if (decimal_places < 0) decimal_places = 0;
+  if (decimal_places > 9) decimal_places = 9;
+
+  char e_text[64];
+  std::snprintf(e_text, sizeof e_text, "% .*e", 5, static_cast<double>(v));
+  // sign character, digit, '.', five digits, 'e', exponent
+  const char sign = e_text[0];
+  std::string digits;
+  digits += e_text[1];
+  digits.append(e_text + 3, 5);
+  const int exponent = std::atoi(e_text + 9);
+  const int a = decimal_places == 0 ? 9999 : decimal_places;
+
+  std::string out;
+  if (sign == '-') out += '-';
+  if (exponent < -a) {
+    out += "0.0";
+  } else if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    const int count = a + exponent + 1 < 6 ? a + exponent + 1 : 6;
+    out += digits.substr(0, static_cast<std::size_t>(count));
+  } else {
+    const int integral = exponent + 1;
+    out += digits.substr(0, static_cast<std::size_t>(integral < 6 ? integral : 6));
+    if (integral > 6) out.append(static_cast<std::size_t>(integral - 6), '0');
+    out += '.';
+    if (exponent >= 5) {
+      out += '0';
+    } else {
+      out += digits.substr(static_cast<std::size_t>(integral));
+    }
+  }
+  while (!out.empty() && out.back() == '0') out.pop_back();
+  if (!out.empty() && out.back() == '.') out += '0';
+  if (out == "-0.0") out = "0.0";
+  return out;
+}
+
+std::string bits_text(uint32_t bits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", bits);
+  return text;
+}
+
+// format_number_into in a buffer of exactly the promised size, so that a
+// byte written past it is an address-sanitizer finding.
+std::string formatted(float value, bool fixed, int places, uint32_t bits) {
+  std::unique_ptr<char[]> buffer(new char[qel::kNumberTextMax]);
+  const std::size_t n = qel::format_number_into(buffer.get(), value, fixed, places);
+  if (n >= qel::kNumberTextMax || buffer[n] != '\0' || std::strlen(buffer.get()) != n)
+    qel_fuzz::finding("format_number_into: length " + std::to_string(n) + " for " +
+                      bits_text(bits));
+  return std::string(buffer.get(), n);
+}
+
+void compare(const std::string &got, const std::string &expected, const char *form, int places,
+             uint32_t bits) {
+  if (got == expected) return;
+  qel_fuzz::finding(std::string(form) + " form of " + bits_text(bits) + " with " +
+                    std::to_string(places) + " places: '" + got + "', expected '" + expected +
+                    "'");
+}
+
+// The export's own paths: the ring and the writer into the output context.
+void compare_export_paths(float value, bool fixed, int places, const std::string &expected,
+                          uint32_t bits) {
+  qel::ExportState &state = qel::export_state();
+  state.fixed_numbers = fixed ? 1 : 0;
+  state.decimal_places = places;
+  compare(qel::format_number(value), expected, "ring, fixed or short", places, bits);
+  static qel::Output *out = new qel::Output;
+  std::string sink;
+  out->attach_string(&sink);
+  qel::write_number(*out, value);
+  out->flush();
+  out->attach_string(nullptr);
+  compare(sink, expected, "written, fixed or short", places, bits);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 4) return 0;
+  const uint32_t bits = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
+                        static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
+  float value = 0.0f;
+  std::memcpy(&value, &bits, sizeof value);
+
+  const std::string short_text = reference_short(value);
+  compare(formatted(value, false, 6, bits), short_text, "short", 6, bits);
+  compare_export_paths(value, false, 6, short_text, bits);
+
+  for (int places = 0; places <= 9; ++places) {
+    const std::string expected = reference_fixed(value, places);
+    compare(formatted(value, true, places, bits), expected, "fixed", places, bits);
+  }
+  const int last = static_cast<int>(bits % 10);
+  compare_export_paths(value, true, last, reference_fixed(value, last), bits);
+
+  if (size >= 5) {
+    const int places = static_cast<signed char>(data[4]);
+    compare(formatted(value, true, places, bits), reference_fixed(value, places), "fixed", places,
+            bits);
+  }
+  return 0;
+}
