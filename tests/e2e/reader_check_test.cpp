@@ -230,6 +230,55 @@ TEST(ReaderCheck, FindsEachFaultPutIntoAGoodFile) {
   EXPECT_NE(cut.report().find("the reader refused the file"), std::string::npos) << cut.report();
 }
 
+// ---- models from other formats ----------------------------------------------------
+
+// Debian's assimp-testmodels (tools/packages.txt).
+const char kTestModels[] = "/usr/share/assimp/models";
+
+TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
+  const char *const models[] = {
+      "OBJ/spider.obj",                                 // groups, .mtl, a texture
+      "PLY/cube_uv.ply",                                // quads, two-sided
+      "STL/Spider_ascii.stl",                           // one solid of triangles
+      "3DS/cube_with_diffuse_texture.3DS",              // a node transform, a texture
+      "glTF2/BoxTextured-glTF/BoxTextured.gltf",        // nested nodes
+      "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb",  // an embedded texture
+      "Collada/duck.dae",                               // a camera, a light, polygons
+      "Collada/lights.dae",                             // lights
+      "OFF/Cube.off",
+  };
+  std::string all_on = qel_test::all_clear_options();
+  for (int k :
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 19, 20, 21, 22, 23, 28, 29}) {
+    all_on[static_cast<size_t>(k)] = '1';
+  }
+  const std::string option_sets[] = {
+      qel::kDefaultOptions,
+      all_on,
+      options_with(qel::kDefaultOptions, {{3, '1'}, {9, '1'}, {11, '1'}, {15, '1'}, {49, '2'}}),
+  };
+  qel_test::start_host();
+  for (const char *model : models) {
+    const std::string path = std::string(kTestModels) + "/" + model;
+    std::string error;
+    ASSERT_TRUE(molv::load_model_file(path, &error))
+        << error << " (install assimp-testmodels, tools/packages.txt)";
+    for (const std::string &options : option_sets) {
+      const long live = molv::live_allocations();
+      const std::string text = qel_test::export_text(options);
+      EXPECT_EQ(qel_test::last_status(), 0) << model;
+      EXPECT_EQ(molv::live_allocations(), live) << model;
+      const XCheck r = x_check(text, options);
+      EXPECT_TRUE(r.ok()) << model << " under " << options << "\n" << r.report();
+      EXPECT_GT(r.corners, 0) << model;
+      if (options == qel::kDefaultOptions) {
+        std::printf("[ model    ] %s: %d frames, %d faces, %d corners, %d materials\n", model,
+                    r.frames, r.faces, r.corners, r.materials);
+      }
+    }
+  }
+}
+
 // ---- generated scenes ----------------------------------------------------------
 
 TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
@@ -238,8 +287,8 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
   std::fflush(stdout);
   SCOPED_TRACE("QEL_SEED=" + std::to_string(seed));
 
-  constexpr int kScenes = 300;
-  constexpr int kOptionsPerScene = 2;
+  constexpr int kScenes = 400;
+  constexpr int kOptionsPerScene = 3;
   int failures = 0;
   long corners = 0, normals = 0, uvs = 0, materials = 0, frames = 0;
   // Which value each option took at least once.

@@ -1,0 +1,534 @@
+/*
+ * Models from other formats: what the host's model holds after a file that
+ * Assimp reads (the node tree as groups, polygon objects and lights, world
+ * positions, polygons kept, equal positions joined, lines, texture
+ * coordinates, the palette in order of first use, textures, shading), what
+ * a file that cannot be read leaves (one line, an empty model), and the
+ * whole way through molv: a textured OBJ cube exported and read back by
+ * the .x reader, and the exit status of models that cannot be read.
+ */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "model.h"
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+#include "support/x_check.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+
+// A unit cube of six quads with texture coordinates and a textured
+// material, then a polyline of two segments and a point.
+const char kCubeObj[] =
+    "mtllib cube.mtl\n"
+    "o cube\n"
+    "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+    "usemtl wood\n"
+    "f 1/1 4/4 3/3 2/2\nf 5/1 6/2 7/3 8/4\nf 1/1 2/2 6/3 5/4\n"
+    "f 2/1 3/2 7/3 6/4\nf 3/1 4/2 8/3 7/4\nf 4/1 1/2 5/3 8/4\n"
+    "o wire\n"
+    "v 2 0 0\nv 3 0 0\nv 3 1 0\n"
+    "usemtl red\n"
+    "l 9 10 11\n"
+    "p 11\n";
+
+const char kCubeMtl[] =
+    "newmtl wood\nKd 0.8 0.6 0.4\nKs 0.5 0.5 0.5\nKe 0.1 0 0\nNs 32\nd 0.75\n"
+    "map_Kd maps/wood.png\n"
+    "newmtl red\nKd 1 0 0\n";
+
+// One node with two meshes of different materials: a flat one and a
+// smooth one.
+const char kTwoMaterialsAse[] = R"(*3DSMAX_ASCIIEXPORT 200
+*MATERIAL_LIST {
+  *MATERIAL_COUNT 1
+  *MATERIAL 0 {
+    *MATERIAL_NAME "multi"
+    *MATERIAL_CLASS "Multi/Sub-Object"
+    *NUMSUBMTLS 2
+    *SUBMATERIAL 0 {
+      *MATERIAL_NAME "flat"
+      *MATERIAL_DIFFUSE 0.5 0.25 0.125
+      *MATERIAL_SHADING Flat
+    }
+    *SUBMATERIAL 1 {
+      *MATERIAL_NAME "smooth"
+      *MATERIAL_DIFFUSE 0.25 0.5 1
+      *MATERIAL_SHADING Phong
+    }
+  }
+}
+*GEOMOBJECT {
+  *NODE_NAME "tri"
+  *NODE_TM {
+    *NODE_NAME "tri"
+    *TM_ROW0 1 0 0
+    *TM_ROW1 0 1 0
+    *TM_ROW2 0 0 1
+    *TM_ROW3 0 0 0
+  }
+  *MESH {
+    *TIMEVALUE 0
+    *MESH_NUMVERTEX 4
+    *MESH_NUMFACES 2
+    *MESH_VERTEX_LIST {
+      *MESH_VERTEX 0 0 0 0
+      *MESH_VERTEX 1 1 0 0
+      *MESH_VERTEX 2 0 1 0
+      *MESH_VERTEX 3 1 1 0
+    }
+    *MESH_FACE_LIST {
+      *MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 0
+      *MESH_FACE 1: A: 1 B: 3 C: 2 AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 1
+    }
+  }
+  *MATERIAL_REF 0
+}
+)";
+
+std::string base64(const std::vector<float> &values) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<unsigned char> bytes(values.size() * sizeof(float));
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t chunk = static_cast<uint32_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) chunk |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) chunk |= bytes[i + 2];
+    text += kAlphabet[(chunk >> 18) & 63];
+    text += kAlphabet[(chunk >> 12) & 63];
+    text += i + 1 < bytes.size() ? kAlphabet[(chunk >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? kAlphabet[chunk & 63] : '=';
+  }
+  return text;
+}
+
+// A glTF 2 scene: "top" (moved by 10 in x) holds "body" (scaled by 2, one
+// mesh of a triangle and a line), "arm" (moved, one mesh) holding "hand",
+// a light "lamp" and a camera "eye".
+std::string gltf_scene() {
+  using json = nlohmann::json;
+  const std::vector<float> triangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  json g;
+  g["asset"] = {{"version", "2.0"}};
+  g["scene"] = 0;
+  g["scenes"] = json::array({{{"nodes", {0}}}});
+  g["nodes"] = json::array({
+      {{"name", "top"}, {"translation", {10, 0, 0}}, {"children", {1, 2, 3, 4}}},
+      {{"name", "body"}, {"mesh", 0}, {"scale", {2, 2, 2}}},
+      {{"name", "arm"}, {"mesh", 1}, {"translation", {0, 0, 3}}, {"children", {5}}},
+      {{"name", "lamp"},
+       {"translation", {0, 5, 0}},
+       {"extensions", {{"KHR_lights_punctual", {{"light", 0}}}}}},
+      {{"name", "eye"}, {"camera", 0}},
+      {{"name", "hand"}, {"mesh", 1}, {"translation", {0, 0, 1}}},
+  });
+  g["cameras"] =
+      json::array({{{"type", "perspective"}, {"perspective", {{"yfov", 1.0}, {"znear", 0.1}}}}});
+  g["extensionsUsed"] = {"KHR_lights_punctual"};
+  g["extensions"] = {{"KHR_lights_punctual", {{"lights", json::array({{{"type", "point"}}})}}}};
+  g["meshes"] = json::array({
+      {{"name", "M"},
+       {"primitives",
+        json::array({{{"attributes", {{"POSITION", 0}}}, {"material", 1}},
+                     {{"attributes", {{"POSITION", 0}}}, {"mode", 1}, {"material", 0}}})}},
+      {{"name", "N"},
+       {"primitives", json::array({{{"attributes", {{"POSITION", 0}}}, {"material", 0}}})}},
+  });
+  g["materials"] = json::array({
+      {{"name", "plain"}},
+      {{"name", "violet"},
+       {"doubleSided", true},
+       {"pbrMetallicRoughness", {{"baseColorFactor", {0.5, 0.25, 1.0, 1.0}}}}},
+  });
+  g["accessors"] = json::array({{{"bufferView", 0},
+                                 {"componentType", 5126},
+                                 {"count", 3},
+                                 {"type", "VEC3"},
+                                 {"min", {0, 0, 0}},
+                                 {"max", {1, 1, 0}}}});
+  g["bufferViews"] = json::array({{{"buffer", 0}, {"byteLength", 36}}});
+  g["buffers"] = json::array(
+      {{{"byteLength", 36}, {"uri", "data:application/octet-stream;base64," + base64(triangle)}}});
+  return g.dump(1);
+}
+
+// ---- reading the host's model ------------------------------------------------------
+
+std::vector<mo_object *> children_of(mo_object *object) {
+  int vc = 0, sc = 0, kc = 0;
+  mo_list v = nullptr, s = nullptr, k = nullptr;
+  mo_object_get_contents(object, &vc, &sc, &kc, &v, &s, &k);
+  std::vector<mo_object *> list;
+  for (mo_list node = k; node != nullptr; node = node->next) {
+    list.push_back(static_cast<mo_object *>(node->item));
+  }
+  return list;
+}
+
+std::vector<std::string> names_of(const std::vector<mo_object *> &objects) {
+  std::vector<std::string> names;
+  for (mo_object *o : objects) names.push_back(mo_object_get_name(o));
+  return names;
+}
+
+struct Corner {
+  int vertex;
+  float u, v;
+};
+
+struct SurfaceView {
+  int type;
+  int shading;
+  int twosided;
+  int material;
+  std::vector<Corner> corners;
+};
+
+struct ObjectView {
+  std::vector<std::vector<float>> vertices;
+  std::vector<SurfaceView> surfaces;
+};
+
+ObjectView view_of(mo_object *object) {
+  int vc = 0, sc = 0, kc = 0;
+  mo_list v = nullptr, s = nullptr, k = nullptr;
+  mo_object_get_contents(object, &vc, &sc, &kc, &v, &s, &k);
+  ObjectView view;
+  std::map<const mo_vertex *, int> index;
+  for (mo_list node = v; node != nullptr; node = node->next) {
+    const auto *vertex = static_cast<const mo_vertex *>(node->item);
+    index[vertex] = static_cast<int>(view.vertices.size());
+    view.vertices.push_back({vertex->x, vertex->y, vertex->z});
+  }
+  for (mo_list node = s; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    SurfaceView sv{surface_get_type(surface),
+                   surface_get_shading(surface),
+                   surface_get_twosided(surface),
+                   surface->material,
+                   {}};
+    for (int i = 0; i < surface->vertex_count; ++i) {
+      const mo_svertex *corner = surface_get_svertex_at(surface, i);
+      sv.corners.push_back({index.at(corner->vertex), corner->u, corner->v});
+    }
+    view.surfaces.push_back(sv);
+  }
+  return view;
+}
+
+std::vector<float> centre_of(mo_object *object) {
+  const float *c = mo_object_get_centre(object);
+  return {c[0], c[1], c[2]};
+}
+
+std::vector<float> rgb(int palette_index, const char *what) {
+  float value[3];
+  mo_entity_get_rgb_value(mo_palette_get_material(palette_index), what, value);
+  return {value[0], value[1], value[2]};
+}
+
+float scalar(int palette_index, const char *what) {
+  float value = -1.0f;
+  mo_entity_get_float_value(mo_palette_get_material(palette_index), what, &value);
+  return value;
+}
+
+class Import : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = qel_test::make_temp_dir("import"); }
+  void TearDown() override {
+    molv::clear_model();
+    qel_test::remove_tree(dir_);
+  }
+  std::string write(const std::string &name, const std::string &text) const {
+    qel_test::write_file(dir_ + "/" + name, text);
+    return dir_ + "/" + name;
+  }
+  void load(const std::string &path) {
+    std::string error;
+    ASSERT_TRUE(molv::load_model_file(path, &error)) << error;
+    EXPECT_EQ(error, "");
+  }
+  std::string dir_;
+};
+
+// ---- the mapping -------------------------------------------------------------------
+
+TEST_F(Import, ObjPolygonsStayPolygonsAndEqualPositionsAreOneVertex) {
+  write("cube.mtl", kCubeMtl);
+  load(write("model.obj", kCubeObj));
+
+  mo_object *world = mo_get_world();
+  EXPECT_EQ(mo_object_get_type(world), MO_OBJ_WORLD);
+  EXPECT_STREQ(mo_object_get_name(world), "model.obj");
+  // All vertices below: x 0 to 3, y and z 0 to 1.
+  EXPECT_EQ(centre_of(world), (std::vector<float>{1.5f, 0.5f, 0.5f}));
+  const auto objects = children_of(world);
+  ASSERT_EQ(names_of(objects), (std::vector<std::string>{"cube", "wire"}));
+
+  mo_object *cube = objects[0];
+  EXPECT_EQ(mo_object_get_type(cube), MO_OBJ_POLYGON);
+  const ObjectView v = view_of(cube);
+  // The file's 24 face corners are 8 positions.
+  ASSERT_EQ(v.vertices.size(), 8u);
+  ASSERT_EQ(v.surfaces.size(), 6u);
+  std::map<int, int> uses;
+  for (const SurfaceView &s : v.surfaces) {
+    EXPECT_EQ(s.type, MO_SURF_POLYGON);
+    EXPECT_EQ(s.corners.size(), 4u);
+    EXPECT_EQ(s.material, 0);
+    EXPECT_EQ(s.shading, 1);
+    EXPECT_EQ(s.twosided, 0);
+    for (const Corner &c : s.corners) ++uses[c.vertex];
+  }
+  for (const auto &use : uses) EXPECT_EQ(use.second, 3) << "vertex " << use.first;
+  // The first face, f 1/1 4/4 3/3 2/2, corner by corner.
+  const SurfaceView &first = v.surfaces[0];
+  const std::vector<std::vector<float>> positions = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+  const float uv[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+  for (size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(v.vertices[static_cast<size_t>(first.corners[k].vertex)], positions[k]) << k;
+    EXPECT_EQ(first.corners[k].u, uv[k][0]) << k;
+    EXPECT_EQ(first.corners[k].v, uv[k][1]) << k;
+  }
+  EXPECT_EQ(centre_of(cube), (std::vector<float>{0.5f, 0.5f, 0.5f}));
+  EXPECT_TRUE(mo_object_has_texture(cube));
+  EXPECT_EQ(mo_object_get_texture_index(cube), 0);
+
+  // Two segments and a point: line surfaces, smooth by default.
+  mo_object *wire = objects[1];
+  const ObjectView w = view_of(wire);
+  EXPECT_EQ(w.vertices.size(), 3u);
+  ASSERT_EQ(w.surfaces.size(), 3u);
+  for (const SurfaceView &s : w.surfaces) {
+    EXPECT_EQ(s.type, MO_SURF_LINE);
+    EXPECT_EQ(s.material, 1);
+  }
+  EXPECT_EQ(w.surfaces[0].corners.size(), 2u);
+  EXPECT_EQ(w.surfaces[1].corners.size(), 2u);
+  EXPECT_EQ(w.surfaces[2].corners.size(), 1u);
+  EXPECT_FALSE(mo_object_has_texture(wire));
+
+  // The palette in order of first use, without the importer's unused
+  // default material; transparency is 1 - opacity.
+  ASSERT_EQ(mo_get_num_palette(), 2);
+  EXPECT_EQ(rgb(0, "diffuse"), (std::vector<float>{0.8f, 0.6f, 0.4f}));
+  EXPECT_EQ(rgb(0, "specular"), (std::vector<float>{0.5f, 0.5f, 0.5f}));
+  EXPECT_EQ(rgb(0, "emissive"), (std::vector<float>{0.1f, 0.0f, 0.0f}));
+  EXPECT_EQ(scalar(0, "shininess"), 32.0f);
+  EXPECT_FLOAT_EQ(scalar(0, "transparency"), 0.25f);
+  EXPECT_EQ(rgb(1, "diffuse"), (std::vector<float>{1.0f, 0.0f, 0.0f}));
+  EXPECT_EQ(scalar(1, "transparency"), 0.0f);
+  ASSERT_EQ(mo_get_num_textures(), 1);
+  EXPECT_STREQ(texture_id_to_name(0), "maps/wood.png");
+}
+
+TEST_F(Import, GltfNodeTreeWithTransformsLightsAndACameraLeftOut) {
+  load(write("scene.gltf", gltf_scene()));
+
+  // The root node is the world; its centre is that of every vertex below
+  // it: body's triangle (10,0,0) (12,0,0) (10,2,0), arm's at z 3 and
+  // hand's at z 4 (x 10 to 11, y 0 to 1).
+  mo_object *world = mo_get_world();
+  EXPECT_STREQ(mo_object_get_name(world), "top");
+  EXPECT_EQ(centre_of(world), (std::vector<float>{11.0f, 1.0f, 2.0f}));
+  const auto objects = children_of(world);
+  ASSERT_EQ(names_of(objects), (std::vector<std::string>{"body", "arm", "lamp"}));
+
+  // Two meshes in one node: a group of one object per mesh.
+  mo_object *body = objects[0];
+  EXPECT_EQ(mo_object_get_type(body), MO_OBJ_GROUP);
+  EXPECT_EQ(centre_of(body), (std::vector<float>{11.0f, 1.0f, 0.0f}));
+  const auto parts = children_of(body);
+  ASSERT_EQ(parts.size(), 2u);
+  const std::string mesh_name = mo_object_get_name(parts[0]);
+  EXPECT_EQ(mesh_name.rfind("body_M", 0), 0u) << mesh_name;
+  const ObjectView triangle = view_of(parts[0]);
+  EXPECT_EQ(triangle.vertices,
+            (std::vector<std::vector<float>>{{10, 0, 0}, {12, 0, 0}, {10, 2, 0}}));
+  ASSERT_EQ(triangle.surfaces.size(), 1u);
+  EXPECT_EQ(triangle.surfaces[0].type, MO_SURF_POLYGON);
+  EXPECT_EQ(triangle.surfaces[0].twosided, 1);  // the material is double-sided
+  EXPECT_EQ(triangle.surfaces[0].material, 0);
+  const ObjectView line = view_of(parts[1]);
+  ASSERT_EQ(line.surfaces.size(), 1u);
+  EXPECT_EQ(line.surfaces[0].type, MO_SURF_LINE);
+  EXPECT_EQ(line.surfaces[0].corners.size(), 2u);
+  EXPECT_EQ(line.surfaces[0].material, 1);
+  // First use: the violet material of the triangle comes first.
+  EXPECT_EQ(rgb(0, "diffuse"), (std::vector<float>{0.5f, 0.25f, 1.0f}));
+  EXPECT_EQ(rgb(1, "diffuse"), (std::vector<float>{1.0f, 1.0f, 1.0f}));
+
+  // One mesh: the node is the polygon object, its children below it.
+  mo_object *arm = objects[1];
+  EXPECT_EQ(mo_object_get_type(arm), MO_OBJ_POLYGON);
+  EXPECT_EQ(view_of(arm).vertices,
+            (std::vector<std::vector<float>>{{10, 0, 3}, {11, 0, 3}, {10, 1, 3}}));
+  EXPECT_EQ(centre_of(arm), (std::vector<float>{10.5f, 0.5f, 3.0f}));
+  const auto hand = children_of(arm);
+  ASSERT_EQ(names_of(hand), std::vector<std::string>{"hand"});
+  EXPECT_EQ(view_of(hand[0]).vertices,
+            (std::vector<std::vector<float>>{{10, 0, 4}, {11, 0, 4}, {10, 1, 4}}));
+
+  // The light where its node puts it; the camera "eye" is left out.
+  mo_object *lamp = objects[2];
+  EXPECT_EQ(mo_object_get_type(lamp), MO_OBJ_LIGHT);
+  EXPECT_EQ(centre_of(lamp), (std::vector<float>{10.0f, 5.0f, 0.0f}));
+}
+
+TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
+  load(write("two.ase", kTwoMaterialsAse));
+  // <ASERoot> holds an unnamed node holding "tri".
+  const auto top = children_of(mo_get_world());
+  ASSERT_EQ(names_of(top), std::vector<std::string>{""});
+  const auto tri = children_of(top[0]);
+  ASSERT_EQ(names_of(tri), std::vector<std::string>{"tri"});
+  EXPECT_EQ(mo_object_get_type(tri[0]), MO_OBJ_GROUP);
+  const auto parts = children_of(tri[0]);
+  ASSERT_EQ(names_of(parts), (std::vector<std::string>{"tri_0", "tri_1"}));
+  const ObjectView flat = view_of(parts[0]);
+  const ObjectView smooth = view_of(parts[1]);
+  ASSERT_EQ(flat.surfaces.size(), 1u);
+  ASSERT_EQ(smooth.surfaces.size(), 1u);
+  EXPECT_EQ(flat.surfaces[0].shading, 0);
+  EXPECT_EQ(smooth.surfaces[0].shading, 1);
+  EXPECT_EQ(flat.surfaces[0].material, 0);
+  EXPECT_EQ(smooth.surfaces[0].material, 1);
+  EXPECT_EQ(rgb(0, "diffuse"), (std::vector<float>{0.5f, 0.25f, 0.125f}));
+  EXPECT_EQ(mo_get_num_textures(), 0);
+}
+
+// ---- files that cannot be read ------------------------------------------------------
+
+// A binary STL that promises two facets and holds one.
+std::string truncated_stl() {
+  std::string bytes(80, ' ');
+  const uint32_t facets = 2;
+  bytes.append(reinterpret_cast<const char *>(&facets), sizeof facets);
+  const float facet[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0};
+  bytes.append(reinterpret_cast<const char *>(facet), sizeof facet);
+  bytes.append(2, '\0');
+  return bytes;
+}
+
+TEST_F(Import, UnreadableFilesNameTheFileAndLeaveAnEmptyModel) {
+  write("cube.mtl", kCubeMtl);
+  const std::string good = write("model.obj", kCubeObj);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {dir_ + "/missing.obj", "Unable to open file"},
+      {write("broken.stl", truncated_stl()), ""},
+      {write("notes.xyz", "nothing a reader knows\n"), "No suitable reader found"},
+  };
+  for (const auto &c : cases) {
+    load(good);
+    ASSERT_EQ(children_of(mo_get_world()).size(), 2u);
+    std::string error;
+    EXPECT_FALSE(molv::load_model_file(c.first, &error)) << c.first;
+    EXPECT_EQ(error.rfind(c.first + ": ", 0), 0u) << error;
+    EXPECT_GT(error.size(), c.first.size() + 2) << "no reason: " << error;
+    EXPECT_NE(error.find(c.second), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    // The model is the empty one: a world without children, one white
+    // material, no textures.
+    EXPECT_TRUE(children_of(mo_get_world()).empty());
+    EXPECT_EQ(mo_get_num_palette(), 1);
+    EXPECT_EQ(mo_get_num_textures(), 0);
+  }
+}
+
+// ---- through molv ---------------------------------------------------------------------
+
+class ImportRun : public ::testing::Test {
+ protected:
+  void SetUp() override { work_ = qel_test::make_temp_dir("import_run"); }
+  void TearDown() override { qel_test::remove_tree(work_); }
+
+  qel_test::RunResult run(std::vector<std::string> args) {
+    qel_test::RunOptions options;
+    args.insert(args.begin(), "export");
+    args.push_back("--plugin-dir");
+    args.push_back(plugin_.path());
+    options.args = args;
+    options.cwd = work_;
+    return qel_test::run_molv(options);
+  }
+  std::string path(const std::string &name) const { return work_ + "/" + name; }
+  std::string write(const std::string &name, const std::string &text) const {
+    qel_test::write_file(path(name), text);
+    return path(name);
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(work_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  qel_test::PluginDir plugin_;
+  std::string work_;
+};
+
+TEST_F(ImportRun, TexturedObjCubeIsExportedAndReadBack) {
+  write("cube.mtl", kCubeMtl);
+  const std::string model = write("cube.obj", kCubeObj);
+  const auto r = run({model, "-o", "cube", "--options", kDefaults});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const qel_test::XSummary x = qel_test::x_read(qel_test::read_file(path("cube.x")));
+  ASSERT_TRUE(x.loaded) << x.reader_error;
+  // Six quads (the wire has no faces); with option 3 clear the reader's
+  // coordinates are the model's.
+  EXPECT_EQ(x.faces, 6);
+  EXPECT_EQ(x.face_sizes, std::vector<int>(6, 4));
+  std::set<std::vector<float>> corners(x.positions.begin(), x.positions.end());
+  const std::set<std::vector<float>> cube = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                                             {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+  EXPECT_EQ(corners, cube);
+  // Option 4: the name without its folder.
+  EXPECT_EQ(x.texture_names, std::vector<std::string>{"wood.png"});
+}
+
+TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
+  const std::vector<std::string> models = {
+      path("missing.obj"),
+      write("broken.stl", truncated_stl()),
+      write("notes.xyz", "nothing a reader knows\n"),
+  };
+  for (const std::string &model : models) {
+    const auto r = run({model, "-o", "out", "--options", kDefaults});
+    EXPECT_EQ(r.exit_status, 2) << model;
+    const auto lines = qel_test::text_lines(r.err);
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(lines[0].rfind("molv: " + model + ": ", 0), 0u) << lines[0];
+    EXPECT_EQ(r.out, "");
+  }
+  // The window reads its model the same way, before it opens.
+  qel_test::RunOptions options;
+  options.args = {"gui", models[2]};
+  options.cwd = work_;
+  options.unset_env = {"DISPLAY"};
+  const auto gui = qel_test::run_molv(options);
+  EXPECT_EQ(gui.exit_status, 2);
+  EXPECT_EQ(gui.err.rfind("molv: " + models[2] + ": No suitable reader found", 0), 0u) << gui.err;
+  EXPECT_EQ(entries(), (std::vector<std::string>{"broken.stl", "notes.xyz"}));
+}
+
+}  // namespace
