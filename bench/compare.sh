@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Speed and memory of the plug-in against Assimp's own .x exporter, on
+# freshly generated grids of about 100k, 1M and 4M triangles (one OBJ file
+# each, with texture coordinates and smooth normals).
+#
+#   bench/compare.sh [SIZE...]      SIZE in triangles, default 100000 1000000 4000000
+#
+# Builds a Release build in build-release/, then prints one table row per
+# grid and the targets the plug-in must meet.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build-release}
+work=${WORK_DIR:-$(mktemp -d /tmp/qel_compare_XXXXXX)}
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000 4000000)
+
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target molv qel_export compare_tool >/dev/null
+
+# A grid of n x n quads, each two triangles: vertices on a gentle height
+# field, texture coordinates across the grid, smooth normals.
+grid() {
+  awk -v n="$1" 'BEGIN {
+    printf "# grid of %d triangles\no grid\nmtllib grid.mtl\nusemtl skin\n", 2 * n * n;
+    for (y = 0; y <= n; y++) for (x = 0; x <= n; x++) {
+      z = sin(x * 0.1) * cos(y * 0.1);
+      printf "v %.4f %.4f %.4f\n", x * 0.25, y * 0.25, z;
+      printf "vt %.5f %.5f\n", x / n, y / n;
+      nx = -0.1 * cos(x * 0.1) * cos(y * 0.1); ny = 0.1 * sin(x * 0.1) * sin(y * 0.1);
+      l = sqrt(nx * nx + ny * ny + 1);
+      printf "vn %.5f %.5f %.5f\n", nx / l, ny / l, 1 / l;
+    }
+    for (y = 0; y < n; y++) for (x = 0; x < n; x++) {
+      a = y * (n + 1) + x + 1; b = a + 1; c = a + n + 2; d = a + n + 1;
+      printf "f %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c, c;
+      printf "f %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, d, d, d;
+    }
+  }'
+}
+
+printf '%s\n' "newmtl skin" "Kd 0.8 0.7 0.6" "map_Kd grid.png" > "$work/grid.mtl"
+
+declare -A plugin_s
+printf '\n| triangles | plug-in export | Assimp export | speed-up | numbers | ns/number | floor | export/floor | bytes/surface vertex | molv process | assimp process |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
+for size in "${sizes[@]}"; do
+  n=$(awk -v t="$size" 'BEGIN { printf "%d", sqrt(t / 2) + 0.5 }')
+  grid "$n" > "$work/grid.obj"
+  declare -A r=()
+  while read -r key value; do r[$key]=$value; done < <(
+    "$build/bench/compare_tool" "$work/grid.obj" "$work" "$build/bin/molv" "$build/plugin")
+  tri=$((2 * n * n))
+  plugin_s[$tri]=${r[plugin_export_s]}
+  awk -v t="$tri" -v p="${r[plugin_export_s]}" -v a="${r[assimp_export_s]}" -v num="${r[numbers]}" \
+      -v f="${r[floor_s]}" -v b="${r[plugin_bytes_per_surface_vertex]}" \
+      -v mw="${r[molv_wall_s]}" -v mm="${r[molv_peak_mib]}" \
+      -v aw="${r[assimp_wall_s]}" -v am="${r[assimp_peak_mib]}" 'BEGIN {
+    printf "| %d | %.2f s | %.2f s | %.1fx | %d | %.0f | %.2f s | %.2f | %.1f | %.2f s, %.0f MiB | %.2f s, %.0f MiB |\n",
+           t, p, a, a / p, num, p * 1e9 / num, f, p / f, b, mw, mm, aw, am }'
+  targets+=("$tri ${r[plugin_export_s]} ${r[assimp_export_s]} ${r[floor_s]} ${r[plugin_bytes_per_surface_vertex]} ${r[molv_peak_mib]} ${r[assimp_peak_mib]}")
+done
+
+printf '\nTargets:\n'
+for row in "${targets[@]}"; do
+  read -r tri p a f b mm am <<< "$row"
+  awk -v t="$tri" -v p="$p" -v a="$a" -v f="$f" -v b="$b" -v mm="$mm" -v am="$am" 'BEGIN {
+    ok = (a / p >= 10) ? "ok" : "MISSED"; printf "  %d triangles: at least 10x faster than Assimp: %.1fx %s\n", t, a / p, ok;
+    ok = (p / f <= 2) ? "ok" : "MISSED"; printf "  %d triangles: at most 2x the formatting floor: %.2fx %s\n", t, p / f, ok;
+    ok = (b < 64) ? "ok" : "MISSED"; printf "  %d triangles: under 64 bytes per surface vertex: %.1f %s\n", t, b, ok;
+    ok = (mm < am) ? "ok" : "MISSED"; printf "  %d triangles: molv process peak below assimp: %.0f < %.0f MiB %s\n", t, mm, am, ok }'
+done
+one=$(for t in "${!plugin_s[@]}"; do echo "$t ${plugin_s[$t]}"; done | sort -n | awk '$1 > 900000 && $1 < 1100000 { print $2 }')
+four=$(for t in "${!plugin_s[@]}"; do echo "$t ${plugin_s[$t]}"; done | sort -n | awk '$1 > 3600000 && $1 < 4400000 { print $2 }')
+if [ -n "$one" ] && [ -n "$four" ]; then
+  awk -v o="$one" -v f="$four" 'BEGIN { ok = (f / o <= 4.5) ? "ok" : "MISSED";
+    printf "  growth: 4M triangles take %.2fx the time of 1M (at most 4.5x) %s\n", f / o, ok }'
+fi
+echo "(files in $work)"
