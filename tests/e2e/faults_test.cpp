@@ -1,0 +1,594 @@
+/*
+ * Faults an export must survive without losing anything, through the real
+ * molv and the real qel_export.so: a full disk at each kind of write, the
+ * host allocator failing at every allocation, targets and folders that may
+ * not be written, links, a plug-in folder that cannot be written or has an
+ * awkward name, options files of every shape, and cancels at every poll and
+ * by Ctrl-C.  Every failed run must leave an earlier export of the same name
+ * byte for byte as it was, no temporary file, and the options file as it
+ * was.  The same sweeps run in the test process too, where the host's count
+ * of live allocations shows that each run gave back everything it took.
+ *
+ * Tests run as root on CI: the permission cases run molv as nobody.
+ */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "binding/options.h"
+#include "binding/tcl_word.h"
+#include "host.h"
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+
+// The default options with data comments, triangulation, duplication
+// indices and two-sided surfaces: every kind of block and poll is reached.
+std::string busy_options() {
+  std::string options = kDefaults;
+  options[2] = '1';
+  options[9] = '1';
+  options[13] = '1';
+  options[22] = '1';
+  return options;
+}
+
+// Several meshes (shared corners, two materials, a texture, a two-sided
+// triangle, a concave polygon), a group and a light with data texts; the
+// light's data comment is the last thing the export allocates for.
+const char kSeveralMeshes[] = R"({
+  "palette": [{"name": "red", "diffuse": [1, 0, 0]}, {"name": "blue", "diffuse": [0, 0, 1]}],
+  "textures": ["maps/wood.png"],
+  "world": {"children": [
+    {"name": "strip", "vertices": [[0,0,0],[1,0,0],[2,0,0],[0,1,0],[1,1,0],[2,1,0]],
+     "surfaces": [{"verts": [0,1,4,3]}, {"verts": [1,2,5,4], "material": 1}]},
+    {"name": "crate", "texture": {"id": 0}, "vertices": [[0,0,2],[1,0,2],[1,1,2],[0,1,2]],
+     "surfaces": [{"verts": [[0,0,0],[1,1,0],[2,1,1],[3,0,1]]}]},
+    {"name": "group", "data": "a group\nwith data", "children": [
+      {"name": "tri", "centre": [0,0,1], "vertices": [[0,0,1],[1,0,1],[0,1,1]],
+       "surfaces": [{"verts": [0,1,2], "twosided": true}]},
+      {"name": "ell", "vertices": [[0,0,3],[2,0,3],[2,1,3],[1,1,3],[1,2,3],[0,2,3]],
+       "surfaces": [{"verts": [0,1,2,3,4,5], "shading": "flat"}]}]},
+    {"type": "light", "name": "sun", "data": "the light"}]}})";
+
+// An object of size x size quads in the plane z.
+std::string grid_object(const std::string &name, int size, int z) {
+  std::string vertices, surfaces;
+  for (int y = 0; y <= size; ++y)
+    for (int x = 0; x <= size; ++x)
+      vertices += (vertices.empty() ? "[" : ",[") + std::to_string(x) + "," + std::to_string(y) +
+                  "," + std::to_string(z) + "]";
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const int a = y * (size + 1) + x, b = a + size + 1;
+      surfaces += (surfaces.empty() ? "{\"verts\":[" : ",{\"verts\":[") + std::to_string(a) + "," +
+                  std::to_string(a + 1) + "," + std::to_string(b + 1) + "," + std::to_string(b) +
+                  "]}";
+    }
+  return "{\"name\":\"" + name + "\",\"vertices\":[" + vertices + "],\"surfaces\":[" + surfaces +
+         "]}";
+}
+
+std::string scene_of(const std::vector<std::string> &objects) {
+  std::string children;
+  for (const auto &object : objects) children += (children.empty() ? "" : ",") + object;
+  return "{\"world\":{\"children\":[" + children + "]}}";
+}
+
+// A grid whose text is about 3.8 MB under the default options, more than
+// three times the plug-in's output buffer, then a small mesh.
+std::string big_scene() {
+  return scene_of({grid_object("grid", 200, 0),
+                   R"({"name":"tri","vertices":[[0,0,1],[1,0,1],[0,1,1]],)"
+                   R"("surfaces":[{"verts":[0,1,2]}]})"});
+}
+
+int count_of(const std::vector<std::string> &lines, const std::string &line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::string last_line(const std::string &text) {
+  auto lines = qel_test::text_lines(text);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override { work_ = qel_test::make_temp_dir("faults"); }
+  void TearDown() override { qel_test::remove_tree(work_); }
+
+  qel_test::RunResult run(std::vector<std::string> args, qel_test::RunOptions options = {}) {
+    args.insert(args.begin(), "export");
+    if (std::find(args.begin(), args.end(), "--plugin-dir") == args.end()) {
+      args.push_back("--plugin-dir");
+      args.push_back(plugin_.path());
+    }
+    options.args = args;
+    if (options.cwd.empty()) options.cwd = work_;
+    return qel_test::run_molv(options);
+  }
+  qel_test::RunResult run_limited(std::vector<std::string> args, long limit) {
+    qel_test::RunOptions options;
+    options.file_size_limit = limit;
+    return run(std::move(args), options);
+  }
+
+  std::string path(const std::string &name) const { return work_ + "/" + name; }
+  std::string write(const std::string &name, const std::string &text) const {
+    qel_test::write_file(path(name), text);
+    return path(name);
+  }
+  std::string read(const std::string &name) const { return qel_test::read_file(path(name)); }
+  std::set<std::string> entries() const {
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(work_)) names.insert(e.path().filename());
+    return names;
+  }
+
+  // An earlier export of NAME (under the default options, which also go
+  // into the options file), then what a failed run must leave alone.
+  void make_earlier_export(const std::string &scene, const std::string &name) {
+    auto r = run({scene, "-o", name, "--options", kDefaults});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    earlier_ = read(name + ".x");
+    ASSERT_FALSE(earlier_.empty());
+    before_ = entries();
+    options_before_ = qel_test::read_file(plugin_.options_file());
+    ASSERT_EQ(options_before_, kDefaults);
+  }
+  void expect_left_alone(const std::string &name, const std::string &context) {
+    EXPECT_EQ(read(name + ".x"), earlier_) << context << ": the earlier export changed";
+    EXPECT_EQ(entries(), before_) << context << ": files appeared or went";
+    EXPECT_EQ(qel_test::read_file(plugin_.options_file()), options_before_)
+        << context << ": the options file changed";
+  }
+  void expect_write_failure(const qel_test::RunResult &r, const std::string &file,
+                            const std::string &context) {
+    EXPECT_EQ(r.exit_status, 1) << context << ": " << r.err;
+    const auto lines = qel_test::text_lines(r.err);
+    EXPECT_EQ(count_of(lines, "molv: Can not write file '" + file + "' !"), 1)
+        << context << ": " << r.err;
+    EXPECT_EQ(count_of(lines, "*** Export failed ! ***"), 1) << context;
+    EXPECT_EQ(count_of(lines, "Ready !"), 0) << context;
+  }
+
+  qel_test::PluginDir plugin_;
+  std::string work_;
+  std::string earlier_;
+  std::set<std::string> before_;
+  std::string options_before_;
+};
+
+// ---- a full disk ----------------------------------------------------------
+
+TEST_F(Faults, FullDiskAtTheFirstWriteOfABigMeshStopsTheRun) {
+  const std::string scene = write("big.json", big_scene());
+  make_earlier_export(scene, "big");
+  // The first write is the first full buffer, in the middle of the grid.
+  auto r = run_limited({scene, "--options", busy_options()}, 0);
+  expect_write_failure(r, "big.x", "limit 0");
+  // The run ends at the mesh that failed: the small mesh after it is never
+  // written.
+  EXPECT_EQ(count_of(qel_test::text_lines(r.err), "Export X File - Mesh Vertices ..."), 1)
+      << r.err;
+  expect_left_alone("big", "limit 0");
+}
+
+TEST_F(Faults, FullDiskInTheMiddleOfAMeshAfterEarlierWrites) {
+  const std::string scene = write("big.json", big_scene());
+  make_earlier_export(scene, "big");
+  // One buffer goes out; the second, still inside the grid, does not fit.
+  for (long limit : {(1L << 20) + 1000, (3L << 19)}) {
+    auto r = run_limited({scene, "--options", busy_options()}, limit);
+    const std::string context = "limit " + std::to_string(limit);
+    expect_write_failure(r, "big.x", context);
+    EXPECT_EQ(count_of(qel_test::text_lines(r.err), "Export X File - Mesh Vertices ..."), 1)
+        << context;
+    expect_left_alone("big", context);
+  }
+}
+
+TEST_F(Faults, FullDiskWhenTheLastBufferedBytesAreWrittenAtTheClose) {
+  // A small file goes out only at the close; a big one has written whole
+  // buffers before.  One byte less than the file fails there; the file's
+  // own size is enough.
+  for (const std::string &text : {std::string(kSeveralMeshes), big_scene()}) {
+    const std::string scene = write("s.json", text);
+    auto full = run({scene, "-o", "full", "--options", busy_options()});
+    ASSERT_EQ(full.exit_status, 0) << full.err;
+    const std::string complete = read("full.x");
+    ::unlink(path("full.x").c_str());
+    make_earlier_export(scene, "s");
+    const long size = static_cast<long>(complete.size());
+    const std::string context = "size " + std::to_string(size);
+
+    auto r = run_limited({scene, "--options", busy_options()}, size - 1);
+    expect_write_failure(r, "s.x", context);
+    // Every mesh was written: the failure came at the close.
+    EXPECT_EQ(last_line(r.err), "molv: Can not write file 's.x' !") << r.err;
+    expect_left_alone("s", context);
+
+    auto ok = run_limited({scene, "--options", busy_options()}, size);
+    EXPECT_EQ(ok.exit_status, 0) << context << ": " << ok.err;
+    EXPECT_EQ(read("s.x"), complete) << context;
+    ::unlink(path("s.x").c_str());
+    ::unlink(path("s.json").c_str());
+  }
+}
+
+TEST_F(Faults, FullDiskThroughASymbolicLinkKeepsTheFileItNames) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "real");
+  ASSERT_EQ(::symlink("real.x", path("link.x").c_str()), 0);
+  before_ = entries();
+  auto r = run_limited({scene, "-o", "link", "--options", busy_options()}, 100);
+  expect_write_failure(r, "link.x", "through the link");
+  expect_left_alone("real", "through the link");
+  struct stat st {};
+  ASSERT_EQ(::lstat(path("link.x").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// ---- the host allocator failing -------------------------------------------
+
+TEST_F(Faults, FailedAllocationAtEveryPointEndsWithOutOfMemory) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  const std::string options = busy_options();
+  auto full = run({scene, "-o", "full", "--options", options});
+  ASSERT_EQ(full.exit_status, 0) << full.err;
+  const std::string complete = read("full.x");
+  ::unlink(path("full.x").c_str());
+  ASSERT_NE(complete.find("// DATA *sun  ## the light ##"), std::string::npos) << complete;
+  make_earlier_export(scene, "m");
+
+  bool failed_in_pass1 = false, failed_in_a_mesh = false, skipped_the_comment = false;
+  int n = 0;
+  for (; n < 200; ++n) {
+    const std::string context = "allocation " + std::to_string(n);
+    auto r = run({scene, "--options", options, "--fail-alloc-after", std::to_string(n)});
+    if (r.exit_status == 0) {
+      // Only the last allocation is left: the light's data comment, which
+      // is skipped without its buffer.
+      EXPECT_EQ(last_line(r.err), "Ready !") << context;
+      std::string expected = complete;
+      const std::string comment = "\n\n// DATA *sun  ## the light ##\n";
+      ASSERT_NE(expected.find(comment), std::string::npos);
+      expected.erase(expected.find(comment), comment.size());
+      EXPECT_EQ(read("m.x"), expected) << context;
+      skipped_the_comment = true;
+      break;
+    }
+    EXPECT_EQ(r.exit_status, 1) << context << ": " << r.err;
+    const auto lines = qel_test::text_lines(r.err);
+    EXPECT_EQ(count_of(lines, "molv: Out of memory !"), 1) << context << ": " << r.err;
+    EXPECT_EQ(count_of(lines, "*** Export failed ! ***"), 1) << context;
+    const bool in_mesh = r.err.find("Export X File - ") != std::string::npos;
+    if (n == 0) failed_in_pass1 = !in_mesh;
+    if (in_mesh) failed_in_a_mesh = true;
+    expect_left_alone("m", context);
+  }
+  EXPECT_TRUE(failed_in_pass1);
+  EXPECT_TRUE(failed_in_a_mesh);
+  EXPECT_TRUE(skipped_the_comment) << "no run completed within " << n << " allocations";
+  // One more allocation: the whole file.
+  auto r = run({scene, "--options", options, "--fail-alloc-after", std::to_string(n + 1)});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(read("m.x"), complete);
+}
+
+// ---- targets and folders --------------------------------------------------
+
+TEST_F(Faults, FolderThatCannotBeWrittenGivesTheOpenMessage) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(::chmod(work_.c_str(), 0755), 0);  // root's: nobody reads the scene
+  ASSERT_EQ(::mkdir(path("locked").c_str(), 0755), 0);
+  qel_test::give_to_nobody(plugin_.path());
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  auto r = run({scene, "-o", "locked/m", "--options", kDefaults}, as_nobody);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'locked/m.x' for writing !") << r.err;
+  EXPECT_TRUE(fs::is_empty(path("locked")));
+  EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Faults, TargetThatIsADirectoryGivesTheOpenMessage) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(::mkdir(path("m.x").c_str(), 0755), 0);
+  write("m.x/inside", "kept");
+  auto r = run({scene, "--options", kDefaults});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
+  EXPECT_TRUE(fs::is_directory(path("m.x")));
+  EXPECT_EQ(read("m.x/inside"), "kept");
+  EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "m.x"}));
+  EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Faults, ReadOnlyTargetIsRefusedForAnUnprivilegedUser) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "m");
+  ASSERT_EQ(::chmod(path("m.x").c_str(), 0444), 0);
+  qel_test::give_to_nobody(work_);
+  qel_test::give_to_nobody(plugin_.path());
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  auto r = run({scene, "--options", busy_options()}, as_nobody);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
+  expect_left_alone("m", "read-only");
+}
+
+TEST_F(Faults, SymbolicLinkIsFollowedTheFileItNamesReplacedTheLinkKept) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
+  make_earlier_export(scene, "real");
+  ASSERT_EQ(::symlink("real.x", path("link.x").c_str()), 0);
+  auto r = run({scene, "-o", "link", "--options", busy_options()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(::lstat(path("link.x").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  EXPECT_EQ(fs::read_symlink(path("link.x")), "real.x");
+  EXPECT_EQ(read("real.x"), read("plain.x"));
+  EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "plain.x", "real.x", "link.x"}));
+}
+
+TEST_F(Faults, TargetWithTwoHardLinksIsWrittenInPlace) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
+  make_earlier_export(scene, "one");
+  ASSERT_EQ(::link(path("one.x").c_str(), path("two.x").c_str()), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(path("one.x").c_str(), &before), 0);
+  auto r = run({scene, "-o", "one", "--options", busy_options()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  struct stat after {};
+  ASSERT_EQ(::stat(path("one.x").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced, the links parted";
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(read("two.x"), read("plain.x")) << "the other link lost the new content";
+  EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "plain.x", "one.x", "two.x"}));
+}
+
+// ---- the plug-in folder ---------------------------------------------------
+
+TEST_F(Faults, PluginFolderThatCannotBeWrittenStillExportsWithoutSavingOptions) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(::chmod(plugin_.path().c_str(), 0755), 0);  // root's: nobody reads only
+  qel_test::give_to_nobody(work_);
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  auto r = run({scene, "--options", busy_options()}, as_nobody);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(last_line(r.err), "Ready !");
+  EXPECT_EQ(r.err.find("molv:"), std::string::npos) << "a message was shown: " << r.err;
+  EXPECT_FALSE(read("m.x").empty());
+  EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Faults, PluginFolderWithAwkwardCharactersLoadsItsDialogScript) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  const std::string folder = path("my plug-ins \"x\" $HOME [exec touch pwned] {a} }b{ ;c");
+  ASSERT_TRUE(fs::create_directory(folder));
+  fs::copy_file(plugin_.file("qel_export.so"), folder + "/qel_export.so");
+  // The copy of the dialog script leaves a mark beside itself when it is
+  // sourced, so that the run shows which script was loaded.
+  qel_test::write_file(folder + "/qel_export.tcl",
+                       qel_test::read_file(plugin_.file("qel_export.tcl")) +
+                           "\nclose [open [file join [file dirname [info script]] sourced] w]\n");
+  auto r = run({scene, "--options", busy_options(), "--plugin-dir", folder});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(folder + "/sourced")) << "the dialog script was not sourced";
+  EXPECT_EQ(qel_test::read_file(folder + "/qel_export.opt"), busy_options());
+  EXPECT_FALSE(fs::exists(path("pwned")));
+  EXPECT_FALSE(fs::exists(folder + "/pwned"));
+}
+
+// Options files of every shape: the dialog gets the built-in string with
+// the file's first 50 bytes over it, nothing in the file runs, and a
+// complete run saves the 50 characters it used.
+TEST_F(Faults, OptionsFilesOfEveryShape) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  struct Case {
+    const char *what;
+    std::string bytes;
+    std::string used;  // the option string the run uses and saves
+  };
+  std::string tcl_code = "[exec touch pwned]$env(HOME)\"{}\\ ;#";
+  tcl_code += std::string(50 - tcl_code.size(), '1');
+  std::string longer = busy_options();
+  longer[49] = '3';
+  const std::vector<Case> cases = {
+      {"empty", "", kDefaults},
+      {"short", "11", "11" + kDefaults.substr(2)},
+      {"longer than 50 bytes", longer + "and some more bytes\n", longer},
+      {"binary", std::string("1\0\x01\n\x7f\xff\xc3\xa9\x80", 9),
+       std::string("10\x01\n\x7f\xff\xc3\xa9\x80", 9) + kDefaults.substr(9)},
+      {"Tcl code", tcl_code, tcl_code},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    qel_test::write_file(plugin_.options_file(), c.bytes);
+    auto r = run({scene, "-o", "from_file"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(qel_test::read_file(plugin_.options_file()), c.used);
+    EXPECT_FALSE(fs::exists(path("pwned")));
+    EXPECT_FALSE(fs::exists(plugin_.file("pwned")));
+    // The same export with the options given outright.
+    qel_test::PluginDir fresh;
+    auto given = run({scene, "-o", "given", "--options", c.used, "--plugin-dir", fresh.path()});
+    EXPECT_EQ(given.exit_status, 0) << given.err;
+    EXPECT_EQ(read("from_file.x"), read("given.x"));
+  }
+}
+
+// ---- cancels --------------------------------------------------------------
+
+TEST_F(Faults, CancelAtEveryPollOfSeveralMeshesLeavesNothingBehind) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  const std::string options = busy_options();
+  make_earlier_export(scene, "m");
+  int cancelled = 0;
+  int poll = 2;  // the first update shows the dialog again
+  for (; poll < 400; ++poll) {
+    const std::string context = "poll " + std::to_string(poll);
+    // With an earlier file of the name, and without one.
+    auto r = run({scene, "--options", options, "--cancel-at-poll", std::to_string(poll)});
+    if (r.exit_status == 0) break;  // past the last poll
+    ++cancelled;
+    EXPECT_EQ(r.exit_status, 1) << context << ": " << r.err;
+    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << context;
+    expect_left_alone("m", context);
+    auto fresh = run({scene, "-o", "new", "--options", options, "--cancel-at-poll",
+                      std::to_string(poll)});
+    EXPECT_EQ(fresh.exit_status, 1) << context;
+    EXPECT_FALSE(fs::exists(path("new.x"))) << context;
+    EXPECT_EQ(entries(), before_) << context;
+  }
+  EXPECT_GE(cancelled, 10) << "too few polls reached";
+  EXPECT_LT(poll, 400);
+}
+
+TEST_F(Faults, CtrlCAtEachPhaseOfAMeshCancelsAndLeavesNothingBehind) {
+  // Three big meshes: a Ctrl-C in any phase of the first one is seen at a
+  // later poll.
+  const std::string scene = write("g.json", scene_of({grid_object("a", 60, 0),
+                                                      grid_object("b", 60, 1),
+                                                      grid_object("c", 60, 2)}));
+  make_earlier_export(scene, "g");
+  const std::vector<std::string> phases = {
+      "Export X File ...",
+      "Export X File - Create Vertex List ...",
+      "Export X File - Optimize Vertices ( 0 % ) ...",
+      "Export X File - Mesh Vertices ...",
+      "Export X File - Mesh Surfaces ...",
+      "Export X File - Mesh Materials ...",
+      "Export X File - Mesh Normals ...",
+      "Export X File - Mesh Vert. Duplication Indices ...",
+  };
+  for (const std::string &phase : phases) {
+    qel_test::RunOptions options;
+    options.interrupt_on = phase + "\n";
+    auto r = run({scene, "--options", busy_options()}, options);
+    ASSERT_TRUE(r.interrupted) << phase << ": " << r.err;
+    EXPECT_EQ(r.signal, 0) << phase;
+    EXPECT_EQ(r.exit_status, 1) << phase << ": " << r.err;
+    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << phase;
+    expect_left_alone("g", phase);
+  }
+}
+
+// ---- the same faults in the test process: host memory ---------------------
+
+class FaultsInProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qel_test::load_scene(kSeveralMeshes);
+    dir_ = qel_test::make_temp_dir("faults_ip");
+    ::unlink(qel::options_path().c_str());
+    qel::options_reset();
+    molv::hooks().choose_file = nullptr;
+  }
+  void TearDown() override {
+    molv::set_fail_alloc_after(-1);
+    molv::set_cancel_at_poll(0);
+    ::unlink(qel::options_path().c_str());
+    qel_test::remove_tree(dir_);
+  }
+  // One qel_save as the dialog sends it.
+  void save(const std::string &name) {
+    molv::clear_recording();
+    const std::string script = "molv qel_save export " + qel::tcl_word(dir_ + "/" + name) + " " +
+                               qel::tcl_word(busy_options());
+    std::string result;
+    ASSERT_EQ(molv::tcl_eval(script, &result), 0) << result;
+  }
+  std::string last_status() const {
+    const auto &lines = molv::recording().status_lines;
+    return lines.empty() ? std::string() : lines.back();
+  }
+  std::string dir_;
+};
+
+TEST_F(FaultsInProcess, EveryFailedAllocationGivesBackAllHostMemory) {
+  const long start = molv::live_allocations();
+  save("full");
+  ASSERT_EQ(last_status(), "Ready !");
+  ASSERT_EQ(molv::live_allocations(), start);
+  qel_test::write_file(qel::options_path(), "saved before");
+  qel_test::write_file(dir_ + "/m.x", "earlier");
+  int n = 0;
+  for (; n < 200; ++n) {
+    molv::set_fail_alloc_after(n);
+    save("m");
+    molv::set_fail_alloc_after(-1);
+    EXPECT_EQ(molv::live_allocations(), start) << "allocation " << n;
+    if (last_status() == "Ready !") break;
+    EXPECT_EQ(last_status(), "*** Export failed ! ***") << "allocation " << n;
+    EXPECT_EQ(molv::recording().messages, std::vector<std::string>{"Out of memory !"});
+    EXPECT_EQ(qel_test::read_file(dir_ + "/m.x"), "earlier") << "allocation " << n;
+    EXPECT_EQ(qel_test::read_file(qel::options_path()), "saved before");
+  }
+  EXPECT_GT(n, 5);
+  EXPECT_LT(n, 200);
+}
+
+TEST_F(FaultsInProcess, EveryCancelGivesBackAllHostMemory) {
+  const long start = molv::live_allocations();
+  // A complete run makes this many event passes; a cancel at any of them
+  // ends the run (the first, which shows the dialog again, is seen at the
+  // first poll).
+  const long first = molv::update_count();
+  save("full");
+  const long passes = molv::update_count() - first;
+  ASSERT_GT(passes, 10);
+  qel_test::write_file(qel::options_path(), "saved before");
+  for (long poll = 1; poll <= passes + 1; ++poll) {
+    molv::set_cancel_at_poll(poll);
+    save("m");
+    molv::set_cancel_at_poll(0);
+    EXPECT_EQ(molv::live_allocations(), start) << "poll " << poll;
+    if (poll == passes + 1) {
+      EXPECT_EQ(last_status(), "Ready !") << "a cancel after the last pass";
+      break;
+    }
+    EXPECT_EQ(last_status(), "*** Abort by User ! ***") << "poll " << poll;
+    EXPECT_FALSE(fs::exists(dir_ + "/m.x")) << "poll " << poll;
+    EXPECT_EQ(qel_test::read_file(qel::options_path()), "saved before");
+    // A cancel is no failure: no message.
+    EXPECT_TRUE(molv::recording().messages.empty()) << "poll " << poll;
+  }
+}
+
+TEST_F(FaultsInProcess, ACompleteRunAfterFaultsIsTheSameAsBefore) {
+  save("first");
+  const std::string first = qel_test::read_file(dir_ + "/first.x");
+  for (int n : {3, 9}) {
+    molv::set_fail_alloc_after(n);
+    save("x");
+    molv::set_fail_alloc_after(-1);
+    molv::set_cancel_at_poll(n);
+    save("x");
+    molv::set_cancel_at_poll(0);
+  }
+  save("again");
+  EXPECT_EQ(last_status(), "Ready !");
+  EXPECT_EQ(qel_test::read_file(dir_ + "/again.x"), first)
+      << "a fault left state behind that changed a later export";
+}
+
+}  // namespace
