@@ -54,7 +54,7 @@ const char *const kNamePieces[] = {
 const char *const kTextureNames[] = {
     "wood.png",      "maps/brick.jpg", "D:\\maps\\stone.tga",   "a:b.bmp",         "dir/sub/",
     "quo\"te.png",   "spa ce.png",     "\xc3\xa9t\xc3\xa9.png", "two\\\\back.png", "",
-    "deep/er/x.tga",
+    "deep/er/x.tga", "new\nline.png",  "brace}semi;.png",       "trail\\",
 };
 
 const char *const kDataTexts[] = {

@@ -30,7 +30,6 @@
 #include <assimp/LogStream.hpp>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>

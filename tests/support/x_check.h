@@ -13,11 +13,18 @@
  * and a normal for every corner when those blocks are written.
  *
  * What the reader cannot show is not checked: comments (data, lines, the
- * header), the vertex duplication indices, which corners were merged.  Two
- * habits of the reader are followed rather than reported: an unnamed frame
- * whose parent has no other child and no mesh is folded into that parent
- * (its own children are dropped), and a texture name's "\\" pairs are read
- * as one backslash.
+ * header), the vertex duplication indices, which corners were merged.  Its
+ * habits are followed rather than reported:
+ * - an unnamed frame that is its parent's only child, the parent holding
+ *   no mesh, is folded into the parent (its own children are dropped);
+ * - Meshes outside every frame go onto the root node, in place of its own;
+ * - a texture name's "\\" pairs are read as one backslash;
+ * - a material reference is given the scene's material at the reference's
+ *   place in the mesh's list, not the template it names (Assimp 5.2), so
+ *   the names of a mesh's references are not seen; that each names a
+ *   template is (the reader warns when one does not), and so are the
+ *   templates with their colours and textures, and which faces share a
+ *   material.
  *
  * The expected side is read from the host through its plug-in interface
  * (plugins/host/molv_host.h), so the check runs in the process that holds
