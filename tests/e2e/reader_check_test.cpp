@@ -230,6 +230,33 @@ TEST(ReaderCheck, FindsEachFaultPutIntoAGoodFile) {
   EXPECT_NE(cut.report().find("the reader refused the file"), std::string::npos) << cut.report();
 }
 
+// A world of line surfaces gets no frame: its children's frames stand at
+// the top of the file side by side, and under option 20 a leaf's Mesh
+// stands outside every frame, in the host's coordinates.
+TEST(ReaderCheck, WorldWithoutAFrame) {
+  qel_test::load_scene(R"({"world": {
+      "vertices": [[0,0,0],[5,0,0]], "surfaces": [{"type": "line", "verts": [0,1]}],
+      "children": [
+        {"name": "a", "vertices": [[1,2,3],[2,2,3],[1,3,3]], "surfaces": [{"verts": [0,1,2]}]},
+        {"name": "b", "centre": [7,7,7], "vertices": [[4,0,1],[5,0,1],[4,1,2]],
+         "surfaces": [{"verts": [0,1,2], "twosided": true}],
+         "children": [{"type": "light", "name": "l"}]}]}})");
+  const std::pair<std::string, int> runs[] = {
+      {qel::kDefaultOptions, 2},
+      // a's Mesh stands outside every frame; the reader puts it on its
+      // root, b's frame, in place of b's own Mesh, which it then loses.
+      {options_with(qel::kDefaultOptions, {{20, '1'}}), 1},
+      {options_with(qel::kDefaultOptions, {{10, '1'}, {3, '1'}}), 2},
+  };
+  for (const auto &run : runs) {
+    const std::string text = qel_test::export_text(run.first);
+    EXPECT_EQ(text.find("\nFrame WORLD"), std::string::npos);
+    const XCheck r = x_check(text, run.first);
+    EXPECT_TRUE(r.ok()) << run.first << "\n" << r.report();
+    EXPECT_EQ(r.meshes, run.second) << run.first;
+  }
+}
+
 // ---- models from other formats ----------------------------------------------------
 
 // Debian's assimp-testmodels (tools/packages.txt).

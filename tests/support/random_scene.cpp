@@ -88,11 +88,15 @@ class Generator {
     if (chance(0.3)) world["centre"] = point();
     if (chance(0.1)) world["name"] = name();
     if (chance(0.15)) world["data"] = pick(kDataTexts);
-    if (chance(0.05)) {
+    const double kind = std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
+    if (kind < 0.05) {
       // Polygons on the world itself: never written as a mesh.
       const int count = between(3, 6);
       world["vertices"] = points(count);
       world["surfaces"] = json::array({surface(count, true)});
+    } else if (kind < 0.10) {
+      // Lines only: the world gets no frame.
+      polygon_body(world, true);
     }
     world["children"] = children(1);
     s["world"] = world;
