@@ -7,16 +7,13 @@
  * and confirms the export under a given name.  What the plug-in shows goes
  * to standard error; the exit status tells whether the file was written.
  *
- * `molv gui` opens a small Tk window of the modeller: the model's summary,
- * a status line, a progress bar and the File > Export menu with the
- * plug-in's entries.
+ * `molv gui` opens the modeller's window (gui.cpp) on the scene.
  */
 #include "cli.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <tcl.h>
-#include <tk.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "gui.h"
 #include "host.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
@@ -322,115 +320,22 @@ int run_export(const Args &args) {
 
 // ---- molv gui --------------------------------------------------------------
 
-// Window hooks: the status line and bar are Tcl variables shown by the
-// window; messages and the file chooser are Tk's dialogs.
-void set_window_hooks(Tcl_Interp *interp) {
-  Hooks &h = hooks();
-  h.status = [interp](const std::string &text) {
-    Tcl_SetVar(interp, "::molv::status", text.c_str(), TCL_GLOBAL_ONLY);
-  };
-  h.progress = [interp](int percent) {
-    Tcl_SetVar(interp, "::molv::progress", std::to_string(percent).c_str(), TCL_GLOBAL_ONLY);
-  };
-  h.message = [](const std::string &text) {
-    tcl_eval(tcl_list(
-        {"tk_messageBox", "-parent", ".", "-title", "molv", "-icon", "warning", "-message", text}));
-  };
-  h.choose_file = [](const char *title, const char *const *filters) -> const char * {
-    static std::string chosen;
-    std::vector<std::string> types;
-    for (int i = 0; filters != nullptr && filters[i] != nullptr && filters[i + 1] != nullptr;
-         i += 2)
-      types.push_back(tcl_list({filters[i], filters[i + 1]}));
-    std::vector<std::string> command = {"tk_getSaveFile", "-parent", "."};
-    if (title != nullptr) {
-      command.push_back("-title");
-      command.push_back(title);
-    }
-    if (!types.empty()) {
-      command.push_back("-filetypes");
-      command.push_back(tcl_list(types));
-    }
-    if (tcl_eval(tcl_list(command), &chosen) != TCL_OK || chosen.empty()) return nullptr;
-    return chosen.c_str();
-  };
-}
-
-std::string window_script(const std::string &summary, bool have_plugin) {
-  std::string script =
-      "wm title . molv\n"
-      "menu .menubar\n"
-      ". configure -menu .menubar\n"
-      "menu .menubar.file -tearoff 0\n"
-      ".menubar add cascade -label File -underline 0 -menu .menubar.file\n"
-      "menu .menubar.file.export -tearoff 0\n"
-      ".menubar.file add cascade -label Export -underline 0"
-      " -menu .menubar.file.export\n"
-      ".menubar.file add separator\n"
-      ".menubar.file add command -label Quit -underline 0 -command exit\n";
-  for (const MenuItem &item : export_menu())
-    script += tcl_list({".menubar.file.export", "add", "command", "-label", item.label, "-command",
-                        item.tcl_text}) +
-              "\n";
-  if (export_menu().empty())
-    script += tcl_list({".menubar.file.export", "add", "command", "-label",
-                        have_plugin ? "(no entries)" : "(no plug-in)", "-state", "disabled"}) +
-              "\n";
-  script +=
-      tcl_list({"ttk::label", ".summary", "-justify", "left", "-anchor", "nw", "-text", summary}) +
-      "\n"
-      "ttk::label .status -textvariable ::molv::status -anchor w"
-      " -relief sunken -padding 2\n"
-      "ttk::progressbar .progress -variable ::molv::progress -maximum 100\n"
-      "pack .status -side bottom -fill x\n"
-      "pack .progress -side bottom -fill x -padx 4 -pady 2\n"
-      "pack .summary -side top -fill both -expand 1 -padx 12 -pady 12\n"
-      "wm minsize . 320 160\n";
-  return script;
-}
-
+// The window is gui.cpp's; the command line loads the scene, opens the
+// debug log and says where the plug-in is.
 int run_gui(const Args &args) {
   if (!load_scene_of(args)) return 2;
   DebugLog debug;
   if (!debug.open(args.debug_log)) return 2;
-
-  tcl_start(true);
-  Tcl_Interp *interp = tcl_interp();
-  // Tk's reason for a failure; asking for the main window replaces it.
-  const std::string tk_error = Tcl_GetStringResult(interp);
-  if (Tk_MainWindow(interp) == nullptr) {
-    error_line("cannot open the window: " + tk_error);
-    tcl_stop();
-    return 1;
-  }
-  catch_interrupt();
-  Tcl_SetVar(interp, "::molv::status", "", TCL_GLOBAL_ONLY);
-  Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
-  set_window_hooks(interp);
-
-  // A window without its plug-in is still the modeller: the reason is
-  // shown and the Export menu says it is empty.
-  const int plugin = start_plugin(args);
-  std::string result;
-  if (tcl_eval(window_script(host_info_text(), plugin == 0), &result) != TCL_OK) {
-    error_line("window: " + result);
-    return 1;
-  }
-  if (plugin == 0) Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
-
-  tcl_eval("update");
-  if (!args.script.empty()) {
-    if (Tcl_EvalFile(interp, args.script.c_str()) != TCL_OK) {
-      error_line(args.script + ": " + Tcl_GetStringResult(interp));
-      hooks() = Hooks();
-      tcl_stop();
-      return 1;
-    }
-  }
-  Tk_MainLoop();
-  hooks() = Hooks();
-  tcl_stop();
-  return 0;
+  gui::Window window;
+  window.scene = args.scene;
+  window.script = args.script;
+  window.start_plugin = [&args] { return start_plugin(args); };
+  window.load_scene = [&args](const std::string &file, std::string *error) {
+    if (!load_scene(file, error)) return false;
+    if (args.has_host_version) set_host_version(args.host_version);
+    return true;
+  };
+  return gui::run(window);
 }
 
 }  // namespace

@@ -2,16 +2,13 @@
  * The molv command line: how it reads its words (in-process), and what the
  * built executable does with usage errors, bad scenes and bad plug-in
  * folders (one clear line, the right exit status, nothing written).  Full
- * exports are checked by the export's own end-to-end tests.
+ * exports are checked by the export's own end-to-end tests, the window by
+ * gui_test.cpp.
  */
 #include "cli.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -320,135 +317,6 @@ TEST_F(Cli, CtrlCCancelsTheExportThroughThePlugin) {
   EXPECT_EQ(lines.back(), "*** Abort by User ! ***");
   EXPECT_FALSE(fs::exists(work_ + "/grid.x"));
   EXPECT_FALSE(fs::exists(plugin.options_file()));
-}
-
-// ---- the window --------------------------------------------------------------------
-
-// A private X server for one test, or none when Xvfb is not installed.
-class VirtualDisplay {
- public:
-  VirtualDisplay() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(fds[0]);
-      const int null_fd = ::open("/dev/null", O_WRONLY);
-      ::dup2(null_fd, 1);
-      ::dup2(null_fd, 2);
-      const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-               "640x480x24", static_cast<char *>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    // Xvfb writes the display number and a line end once it accepts
-    // clients; the pipe ends without them when it cannot start.
-    std::string number;
-    char c = 0;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (!number.empty() && c == '\n') name_ = ":" + number;
-  }
-  ~VirtualDisplay() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string &name() const { return name_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
-
-TEST_F(Cli, WindowShowsTheModelAndTheExportMenu) {
-  VirtualDisplay display;
-  if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
-  qel_test::PluginDir plugin;
-  const std::string script = write("look.tcl", R"(
-    puts "title=[wm title .]"
-    puts "export=[.menubar.file.export entrycget 0 -label]"
-    puts "status=$::molv::status"
-    puts "summary=[string map {"\n" |} [.summary cget -text]]"
-    exit 3
-  )");
-  qel_test::RunOptions options;
-  options.args = {"gui", "--plugin-dir", plugin.path(), "--script", script};
-  options.cwd = work_;
-  options.env = {{"DISPLAY", display.name()}};
-  const auto r = qel_test::run_molv(options);
-  EXPECT_EQ(r.exit_status, 3) << r.err;
-  EXPECT_NE(r.out.find("title=molv\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("export=Direct X ...\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("status=Ready\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("summary=Objects : "), std::string::npos) << r.out;
-}
-
-TEST_F(Cli, WindowExportsThroughTheMenuAndTheSaveDialog) {
-  VirtualDisplay display;
-  if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
-  qel_test::PluginDir plugin;
-  // Chooses File > Export > Direct X ..., presses "Export as..." and fills
-  // in Tk's save dialog once it is up.
-  const std::string script = write("export.tcl", R"(
-    .menubar.file.export invoke 0
-    after 200 {
-      set w .__tk_filedialog.contents
-      puts "filter=[$w.f2.menu cget -text]"
-      $w.f2.ent delete 0 end
-      $w.f2.ent insert 0 [file join [pwd] "chosen name.x"]
-      $w.f2.ok invoke
-    }
-    .x_export_save.f.saveas invoke
-    puts "status=$::molv::status"
-    puts "progress=$::molv::progress"
-    exit 0
-  )");
-  qel_test::RunOptions options;
-  options.args = {"gui", "--plugin-dir", plugin.path(), "--script", script};
-  options.cwd = work_;
-  options.env = {{"DISPLAY", display.name()}};
-  options.timeout_seconds = 60;
-  const auto r = qel_test::run_molv(options);
-  EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_NE(r.out.find("filter=X Files (*.x)\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("status=Ready !\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("progress=0\n"), std::string::npos) << r.out;
-  // The chosen name is taken as it is: no second ".x".
-  EXPECT_TRUE(fs::exists(work_ + "/chosen name.x"));
-  EXPECT_TRUE(fs::exists(plugin.options_file()));
-}
-
-TEST_F(Cli, WindowScriptErrorEndsTheProgramWithOneLine) {
-  VirtualDisplay display;
-  if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
-  fs::create_directory(work_ + "/empty");
-  const std::string script = write("bad.tcl", "no_such_command 1 2\n");
-  qel_test::RunOptions options;
-  options.args = {"gui", "--plugin-dir", "empty", "--script", script};
-  options.cwd = work_;
-  options.env = {{"DISPLAY", display.name()}};
-  const auto r = qel_test::run_molv(options);
-  EXPECT_EQ(r.exit_status, 1);
-  const auto lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 2u) << r.err;
-  // The missing plug-in is said, the window still opens and runs the script.
-  EXPECT_EQ(lines[0].rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1], "molv: " + script + ": invalid command name \"no_such_command\"");
-}
-
-TEST_F(Cli, WindowWithoutADisplayFailsWithOneLine) {
-  qel_test::RunOptions options;
-  options.args = {"gui"};
-  options.cwd = work_;
-  options.unset_env = {"DISPLAY"};
-  const auto r = qel_test::run_molv(options);
-  const std::string line = one_failure_line(r, 1);
-  EXPECT_EQ(line,
-            "molv: cannot open the window: no display name and no $DISPLAY environment "
-            "variable");
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+/*
+ * The molv window (`molv gui`): the model's object tree, File > Open, the
+ * File > Export menu with the plug-ins' entries, a status line and a
+ * progress bar.  What a plug-in shows goes to the window: the status line
+ * and the bar, its messages as Tk message boxes, its file chooser as Tk's
+ * save dialog, and its own dialogs are real Tk windows.
+ *
+ * The command line prepares what is its business (the scene of the command
+ * line, the debug log, the plug-in folder) and hands the rest to run().
+ */
+#ifndef MOLV_GUI_H
+#define MOLV_GUI_H
+
+#include <functional>
+#include <string>
+
+namespace molv {
+namespace gui {
+
+struct Window {
+  // The file already loaded when the window opens; empty for the sample.
+  std::string scene;
+  // A Tcl file evaluated once the window is up (`--script`); empty: none.
+  std::string script;
+  // Loads the plug-in once the interpreter runs.  0 when it runs, else a
+  // failure that has been reported; the window opens either way.
+  std::function<int()> start_plugin;
+  // File > Open: loads FILE as the model.  False with a one-line *error.
+  std::function<bool(const std::string &file, std::string *error)> load_scene;
+};
+
+// Opens the window and runs it until it closes.  Returns the exit status:
+// 0, or 1 when the window cannot open or the script fails (one line on
+// standard error says why).
+int run(const Window &window);
+
+}  // namespace gui
+}  // namespace molv
+
+#endif  // MOLV_GUI_H

@@ -1,0 +1,179 @@
+# The molv window (molv gui): the Tk side.  gui.cpp compiles this file in,
+# evaluates it once Tk runs, and provides the commands it calls:
+#
+#   ::molv::gui::model_rows     the object tree, one row per object in tree
+#                               order: {id parent type name vertices surfaces}
+#   ::molv::gui::load_file FILE replaces the model by a scene or model file;
+#                               an error (the model kept) says why
+#   ::molv::gui::scene_name     the name of the loaded file ("" for the sample)
+#   ::molv::gui::export_entries the plug-ins' export menu: {label script} pairs
+#   ::molv::gui::busy           1 while a plug-in command runs (an export)
+#   ::molv::gui::cancel_export  asks the running export to stop, as Ctrl-C does
+#   ::molv::gui::open_types     the file types File > Open offers
+#
+# The status line shows ::molv::status and the progress bar
+# ::molv::progress; the host sets both for the plug-in.
+#
+# Window names, for scripts (molv gui --script):
+#   .menubar.file (Open..., Export, Quit), .menubar.file.export,
+#   .summary, .tree, .status, .progress
+
+namespace eval ::molv::gui {}
+
+proc ::molv::gui::build {} {
+    wm title . molv
+    wm protocol . WM_DELETE_WINDOW ::molv::gui::quit
+    option add *Menu.tearOff 0
+
+    menu .menubar
+    . configure -menu .menubar
+    menu .menubar.file
+    .menubar add cascade -label File -underline 0 -menu .menubar.file
+    .menubar.file add command -label "Open..." -underline 0 -accelerator Ctrl+O \
+        -command ::molv::gui::open_file
+    menu .menubar.file.export
+    .menubar.file add cascade -label Export -underline 0 -menu .menubar.file.export
+    .menubar.file add separator
+    .menubar.file add command -label Quit -underline 0 -accelerator Ctrl+Q \
+        -command ::molv::gui::quit
+    bind . <Control-o> ::molv::gui::open_file
+    bind . <Control-q> ::molv::gui::quit
+
+    ttk::label .summary -anchor w -padding {10 6}
+    ttk::frame .view
+    ttk::treeview .tree -columns {type vertices surfaces} -selectmode browse \
+        -yscrollcommand {.view.scroll set}
+    ttk::scrollbar .view.scroll -orient vertical -command {.tree yview}
+    .tree heading #0 -text Name -anchor w
+    .tree heading type -text Type -anchor w
+    .tree heading vertices -text Vertices -anchor e
+    .tree heading surfaces -text Surfaces -anchor e
+    .tree column #0 -width 240 -stretch 1
+    .tree column type -width 150 -stretch 0
+    .tree column vertices -width 80 -anchor e -stretch 0
+    .tree column surfaces -width 80 -anchor e -stretch 0
+    pack .view.scroll -side right -fill y
+    pack .tree -in .view -side left -fill both -expand 1
+
+    ttk::frame .bottom
+    ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
+    ttk::progressbar .progress -variable ::molv::progress -maximum 100 -length 160
+    pack .progress -in .bottom -side right -padx 4 -pady 2
+    pack .status -in .bottom -side left -fill x -expand 1
+
+    pack .bottom -side bottom -fill x
+    pack .summary -side top -fill x
+    pack .view -side top -fill both -expand 1 -padx 8 -pady {0 6}
+    wm minsize . 420 240
+    wm geometry . 620x400
+
+    fill_export_menu
+    show_model
+}
+
+# The plug-ins' export entries; a menu that says so when there are none.
+proc ::molv::gui::fill_export_menu {} {
+    .menubar.file.export delete 0 end
+    set entries [export_entries]
+    foreach entry $entries {
+        lassign $entry label script
+        .menubar.file.export add command -label $label \
+            -command [list ::molv::gui::run_entry $label $script]
+    }
+    if {![llength $entries]} {
+        .menubar.file.export add command -label "(no plug-in)" -state disabled
+    }
+}
+
+# A plug-in's menu entry; what fails is said in a message, not as a
+# background error.
+proc ::molv::gui::run_entry {label script} {
+    if {[catch {uplevel #0 $script} message]} {
+        show_message "$label: $message"
+    }
+}
+
+# The loaded model in the tree, the summary and the title.
+proc ::molv::gui::show_model {} {
+    .tree delete [.tree children {}]
+    foreach row [model_rows] {
+        lassign $row id parent type name vertices surfaces
+        if {$name eq ""} {set name "(no name)"}
+        # The world is open, so its children show; deeper groups open on a
+        # click.
+        .tree insert $parent end -id $id -text $name \
+            -values [list $type $vertices $surfaces] -open [expr {$parent eq ""}]
+    }
+    set first [lindex [.tree children {}] 0]
+    if {$first ne ""} {
+        .tree selection set $first
+        .tree focus $first
+    }
+    .summary configure -text [string map {"\n" "    "} [string trim [molv get_info]]]
+    set name [scene_name]
+    wm title . [expr {$name eq "" ? "molv - sample" : "molv - [file tail $name]"}]
+}
+
+proc ::molv::gui::open_file {} {
+    if {[busy]} {
+        show_message "An export is running: let it finish or cancel it first."
+        return
+    }
+    set args [list -parent . -title "Open" -filetypes [open_types]]
+    set current [scene_name]
+    if {$current ne "" && [file isdirectory [file dirname $current]]} {
+        lappend args -initialdir [file dirname $current]
+    }
+    set file [tk_getOpenFile {*}$args]
+    if {$file eq ""} return
+    if {[catch {load_file $file} why]} {
+        show_message $why
+        return
+    }
+    show_model
+    set ::molv::status "Opened [file tail $file]"
+}
+
+# tk_getSaveFile for the plug-in's file chooser: TITLE and FILTERS, a list
+# of description and pattern pairs.  Returns "" when the user cancels.
+proc ::molv::gui::choose_save_file {title filters} {
+    set types {}
+    foreach {description pattern} $filters {
+        lappend types [list $description $pattern]
+    }
+    set args [list -parent [dialog_parent] -title $title]
+    if {[llength $types]} {
+        lappend args -filetypes $types
+        # A name typed without extension gets the first filter's.
+        set first [lindex $types 0 1]
+        if {[string match {.[A-Za-z0-9]*} $first]} {
+            lappend args -defaultextension $first
+        }
+    }
+    return [tk_getSaveFile {*}$args]
+}
+
+# The plug-in's modal message.
+proc ::molv::gui::show_message {text} {
+    tk_messageBox -parent [dialog_parent] -title molv -icon warning -message $text
+}
+
+# The toplevel the user works in: a plug-in's dialog when it has the focus.
+proc ::molv::gui::dialog_parent {} {
+    set focus [focus]
+    if {$focus ne "" && [winfo exists $focus]} {
+        return [winfo toplevel $focus]
+    }
+    return .
+}
+
+# Quit: a running export is cancelled first, and molv ends once it has
+# cleaned up.
+proc ::molv::gui::quit {} {
+    if {[busy]} {
+        cancel_export
+        after 50 ::molv::gui::quit
+        return
+    }
+    destroy .
+}

@@ -1,0 +1,478 @@
+/*
+ * The molv window end to end: the built molv runs `molv gui --script` on a
+ * private X display and the script works the window as a user would: the
+ * object tree, File > Open, File > Export > Direct X ..., the export dialog
+ * and its buttons, Tk's save dialog.  Clicks on the dialog are pointer
+ * events through the buttons' own bindings.  What the script prints on
+ * standard output and the files left behind are checked here.
+ */
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+#include "support/virtual_display.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kDefaultOptions = "00001111000010100101001111101100000000000000000006";
+
+// Tcl the scripts share: a click on a widget, now or (when "tail") at the
+// next event pass, and the object tree as indented rows.  An error in an
+// event handler ends molv at once instead of waiting in Tk's error window.
+constexpr const char *kScriptHelpers = R"(
+interp bgerror {} {apply {{message options} {puts "bgerror=$message"; exit 9}}}
+proc click {w {when now}} {
+    foreach event {<Enter> <ButtonPress-1> <ButtonRelease-1>} {
+        event generate $w $event -x 3 -y 3 -when $when
+    }
+}
+proc tree_rows {{item {}} {depth 0}} {
+    foreach child [.tree children $item] {
+        puts "row=[string repeat . $depth][.tree item $child -text]|[join [.tree item $child -values] |]"
+        tree_rows $child [expr {$depth + 1}]
+    }
+}
+# The plug-in's messages are Tk message boxes; here they are printed.
+proc tk_messageBox {args} {
+    puts "message=[dict get $args -message]"
+    return ok
+}
+)";
+
+// A flat grid of size x size quads in one object.
+std::string grid_scene(int size) {
+  std::string vertices, surfaces;
+  for (int y = 0; y <= size; ++y)
+    for (int x = 0; x <= size; ++x)
+      vertices +=
+          (vertices.empty() ? "[" : ",[") + std::to_string(x) + "," + std::to_string(y) + ",0]";
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const int a = y * (size + 1) + x, b = a + size + 1;
+      surfaces += (surfaces.empty() ? "" : ",") + std::string("{\"verts\":[") + std::to_string(a) +
+                  "," + std::to_string(a + 1) + "," + std::to_string(b + 1) + "," +
+                  std::to_string(b) + "]}";
+    }
+  return "{\"world\":{\"children\":[{\"name\":\"grid\",\"vertices\":[" + vertices +
+         "],\"surfaces\":[" + surfaces + "]}]}}";
+}
+
+// A group with a box and a lamp, and an unnamed triangle with a line and a
+// subdivided form.
+constexpr const char *kTreeScene = R"({"world": {"children": [
+  {"name": "Props", "children": [
+    {"name": "Box", "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+     "surfaces": [{"verts": [0,1,2,3]}]},
+    {"name": "Lamp", "type": "light"}]},
+  {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
+   "surfaces": [{"verts": [0,1,2]}, {"type": "line", "verts": [0,1]}],
+   "subdivided": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "surfaces": [{"verts": [0,1,2]}]}}
+]}})";
+
+std::vector<std::string> lines_with(const std::string &text, const std::string &prefix) {
+  std::vector<std::string> found;
+  for (const std::string &line : qel_test::text_lines(text))
+    if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+  return found;
+}
+
+std::string value_of(const std::string &text, const std::string &key) {
+  const auto found = lines_with(text, key + "=");
+  return found.empty() ? "<no " + key + ">" : found.back();
+}
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (display_.name().empty()) GTEST_SKIP() << "no Xvfb";
+    work_ = qel_test::make_temp_dir("gui");
+  }
+  void TearDown() override {
+    if (!work_.empty()) qel_test::remove_tree(work_);
+  }
+
+  std::string write(const std::string &name, const std::string &text) const {
+    const std::string path = work_ + "/" + name;
+    qel_test::write_file(path, text);
+    return path;
+  }
+
+  // molv gui [SCENE] --script with the helpers and then SCRIPT.
+  qel_test::RunResult run_gui(const std::string &script, const std::string &scene = "",
+                              std::vector<std::string> extra = {}) {
+    const std::string file = write("script.tcl", std::string(kScriptHelpers) + script);
+    qel_test::RunOptions options;
+    options.args = {"gui"};
+    if (!scene.empty()) options.args.push_back(scene);
+    options.args.insert(options.args.end(), {"--plugin-dir", plugin_.path(), "--script", file});
+    options.args.insert(options.args.end(), extra.begin(), extra.end());
+    options.cwd = work_;
+    options.env = {{"DISPLAY", display_.name()}};
+    options.timeout_seconds = 90;
+    return qel_test::run_molv(options);
+  }
+
+  std::vector<std::string> files_left() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(work_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  qel_test::VirtualDisplay display_;
+  qel_test::PluginDir plugin_;
+  std::string work_;
+};
+
+// ---- the window ------------------------------------------------------------------
+
+TEST_F(Window, ShowsTheObjectTreeTheSummaryAndTheExportMenu) {
+  const std::string scene = write("tree.json", kTreeScene);
+  const auto r = run_gui(R"(
+    puts "title=[wm title .]"
+    puts "export=[.menubar.file.export entrycget 0 -label]"
+    puts "entries=[expr {[.menubar.file.export index end] + 1}]"
+    puts "status=$::molv::status"
+    puts "summary=[.summary cget -text]"
+    tree_rows
+    exit 3
+  )",
+                         scene);
+  EXPECT_EQ(r.exit_status, 3) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
+  EXPECT_EQ(value_of(r.out, "export"), "Direct X ...");
+  EXPECT_EQ(value_of(r.out, "entries"), "1");
+  EXPECT_EQ(value_of(r.out, "status"), "Ready");
+  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 4    Vertices : 7    Surfaces : 3");
+  EXPECT_EQ(lines_with(r.out, "row="), (std::vector<std::string>{
+                                           "world|world|0|0",
+                                           ".Props|group|0|0",
+                                           "..Box|polygon|4|1",
+                                           "..Lamp|light|0|0",
+                                           ".(no name)|polygon, subdivided|3|2",
+                                       }));
+}
+
+TEST_F(Window, WithoutThePluginTheExportMenuSaysSo) {
+  fs::create_directory(work_ + "/empty");
+  const auto r = run_gui(R"(
+    puts "export=[.menubar.file.export entrycget 0 -label]"
+    puts "state=[.menubar.file.export entrycget 0 -state]"
+    exit 0
+  )",
+                         "", {"--plugin-dir", work_ + "/empty"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(value_of(r.out, "export"), "(no plug-in)");
+  EXPECT_EQ(value_of(r.out, "state"), "disabled");
+  // The reason is on standard error, once.
+  EXPECT_EQ(qel_test::text_lines(r.err).size(), 1u) << r.err;
+}
+
+// ---- exporting from the dialog ---------------------------------------------------
+
+TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
+  const auto r = run_gui(R"(
+    .menubar.file.export invoke 0
+    update
+    # Two changes: vertex duplication indices on, two decimal places.
+    click $::qel_export::button(13)
+    .x_export_save.groups.numbers.decimals set 2
+    .x_export_save.file.name delete 0 end
+    .x_export_save.file.name insert 0 "from dialog.x"
+    click .x_export_save.buttons.export
+    puts "status=$::molv::status"
+    puts "progress=$::molv::progress"
+    puts "dialog=[winfo exists .x_export_save]"
+    puts "grab=[grab current]"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "status"), "Ready !");
+  EXPECT_EQ(value_of(r.out, "progress"), "0");
+  EXPECT_EQ(value_of(r.out, "dialog"), "0") << "a complete export closes the dialog";
+  EXPECT_EQ(value_of(r.out, "grab"), "");
+
+  std::string expected = kDefaultOptions;
+  expected[13] = '1';
+  expected[49] = '2';
+  // The plug-in saved what the dialog sent.
+  EXPECT_EQ(qel_test::read_file(plugin_.options_file()), expected);
+
+  qel_test::PluginDir reference_plugin;
+  qel_test::RunOptions reference;
+  reference.args = {"export",    "-o",     "reference", "--plugin-dir", reference_plugin.path(),
+                    "--options", expected, "--quiet"};
+  reference.cwd = work_;
+  const auto ref = qel_test::run_molv(reference);
+  ASSERT_EQ(ref.exit_status, 0) << ref.err;
+  const std::string from_dialog = qel_test::read_file(work_ + "/from dialog.x");
+  EXPECT_FALSE(from_dialog.empty());
+  EXPECT_EQ(from_dialog, qel_test::read_file(work_ + "/reference.x"));
+}
+
+TEST_F(Window, ExportAsAsksTkSaveDialogWithThePluginsFilter) {
+  // Tk's save dialog, over the export dialog, is filled in once it is up.
+  const auto r = run_gui(R"(
+    .menubar.file.export invoke 0
+    update
+    after 300 {
+      set w .x_export_save.__tk_filedialog.contents
+      puts "filter=[$w.f2.menu cget -text]"
+      $w.f2.ent delete 0 end
+      $w.f2.ent insert 0 [file join [pwd] "chosen name"]
+      $w.f2.ok invoke
+    }
+    click .x_export_save.buttons.saveas
+    puts "status=$::molv::status"
+    puts "dialog=[winfo exists .x_export_save]"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "filter"), "X Files (*.x)");
+  EXPECT_EQ(value_of(r.out, "status"), "Ready !");
+  EXPECT_EQ(value_of(r.out, "dialog"), "0");
+  // A name typed without extension gets the filter's.
+  EXPECT_TRUE(fs::exists(work_ + "/chosen name.x"));
+  EXPECT_TRUE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Window, AFileThatCannotBeWrittenIsAMessageAndTheDialogStaysOpen) {
+  const auto r = run_gui(R"(
+    .menubar.file.export invoke 0
+    update
+    .x_export_save.file.name insert 0 "no such folder/model"
+    click .x_export_save.buttons.export
+    puts "dialog=[winfo exists .x_export_save]"
+    puts "grab=[grab current]"
+    puts "export=[.x_export_save.buttons.export instate !disabled]"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "message"), "Can not open file 'no such folder/model.x' for writing !");
+  EXPECT_EQ(value_of(r.out, "dialog"), "1");
+  EXPECT_EQ(value_of(r.out, "grab"), "") << "the dialog gives the display back";
+  EXPECT_EQ(value_of(r.out, "export"), "1");
+  EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+// ---- cancelling ---------------------------------------------------------------------
+
+// Once the export shows its first progress text, the user clicks Cancel;
+// Tk sees the click at the export's next event pass.
+constexpr const char *kClickCancelDuringExport = R"(
+    proc on_status {args} {
+        if {[string match "Export X File - *" $::molv::status] && !$::clicked} {
+            set ::clicked 1
+            puts "busy=[::molv::gui::busy]"
+            click .x_export_save.buttons.cancel tail
+        }
+    }
+    set ::clicked 0
+    trace add variable ::molv::status write on_status
+)";
+
+TEST_F(Window, CancelInTheDialogStopsALongExportAndLeavesNoFile) {
+  const std::string scene = write("grid.json", grid_scene(150));
+  const auto r = run_gui(std::string(kClickCancelDuringExport) + R"(
+    .menubar.file.export invoke 0
+    update
+    .x_export_save.file.name insert 0 grid
+    click .x_export_save.buttons.export
+    puts "status=$::molv::status"
+    puts "progress=$::molv::progress"
+    puts "dialog=[winfo exists .x_export_save]"
+    puts "cancel=$::qel_cancel"
+    puts "grab=[grab current]"
+    puts "busy=[::molv::gui::busy]"
+    exit 0
+  )",
+                         scene);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(lines_with(r.out, "busy="), (std::vector<std::string>{"1", "0"}));
+  EXPECT_EQ(value_of(r.out, "status"), "*** Abort by User ! ***");
+  EXPECT_EQ(value_of(r.out, "progress"), "0");
+  EXPECT_EQ(value_of(r.out, "dialog"), "0") << "the abort closes the dialog";
+  EXPECT_EQ(value_of(r.out, "cancel"), "0");
+  EXPECT_EQ(value_of(r.out, "grab"), "");
+  // Neither the file nor a temporary one, and the options file untouched.
+  EXPECT_EQ(files_left(), (std::vector<std::string>{"grid.json", "script.tcl"}));
+  EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Window, QuitDuringAnExportCancelsItFirstAndOpenIsRefused) {
+  const std::string scene = write("grid.json", grid_scene(150));
+  const std::string other = write("other.json", kTreeScene);
+  const auto r = run_gui(R"(
+    proc on_status {args} {
+        if {[string match "Export X File - *" $::molv::status] && !$::asked} {
+            set ::asked 1
+            proc tk_getOpenFile {args} {return )" +
+                             other + R"(}
+            ::molv::gui::open_file
+            puts "load=[catch {::molv::gui::load_file )" +
+                             other + R"(} why] $why"
+            ::molv::gui::quit
+        }
+    }
+    set ::asked 0
+    trace add variable ::molv::status write on_status
+    .menubar.file.export invoke 0
+    update
+    .x_export_save.file.name insert 0 grid
+    click .x_export_save.buttons.export
+    puts "status=$::molv::status"
+    puts "summary=[.summary cget -text]"
+  )",
+                         scene);
+  // The script ends, the main loop runs the pending quit, molv ends.
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "message"), "An export is running: let it finish or cancel it first.");
+  EXPECT_EQ(value_of(r.out, "load"), "1 an export is running");
+  EXPECT_EQ(value_of(r.out, "status"), "*** Abort by User ! ***");
+  // The model under the export was never replaced.
+  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 22801    Surfaces : 22500");
+  EXPECT_EQ(files_left(), (std::vector<std::string>{"grid.json", "other.json", "script.tcl"}));
+}
+
+// ---- File > Open -----------------------------------------------------------------------
+
+TEST_F(Window, OpenLoadsAnotherFileAndKeepsTheModelWhenItCannotBeRead) {
+  const std::string tree = write("tree.json", kTreeScene);
+  const std::string broken = write("broken.json", "{\"world\": {");
+  const auto r = run_gui(R"(
+    proc tk_getOpenFile {args} {
+        puts "types=[lindex [dict get $args -filetypes] 1]"
+        return [lindex $::answers 0]
+    }
+    set ::answers [list )" +
+                         tree + R"(]
+    ::molv::gui::open_file
+    puts "title=[wm title .]"
+    puts "summary=[.summary cget -text]"
+    set ::answers [list )" +
+                         broken + R"(]
+    ::molv::gui::open_file
+    puts "title=[wm title .]"
+    puts "summary=[.summary cget -text]"
+    puts "info=[string map {"\n" " "} [molv get_info]]"
+    tree_rows
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(lines_with(r.out, "types="),
+            (std::vector<std::string>{"Scenes .json", "Scenes .json"}));
+  EXPECT_EQ(lines_with(r.out, "title="),
+            (std::vector<std::string>{"molv - tree.json", "molv - tree.json"}));
+  const auto message = value_of(r.out, "message");
+  EXPECT_EQ(message.rfind(broken + ": ", 0), 0u) << message;
+  // The model behind the window is still the tree, not an empty world.
+  EXPECT_EQ(value_of(r.out, "info"), "Objects : 4 Vertices : 7 Surfaces : 3 ");
+  EXPECT_EQ(lines_with(r.out, "row=").size(), 5u);
+}
+
+TEST_F(Window, OpenOffersModelFormatsBesideScenes) {
+  const auto r = run_gui(R"(
+    set types [::molv::gui::open_types]
+    puts "first=[lindex $types 0 0]"
+    set patterns [lindex $types 0 1]
+    foreach ext {.json .obj .ply .stl} {puts "has$ext=[expr {$ext in $patterns}]"}
+    puts "last=[lindex $types end]"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "first"), "Scenes and models");
+  for (const char *ext : {".json", ".obj", ".ply", ".stl"})
+    EXPECT_EQ(value_of(r.out, std::string("has") + ext), "1") << ext;
+  EXPECT_EQ(value_of(r.out, "last"), "{All Files} *");
+}
+
+// ---- the program ----------------------------------------------------------------------
+
+TEST_F(Window, ScriptErrorEndsTheProgramWithOneLine) {
+  fs::create_directory(work_ + "/empty");
+  const std::string script = write("bad.tcl", "no_such_command 1 2\n");
+  qel_test::RunOptions options;
+  options.args = {"gui", "--plugin-dir", "empty", "--script", script};
+  options.cwd = work_;
+  options.env = {{"DISPLAY", display_.name()}};
+  const auto r = qel_test::run_molv(options);
+  EXPECT_EQ(r.exit_status, 1);
+  const auto lines = qel_test::text_lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  // The missing plug-in is said, the window still opens and runs the script.
+  EXPECT_EQ(lines[0].rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "molv: " + script + ": invalid command name \"no_such_command\"");
+}
+
+TEST_F(Window, CtrlCCancelsARunningExportAndOtherwiseEndsMolv) {
+  const std::string scene = write("grid.json", grid_scene(100));
+  // The first progress text is said on standard error; the export then
+  // waits long enough for the Ctrl-C to arrive.  With IDLE set the script
+  // only says that the window is idle.
+  const std::string file = write("script.tcl", std::string(kScriptHelpers) + R"(
+    if {[info exists ::env(IDLE)]} {
+        puts stderr "idle"
+        flush stderr
+    } else {
+        proc on_status {args} {
+            if {[string match "Export X File - *" $::molv::status] && !$::said} {
+                set ::said 1
+                puts stderr "exporting"
+                flush stderr
+                after 2000
+            }
+        }
+        set ::said 0
+        trace add variable ::molv::status write on_status
+        .menubar.file.export invoke 0
+        update
+        .x_export_save.file.name insert 0 grid
+        click .x_export_save.buttons.export
+        puts "status=$::molv::status"
+        exit 0
+    }
+  )");
+  qel_test::RunOptions options;
+  options.args = {"gui", scene, "--plugin-dir", plugin_.path(), "--script", file};
+  options.cwd = work_;
+  options.env = {{"DISPLAY", display_.name()}};
+  options.interrupt_on = "exporting";
+  options.timeout_seconds = 60;
+  const auto r = qel_test::run_molv(options);
+  ASSERT_TRUE(r.interrupted) << r.err;
+  EXPECT_EQ(r.exit_status, 0) << "one Ctrl-C cancels the export, it does not end molv";
+  EXPECT_EQ(value_of(r.out, "status"), "*** Abort by User ! ***");
+  EXPECT_FALSE(fs::exists(work_ + "/grid.x"));
+
+  // A Ctrl-C without an export ends molv like any program.
+  options.interrupt_on = "idle";
+  options.env.push_back({"IDLE", "1"});
+  const auto idle = qel_test::run_molv(options);
+  ASSERT_TRUE(idle.interrupted) << idle.err;
+  EXPECT_EQ(idle.signal, SIGINT) << idle.out;
+}
+
+TEST(WindowWithoutDisplay, FailsWithOneLine) {
+  qel_test::RunOptions options;
+  options.args = {"gui"};
+  options.unset_env = {"DISPLAY"};
+  const auto r = qel_test::run_molv(options);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err,
+            "molv: cannot open the window: no display name and no $DISPLAY environment "
+            "variable\n");
+}
+
+}  // namespace
