@@ -28,6 +28,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -148,11 +149,17 @@ class ModelBuilder {
     add_planned(MO_OBJ_WORLD, root_name, 0);
 
     std::vector<Visit> stack;
+    std::unordered_set<const aiNode *> seen;
     stack.push_back({root, 0, aiMatrix4x4()});
     while (!stack.empty()) {
       const Visit visit = stack.back();
       stack.pop_back();
+      if (!seen.insert(visit.node).second) throw ImportError{"the node tree runs in a circle"};
       const aiNode &node = *visit.node;
+      if ((node.mNumMeshes > 0 && node.mMeshes == nullptr) ||
+          (node.mNumChildren > 0 && node.mChildren == nullptr)) {
+        throw ImportError{"a node of the file is broken"};
+      }
       const aiMatrix4x4 global = visit.parent_global * node.mTransformation;
       const bool is_root = visit.node == root;
       const size_t holder = plan_node(node, global, is_root, visit.parent);
