@@ -12,12 +12,13 @@
  * materials become the palette in order of first use, their diffuse
  * textures the texture table.
  *
- * Assimp reads the file with no post-processing: no triangulation, no
- * joining of vertices (which would keep corners apart that differ only in
+ * Assimp reads the file with no post-processing but its validation: no
+ * triangulation, no joining of vertices (which would keep corners apart that differ only in
  * normal or texture coordinates; positions are joined here instead).  The node tree is walked with
  * a stack of our own, so a deep tree costs heap, not the call stack.
  */
 #include <assimp/material.h>
+#include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
@@ -413,10 +414,13 @@ bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
   try {
     Assimp::Importer importer;
-    // No post-processing at all: Assimp's validation would refuse a model
-    // of lights or empty groups only, so what the walk relies on is
-    // checked there.
+    // No post-processing but Assimp's own validation, which also refuses
+    // a model without meshes (a model of lights or empty groups): that one
+    // is taken as it is, and what the walk relies on is checked there.
     const aiScene *scene = importer.ReadFile(path, 0);
+    if (scene != nullptr && scene->mNumMeshes > 0) {
+      scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
+    }
     if (scene == nullptr) {
       reason = importer.GetErrorString();
       if (reason.empty()) reason = "Assimp cannot read it";
