@@ -124,7 +124,12 @@ bool visit(mo_object *object, mo_list *children_out) {
   if (s.status != kExportRunning) return false;
   if (object == nullptr) return true;
 
-  // 1. Subdivision: everything below works on the subdivided form.
+  // 1. Subdivision: the object's own counts, materials and texture are
+  // those of its subdivided form, as the mesh writer writes that form.  The
+  // walk goes on below the object itself, though: those are the children
+  // the frame writer writes, and each of their meshes needs its template
+  // (a subdivided form may list other children, or none).
+  mo_object *own = object;
   if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
     mo_object *subdivided = mo_object_get_subdivision(object);
     if (subdivided != nullptr) object = subdivided;
@@ -144,6 +149,12 @@ bool visit(mo_object *object, mo_list *children_out) {
   mo_list surfaces = nullptr;
   mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
                          children_out);
+  if (own != object) {
+    int own_vertices = 0, own_surfaces = 0, own_children = 0;
+    mo_list own_vertex_list = nullptr, own_surface_list = nullptr;
+    mo_object_get_contents(own, &own_vertices, &own_surfaces, &own_children, &own_vertex_list,
+                           &own_surface_list, children_out);
+  }
 
   // 4. Every visited object is traced, whatever its type.  The name is an
   // argument, never the format.

@@ -299,9 +299,11 @@ TEST(Pass1Subdivision, Option28TakesTheSubdividedForm) {
   EXPECT_EQ(fine.surfaces, 2);
   EXPECT_EQ(fine.vertices, 4);
   EXPECT_EQ(fine.corners, 7);
+  // The walk goes on below the object itself, whose children the frame
+  // writer writes.
   EXPECT_EQ(fine.trace,
             "Objekt : 'world'\nObjekt : 'fine'\n   Texture  : 0 - 0  ( Material 2 )\n"
-            "Objekt : 'fine kid'\n\n\n\n");
+            "Objekt : 'kid'\n\n\n\n");
 
   Pass1 coarse = run_pass1(only({}));
   EXPECT_EQ(coarse.mat, (V{-1, 0, -1}));
@@ -310,6 +312,23 @@ TEST(Pass1Subdivision, Option28TakesTheSubdividedForm) {
   EXPECT_EQ(coarse.trace,
             "Objekt : 'world'\nObjekt : 'coarse'\n   Material : 1 - 0\n"
             "Objekt : 'kid'\n\n\n\n");
+}
+
+TEST(Pass1Subdivision, EveryWrittenChildGetsItsTemplate) {
+  // A subdivided object whose form lists no children: its own child is
+  // written by the frame writer, so its material needs a template.
+  qel_test::load_scene(R"({
+    "palette": [{}, {"diffuse": [1, 0, 0]}],
+    "world": { "children": [
+      { "name": "P", "vertices": [[0,0,0], [1,0,0], [0,1,0]], "surfaces": [ { "verts": [0, 1, 2] } ],
+        "subdivided": { "vertices": [[0,0,0], [1,0,0], [0,1,0]], "surfaces": [ { "verts": [0, 1, 2] } ] },
+        "children": [ { "name": "C", "vertices": [[0,0,1], [1,0,1], [0,1,1]],
+                        "surfaces": [ { "verts": [0, 1, 2], "material": 1 } ] } ] } ] } })");
+  Pass1 run = run_pass1(only({{28, '1'}}));
+  EXPECT_EQ(run.mat, (V{0, 1}));
+  std::string text = qel_test::export_text(qel_test::options_with("", {{6, '1'}, {28, '1'}}));
+  EXPECT_NE(text.find("Material Mat_1 {"), std::string::npos);
+  EXPECT_NE(text.find("{Mat_1}"), std::string::npos);
 }
 
 // ---- the maps trace of the save command ------------------------------------
