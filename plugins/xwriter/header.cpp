@@ -29,7 +29,12 @@ void write_header(Output &out) {
   // The result text of tcl_command lives only until the next call.
   const char *version = tcl_command("molv get_version_string");
   out.puts("// Created by ");
-  out.puts(version != nullptr ? version : "");
+  // One comment line: a line end or other control character in the host's
+  // text would end the comment and break the file.
+  for (const char *p = version != nullptr ? version : ""; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    out.put(c < 32 || c == 127 ? ' ' : *p);
+  }
   out.puts(" ( ");
   out.puts(kMakerAddress);
   out.puts(" )\n");
@@ -40,9 +45,13 @@ void write_header(Output &out) {
   out.puts("\n//\n// ***** Model Information ( MOLV model ) *****\n//\n// ");
   const char *info = tcl_command("molv get_info");
   for (const char *p = info != nullptr ? info : ""; *p != '\0'; ++p) {
-    // Every further line of the text becomes a comment line.
+    // Every further line of the text becomes a comment line.  Readers also
+    // end a comment at a carriage return, so a lone one starts a comment
+    // line of its own as well.
     if (*p == '\n' && p[1] != '\0') {
       out.puts("\n// ");
+    } else if (*p == '\r' && p[1] != '\0' && p[1] != '\n') {
+      out.puts("\r// ");
     } else {
       out.put(*p);
     }

@@ -168,6 +168,15 @@ TEST_F(SaveCommandTest, ModelInformationWithoutLineEndAndEmpty) {
   EXPECT_NE(read_file(dir_ + "/b.x").find("*****\n//\n// //\n//\n//\n// *****"), std::string::npos);
 }
 
+TEST_F(SaveCommandTest, HostTextsNeverEndTheirCommentEarly) {
+  qel_test::load_scene(R"({"host": {"version_string": "molv\r{ 6.0\n", "info": "a\rb {\r\nc\n"},
+                           "world": {}})");
+  save("export", dir_ + "/c", qel_test::options_with("", {{1, '1'}}));
+  std::string text = read_file(dir_ + "/c.x");
+  EXPECT_NE(text.find("// Created by molv { 6.0  ( http://www.molv.example )\n"), std::string::npos);
+  EXPECT_NE(text.find("//\n// a\r// b {\r\n// c\n//\n"), std::string::npos);
+}
+
 TEST_F(SaveCommandTest, DefaultInfoTextCountsTheModel) {
   qel_test::load_scene(R"({"world": {"children": [
       {"name": "g", "children": [{"name": "t", "vertices": [[0,0,0],[1,0,0],[0,1,0]],
