@@ -29,8 +29,9 @@ void export_state_reset() {
   s.surface_vertex_done = 0;
   s.written_vertex_total = 0;
   s.fixed_numbers = option_is_set(opt_fixed_numbers) ? 1 : 0;
-  // A character that is not a digit is clamped into 0..9.
-  int places = option_string()[opt_decimals] - '0';
+  // A character that is not a digit is clamped into 0..9, taken as the
+  // byte it is (0..255) whether or not char is signed here.
+  int places = static_cast<unsigned char>(option_string()[opt_decimals]) - '0';
   s.decimal_places = places < 0 ? 0 : (places > 9 ? 9 : places);
   s.placeholder_pos = -1;
   s.placeholder_digits = 0;

@@ -398,6 +398,28 @@ TEST_F(Faults, PluginFolderWithAwkwardCharactersLoadsItsDialogScript) {
   EXPECT_FALSE(fs::exists(folder + "/pwned"));
 }
 
+TEST_F(Faults, PluginFolderWithALongPathKeepsItsOptionsThere) {
+  // About 3,000 characters: every text built from the folder grows with it.
+  std::string folder = work_;
+  for (int i = 0; i < 15; ++i) {
+    folder += "/" + std::string(190, static_cast<char>('a' + i));
+    ASSERT_TRUE(fs::create_directory(folder));
+  }
+  fs::copy_file(plugin_.file("qel_export.so"), folder + "/qel_export.so");
+  qel_test::write_file(folder + "/qel_export.tcl",
+                       qel_test::read_file(plugin_.file("qel_export.tcl")) +
+                           "\nclose [open [file join [file dirname [info script]] sourced] w]\n");
+  const std::string scene = write("m.json", kSeveralMeshes);
+  auto r = run({scene, "--options", busy_options(), "--plugin-dir", folder});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(folder + "/sourced"));
+  EXPECT_EQ(qel_test::read_file(folder + "/qel_export.opt"), busy_options());
+  // The next run reads them back from there.
+  auto again = run({scene, "-o", "again", "--plugin-dir", folder});
+  EXPECT_EQ(again.exit_status, 0) << again.err;
+  EXPECT_EQ(read("again.x"), read("m.x"));
+}
+
 // Options files of every shape: the dialog gets the built-in string with
 // the file's first 50 bytes over it, nothing in the file runs, and a
 // complete run saves the 50 characters it used.

@@ -431,6 +431,25 @@ TEST_F(Hostile, PolygonThatListsACornerTwice) {
   }
 }
 
+// The 49th option character is a digit; anything else is clamped: below
+// '0' is 0 (no limit), above '9' is 9 places.
+TEST_F(Hostile, DecimalPlacesThatAreNotADigit) {
+  const std::string file = write("d.json", R"({"world": {"children": [{"name": "small", "centre": [0, 0, 0],
+      "vertices": [[0.0000000123456, 0, 0], [1, 0, 0], [0, 1, 0]], "surfaces": [{"verts": [0, 1, 2]}]}]}})");
+  const auto exported = [&](char places) {
+    std::string options = kDefaults;
+    options[49] = places;
+    auto r = run({file, "--options", options});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    return read("d.x");
+  };
+  const std::string nine = exported('9'), none = exported('0');
+  EXPECT_NE(nine.find("\n0.000000012;0.0;0.0;"), std::string::npos) << nine;
+  EXPECT_NE(none.find("\n0.0000000123456;0.0;0.0;"), std::string::npos) << none;
+  for (char above : {':', 'x', '~', '\x7f', '\xff'}) EXPECT_EQ(exported(above), nine) << above;
+  for (char below : {'/', ' ', '!', '\x01'}) EXPECT_EQ(exported(below), none) << int(below);
+}
+
 // ---- texts ----------------------------------------------------------------
 
 TEST_F(Hostile, NameOfAMegabyte) {
@@ -447,6 +466,22 @@ TEST_F(Hostile, NameOfAMegabyte) {
   EXPECT_NE(text.find("\nMesh " + id + "__MSH_1_0_0_1 {\n"), std::string::npos);
 }
 
+TEST_F(Hostile, DataTextOfAMegabyte) {
+  // Lines of 1 KB: on the comment's one line each line end is " # ".
+  std::string data, line;
+  std::string expected;
+  for (int i = 0; i < 1024; ++i) {
+    line = std::to_string(i) + std::string(1000, 'd');
+    data += line + "\\n";
+    expected += (i ? " # " : "") + line;
+  }
+  const std::string scene = "{\"world\":{\"children\":[{\"name\":\"t\",\"data\":\"" + data +
+                            "\",\"vertices\":[[0,0,0],[1,0,0],[0,1,0]],"
+                            "\"surfaces\":[{\"verts\":[0,1,2]}]}]}}";
+  const std::string text = export_and_check(scene, with(kDefaults, {2}));
+  EXPECT_NE(text.find("\n// DATA *t  ## " + expected + " ##\n"), std::string::npos);
+}
+
 TEST_F(Hostile, EmptyNamesEverywhere) {
   const std::string scene = R"({"palette": [{"name": ""}], "textures": [""], "world": {"name": "", "children": [
       {"name": "", "data": "", "children": [
@@ -455,7 +490,9 @@ TEST_F(Hostile, EmptyNamesEverywhere) {
       {"type": "light", "name": ""}]}})";
   for (const std::string &options : {kDefaults, with(kDefaults, {2, 15}), with(kDefaults, {2})}) {
     SCOPED_TRACE(options);
-    export_and_check(scene, options);
+    const std::string text = export_and_check(scene, options);
+    // Option 4 (set in the defaults) leaves an empty texture name empty.
+    EXPECT_NE(text.find("TextureFileName { \"\"; }"), std::string::npos) << text;
   }
 }
 
