@@ -48,8 +48,12 @@ mode_t current_umask() {
   return mask;
 }
 
-int open_in_place(const std::string &path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+int open_in_place(const std::string &path, bool regular) {
+  // A pipe that nobody reads is refused at once instead of waited for.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (regular ? 0 : O_NONBLOCK),
+                  0666);
+  if (fd >= 0 && !regular) (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace
@@ -60,6 +64,7 @@ bool TargetFile::open(const std::string &path) {
   target_ = follow_links(path);
   temp_.clear();
   in_place_ = false;
+  removable_ = true;
 
   struct stat st;
   bool exists = ::stat(target_.c_str(), &st) == 0;
@@ -68,7 +73,8 @@ bool TargetFile::open(const std::string &path) {
     if (::access(target_.c_str(), W_OK) != 0) return false;
     if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
       in_place_ = true;
-      fd_ = open_in_place(target_);
+      removable_ = S_ISREG(st.st_mode);
+      fd_ = open_in_place(target_, removable_);
       active_ = fd_ >= 0;
       return active_;
     }
@@ -87,7 +93,7 @@ bool TargetFile::open(const std::string &path) {
     // in place, as a direct write would.
     if (!exists) return false;
     in_place_ = true;
-    fd_ = open_in_place(target_);
+    fd_ = open_in_place(target_, true);
     active_ = fd_ >= 0;
     return active_;
   }
@@ -109,7 +115,7 @@ bool TargetFile::commit() {
   bool ok = ::close(fd_) == 0;
   fd_ = -1;
   if (ok && !in_place_) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok) ::unlink(written_path().c_str());
+  if (!ok && removable_) ::unlink(written_path().c_str());
   return ok;
 }
 
@@ -118,7 +124,7 @@ void TargetFile::discard() {
   active_ = false;
   ::close(fd_);
   fd_ = -1;
-  ::unlink(written_path().c_str());
+  if (removable_) ::unlink(written_path().c_str());
 }
 
 }  // namespace qel

@@ -7,7 +7,9 @@
  * followed (the file it names is replaced, the link stays).  Where a rename
  * cannot keep that promise (a target with several hard links, a folder in
  * which no new file can be made while the target itself is writable, a
- * target that is not a regular file) the target is written in place.
+ * target that is not a regular file) the target is written in place.  A
+ * target that is not a regular file (a device, a pipe) is never removed,
+ * whatever becomes of the run: it is not the export's to remove.
  */
 #ifndef QEL_EXPORT_TARGET_FILE_H
 #define QEL_EXPORT_TARGET_FILE_H
@@ -43,7 +45,8 @@ class TargetFile {
   std::string temp_;
   int fd_ = -1;
   bool in_place_ = false;
-  bool active_ = false;  // opened, neither committed nor discarded
+  bool removable_ = true;  // false for a device or pipe written in place
+  bool active_ = false;    // opened, neither committed nor discarded
 };
 
 }  // namespace qel

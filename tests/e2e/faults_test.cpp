@@ -13,6 +13,7 @@
  */
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -240,6 +241,47 @@ TEST_F(Faults, FullDiskThroughASymbolicLinkKeepsTheFileItNames) {
   struct stat st {};
   ASSERT_EQ(::lstat(path("link.x").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// A device node as the target (made here: a copy of the system's full or
+// null device), written in place.  A full device fails the run with the
+// real "no space" error; and whatever happens, the node is never removed.
+bool make_device(const std::string &path, unsigned minor) {
+  return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+}
+
+TEST_F(Faults, DeviceTargetsAreWrittenInPlaceAndNeverRemoved) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  if (!make_device(path("full.x"), 7) || !make_device(path("null.x"), 3))
+    GTEST_SKIP() << "no device nodes can be made here";
+  ASSERT_EQ(::symlink("full.x", path("link.x").c_str()), 0);
+  const auto is_device = [&](const std::string &name) {
+    struct stat st {};
+    return ::stat(path(name).c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+  };
+  for (const char *name : {"full", "link"}) {
+    auto r = run({scene, "-o", name, "--options", busy_options()});
+    expect_write_failure(r, std::string(name) + ".x", name);
+    EXPECT_TRUE(is_device("full.x")) << name << ": the device node was removed";
+  }
+  auto ok = run({scene, "-o", "null", "--options", busy_options()});
+  EXPECT_EQ(ok.exit_status, 0) << ok.err;
+  auto cancelled = run({scene, "-o", "null", "--options", busy_options(), "--cancel-at-poll", "4"});
+  EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
+  EXPECT_TRUE(is_device("null.x")) << "the device node was removed";
+  EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "full.x", "null.x", "link.x"}));
+}
+
+TEST_F(Faults, PipeThatNobodyReadsIsRefusedNotWaitedFor) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(::mkfifo(path("pipe.x").c_str(), 0666), 0);
+  auto r = run({scene, "-o", "pipe", "--options", busy_options()});
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'pipe.x' for writing !") << r.err;
+  struct stat st {};
+  ASSERT_EQ(::stat(path("pipe.x").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // ---- the host allocator failing -------------------------------------------
@@ -594,6 +636,18 @@ TEST_F(FaultsInProcess, EveryCancelGivesBackAllHostMemory) {
     // A cancel is no failure: no message.
     EXPECT_TRUE(molv::recording().messages.empty()) << "poll " << poll;
   }
+}
+
+TEST_F(FaultsInProcess, AFailedWriteGivesBackAllHostMemory) {
+  // A node of the full device: every write fails with "no space".
+  if (::mknod((dir_ + "/full.x").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    GTEST_SKIP() << "no device nodes can be made here";
+  const long start = molv::live_allocations();
+  save("full");
+  EXPECT_EQ(last_status(), "*** Export failed ! ***");
+  EXPECT_EQ(molv::recording().messages,
+            std::vector<std::string>{"Can not write file '" + dir_ + "/full.x' !"});
+  EXPECT_EQ(molv::live_allocations(), start);
 }
 
 TEST_F(FaultsInProcess, ACompleteRunAfterFaultsIsTheSameAsBefore) {
