@@ -6,6 +6,7 @@
  */
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -49,6 +50,34 @@ Vec3 newell_sum(const std::vector<mo_svertex *> &corners) {
   return n;
 }
 
+// The same sum, read straight from the surface's vertex list (no copy of
+// the corners: the normal calculation visits every surface of an object),
+// with the number of corners.  The terms are added in the same order:
+// (0,1), (1,2), ..., (n-1,0).
+Vec3 newell_sum(const mo_surface *surface, size_t *count) {
+  Vec3 n{0.0, 0.0, 0.0};
+  size_t corners = 0;
+  Vec3 first{0.0, 0.0, 0.0};
+  Vec3 previous{0.0, 0.0, 0.0};
+  auto add = [&n](const Vec3 &a, const Vec3 &b) {
+    n.x += (a.y - b.y) * (a.z + b.z);
+    n.y += (a.z - b.z) * (a.x + b.x);
+    n.z += (a.x - b.x) * (a.y + b.y);
+  };
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next, ++corners) {
+    const Vec3 p = position(static_cast<const mo_svertex *>(node->item));
+    if (corners == 0) {
+      first = p;
+    } else {
+      add(previous, p);
+    }
+    previous = p;
+  }
+  if (corners > 0) add(previous, first);
+  *count = corners;
+  return n;
+}
+
 // Divides by the length in double and stores as float; zero stays zero.
 void store_normalised(const Vec3 &n, float out[3]) {
   const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
@@ -83,18 +112,28 @@ mo_svertex *copy_corner(const mo_svertex *source) {
   return &copy->rec;
 }
 
-// A new surface with the attributes of `source` and copies of `corners`.
-Surface *new_surface_like(const Surface *source, const mo_svertex *const *corners, size_t count) {
+// A new surface with the attributes of `source` and no corners yet.
+Surface *new_surface_like(const Surface *source) {
   Surface *surface = surface_take();
   surface->type = source->type;
   surface->shading = source->shading;
   surface->twosided = source->twosided;
   surface->rec.material = source->rec.material;
   copy_float3(source->rec.normal, surface->rec.normal);
-  for (size_t i = 0; i < count; ++i) {
-    list_add_item(&surface->rec.svertices, copy_corner(corners[i]));
-  }
+  return surface;
+}
+
+void set_vertex_count(Surface *surface, size_t count) {
   surface->rec.vertex_count = static_cast<uint16_t>(count > 0xFFFF ? 0xFFFF : count);
+}
+
+// A new surface with the attributes of `source` and copies of `corners`.
+Surface *new_surface_like(const Surface *source, const mo_svertex *const *corners, size_t count) {
+  Surface *surface = new_surface_like(source);
+  ListBuilder list;
+  for (size_t i = 0; i < count; ++i) list.add(copy_corner(corners[i]));
+  surface->rec.svertices = list.finish();
+  set_vertex_count(surface, count);
   return surface;
 }
 
@@ -321,13 +360,16 @@ void object_calc_normals_force(mo_object *object) {
   if (object == nullptr) return;
 
   // Surface normals, and for each host vertex the sum of the float normals
-  // of the polygons around it, each polygon counted once.
+  // of the polygons around it, each polygon counted once.  A vertex of the
+  // object finds its slot through its own record (no hash lookup); the
+  // surfaces are read straight from their lists, as nothing is copied.
   std::vector<Vec3> sums(object->vertex_store.size(), Vec3{0.0, 0.0, 0.0});
   std::vector<long> last_added(object->vertex_store.size(), -1);
   // Vertices that are not the object's own cannot come from a scene, but a
   // record is a record: they get slots of their own.
   std::unordered_map<const mo_vertex *, size_t> foreign;
-  auto slot_of = [&](const mo_vertex *vertex) -> size_t {
+  constexpr size_t kNoSlot = SIZE_MAX;
+  auto find_slot = [&](const mo_vertex *vertex) -> size_t {
     const molv::Vertex *v = molv::as_vertex(const_cast<mo_vertex *>(vertex));
     if (vertex != nullptr && v->object == object && v->index >= 0 &&
         static_cast<size_t>(v->index) < object->vertex_store.size() &&
@@ -335,12 +377,16 @@ void object_calc_normals_force(mo_object *object) {
       return static_cast<size_t>(v->index);
     }
     auto found = foreign.find(vertex);
-    if (found != foreign.end()) return found->second;
-    const size_t slot = sums.size();
-    foreign.emplace(vertex, slot);
+    return found != foreign.end() ? found->second : kNoSlot;
+  };
+  auto slot_of = [&](const mo_vertex *vertex) -> size_t {
+    const size_t slot = find_slot(vertex);
+    if (slot != kNoSlot) return slot;
+    const size_t added = sums.size();
+    foreign.emplace(vertex, added);
     sums.push_back(Vec3{0.0, 0.0, 0.0});
     last_added.push_back(-1);
-    return slot;
+    return added;
   };
 
   long surface_number = 0;
@@ -348,13 +394,15 @@ void object_calc_normals_force(mo_object *object) {
        node = node->next, ++surface_number) {
     Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
     if (surface == nullptr) continue;
-    const std::vector<mo_svertex *> corners = molv::corners_of(&surface->rec);
-    if (!molv::takes_part_in_normals(surface, corners.size())) {
+    size_t corner_count = 0;
+    const Vec3 newell = molv::newell_sum(&surface->rec, &corner_count);
+    if (!molv::takes_part_in_normals(surface, corner_count)) {
       surface->rec.normal[0] = surface->rec.normal[1] = surface->rec.normal[2] = 0.0f;
       continue;
     }
-    molv::store_normalised(molv::newell_sum(corners), surface->rec.normal);
-    for (mo_svertex *corner : corners) {
+    molv::store_normalised(newell, surface->rec.normal);
+    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
+      const mo_svertex *corner = static_cast<const mo_svertex *>(c->item);
       if (corner == nullptr) continue;
       const size_t slot = slot_of(corner->vertex);
       if (last_added[slot] == surface_number) continue;
@@ -365,8 +413,19 @@ void object_calc_normals_force(mo_object *object) {
     }
   }
 
+  // Each vertex's normalised sum, once per vertex rather than once per
+  // corner around it (the same division, so the same floats).
+  std::vector<float> unit(3 * sums.size());
+  for (size_t slot = 0; slot < sums.size(); ++slot) {
+    molv::store_normalised(sums[slot], &unit[3 * slot]);
+  }
+  std::vector<Vec3>().swap(sums);
+  std::vector<long>().swap(last_added);
+
   // Surface-vertex normals: the surface's own for flat surfaces, the
-  // normalised sum around the vertex for smooth ones.
+  // normalised sum around the vertex for smooth ones (zero for a vertex no
+  // polygon uses).
+  static const float kZero[3] = {0.0f, 0.0f, 0.0f};
   for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
     Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
     if (surface == nullptr) continue;
@@ -376,7 +435,8 @@ void object_calc_normals_force(mo_object *object) {
       if (surface->shading == 0) {
         molv::copy_float3(surface->rec.normal, corner->normal);
       } else {
-        molv::store_normalised(sums[slot_of(corner->vertex)], corner->normal);
+        const size_t slot = find_slot(corner->vertex);
+        molv::copy_float3(slot != kNoSlot ? &unit[3 * slot] : kZero, corner->normal);
       }
     }
   }
@@ -400,9 +460,15 @@ mo_list surface_get_triangulations(mo_surface *surface) {
 mo_surface *surface_clone(mo_surface *surface, mo_object *object) {
   (void)object;  // the copy belongs to no object until the caller says so
   if (surface == nullptr) return nullptr;
-  const std::vector<mo_svertex *> corners = molv::corners_of(surface);
-  molv::Surface *copy =
-      molv::new_surface_like(molv::as_surface(surface), corners.data(), corners.size());
+  // Straight from the source's list: a mesh writer clones every surface.
+  molv::Surface *copy = molv::new_surface_like(molv::as_surface(surface));
+  molv::ListBuilder corners;
+  size_t count = 0;
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next, ++count) {
+    corners.add(molv::copy_corner(static_cast<const mo_svertex *>(node->item)));
+  }
+  copy->rec.svertices = corners.finish();
+  molv::set_vertex_count(copy, count);
   return &copy->rec;
 }
 

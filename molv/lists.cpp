@@ -97,6 +97,15 @@ mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
   return as_link(&nodes[0]);
 }
 
+mo_list ListBuilder::finish() {
+  if (first_ == nullptr) return nullptr;
+  make_head(first_, last_, count_);
+  mo_list list = as_link(first_);
+  first_ = last_ = nullptr;
+  count_ = 0;
+  return list;
+}
+
 mo_list_node *list_node_at(mo_list list, int index) {
   if (list == nullptr || index < 0) return nullptr;
   ListNode *head = as_node(list);

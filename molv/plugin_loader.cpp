@@ -119,6 +119,10 @@ int plugin_load(const std::string &dir, std::string *error) {
 
 void install_headless_dialog() {
   tcl_eval("proc ::qel_export_dialog {options version} {return $options}");
+  // The dialog clears qel_cancel before it starts an export; without it the
+  // variable would not exist, and every cancel poll would read it through
+  // Tcl's error path ("can't read"), the dearest part of a poll.
+  tcl_eval("set ::qel_cancel 0");
 }
 
 }  // namespace molv

@@ -49,6 +49,14 @@ struct TclState {
   std::chrono::steady_clock::time_point last_real_update{};
   bool plugin_poll = false;  // evaluating a plug-in's plain "update"
   long cancel_at = 0;  // value of `updates` that cancels; 0: none
+  // Scripts a plug-in sends again and again (its cancel poll), kept as Tcl
+  // objects so Tcl compiles each once instead of parsing it at every poll.
+  struct CachedScript {
+    std::string text;
+    Tcl_Obj *script = nullptr;
+  };
+  std::vector<CachedScript> scripts;
+  size_t next_script = 0;  // the entry a new script replaces
 };
 
 TclState &state() {
@@ -82,6 +90,32 @@ std::string vformat(const char *format, va_list args) {
 }
 
 void set_qel_cancel(Tcl_Interp *interp) { Tcl_SetVar(interp, "qel_cancel", "1", TCL_GLOBAL_ONLY); }
+
+// The object holding `text` as a script, from the cache.  A few entries
+// suffice: a plug-in's polls repeat a handful of texts.
+Tcl_Obj *cached_script(const char *text, size_t length) {
+  constexpr size_t kEntries = 8;
+  TclState &s = state();
+  for (const auto &entry : s.scripts) {
+    if (entry.text.size() == length && std::memcmp(entry.text.data(), text, length) == 0)
+      return entry.script;
+  }
+  if (s.scripts.size() < kEntries) s.scripts.emplace_back();
+  TclState::CachedScript &entry = s.scripts[s.next_script];
+  s.next_script = (s.next_script + 1) % kEntries;
+  if (entry.script != nullptr) Tcl_DecrRefCount(entry.script);
+  entry.text.assign(text, length);
+  entry.script = Tcl_NewStringObj(text, static_cast<int>(length));
+  Tcl_IncrRefCount(entry.script);
+  return entry.script;
+}
+
+void drop_cached_scripts() {
+  TclState &s = state();
+  for (auto &entry : s.scripts) Tcl_DecrRefCount(entry.script);
+  s.scripts.clear();
+  s.next_script = 0;
+}
 
 // ---- the molv command ---------------------------------------------------
 
@@ -244,6 +278,7 @@ void tcl_stop() {
     s.interp = nullptr;
   }
   // What the plug-ins registered lived in this interpreter.
+  drop_cached_scripts();
   s.commands.clear();
   s.menu.clear();
   s.registrations.clear();
@@ -345,18 +380,30 @@ const char *tcl_command(const char *format, ...) {
   // The result lives until the next call; the script itself is local, since
   // a command it runs may call back into tcl_command.
   static std::string result;
-  va_list args;
-  va_start(args, format);
-  const std::string script = molv::vformat(format, args);
-  va_end(args);
   Tcl_Interp *interp = state().interp;
   if (interp == nullptr) {
     result.clear();
     return result.c_str();
   }
   const bool was_poll = state().plugin_poll;
-  state().plugin_poll = script == "update";
-  Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
+  if (format != nullptr && std::strchr(format, '%') == nullptr) {
+    // A fixed text, such as the cancel poll's "update" and its read of
+    // qel_cancel: many thousand a second on a large mesh.  Evaluated from
+    // a cached object, so Tcl parses and compiles it only once.
+    state().plugin_poll = std::strcmp(format, "update") == 0;
+    Tcl_Obj *script = molv::cached_script(format, std::strlen(format));
+    // The object stays alive even if a nested call evicts it from the cache.
+    Tcl_IncrRefCount(script);
+    Tcl_EvalObjEx(interp, script, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(script);
+  } else {
+    va_list args;
+    va_start(args, format);
+    const std::string script = molv::vformat(format, args);
+    va_end(args);
+    state().plugin_poll = script == "update";
+    Tcl_EvalEx(interp, script.data(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
+  }
   state().plugin_poll = was_poll;
   result = Tcl_GetStringResult(interp);
   return result.c_str();
@@ -365,7 +412,14 @@ const char *tcl_command(const char *format, ...) {
 void display_message(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = molv::vformat(format, args);
+  std::string text;
+  if (format != nullptr && std::strcmp(format, "%s") == 0) {
+    // The plug-in's status texts come as ("%s", text): no formatting needed.
+    const char *given = va_arg(args, const char *);
+    text = given != nullptr ? given : "(null)";
+  } else {
+    text = molv::vformat(format, args);
+  }
   va_end(args);
   g_recording.status_lines.push_back(text);
   if (g_hooks.status) g_hooks.status(text);
