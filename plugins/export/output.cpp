@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -101,12 +100,6 @@ void Output::printf(const char *format, ...) {
     write(big.data(), static_cast<std::size_t>(n));
   }
   va_end(args);
-}
-
-void Output::integer(long value) {
-  char *p = reserve_tail(24);
-  char *end = std::to_chars(p, p + 24, value).ptr;
-  commit_tail(static_cast<std::size_t>(end - p));
 }
 
 void Output::patch(long position, const char *data, std::size_t size) {

@@ -18,6 +18,12 @@
 
 namespace qel {
 
+// "00" "01" ... "99": the digit pairs of put_integer.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 class Output {
  public:
   Output();
@@ -50,7 +56,52 @@ class Output {
   void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
 
   // A decimal integer ("%d").
-  void integer(long value);
+  void integer(long value) {
+    char *p = reserve_tail(kIntegerMax);
+    commit_tail(static_cast<std::size_t>(put_integer(p, value) - p));
+  }
+
+  // Writes the "%d" text of `value` at `p` (room for kIntegerMax bytes)
+  // and returns its end: for writers that lay out a whole line in the
+  // buffer.  Two digits per step from a table: the face and index blocks
+  // are millions of integers.
+  static constexpr std::size_t kIntegerMax = 24;
+  static char *put_integer(char *p, long value) {
+    unsigned long v = static_cast<unsigned long>(value);
+    if (value < 0) {
+      *p++ = '-';
+      v = 0UL - v;
+    }
+    int length = 1;
+    for (unsigned long rest = v;; rest /= 10000, length += 4) {
+      if (rest < 10) break;
+      if (rest < 100) {
+        length += 1;
+        break;
+      }
+      if (rest < 1000) {
+        length += 2;
+        break;
+      }
+      if (rest < 10000) {
+        length += 3;
+        break;
+      }
+    }
+    char *end = p + length;
+    char *q = end;
+    while (v >= 100) {
+      q -= 2;
+      std::memcpy(q, kDigitPairs + 2 * (v % 100), 2);
+      v /= 100;
+    }
+    if (v >= 10) {
+      std::memcpy(q - 2, kDigitPairs + 2 * v, 2);
+    } else {
+      q[-1] = static_cast<char>('0' + v);
+    }
+    return end;
+  }
 
   // Bytes written so far (position of the next byte).
   long tell() const { return flushed_ + static_cast<long>(used_); }
@@ -63,7 +114,7 @@ class Output {
 
   // Room for one call of reserve_tail(); writers that format into the
   // buffer directly ask for at most this much.
-  static constexpr std::size_t kMaxDirect = 128;
+  static constexpr std::size_t kMaxDirect = 256;
   char *reserve_tail(std::size_t size) {
     if (kCapacity - used_ < size) flush();
     return buffer_ + used_;

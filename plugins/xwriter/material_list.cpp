@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "binding/options.h"
@@ -31,7 +32,43 @@ int object_texture_id(mo_object *object) {
   return id >= 0 && id < mo_get_num_textures() ? id : -1;
 }
 
-bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) {
+namespace {
+
+// The surfaces of a mesh surface list, walked through the host's list.
+class ListSurfaces {
+ public:
+  explicit ListSurfaces(mo_list surfaces) : head_(surfaces) {}
+  // Calls visit(material, polygon) for each surface in order.
+  template <typename Visit>
+  void each(Visit visit) const {
+    for (mo_list_node *node = head_; node != nullptr; node = node->next) {
+      auto *surface = static_cast<mo_surface *>(node->item);
+      visit(surface->material, surface_get_type(surface) == MO_SURF_POLYGON);
+    }
+  }
+
+ private:
+  mo_list head_;
+};
+
+// The same surfaces as the mesh writer read them into an array.
+class ArraySurfaces {
+ public:
+  ArraySurfaces(const MeshSurface *surfaces, int32_t count) : surfaces_(surfaces), count_(count) {}
+  template <typename Visit>
+  void each(Visit visit) const {
+    for (int32_t i = 0; i < count_; ++i) {
+      visit(surfaces_[i].material, surfaces_[i].polygon);
+    }
+  }
+
+ private:
+  const MeshSurface *surfaces_;
+  int32_t count_;
+};
+
+template <typename Surfaces>
+bool write_material_list(Output &out, mo_object *object, const Surfaces &surfaces) {
   // The map has a slot 0 even for an empty palette, where every index
   // counts as 0.
   const int palette = mo_get_num_palette();
@@ -50,10 +87,8 @@ bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) 
   // textured objects included.
   int32_t next_local = 0;
   int faces = 0;
-  mo_list_node *last_face = nullptr;
-  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    const int index = palette_slot(surface->material, palette);
+  surfaces.each([&](int material, bool polygon) {
+    const int index = palette_slot(material, palette);
     if (local_of_palette[index] < 0) {
       local_of_palette[index] = next_local;
       palette_of_local[next_local] = index;
@@ -61,23 +96,30 @@ bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) 
       ++next_local;
     }
     // 2. The faces.
-    if (surface_get_type(surface) == MO_SURF_POLYGON) {
-      ++faces;
-      last_face = node;
-    }
-  }
+    if (polygon) ++faces;
+  });
 
   // 3. Header.
   const int texture = object_texture_id(object);
   out.printf("\nMeshMaterialList {\n%d;\n%d;\n", texture >= 0 ? 1 : next_local, faces);
 
-  // 4. One number per face; ";;" closes the list after the last face.
-  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface_get_type(surface) != MO_SURF_POLYGON) continue;
-    out.integer(texture >= 0 ? 0 : local_of_palette[palette_slot(surface->material, palette)]);
-    out.puts(node == last_face ? ";;\n" : ",\n");
-  }
+  // 4. One number per face; ";;" closes the list after the last face.  A
+  // line is laid out in one reservation: a mesh has millions of faces.
+  int seen = 0;
+  surfaces.each([&](int material, bool polygon) {
+    if (!polygon) return;
+    const int number = texture >= 0 ? 0 : local_of_palette[palette_slot(material, palette)];
+    char *const start = out.reserve_tail(Output::kIntegerMax + 3);
+    char *p = Output::put_integer(start, number);
+    if (++seen == faces) {
+      std::memcpy(p, ";;\n", 3);
+      p += 3;
+    } else {
+      *p++ = ',';
+      *p++ = '\n';
+    }
+    out.commit_tail(static_cast<std::size_t>(p - start));
+  });
 
   // 5. References, in the order of the local numbers.
   if (texture >= 0) {
@@ -101,6 +143,17 @@ bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) 
   // 6.
   out.puts("}\n");
   return true;
+}
+
+}  // namespace
+
+bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) {
+  return write_material_list(out, object, ListSurfaces(surfaces));
+}
+
+bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
+                              int32_t count) {
+  return write_material_list(out, object, ArraySurfaces(surfaces, count));
 }
 
 }  // namespace qel

@@ -14,6 +14,8 @@
 #ifndef QEL_XWRITER_MATERIAL_LIST_H
 #define QEL_XWRITER_MATERIAL_LIST_H
 
+#include <cstdint>
+
 #include "host/molv_host.h"
 
 namespace qel {
@@ -30,6 +32,21 @@ int object_texture_id(mo_object *object);
 // beyond the palette counts as 0.  False, with nothing written, when the
 // host had no memory for the local map; the run has then failed.
 bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces);
+
+// One surface of a mesh surface list as the mesh writer reads it once, in
+// list order, so that its later blocks walk a compact array rather than the
+// host's list and surface records again.
+struct MeshSurface {
+  mo_surface *surface;
+  uint16_t vertex_count;
+  uint16_t material;  // the palette index the surface holds
+  bool polygon;       // surface_get_type is 0: a face
+  bool own_normal;    // flat under option 12: the normals block writes the surface's normal
+};
+
+// The same block for the surfaces `surfaces[0 .. count - 1]`.
+bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
+                              int32_t count);
 
 }  // namespace qel
 

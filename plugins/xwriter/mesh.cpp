@@ -43,6 +43,9 @@ const char kTextureCoordsText[] = "Export X File - Texture Coordinates ...";
 const char kMeshNormalsText[] = "Export X File - Mesh Normals ...";
 const char kDuplicationText[] = "Export X File - Mesh Vert. Duplication Indices ...";
 
+// The step the normals are rounded to under option 12.
+constexpr double kNormalStep = 0.000001;
+
 // A host list of surface copies; the copies go with it.
 class SurfaceList {
  public:
@@ -61,6 +64,27 @@ class SurfaceList {
   }
 
   mo_list head = nullptr;
+};
+
+// The mesh surfaces as read once (MeshSurface), in host memory.
+class SurfaceArray {
+ public:
+  SurfaceArray() = default;
+  ~SurfaceArray() {
+    if (items != nullptr) myfree(items);
+  }
+  SurfaceArray(const SurfaceArray &) = delete;
+  SurfaceArray &operator=(const SurfaceArray &) = delete;
+
+  // False when the host has no memory for `n` entries.
+  bool allocate(int32_t n) {
+    if (n <= 0) return true;
+    items = static_cast<MeshSurface *>(myalloc(sizeof(MeshSurface) * static_cast<std::size_t>(n)));
+    return items != nullptr;
+  }
+
+  MeshSurface *items = nullptr;
+  int32_t count = 0;
 };
 
 // The duplication list: for each host vertex, the index of the first
@@ -221,12 +245,12 @@ int progress_percent(const ExportState &state) {
 // of the vertex block, and after_surface() after each surface; the walk
 // stops when after_surface returns false.
 template <typename Vertex, typename AfterSurface>
-bool walk_written(mo_list mesh, const VertexTable &table, bool optimize, Vertex vertex,
+bool walk_written(const SurfaceArray &mesh, const VertexTable &table, bool optimize, Vertex vertex,
                   AfterSurface after_surface) {
   int32_t base = 0;
-  for (mo_list_node *node = mesh; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    const int32_t n = surface->vertex_count;
+  for (int32_t s = 0; s < mesh.count; ++s) {
+    const MeshSurface &surface = mesh.items[s];
+    const int32_t n = surface.vertex_count;
     for (int32_t k = n - 1; k >= 0; --k) {
       const VertexRow &row = table.rows[base + k];
       if (!optimize || row.merged_into == -1) vertex(surface, row);
@@ -237,24 +261,71 @@ bool walk_written(mo_list mesh, const VertexTable &table, bool optimize, Vertex 
   return true;
 }
 
+// The number form of the running export, read once per mesh: the
+// per-vertex blocks lay out a whole line in the output buffer at once.
+struct NumberForm {
+  bool fixed;
+  int places;
+
+  NumberForm() : fixed(export_state().fixed_numbers != 0), places(export_state().decimal_places) {}
+  char *put(char *p, float value) const { return format_number_to(p, value, fixed, places); }
+};
+
+static_assert(3 * kNumberTextMax + 8 <= Output::kMaxDirect, "a vertex line fits one reservation");
+
+// One line of a per-vertex block: "," before every item but the first,
+// then "\n" and the numbers, each followed by ";".
+template <std::size_t N>
+void write_number_line(Output &out, const NumberForm &form, bool first, const float (&values)[N]) {
+  static_assert(N * kNumberTextMax + 2 <= Output::kMaxDirect, "the line fits one reservation");
+  char *const start = out.reserve_tail(N * kNumberTextMax + 2);
+  char *p = start;
+  if (!first) *p++ = ',';
+  *p++ = '\n';
+  for (const float value : values) {
+    p = form.put(p, value);
+    *p++ = ';';
+  }
+  out.commit_tail(static_cast<std::size_t>(p - start));
+}
+
 // One face per surface, by the face index rule: positions last to first,
 // or first to last with option 11; each the written index of its row.
 // Without option 23 that index is base + (n - 1 - k), which is what the
-// vertex block gave the row.
-void write_faces(Output &out, mo_list mesh, const VertexTable &table) {
+// vertex block gave the row.  A face of up to kFaceInOneGo corners is laid
+// out in one reservation of the output buffer.
+void write_faces(Output &out, const SurfaceArray &mesh, const VertexTable &table) {
+  constexpr int32_t kFaceInOneGo = 8;
+  static_assert((kFaceInOneGo + 1) * (Output::kIntegerMax + 1) + 2 <= Output::kMaxDirect,
+                "a small face fits one reservation");
   const bool winding = option_is_set(opt_winding);
   int32_t base = 0;
-  for (mo_list_node *node = mesh; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    const int32_t n = surface->vertex_count;
-    out.integer(n);
-    out.put(';');
-    for (int32_t i = 0; i < n; ++i) {
-      const int32_t k = winding ? i : n - 1 - i;
-      out.integer(table.rows[base + k].written_index);
-      out.put(i == n - 1 ? ';' : ',');
+  for (int32_t s = 0; s < mesh.count; ++s) {
+    const bool last = s == mesh.count - 1;
+    const int32_t n = mesh.items[s].vertex_count;
+    const VertexRow *rows = table.rows + base;
+    if (n <= kFaceInOneGo) {
+      char *const start = out.reserve_tail(Output::kMaxDirect);
+      char *p = Output::put_integer(start, n);
+      *p++ = ';';
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t k = winding ? i : n - 1 - i;
+        p = Output::put_integer(p, rows[k].written_index);
+        *p++ = i == n - 1 ? ';' : ',';
+      }
+      *p++ = last ? ';' : ',';
+      *p++ = '\n';
+      out.commit_tail(static_cast<std::size_t>(p - start));
+    } else {
+      out.integer(n);
+      out.put(';');
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t k = winding ? i : n - 1 - i;
+        out.integer(rows[k].written_index);
+        out.put(i == n - 1 ? ';' : ',');
+      }
+      out.puts(last ? ";\n" : ",\n");
     }
-    out.puts(node->next != nullptr ? ",\n" : ";\n");
     base += n;
   }
 }
@@ -300,6 +371,11 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
 
   // 4.
   const int surface_count = list_count(mesh.head);
+  SurfaceArray mesh_surfaces;
+  if (!mesh_surfaces.allocate(surface_count)) {
+    export_fail_out_of_memory();
+    return;
+  }
 
   // 5. to 7. Texture coordinates, shading, and the surface-vertex count.
   const int texture = object_texture_id(object);
@@ -310,7 +386,13 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   int64_t row_count = 0;
   for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
-    const bool flat = surface_shading && with_normals && surface_get_shading(surface) == 0;
+    const bool flat_shaded = surface_shading && surface_get_shading(surface) == 0;
+    const bool flat = flat_shaded && with_normals;
+    if (mesh_surfaces.count < surface_count) {
+      mesh_surfaces.items[mesh_surfaces.count++] =
+          MeshSurface{surface, surface->vertex_count, surface->material,
+                      surface_get_type(surface) == MO_SURF_POLYGON, flat_shaded};
+    }
     for (mo_list_node *sv_node = surface->svertices; sv_node != nullptr; sv_node = sv_node->next) {
       auto *sv = static_cast<mo_svertex *>(sv_node->item);
       if (!with_textures) sv->u = sv->v = 0.0f;
@@ -320,7 +402,7 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
           sv->normal[c] = 0.0f;
         } else {
           const float component = flat ? surface->normal[c] : sv->normal[c];
-          sv->normal[c] = static_cast<float>(round_to_step(component, 0.000001));
+          sv->normal[c] = static_cast<float>(round_to_step(component, kNormalStep));
         }
       }
     }
@@ -358,6 +440,7 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   const bool duplication = option_is_set(opt_duplication_indices);
   const float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
   const int32_t remaining = table.remaining_count;
+  const NumberForm form;
 
   // ---- Vertex block ----
   show(kMeshVerticesText);
@@ -374,21 +457,14 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   }
   int32_t written = 0;
   int32_t base = 0;
-  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    const int32_t n = surface->vertex_count;
+  for (int32_t s = 0; s < mesh_surfaces.count; ++s) {
+    const int32_t n = mesh_surfaces.items[s].vertex_count;
     for (int32_t k = n - 1; k >= 0; --k) {
       VertexRow &row = table.rows[base + k];
       if (!optimize || row.merged_into == -1) {
         const mo_vertex *v = row.svertex->vertex;
-        if (written > 0) out.put(',');
-        out.put('\n');
-        write_number(out, v->x - offset[0]);
-        out.put(';');
-        write_number(out, v->y - offset[1]);
-        out.put(';');
-        write_number(out, z_sign * (v->z - offset[2]));
-        out.put(';');
+        const float position[3] = {v->x - offset[0], v->y - offset[1], z_sign * (v->z - offset[2])};
+        write_number_line(out, form, written == 0, position);
         row.written_index = written++;
         ++state.written_vertex_total;
         if (duplication && !first_written.note(v, row.written_index)) {
@@ -412,16 +488,14 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   // ---- Faces ----
   show(kMeshSurfacesText);
   int faces = 0;
-  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
-    if (surface_get_type(static_cast<mo_surface *>(node->item)) == MO_SURF_POLYGON) ++faces;
-  }
+  for (int32_t s = 0; s < mesh_surfaces.count; ++s) faces += mesh_surfaces.items[s].polygon ? 1 : 0;
   out.printf("\n%d;\n", faces);
-  write_faces(out, mesh.head, table);
+  write_faces(out, mesh_surfaces, table);
 
   // ---- Material list ----
   if (option_is_set(opt_materials)) {
     show(kMeshMaterialsText);
-    if (!write_mesh_material_list(out, object, mesh.head)) return;
+    if (!write_mesh_material_list(out, object, mesh_surfaces.items, mesh_surfaces.count)) return;
   }
 
   const auto no_surface_step = [] { return true; };
@@ -436,15 +510,11 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     out.printf("\nMeshTextureCoords {\n%d;", remaining);
     int32_t item = 0;
     walk_written(
-        mesh.head, table, optimize,
-        [&](const mo_surface *, const VertexRow &row) {
+        mesh_surfaces, table, optimize,
+        [&](const MeshSurface &, const VertexRow &row) {
           const mo_svertex *sv = row.svertex;
-          if (item++ > 0) out.put(',');
-          out.put('\n');
-          write_number(out, offset_x + sv->u * repeat_x);
-          out.put(';');
-          write_number(out, offset_y + (1.0f - sv->v) * repeat_y);
-          out.put(';');
+          const float uv[2] = {offset_x + sv->u * repeat_x, offset_y + (1.0f - sv->v) * repeat_y};
+          write_number_line(out, form, item++ == 0, uv);
         },
         no_surface_step);
     out.puts(";\n}\n");
@@ -457,29 +527,19 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
                               (option_is_set(opt_winding) ? -1.0f : 1.0f);
     out.printf("\nMeshNormals{\n%d;", remaining);
     int32_t item = 0;
-    const mo_surface *current = nullptr;
-    bool own_normal = false;  // a flat surface under option 12 writes its own normal
     walk_written(
-        mesh.head, table, optimize,
-        [&](mo_surface *surface, const VertexRow &row) {
-          if (surface != current) {
-            current = surface;
-            own_normal = surface_shading && surface_get_shading(surface) == 0;
-          }
-          const float *normal = own_normal ? surface->normal : row.svertex->normal;
-          if (item++ > 0) out.put(',');
-          out.put('\n');
-          write_number(out, normal_sign * normal[0]);
-          out.put(';');
-          write_number(out, normal_sign * normal[1]);
-          out.put(';');
-          write_number(out, normal_sign * z_sign * normal[2]);
-          out.put(';');
+        mesh_surfaces, table, optimize,
+        [&](const MeshSurface &surface, const VertexRow &row) {
+          // A flat surface under option 12 writes its own normal.
+          const float *normal = surface.own_normal ? surface.surface->normal : row.svertex->normal;
+          const float written_normal[3] = {normal_sign * normal[0], normal_sign * normal[1],
+                                           normal_sign * z_sign * normal[2]};
+          write_number_line(out, form, item++ == 0, written_normal);
         },
         no_surface_step);
     out.puts(";\n");
     out.printf("\n%d;\n", surface_count);
-    write_faces(out, mesh.head, table);
+    write_faces(out, mesh_surfaces, table);
     out.puts("}\n\n");
   }
 
@@ -500,8 +560,8 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     int32_t item = 0;
     int32_t surfaces_done = 0;
     const bool completed = walk_written(
-        mesh.head, table, optimize,
-        [&](const mo_surface *, const VertexRow &row) {
+        mesh_surfaces, table, optimize,
+        [&](const MeshSurface &, const VertexRow &row) {
           if (item++ > 0) out.put(',');
           out.put('\n');
           out.integer(first_written.find(row.svertex->vertex));

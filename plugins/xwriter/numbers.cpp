@@ -3,9 +3,16 @@
  * ring of results and the step rounding of normals.
  *
  * Both forms start from one correctly rounded scientific conversion with
- * six significant digits (std::to_chars, which gives the characters of
- * "% .5e" without its leading space and without locale or allocation) and
- * lay the digits out from there, so a number costs one conversion.
+ * six significant digits (the digits and exponent "% .5e" gives) and lay
+ * the digits out from there, so a number costs one conversion.
+ *
+ * The conversion: a float is m x 2^e with a 24-bit m, so for the values
+ * meshes hold (1e-22 up to a million) value x 10^p, with p chosen so that
+ * six or seven digits stand before the point, is m x 5^p x 2^(e+p) -- one
+ * 128-bit product and a shift, exact.  Its integral part and the bits
+ * shifted out give the six digits rounded to nearest, ties to even, as the
+ * library rounds them.  Subnormals, values from a million up and values
+ * below 1e-22 take std::to_chars instead (exact too, several times slower).
  */
 #include "xwriter/numbers.h"
 
@@ -13,6 +20,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -34,12 +42,114 @@ static_assert(kNumberTextMax <= Output::kMaxDirect,
 // d0 d1 d2 d3 d4 d5 and the exponent E of d0.d1d2d3d4d5 x 10^E.
 struct Decimal {
   bool negative;
-  char digits[kSignificantDigits];
+  // The six digits, then '0's: the layout copies eight characters at a
+  // time and cuts the text after.
+  char digits[16];
   int exponent;
 };
 
+// Fills the digits behind the sixth with '0'.
+void pad_digits(Decimal &d) noexcept {
+  std::memset(d.digits + kSignificantDigits, '0', sizeof d.digits - kSignificantDigits);
+}
+
+// The digits of a six-digit integer 100000..999999.
+void put_six_digits(char *digits, uint32_t r) noexcept {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const uint32_t high = r / 10000;
+  const uint32_t middle = r / 100 % 100;
+  const uint32_t low = r % 100;
+  std::memcpy(digits, kPairs + 2 * high, 2);
+  std::memcpy(digits + 2, kPairs + 2 * middle, 2);
+  std::memcpy(digits + 4, kPairs + 2 * low, 2);
+}
+
+// 5^p for p = 0 .. 27, the powers that fit 63 bits.
+constexpr int kMaxPow5 = 27;
+struct Pow5Table {
+  uint64_t value[kMaxPow5 + 1];
+  constexpr Pow5Table() : value() {
+    value[0] = 1;
+    for (int p = 1; p <= kMaxPow5; ++p) value[p] = value[p - 1] * 5;
+  }
+};
+constexpr Pow5Table kPow5;
+
+// floor(b x log10(2)) for |b| < 1650 (78913 / 2^18 is log10(2) closely
+// enough); the shift of a negative product rounds down, as GCC and Clang
+// shift.
+constexpr int floor_log10_pow2(int b) { return (b * 78913) >> 18; }
+static_assert(floor_log10_pow2(-1) == -1 && floor_log10_pow2(10) == 3 &&
+                  floor_log10_pow2(-126) == -38 && floor_log10_pow2(127) == 38,
+              "arithmetic shift expected");
+
+// The exact conversion for zeros and normal floats from 1e-22 up to a
+// million (see the top of the file).  False for every other value; the
+// caller then converts with the library.  Precondition: `value` is finite.
+bool to_decimal_exact(float value, Decimal &d) noexcept {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  d.negative = (bits >> 31) != 0;
+  const uint32_t biased = (bits >> 23) & 0xffu;
+  const uint32_t fraction = bits & 0x7fffffu;
+  if (biased == 0) {
+    if (fraction != 0) return false;  // subnormal
+    std::memset(d.digits, '0', sizeof d.digits);
+    d.exponent = 0;
+    return true;
+  }
+
+  // Step 1: value = m x 2^(b - 23) lies in [2^b, 2^(b+1)), and
+  // 10^e0 <= 2^b < 10^(e0+1), so its decimal exponent is e0 or e0 + 1.
+  const int b = static_cast<int>(biased) - 127;
+  const uint64_t m = fraction | 0x800000u;
+  const int e0 = floor_log10_pow2(b);
+  const int p = kSignificantDigits - 1 - e0;
+  if (p < 0 || p > kMaxPow5) return false;
+
+  // Step 2: s = value x 10^p = m x 5^p / 2^shift, exactly; 10^5 <= s < 2 x 10^6.
+  // The shift is at least 4 and below 90 in this range.
+  using u128 = unsigned __int128;
+  const u128 n = static_cast<u128>(m) * kPow5.value[p];
+  const int shift = 23 - b - p;
+  assert(shift > 0 && shift < 128);
+  const uint64_t integral = static_cast<uint64_t>(n >> shift);
+  const u128 rest = n & ((static_cast<u128>(1) << shift) - 1);
+  const u128 half = static_cast<u128>(1) << (shift - 1);
+
+  // Step 3: six digits, rounded to nearest, ties to even.  With seven
+  // digits before the point the exponent is e0 + 1 and the seventh digit
+  // and the rest decide.
+  int exponent = e0;
+  uint64_t r = 0;
+  if (integral >= 1000000) {
+    exponent = e0 + 1;
+    const uint64_t q = integral / 10;
+    const uint64_t last = integral % 10;
+    const bool up = last > 5 || (last == 5 && (rest != 0 || (q & 1) != 0));
+    r = q + (up ? 1 : 0);
+  } else {
+    assert(integral >= 100000);
+    const bool up = rest > half || (rest == half && (integral & 1) != 0);
+    r = integral + (up ? 1 : 0);
+  }
+  // Step 4: 999999.5 and the like carry into the next exponent.
+  if (r == 1000000) {
+    r = 100000;
+    ++exponent;
+  }
+  put_six_digits(d.digits, static_cast<uint32_t>(r));
+  pad_digits(d);
+  d.exponent = exponent;
+  return true;
+}
+
+// The library's conversion, for the values to_decimal_exact leaves.
 // Precondition: `value` is finite.
-Decimal to_decimal(double value) noexcept {
+Decimal to_decimal_library(double value) noexcept {
   assert(std::isfinite(value));
   // Step 1: the "% .5e" characters: [-]d.ddddde(+|-)dd[d].
   char text[32];
@@ -67,7 +177,15 @@ Decimal to_decimal(double value) noexcept {
   int exponent = 0;
   for (; p < end; ++p) exponent = exponent * 10 + (*p - '0');
   d.exponent = exponent_negative ? -exponent : exponent;
+  pad_digits(d);
   return d;
+}
+
+// Precondition: `value` is finite.
+Decimal to_decimal(float value) noexcept {
+  Decimal d;
+  if (to_decimal_exact(value, d)) return d;
+  return to_decimal_library(static_cast<double>(value));
 }
 
 char *put_zeros(char *p, int count) noexcept {
@@ -88,6 +206,8 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
   const int a = decimal_places == 0 ? kNoLimit : decimal_places;
   if (d.negative) *p++ = '-';
 
+  // The common cases copy eight characters at a time (the buffer has room
+  // for them) and then set the end; the text is the same.
   if (e < -a) {
     // Step 4a: below the limit of decimal places: nothing is left.
     p = put_digits(p, "0.0", 3);
@@ -96,12 +216,29 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
     // limit leaves room for.  The rest is cut, not rounded.
     *p++ = '0';
     *p++ = '.';
-    p = put_zeros(p, -e - 1);
+    const int zeros = -e - 1;
     const int room = a + e + 1;  // >= 1, since e >= -a
-    p = put_digits(p, d.digits, room < kSignificantDigits ? room : kSignificantDigits);
+    const int count = room < kSignificantDigits ? room : kSignificantDigits;
+    if (zeros <= 8) {
+      std::memcpy(p, "00000000", 8);
+      std::memcpy(p + zeros, d.digits, 8);
+      p += zeros + count;
+    } else {
+      p = put_zeros(p, zeros);
+      p = put_digits(p, d.digits, count);
+    }
+  } else if (e < kSignificantDigits - 1) {
+    // Step 4c, from one up to 99999.9: e + 1 digits, the point, the other
+    // 5 - e digits.
+    const int integral = e + 1;
+    std::memcpy(p, d.digits, 8);
+    p[integral] = '.';
+    std::memcpy(p + integral + 1, d.digits + integral, 8);
+    p += kSignificantDigits + 1;
   } else {
     // Step 4c: one or more: all six digits, zeros up to the point, and
-    // the digits that fall behind it.  The limit plays no part here.
+    // the digits that fall behind it.  The limit plays no part here (nor
+    // in the branch before, which covers e below 5).
     const int integral = e + 1;
     p = put_digits(p, d.digits, integral < kSignificantDigits ? integral : kSignificantDigits);
     if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
@@ -171,15 +308,17 @@ char *short_form(char *p, const Decimal &d) noexcept {
 
 }  // namespace
 
-std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept {
+char *format_number_to(char *out, float value, bool fixed, int decimal_places) noexcept {
   assert(out != nullptr);
   // Step 1: no reader takes "nan" or "inf": NaN is zero, an infinity the
   // largest finite float of its sign.
   if (std::isnan(value)) {
-    const char *zero = fixed ? "0.0" : "0";
-    const std::size_t n = std::strlen(zero);
-    std::memcpy(out, zero, n + 1);
-    return n;
+    if (!fixed) {
+      *out = '0';
+      return out + 1;
+    }
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
   }
   if (std::isinf(value)) value = std::copysign(FLT_MAX, value);
 
@@ -189,14 +328,18 @@ std::size_t format_number_into(char *out, float value, bool fixed, int decimal_p
   if (decimal_places > 9) decimal_places = 9;
 
   // Step 3: six significant digits of the value widened to double.
-  const Decimal d = to_decimal(static_cast<double>(value));
+  const Decimal d = to_decimal(value);
 
   // Step 4 onwards: the layout of the form in use.
   char *end = fixed ? fixed_form(out, d, decimal_places) : short_form(out, d);
+  assert(static_cast<std::size_t>(end - out) < kNumberTextMax);
+  return end;
+}
+
+std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept {
+  char *end = format_number_to(out, value, fixed, decimal_places);
   *end = '\0';
-  const std::size_t length = static_cast<std::size_t>(end - out);
-  assert(length < kNumberTextMax);
-  return length;
+  return static_cast<std::size_t>(end - out);
 }
 
 const char *format_number(float value) noexcept {
@@ -213,26 +356,8 @@ const char *format_number(float value) noexcept {
 void write_number(Output &out, float value) {
   const ExportState &state = export_state();
   char *tail = out.reserve_tail(kNumberTextMax);
-  out.commit_tail(format_number_into(tail, value, state.fixed_numbers != 0, state.decimal_places));
-}
-
-double round_to_step(double value, double step) noexcept {
-  assert(step > 0.0 && std::isfinite(step));
-  // Step 1: the reciprocal of the step.
-  const double r = 1.0 / step;
-  // Step 2: integral and fractional parts, both with the sign of the
-  // product (so -0.4 keeps a negative zero as its integral part).
-  double integral = 0.0;
-  const double fraction = std::modf(value * r, &integral);
-  // Step 3: halves away from zero.
-  if (fraction >= 0.5) {
-    integral += 1.0;
-  } else if (fraction <= -0.5) {
-    integral -= 1.0;
-  }
-  // Step 4: back by dividing by r (dividing, not multiplying by the step:
-  // 707107 / 1e6 is exactly the double nearest 0.707107).
-  return integral / r;
+  char *end = format_number_to(tail, value, state.fixed_numbers != 0, state.decimal_places);
+  out.commit_tail(static_cast<std::size_t>(end - tail));
 }
 
 }  // namespace qel

@@ -19,7 +19,10 @@
 #ifndef QEL_XWRITER_NUMBERS_H
 #define QEL_XWRITER_NUMBERS_H
 
+#include <cassert>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace qel {
 
@@ -46,14 +49,48 @@ std::size_t format_number_into(char *out, float value, bool fixed, int decimal_p
 // decimal_places of the per-export state), in the next buffer of the ring.
 const char *format_number(float value) noexcept;
 
+// Writes the text of `value` at `out` (room for kNumberTextMax bytes) without
+// a terminator and returns the end of the text: format_number_into for
+// writers that lay out a whole line in the output buffer.
+char *format_number_to(char *out, float value, bool fixed, int decimal_places) noexcept;
+
 // Appends the text of `value`, in the form of the running export, to `out`.
 // The hot path of the mesh writer: no copy, no allocation.
 void write_number(Output &out, float value);
 
 // Snaps `value` to the nearest multiple of `step` (> 0), halves away from
 // zero.  A value that snaps to zero keeps its sign (-0.4 with step 1 gives
-// negative zero).
-double round_to_step(double value, double step) noexcept;
+// negative zero).  Inline: the mesh writer rounds three normal components
+// of every surface vertex.
+inline double round_to_step(double value, double step) noexcept {
+  assert(step > 0.0 && std::isfinite(step));
+  // Step 1: the reciprocal of the step.
+  const double r = 1.0 / step;
+  // Step 2: integral and fractional parts, both with the sign of the
+  // product (so -0.4 keeps a negative zero as its integral part).  Below
+  // 2^52 the conversion to a 64-bit integer truncates exactly and the
+  // difference is exact, which is what modf gives, without its library
+  // call; copysign restores the sign a truncation to zero loses.  Larger
+  // magnitudes, infinities and NaN go to modf itself.
+  const double product = value * r;
+  double integral = 0.0;
+  double fraction = 0.0;
+  if (std::fabs(product) < 4503599627370496.0) {
+    integral = std::copysign(static_cast<double>(static_cast<int64_t>(product)), product);
+    fraction = product - integral;
+  } else {
+    fraction = std::modf(product, &integral);
+  }
+  // Step 3: halves away from zero.  Written without branches, as whether
+  // a component rounds up is a coin toss a branch predictor loses half the
+  // time: integral - (-1) adds one, integral - 1 takes one away, and
+  // integral - (+0) leaves it alone, also the sign of a zero.
+  const double down = (fraction <= -0.5 ? 1.0 : 0.0) - (fraction >= 0.5 ? 1.0 : 0.0);
+  integral -= down;
+  // Step 4: back by dividing by r (dividing, not multiplying by the step:
+  // 707107 / 1e6 is exactly the double nearest 0.707107).
+  return integral / r;
+}
 
 }  // namespace qel
 

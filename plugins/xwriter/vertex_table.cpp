@@ -9,6 +9,13 @@
  * with equal fields: the one a walk of the row's bucket would meet first.
  * Equal fields must hash alike, so a zero float hashes as +0 whatever its
  * sign; a row with a NaN can equal nothing and never enters the hash.
+ *
+ * Speed: a large mesh has millions of rows and its hash does not fit the
+ * caches, so each slot keeps 32 more bits of the hash beside the row: a
+ * probe reads the surface vertex of a row only when those bits agree, and
+ * the slot of a row a few rows ahead is fetched while the current one is
+ * compared.  Only distinct rows enter the hash, so it starts at half the
+ * row count and grows when three quarters are taken.
  */
 #include "xwriter/vertex_table.h"
 
@@ -47,38 +54,28 @@ uint32_t pointer_hash(const void *pointer) {
 }
 
 // The bits a float contributes to the merge hash: both zeros as +0.
-uint32_t float_key(float value) {
+uint64_t float_key(float value) {
   if (value == 0.0f) return 0;
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
 }
 
-// One step of MurmurHash2.
-uint32_t hash_update(uint32_t h, uint32_t k) {
-  const uint32_t m = 0x5bd1e995;
-  k *= m;
-  k ^= k >> 24;
-  k *= m;
-  h *= m;
-  h ^= k;
-  return h;
+// One mixing step: xor in a word, multiply, fold the high half down.
+uint64_t mix(uint64_t h, uint64_t word) {
+  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 32);
 }
 
-uint32_t merge_hash(const mo_svertex *sv) {
+// 64 bits of the six compared fields: the low ones pick the slot, the
+// high 32 are kept in it.
+uint64_t merge_hash(const mo_svertex *sv) {
   const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(sv->vertex));
-  uint32_t h = 0;
-  h = hash_update(h, static_cast<uint32_t>(address));
-  h = hash_update(h, static_cast<uint32_t>(address >> 32));
-  h = hash_update(h, float_key(sv->u));
-  h = hash_update(h, float_key(sv->v));
-  h = hash_update(h, float_key(sv->normal[0]));
-  h = hash_update(h, float_key(sv->normal[1]));
-  h = hash_update(h, float_key(sv->normal[2]));
-  h ^= h >> 13;
-  h *= 0x5bd1e995;
-  h ^= h >> 15;
-  return h;
+  uint64_t h = mix(0x243F6A8885A308D3ull, address);
+  h = mix(h, float_key(sv->u) << 32 | float_key(sv->v));
+  h = mix(h, float_key(sv->normal[0]) << 32 | float_key(sv->normal[1]));
+  h = mix(h, float_key(sv->normal[2]));
+  return mix(h, 0);
 }
 
 // The comparison of the merge, in its order: host vertex, u, v, normal.
@@ -92,46 +89,111 @@ bool has_nan(const mo_svertex *sv) {
          sv->normal[1] != sv->normal[1] || sv->normal[2] != sv->normal[2];
 }
 
-void enter_row(VertexTable &table, mo_svertex *svertex) {
-  const int32_t row = table.entered_count++;
-  table.rows[row] = VertexRow{svertex, -1, -1};
-  table.bucket_next[row] = -1;
-  const int bucket = vertex_table_bucket(table, svertex);
-  if (table.bucket_tail[bucket] < 0) {
-    table.bucket_head[bucket] = row;
-  } else {
-    table.bucket_next[table.bucket_tail[bucket]] = row;
+// The hash of the merge: rows that stand for themselves, by their fields.
+// Linear probing: a probe that misses goes on in the same cache line.
+class MergeIndex {
+ public:
+  explicit MergeIndex(const VertexRow *rows) : rows_(rows) {}
+  ~MergeIndex() {
+    if (slots_ != nullptr) myfree(slots_);
   }
-  table.bucket_tail[bucket] = row;
-}
+  MergeIndex(const MergeIndex &) = delete;
+  MergeIndex &operator=(const MergeIndex &) = delete;
+
+  // Room for `count` rows before the first growth.  False when the host
+  // has no memory.
+  bool reserve(int32_t count) {
+    uint32_t capacity = 64;
+    while (capacity < static_cast<uint32_t>(count) && capacity < (1u << 31)) capacity *= 2;
+    return rehash(capacity);
+  }
+
+  // Where the probe for `hash` starts: fetched ahead of the lookup.
+  const void *home(uint64_t hash) const { return &slots_[static_cast<uint32_t>(hash) & mask_]; }
+
+  // The first earlier row equal to row j (whose hash is `hash`), or -1
+  // after entering row j.  -2 when the host has no memory to grow.
+  int32_t find_or_enter(int32_t j, uint64_t hash) {
+    const mo_svertex *sv = rows_[j].svertex;
+    const auto tag = static_cast<uint32_t>(hash >> 32);
+    uint32_t slot = static_cast<uint32_t>(hash) & mask_;
+    for (; slots_[slot].row >= 0; slot = (slot + 1) & mask_) {
+      const Slot &taken = slots_[slot];
+      if (taken.tag == tag && merge_equal(rows_[taken.row].svertex, sv)) return taken.row;
+    }
+    slots_[slot] = Slot{tag, j};
+    // At three quarters a miss walks too far: twice the slots.
+    if (++count_ > (mask_ + 1) / 4 * 3 && !rehash((mask_ + 1) * 2)) return -2;
+    return -1;
+  }
+
+ private:
+  struct Slot {
+    uint32_t tag;  // the high half of the row's hash
+    int32_t row;   // -1: empty
+  };
+
+  bool rehash(uint32_t capacity) {
+    if (capacity == 0) return false;  // beyond 2^31 slots
+    auto *fresh = static_cast<Slot *>(myalloc(sizeof(Slot) * capacity));
+    if (fresh == nullptr) return false;
+    std::memset(fresh, 0xff, sizeof(Slot) * capacity);  // every row -1
+    const uint32_t mask = capacity - 1;
+    if (slots_ != nullptr) {
+      for (uint32_t i = 0; i <= mask_; ++i) {
+        if (slots_[i].row < 0) continue;
+        uint32_t slot = static_cast<uint32_t>(merge_hash(rows_[slots_[i].row].svertex)) & mask;
+        while (fresh[slot].row >= 0) slot = (slot + 1) & mask;
+        fresh[slot] = slots_[i];
+      }
+      myfree(slots_);
+    }
+    slots_ = fresh;
+    mask_ = mask;
+    return true;
+  }
+
+  const VertexRow *rows_;
+  Slot *slots_ = nullptr;
+  uint32_t mask_ = 0;
+  uint32_t count_ = 0;
+};
 
 // The merge over the entered rows.  False when the host has no memory for
 // the hash.
 bool merge_rows(VertexTable &table) {
-  const uint32_t capacity = slot_capacity(table.entered_count);
-  const uint32_t mask = capacity - 1;
-  int32_t *slots = allocate_empty_slots(capacity);
-  if (slots == nullptr) return false;
-
   VertexRow *rows = table.rows;
-  for (int32_t j = 0; j < table.entered_count; ++j) {
-    mo_svertex *sv = rows[j].svertex;
-    if (!has_nan(sv)) {
-      uint32_t slot = merge_hash(sv) & mask;
-      uint32_t probe = 0;
-      bool merged = false;
-      while (slots[slot] >= 0) {
-        const int32_t i = slots[slot];
-        if (merge_equal(rows[i].svertex, sv)) {
-          rows[j].merged_into = i;
-          --table.remaining_count;
-          merged = true;
-          break;
-        }
-        // Triangular probing visits every slot of a power-of-two table.
-        slot = (slot + ++probe) & mask;
+  const int32_t count = table.entered_count;
+  MergeIndex index(rows);
+  if (!index.reserve(count / 2)) return false;
+
+  // The hashes of the next kAhead rows, their slots already on their way
+  // into the cache.  A row with a NaN gets no hash: it equals nothing.
+  constexpr int32_t kAhead = 8;
+  struct Ahead {
+    uint64_t hash;
+    bool nan;
+  } ahead[kAhead];
+  auto look_ahead = [&](int32_t row) {
+    if (row >= count) return;
+    Ahead &a = ahead[row % kAhead];
+    const mo_svertex *sv = rows[row].svertex;
+    a.nan = has_nan(sv);
+    a.hash = a.nan ? 0 : merge_hash(sv);
+    if (!a.nan) __builtin_prefetch(index.home(a.hash));
+  };
+  for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
+
+  for (int32_t j = 0; j < count; ++j) {
+    const Ahead current = ahead[j % kAhead];
+    look_ahead(j + kAhead);
+    if (!current.nan) {
+      const int32_t first = index.find_or_enter(j, current.hash);
+      if (first == -2) return false;
+      if (first >= 0) {
+        rows[j].merged_into = first;
+        --table.remaining_count;
       }
-      if (!merged) slots[slot] = j;
     }
     if (j % 100 == 0) {
       char text[80];
@@ -140,7 +202,6 @@ bool merge_rows(VertexTable &table) {
       if (cancel_poll(text)) break;
     }
   }
-  myfree(slots);
   return true;
 }
 
@@ -171,9 +232,7 @@ void make_find_index(VertexTable &table) {
 
 }  // namespace
 
-VertexTable::VertexTable() {
-  for (int b = 0; b < kVertexBuckets; ++b) bucket_head[b] = bucket_tail[b] = -1;
-}
+VertexTable::VertexTable() = default;
 
 VertexTable::~VertexTable() { vertex_table_free(*this); }
 
@@ -182,39 +241,59 @@ int vertex_table_bucket(const VertexTable & /*table*/, const mo_svertex *svertex
   return static_cast<int>(low % static_cast<uint32_t>(kVertexBuckets));
 }
 
+// The first entered row after `row` that falls into `bucket`, or -1.
+static int32_t next_in_bucket(const VertexTable &table, int bucket, int32_t row) {
+  for (int32_t next = row + 1; next < table.entered_count; ++next) {
+    if (vertex_table_bucket(table, table.rows[next].svertex) == bucket) return next;
+  }
+  return -1;
+}
+
+int32_t vertex_table_bucket_first(const VertexTable &table, int bucket) {
+  return next_in_bucket(table, bucket, -1);
+}
+
+int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row) {
+  if (row < 0 || row >= table.entered_count) return -1;
+  return next_in_bucket(table, vertex_table_bucket(table, table.rows[row].svertex), row);
+}
+
 VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
   if (row_count > kMaxRows) return VertexTableBuild::out_of_memory;
 
-  // 1. Counts, rows and empty buckets.  Rows and bucket links share a block.
+  // 1. Counts and rows.
   if (row_count > 0) {
-    const std::size_t rows_bytes = sizeof(VertexRow) * static_cast<std::size_t>(row_count);
-    const std::size_t links_bytes = sizeof(int32_t) * static_cast<std::size_t>(row_count);
-    void *block = myalloc(rows_bytes + links_bytes);
-    if (block == nullptr) return VertexTableBuild::out_of_memory;
-    table.rows = static_cast<VertexRow *>(block);
-    table.bucket_next = reinterpret_cast<int32_t *>(static_cast<char *>(block) + rows_bytes);
+    table.rows =
+        static_cast<VertexRow *>(myalloc(sizeof(VertexRow) * static_cast<std::size_t>(row_count)));
+    if (table.rows == nullptr) return VertexTableBuild::out_of_memory;
   }
   table.row_count = row_count;
   table.remaining_count = row_count;
 
   // 2. and 3. One row per surface vertex, polling after every 100th.
   bool cancelled = false;
+  VertexRow *const rows = table.rows;
+  int32_t entered = 0;
   for (mo_list_node *node = surfaces; node != nullptr && !cancelled; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
     if (surface == nullptr) continue;
     for (mo_list_node *sv = surface->svertices; sv != nullptr; sv = sv->next) {
       // The count is the caller's; a list longer than it never writes
       // past the rows.
-      if (table.entered_count == row_count) break;
-      enter_row(table, static_cast<mo_svertex *>(sv->item));
-      if (table.entered_count % 100 == 0 && cancel_poll(kCreateVertexListText)) {
-        cancelled = true;
-        break;
+      if (entered == row_count) break;
+      rows[entered++] = VertexRow{static_cast<mo_svertex *>(sv->item), -1, -1};
+      if (entered % 100 == 0) {
+        table.entered_count = entered;
+        if (cancel_poll(kCreateVertexListText)) {
+          cancelled = true;
+          break;
+        }
       }
     }
   }
+  table.entered_count = entered;
 
   // The merge, also after a cancel: it looks at row 0, polls and ends.
   if (option_is_set(opt_optimize_vertices) && !merge_rows(table)) {
@@ -256,17 +335,15 @@ void vertex_table_resolve(VertexTable &table) {
 }
 
 void vertex_table_free(VertexTable &table) {
-  if (table.rows != nullptr) myfree(table.rows);  // the bucket links too
+  if (table.rows != nullptr) myfree(table.rows);
   if (table.find_slots != nullptr) myfree(table.find_slots);
   table.rows = nullptr;
-  table.bucket_next = nullptr;
   table.find_slots = nullptr;
   table.find_mask = 0;
   table.find_scans = false;
   table.row_count = 0;
   table.remaining_count = 0;
   table.entered_count = 0;
-  for (int b = 0; b < kVertexBuckets; ++b) table.bucket_head[b] = table.bucket_tail[b] = -1;
 }
 
 }  // namespace qel

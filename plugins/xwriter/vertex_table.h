@@ -13,8 +13,11 @@
  *
  * Rows also fall into 111 buckets by the address of their host vertex (the
  * bucket rule below), each bucket listing its rows in ascending order.  The
- * merge itself does not walk the buckets: it looks rows up in a hash of the
- * compared fields, which finds the same first matching row in constant time.
+ * merge does not walk the buckets: it looks rows up in a hash of the
+ * compared fields, which finds the same first matching row in constant
+ * time.  So the buckets are not stored either: a bucket is the rows whose
+ * host vertex gives its number, and walking one scans the rows (only tests
+ * and tools walk them).
  *
  * Ownership: every block of the table comes from the host allocator; the
  * table frees them in vertex_table_free, which its destructor calls, so a
@@ -43,10 +46,7 @@ struct VertexTable {
   VertexTable(const VertexTable &) = delete;
   VertexTable &operator=(const VertexTable &) = delete;
 
-  VertexRow *rows = nullptr;            // row_count rows (host memory)
-  int32_t *bucket_next = nullptr;       // next row of the same bucket, -1 at the end
-  int32_t bucket_head[kVertexBuckets];  // first row of each bucket, -1 when empty
-  int32_t bucket_tail[kVertexBuckets];
+  VertexRow *rows = nullptr;  // row_count rows (host memory)
   int32_t row_count = 0;
   int32_t remaining_count = 0;  // rows that are written: row_count - merged rows
   int32_t entered_count = 0;    // rows the build entered (less after a cancel)
@@ -82,12 +82,9 @@ int32_t vertex_table_find(VertexTable &table, const mo_svertex *svertex);
 int vertex_table_bucket(const VertexTable &table, const mo_svertex *svertex);
 
 // Walking a bucket: its first row and the row after `row`, -1 at the end.
-inline int32_t vertex_table_bucket_first(const VertexTable &table, int bucket) {
-  return table.bucket_head[bucket];
-}
-inline int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row) {
-  return table.bucket_next[row];
-}
+// Each step scans the rows (see the top of the file).
+int32_t vertex_table_bucket_first(const VertexTable &table, int bucket);
+int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row);
 
 inline int32_t vertex_table_merged_into(const VertexTable &table, int32_t row) {
   return table.rows[row].merged_into;
