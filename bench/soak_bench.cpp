@@ -1,7 +1,8 @@
 /*
  * Soak: a few hundred exports in one molv process, through the save command
- * as the dialog calls it, with cancels at random polls and failed host
- * allocations mixed in among the complete runs.  After each run the host's
+ * as the dialog calls it, with cancels at random polls, failed host
+ * allocations and (where a device node can be made) writes to a full device
+ * mixed in among the complete runs.  After each run the host's
  * count of live allocations must be back at its start, and the process's
  * resident memory must stay flat from run to run once the first runs have
  * set up what lives for the whole process (the output buffer, the
@@ -15,6 +16,8 @@
  * the end of the first 50 runs and the last.  Not run by the tests: it
  * measures, and takes a while.
  */
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -109,6 +112,10 @@ int main(int argc, char **argv) {
   std::string options = kDefaults;
   for (int i : {2, 9, 13, 22}) options[static_cast<std::size_t>(i)] = '1';
   const std::string save = "molv qel_save export " + dir + "/soak " + options;
+  // A node of the full device: every write to it fails for want of space.
+  const bool have_full =
+      ::mknod((dir + "/full.x").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  const std::string save_full = "molv qel_save export " + dir + "/full " + options;
 
   // How many polls and host allocations a complete run makes, so that the
   // faults fall anywhere in a run.
@@ -123,11 +130,11 @@ int main(int argc, char **argv) {
   std::fprintf(table, "%8s %9s %9s %7s %12s %12s\n", "runs", "complete", "cancelled", "failed",
               "resident KB", "live blocks");
   for (int run = 1; run <= runs; ++run) {
-    const int kind = static_cast<int>(random() % 5);
+    const int kind = static_cast<int>(random() % 6);
     if (kind == 3) molv::set_cancel_at_poll(1 + static_cast<long>(random() % polls));
     if (kind == 4) molv::set_fail_alloc_after(static_cast<long>(random() % 40));
     molv::clear_recording();
-    molv::tcl_eval(save);
+    molv::tcl_eval(kind == 5 && have_full ? save_full : save);
     molv::set_cancel_at_poll(0);
     molv::set_fail_alloc_after(-1);
 
@@ -155,7 +162,7 @@ int main(int argc, char **argv) {
     }
   }
   molv::clear_recording();
-  for (const char *name : {"qel_export.tcl", "qel_export.opt", "soak.x"})
+  for (const char *name : {"qel_export.tcl", "qel_export.opt", "soak.x", "full.x"})
     ::unlink((dir + "/" + name).c_str());
   ::rmdir(dir.c_str());
 
