@@ -48,6 +48,46 @@ mode_t current_umask() {
   return mask;
 }
 
+// A new hidden temporary file named after `base` in `folder`; -1 when none
+// can be made there.
+int make_temp(const std::string &folder, const std::string &base, std::string *path) {
+  std::string pattern = folder + "/." + base + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) path->assign(name.data());
+  return fd;
+}
+
+std::string temp_folder() {
+  const char *folder = std::getenv("TMPDIR");
+  return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+}
+
+bool write_all(int fd, const char *data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Every byte of `from` (from its start) into `to`.
+bool copy_all(int from, int to) {
+  if (::lseek(from, 0, SEEK_SET) != 0) return false;
+  std::vector<char> buffer(std::size_t{1} << 16);
+  for (;;) {
+    ssize_t n = ::read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!write_all(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+  }
+}
+
 int open_in_place(const std::string &path, bool regular) {
   // A pipe that nobody reads is refused at once instead of waited for.
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (regular ? 0 : O_NONBLOCK),
@@ -65,39 +105,38 @@ bool TargetFile::open(const std::string &path) {
   temp_.clear();
   in_place_ = false;
   removable_ = true;
+  target_fd_ = -1;
+
+  const std::string folder = folder_of(target_);
+  const std::string::size_type slash = target_.rfind('/');
+  const std::string base = target_.substr(slash == std::string::npos ? 0 : slash + 1);
 
   struct stat st;
   bool exists = ::stat(target_.c_str(), &st) == 0;
   if (exists) {
     if (S_ISDIR(st.st_mode)) return false;
     if (::access(target_.c_str(), W_OK) != 0) return false;
-    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    if (!S_ISREG(st.st_mode)) {
+      // A device or a pipe: the bytes go straight there.
       in_place_ = true;
-      removable_ = S_ISREG(st.st_mode);
-      fd_ = open_in_place(target_, removable_);
+      removable_ = false;
+      fd_ = open_in_place(target_, false);
       active_ = fd_ >= 0;
       return active_;
     }
+    // Several hard links: a rename would part them.
+    if (st.st_nlink > 1) return open_for_copy(folder, base);
   }
 
   // The temporary file: hidden, beside the target, so the rename stays in
   // one file system.
-  std::string folder = folder_of(target_);
-  std::string base = target_.substr(target_.rfind('/') == std::string::npos ? 0 : target_.rfind('/') + 1);
-  std::string pattern = folder + "/." + base + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  int fd = make_temp(folder, base, &temp_);
   if (fd < 0) {
     // No new file can be made in the folder: a writable target is written
-    // in place, as a direct write would.
+    // in place.
     if (!exists) return false;
-    in_place_ = true;
-    fd_ = open_in_place(target_, true);
-    active_ = fd_ >= 0;
-    return active_;
+    return open_for_copy(temp_folder(), base);
   }
-  temp_.assign(name.data());
   if (exists) {
     (void)::fchown(fd, st.st_uid, st.st_gid);  // best effort: only root may
     (void)::fchmod(fd, st.st_mode & 07777);
@@ -109,9 +148,47 @@ bool TargetFile::open(const std::string &path) {
   return true;
 }
 
+bool TargetFile::open_for_copy(const std::string &folder, const std::string &base) {
+  in_place_ = true;
+  // The target is opened now, so that one that cannot be written is refused
+  // before the run, as a direct write would be.
+  target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (target_fd_ < 0) return false;
+  int fd = make_temp(folder, base, &temp_);
+  if (fd < 0 && folder != temp_folder()) fd = make_temp(temp_folder(), base, &temp_);
+  if (fd < 0) {
+    // Nowhere to keep the run: straight into the target.
+    temp_.clear();
+    if (::ftruncate(target_fd_, 0) != 0) {
+      ::close(target_fd_);
+      target_fd_ = -1;
+      return false;
+    }
+    fd_ = target_fd_;
+    target_fd_ = -1;
+    active_ = true;
+    return true;
+  }
+  fd_ = fd;
+  active_ = true;
+  return true;
+}
+
 bool TargetFile::commit() {
   if (!active_) return false;
   active_ = false;
+  if (target_fd_ >= 0) {
+    // The complete run goes into the target, which keeps its links.
+    bool ok = ::ftruncate(target_fd_, 0) == 0 && copy_all(fd_, target_fd_);
+    ok = ::close(target_fd_) == 0 && ok;
+    target_fd_ = -1;
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temp_.c_str());
+    // A copy cut short is removed, as a failed direct write would be.
+    if (!ok) ::unlink(target_.c_str());
+    return ok;
+  }
   bool ok = ::close(fd_) == 0;
   fd_ = -1;
   if (ok && !in_place_) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
@@ -124,6 +201,13 @@ void TargetFile::discard() {
   active_ = false;
   ::close(fd_);
   fd_ = -1;
+  if (target_fd_ >= 0) {
+    // The target was never touched.
+    ::close(target_fd_);
+    target_fd_ = -1;
+    ::unlink(temp_.c_str());
+    return;
+  }
   if (removable_) ::unlink(written_path().c_str());
 }
 

@@ -406,6 +406,63 @@ TEST_F(Faults, TargetWithTwoHardLinksIsWrittenInPlace) {
   EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "plain.x", "one.x", "two.x"}));
 }
 
+// Targets written in place keep their earlier bytes too: the run goes to a
+// temporary file and is copied in only when complete.
+TEST_F(Faults, HardLinkedTargetSurvivesAFullDiskAndACancel) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "one");
+  ASSERT_EQ(::link(path("one.x").c_str(), path("two.x").c_str()), 0);
+  before_ = entries();
+  auto full = run_limited({scene, "-o", "one", "--options", busy_options()}, 100);
+  expect_write_failure(full, "one.x", "full disk");
+  expect_left_alone("one", "full disk");
+  EXPECT_EQ(read("two.x"), earlier_);
+  auto cancelled =
+      run({scene, "-o", "one", "--options", busy_options(), "--cancel-at-poll", "5"});
+  EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
+  expect_left_alone("one", "cancel");
+  EXPECT_EQ(read("two.x"), earlier_);
+  struct stat st {};
+  ASSERT_EQ(::stat(path("one.x").c_str(), &st), 0);
+  EXPECT_EQ(st.st_nlink, 2u);
+}
+
+TEST_F(Faults, WritableTargetInALockedFolderIsWrittenInPlaceOnlyWhenComplete) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
+  make_earlier_export(scene, "m");
+  // The folder is root's; the target and the plug-in folder are nobody's,
+  // and so is the temporary folder the run may use instead.
+  ASSERT_EQ(::chmod(work_.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(path("m.x").c_str(), qel_test::nobody_uid(), qel_test::nobody_gid()), 0);
+  qel_test::give_to_nobody(plugin_.path());
+  const std::string temp = qel_test::make_temp_dir("faults_tmp");
+  qel_test::give_to_nobody(temp);
+  struct stat before {};
+  ASSERT_EQ(::stat(path("m.x").c_str(), &before), 0);
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  as_nobody.env = {{"TMPDIR", temp}};
+
+  as_nobody.file_size_limit = 100;
+  auto full = run({scene, "--options", busy_options()}, as_nobody);
+  expect_write_failure(full, "m.x", "full disk");
+  expect_left_alone("m", "full disk");
+  as_nobody.file_size_limit = -1;
+  auto cancelled = run({scene, "--options", busy_options(), "--cancel-at-poll", "5"}, as_nobody);
+  EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
+  expect_left_alone("m", "cancel");
+
+  auto ok = run({scene, "--options", busy_options()}, as_nobody);
+  EXPECT_EQ(ok.exit_status, 0) << ok.err;
+  EXPECT_EQ(read("m.x"), read("plain.x"));
+  struct stat after {};
+  ASSERT_EQ(::stat(path("m.x").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_TRUE(fs::is_empty(temp)) << "a temporary file was left behind";
+  qel_test::remove_tree(temp);
+}
+
 // ---- the plug-in folder ---------------------------------------------------
 
 TEST_F(Faults, PluginFolderThatCannotBeWrittenStillExportsWithoutSavingOptions) {
