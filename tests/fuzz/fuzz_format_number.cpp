@@ -5,9 +5,14 @@
  * int, which the number text clamps into 0..9).
  *
  * Input: four bytes of float bits (little end first); a fifth byte, when
- * there, is the extra count of places as a signed byte.  The ring
- * (format_number) and the writer into the output context (write_number) must
- * give the same text as format_number_into.
+ * there, is the extra count of places as a signed byte.  Every way a number
+ * reaches the file must give that text: format_number_into, the writers'
+ * format_number_to, the ring (format_number) and write_number into the
+ * output context.
+ *
+ * The step rounding of normals is checked on the same value against the
+ * split into integral and fractional parts by the standard library, bit for
+ * bit (the sign of a zero included).
  */
 #include <cfloat>
 #include <cmath>
@@ -102,6 +107,40 @@ std::string formatted(float value, bool fixed, int places, uint32_t bits) {
   return std::string(buffer.get(), n);
 }
 
+// format_number_to, the writers' way, in a buffer of exactly the promised
+// size; no terminator is written.
+std::string formatted_to(float value, bool fixed, int places, uint32_t bits) {
+  std::unique_ptr<char[]> buffer(new char[qel::kNumberTextMax]);
+  char *end = qel::format_number_to(buffer.get(), value, fixed, places);
+  if (end < buffer.get() || end >= buffer.get() + qel::kNumberTextMax)
+    qel_fuzz::finding("format_number_to: end out of the buffer for " + bits_text(bits));
+  return std::string(buffer.get(), end);
+}
+
+// round_to_step as its steps read, with modf.
+double reference_round(double value, double step) {
+  const double r = 1.0 / step;
+  double integral = 0.0;
+  const double fraction = std::modf(value * r, &integral);
+  if (fraction >= 0.5) {
+    integral += 1.0;
+  } else if (fraction <= -0.5) {
+    integral -= 1.0;
+  }
+  return integral / r;
+}
+
+void compare_rounding(float value, uint32_t bits) {
+  const double got = qel::round_to_step(static_cast<double>(value), 0.000001);
+  const double expected = reference_round(static_cast<double>(value), 0.000001);
+  if (std::isnan(got) && std::isnan(expected)) return;
+  if (std::memcmp(&got, &expected, sizeof got) != 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.17g, expected %.17g", got, expected);
+    qel_fuzz::finding("round_to_step of " + bits_text(bits) + ": " + text);
+  }
+}
+
 void compare(const std::string &got, const std::string &expected, const char *form, int places,
              uint32_t bits) {
   if (got == expected) return;
@@ -137,12 +176,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   const std::string short_text = reference_short(value);
   compare(formatted(value, false, 6, bits), short_text, "short", 6, bits);
+  compare(formatted_to(value, false, 6, bits), short_text, "short (to)", 6, bits);
   compare_export_paths(value, false, 6, short_text, bits);
 
   for (int places = 0; places <= 9; ++places) {
     const std::string expected = reference_fixed(value, places);
     compare(formatted(value, true, places, bits), expected, "fixed", places, bits);
+    compare(formatted_to(value, true, places, bits), expected, "fixed (to)", places, bits);
   }
+  compare_rounding(value, bits);
   const int last = static_cast<int>(bits % 10);
   compare_export_paths(value, true, last, reference_fixed(value, last), bits);
 
