@@ -1,11 +1,13 @@
 /*
  * Cost of one number of the output file: both forms of the number writer
- * beside the snprintf conversions they stand in for, on what meshes hold
+ * beside the snprintf conversions they stand in for and the std::to_chars
+ * conversion of the formatting floor (bench/compare.sh), on what meshes hold
  * (coordinates of a model some hundred units across, unit normals).
  * One iteration formats one number.
  */
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -77,6 +79,22 @@ void BM_SnprintfExponent(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SnprintfExponent);
+
+// What the formatting floor of bench/compare.sh spends on a float.
+void BM_ToCharsExponent(benchmark::State &state) {
+  const std::vector<float> &v = values();
+  char text[64];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::to_chars(text, text + sizeof text, static_cast<double>(v[i]),
+                                           std::chars_format::scientific, 5)
+                                 .ptr);
+    benchmark::ClobberMemory();
+    i = (i + 1) & (kValueCount - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ToCharsExponent);
 
 void BM_SnprintfShort(benchmark::State &state) {
   const std::vector<float> &v = values();

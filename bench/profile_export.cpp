@@ -9,6 +9,7 @@
  * The first run also pays for the pages the host's pools and the plug-in's
  * tables touch for the first time; later runs reuse them.
  */
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -24,6 +25,13 @@ double cpu_seconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Pages the process touched for the first time so far.
+long minor_faults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
 }
 
 int main(int argc, char **argv) {
@@ -54,14 +62,16 @@ int main(int argc, char **argv) {
     molv::clear_recording();
     start = std::chrono::steady_clock::now();
     const double cpu_start = cpu_seconds();
+    const long faults_start = minor_faults();
     std::string result;
     molv::tcl_eval("molv qel_save export " + out + " " + options, &result);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = cpu_seconds() - cpu_start;
+    const long faults = minor_faults() - faults_start;
     const auto &status = molv::recording().status_lines;
-    std::printf("export %.3f s, cpu %.3f s (%s, %zu status lines)\n", seconds, cpu,
-                status.empty() ? "no status" : status.back().c_str(), status.size());
+    std::printf("export %.3f s, cpu %.3f s, %ld page faults (%s, %zu status lines)\n", seconds, cpu,
+                faults, status.empty() ? "no status" : status.back().c_str(), status.size());
   }
   return 0;
 }

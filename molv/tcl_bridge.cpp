@@ -22,6 +22,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host.h"
@@ -421,8 +422,8 @@ void display_message(const char *format, ...) {
     text = molv::vformat(format, args);
   }
   va_end(args);
-  g_recording.status_lines.push_back(text);
   if (g_hooks.status) g_hooks.status(text);
+  g_recording.status_lines.push_back(std::move(text));
 }
 
 void message_dialog(const char *format, ...) {

@@ -87,6 +87,27 @@ class SurfaceArray {
   int32_t count = 0;
 };
 
+// The surface vertices the vertex block wrote, in its order: the texture
+// coordinate and normal blocks then read a short list instead of walking
+// every row of the table again.  Only a speed aid: without memory for it
+// those blocks walk the rows.
+class WrittenList {
+ public:
+  WrittenList() = default;
+  ~WrittenList() {
+    if (items != nullptr) myfree(items);
+  }
+  WrittenList(const WrittenList &) = delete;
+  WrittenList &operator=(const WrittenList &) = delete;
+
+  void allocate(int32_t n) {
+    if (n > 0) items = static_cast<const mo_svertex **>(myalloc(sizeof(mo_svertex *) * static_cast<std::size_t>(n)));
+  }
+
+  const mo_svertex **items = nullptr;
+  int32_t count = 0;
+};
+
 // The duplication list: for each host vertex, the index of the first
 // written vertex that stands on it.  Open addressing, grown as host
 // vertices come.  Its length, as the list would have it, is the highest
@@ -273,6 +294,23 @@ struct NumberForm {
 
 static_assert(3 * kNumberTextMax + 8 <= Output::kMaxDirect, "a vertex line fits one reservation");
 
+// Calls vertex(surface, sv) for every written surface vertex in the order
+// of the vertex block: from the vertex block's list when there is one, else
+// by walking the rows.  `surface` is the mesh surface of the vertex on the
+// walk, null from the list.
+template <typename Vertex>
+void each_written(const WrittenList &written, const SurfaceArray &mesh, const VertexTable &table,
+                  bool optimize, Vertex vertex) {
+  if (written.items != nullptr) {
+    for (int32_t w = 0; w < written.count; ++w) vertex(nullptr, written.items[w]);
+    return;
+  }
+  walk_written(
+      mesh, table, optimize,
+      [&](const MeshSurface &surface, const VertexRow &row) { vertex(&surface, row.svertex); },
+      [] { return true; });
+}
+
 // One line of a per-vertex block: "," before every item but the first,
 // then "\n" and the numbers, each followed by ";".
 template <std::size_t N>
@@ -455,6 +493,14 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
       return;
     }
   }
+  // The list for the later blocks, when they can use it: a surface that
+  // writes its own normal needs the walk of the normals block.
+  bool any_own_normal = false;
+  for (int32_t s = 0; s < mesh_surfaces.count; ++s) {
+    any_own_normal = any_own_normal || mesh_surfaces.items[s].own_normal;
+  }
+  WrittenList written_list;
+  if (with_textures || (with_normals && !any_own_normal)) written_list.allocate(remaining);
   int32_t written = 0;
   int32_t base = 0;
   for (int32_t s = 0; s < mesh_surfaces.count; ++s) {
@@ -465,6 +511,9 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
         const mo_vertex *v = row.svertex->vertex;
         const float position[3] = {v->x - offset[0], v->y - offset[1], z_sign * (v->z - offset[2])};
         write_number_line(out, form, written == 0, position);
+        if (written_list.items != nullptr && written < remaining) {
+          written_list.items[written_list.count++] = row.svertex;
+        }
         row.written_index = written++;
         ++state.written_vertex_total;
         if (duplication && !first_written.note(v, row.written_index)) {
@@ -498,8 +547,6 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     if (!write_mesh_material_list(out, object, mesh_surfaces.items, mesh_surfaces.count)) return;
   }
 
-  const auto no_surface_step = [] { return true; };
-
   // ---- Texture coordinates ----
   if (with_textures) {
     show(kTextureCoordsText);
@@ -509,14 +556,12 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     const float offset_y = mo_object_get_texture_offset_y(object);
     out.printf("\nMeshTextureCoords {\n%d;", remaining);
     int32_t item = 0;
-    walk_written(
-        mesh_surfaces, table, optimize,
-        [&](const MeshSurface &, const VertexRow &row) {
-          const mo_svertex *sv = row.svertex;
-          const float uv[2] = {offset_x + sv->u * repeat_x, offset_y + (1.0f - sv->v) * repeat_y};
-          write_number_line(out, form, item++ == 0, uv);
-        },
-        no_surface_step);
+    each_written(written_list, mesh_surfaces, table, optimize,
+                 [&](const MeshSurface *, const mo_svertex *sv) {
+                   const float uv[2] = {offset_x + sv->u * repeat_x,
+                                        offset_y + (1.0f - sv->v) * repeat_y};
+                   write_number_line(out, form, item++ == 0, uv);
+                 });
     out.puts(";\n}\n");
   }
 
@@ -527,16 +572,19 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
                               (option_is_set(opt_winding) ? -1.0f : 1.0f);
     out.printf("\nMeshNormals{\n%d;", remaining);
     int32_t item = 0;
-    walk_written(
-        mesh_surfaces, table, optimize,
-        [&](const MeshSurface &surface, const VertexRow &row) {
-          // A flat surface under option 12 writes its own normal.
-          const float *normal = surface.own_normal ? surface.surface->normal : row.svertex->normal;
-          const float written_normal[3] = {normal_sign * normal[0], normal_sign * normal[1],
-                                           normal_sign * z_sign * normal[2]};
-          write_number_line(out, form, item++ == 0, written_normal);
-        },
-        no_surface_step);
+    const WrittenList walk_the_rows;
+    const WrittenList &list = any_own_normal ? walk_the_rows : written_list;
+    each_written(list, mesh_surfaces, table, optimize,
+                 [&](const MeshSurface *surface, const mo_svertex *sv) {
+                   // A flat surface under option 12 writes its own normal.
+                   const float *normal = surface != nullptr && surface->own_normal
+                                             ? surface->surface->normal
+                                             : sv->normal;
+                   const float written_normal[3] = {normal_sign * normal[0],
+                                                    normal_sign * normal[1],
+                                                    normal_sign * z_sign * normal[2]};
+                   write_number_line(out, form, item++ == 0, written_normal);
+                 });
     out.puts(";\n");
     out.printf("\n%d;\n", surface_count);
     write_faces(out, mesh_surfaces, table);

@@ -86,6 +86,36 @@ static_assert(floor_log10_pow2(-1) == -1 && floor_log10_pow2(10) == 3 &&
                   floor_log10_pow2(-126) == -38 && floor_log10_pow2(127) == 38,
               "arithmetic shift expected");
 
+// Steps 3 and 4 of the exact conversion: s = n / 2^shift has six or seven
+// digits before the point; its six leading digits, rounded to nearest,
+// ties to even.  With seven digits the exponent goes up by one and the
+// seventh digit and the rest decide; 999999.5 and the like carry into the
+// next exponent too.
+template <typename Unsigned>
+uint64_t round_six_digits(Unsigned n, int shift, int *exponent) noexcept {
+  assert(shift > 0 && shift < static_cast<int>(8 * sizeof(Unsigned)));
+  const auto integral = static_cast<uint64_t>(n >> shift);
+  const Unsigned rest = n & ((static_cast<Unsigned>(1) << shift) - 1);
+  const Unsigned half = static_cast<Unsigned>(1) << (shift - 1);
+  uint64_t r = 0;
+  if (integral >= 1000000) {
+    ++*exponent;
+    const uint64_t q = integral / 10;
+    const uint64_t last = integral % 10;
+    const bool up = last > 5 || (last == 5 && (rest != 0 || (q & 1) != 0));
+    r = q + (up ? 1 : 0);
+  } else {
+    assert(integral >= 100000);
+    const bool up = rest > half || (rest == half && (integral & 1) != 0);
+    r = integral + (up ? 1 : 0);
+  }
+  if (r == 1000000) {
+    r = 100000;
+    ++*exponent;
+  }
+  return r;
+}
+
 // The exact conversion for zeros and normal floats from 1e-22 up to a
 // million (see the top of the file).  False for every other value; the
 // caller then converts with the library.  Precondition: `value` is finite.
@@ -110,37 +140,16 @@ bool to_decimal_exact(float value, Decimal &d) noexcept {
   const int p = kSignificantDigits - 1 - e0;
   if (p < 0 || p > kMaxPow5) return false;
 
-  // Step 2: s = value x 10^p = m x 5^p / 2^shift, exactly; 10^5 <= s < 2 x 10^6.
-  // The shift is at least 4 and below 90 in this range.
-  using u128 = unsigned __int128;
-  const u128 n = static_cast<u128>(m) * kPow5.value[p];
+  // Step 2: s = value x 10^p = m x 5^p / 2^shift, exactly;
+  // 10^5 <= s < 2 x 10^6.  The shift is at least 4 and below 90 in this
+  // range.  Up to p = 13 (values from about 1e-8) the product fits 64 bits.
   const int shift = 23 - b - p;
   assert(shift > 0 && shift < 128);
-  const uint64_t integral = static_cast<uint64_t>(n >> shift);
-  const u128 rest = n & ((static_cast<u128>(1) << shift) - 1);
-  const u128 half = static_cast<u128>(1) << (shift - 1);
-
-  // Step 3: six digits, rounded to nearest, ties to even.  With seven
-  // digits before the point the exponent is e0 + 1 and the seventh digit
-  // and the rest decide.
   int exponent = e0;
-  uint64_t r = 0;
-  if (integral >= 1000000) {
-    exponent = e0 + 1;
-    const uint64_t q = integral / 10;
-    const uint64_t last = integral % 10;
-    const bool up = last > 5 || (last == 5 && (rest != 0 || (q & 1) != 0));
-    r = q + (up ? 1 : 0);
-  } else {
-    assert(integral >= 100000);
-    const bool up = rest > half || (rest == half && (integral & 1) != 0);
-    r = integral + (up ? 1 : 0);
-  }
-  // Step 4: 999999.5 and the like carry into the next exponent.
-  if (r == 1000000) {
-    r = 100000;
-    ++exponent;
-  }
+  const uint64_t r =
+      p <= 13 ? round_six_digits<uint64_t>(m * kPow5.value[p], shift, &exponent)
+              : round_six_digits<unsigned __int128>(
+                    static_cast<unsigned __int128>(m) * kPow5.value[p], shift, &exponent);
   put_six_digits(d.digits, static_cast<uint32_t>(r));
   pad_digits(d);
   d.exponent = exponent;
