@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "export/output.h"
 #include "xwriter/numbers.h"
 
 namespace {
@@ -108,6 +109,32 @@ void BM_SnprintfShort(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SnprintfShort);
+
+// Integers of the face and index blocks (vertex indices of a large mesh),
+// and the floor's to_chars of them.
+void BM_PutInteger(benchmark::State &state) {
+  char text[qel::Output::kIntegerMax];
+  long i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(qel::Output::put_integer(text, i));
+    benchmark::ClobberMemory();
+    i = (i + 7919) % 3000000;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PutInteger);
+
+void BM_ToCharsInteger(benchmark::State &state) {
+  char text[24];
+  long i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::to_chars(text, text + sizeof text, i).ptr);
+    benchmark::ClobberMemory();
+    i = (i + 7919) % 3000000;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ToCharsInteger);
 
 }  // namespace
 

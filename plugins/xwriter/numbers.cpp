@@ -38,33 +38,46 @@ constexpr int kNoLimit = 9999;
 static_assert(kNumberTextMax <= Output::kMaxDirect,
               "a number must fit one reserve_tail of the output context");
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the digits are packed into a 64-bit word in memory order");
+
+// Eight '0' characters in one word.
+constexpr uint64_t kZeros = 0x3030303030303030ull;
+
 // A finite value rounded to six significant digits: the digit string
 // d0 d1 d2 d3 d4 d5 and the exponent E of d0.d1d2d3d4d5 x 10^E.
 struct Decimal {
   bool negative;
-  // The six digits, then '0's: the layout copies eight characters at a
-  // time and cuts the text after.
-  char digits[16];
+  // The six digits as characters, then "00", as eight bytes in memory
+  // order: the fixed form lays out the common cases with a few whole-word
+  // stores (storing characters one by one and reading them back as a
+  // word costs more than the arithmetic).
+  uint64_t text;
   int exponent;
 };
 
-// Fills the digits behind the sixth with '0'.
-void pad_digits(Decimal &d) noexcept {
-  std::memset(d.digits + kSignificantDigits, '0', sizeof d.digits - kSignificantDigits);
-}
+// The characters of a Decimal, then '0's, for the layouts that go
+// character by character.
+struct DigitChars {
+  explicit DigitChars(const Decimal &d) noexcept {
+    std::memcpy(c, &d.text, 8);
+    std::memcpy(c + 8, &kZeros, 8);
+  }
+  char c[16];
+};
 
-// The digits of a six-digit integer 100000..999999.
-void put_six_digits(char *digits, uint32_t r) noexcept {
+// The characters of a six-digit integer 100000..999999, then "00".
+uint64_t six_digits_text(uint32_t r) noexcept {
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  const uint32_t high = r / 10000;
-  const uint32_t middle = r / 100 % 100;
-  const uint32_t low = r % 100;
-  std::memcpy(digits, kPairs + 2 * high, 2);
-  std::memcpy(digits + 2, kPairs + 2 * middle, 2);
-  std::memcpy(digits + 4, kPairs + 2 * low, 2);
+  auto pair = [](uint32_t two_digits) {
+    uint16_t chars;
+    std::memcpy(&chars, kPairs + 2 * two_digits, 2);
+    return static_cast<uint64_t>(chars);
+  };
+  return pair(r / 10000) | pair(r / 100 % 100) << 16 | pair(r % 100) << 32 | (kZeros << 48);
 }
 
 // 5^p for p = 0 .. 27, the powers that fit 63 bits.
@@ -127,7 +140,7 @@ bool to_decimal_exact(float value, Decimal &d) noexcept {
   const uint32_t fraction = bits & 0x7fffffu;
   if (biased == 0) {
     if (fraction != 0) return false;  // subnormal
-    std::memset(d.digits, '0', sizeof d.digits);
+    d.text = kZeros;
     d.exponent = 0;
     return true;
   }
@@ -150,8 +163,7 @@ bool to_decimal_exact(float value, Decimal &d) noexcept {
       p <= 13 ? round_six_digits<uint64_t>(m * kPow5.value[p], shift, &exponent)
               : round_six_digits<unsigned __int128>(
                     static_cast<unsigned __int128>(m) * kPow5.value[p], shift, &exponent);
-  put_six_digits(d.digits, static_cast<uint32_t>(r));
-  pad_digits(d);
+  d.text = six_digits_text(static_cast<uint32_t>(r));
   d.exponent = exponent;
   return true;
 }
@@ -172,10 +184,11 @@ Decimal to_decimal_library(double value) noexcept {
   Decimal d;
   d.negative = *p == '-';
   if (d.negative) ++p;
-  d.digits[0] = *p++;
+  char digits[8] = {*p++, '0', '0', '0', '0', '0', '0', '0'};
   assert(*p == '.');
   ++p;
-  std::memcpy(d.digits + 1, p, kSignificantDigits - 1);
+  std::memcpy(digits + 1, p, kSignificantDigits - 1);
+  std::memcpy(&d.text, digits, 8);
   p += kSignificantDigits - 1;
 
   // Step 3: the exponent behind the 'e'.
@@ -186,7 +199,6 @@ Decimal to_decimal_library(double value) noexcept {
   int exponent = 0;
   for (; p < end; ++p) exponent = exponent * 10 + (*p - '0');
   d.exponent = exponent_negative ? -exponent : exponent;
-  pad_digits(d);
   return d;
 }
 
@@ -229,34 +241,31 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
     const int room = a + e + 1;  // >= 1, since e >= -a
     const int count = room < kSignificantDigits ? room : kSignificantDigits;
     if (zeros <= 8) {
-      std::memcpy(p, "00000000", 8);
-      std::memcpy(p + zeros, d.digits, 8);
+      std::memcpy(p, &kZeros, 8);
+      std::memcpy(p + zeros, &d.text, 8);
       p += zeros + count;
     } else {
       p = put_zeros(p, zeros);
-      p = put_digits(p, d.digits, count);
+      p = put_digits(p, DigitChars(d).c, count);
     }
   } else if (e < kSignificantDigits - 1) {
     // Step 4c, from one up to 99999.9: e + 1 digits, the point, the other
-    // 5 - e digits.
+    // 5 - e digits (then '0's, cut below).
     const int integral = e + 1;
-    std::memcpy(p, d.digits, 8);
+    std::memcpy(p, &d.text, 8);
     p[integral] = '.';
-    std::memcpy(p + integral + 1, d.digits + integral, 8);
+    const uint64_t fraction = d.text >> (8 * integral) | kZeros << (64 - 8 * integral);
+    std::memcpy(p + integral + 1, &fraction, 8);
     p += kSignificantDigits + 1;
   } else {
-    // Step 4c: one or more: all six digits, zeros up to the point, and
-    // the digits that fall behind it.  The limit plays no part here (nor
-    // in the branch before, which covers e below 5).
+    // Step 4c, from 100000 up: all six digits, zeros up to the point,
+    // ".0".  The limit plays no part in either branch of step 4c.
+    const DigitChars digits(d);
     const int integral = e + 1;
-    p = put_digits(p, d.digits, integral < kSignificantDigits ? integral : kSignificantDigits);
+    p = put_digits(p, digits.c, integral < kSignificantDigits ? integral : kSignificantDigits);
     if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
     *p++ = '.';
-    if (e >= kSignificantDigits - 1) {
-      *p++ = '0';
-    } else {
-      p = put_digits(p, d.digits + integral, kSignificantDigits - integral);
-    }
+    *p++ = '0';
   }
 
   // Step 5: trailing zeros go; a bare point gets one zero back.  Every
@@ -274,18 +283,19 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
 
 // The "%g" form: precision 6, so %e when E < -4 or E >= 6, else %f with
 // 5 - E digits behind the point; trailing zeros and a bare point removed.
-char *short_form(char *p, const Decimal &d) noexcept {
-  const int e = d.exponent;
-  if (d.negative) *p++ = '-';
+char *short_form(char *p, const Decimal &decimal) noexcept {
+  const int e = decimal.exponent;
+  const DigitChars d(decimal);
+  if (decimal.negative) *p++ = '-';
 
   if (e < -4 || e >= kSignificantDigits) {
     // Step 4a: d0[.d1..dk]e(+|-)XX, at least two exponent digits.
     int last = kSignificantDigits - 1;
-    while (last > 0 && d.digits[last] == '0') --last;
-    *p++ = d.digits[0];
+    while (last > 0 && d.c[last] == '0') --last;
+    *p++ = d.c[0];
     if (last > 0) {
       *p++ = '.';
-      p = put_digits(p, d.digits + 1, last);
+      p = put_digits(p, d.c + 1, last);
     }
     *p++ = 'e';
     *p++ = e < 0 ? '-' : '+';
@@ -299,15 +309,15 @@ char *short_form(char *p, const Decimal &d) noexcept {
   // Step 4b: positional, the same six digits laid out around the point
   // (rounding %f at 5 - E places rounds at the same digit as %e did).
   if (e >= 0) {
-    p = put_digits(p, d.digits, e + 1);
+    p = put_digits(p, d.c, e + 1);
     if (e == kSignificantDigits - 1) return p;  // no point, nothing to trim
     *p++ = '.';
-    p = put_digits(p, d.digits + e + 1, kSignificantDigits - 1 - e);
+    p = put_digits(p, d.c + e + 1, kSignificantDigits - 1 - e);
   } else {
     *p++ = '0';
     *p++ = '.';
     p = put_zeros(p, -e - 1);
-    p = put_digits(p, d.digits, kSignificantDigits);
+    p = put_digits(p, d.c, kSignificantDigits);
   }
   // Step 5: trailing zeros of the fraction go, and then a bare point.
   while (p[-1] == '0') --p;
