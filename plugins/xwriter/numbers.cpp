@@ -219,6 +219,16 @@ char *put_digits(char *p, const char *digits, int count) noexcept {
   return p + count;
 }
 
+// How many of the first `count` digits of `text` (1 to 6) end in a row of
+// '0's.  Precondition: the first digit is not '0'.
+int trailing_zero_digits(uint64_t text, int count) noexcept {
+  // The bytes that differ from '0', of the first `count` characters only:
+  // the highest one is the last digit to keep.
+  const uint64_t differ = (text ^ kZeros) & (~uint64_t{0} >> (64 - 8 * count));
+  assert(differ != 0);
+  return (__builtin_clzll(differ) - (64 - 8 * count)) / 8;
+}
+
 // The fixed form.  Precondition: 0 <= decimal_places <= 9.
 char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
   assert(decimal_places >= 0 && decimal_places <= 9);
@@ -228,13 +238,19 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
   if (d.negative) *p++ = '-';
 
   // The common cases copy eight characters at a time (the buffer has room
-  // for them) and then set the end; the text is the same.
-  if (e < -a) {
-    // Step 4a: below the limit of decimal places: nothing is left.
-    p = put_digits(p, "0.0", 3);
-  } else if (e < 0) {
+  // for them) and find the end of the text from the digits, where step 5
+  // would find it by scanning back over the '0's.
+  const bool digits_zero = d.text == kZeros;
+  if (e < -a || digits_zero) {
+    // Step 4a: below the limit of decimal places nothing is left; zero
+    // itself ends the same way.  Step 6: never "-0.0".
+    std::memcpy(start, "0.0", 3);
+    return start + 3;
+  }
+  if (e < 0) {
     // Step 4b: below one: the leading zeros, then as many digits as the
-    // limit leaves room for.  The rest is cut, not rounded.
+    // limit leaves room for.  The rest is cut, not rounded.  Step 5 stops
+    // in the digits: the first one is not '0'.
     *p++ = '0';
     *p++ = '.';
     const int zeros = -e - 1;
@@ -243,41 +259,34 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
     if (zeros <= 8) {
       std::memcpy(p, &kZeros, 8);
       std::memcpy(p + zeros, &d.text, 8);
-      p += zeros + count;
     } else {
-      p = put_zeros(p, zeros);
-      p = put_digits(p, DigitChars(d).c, count);
+      p = put_zeros(p, zeros) - zeros;
+      put_digits(p + zeros, DigitChars(d).c, count);
     }
-  } else if (e < kSignificantDigits - 1) {
+    return p + zeros + count - trailing_zero_digits(d.text, count);
+  }
+  if (e < kSignificantDigits - 1) {
     // Step 4c, from one up to 99999.9: e + 1 digits, the point, the other
-    // 5 - e digits (then '0's, cut below).
+    // 5 - e digits; step 5 cuts the '0's at the end of those, and a point
+    // left bare keeps one.
     const int integral = e + 1;
     std::memcpy(p, &d.text, 8);
     p[integral] = '.';
     const uint64_t fraction = d.text >> (8 * integral) | kZeros << (64 - 8 * integral);
     std::memcpy(p + integral + 1, &fraction, 8);
-    p += kSignificantDigits + 1;
-  } else {
-    // Step 4c, from 100000 up: all six digits, zeros up to the point,
-    // ".0".  The limit plays no part in either branch of step 4c.
-    const DigitChars digits(d);
-    const int integral = e + 1;
-    p = put_digits(p, digits.c, integral < kSignificantDigits ? integral : kSignificantDigits);
-    if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
-    *p++ = '.';
-    *p++ = '0';
+    const int cut = trailing_zero_digits(d.text, kSignificantDigits);
+    const int kept = kSignificantDigits - integral - cut;
+    return p + integral + 1 + (kept > 0 ? kept : 1);
   }
 
-  // Step 5: trailing zeros go; a bare point gets one zero back.  Every
-  // branch wrote a point, so the scan stops at it at the latest.
-  while (p[-1] == '0') --p;
-  if (p[-1] == '.') *p++ = '0';
-
-  // Step 6: a negative value cut to nothing is zero, not "-0.0".
-  if (p - start == 4 && std::memcmp(start, "-0.0", 4) == 0) {
-    std::memcpy(start, "0.0", 3);
-    p = start + 3;
-  }
+  // Step 4c, from 100000 up: all six digits, zeros up to the point, ".0".
+  // The limit plays no part in either branch of step 4c.
+  const DigitChars digits(d);
+  const int integral = e + 1;
+  p = put_digits(p, digits.c, integral < kSignificantDigits ? integral : kSignificantDigits);
+  if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
+  *p++ = '.';
+  *p++ = '0';
   return p;
 }
 

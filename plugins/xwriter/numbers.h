@@ -81,12 +81,13 @@ inline double round_to_step(double value, double step) noexcept {
   } else {
     fraction = std::modf(product, &integral);
   }
-  // Step 3: halves away from zero.  Written without branches, as whether
-  // a component rounds up is a coin toss a branch predictor loses half the
+  // Step 3: halves away from zero.  Written without branches (the steps
+  // are integers, which compilers keep out of jumps), as whether a
+  // component rounds up is a coin toss a branch predictor loses half the
   // time: integral - (-1) adds one, integral - 1 takes one away, and
   // integral - (+0) leaves it alone, also the sign of a zero.
-  const double down = (fraction <= -0.5 ? 1.0 : 0.0) - (fraction >= 0.5 ? 1.0 : 0.0);
-  integral -= down;
+  const int down = static_cast<int>(fraction <= -0.5) - static_cast<int>(fraction >= 0.5);
+  integral -= static_cast<double>(down);
   // Step 4: back by dividing by r (dividing, not multiplying by the step:
   // 707107 / 1e6 is exactly the double nearest 0.707107).
   return integral / r;
