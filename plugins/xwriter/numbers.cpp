@@ -102,30 +102,28 @@ static_assert(floor_log10_pow2(-1) == -1 && floor_log10_pow2(10) == 3 &&
 // Steps 3 and 4 of the exact conversion: s = n / 2^shift has six or seven
 // digits before the point; its six leading digits, rounded to nearest,
 // ties to even.  With seven digits the exponent goes up by one and the
-// seventh digit and the rest decide; 999999.5 and the like carry into the
-// next exponent too.
+// seventh digit joins the rest that decides.  999999.5 and the like carry
+// into the next exponent too.  Written with selects rather than branches:
+// whether a value has six or seven digits there is as good as random.
 template <typename Unsigned>
 uint64_t round_six_digits(Unsigned n, int shift, int *exponent) noexcept {
   assert(shift > 0 && shift < static_cast<int>(8 * sizeof(Unsigned)));
   const auto integral = static_cast<uint64_t>(n >> shift);
-  const Unsigned rest = n & ((static_cast<Unsigned>(1) << shift) - 1);
-  const Unsigned half = static_cast<Unsigned>(1) << (shift - 1);
-  uint64_t r = 0;
-  if (integral >= 1000000) {
-    ++*exponent;
-    const uint64_t q = integral / 10;
-    const uint64_t last = integral % 10;
-    const bool up = last > 5 || (last == 5 && (rest != 0 || (q & 1) != 0));
-    r = q + (up ? 1 : 0);
-  } else {
-    assert(integral >= 100000);
-    const bool up = rest > half || (rest == half && (integral & 1) != 0);
-    r = integral + (up ? 1 : 0);
-  }
-  if (r == 1000000) {
-    r = 100000;
-    ++*exponent;
-  }
+  const Unsigned one = static_cast<Unsigned>(1) << shift;  // a unit of the last digit
+  const Unsigned rest = n & (one - 1);
+  const bool seven = integral >= 1000000;
+  assert(seven || integral >= 100000);
+  // The kept digits and what is cut off, in units of 2^-shift, with half a
+  // unit of the last kept digit.
+  const uint64_t tenth = integral / 10;
+  const uint64_t kept = seven ? tenth : integral;
+  const Unsigned cut = seven ? static_cast<Unsigned>(integral - 10 * tenth) * one + rest : rest;
+  const Unsigned half = seven ? 5 * one : one / 2;
+  const bool up = cut > half || (cut == half && (kept & 1) != 0);
+  uint64_t r = kept + (up ? 1 : 0);
+  const bool carry = r == 1000000;
+  r = carry ? 100000 : r;
+  *exponent += (seven ? 1 : 0) + (carry ? 1 : 0);
   return r;
 }
 

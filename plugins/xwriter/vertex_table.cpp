@@ -53,29 +53,27 @@ uint32_t pointer_hash(const void *pointer) {
   return static_cast<uint32_t>(h >> 32);
 }
 
-// The bits a float contributes to the merge hash: both zeros as +0.
+// The bits a float contributes to the merge hash: both zeros as +0 (adding
+// +0 turns -0 into +0 and changes nothing else; a NaN never gets here).
 uint64_t float_key(float value) {
-  if (value == 0.0f) return 0;
+  const float folded = value + 0.0f;
   uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
+  std::memcpy(&bits, &folded, sizeof bits);
   return bits;
 }
 
-// One mixing step: xor in a word, multiply, fold the high half down.
-uint64_t mix(uint64_t h, uint64_t word) {
-  h = (h ^ word) * 0x9E3779B97F4A7C15ull;
-  return h ^ (h >> 32);
-}
-
 // 64 bits of the six compared fields: the low ones pick the slot, the
-// high 32 are kept in it.
+// high 32 are kept in it.  Each word is multiplied by a constant of its own
+// (the products do not wait for each other), then the sum is mixed once.
 uint64_t merge_hash(const mo_svertex *sv) {
   const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(sv->vertex));
-  uint64_t h = mix(0x243F6A8885A308D3ull, address);
-  h = mix(h, float_key(sv->u) << 32 | float_key(sv->v));
-  h = mix(h, float_key(sv->normal[0]) << 32 | float_key(sv->normal[1]));
-  h = mix(h, float_key(sv->normal[2]));
-  return mix(h, 0);
+  uint64_t h = address * 0x9E3779B97F4A7C15ull;
+  h ^= (float_key(sv->u) << 32 | float_key(sv->v)) * 0xC2B2AE3D27D4EB4Full;
+  h ^= (float_key(sv->normal[0]) << 32 | float_key(sv->normal[1])) * 0x165667B19E3779F9ull;
+  h ^= float_key(sv->normal[2]) * 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  h *= 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 29);
 }
 
 // The comparison of the merge, in its order: host vertex, u, v, normal.
