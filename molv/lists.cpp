@@ -31,7 +31,7 @@ ListNode *settle(ListNode *head) {
   ListNode *last = head->last;
   while (last->link.next != nullptr) {
     last = as_node(last->link.next);
-    ++head->count;
+    head->set_count(head->count + 1);
   }
   head->last = last;
   return head;
@@ -58,7 +58,7 @@ void measure(ListNode *first, ListNode **last, int *count) {
 void make_head(ListNode *node, ListNode *last, int count) {
   node->is_head = true;
   node->last = last;
-  node->count = count;
+  node->set_count(count);
 }
 
 // Random access into one list: the node addresses of the list last asked
@@ -88,9 +88,9 @@ mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
     node.link.item = items[i];
     node.link.next = i + 1 < count ? as_link(&nodes[i + 1]) : nullptr;
     node.last = nullptr;
-    node.count = 0;
+    node.set_count(0);
     node.serial = next_serial();
-    node.owner = Owner::kModel;
+    node.set_owner(Owner::kModel);
     node.is_head = false;
   }
   make_head(&nodes[0], &nodes[count - 1], static_cast<int32_t>(count));
@@ -153,7 +153,7 @@ void list_add_item(mo_list *list, void *item) {
     molv::settle(first);
     first->last->link.next = as_link(node);
     first->last = node;
-    ++first->count;
+    first->set_count(first->count + 1);
     return;
   }
   mo_list_node *end = *list;
@@ -201,7 +201,7 @@ void list_append_list(mo_list *list, mo_list other) {
   second->is_head = false;
   if (first->is_head) {
     first->last = second_last;
-    first->count = first_count + second_count;
+    first->set_count(first_count + second_count);
   }
 }
 

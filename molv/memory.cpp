@@ -145,17 +145,17 @@ uint32_t next_serial() { return ++memory().serial; }
 ListNode *node_take() {
   Memory &m = memory();
   ListNode *node = m.nodes.take();
-  node->owner = Owner::kHanded;
+  node->set_owner(Owner::kHanded);
   node->serial = ++m.serial;
   ++m.live_nodes;
   return node;
 }
 
 void node_give(ListNode *node) {
-  if (node->owner == Owner::kModel) return;
-  if (node->owner != Owner::kHanded) host_memory_fault("a list node freed twice");
+  if (node->owner() == Owner::kModel) return;
+  if (node->owner() != Owner::kHanded) host_memory_fault("a list node freed twice");
   Memory &m = memory();
-  node->owner = Owner::kFree;
+  node->set_owner(Owner::kFree);
   --m.live_nodes;
   m.nodes.give(node);
 }

@@ -38,15 +38,22 @@ enum class Owner : uint8_t {
 // (is_head) also knows the list's last node and its length, so appending
 // and counting take constant time; in every other node those two fields
 // are stale and never read.  `serial` is unique per allocation and lets a
-// cache tell a node from a later reuse of its memory.
+// cache tell a node from a later reuse of its memory.  32 bytes, the
+// length, owner and head mark sharing one word: a large mesh has millions
+// of nodes, and every pass over its lists reads them all.
 struct ListNode {
   mo_list_node link;
   ListNode *last;
-  int32_t count;
   uint32_t serial;
-  Owner owner;
-  bool is_head;
+  uint32_t count : 29;  // up to 2^29 - 1 items, far beyond any memory
+  uint32_t owner_bits : 2;
+  uint32_t is_head : 1;
+
+  Owner owner() const { return static_cast<Owner>(owner_bits); }
+  void set_owner(Owner owner) { owner_bits = static_cast<uint32_t>(owner) & 3u; }
+  void set_count(int32_t n) { count = static_cast<uint32_t>(n) & ((1u << 29) - 1); }
 };
+static_assert(sizeof(ListNode) == 32, "a list node is four words");
 
 inline ListNode *as_node(mo_list_node *node) { return reinterpret_cast<ListNode *>(node); }
 inline mo_list_node *as_link(ListNode *node) { return reinterpret_cast<mo_list_node *>(node); }

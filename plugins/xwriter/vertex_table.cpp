@@ -14,7 +14,8 @@
  * caches, so each slot keeps 32 more bits of the hash beside the row: a
  * probe reads the surface vertex of a row only when those bits agree, and
  * the slot of a row a few rows ahead is fetched while the current one is
- * compared.  Only distinct rows enter the hash, so it starts at half the
+ * compared.  The merge is a pass of its own after the listing, so that its
+ * polls ("Optimize Vertices") come while it works.  Only distinct rows enter the hash, so it starts at half the
  * row count and grows when three quarters are taken.
  */
 #include "xwriter/vertex_table.h"
@@ -157,85 +158,51 @@ class MergeIndex {
   uint32_t count_ = 0;
 };
 
-// The merge, fed one row at a time while the rows are entered: the build
-// reads each surface vertex once, and the merge finds it still in the
-// cache.  Rows are merged kLag rows behind the newest one, so that the
-// hash slot of a row is fetched from memory while the rows before it are
-// compared.
-class Merger {
- public:
-  explicit Merger(VertexTable &table) : table_(table), index_(table.rows) {}
-  Merger(const Merger &) = delete;
-  Merger &operator=(const Merger &) = delete;
+// The merge over the entered rows.  False when the host has no memory for
+// the hash.
+bool merge_rows(VertexTable &table) {
+  VertexRow *rows = table.rows;
+  const int32_t count = table.entered_count;
+  MergeIndex index(rows);
+  if (!index.reserve(count / 2)) return false;
 
-  // Room for the table's rows.  False when the host has no memory.
-  bool start() { return index_.reserve(table_.row_count / 2); }
-
-  // Row `row` has just been entered.  False when the host has no memory.
-  bool add(int32_t row) {
-    // The row kLag back leaves its place in the ring first.
-    if (row >= kLag && !merge(row - kLag)) return false;
-    Pending &p = pending_[row % kLag];
-    const mo_svertex *sv = table_.rows[row].svertex;
-    // A row with a NaN gets no hash: it equals nothing.
-    p.nan = has_nan(sv);
-    p.hash = p.nan ? 0 : merge_hash(sv);
-    if (!p.nan) __builtin_prefetch(index_.home(p.hash));
-    return true;
-  }
-
-  // Merges the rows still pending after the last entered row `last`.
-  bool finish(int32_t last) {
-    for (int32_t row = last - kLag + 1; row <= last; ++row) {
-      if (row >= 0 && !merge(row)) return false;
-    }
-    return true;
-  }
-
- private:
-  static constexpr int32_t kLag = 16;
-  struct Pending {
+  // The hashes of the next kAhead rows, their slots already on their way
+  // into the cache (a slot in a hash of millions comes from memory).  A
+  // row with a NaN gets no hash: it equals nothing.
+  constexpr int32_t kAhead = 16;
+  struct Ahead {
     uint64_t hash;
     bool nan;
+  } ahead[kAhead];
+  auto look_ahead = [&](int32_t row) {
+    if (row >= count) return;
+    Ahead &a = ahead[row % kAhead];
+    const mo_svertex *sv = rows[row].svertex;
+    a.nan = has_nan(sv);
+    a.hash = a.nan ? 0 : merge_hash(sv);
+    if (!a.nan) __builtin_prefetch(index.home(a.hash));
   };
+  for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
 
-  bool merge(int32_t row) {
-    const Pending &p = pending_[row % kLag];
-    if (p.nan) return true;
-    const int32_t first = index_.find_or_enter(row, p.hash);
-    if (first == -2) return false;
-    if (first >= 0) {
-      table_.rows[row].merged_into = first;
-      --table_.remaining_count;
-    }
-    return true;
-  }
-
-  VertexTable &table_;
-  MergeIndex index_;
-  Pending pending_[kLag] = {};
-};
-
-// The polls of the merge, at rows 0, 100, 200, ... of the entered rows, as
-// a merge that looked at one row after another would poll.  The rows are
-// merged already; when a poll at row j reports a cancel, the merges of the
-// rows after j are taken back, which leaves the table as that merge would
-// have left it: rows 0 to j looked at, the rest not.
-void poll_merge(VertexTable &table) {
-  for (int32_t j = 0; j < table.entered_count; j += 100) {
-    char text[80];
-    std::snprintf(text, sizeof text, "Export X File - Optimize Vertices ( %d %% ) ...",
-                  static_cast<int>(static_cast<int64_t>(j) * 100 / table.row_count));
-    if (cancel_poll(text)) {
-      for (int32_t row = j + 1; row < table.entered_count; ++row) {
-        if (table.rows[row].merged_into >= 0) {
-          table.rows[row].merged_into = -1;
-          ++table.remaining_count;
-        }
+  for (int32_t j = 0; j < count; ++j) {
+    const Ahead current = ahead[j % kAhead];
+    look_ahead(j + kAhead);
+    if (!current.nan) {
+      const int32_t first = index.find_or_enter(j, current.hash);
+      if (first == -2) return false;
+      if (first >= 0) {
+        rows[j].merged_into = first;
+        --table.remaining_count;
       }
-      return;
+    }
+    if (j % 100 == 0) {
+      char text[80];
+      std::snprintf(text, sizeof text, "Export X File - Optimize Vertices ( %d %% ) ...",
+                    static_cast<int>(static_cast<int64_t>(j) * 100 / table.row_count));
+      if (cancel_poll(text)) break;
     }
   }
+  return true;
 }
 
 // The lookup index of vertex_table_find over the entered rows; on a failed
@@ -305,33 +272,18 @@ VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_
   table.row_count = row_count;
   table.remaining_count = row_count;
 
-  // 2. and 3. One row per surface vertex, polling after every 100th, each
-  // row merged as it comes with option 23.  A failed allocation of the
-  // merge leaves an empty table.
-  const bool optimize = option_is_set(opt_optimize_vertices);
-  Merger merger(table);
-  if (optimize && !merger.start()) {
-    vertex_table_free(table);
-    return VertexTableBuild::out_of_memory;
-  }
+  // 2. and 3. One row per surface vertex, polling after every 100th.
   bool cancelled = false;
-  bool out_of_memory = false;
   VertexRow *const rows = table.rows;
   int32_t entered = 0;
-  for (mo_list_node *node = surfaces; node != nullptr && !cancelled && !out_of_memory;
-       node = node->next) {
+  for (mo_list_node *node = surfaces; node != nullptr && !cancelled; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
     if (surface == nullptr) continue;
     for (mo_list_node *sv = surface->svertices; sv != nullptr; sv = sv->next) {
       // The count is the caller's; a list longer than it never writes
       // past the rows.
       if (entered == row_count) break;
-      rows[entered] = VertexRow{static_cast<mo_svertex *>(sv->item), -1, -1};
-      if (optimize && !merger.add(entered)) {
-        out_of_memory = true;
-        break;
-      }
-      ++entered;
+      rows[entered++] = VertexRow{static_cast<mo_svertex *>(sv->item), -1, -1};
       if (entered % 100 == 0) {
         table.entered_count = entered;
         if (cancel_poll(kCreateVertexListText)) {
@@ -343,14 +295,11 @@ VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_
   }
   table.entered_count = entered;
 
-  // The merge's polls, also after a cancel: the first one, at row 0, sees
-  // it and ends the merge.
-  if (optimize && !out_of_memory) out_of_memory = !merger.finish(entered - 1);
-  if (out_of_memory) {
+  // The merge, also after a cancel: it looks at row 0, polls and ends.
+  if (option_is_set(opt_optimize_vertices) && !merge_rows(table)) {
     vertex_table_free(table);
     return VertexTableBuild::out_of_memory;
   }
-  if (optimize) poll_merge(table);
   if (cancelled || table.entered_count < row_count) return VertexTableBuild::cut_short;
   return VertexTableBuild::complete;
 }
