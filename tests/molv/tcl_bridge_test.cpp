@@ -106,6 +106,49 @@ TEST_F(TclBridge, TclCommandRunsAtGlobalLevelAlsoWhenNested) {
   EXPECT_EQ(global("probe_inner").size(), 4000u);
 }
 
+// Fixed texts (no format argument) are kept compiled between calls: each
+// call still runs the script anew, against the interpreter as it is then.
+const char *evict_and_read(int, const char *const *) {
+  // More distinct fixed texts than the host keeps, while the outer fixed
+  // text is still running.
+  for (int i = 0; i < 12; ++i) {
+    const std::string text = "set ::evict" + std::to_string(i) + " " + std::to_string(i);
+    tcl_command(text.c_str());
+  }
+  return tcl_command("set ::counter");
+}
+
+TEST_F(TclBridge, FixedTextsRunAfreshEachTimeAndSurviveEviction) {
+  eval("set counter 1");
+  EXPECT_STREQ(tcl_command("global counter \n set counter"), "1");
+  eval("set counter 2");
+  EXPECT_STREQ(tcl_command("global counter \n set counter"), "2");
+  eval("unset counter");
+  EXPECT_STREQ(tcl_command("global counter \n set counter"),
+               "can't read \"counter\": no such variable");
+  // A redefined command is seen by the next call of the same text.
+  eval("proc greet {} { return hello }");
+  EXPECT_STREQ(tcl_command("greet"), "hello");
+  eval("proc greet {} { return again }");
+  EXPECT_STREQ(tcl_command("greet"), "again");
+  // The running text is evicted by the texts a nested call sends.
+  mo_add_command("evict", evict_and_read);
+  eval("set counter 7");
+  EXPECT_STREQ(tcl_command("set ::r [molv evict]; incr ::counter; set ::r"), "7");
+  EXPECT_EQ(global("counter"), "8");
+  EXPECT_EQ(global("evict11"), "11");
+  // The same text again, after its entry went.
+  EXPECT_STREQ(tcl_command("set ::r [molv evict]; incr ::counter; set ::r"), "8");
+}
+
+TEST_F(TclBridge, StatusTextsWithoutFormattingKeepEveryCharacter) {
+  display_message("%s", "Export X File - Optimize Vertices ( 40 % ) ...");
+  display_message("plain %s and %d", "text", 5);
+  EXPECT_EQ(molv::recording().status_lines,
+            (std::vector<std::string>{"Export X File - Optimize Vertices ( 40 % ) ...",
+                                      "plain text and 5"}));
+}
+
 TEST_F(TclBridge, TclCommandWithoutInterpreterGivesAnEmptyText) {
   molv::tcl_stop();
   EXPECT_STREQ(tcl_command("expr 1"), "");

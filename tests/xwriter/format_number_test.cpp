@@ -368,7 +368,7 @@ void add_with_neighbours(std::vector<float> &values, float f, int steps) {
 std::vector<float> sweep_values(uint32_t seed) {
   std::mt19937 random(seed);
   std::vector<float> values;
-  values.reserve(1300000);
+  values.reserve(1600000);
 
   // Random bit patterns: every magnitude, both signs, subnormals included.
   while (values.size() < 600000) {
@@ -455,6 +455,25 @@ std::vector<float> sweep_values(uint32_t seed) {
     values.push_back(unit * 2.0f - 1.0f);
   }
   for (int i = -100000; i <= 100000; i += 2) values.push_back(static_cast<float>(i) / 1000.0f);
+
+  // The edges of the exact conversion (the common range, about 1e-22 up to
+  // a million, in 64-bit arithmetic from about 1e-8): every float within a
+  // few hundred steps of each binade boundary there, and of the powers of
+  // ten where the six digits move on.
+  for (int exponent = -80; exponent <= 24; ++exponent) {
+    add_with_neighbours(values, std::ldexp(1.0f, exponent), 200);
+  }
+  for (int q = -23; q <= 7; ++q) {
+    std::snprintf(text, sizeof text, "1e%d", q);
+    add_with_neighbours(values, std::strtof(text, nullptr), 300);
+  }
+  // Random values of the common range, both signs.
+  for (int i = 0; i < 100000; ++i) {
+    const int binade = static_cast<int>(random() % 94) - 73;  // 2^-73 .. 2^20
+    const uint32_t mantissa = static_cast<uint32_t>(random()) & 0x007fffffu;
+    const uint32_t sign = static_cast<uint32_t>(random()) & 0x80000000u;
+    values.push_back(from_bits(sign | static_cast<uint32_t>(binade + 127) << 23 | mantissa));
+  }
   return values;
 }
 
@@ -463,9 +482,9 @@ TEST(FormatNumberSweep, EveryCharacterMatchesTheSnprintfReference) {
   const std::vector<float> values = sweep_values(seed);
   std::cout << "[          ] sweep seed " << seed << ", " << values.size() << " values"
             << std::endl;
-  ASSERT_GE(values.size(), 1000000u);
+  ASSERT_GE(values.size(), 1500000u);
 
-  const int places[] = {0, 2, 6};
+  const int places[] = {0, 1, 2, 6, 9};
   char text[kNumberTextMax];
   long mismatches = 0;
   auto report = [&](float value, const char *form, const std::string &want, const char *got) {
@@ -484,7 +503,8 @@ TEST(FormatNumberSweep, EveryCharacterMatchesTheSnprintfReference) {
       const std::string want = reference_fixed(d, a);
       const std::size_t n = format_number_into(text, value, true, a);
       if (n != want.size() || std::memcmp(text, want.data(), n) != 0 || text[n] != '\0') {
-        report(value, a == 0 ? "fixed, no limit" : a == 2 ? "fixed, 2" : "fixed, 6", want, text);
+        const std::string form = a == 0 ? "fixed, no limit" : "fixed, " + std::to_string(a);
+        report(value, form.c_str(), want, text);
       }
     }
     const std::string want = reference_short(value);

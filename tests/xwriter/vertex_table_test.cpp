@@ -399,6 +399,41 @@ TEST_F(VertexTableTest, MergeMatchesTheFirstEqualEarlierRowOnRandomRows) {
   EXPECT_EQ(table.remaining_count, table.row_count - merged);
 }
 
+// More distinct rows than the merge's hash starts with: it grows while rows
+// are merged, and rows entered before the growth are still found after it.
+TEST_F(VertexTableTest, MergeStillFindsTheFirstEqualRowAfterItsHashGrows) {
+  std::mt19937 random(99);
+  std::vector<std::vector<int>> surfaces;
+  for (int i = 0; i < 600; ++i) {
+    surfaces.push_back({3 * i, 3 * i + 1, 3 * i + 2});
+    // Now and then a surface over vertices seen before.
+    if (i % 50 == 49) surfaces.push_back({3 * i, 0, 3 * i - 1});
+  }
+  for (int i = 0; i < 400; ++i) {
+    const int a = static_cast<int>(random() % 1800);
+    surfaces.push_back({a, (a + 1 + static_cast<int>(random() % 1798)) % 1800, (a + 1799) % 1800});
+  }
+  load(scene_with(1800, surfaces));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  const std::vector<mo_svertex *> all = copies.in_row_order();
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+
+  int merged = 0;
+  for (std::size_t j = 0; j < all.size(); ++j) {
+    int32_t first = -1;
+    for (std::size_t i = 0; i < j && first < 0; ++i) {
+      if (all[i]->vertex == all[j]->vertex) first = static_cast<int32_t>(i);
+    }
+    ASSERT_EQ(qel::vertex_table_merged_into(table, static_cast<int32_t>(j)), first) << "row " << j;
+    if (first >= 0) ++merged;
+  }
+  EXPECT_EQ(table.row_count - table.remaining_count, merged);
+  EXPECT_EQ(table.remaining_count, 1800);
+}
+
 // ---- cancel polls ---------------------------------------------------------------
 
 TEST_F(VertexTableTest, ListingPollsAfterEveryHundredthRow) {

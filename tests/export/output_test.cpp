@@ -1,0 +1,71 @@
+/*
+ * The output context's integer text: every digit count, both signs and the
+ * extremes against std::to_chars, and a long run of integers and number
+ * lines that crosses the buffer boundary many times.
+ */
+#include "export/output.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string reference(long value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string put(long value) {
+  char text[qel::Output::kIntegerMax + 8];
+  std::memset(text, 'X', sizeof text);
+  char *end = qel::Output::put_integer(text, value);
+  EXPECT_LE(static_cast<std::size_t>(end - text), qel::Output::kIntegerMax);
+  return std::string(text, end);
+}
+
+TEST(OutputIntegers, EveryDigitCountBothSignsAndTheExtremes) {
+  std::vector<long> values = {0, LONG_MAX, LONG_MIN, LONG_MAX - 1, LONG_MIN + 1};
+  long power = 1;
+  for (int digits = 1; digits <= 18; ++digits) {
+    power *= 10;
+    for (long delta = -2; delta <= 2; ++delta) {
+      values.push_back(power + delta);
+      values.push_back(-(power + delta));
+    }
+  }
+  for (long value = -1000; value <= 1000; ++value) values.push_back(value);
+  for (const long value : values) EXPECT_EQ(put(value), reference(value)) << value;
+}
+
+TEST(OutputIntegers, FaceIndicesOfALargeMeshAcrossTheBufferBoundary) {
+  // Several megabytes of "index," text through integer() and through lines
+  // laid out with put_integer in one reservation, as the face writer does.
+  std::string sink;
+  std::string expected;
+  {
+    qel::Output out;
+    out.attach_string(&sink);
+    for (long i = 0; i < 600000; ++i) {
+      const long value = (i * 7919) % 3000001 - (i % 97 == 0 ? 5000000 : 0);
+      out.integer(value);
+      out.put(',');
+      char *const start = out.reserve_tail(2 * qel::Output::kIntegerMax + 2);
+      char *p = qel::Output::put_integer(start, value + 1);
+      *p++ = ';';
+      p = qel::Output::put_integer(p, -value);
+      *p++ = '\n';
+      out.commit_tail(static_cast<std::size_t>(p - start));
+      expected += reference(value) + "," + reference(value + 1) + ";" + reference(-value) + "\n";
+    }
+    ASSERT_TRUE(out.flush());
+  }
+  ASSERT_GT(sink.size(), std::size_t{3} << 20);
+  EXPECT_TRUE(sink == expected);
+}
+
+}  // namespace
