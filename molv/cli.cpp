@@ -157,6 +157,10 @@ class Console {
               std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
               std::to_string(percent_) + "%";
     }
+    // A plug-in polls thousands of times a second, mostly with the text
+    // already shown: only a line that changes is drawn again.
+    if (open_ && line == drawn_) return;
+    drawn_ = line;
     // A wrapped line could not be redrawn in place.
     struct winsize size {};
     size_t columns = 80;
@@ -173,6 +177,7 @@ class Console {
   int percent_ = 0;
   std::string status_;
   std::string printed_;
+  std::string drawn_;  // the line on the terminal, before it was cut to its width
 };
 
 // ---- signals ---------------------------------------------------------------
