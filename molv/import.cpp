@@ -28,7 +28,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -78,17 +77,60 @@ struct Position {
   }
 };
 
-struct PositionHash {
-  size_t operator()(const Position &position) const {
-    size_t hash = 1469598103934665603ull;
-    for (float value : position.p) {
-      if (value == 0.0f) value = 0.0f;  // -0 hashes like +0
-      uint32_t bits;
-      std::memcpy(&bits, &value, sizeof bits);
-      hash = (hash ^ bits) * 1099511628211ull;
-    }
-    return hash;
+uint64_t position_hash(const Position &position) {
+  uint64_t hash = 1469598103934665603ull;
+  for (float value : position.p) {
+    if (value == 0.0f) value = 0.0f;  // -0 hashes like +0
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    hash = (hash ^ bits) * 1099511628211ull;
   }
+  return hash ^ (hash >> 32);
+}
+
+// The host vertices of one mesh by position: open addressing over a table
+// sized for the mesh's corners (a mesh read without joining has one vertex
+// per face corner, millions for a large model), no allocation per entry.
+class PositionIndex {
+ public:
+  explicit PositionIndex(size_t expected) {
+    size_t capacity = 16;
+    while (capacity < 2 * expected) capacity *= 2;
+    slots_.assign(capacity, -1);
+  }
+
+  // The index given to an equal position before, or -1 after giving
+  // `next` to this one.  A position with a NaN equals nothing and gets its
+  // own index every time.
+  int32_t find_or_add(const Position &position, const std::vector<float> &positions,
+                      int32_t next) {
+    const size_t mask = slots_.size() - 1;
+    size_t slot = static_cast<size_t>(position_hash(position)) & mask;
+    for (; slots_[slot] >= 0; slot = (slot + 1) & mask) {
+      const float *p = &positions[3 * static_cast<size_t>(slots_[slot])];
+      if (Position{{p[0], p[1], p[2]}} == position) return slots_[slot];
+    }
+    slots_[slot] = next;
+    if (++count_ * 2 > slots_.size()) grow(positions);
+    return -1;
+  }
+
+ private:
+  void grow(const std::vector<float> &positions) {
+    std::vector<int32_t> old(slots_.size() * 2, -1);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const int32_t index : old) {
+      if (index < 0) continue;
+      const float *p = &positions[3 * static_cast<size_t>(index)];
+      size_t slot = static_cast<size_t>(position_hash(Position{{p[0], p[1], p[2]}})) & mask;
+      while (slots_[slot] >= 0) slot = (slot + 1) & mask;
+      slots_[slot] = index;
+    }
+  }
+
+  std::vector<int32_t> slots_;
+  size_t count_ = 0;
 };
 
 // One host object to be, in the order of the walk (a parent before its
@@ -233,20 +275,21 @@ class ModelBuilder {
     Planned &object = plan_[index];
 
     // Positions in world coordinates, equal ones joined.
-    std::unordered_map<Position, int32_t, PositionHash> joined;
+    PositionIndex joined(mesh.mNumVertices / 4);
     std::vector<int32_t> host_index(mesh.mNumVertices);
     for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
       const aiVector3D at = global * mesh.mVertices[i];
       const Position position{{at.x, at.y, at.z}};
-      const auto found = joined.find(position);
-      if (found != joined.end()) {
-        host_index[i] = found->second;
-        continue;
-      }
       const auto next = static_cast<int32_t>(object.positions.size() / 3);
-      joined.emplace(position, next);
-      host_index[i] = next;
+      // The position goes in first, so that the index can compare with it.
       object.positions.insert(object.positions.end(), position.p, position.p + 3);
+      const int32_t found = joined.find_or_add(position, object.positions, next);
+      if (found >= 0) {
+        object.positions.resize(object.positions.size() - 3);
+        host_index[i] = found;
+      } else {
+        host_index[i] = next;
+      }
     }
 
     // The material: palette entry, shading, sides, texture.
@@ -279,6 +322,9 @@ class ModelBuilder {
                           std::to_string(kMaxSurfaceVertices)};
       }
       SurfaceSpec spec;
+      spec.vertex_index.reserve(face.mNumIndices);
+      spec.u.reserve(face.mNumIndices);
+      spec.v.reserve(face.mNumIndices);
       spec.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
       spec.shading = shading;
       spec.twosided = twosided;
