@@ -225,13 +225,19 @@ bool build_mesh_surfaces(mo_object *object, mo_list surfaces, SurfaceList &mesh)
     if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
     if (surface->vertex_count < 3) continue;
 
-    // 3.1 The pieces: triangles of a larger polygon, or one copy.
+    // 3.1 The pieces: triangles of a larger polygon, or one copy.  A lone
+    // copy without a flipped one goes to the tail of the mesh list
+    // straight away: the same list as appending a group of one.
     SurfaceList group;
     if (surface->vertex_count > 3 && triangulate) {
       group.head = surface_get_triangulations(surface);
     } else {
       mo_surface *copy = surface_clone(surface, object);
       if (copy == nullptr) return false;
+      if (!two_sided || surface_get_twosided(copy) != 1) {
+        list_add_item(&mesh.head, copy);
+        continue;
+      }
       list_add_item(&group.head, copy);
     }
 
