@@ -120,8 +120,11 @@ constexpr unsigned char kFreshByte = 0xA5;
 
 // Blocks from this size on are tables a plug-in walks at random (a hash
 // over a mesh's corners): large pages spare it most of the address
-// translation misses.
+// translation misses.  Not beyond kHugeBlockMax: for hundreds of megabytes
+// of large pages the kernel may first have to compact memory, which has
+// cost more than the pages saved.
 constexpr size_t kHugeBlock = size_t{4} << 20;
+constexpr size_t kHugeBlockMax = size_t{64} << 20;
 
 // Asks the kernel to back the whole 2 MiB pages inside [start, start +
 // size) with large pages, where it can.  Only a hint; nothing changes if it
@@ -236,7 +239,9 @@ void *myalloc(size_t size) {
     // A large mesh's table: the fill would cost a pass over memory the
     // plug-in is about to write anyway, and the tests meet the fill in the
     // smaller blocks of their scenes.
-    molv::ask_for_huge_pages(raw, sizeof(molv::BlockHeader) + size);
+    if (size <= molv::kHugeBlockMax) {
+      molv::ask_for_huge_pages(raw, sizeof(molv::BlockHeader) + size);
+    }
   } else {
     std::memset(block, molv::kFreshByte, size);
   }
