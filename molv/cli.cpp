@@ -301,6 +301,7 @@ int run_export(const Args &args) {
   set_cancel_at_poll(args.cancel_at_poll);
   set_fail_alloc_after(args.fail_alloc_after);
   std::string result;
+  const long live_before = live_allocations();
   const int code =
       tcl_eval(tcl_list({"molv", "qel_save", "export", export_name(args), options}), &result);
   set_fail_alloc_after(-1);
@@ -310,6 +311,13 @@ int run_export(const Args &args) {
   const Recording &seen = recording();
   if (code != TCL_OK) {
     error_line("qel_save: " + result);
+    return 1;
+  }
+  // A plug-in must give back every block of host memory it took, also
+  // after a cancel or a failure.
+  if (live_allocations() != live_before) {
+    error_line("the plug-in kept " + std::to_string(live_allocations() - live_before) +
+               " blocks of host memory");
     return 1;
   }
   if (!seen.messages.empty()) return 1;  // each one is on stderr already
