@@ -14,7 +14,13 @@ work=${WORK_DIR:-$(mktemp -d /tmp/qel_compare_XXXXXX)}
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000 4000000)
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF >/dev/null
+# A new build leaves the tests out; an existing one (BUILD_DIR) keeps its own
+# choice, so that pointing BUILD_DIR at a build with tests leaves them there.
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+else
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" -j2 --target molv qel_export compare_tool >/dev/null
 
 # A grid of n x n quads, each two triangles: vertices on a gentle height
