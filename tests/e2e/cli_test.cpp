@@ -301,7 +301,7 @@ std::string grid_scene(int size) {
 
 TEST_F(Cli, CtrlCCancelsTheExportThroughThePlugin) {
   qel_test::PluginDir plugin;
-  const std::string scene = write("grid.json", grid_scene(200));
+  const std::string scene = write("grid.json", grid_scene(400));
   qel_test::RunOptions options;
   options.args = {"export", scene, "-o", "grid", "--plugin-dir", plugin.path()};
   options.cwd = work_;
