@@ -321,22 +321,22 @@ class ModelBuilder {
                           " vertices, but a surface holds at most " +
                           std::to_string(kMaxSurfaceVertices)};
       }
-      SurfaceSpec spec;
-      spec.vertex_index.reserve(face.mNumIndices);
-      spec.u.reserve(face.mNumIndices);
-      spec.v.reserve(face.mNumIndices);
-      spec.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
-      spec.shading = shading;
-      spec.twosided = twosided;
-      spec.material = material;
+      SurfaceSpec shape;
+      shape.vertex_index.reserve(face.mNumIndices);
+      shape.u.reserve(face.mNumIndices);
+      shape.v.reserve(face.mNumIndices);
+      shape.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
+      shape.shading = shading;
+      shape.twosided = twosided;
+      shape.material = material;
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
-        spec.vertex_index.push_back(host_index[i]);
-        spec.u.push_back(uv != nullptr ? uv[i].x : 0.0f);
-        spec.v.push_back(uv != nullptr ? uv[i].y : 0.0f);
+        shape.vertex_index.push_back(host_index[i]);
+        shape.u.push_back(uv != nullptr ? uv[i].x : 0.0f);
+        shape.v.push_back(uv != nullptr ? uv[i].y : 0.0f);
       }
-      object.surfaces.push_back(std::move(spec));
+      object.surfaces.push_back(std::move(shape));
     }
   }
 

@@ -91,7 +91,7 @@ void build_object(mo_object *object, const std::vector<float> &positions,
                   const std::vector<mo_object *> &children) {
   const size_t vertex_count = positions.size() / 3;
   size_t corner_count = 0;
-  for (const SurfaceSpec &spec : surfaces) corner_count += spec.vertex_index.size();
+  for (const SurfaceSpec &shape : surfaces) corner_count += shape.vertex_index.size();
 
   object->vertex_store.assign(vertex_count, Vertex{});
   object->surface_store.assign(surfaces.size(), Surface{});
@@ -116,24 +116,24 @@ void build_object(mo_object *object, const std::vector<float> &positions,
 
   size_t corner = 0;
   for (size_t s = 0; s < surfaces.size(); ++s) {
-    const SurfaceSpec &spec = surfaces[s];
+    const SurfaceSpec &shape = surfaces[s];
     Surface &surface = object->surface_store[s];
     items.clear();
-    for (size_t k = 0; k < spec.vertex_index.size(); ++k, ++corner) {
+    for (size_t k = 0; k < shape.vertex_index.size(); ++k, ++corner) {
       SVertex &sv = object->svertex_store[corner];
-      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(spec.vertex_index[k])].pos;
-      sv.rec.u = spec.u[k];
-      sv.rec.v = spec.v[k];
+      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(shape.vertex_index[k])].pos;
+      sv.rec.u = shape.u[k];
+      sv.rec.v = shape.v[k];
       sv.owner = Owner::kModel;
       items.push_back(&sv.rec);
     }
     surface.rec.svertices = link_model_list(nodes, items.data(), items.size());
     nodes += items.size();
-    surface.rec.vertex_count = static_cast<uint16_t>(spec.vertex_index.size());
-    surface.rec.material = spec.material;
-    surface.type = spec.type;
-    surface.shading = spec.shading;
-    surface.twosided = spec.twosided;
+    surface.rec.vertex_count = static_cast<uint16_t>(shape.vertex_index.size());
+    surface.rec.material = shape.material;
+    surface.type = shape.type;
+    surface.shading = shape.shading;
+    surface.twosided = shape.twosided;
     surface.owner = Owner::kModel;
   }
 

@@ -631,7 +631,7 @@ class SceneReader {
     }
   }
 
-  void read_surface(const json &value, size_t vertex_count, SurfaceSpec *spec, const Where &where) {
+  void read_surface(const json &value, size_t vertex_count, SurfaceSpec *shape, const Where &where) {
     require_object(value, where);
     check_keys(value, {"type", "material", "shading", "twosided", "verts"}, where);
     const std::string palette_text =
@@ -642,17 +642,17 @@ class SceneReader {
       if (type->is_string()) {
         const std::string &name = type->get_ref<const std::string &>();
         if (name == "polygon") {
-          spec->type = MO_SURF_POLYGON;
+          shape->type = MO_SURF_POLYGON;
         } else if (name == "line") {
-          spec->type = MO_SURF_LINE;
+          shape->type = MO_SURF_LINE;
         } else if (name == "closed_line") {
-          spec->type = MO_SURF_CLOSED_LINE;
+          shape->type = MO_SURF_CLOSED_LINE;
         } else {
           at.fail("unknown surface type " + type->dump() +
                   " (known: \"polygon\", \"line\", \"closed_line\")");
         }
       } else if (type->is_number()) {
-        spec->type = type_code_of(*type, "surface type", at);
+        shape->type = type_code_of(*type, "surface type", at);
       } else {
         at.fail(std::string("must be \"polygon\", \"line\", \"closed_line\" or an integer, not ") +
                 kind_of(*type));
@@ -660,7 +660,7 @@ class SceneReader {
     }
 
     if (const json *material = member(value, "material")) {
-      spec->material = static_cast<uint16_t>(index_of(
+      shape->material = static_cast<uint16_t>(index_of(
           *material, model_.palette.size(), "palette index", palette_text, where.key("material")));
     } else if (model_.palette.empty()) {
       where.fail("palette index 0 (the default material) out of range: " + palette_text);
@@ -673,16 +673,16 @@ class SceneReader {
       }
       const std::string &name = shading->get_ref<const std::string &>();
       if (name == "flat") {
-        spec->shading = 0;
+        shape->shading = 0;
       } else if (name == "smooth") {
-        spec->shading = 1;
+        shape->shading = 1;
       } else {
         at.fail("unknown shading " + shading->dump() + " (known: \"flat\", \"smooth\")");
       }
     }
 
     if (const json *twosided = member(value, "twosided")) {
-      spec->twosided = bool_of(*twosided, where.key("twosided")) ? 1 : 0;
+      shape->twosided = bool_of(*twosided, where.key("twosided")) ? 1 : 0;
     }
 
     const json *verts = member(value, "verts");
@@ -694,9 +694,9 @@ class SceneReader {
               std::to_string(kMaxSurfaceVertices));
     }
     const std::string vertex_text = "the object has " + counted(vertex_count, "vertex", "vertices");
-    spec->vertex_index.reserve(verts->size());
-    spec->u.reserve(verts->size());
-    spec->v.reserve(verts->size());
+    shape->vertex_index.reserve(verts->size());
+    shape->u.reserve(verts->size());
+    shape->v.reserve(verts->size());
     for (size_t k = 0; k < verts->size(); ++k) {
       const json &entry = (*verts)[k];
       const Where corner = at.at(k);
@@ -714,10 +714,10 @@ class SceneReader {
         corner.fail(std::string("must be a vertex index or [index, u, v], not ") + kind_of(entry));
       }
       const Where index_where = entry.is_array() ? corner.at(0) : corner;
-      spec->vertex_index.push_back(static_cast<int32_t>(
+      shape->vertex_index.push_back(static_cast<int32_t>(
           index_of(*index, vertex_count, "vertex index", vertex_text, index_where)));
-      spec->u.push_back(u);
-      spec->v.push_back(v);
+      shape->u.push_back(u);
+      shape->v.push_back(v);
     }
   }
 
