@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/grid_scene.h"
 #include "support/child_process.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
@@ -280,24 +281,7 @@ TEST_F(Cli, OldHostIsRefusedWithExitOne) {
   EXPECT_TRUE(files_left().empty());
 }
 
-// A flat grid of size x size quads in one object: enough work that an export
-// is still running when Ctrl-C arrives.
-std::string grid_scene(int size) {
-  std::string vertices, surfaces;
-  for (int y = 0; y <= size; ++y)
-    for (int x = 0; x <= size; ++x)
-      vertices += (vertices.empty() ? "" : ",") + std::string("[") + std::to_string(x) + "," +
-                  std::to_string(y) + ",0]";
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      const int a = y * (size + 1) + x, b = a + size + 1;
-      surfaces += (surfaces.empty() ? "" : ",") + std::string("{\"verts\":[") + std::to_string(a) +
-                  "," + std::to_string(a + 1) + "," + std::to_string(b + 1) + "," +
-                  std::to_string(b) + "]}";
-    }
-  return "{\"world\":{\"children\":[{\"name\":\"grid\",\"vertices\":[" + vertices +
-         "],\"surfaces\":[" + surfaces + "]}]}}";
-}
+using qel_test::grid_scene;
 
 TEST_F(Cli, CtrlCCancelsTheExportThroughThePlugin) {
   qel_test::PluginDir plugin;

@@ -28,6 +28,7 @@
 #include "host.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
+#include "support/grid_scene.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 
@@ -66,29 +67,8 @@ const char kSeveralMeshes[] = R"({
        "surfaces": [{"verts": [0,1,2,3,4,5], "shading": "flat"}]}]},
     {"type": "light", "name": "sun", "data": "the light"}]}})";
 
-// An object of size x size quads in the plane z.
-std::string grid_object(const std::string &name, int size, int z) {
-  std::string vertices, surfaces;
-  for (int y = 0; y <= size; ++y)
-    for (int x = 0; x <= size; ++x)
-      vertices += (vertices.empty() ? "[" : ",[") + std::to_string(x) + "," + std::to_string(y) +
-                  "," + std::to_string(z) + "]";
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      const int a = y * (size + 1) + x, b = a + size + 1;
-      surfaces += (surfaces.empty() ? "{\"verts\":[" : ",{\"verts\":[") + std::to_string(a) + "," +
-                  std::to_string(a + 1) + "," + std::to_string(b + 1) + "," + std::to_string(b) +
-                  "]}";
-    }
-  return "{\"name\":\"" + name + "\",\"vertices\":[" + vertices + "],\"surfaces\":[" + surfaces +
-         "]}";
-}
-
-std::string scene_of(const std::vector<std::string> &objects) {
-  std::string children;
-  for (const auto &object : objects) children += (children.empty() ? "" : ",") + object;
-  return "{\"world\":{\"children\":[" + children + "]}}";
-}
+using qel_test::grid_object;
+using qel_test::scene_of;
 
 // A grid whose text is about 3.8 MB under the default options, more than
 // three times the plug-in's output buffer, then a small mesh.

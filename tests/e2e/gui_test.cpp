@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/grid_scene.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/plugin_dir.h"
@@ -49,23 +50,7 @@ proc tk_messageBox {args} {
 }
 )";
 
-// A flat grid of size x size quads in one object.
-std::string grid_scene(int size) {
-  std::string vertices, surfaces;
-  for (int y = 0; y <= size; ++y)
-    for (int x = 0; x <= size; ++x)
-      vertices +=
-          (vertices.empty() ? "[" : ",[") + std::to_string(x) + "," + std::to_string(y) + ",0]";
-  for (int y = 0; y < size; ++y)
-    for (int x = 0; x < size; ++x) {
-      const int a = y * (size + 1) + x, b = a + size + 1;
-      surfaces += (surfaces.empty() ? "" : ",") + std::string("{\"verts\":[") + std::to_string(a) +
-                  "," + std::to_string(a + 1) + "," + std::to_string(b + 1) + "," +
-                  std::to_string(b) + "]}";
-    }
-  return "{\"world\":{\"children\":[{\"name\":\"grid\",\"vertices\":[" + vertices +
-         "],\"surfaces\":[" + surfaces + "]}]}}";
-}
+using qel_test::grid_scene;
 
 // A group with a box and a lamp, and an unnamed triangle with a line and a
 // subdivided form.
