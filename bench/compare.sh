@@ -47,8 +47,8 @@ grid() {
 printf '%s\n' "newmtl skin" "Kd 0.8 0.7 0.6" "map_Kd grid.png" > "$work/grid.mtl"
 
 declare -A plugin_s
-printf '\n| triangles | plug-in export | Assimp export | speed-up | numbers | ns/number | floor | export/floor | bytes/surface vertex | molv process | assimp process |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
+printf '\n| triangles | plug-in export | Assimp export | speed-up | numbers | ns/number | floor | export/floor | bytes/surface vertex | held/surface vertex | molv process | assimp process |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for size in "${sizes[@]}"; do
   n=$(awk -v t="$size" 'BEGIN { printf "%d", sqrt(t / 2) + 0.5 }')
   grid "$n" > "$work/grid.obj"
@@ -59,10 +59,11 @@ for size in "${sizes[@]}"; do
   plugin_s[$tri]=${r[plugin_export_s]}
   awk -v t="$tri" -v p="${r[plugin_export_s]}" -v a="${r[assimp_export_s]}" -v num="${r[numbers]}" \
       -v f="${r[floor_s]}" -v b="${r[plugin_bytes_per_surface_vertex]}" \
+      -v h="${r[plugin_held_bytes_per_surface_vertex]}" \
       -v mw="${r[molv_wall_s]}" -v mm="${r[molv_peak_mib]}" \
       -v aw="${r[assimp_wall_s]}" -v am="${r[assimp_peak_mib]}" 'BEGIN {
-    printf "| %d | %.2f s | %.2f s | %.1fx | %d | %.0f | %.2f s | %.2f | %.1f | %.2f s, %.0f MiB | %.2f s, %.0f MiB |\n",
-           t, p, a, a / p, num, p * 1e9 / num, f, p / f, b, mw, mm, aw, am }'
+    printf "| %d | %.2f s | %.2f s | %.1fx | %d | %.0f | %.2f s | %.2f | %.1f | %.0f | %.2f s, %.0f MiB | %.2f s, %.0f MiB |\n",
+           t, p, a, a / p, num, p * 1e9 / num, f, p / f, b, h, mw, mm, aw, am }'
   targets+=("$tri ${r[plugin_export_s]} ${r[assimp_export_s]} ${r[floor_s]} ${r[plugin_bytes_per_surface_vertex]} ${r[molv_peak_mib]} ${r[assimp_peak_mib]}")
 done
 

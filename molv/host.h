@@ -120,6 +120,11 @@ long update_count();
 // Live blocks of host memory: myalloc blocks, list nodes and surface copies
 // handed to plug-ins.
 long live_allocations();
+// Bytes of host memory held by plug-ins (myalloc blocks and the records
+// above), at most ever since the last reset: what an export needs at its
+// peak, whether or not the process had those pages already.
+size_t peak_held_bytes();
+void reset_peak_held_bytes();
 
 }  // namespace molv
 

@@ -240,6 +240,26 @@ TEST_F(MemoryTest, MyallocBlocksAreCountedUntilFreed) {
   myfree(nullptr);
 }
 
+TEST_F(MemoryTest, PeakHeldBytesCountsBlocksAndRecordsUntilReset) {
+  molv::reset_peak_held_bytes();
+  const size_t base = molv::peak_held_bytes();
+  void *a = myalloc(1000);
+  mo_list list = nullptr;
+  for (int i = 0; i < 10; ++i) list_add_item(&list, a);
+  const size_t with_both = molv::peak_held_bytes();
+  // The block by its size, each node by its record.
+  EXPECT_GE(with_both, base + 1000 + 10 * sizeof(mo_list_node));
+  myfree(a);
+  list_free(list);
+  // Giving back leaves the peak; a reset brings it down to what is held.
+  EXPECT_EQ(molv::peak_held_bytes(), with_both);
+  molv::reset_peak_held_bytes();
+  EXPECT_EQ(molv::peak_held_bytes(), base);
+  void *b = myalloc(10);
+  EXPECT_EQ(molv::peak_held_bytes(), base + 10);
+  myfree(b);
+}
+
 TEST_F(MemoryTest, FreshBlocksAreNotZeroed) {
   // A plug-in must fill its own tables; a zeroed block would hide that.
   unsigned char *block = static_cast<unsigned char *>(myalloc(64));
