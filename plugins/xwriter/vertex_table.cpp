@@ -183,6 +183,8 @@ bool merge_rows(VertexTable &table) {
     if (!a.nan) __builtin_prefetch(index.home(a.hash));
   };
   for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
+  char text[80];
+  int shown_percent = -1;
 
   for (int32_t j = 0; j < count; ++j) {
     const Ahead current = ahead[j % kAhead];
@@ -196,9 +198,14 @@ bool merge_rows(VertexTable &table) {
       }
     }
     if (j % 100 == 0) {
-      char text[80];
-      std::snprintf(text, sizeof text, "Export X File - Optimize Vertices ( %d %% ) ...",
-                    static_cast<int>(static_cast<int64_t>(j) * 100 / table.row_count));
+      // The text changes with the percentage only: a hundred times, not at
+      // every one of the polls.
+      const int percent = static_cast<int>(static_cast<int64_t>(j) * 100 / table.row_count);
+      if (percent != shown_percent) {
+        std::snprintf(text, sizeof text, "Export X File - Optimize Vertices ( %d %% ) ...",
+                      percent);
+        shown_percent = percent;
+      }
       if (cancel_poll(text)) break;
     }
   }

@@ -459,6 +459,24 @@ TEST_F(VertexTableTest, MergingPollsAtRowsZeroHundredTwoHundredWithThePercentDon
                                                       optimize_text(40), optimize_text(80)}));
 }
 
+TEST_F(VertexTableTest, MergePollsOfOneAndTheSamePercentRepeatItsText) {
+  // 10,100 rows: the polls at rows 0 and 100 both say 0 % (100 * 100 /
+  // 10,100 is 0.99), the one at row 200 says 1 %.
+  load(scene_with(10100, {range(0, 10100)}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  VertexTable table;
+  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  const std::vector<std::string> lines = status_lines();
+  ASSERT_EQ(lines.size(), 101u + 101u);
+  EXPECT_EQ(lines[101], optimize_text(0));
+  EXPECT_EQ(lines[102], optimize_text(0));
+  EXPECT_EQ(lines[103], optimize_text(1));
+  EXPECT_EQ(lines[151], optimize_text(49));
+  EXPECT_EQ(lines[200], optimize_text(98));
+  EXPECT_EQ(lines[201], optimize_text(99));
+}
+
 TEST_F(VertexTableTest, CancelWhileListingCutsTheBuildShortAndTheMergeLooksAtRowZeroOnly) {
   load(scene_with(250, {range(0, 250)}));
   use_options({{qel::opt_optimize_vertices, '1'}});
