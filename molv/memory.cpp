@@ -49,15 +49,22 @@ namespace {
 
 // A free list over chunks of slots.  Chunks grow geometrically and are kept
 // for the life of the process; a slot holds a T or, while free, the link
-// to the next free slot.
+// to the next free slot.  The newest chunk is handed out from its start
+// before it joins the free list: its slots are not walked to link them
+// (a pass over megabytes of fresh memory on a large mesh's first copies).
 template <class T>
 class Pool {
  public:
   T *take() {
-    if (free_ == nullptr) grow();
     Slot *slot = free_;
-    MOLV_UNPOISON(slot, sizeof(Slot));
-    std::memcpy(&free_, slot->bytes, sizeof(Slot *));
+    if (slot != nullptr) {
+      MOLV_UNPOISON(slot, sizeof(Slot));
+      std::memcpy(&free_, slot->bytes, sizeof(Slot *));
+    } else {
+      if (fresh_ == fresh_end_) grow();
+      slot = fresh_++;
+      MOLV_UNPOISON(slot, sizeof(Slot));
+    }
     std::memset(slot->bytes, 0, sizeof(slot->bytes));
     return reinterpret_cast<T *>(slot->bytes);
   }
@@ -75,20 +82,20 @@ class Pool {
     alignas(T) alignas(void *) unsigned char bytes[kSlotSize];
   };
 
+  // Only when the free list and the newest chunk are both used up.
   void grow() {
     std::unique_ptr<Slot[]> chunk(new Slot[next_chunk_]);
-    // Link back to front so slots are taken in address order.
-    for (size_t i = next_chunk_; i-- > 0;) {
-      std::memcpy(chunk[i].bytes, &free_, sizeof(Slot *));
-      free_ = &chunk[i];
-      MOLV_POISON(&chunk[i], sizeof(Slot));
-    }
+    fresh_ = chunk.get();
+    fresh_end_ = fresh_ + next_chunk_;
+    MOLV_POISON(fresh_, sizeof(Slot) * next_chunk_);
     chunks_.push_back(std::move(chunk));
     if (next_chunk_ < (size_t{1} << 16)) next_chunk_ *= 2;
   }
 
   std::vector<std::unique_ptr<Slot[]>> chunks_;
   Slot *free_ = nullptr;
+  Slot *fresh_ = nullptr;      // the newest chunk's slots not yet handed out
+  Slot *fresh_end_ = nullptr;
   size_t next_chunk_ = 256;
 };
 
