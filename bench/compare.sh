@@ -5,12 +5,22 @@
 #
 #   bench/compare.sh [SIZE...]      SIZE in triangles, default 100000 1000000 4000000
 #
+# The files (gigabytes for the 4M grid) are removed at the end, unless
+# WORK_DIR names the folder to write them to: the page cache they fill
+# would slow the writes of the next run.
+#
 # Builds a Release build in build-release/, then prints one table row per
 # grid and the targets the plug-in must meet.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build-release}
-work=${WORK_DIR:-$(mktemp -d /tmp/qel_compare_XXXXXX)}
+if [ -n "${WORK_DIR:-}" ]; then
+  work=$WORK_DIR
+  mkdir -p "$work"
+else
+  work=$(mktemp -d /tmp/qel_compare_XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+fi
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(100000 1000000 4000000)
 
@@ -82,4 +92,4 @@ if [ -n "$one" ] && [ -n "$four" ]; then
   awk -v o="$one" -v f="$four" 'BEGIN { ok = (f / o <= 4.5) ? "ok" : "MISSED";
     printf "  growth: 4M triangles take %.2fx the time of 1M (at most 4.5x) %s\n", f / o, ok }'
 fi
-echo "(files in $work)"
+if [ -n "${WORK_DIR:-}" ]; then echo "(files in $work)"; fi
