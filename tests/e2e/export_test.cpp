@@ -13,6 +13,7 @@
 
 #include "support/child_process.h"
 #include "support/export_harness.h"
+#include "support/molv_run_test.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 
@@ -32,38 +33,18 @@ const char kTwoMeshes[] = R"({
     {"name": "tri", "centre": [0,0,1], "vertices": [[0,0,1],[1,0,1],[0,1,1]],
      "surfaces": [{"verts": [0,1,2], "twosided": true}]}]}})";
 
-class ExportRun : public ::testing::Test {
+class ExportRun : public qel_test::MolvRunTest {
  protected:
-  void SetUp() override { work_ = qel_test::make_temp_dir("e2e"); }
-  void TearDown() override { qel_test::remove_tree(work_); }
-
-  qel_test::RunResult run(std::vector<std::string> args, long file_size_limit = -1) {
+  using MolvRunTest::run;
+  qel_test::RunResult run(std::vector<std::string> args, long file_size_limit) {
     qel_test::RunOptions options;
-    args.insert(args.begin(), "export");
-    args.push_back("--plugin-dir");
-    args.push_back(plugin_.path());
-    options.args = args;
-    options.cwd = work_;
     options.file_size_limit = file_size_limit;
-    return qel_test::run_molv(options);
-  }
-  std::string path(const std::string &name) const { return work_ + "/" + name; }
-  std::string write(const std::string &name, const std::string &text) const {
-    qel_test::write_file(path(name), text);
-    return path(name);
-  }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(work_)) names.push_back(e.path().filename());
-    return names;
+    return run(std::move(args), options);
   }
   static std::string last_line(const std::string &text) {
     auto lines = qel_test::text_lines(text);
     return lines.empty() ? std::string() : lines.back();
   }
-
-  qel_test::PluginDir plugin_;
-  std::string work_;
 };
 
 TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {

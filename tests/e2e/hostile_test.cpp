@@ -29,6 +29,7 @@
 #include "model.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
+#include "support/molv_run_test.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 #include "support/x_check.h"
@@ -184,27 +185,12 @@ std::string convex_polygon_scene(int corners) {
          "],\"surfaces\":[{\"verts\":[" + verts + "]}]}]}}";
 }
 
-class Hostile : public ::testing::Test {
+class Hostile : public qel_test::MolvRunTest {
  protected:
-  void SetUp() override { work_ = qel_test::make_temp_dir("hostile"); }
-  void TearDown() override { qel_test::remove_tree(work_); }
-
   qel_test::RunResult run(std::vector<std::string> args) {
     qel_test::RunOptions options;
-    args.insert(args.begin(), "export");
-    args.push_back("--plugin-dir");
-    args.push_back(plugin_.path());
-    options.args = args;
-    options.cwd = work_;
     options.timeout_seconds = 60;
-    return qel_test::run_molv(options);
-  }
-  std::string write(const std::string &name, const std::string &text) const {
-    qel_test::write_file(work_ + "/" + name, text);
-    return work_ + "/" + name;
-  }
-  std::string read(const std::string &name) const {
-    return qel_test::read_file(work_ + "/" + name);
+    return MolvRunTest::run(std::move(args), options);
   }
   // Exports `scene` through molv under `options`; the file must be complete
   // and read back as the scene holds it.
@@ -232,11 +218,8 @@ class Hostile : public ::testing::Test {
     const auto lines = qel_test::text_lines(r.err);
     ASSERT_EQ(lines.size(), 1u) << r.err;
     EXPECT_EQ(lines[0].rfind("molv: " + file + ": " + place, 0), 0u) << r.err;
-    EXPECT_FALSE(fs::exists(work_ + "/bad.x"));
+    EXPECT_FALSE(fs::exists(path("bad.x")));
   }
-
-  qel_test::PluginDir plugin_;
-  std::string work_;
 };
 
 // ---- deep trees -----------------------------------------------------------

@@ -23,6 +23,7 @@
 #include "model.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
+#include "support/molv_run_test.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 #include "support/x_check.h"
@@ -457,35 +458,7 @@ TEST_F(Import, UnreadableFilesNameTheFileAndLeaveAnEmptyModel) {
 
 // ---- through molv ---------------------------------------------------------------------
 
-class ImportRun : public ::testing::Test {
- protected:
-  void SetUp() override { work_ = qel_test::make_temp_dir("import_run"); }
-  void TearDown() override { qel_test::remove_tree(work_); }
-
-  qel_test::RunResult run(std::vector<std::string> args) {
-    qel_test::RunOptions options;
-    args.insert(args.begin(), "export");
-    args.push_back("--plugin-dir");
-    args.push_back(plugin_.path());
-    options.args = args;
-    options.cwd = work_;
-    return qel_test::run_molv(options);
-  }
-  std::string path(const std::string &name) const { return work_ + "/" + name; }
-  std::string write(const std::string &name, const std::string &text) const {
-    qel_test::write_file(path(name), text);
-    return path(name);
-  }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(work_)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  qel_test::PluginDir plugin_;
-  std::string work_;
-};
+using ImportRun = qel_test::MolvRunTest;
 
 TEST_F(ImportRun, TexturedObjCubeIsExportedAndReadBack) {
   write("cube.mtl", kCubeMtl);
