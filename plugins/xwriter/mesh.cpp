@@ -467,7 +467,7 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   // 9.
   VertexTable table;
   const VertexTableBuild built =
-      vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count));
+      vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count), vertices, vertex_count);
   if (built == VertexTableBuild::out_of_memory) {
     export_fail_out_of_memory();
     return;

@@ -2,21 +2,29 @@
  * The vertex table: rows, buckets, the merge of equal surface vertices and
  * the written indices.
  *
- * The merge keeps an open-addressing hash of the rows that stand for
- * themselves (not merged, no NaN), keyed by the six compared fields.  Rows
- * are looked at in ascending order and a row enters the hash only when no
- * equal row is there yet, so the row the hash finds is the first earlier row
- * with equal fields: the one a walk of the row's bucket would meet first.
- * Equal fields must hash alike, so a zero float hashes as +0 whatever its
- * sign; a row with a NaN can equal nothing and never enters the hash.
+ * The merge looks at the rows in ascending order and keeps, of the rows
+ * that stand for themselves (not merged, no NaN), only what it needs to
+ * find the first earlier equal row.  Those rows are pairwise unequal, so a
+ * row is equal to at most one of them: the first earlier equal row, the
+ * one a walk of the row's bucket would meet first.
  *
- * Speed: a large mesh has millions of rows and its hash does not fit the
- * caches, so each slot keeps 32 more bits of the hash beside the row: a
- * probe reads the surface vertex of a row only when those bits agree, and
- * the slot of a row a few rows ahead is fetched while the current one is
- * compared.  The merge is a pass of its own after the listing, so that its
- * polls ("Optimize Vertices") come while it works.  Only distinct rows enter the hash, so it starts at half the
- * row count and grows when three quarters are taken.
+ * Two ways to find it.  When the object's host vertices stand at equal
+ * steps in memory (a host that keeps them in an array), each vertex keeps
+ * the chain of its rows that stand for themselves and a row is compared
+ * with its vertex's chain only: neighbouring surfaces share vertices, so
+ * the chains in use stay in the caches.  Otherwise, and for a row whose
+ * vertex is not in the object's list, an open-addressing hash keyed by the
+ * six compared fields holds those rows.  Equal fields must hash alike, so
+ * a zero float hashes as +0 whatever its sign; a row with a NaN can equal
+ * nothing and never enters either.
+ *
+ * Speed of the hash: a large mesh has millions of rows and its hash does
+ * not fit the caches, so each slot keeps 32 more bits of the hash beside
+ * the row: a probe reads the surface vertex of a row only when those bits
+ * agree, and the slot of a row a few rows ahead is fetched while the
+ * current one is compared.  It starts at half the row count and grows when
+ * three quarters are taken.  The merge is a pass of its own after the
+ * listing, so that its polls ("Optimize Vertices") come while it works.
  */
 #include "xwriter/vertex_table.h"
 
@@ -158,9 +166,34 @@ class MergeIndex {
   uint32_t count_ = 0;
 };
 
-// The merge over the entered rows.  False when the host has no memory for
-// the hash.
-bool merge_rows(VertexTable &table) {
+// The merge's polls: at rows 0, 100, 200, ... with the percentage done.
+// True when the poll answers with a cancel.
+class MergePolls {
+ public:
+  explicit MergePolls(int32_t row_count) : row_count_(row_count) {}
+
+  bool cancelled_at(int32_t row) {
+    if (row % 100 != 0) return false;
+    // The text changes with the percentage only: a hundred times, not at
+    // every one of the polls.
+    const int percent = static_cast<int>(static_cast<int64_t>(row) * 100 / row_count_);
+    if (percent != shown_percent_) {
+      std::snprintf(text_, sizeof text_, "Export X File - Optimize Vertices ( %d %% ) ...",
+                    percent);
+      shown_percent_ = percent;
+    }
+    return cancel_poll(text_);
+  }
+
+ private:
+  int32_t row_count_;
+  int shown_percent_ = -1;
+  char text_[80];
+};
+
+// The merge by the hash of all compared fields.  False when the host has
+// no memory for the hash.
+bool merge_by_hash(VertexTable &table) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
   MergeIndex index(rows);
@@ -183,8 +216,7 @@ bool merge_rows(VertexTable &table) {
     if (!a.nan) __builtin_prefetch(index.home(a.hash));
   };
   for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
-  char text[80];
-  int shown_percent = -1;
+  MergePolls polls(table.row_count);
 
   for (int32_t j = 0; j < count; ++j) {
     const Ahead current = ahead[j % kAhead];
@@ -197,19 +229,90 @@ bool merge_rows(VertexTable &table) {
         --table.remaining_count;
       }
     }
-    if (j % 100 == 0) {
-      // The text changes with the percentage only: a hundred times, not at
-      // every one of the polls.
-      const int percent = static_cast<int>(static_cast<int64_t>(j) * 100 / table.row_count);
-      if (percent != shown_percent) {
-        std::snprintf(text, sizeof text, "Export X File - Optimize Vertices ( %d %% ) ...",
-                      percent);
-        shown_percent = percent;
-      }
-      if (cancel_poll(text)) break;
-    }
+    if (polls.cancelled_at(j)) break;
   }
   return true;
+}
+
+// A myalloc block of int32_t, freed with its owner.
+class IntBlock {
+ public:
+  IntBlock() = default;
+  ~IntBlock() {
+    if (items != nullptr) myfree(items);
+  }
+  IntBlock(const IntBlock &) = delete;
+  IntBlock &operator=(const IntBlock &) = delete;
+
+  // `n` entries of -1.  False when the host has no memory.
+  bool allocate_empty(uint32_t n) {
+    items = static_cast<int32_t *>(myalloc(sizeof(int32_t) * (n > 0 ? n : 1)));
+    if (items != nullptr) std::memset(items, 0xff, sizeof(int32_t) * n);
+    return items != nullptr;
+  }
+
+  int32_t *items = nullptr;
+};
+
+// The merge by host vertex, when the object's vertices stand at equal
+// steps: only rows of one host vertex can be equal, so each vertex keeps
+// the chain of its rows that stand for themselves, and a row is compared
+// with that chain only.  The rows of neighbouring surfaces share vertices,
+// so the chains in use stay in the caches, where a hash over every row of
+// a large mesh does not.  The rows that stand for themselves are pairwise
+// unequal, so a row meets at most one equal row in its chain, in whatever
+// order it is walked: the same row the hash would find.  A row whose
+// vertex is not in the object's list goes to the hash of all fields.
+// False when the host has no memory.
+bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
+  VertexRow *rows = table.rows;
+  const int32_t count = table.entered_count;
+  IntBlock newest;  // per vertex: its latest row that stands for itself
+  IntBlock older;   // per row that stands for itself: the one before it
+  if (!newest.allocate_empty(places.count()) || !older.allocate_empty(static_cast<uint32_t>(count))) {
+    return false;
+  }
+  MergeIndex strangers(rows);
+  bool strangers_ready = false;
+  MergePolls polls(table.row_count);
+
+  for (int32_t j = 0; j < count; ++j) {
+    const mo_svertex *sv = rows[j].svertex;
+    if (!has_nan(sv)) {
+      int32_t first = -1;
+      const int32_t place = places.of(sv->vertex);
+      if (place >= 0) {
+        for (int32_t row = newest.items[place]; row >= 0; row = older.items[row]) {
+          if (merge_equal(rows[row].svertex, sv)) {
+            first = row;
+            break;
+          }
+        }
+        if (first < 0) {
+          older.items[j] = newest.items[place];
+          newest.items[place] = j;
+        }
+      } else {
+        if (!strangers_ready && !(strangers_ready = strangers.reserve(16))) return false;
+        first = strangers.find_or_enter(j, merge_hash(sv));
+        if (first == -2) return false;
+      }
+      if (first >= 0) {
+        rows[j].merged_into = first;
+        --table.remaining_count;
+      }
+    }
+    if (polls.cancelled_at(j)) break;
+  }
+  return true;
+}
+
+// The merge over the entered rows, by host vertex when the vertices allow
+// it, else by hash.  False when the host has no memory.
+bool merge_rows(VertexTable &table, mo_list vertices, int32_t vertex_count) {
+  VertexPlaces places;
+  if (places.measure(vertices, vertex_count)) return merge_by_vertex(table, places);
+  return merge_by_hash(table);
 }
 
 // The lookup index of vertex_table_find over the entered rows; on a failed
@@ -239,6 +342,43 @@ void make_find_index(VertexTable &table) {
 
 }  // namespace
 
+bool VertexPlaces::measure(mo_list vertices, int32_t count) {
+  count_ = 0;
+  if (vertices == nullptr || count <= 0) return false;
+  const auto first = reinterpret_cast<uintptr_t>(vertices->item);
+  uintptr_t step = 1;
+  if (count > 1) {
+    if (vertices->next == nullptr) return false;
+    step = reinterpret_cast<uintptr_t>(vertices->next->item) - first;
+    // Upwards, and the last vertex's address without a wrap.
+    if (step == 0 || step > (uintptr_t{1} << 32) ||
+        first > UINTPTR_MAX - step * static_cast<uintptr_t>(count - 1)) {
+      return false;
+    }
+  }
+  if (first == 0) return false;
+  int32_t seen = 0;
+  for (mo_list_node *node = vertices; node != nullptr && seen < count; node = node->next) {
+    if (reinterpret_cast<uintptr_t>(node->item) != first + step * static_cast<uintptr_t>(seen)) {
+      return false;
+    }
+    ++seen;
+  }
+  if (seen != count) return false;
+  // step = 2^shift * odd; dividing by the odd part is multiplying by its
+  // inverse modulo 2^64 (Newton's iteration: each round doubles the
+  // correct low bits, from 3 to 96).
+  shift_ = static_cast<unsigned>(__builtin_ctzll(step));
+  const uint64_t odd = step >> shift_;
+  uint64_t inverse = odd;
+  for (int round = 0; round < 5; ++round) inverse *= 2 - odd * inverse;
+  first_ = first;
+  low_mask_ = (uint64_t{1} << shift_) - 1;
+  inverse_ = inverse;
+  count_ = static_cast<uint32_t>(count);
+  return true;
+}
+
 VertexTable::VertexTable() = default;
 
 VertexTable::~VertexTable() { vertex_table_free(*this); }
@@ -265,7 +405,8 @@ int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row) {
   return next_in_bucket(table, vertex_table_bucket(table, table.rows[row].svertex), row);
 }
 
-VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count) {
+VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
+                                    mo_list vertices, int32_t vertex_count) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
   if (row_count > kMaxRows) return VertexTableBuild::out_of_memory;
@@ -303,7 +444,7 @@ VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_
   table.entered_count = entered;
 
   // The merge, also after a cancel: it looks at row 0, polls and ends.
-  if (option_is_set(opt_optimize_vertices) && !merge_rows(table)) {
+  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, vertices, vertex_count)) {
     vertex_table_free(table);
     return VertexTableBuild::out_of_memory;
   }

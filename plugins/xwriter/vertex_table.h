@@ -13,11 +13,13 @@
  *
  * Rows also fall into 111 buckets by the address of their host vertex (the
  * bucket rule below), each bucket listing its rows in ascending order.  The
- * merge does not walk the buckets: it looks rows up in a hash of the
- * compared fields, which finds the same first matching row in constant
- * time.  So the buckets are not stored either: a bucket is the rows whose
- * host vertex gives its number, and walking one scans the rows (only tests
- * and tools walk them).
+ * merge does not walk the buckets: it compares a row only with the earlier
+ * rows of its own host vertex that stand for themselves (found by the
+ * vertex's place in the object's vertex list, or by a hash of the compared
+ * fields), which finds the same first matching row in constant time.  So
+ * the buckets are not stored either: a bucket is the rows whose host
+ * vertex gives its number, and walking one scans the rows (only tests and
+ * tools walk them).
  *
  * Ownership: every block of the table comes from the host allocator; the
  * table frees them in vertex_table_free, which its destructor calls, so a
@@ -57,6 +59,37 @@ struct VertexTable {
   bool find_scans = false;  // no memory for the index: lookups scan
 };
 
+// The places of an object's host vertices, when they stand at equal steps
+// in memory in list order (as a host that keeps them in an array hands
+// them out): a vertex's place in the list is then a subtraction and an
+// exact division away, no lookup.
+class VertexPlaces {
+ public:
+  // True when the first `count` items of `vertices` stand at equal steps
+  // upwards (one vertex alone counts); the places are valid only then.
+  bool measure(mo_list vertices, int32_t count);
+
+  // The place of `vertex` in the list, or -1 for any other address.
+  int32_t of(const mo_vertex *vertex) const {
+    const uint64_t offset = reinterpret_cast<uintptr_t>(vertex) - first_;
+    if ((offset & low_mask_) != 0) return -1;
+    // A quotient below the count times the odd part of the step stays
+    // below 2^64, so a quotient below the count is exact: no other
+    // address gives one.
+    const uint64_t place = (offset >> shift_) * inverse_;
+    return place < count_ ? static_cast<int32_t>(place) : -1;
+  }
+
+  uint32_t count() const { return count_; }
+
+ private:
+  uintptr_t first_ = 0;
+  unsigned shift_ = 0;
+  uint64_t low_mask_ = 0;
+  uint64_t inverse_ = 1;
+  uint32_t count_ = 0;
+};
+
 enum class VertexTableBuild {
   complete,      // every row entered (and merged, with option 23)
   cut_short,     // a cancel poll answered "1": some rows may be missing
@@ -64,12 +97,15 @@ enum class VertexTableBuild {
 };
 
 // Fills `table` from the mesh surface list, `row_count` rows; runs the merge
-// when option 23 is set.  Polls for a cancel after every 100th row entered
+// when option 23 is set.  `vertices` (`vertex_count` of them), the object's
+// vertex list, only speeds the merge up: with them it goes by host vertex
+// when their addresses allow it; the result is the same either way.  Polls for a cancel after every 100th row entered
 // ("Export X File - Create Vertex List ...") and, while merging, at rows 0,
 // 100, 200, ... ("Export X File - Optimize Vertices ( %d %% ) ...").  A
 // cancel ends the pass it happens in; the merge of a cut-short build still
 // looks at row 0 and polls once.
-VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count);
+VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
+                                    mo_list vertices = nullptr, int32_t vertex_count = 0);
 
 // The first row holding `svertex` (compared by address), or -1.  Constant
 // time: an index over the entered rows is made on the first call (a scan

@@ -64,6 +64,8 @@ struct Copies {
   mo_list list = nullptr;
   int32_t rows = 0;
   std::vector<mo_surface *> surfaces;
+  mo_list vertices = nullptr;  // the object's, as the mesh writer passes them
+  int vertex_count = 0;
 
   Copies() {
     mo_object *object = first_object();
@@ -71,6 +73,8 @@ struct Copies {
     int vc = 0, sc = 0, kc = 0;
     mo_list v = nullptr, s = nullptr, k = nullptr;
     mo_object_get_contents(object, &vc, &sc, &kc, &v, &s, &k);
+    vertices = v;
+    vertex_count = vc;
     for (mo_list_node *node = s; node != nullptr; node = node->next) {
       mo_surface *copy = surface_clone(static_cast<mo_surface *>(node->item), object);
       list_add_item(&list, copy);
@@ -123,6 +127,16 @@ class VertexTableTest : public ::testing::Test {
   }
 
   static std::vector<std::string> status_lines() { return molv::recording().status_lines; }
+
+  // The merge goes by host vertex when it is given the object's vertices,
+  // else by the hash of all fields; the rows must come out the same.
+  enum class Merge { by_hash, by_vertex };
+  static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge) {
+    return merge == Merge::by_vertex
+               ? qel::vertex_table_build(table, copies.list, copies.rows, copies.vertices,
+                                         copies.vertex_count)
+               : qel::vertex_table_build(table, copies.list, copies.rows);
+  }
 };
 
 const char kCreateText[] = "Export X File - Create Vertex List ...";
@@ -348,55 +362,73 @@ TEST_F(VertexTableTest, DifferentHostVerticesNeverMergeEvenInOneBucket) {
 }
 
 // The merge against the rule itself on many rows: the first earlier row
-// with the same host vertex and ==-equal u, v and normal, or -1.
+// with the same host vertex and ==-equal u, v and normal, or -1.  By hash,
+// by host vertex, and by host vertex with some rows on vertices that are
+// not in the object's list (they go to the hash).
 TEST_F(VertexTableTest, MergeMatchesTheFirstEqualEarlierRowOnRandomRows) {
-  std::mt19937 random(12345);
+  std::mt19937 shape(12345);
   std::vector<std::vector<int>> surfaces;
   for (int i = 0; i < 400; ++i) {
-    const int a = static_cast<int>(random() % 30);
-    const int b = (a + 1 + static_cast<int>(random() % 28)) % 30;
-    int c = (b + 1 + static_cast<int>(random() % 28)) % 30;
+    const int a = static_cast<int>(shape() % 30);
+    const int b = (a + 1 + static_cast<int>(shape() % 28)) % 30;
+    int c = (b + 1 + static_cast<int>(shape() % 28)) % 30;
     if (c == a) c = (c + 1) % 30;
     if (c == b) c = (c + 1) % 30;
     surfaces.push_back({a, b, c});
   }
   load(scene_with(30, surfaces));
   use_options({{qel::opt_optimize_vertices, '1'}});
-  Copies copies;
-  const float choices[] = {0.0f, -0.0f, 0.5f, 1.0f, std::numeric_limits<float>::quiet_NaN()};
-  std::vector<mo_svertex *> all = copies.in_row_order();
-  for (mo_svertex *sv : all) {
-    // NaN seldom, so most rows can merge.
-    auto pick = [&] { return choices[random() % 100 < 2 ? 4 : random() % 4]; };
-    sv->u = pick();
-    sv->v = pick() == 1.0f ? 1.0f : 0.0f;
-    sv->normal[0] = pick();
-    sv->normal[1] = 0.0f;
-    sv->normal[2] = random() % 2 ? 0.0f : -0.0f;
-  }
-  VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  mo_vertex strangers[3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
 
-  int merged = 0;
-  for (std::size_t j = 0; j < all.size(); ++j) {
-    int32_t first = -1;
-    for (std::size_t i = 0; i < j && first < 0; ++i) {
-      const mo_svertex *a = all[i];
-      const mo_svertex *b = all[j];
-      if (a->vertex == b->vertex && a->u == b->u && a->v == b->v && a->normal[0] == b->normal[0] &&
-          a->normal[1] == b->normal[1] && a->normal[2] == b->normal[2]) {
-        first = static_cast<int32_t>(i);
+  for (const bool with_strangers : {false, true}) {
+    for (const Merge merge : {Merge::by_hash, Merge::by_vertex}) {
+      SCOPED_TRACE(std::string(merge == Merge::by_vertex ? "by vertex" : "by hash") +
+                   (with_strangers ? ", with strangers" : ""));
+      std::mt19937 random(777);
+      Copies copies;
+      const float choices[] = {0.0f, -0.0f, 0.5f, 1.0f, std::numeric_limits<float>::quiet_NaN()};
+      std::vector<mo_svertex *> all = copies.in_row_order();
+      for (mo_svertex *sv : all) {
+        // NaN seldom, so most rows can merge.
+        auto pick = [&] { return choices[random() % 100 < 2 ? 4 : random() % 4]; };
+        sv->u = pick();
+        sv->v = pick() == 1.0f ? 1.0f : 0.0f;
+        sv->normal[0] = pick();
+        sv->normal[1] = 0.0f;
+        sv->normal[2] = random() % 2 ? 0.0f : -0.0f;
+        if (with_strangers && random() % 5 == 0) sv->vertex = &strangers[random() % 3];
       }
-    }
-    const int32_t got = qel::vertex_table_merged_into(table, static_cast<int32_t>(j));
-    ASSERT_EQ(got, first) << "row " << j;
-    if (got >= 0) {
-      ++merged;
-      EXPECT_EQ(qel::vertex_table_merged_into(table, got), -1);
+      VertexTable table;
+      ASSERT_EQ(build(table, copies, merge), VertexTableBuild::complete);
+
+      int merged = 0;
+      int merged_on_strangers = 0;
+      for (std::size_t j = 0; j < all.size(); ++j) {
+        int32_t first = -1;
+        for (std::size_t i = 0; i < j && first < 0; ++i) {
+          const mo_svertex *a = all[i];
+          const mo_svertex *b = all[j];
+          if (a->vertex == b->vertex && a->u == b->u && a->v == b->v &&
+              a->normal[0] == b->normal[0] && a->normal[1] == b->normal[1] &&
+              a->normal[2] == b->normal[2]) {
+            first = static_cast<int32_t>(i);
+          }
+        }
+        const int32_t got = qel::vertex_table_merged_into(table, static_cast<int32_t>(j));
+        ASSERT_EQ(got, first) << "row " << j;
+        if (got >= 0) {
+          ++merged;
+          if (all[j]->vertex >= strangers && all[j]->vertex < strangers + 3) ++merged_on_strangers;
+          EXPECT_EQ(qel::vertex_table_merged_into(table, got), -1);
+        }
+      }
+      EXPECT_GT(merged, 100);
+      if (with_strangers) {
+        EXPECT_GT(merged_on_strangers, 10);
+      }
+      EXPECT_EQ(table.remaining_count, table.row_count - merged);
     }
   }
-  EXPECT_GT(merged, 100);
-  EXPECT_EQ(table.remaining_count, table.row_count - merged);
 }
 
 // More distinct rows than the merge's hash starts with: it grows while rows
@@ -415,23 +447,26 @@ TEST_F(VertexTableTest, MergeStillFindsTheFirstEqualRowAfterItsHashGrows) {
   }
   load(scene_with(1800, surfaces));
   use_options({{qel::opt_optimize_vertices, '1'}});
-  Copies copies;
-  copies.zero_fields();
-  const std::vector<mo_svertex *> all = copies.in_row_order();
-  VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  for (const Merge merge : {Merge::by_hash, Merge::by_vertex}) {
+    Copies copies;
+    copies.zero_fields();
+    const std::vector<mo_svertex *> all = copies.in_row_order();
+    VertexTable table;
+    ASSERT_EQ(build(table, copies, merge), VertexTableBuild::complete);
 
-  int merged = 0;
-  for (std::size_t j = 0; j < all.size(); ++j) {
-    int32_t first = -1;
-    for (std::size_t i = 0; i < j && first < 0; ++i) {
-      if (all[i]->vertex == all[j]->vertex) first = static_cast<int32_t>(i);
+    int merged = 0;
+    for (std::size_t j = 0; j < all.size(); ++j) {
+      int32_t first = -1;
+      for (std::size_t i = 0; i < j && first < 0; ++i) {
+        if (all[i]->vertex == all[j]->vertex) first = static_cast<int32_t>(i);
+      }
+      ASSERT_EQ(qel::vertex_table_merged_into(table, static_cast<int32_t>(j)), first)
+          << "row " << j;
+      if (first >= 0) ++merged;
     }
-    ASSERT_EQ(qel::vertex_table_merged_into(table, static_cast<int32_t>(j)), first) << "row " << j;
-    if (first >= 0) ++merged;
+    EXPECT_EQ(table.row_count - table.remaining_count, merged);
+    EXPECT_EQ(table.remaining_count, 1800);
   }
-  EXPECT_EQ(table.row_count - table.remaining_count, merged);
-  EXPECT_EQ(table.remaining_count, 1800);
 }
 
 // ---- cancel polls ---------------------------------------------------------------
@@ -520,10 +555,16 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
   for (long fail_after : {0L, 1L}) {  // the rows; the merge's hash
     VertexTable table;
     molv::set_fail_alloc_after(fail_after);
-    EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows),
-              VertexTableBuild::out_of_memory);
+    EXPECT_EQ(build(table, copies, Merge::by_hash), VertexTableBuild::out_of_memory);
     EXPECT_EQ(table.rows, nullptr);
     EXPECT_EQ(table.row_count, 0);
+    EXPECT_EQ(molv::live_allocations(), live);
+  }
+  for (long fail_after : {1L, 2L}) {  // the chains' heads; their links
+    VertexTable table;
+    molv::set_fail_alloc_after(fail_after);
+    EXPECT_EQ(build(table, copies, Merge::by_vertex), VertexTableBuild::out_of_memory);
+    EXPECT_EQ(table.rows, nullptr);
     EXPECT_EQ(molv::live_allocations(), live);
   }
   molv::set_fail_alloc_after(-1);
@@ -534,6 +575,103 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
     EXPECT_GT(molv::live_allocations(), live);
   }
   EXPECT_EQ(molv::live_allocations(), live);
+}
+
+// ---- places of host vertices -------------------------------------------------------
+
+// A list of the given records, in the given order (the nodes are handed
+// back with the list).
+struct RecordList {
+  mo_list list = nullptr;
+  explicit RecordList(const std::vector<mo_vertex *> &records) {
+    for (mo_vertex *record : records) list_add_item(&list, record);
+  }
+  ~RecordList() { list_free(list); }
+  RecordList(const RecordList &) = delete;
+  RecordList &operator=(const RecordList &) = delete;
+};
+
+TEST(VertexPlaces, AnArrayOfAnyStepGivesEachVertexItsPlaceAndNoOtherAddressOne) {
+  // Steps of a power of two, an odd one and one with both parts.
+  struct Wide {
+    mo_vertex v;
+    float pad[6];
+  };
+  struct Odd {
+    mo_vertex v;
+    char pad;
+  } __attribute__((packed));
+  std::vector<mo_vertex> plain(50);
+  std::vector<Wide> wide(50);
+  std::vector<Odd> odd(50);
+  const std::vector<std::pair<unsigned char *, std::size_t>> arrays = {
+      {reinterpret_cast<unsigned char *>(plain.data()), sizeof(mo_vertex)},
+      {reinterpret_cast<unsigned char *>(wide.data()), sizeof(Wide)},
+      {reinterpret_cast<unsigned char *>(odd.data()), sizeof(Odd)}};
+  for (const auto &[base, step] : arrays) {
+    SCOPED_TRACE(step);
+    std::vector<mo_vertex *> records;
+    for (int i = 0; i < 50; ++i) records.push_back(reinterpret_cast<mo_vertex *>(base + i * step));
+    RecordList list(records);
+    qel::VertexPlaces places;
+    ASSERT_TRUE(places.measure(list.list, 50));
+    EXPECT_EQ(places.count(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(places.of(records[i]), i);
+    // Inside a record, before the first, after the last, far away.
+    EXPECT_EQ(places.of(reinterpret_cast<mo_vertex *>(base + 1)), -1);
+    EXPECT_EQ(places.of(reinterpret_cast<mo_vertex *>(base + 7 * step + step / 2)), -1);
+    EXPECT_EQ(places.of(reinterpret_cast<mo_vertex *>(base - step)), -1);
+    EXPECT_EQ(places.of(reinterpret_cast<mo_vertex *>(base + 50 * step)), -1);
+    EXPECT_EQ(places.of(nullptr), -1);
+    mo_vertex elsewhere{};
+    EXPECT_EQ(places.of(&elsewhere), -1);
+    // Counted short, the later records are no longer places.
+    ASSERT_TRUE(places.measure(list.list, 20));
+    EXPECT_EQ(places.of(records[19]), 19);
+    EXPECT_EQ(places.of(records[20]), -1);
+  }
+}
+
+TEST(VertexPlaces, ListsNotAtEqualStepsUpwardsAreRefused) {
+  std::vector<mo_vertex> array(10);
+  std::vector<mo_vertex *> in_order;
+  for (auto &v : array) in_order.push_back(&v);
+  qel::VertexPlaces places;
+
+  std::vector<mo_vertex *> backwards(in_order.rbegin(), in_order.rend());
+  std::vector<mo_vertex *> one_out = in_order;
+  std::swap(one_out[4], one_out[5]);
+  std::vector<mo_vertex *> gap = in_order;
+  gap.erase(gap.begin() + 6);
+  std::vector<mo_vertex *> twice(10, in_order[3]);
+  std::vector<mo_vertex *> with_null = in_order;
+  with_null[0] = nullptr;
+  for (const auto *records : {&backwards, &one_out, &gap, &twice, &with_null}) {
+    RecordList list(*records);
+    EXPECT_FALSE(places.measure(list.list, static_cast<int32_t>(records->size())));
+  }
+  RecordList list(in_order);
+  EXPECT_FALSE(places.measure(list.list, 11)) << "more than the list holds";
+  EXPECT_FALSE(places.measure(list.list, 0));
+  EXPECT_FALSE(places.measure(nullptr, 3));
+  // One vertex alone has its place.
+  RecordList single({in_order[2]});
+  ASSERT_TRUE(places.measure(single.list, 1));
+  EXPECT_EQ(places.of(in_order[2]), 0);
+  EXPECT_EQ(places.of(in_order[3]), -1);
+}
+
+TEST(VertexPlaces, AModelObjectsVerticesStandAtEqualSteps) {
+  qel_test::load_scene(scene_with(40, {{0, 1, 2}}));
+  int count = 0;
+  mo_list vertices = nullptr;
+  mo_object_get_contents(first_object(), &count, nullptr, nullptr, &vertices, nullptr, nullptr);
+  qel::VertexPlaces places;
+  ASSERT_TRUE(places.measure(vertices, count));
+  int i = 0;
+  for (mo_list_node *node = vertices; node != nullptr; node = node->next, ++i) {
+    EXPECT_EQ(places.of(static_cast<mo_vertex *>(node->item)), i);
+  }
 }
 
 }  // namespace
