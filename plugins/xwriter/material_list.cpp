@@ -3,22 +3,19 @@
  */
 #include "xwriter/material_list.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "binding/options.h"
 #include "export/export_state.h"
 #include "export/output.h"
+#include "xwriter/host_array.h"
 
 namespace qel {
 
 namespace {
-
-struct HostFree {
-  void operator()(void *pointer) const { myfree(pointer); }
-};
 
 // The palette index a surface's material stands for: beyond the palette
 // counts as 0.
@@ -73,15 +70,14 @@ bool write_material_list(Output &out, mo_object *object, const Surfaces &surface
   // counts as 0.
   const int palette = mo_get_num_palette();
   const std::size_t slots = palette > 0 ? static_cast<std::size_t>(palette) : 1;
-  std::unique_ptr<int32_t[], HostFree> map(
-      static_cast<int32_t *>(myalloc(2 * slots * sizeof(int32_t))));
-  if (map == nullptr) {
+  HostArray<int32_t> map;
+  if (!map.allocate(2 * slots)) {
     export_fail_out_of_memory();
     return false;
   }
-  int32_t *local_of_palette = map.get();
-  int32_t *palette_of_local = map.get() + slots;
-  for (std::size_t i = 0; i < 2 * slots; ++i) map[i] = -1;
+  int32_t *local_of_palette = map.items;
+  int32_t *palette_of_local = map.items + slots;
+  std::fill(map.items, map.items + 2 * slots, -1);
 
   // 1. Local numbers in the order of first use, over surfaces of any type,
   // textured objects included.

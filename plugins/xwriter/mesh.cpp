@@ -27,6 +27,7 @@
 #include "binding/options.h"
 #include "export/export_state.h"
 #include "export/output.h"
+#include "xwriter/host_array.h"
 #include "xwriter/material_list.h"
 #include "xwriter/names.h"
 #include "xwriter/numbers.h"
@@ -66,47 +67,14 @@ class SurfaceList {
   mo_list head = nullptr;
 };
 
-// The mesh surfaces as read once (MeshSurface), in host memory.
-class SurfaceArray {
- public:
-  SurfaceArray() = default;
-  ~SurfaceArray() {
-    if (items != nullptr) myfree(items);
-  }
-  SurfaceArray(const SurfaceArray &) = delete;
-  SurfaceArray &operator=(const SurfaceArray &) = delete;
-
-  // False when the host has no memory for `n` entries.
-  bool allocate(int32_t n) {
-    if (n <= 0) return true;
-    items = static_cast<MeshSurface *>(myalloc(sizeof(MeshSurface) * static_cast<std::size_t>(n)));
-    return items != nullptr;
-  }
-
-  MeshSurface *items = nullptr;
-  int32_t count = 0;
-};
+// The mesh surfaces as read once, in host memory.
+using SurfaceArray = HostArray<MeshSurface>;
 
 // The surface vertices the vertex block wrote, in its order: the texture
 // coordinate and normal blocks then read a short list instead of walking
 // every row of the table again.  Only a speed aid: without memory for it
-// those blocks walk the rows.
-class WrittenList {
- public:
-  WrittenList() = default;
-  ~WrittenList() {
-    if (items != nullptr) myfree(items);
-  }
-  WrittenList(const WrittenList &) = delete;
-  WrittenList &operator=(const WrittenList &) = delete;
-
-  void allocate(int32_t n) {
-    if (n > 0) items = static_cast<const mo_svertex **>(myalloc(sizeof(mo_svertex *) * static_cast<std::size_t>(n)));
-  }
-
-  const mo_svertex **items = nullptr;
-  int32_t count = 0;
-};
+// (items null) those blocks walk the rows.
+using WrittenList = HostArray<const mo_svertex *>;
 
 // The duplication list: for each host vertex, the index of the first
 // written vertex that stands on it.  Open addressing, grown as host
@@ -416,7 +384,7 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   // 4.
   const int surface_count = list_count(mesh.head);
   SurfaceArray mesh_surfaces;
-  if (!mesh_surfaces.allocate(surface_count)) {
+  if (!mesh_surfaces.allocate(surface_count > 0 ? static_cast<std::size_t>(surface_count) : 0)) {
     export_fail_out_of_memory();
     return;
   }
@@ -506,7 +474,9 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     any_own_normal = any_own_normal || mesh_surfaces.items[s].own_normal;
   }
   WrittenList written_list;
-  if (with_textures || (with_normals && !any_own_normal)) written_list.allocate(remaining);
+  if ((with_textures || (with_normals && !any_own_normal)) && remaining > 0) {
+    written_list.allocate(static_cast<std::size_t>(remaining));
+  }
   int32_t written = 0;
   int32_t base = 0;
   for (int32_t s = 0; s < mesh_surfaces.count; ++s) {

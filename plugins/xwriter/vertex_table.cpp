@@ -28,11 +28,13 @@
  */
 #include "xwriter/vertex_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "binding/options.h"
 #include "export/export_state.h"
+#include "xwriter/host_array.h"
 
 namespace qel {
 
@@ -234,26 +236,6 @@ bool merge_by_hash(VertexTable &table) {
   return true;
 }
 
-// A myalloc block of int32_t, freed with its owner.
-class IntBlock {
- public:
-  IntBlock() = default;
-  ~IntBlock() {
-    if (items != nullptr) myfree(items);
-  }
-  IntBlock(const IntBlock &) = delete;
-  IntBlock &operator=(const IntBlock &) = delete;
-
-  // `n` entries of -1.  False when the host has no memory.
-  bool allocate_empty(uint32_t n) {
-    items = static_cast<int32_t *>(myalloc(sizeof(int32_t) * (n > 0 ? n : 1)));
-    if (items != nullptr) std::memset(items, 0xff, sizeof(int32_t) * n);
-    return items != nullptr;
-  }
-
-  int32_t *items = nullptr;
-};
-
 // The merge by host vertex, when the object's vertices stand at equal
 // steps: only rows of one host vertex can be equal, so each vertex keeps
 // the chain of its rows that stand for themselves, and a row is compared
@@ -267,11 +249,12 @@ class IntBlock {
 bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
-  IntBlock newest;  // per vertex: its latest row that stands for itself
-  IntBlock older;   // per row that stands for itself: the one before it
-  if (!newest.allocate_empty(places.count()) || !older.allocate_empty(static_cast<uint32_t>(count))) {
+  HostArray<int32_t> newest;  // per vertex: its latest row that stands for itself
+  HostArray<int32_t> older;   // per row that stands for itself: the one before it
+  if (!newest.allocate(places.count()) || !older.allocate(static_cast<std::size_t>(count))) {
     return false;
   }
+  std::fill(newest.items, newest.items + places.count(), -1);
   MergeIndex strangers(rows);
   bool strangers_ready = false;
   MergePolls polls(table.row_count);
