@@ -20,6 +20,7 @@
  */
 #include "xwriter/mesh.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,7 @@
 #include "binding/options.h"
 #include "export/export_state.h"
 #include "export/output.h"
+#include "xwriter/first_written.h"
 #include "xwriter/host_array.h"
 #include "xwriter/material_list.h"
 #include "xwriter/names.h"
@@ -75,92 +77,6 @@ using SurfaceArray = HostArray<MeshSurface>;
 // every row of the table again.  Only a speed aid: without memory for it
 // (items null) those blocks walk the rows.
 using WrittenList = HostArray<const mo_svertex *>;
-
-// The duplication list: for each host vertex, the index of the first
-// written vertex that stands on it.  Open addressing, grown as host
-// vertices come.  Its length, as the list would have it, is the highest
-// first index plus one.
-class FirstWritten {
- public:
-  FirstWritten() = default;
-  ~FirstWritten() {
-    if (slots_ != nullptr) myfree(slots_);
-  }
-  FirstWritten(const FirstWritten &) = delete;
-  FirstWritten &operator=(const FirstWritten &) = delete;
-
-  // Room for about `expected` host vertices.  False on a failed allocation.
-  bool reserve(int32_t expected) {
-    uint32_t capacity = 16;
-    while (capacity < static_cast<uint32_t>(expected) * 2u && capacity < (1u << 30)) capacity *= 2;
-    return rehash(capacity);
-  }
-
-  // Records `index` for `vertex` unless the vertex has one already.  False
-  // on a failed allocation.
-  bool note(const mo_vertex *vertex, int32_t index) {
-    if (static_cast<uint32_t>(count_ + 1) * 2u > mask_ + 1) {
-      if (mask_ + 1 >= (1u << 30) || !rehash((mask_ + 1) * 2)) return false;
-    }
-    Slot *slot = probe(vertex);
-    if (slot->vertex == nullptr) {
-      slot->vertex = vertex;
-      slot->index = index;
-      ++count_;
-      length_ = index + 1;
-    }
-    return true;
-  }
-
-  // The first written index of `vertex`; -1 when none was written.
-  int32_t find(const mo_vertex *vertex) const {
-    const Slot *slot = probe(vertex);
-    return slot->vertex != nullptr ? slot->index : -1;
-  }
-
-  int32_t count() const { return count_; }
-  int32_t length() const { return length_; }
-
- private:
-  struct Slot {
-    const mo_vertex *vertex;  // null: empty
-    int32_t index;
-  };
-
-  static uint32_t hash(const mo_vertex *vertex) {
-    const uint64_t h =
-        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(vertex)) * 0x9E3779B97F4A7C15ull;
-    return static_cast<uint32_t>(h >> 32);
-  }
-
-  // The slot holding `vertex`, or the empty slot where it would go.
-  Slot *probe(const mo_vertex *vertex) const {
-    uint32_t i = hash(vertex) & mask_;
-    uint32_t step = 0;
-    while (slots_[i].vertex != nullptr && slots_[i].vertex != vertex) i = (i + ++step) & mask_;
-    return &slots_[i];
-  }
-
-  bool rehash(uint32_t capacity) {
-    auto *fresh = static_cast<Slot *>(myalloc(sizeof(Slot) * capacity));
-    if (fresh == nullptr) return false;
-    for (uint32_t i = 0; i < capacity; ++i) fresh[i] = Slot{nullptr, -1};
-    Slot *old = slots_;
-    const uint32_t old_capacity = old != nullptr ? mask_ + 1 : 0;
-    slots_ = fresh;
-    mask_ = capacity - 1;
-    for (uint32_t i = 0; i < old_capacity; ++i) {
-      if (old[i].vertex != nullptr) *probe(old[i].vertex) = old[i];
-    }
-    if (old != nullptr) myfree(old);
-    return true;
-  }
-
-  Slot *slots_ = nullptr;
-  uint32_t mask_ = 0;
-  int32_t count_ = 0;
-  int32_t length_ = 0;
-};
 
 void show(const char *text) { display_message("%s", text); }
 
@@ -432,10 +348,15 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
       "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
       indent, indent, vertex_count, kid_count, surface_count, static_cast<int>(row_count));
 
-  // 9.
+  // 9.  The places of the object's vertices, when they stand at equal
+  // steps, spare the merge and the duplication list their hashes.
+  const bool optimize = option_is_set(opt_optimize_vertices);
+  const bool duplication = option_is_set(opt_duplication_indices);
+  VertexPlaces places;
+  const bool placed = (optimize || duplication) && places.measure(vertices, vertex_count);
   VertexTable table;
-  const VertexTableBuild built =
-      vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count), vertices, vertex_count);
+  const VertexTableBuild built = vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count),
+                                                    placed ? &places : nullptr);
   if (built == VertexTableBuild::out_of_memory) {
     export_fail_out_of_memory();
     return;
@@ -448,8 +369,6 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
     return;
   }
 
-  const bool optimize = option_is_set(opt_optimize_vertices);
-  const bool duplication = option_is_set(opt_duplication_indices);
   const float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
   const int32_t remaining = table.remaining_count;
   const NumberForm form;
@@ -462,7 +381,7 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
   if (duplication) {
     const int32_t expected =
         vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
-    if (!first_written.reserve(expected)) {
+    if (!first_written.reserve(expected, placed ? &places : nullptr)) {
       export_fail_out_of_memory();
       return;
     }

@@ -290,12 +290,10 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
   return true;
 }
 
-// The merge over the entered rows, by host vertex when the vertices allow
-// it, else by hash.  False when the host has no memory.
-bool merge_rows(VertexTable &table, mo_list vertices, int32_t vertex_count) {
-  VertexPlaces places;
-  if (places.measure(vertices, vertex_count)) return merge_by_vertex(table, places);
-  return merge_by_hash(table);
+// The merge over the entered rows, by host vertex when their places are
+// known, else by hash.  False when the host has no memory.
+bool merge_rows(VertexTable &table, const VertexPlaces *places) {
+  return places != nullptr ? merge_by_vertex(table, *places) : merge_by_hash(table);
 }
 
 // The lookup index of vertex_table_find over the entered rows; on a failed
@@ -389,7 +387,7 @@ int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row) {
 }
 
 VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
-                                    mo_list vertices, int32_t vertex_count) {
+                                    const VertexPlaces *places) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
   if (row_count > kMaxRows) return VertexTableBuild::out_of_memory;
@@ -427,7 +425,7 @@ VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_
   table.entered_count = entered;
 
   // The merge, also after a cancel: it looks at row 0, polls and ends.
-  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, vertices, vertex_count)) {
+  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, places)) {
     vertex_table_free(table);
     return VertexTableBuild::out_of_memory;
   }

@@ -97,15 +97,15 @@ enum class VertexTableBuild {
 };
 
 // Fills `table` from the mesh surface list, `row_count` rows; runs the merge
-// when option 23 is set.  `vertices` (`vertex_count` of them), the object's
-// vertex list, only speeds the merge up: with them it goes by host vertex
-// when their addresses allow it; the result is the same either way.  Polls for a cancel after every 100th row entered
+// when option 23 is set.  `places`, the places of the object's vertices
+// when measured (else null), only speeds the merge up: with them it goes
+// by host vertex; the result is the same either way.  Polls for a cancel after every 100th row entered
 // ("Export X File - Create Vertex List ...") and, while merging, at rows 0,
 // 100, 200, ... ("Export X File - Optimize Vertices ( %d %% ) ...").  A
 // cancel ends the pass it happens in; the merge of a cut-short build still
 // looks at row 0 and polls once.
 VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
-                                    mo_list vertices = nullptr, int32_t vertex_count = 0);
+                                    const VertexPlaces *places = nullptr);
 
 // The first row holding `svertex` (compared by address), or -1.  Constant
 // time: an index over the entered rows is made on the first call (a scan

@@ -132,10 +132,10 @@ class VertexTableTest : public ::testing::Test {
   // else by the hash of all fields; the rows must come out the same.
   enum class Merge { by_hash, by_vertex };
   static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge) {
-    return merge == Merge::by_vertex
-               ? qel::vertex_table_build(table, copies.list, copies.rows, copies.vertices,
-                                         copies.vertex_count)
-               : qel::vertex_table_build(table, copies.list, copies.rows);
+    if (merge == Merge::by_hash) return qel::vertex_table_build(table, copies.list, copies.rows);
+    qel::VertexPlaces places;
+    EXPECT_TRUE(places.measure(copies.vertices, copies.vertex_count));
+    return qel::vertex_table_build(table, copies.list, copies.rows, &places);
   }
 };
 
