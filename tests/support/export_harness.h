@@ -9,6 +9,9 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "host/molv_host.h"
 
 namespace qel_test {
 
@@ -35,6 +38,18 @@ int last_status();
 // Reads a file whole (golden files: tests/golden/NAME).
 std::string read_file(const std::string &path);
 std::string golden(const std::string &name);
+
+// A host list of the given vertex records, in the given order, as an
+// object's vertex list would hold them; its nodes are handed back with it.
+struct RecordList {
+  mo_list list = nullptr;
+  explicit RecordList(const std::vector<mo_vertex *> &records) {
+    for (mo_vertex *record : records) list_add_item(&list, record);
+  }
+  ~RecordList() { list_free(list); }
+  RecordList(const RecordList &) = delete;
+  RecordList &operator=(const RecordList &) = delete;
+};
 
 }  // namespace qel_test
 

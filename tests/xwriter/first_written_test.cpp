@@ -12,19 +12,11 @@
 #include <vector>
 
 #include "host.h"
+#include "support/export_harness.h"
 
 namespace {
 
-// A list of the given records (its nodes are handed back with it).
-struct RecordList {
-  mo_list list = nullptr;
-  explicit RecordList(const std::vector<mo_vertex *> &records) {
-    for (mo_vertex *record : records) list_add_item(&list, record);
-  }
-  ~RecordList() { list_free(list); }
-  RecordList(const RecordList &) = delete;
-  RecordList &operator=(const RecordList &) = delete;
-};
+using qel_test::RecordList;
 
 TEST(FirstWritten, KeepsTheFirstIndexOfEveryVertexByPlaceByHashAndMixed) {
   std::vector<mo_vertex> own(300);

@@ -579,17 +579,7 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
 
 // ---- places of host vertices -------------------------------------------------------
 
-// A list of the given records, in the given order (the nodes are handed
-// back with the list).
-struct RecordList {
-  mo_list list = nullptr;
-  explicit RecordList(const std::vector<mo_vertex *> &records) {
-    for (mo_vertex *record : records) list_add_item(&list, record);
-  }
-  ~RecordList() { list_free(list); }
-  RecordList(const RecordList &) = delete;
-  RecordList &operator=(const RecordList &) = delete;
-};
+using qel_test::RecordList;
 
 TEST(VertexPlaces, AnArrayOfAnyStepGivesEachVertexItsPlaceAndNoOtherAddressOne) {
   // Steps of a power of two, an odd one and one with both parts.
