@@ -35,6 +35,15 @@ bool load_scene_text(const std::string &json, const std::string &label,
 // glTF 2, PLY, STL, 3DS, Collada, OFF, ...).  On a file that cannot be read
 // the model is left empty and *error holds the one line "FILE: reason".
 bool load_model_file(const std::string &path, std::string *error);
+// What the last load_model_file wants the user to know besides: parts of
+// the model that were left out, textures a .x file cannot name.  One line
+// each, without the file name; empty after a load with nothing to say.
+const std::vector<std::string> &load_warnings();
+// Textures embedded in a model (glTF's "*0"): with a non-empty stem,
+// load_model_file writes each one as STEM_<n>.<ext> and names that file
+// (without its folder) in the texture table; with an empty stem (the
+// default) the texture keeps the name the model gives it.
+void set_embedded_texture_stem(const std::string &stem);
 
 // The built-in sample scene: uses every block of the file format under the
 // default options.

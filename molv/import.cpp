@@ -454,10 +454,25 @@ std::string one_line(std::string text) {
   return text;
 }
 
+std::vector<std::string> &warnings() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+std::string &embedded_texture_stem() {
+  static std::string stem;
+  return stem;
+}
+
 }  // namespace
+
+const std::vector<std::string> &load_warnings() { return warnings(); }
+
+void set_embedded_texture_stem(const std::string &stem) { embedded_texture_stem() = stem; }
 
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
+  warnings().clear();
   try {
     Assimp::Importer importer;
     // No post-processing but Assimp's own validation, which also refuses
