@@ -15,16 +15,14 @@ proc shoot {window file} {
 }
 
 # The window with its tree opened one level deeper, after an export.
-wm geometry . 600x380+0+0
+wm geometry . +0+0
 foreach item [.tree children {}] {
     foreach child [.tree children $item] {.tree item $child -open 1}
 }
 set ::molv::status "Ready !"
 
-# File > Export > Direct X ...; the dialog beside the window.
+# File > Export > Direct X ...; the dialog places itself beside the window.
 .menubar.file.export invoke 0
-wm geometry .x_export_save +620+0
-set ::qel_export::filename sample.x
 update
 # The pointer over one option: its help line shows.
 focus $::qel_export::button(9)

@@ -21,6 +21,7 @@
 namespace eval ::molv::gui {}
 
 proc ::molv::gui::build {} {
+    theme
     wm title . molv
     wm protocol . WM_DELETE_WINDOW ::molv::gui::quit
     option add *Menu.tearOff 0
@@ -65,10 +66,22 @@ proc ::molv::gui::build {} {
     pack .summary -side top -fill x
     pack .view -side top -fill both -expand 1 -padx 8 -pady {0 6}
     wm minsize . 420 240
-    wm geometry . 620x400
+    # Room beside it for a plug-in's dialog on a screen of 1280 or more.
+    wm geometry . 600x420
 
     fill_export_menu
     show_model
+}
+
+# The themed look for the window and the plug-ins' dialogs: clam, and its
+# colours for the classic Tk widgets too (menus, message boxes, the file
+# choosers).
+proc ::molv::gui::theme {} {
+    if {"clam" ni [ttk::style theme names]} return
+    ttk::style theme use clam
+    tk_setPalette background [ttk::style lookup . -background] \
+        selectBackground [ttk::style lookup . -selectbackground] \
+        selectForeground [ttk::style lookup . -selectforeground]
 }
 
 # The plug-ins' export entries; a menu that says so when there are none.

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,10 @@ proc click {w {when now}} {
     foreach event {<Enter> <ButtonPress-1> <ButtonRelease-1>} {
         event generate $w $event -x 3 -y 3 -when $when
     }
+}
+proc set_name {name} {
+    .x_export_save.file.name delete 0 end
+    .x_export_save.file.name insert 0 $name
 }
 proc tree_rows {{item {}} {depth 0}} {
     foreach child [.tree children $item] {
@@ -174,8 +180,7 @@ TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
     # Two changes: vertex duplication indices on, two decimal places.
     click $::qel_export::button(13)
     .x_export_save.groups.numbers.decimals set 2
-    .x_export_save.file.name delete 0 end
-    .x_export_save.file.name insert 0 "from dialog.x"
+    set_name "from dialog.x"
     click .x_export_save.buttons.export
     puts "status=$::molv::status"
     puts "progress=$::molv::progress"
@@ -237,7 +242,7 @@ TEST_F(Window, AFileThatCannotBeWrittenIsAMessageAndTheDialogStaysOpen) {
   const auto r = run_gui(R"(
     .menubar.file.export invoke 0
     update
-    .x_export_save.file.name insert 0 "no such folder/model"
+    set_name "no such folder/model"
     click .x_export_save.buttons.export
     puts "dialog=[winfo exists .x_export_save]"
     puts "grab=[grab current]"
@@ -250,6 +255,125 @@ TEST_F(Window, AFileThatCannotBeWrittenIsAMessageAndTheDialogStaysOpen) {
   EXPECT_EQ(value_of(r.out, "grab"), "") << "the dialog gives the display back";
   EXPECT_EQ(value_of(r.out, "export"), "1");
   EXPECT_FALSE(fs::exists(plugin_.options_file()));
+}
+
+TEST_F(Window, TheDialogProposesTheModelsFileOpensBesideTheWindowAndResetsToDefaults) {
+  const std::string scene = write("tree.json", kTreeScene);
+  const auto r = run_gui(R"(
+    puts "theme=[ttk::style theme use]"
+    .menubar.file.export invoke 0
+    update
+    puts "file=[.x_export_save.file.name get]"
+    set d [list [winfo rootx .x_export_save] [winfo width .x_export_save]]
+    set m [list [winfo rootx .] [winfo width .]]
+    lassign $d dx dw
+    lassign $m mx mw
+    puts "apart=[expr {$dx >= $mx + $mw || $dx + $dw <= $mx}]"
+    puts "on_screen=[expr {$dx >= 0 && $dx + $dw <= [winfo screenwidth .]}]"
+    # What the plug-in gave the dialog: its defaults, as no export ran yet.
+    set given $::qel_export::given
+    puts "given=$given"
+    foreach n {3 6 9 13} {click $::qel_export::button($n)}
+    .x_export_save.groups.numbers.decimals set 2
+    click .x_export_save.buttons.defaults
+    puts "reset=[expr {[::qel_export::option_string] eq $given}]"
+    click .x_export_save.buttons.export
+    puts "status=$::molv::status"
+    puts "dialog=[winfo exists .x_export_save]"
+    exit 0
+  )",
+                         scene);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "theme"), "clam");
+  EXPECT_EQ(value_of(r.out, "file"), work_ + "/tree.x");
+  EXPECT_EQ(value_of(r.out, "apart"), "1") << "the dialog hides part of the window";
+  EXPECT_EQ(value_of(r.out, "on_screen"), "1");
+  // Defaults is the plug-in's own default.
+  EXPECT_EQ(value_of(r.out, "given"), kDefaultOptions);
+  EXPECT_EQ(value_of(r.out, "reset"), "1");
+  EXPECT_EQ(value_of(r.out, "status"), "Ready !");
+  EXPECT_EQ(value_of(r.out, "dialog"), "0");
+  EXPECT_TRUE(fs::exists(work_ + "/tree.x"));
+}
+
+TEST_F(Window, TheDialogClosesAfterACompleteExportOnlyAsTheStatusLineSays) {
+  const auto r = run_gui(R"(
+    # Export as... to a file that cannot be opened: the plug-in says so
+    # after its grab; the dialog stays for another try.
+    proc ::molv::gui::choose_save_file {title filters} {
+        return [file join [pwd] "no such folder" model.x]
+    }
+    .menubar.file.export invoke 0
+    update
+    click .x_export_save.buttons.saveas
+    puts "failed=[winfo exists .x_export_save] [grab current]"
+    destroy .x_export_save
+    # Export pressed at once, before the dialog had an event pass.
+    .menubar.file.export invoke 0
+    set_name early
+    .x_export_save.buttons.export invoke
+    puts "early=[winfo exists .x_export_save] $::molv::status"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "message"),
+            "Can not open file '" + work_ + "/no such folder/model.x' for writing !");
+  EXPECT_EQ(value_of(r.out, "failed"), "1 ");
+  EXPECT_EQ(value_of(r.out, "early"), "0 Ready !");
+  EXPECT_TRUE(fs::exists(work_ + "/early.x"));
+}
+
+TEST_F(Window, TheDialogShowsThePhaseAndABarThatMovesThroughTheExport) {
+  const std::string scene = write("grid.json", grid_scene(150));
+  // At each new phase, a pause long enough for the dialog's next look at
+  // the export, an event pass for it, and what the dialog shows then.
+  const auto r = run_gui(R"(
+    proc on_status {args} {
+        regsub { *\(.*} $::molv::status "" phase
+        if {$phase eq $::last || ![winfo exists .x_export_save]} return
+        set ::last $phase
+        after 150
+        update
+        puts "seen=[winfo ismapped .x_export_save.buttons.progress]|$::qel_export::percent|$phase|[.x_export_save.help cget -text]"
+    }
+    set ::last ""
+    .menubar.file.export invoke 0
+    update
+    click $::qel_export::button(13)
+    trace add variable ::molv::status write on_status
+    click .x_export_save.buttons.export
+    puts "dialog=[winfo exists .x_export_save]"
+    exit 0
+  )",
+                         scene);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "dialog"), "0");
+  std::map<std::string, int> at;
+  int last = -1;
+  for (const std::string &line : lines_with(r.out, "seen=")) {
+    std::vector<std::string> fields;
+    std::stringstream fields_of(line);
+    for (std::string field; std::getline(fields_of, field, '|');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 4u) << line;
+    if (fields[2] == "Ready !") break;
+    EXPECT_EQ(fields[0], "1") << "no bar during the export: " << line;
+    const int value = std::stoi(fields[1]);
+    EXPECT_GE(value, last) << "the bar went back: " << line;
+    last = value;
+    // The help line shows the phase, without the plug-in's prefix.
+    const auto dash = fields[2].find(" - ");
+    const std::string phase = dash == std::string::npos ? fields[2] : fields[2].substr(dash + 3);
+    EXPECT_EQ(fields[3].rfind(phase, 0), 0u) << line;
+    at[phase] = value;
+  }
+  ASSERT_EQ(at.count("Mesh Vertices ..."), 1u) << r.out;
+  ASSERT_EQ(at.count("Mesh Normals ..."), 1u) << r.out;
+  // It moves before the vertices, and after them it has not reached the end.
+  EXPECT_GT(at["Mesh Vertices ..."], 0) << r.out;
+  EXPECT_LT(at["Mesh Vertices ..."], 50) << r.out;
+  EXPECT_GT(at["Mesh Normals ..."], 50) << r.out;
+  EXPECT_LT(at["Mesh Normals ..."], 90) << r.out;
+  EXPECT_LT(at["Mesh Vert. Duplication Indices"], 100) << r.out;
 }
 
 // ---- cancelling ---------------------------------------------------------------------
@@ -273,7 +397,7 @@ TEST_F(Window, CancelInTheDialogStopsALongExportAndLeavesNoFile) {
   const auto r = run_gui(std::string(kClickCancelDuringExport) + R"(
     .menubar.file.export invoke 0
     update
-    .x_export_save.file.name insert 0 grid
+    set_name grid
     click .x_export_save.buttons.export
     puts "status=$::molv::status"
     puts "progress=$::molv::progress"
@@ -315,7 +439,7 @@ TEST_F(Window, QuitDuringAnExportCancelsItFirstAndOpenIsRefused) {
     trace add variable ::molv::status write on_status
     .menubar.file.export invoke 0
     update
-    .x_export_save.file.name insert 0 grid
+    set_name grid
     click .x_export_save.buttons.export
     puts "status=$::molv::status"
     puts "summary=[.summary cget -text]"
@@ -423,7 +547,7 @@ TEST_F(Window, CtrlCCancelsARunningExportAndOtherwiseEndsMolv) {
         trace add variable ::molv::status write on_status
         .menubar.file.export invoke 0
         update
-        .x_export_save.file.name insert 0 grid
+        set_name grid
         click .x_export_save.buttons.export
         puts "status=$::molv::status"
         exit 0
