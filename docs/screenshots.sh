@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Takes docs/window.png and docs/export-dialog.png from a real molv gui on
-# a private Xvfb display.  Needs a build (tools/build.sh), Xvfb and Tk's Img
-# package (Debian: xvfb libtk-img).
+# Takes docs/window.png, docs/export-dialog.png and docs/export-progress.png
+# from a real molv gui on a private Xvfb display.  Needs a build
+# (tools/build.sh), Xvfb and Tk's Img package (Debian: xvfb libtk-img).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}

@@ -22,7 +22,9 @@ foreach item [.tree children {}] {
 set ::molv::status "Ready !"
 
 # File > Export > Direct X ...; the dialog places itself beside the window.
+# The file field shows a name as a user's folder would give it.
 .menubar.file.export invoke 0
+set ::qel_export::filename /home/artist/models/sample.x
 update
 # The pointer over one option: its help line shows.
 focus $::qel_export::button(9)
@@ -30,4 +32,39 @@ update
 event generate $::qel_export::button(9) <Enter>
 shoot . [file join $out window.png]
 shoot .x_export_save [file join $out export-dialog.png]
+
+# The dialog during an export of a grid of 200 x 200 quads, taken while the
+# plug-in writes the normals.
+set size 200
+set vertices {}
+set faces {}
+for {set y 0} {$y <= $size} {incr y} {
+    for {set x 0} {$x <= $size} {incr x} {lappend vertices "\[$x,$y,0\]"}
+}
+for {set y 0} {$y < $size} {incr y} {
+    for {set x 0} {$x < $size} {incr x} {
+        set a [expr {$y * ($size + 1) + $x}]
+        set b [expr {$a + $size + 1}]
+        lappend faces "{\"verts\": \[$a,[expr {$a + 1}],[expr {$b + 1}],$b\]}"
+    }
+}
+set f [open grid.json w]
+puts $f "{\"world\": {\"children\": \[{\"name\": \"grid\",\
+    \"vertices\": \[[join $vertices ,]\], \"surfaces\": \[[join $faces ,]\]}\]}}"
+close $f
+destroy .x_export_save
+::molv::gui::load_file [file join [pwd] grid.json]
+::molv::gui::show_model
+.menubar.file.export invoke 0
+update
+proc on_status {args} {
+    if {[string match "*Mesh Normals*" $::molv::status] && !$::shot} {
+        set ::shot 1
+        ::qel_export::follow
+        shoot .x_export_save [file join $::out export-progress.png]
+    }
+}
+set shot 0
+trace add variable ::molv::status write on_status
+.x_export_save.buttons.export invoke
 exit 0
