@@ -12,7 +12,10 @@
 #   ::molv::gui::open_types     the file types File > Open offers
 #
 # The status line shows ::molv::status and the progress bar
-# ::molv::progress; the host sets both for the plug-in.
+# ::molv::progress; the host sets both for the plug-in.  A plug-in's dialog
+# may read them too (the export dialog follows the export with them and
+# takes a last status "Ready !" as a complete export), and scene_name for
+# the file it proposes.
 #
 # Window names, for scripts (molv gui --script):
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export,
