@@ -12,21 +12,29 @@
  * materials become the palette in order of first use, their diffuse
  * textures the texture table.
  *
- * Assimp reads the file with no post-processing but its validation: no
- * triangulation, no joining of vertices (which would keep corners apart that differ only in
- * normal or texture coordinates; positions are joined here instead).  The node tree is walked with
- * a stack of our own, so a deep tree costs heap, not the call stack.
+ * Assimp reads the file with no post-processing: no triangulation, no
+ * joining of vertices (which would keep corners apart that differ only in
+ * normal or texture coordinates; positions are joined here instead), and
+ * not its validation either, which refuses a whole model for one empty
+ * mesh.  The walk checks what it reads itself: a broken structure (a face
+ * naming a vertex the mesh lacks, a node naming a missing mesh) refuses
+ * the file, while empty parts (a mesh without vertices or faces, a node
+ * with nothing below it) are left out and counted for the warnings.  A
+ * file from which nothing at all comes is refused.  The node tree is
+ * walked with a stack of our own, so a deep tree costs heap, not the call
+ * stack.
  */
 #include <assimp/material.h>
-#include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -39,6 +47,15 @@ namespace molv {
 namespace {
 
 constexpr size_t kMaxSurfaceVertices = 65535;
+
+// Error and warning lines are one line, whatever the file's texts hold.
+std::string one_line(std::string text) {
+  for (char &c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
 
 struct ImportError {
   std::string what;
@@ -144,12 +161,37 @@ struct Planned {
   int texture_id = -1;
   float light_position[3] = {0.0f, 0.0f, 0.0f};
   Box subtree;  // every vertex of this object and of everything below it
+  bool keep = true;  // false for a group with nothing below it
+  bool empty_meshes = false;  // a group whose node names meshes, all empty
   mo_object *object = nullptr;
 };
+
+std::string plural(size_t count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A few names for a warning line: the first three, then "...".
+std::string some_names(const std::vector<std::string> &names) {
+  std::string text;
+  size_t shown = 0;
+  for (const std::string &name : names) {
+    if (name.empty()) continue;
+    if (shown == 3) return text + ", ...";
+    text += (shown++ == 0 ? "" : ", ") + name;
+  }
+  return text;
+}
 
 class ModelBuilder {
  public:
   ModelBuilder(const aiScene &scene, Model &model) : scene_(scene), model_(model) {
+    if ((scene.mNumMeshes > 0 && scene.mMeshes == nullptr) ||
+        (scene.mNumMaterials > 0 && scene.mMaterials == nullptr) ||
+        (scene.mNumLights > 0 && scene.mLights == nullptr) ||
+        (scene.mNumCameras > 0 && scene.mCameras == nullptr) ||
+        (scene.mNumTextures > 0 && scene.mTextures == nullptr)) {
+      throw ImportError{"the file's scene is broken"};
+    }
     for (unsigned i = 0; i < scene.mNumLights; ++i) {
       if (scene.mLights[i] != nullptr)
         lights_.emplace(scene.mLights[i]->mName.C_Str(), scene.mLights[i]);
@@ -161,11 +203,52 @@ class ModelBuilder {
     }
   }
 
+  // Fills the model; throws an ImportError when nothing in the file can
+  // be taken.
   void build() {
     plan_walk();
+    leave_out_empty_groups();
+    if (plan_[0].children.empty()) {
+      std::string reason = "the model holds no faces, lines or lights to export";
+      if (!empty_meshes_.empty()) reason += " (" + empty_meshes_warning() + ")";
+      throw ImportError{reason};
+    }
     place_centres();
     create_objects();
     if (model_.palette.empty()) model_.palette.push_back(make_default_material());
+  }
+
+  // One line for each kind of thing the model holds that the .x file will
+  // not: what the import leaves out, and what the plug-in leaves out of
+  // every file (lights, lines and points).
+  std::vector<std::string> warning_lines() const {
+    std::vector<std::string> lines;
+    if (scene_.mNumLights > 0) {
+      lines.push_back(plural(scene_.mNumLights, "light", "lights") +
+                      " left out (a .x file holds no lights)");
+    }
+    if (scene_.mNumCameras > 0) {
+      lines.push_back(plural(scene_.mNumCameras, "camera", "cameras") +
+                      " left out (a .x file holds no cameras)");
+    }
+    if (line_faces_ > 0 || point_faces_ > 0) {
+      std::string what;
+      if (line_faces_ > 0) what = plural(line_faces_, "line segment", "line segments");
+      if (line_faces_ > 0 && point_faces_ > 0) what += " and ";
+      if (point_faces_ > 0) what += plural(point_faces_, "point", "points");
+      lines.push_back(what + " left out (a .x mesh holds polygons only)");
+    }
+    if (!empty_meshes_.empty()) lines.push_back(empty_meshes_warning());
+    if (!empty_groups_.empty()) {
+      std::string line = empty_groups_.size() == 1
+                             ? std::string("1 node with nothing below it left out")
+                             : std::to_string(empty_groups_.size()) +
+                                   " nodes with nothing below them left out";
+      const std::string names = some_names(empty_groups_);
+      if (!names.empty()) line += ": " + names;
+      lines.push_back(line);
+    }
+    return lines;
   }
 
  private:
@@ -213,11 +296,17 @@ class ModelBuilder {
   }
 
   // The objects of one node; returns the object its children go into.
+  // The node's meshes without vertices or faces are left out: a node
+  // whose other mesh is the only one left is that mesh's polygon object.
   size_t plan_node(const aiNode &node, const aiMatrix4x4 &global, bool is_root, size_t parent) {
     const std::string name = node.mName.C_Str();
     const auto light = lights_.find(name);
     const bool has_light = light != lights_.end();
-    const unsigned meshes = node.mNumMeshes;
+    node_meshes_.clear();
+    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
+      if (holds_faces(node.mMeshes[i])) node_meshes_.push_back({node.mMeshes[i], i});
+    }
+    const size_t meshes = node_meshes_.size();
 
     size_t holder = parent;
     if (is_root) {
@@ -227,21 +316,74 @@ class ModelBuilder {
       holder = plan_light(*light->second, global, name, parent);
     } else if (meshes == 1) {
       holder = add_planned(MO_OBJ_POLYGON, name, parent);
-      plan_mesh(node.mMeshes[0], global, holder);
+      plan_mesh(node_meshes_[0].first, global, holder);
       return holder;
-    } else if (meshes == 0 && node.mNumChildren == 0 && cameras_.count(name) != 0) {
+    } else if (node.mNumMeshes == 0 && node.mNumChildren == 0 && cameras_.count(name) != 0) {
       return parent;  // a camera and nothing else: left out
     } else {
       holder = add_planned(MO_OBJ_GROUP, name, parent);
+      plan_[holder].empty_meshes = meshes == 0 && node.mNumMeshes > 0;
     }
 
-    for (unsigned i = 0; i < meshes; ++i) {
-      const unsigned mesh_index = node.mMeshes[i];
+    for (const auto &mesh : node_meshes_) {
       std::string object_name = name;
-      if (meshes > 1) object_name += "_" + mesh_name(mesh_index, i);
-      plan_mesh(mesh_index, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
+      if (meshes > 1) object_name += "_" + mesh_name(mesh.first, mesh.second);
+      plan_mesh(mesh.first, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
     }
     return holder;
+  }
+
+  // Whether a mesh a node names has a vertex and a face with corners; the
+  // first time one has not, it is counted as left out.  A mesh that is
+  // broken (missing, faces without their array) refuses the file.
+  bool holds_faces(unsigned mesh_index) {
+    if (mesh_index >= scene_.mNumMeshes) throw ImportError{"a node names a mesh the file lacks"};
+    const aiMesh *mesh = scene_.mMeshes[mesh_index];
+    if (mesh == nullptr) throw ImportError{"a mesh of the file is missing"};
+    if (mesh->mNumVertices > 0 && mesh->mVertices == nullptr) {
+      throw ImportError{"a mesh of the file has no positions"};
+    }
+    if (mesh->mNumFaces > 0 && mesh->mFaces == nullptr) {
+      throw ImportError{"a mesh of the file has no faces"};
+    }
+    if (mesh->mNumVertices > 0) {
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        if (mesh->mFaces[f].mNumIndices > 0) return true;
+      }
+    }
+    if (empty_meshes_.insert(mesh_index).second) {
+      empty_mesh_names_.push_back(one_line(mesh->mName.C_Str()));
+    }
+    return false;
+  }
+
+  std::string empty_meshes_warning() const {
+    std::string line = plural(empty_meshes_.size(), "mesh", "meshes") +
+                       " without faces left out";
+    const std::string names = some_names(empty_mesh_names_);
+    if (!names.empty()) line += ": " + names;
+    return line;
+  }
+
+  // Groups with nothing below them (no polygons, lines or lights, however
+  // deep) go, and are counted unless their node's meshes were; the world
+  // stays.  Children come after their parents in the
+  // plan, so going backwards every child is settled before its parent.
+  void leave_out_empty_groups() {
+    for (size_t i = plan_.size(); i-- > 0;) {
+      Planned &object = plan_[i];
+      auto &children = object.children;
+      children.erase(std::remove_if(children.begin(), children.end(),
+                                    [this](size_t child) { return !plan_[child].keep; }),
+                     children.end());
+      if (i > 0 && object.type == MO_OBJ_GROUP && children.empty()) {
+        object.keep = false;
+        // A node of empty meshes is in the warning on those meshes.
+        if (!object.empty_meshes) empty_groups_.push_back(one_line(object.name));
+      }
+    }
+    // Listed in the order of the walk.
+    std::reverse(empty_groups_.begin(), empty_groups_.end());
   }
 
   std::string mesh_name(unsigned mesh_index, unsigned place) const {
@@ -262,16 +404,9 @@ class ModelBuilder {
     return index;
   }
 
+  // A mesh that holds_faces() approved.
   void plan_mesh(unsigned mesh_index, const aiMatrix4x4 &global, size_t index) {
-    if (mesh_index >= scene_.mNumMeshes) throw ImportError{"a node names a mesh the file lacks"};
-    if (scene_.mMeshes[mesh_index] == nullptr) throw ImportError{"a mesh of the file is missing"};
     const aiMesh &mesh = *scene_.mMeshes[mesh_index];
-    if (mesh.mNumVertices > 0 && mesh.mVertices == nullptr) {
-      throw ImportError{"a mesh of the file has no positions"};
-    }
-    if (mesh.mNumFaces > 0 && mesh.mFaces == nullptr) {
-      throw ImportError{"a mesh of the file has no faces"};
-    }
     Planned &object = plan_[index];
 
     // Positions in world coordinates, equal ones joined.
@@ -326,6 +461,8 @@ class ModelBuilder {
       shape.u.reserve(face.mNumIndices);
       shape.v.reserve(face.mNumIndices);
       shape.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
+      if (face.mNumIndices == 2) ++line_faces_;
+      if (face.mNumIndices == 1) ++point_faces_;
       shape.shading = shading;
       shape.twosided = twosided;
       shape.material = material;
@@ -399,6 +536,7 @@ class ModelBuilder {
   void place_centres() {
     for (size_t i = plan_.size(); i-- > 0;) {
       Planned &object = plan_[i];
+      if (!object.keep) continue;
       Box own;
       for (size_t k = 0; k + 2 < object.positions.size(); k += 3) own.add(&object.positions[k]);
       object.subtree = own;
@@ -408,11 +546,13 @@ class ModelBuilder {
 
   void create_objects() {
     for (Planned &planned : plan_) {
+      if (!planned.keep) continue;
       model_.objects.push_back(std::make_unique<mo_object>());
       planned.object = model_.objects.back().get();
     }
     std::vector<mo_object *> children;
     for (Planned &planned : plan_) {
+      if (!planned.keep) continue;
       mo_object *object = planned.object;
       object->type = planned.type;
       object->name = planned.name;
@@ -443,16 +583,13 @@ class ModelBuilder {
   std::multimap<std::string, const aiCamera *> cameras_;
   std::map<unsigned, uint16_t> palette_of_;
   std::map<std::string, int> texture_of_;
+  std::vector<std::pair<unsigned, unsigned>> node_meshes_;  // mesh index, place in the node
+  std::set<unsigned> empty_meshes_;
+  std::vector<std::string> empty_mesh_names_;
+  std::vector<std::string> empty_groups_;
+  size_t line_faces_ = 0;
+  size_t point_faces_ = 0;
 };
-
-// Error lines are one line, whatever Assimp's reason holds.
-std::string one_line(std::string text) {
-  for (char &c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
 
 std::vector<std::string> &warnings() {
   static std::vector<std::string> lines;
@@ -475,13 +612,7 @@ bool load_model_file(const std::string &path, std::string *error) {
   warnings().clear();
   try {
     Assimp::Importer importer;
-    // No post-processing but Assimp's own validation, which also refuses
-    // a model without meshes (a model of lights or empty groups): that one
-    // is taken as it is, and what the walk relies on is checked there.
     const aiScene *scene = importer.ReadFile(path, 0);
-    if (scene != nullptr && scene->mNumMeshes > 0) {
-      scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
-    }
     if (scene == nullptr) {
       reason = importer.GetErrorString();
       if (reason.empty()) reason = "Assimp cannot read it";
@@ -489,8 +620,10 @@ bool load_model_file(const std::string &path, std::string *error) {
       reason = "the file holds no scene";
     } else {
       auto next = std::make_unique<Model>();
-      ModelBuilder(*scene, *next).build();
+      ModelBuilder builder(*scene, *next);
+      builder.build();
       install_model(std::move(next));
+      warnings() = builder.warning_lines();
       if (error != nullptr) error->clear();
       return true;
     }

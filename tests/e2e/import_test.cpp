@@ -2,10 +2,12 @@
  * Models from other formats: what the host's model holds after a file that
  * Assimp reads (the node tree as groups, polygon objects and lights, world
  * positions, polygons kept, equal positions joined, lines, texture
- * coordinates, the palette in order of first use, textures, shading), what
- * a file that cannot be read leaves (one line, an empty model), and the
- * whole way through molv: a textured OBJ cube exported and read back by
- * the .x reader, and the exit status of models that cannot be read.
+ * coordinates, the palette in order of first use, textures, shading), the
+ * empty parts left out and the warnings on what the .x file will not hold,
+ * what a file that cannot be read or holds nothing to export leaves (one
+ * line, an empty model), and the whole way through molv: a textured OBJ
+ * cube exported and read back by the .x reader, and the exit status of
+ * models that cannot be read.
  */
 #include <gtest/gtest.h>
 
@@ -172,6 +174,39 @@ std::string gltf_scene() {
   return g.dump(1);
 }
 
+// An empty solid beside a triangle: the first mesh has no vertices.
+const char kEmptySolidStl[] =
+    "solid emptySolid\nendsolid emptySolid\n"
+    "solid tri\nfacet normal 0 0 1\nouter loop\n"
+    "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+    "endloop\nendfacet\nendsolid tri\n";
+
+// A glTF 2 scene: "top" holds a locator, a rig of two bones, all empty,
+// and "body" (a triangle of the second material); the first material is
+// used by nothing.
+std::string gltf_with_empty_nodes(bool with_body) {
+  using json = nlohmann::json;
+  json g = json::parse(gltf_scene());
+  g["nodes"] = json::array({
+      {{"name", "top"}, {"children", with_body ? json{1, 2, 4} : json{1, 2}}},
+      {{"name", "locator"}, {"translation", {1, 2, 3}}},
+      {{"name", "rig"}, {"children", {3}}},
+      {{"name", "bone"}, {"children", {5}}},
+      {{"name", "body"}, {"mesh", 1}},
+      {{"name", "tip"}},
+  });
+  g["meshes"] = json::array({{{"name", "N"},
+                              {"primitives", json::array({{{"attributes", {{"POSITION", 0}}},
+                                                           {"material", 1}}})}},
+                             {{"name", "M"},
+                              {"primitives", json::array({{{"attributes", {{"POSITION", 0}}},
+                                                           {"material", 1}}})}}});
+  g.erase("cameras");
+  g.erase("extensionsUsed");
+  g.erase("extensions");
+  return g.dump(1);
+}
+
 // ---- reading the host's model ------------------------------------------------------
 
 std::vector<mo_object *> children_of(mo_object *object) {
@@ -269,6 +304,7 @@ class Import : public ::testing::Test {
     ASSERT_TRUE(molv::load_model_file(path, &error)) << error;
     EXPECT_EQ(error, "");
   }
+  static std::vector<std::string> warnings() { return molv::load_warnings(); }
   std::string dir_;
 };
 
@@ -341,6 +377,9 @@ TEST_F(Import, ObjPolygonsStayPolygonsAndEqualPositionsAreOneVertex) {
   EXPECT_EQ(scalar(1, "transparency"), 0.0f);
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "maps/wood.png");
+
+  EXPECT_EQ(warnings(), std::vector<std::string>{
+                            "2 line segments and 1 point left out (a .x mesh holds polygons only)"});
 }
 
 TEST_F(Import, GltfNodeTreeWithTransformsLightsAndACameraLeftOut) {
@@ -394,6 +433,38 @@ TEST_F(Import, GltfNodeTreeWithTransformsLightsAndACameraLeftOut) {
   mo_object *lamp = objects[2];
   EXPECT_EQ(mo_object_get_type(lamp), MO_OBJ_LIGHT);
   EXPECT_EQ(centre_of(lamp), (std::vector<float>{10.0f, 5.0f, 0.0f}));
+
+  // The .x file holds none of the light, the camera or the line.
+  EXPECT_EQ(warnings(), (std::vector<std::string>{
+                            "1 light left out (a .x file holds no lights)",
+                            "1 camera left out (a .x file holds no cameras)",
+                            "1 line segment left out (a .x mesh holds polygons only)",
+                        }));
+}
+
+// What the user may look for is named in a warning; a material nothing
+// uses goes silently, as it always did.
+TEST_F(Import, EmptyMeshesAndNodesAreLeftOutWithAWarning) {
+  load(write("solids.stl", kEmptySolidStl));
+  auto objects = children_of(mo_get_world());
+  ASSERT_EQ(names_of(objects), std::vector<std::string>{"tri"});
+  EXPECT_EQ(view_of(objects[0]).surfaces.size(), 1u);
+  // Its node is not named again as a node with nothing below it.
+  EXPECT_EQ(warnings(),
+            std::vector<std::string>{"1 mesh without faces left out: emptySolid"});
+
+  load(write("rig.gltf", gltf_with_empty_nodes(true)));
+  objects = children_of(mo_get_world());
+  ASSERT_EQ(names_of(objects), std::vector<std::string>{"body"});
+  EXPECT_EQ(centre_of(mo_get_world()), (std::vector<float>{0.5f, 0.5f, 0.0f}));
+  ASSERT_EQ(mo_get_num_palette(), 1);
+  EXPECT_EQ(rgb(0, "diffuse"), (std::vector<float>{0.5f, 0.25f, 1.0f}));
+  EXPECT_EQ(warnings(), std::vector<std::string>{
+                            "4 nodes with nothing below them left out: locator, rig, bone, ..."});
+
+  // A clean model leaves nothing to say.
+  load(write("tri.stl", kEmptySolidStl + std::strlen("solid emptySolid\nendsolid emptySolid\n")));
+  EXPECT_EQ(warnings(), std::vector<std::string>{});
 }
 
 TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
@@ -431,17 +502,37 @@ std::string truncated_stl() {
   return bytes;
 }
 
-TEST_F(Import, UnreadableFilesNameTheFileAndLeaveAnEmptyModel) {
+// Bytes that no reader makes a model of, though the OBJ reader takes them.
+std::string random_bytes(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 16;
+  for (char &c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+const char kNothing[] = "the model holds no faces, lines or lights to export";
+
+TEST_F(Import, UnreadableFilesAndFilesOfNothingNameTheFileAndLeaveAnEmptyModel) {
   write("cube.mtl", kCubeMtl);
   const std::string good = write("model.obj", kCubeObj);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {dir_ + "/missing.obj", "Unable to open file"},
       {write("broken.stl", truncated_stl()), ""},
       {write("notes.xyz", "nothing a reader knows\n"), "No suitable reader found"},
+      {write("noise.obj", random_bytes(4096)), kNothing},
+      {write("cloud.ply",
+             "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+             "property float z\nend_header\n0 0 0\n1 0 0\n0 1 0\n"),
+       std::string(kNothing) + " (1 mesh without faces left out)"},
+      {write("rig.gltf", gltf_with_empty_nodes(false)), kNothing},
   };
   for (const auto &c : cases) {
     load(good);
     ASSERT_EQ(children_of(mo_get_world()).size(), 2u);
+    ASSERT_FALSE(warnings().empty());
     std::string error;
     EXPECT_FALSE(molv::load_model_file(c.first, &error)) << c.first;
     EXPECT_EQ(error.rfind(c.first + ": ", 0), 0u) << error;
@@ -453,6 +544,7 @@ TEST_F(Import, UnreadableFilesNameTheFileAndLeaveAnEmptyModel) {
     EXPECT_TRUE(children_of(mo_get_world()).empty());
     EXPECT_EQ(mo_get_num_palette(), 1);
     EXPECT_EQ(mo_get_num_textures(), 0);
+    EXPECT_EQ(warnings(), std::vector<std::string>{});
   }
 }
 
@@ -484,7 +576,10 @@ TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
       path("missing.obj"),
       write("broken.stl", truncated_stl()),
       write("notes.xyz", "nothing a reader knows\n"),
+      write("noise.obj", random_bytes(4096)),
   };
+  // An earlier export of the same name stays as it was.
+  write("out.x", "an earlier export\n");
   for (const std::string &model : models) {
     const auto r = run({model, "-o", "out", "--options", kDefaults});
     EXPECT_EQ(r.exit_status, 2) << model;
@@ -492,6 +587,7 @@ TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
     ASSERT_EQ(lines.size(), 1u) << r.err;
     EXPECT_EQ(lines[0].rfind("molv: " + model + ": ", 0), 0u) << lines[0];
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read("out.x"), "an earlier export\n") << model;
   }
   // The window reads its model the same way, before it opens.
   qel_test::RunOptions options;
@@ -501,7 +597,7 @@ TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
   const auto gui = qel_test::run_molv(options);
   EXPECT_EQ(gui.exit_status, 2);
   EXPECT_EQ(gui.err.rfind("molv: " + models[2] + ": No suitable reader found", 0), 0u) << gui.err;
-  EXPECT_EQ(entries(), (std::vector<std::string>{"broken.stl", "notes.xyz"}));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"broken.stl", "noise.obj", "notes.xyz", "out.x"}));
 }
 
 }  // namespace
