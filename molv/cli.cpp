@@ -11,6 +11,7 @@
  */
 #include "cli.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <tcl.h>
@@ -27,6 +28,8 @@
 
 #include "gui.h"
 #include "host.h"
+#include "plugin_options.h"
+#include "private_plugin_folder.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
 #define MOLV_DEFAULT_PLUGIN_DIR "plugin"
@@ -180,6 +183,37 @@ class Console {
   std::string drawn_;  // the line on the terminal, before it was cut to its width
 };
 
+// The plug-in writes a line of its own to standard output when it opens
+// the file; --quiet promises silence after a complete export, so that
+// line goes nowhere while the export runs.
+class SilencedStdout {
+ public:
+  explicit SilencedStdout(bool on) {
+    if (!on) return;
+    std::fflush(stdout);
+    saved_ = dup(1);
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ < 0 || null_fd < 0 || dup2(null_fd, 1) < 0) {
+      if (null_fd >= 0) close(null_fd);
+      if (saved_ >= 0) close(saved_);
+      saved_ = -1;
+      return;
+    }
+    close(null_fd);
+  }
+  ~SilencedStdout() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+  }
+  SilencedStdout(const SilencedStdout &) = delete;
+  SilencedStdout &operator=(const SilencedStdout &) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 // ---- signals ---------------------------------------------------------------
 
 extern "C" void on_interrupt(int) { request_cancel(); }
@@ -222,9 +256,10 @@ bool is_folder(const std::string &path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Loads the plug-in of DIR.  Returns 0 when it runs, else the exit status
-// (the reason is shown).
-int start_plugin(const Args &args) {
+// Loads the plug-in of the folder the command line names, or through
+// *private_folder, when given, from a private folder with links to its
+// files.  Returns 0 when it runs, else the exit status (the reason is shown).
+int start_plugin(const Args &args, PrivatePluginFolder *private_folder = nullptr) {
   const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
   if (!is_folder(dir)) {
     if (args.plugin_dir.empty()) {
@@ -235,7 +270,11 @@ int start_plugin(const Args &args) {
     return 2;
   }
   std::string error;
-  const int init = plugin_load(dir, &error);
+  if (private_folder != nullptr && !private_folder->create(dir, &error)) {
+    error_line(error);
+    return 1;
+  }
+  const int init = plugin_load(private_folder != nullptr ? private_folder->path() : dir, &error);
   if (init == -2) {
     error_line(error);
     return 1;
@@ -273,7 +312,10 @@ int run_export(const Args &args) {
   } stop_tcl;
   // Until now Ctrl-C simply ends the program.
   catch_interrupt();
-  if (const int status = start_plugin(args)) return status;
+  // Declared before the plug-in runs, so that it outlives every export.
+  PrivatePluginFolder private_folder;
+  if (const int status = start_plugin(args, args.defaults ? &private_folder : nullptr))
+    return status;
   install_headless_dialog();
 
   // Choose the plug-in's menu entry: its dialog answers with the options.
@@ -302,8 +344,11 @@ int run_export(const Args &args) {
   set_fail_alloc_after(args.fail_alloc_after);
   std::string result;
   const long live_before = live_allocations();
-  const int code =
-      tcl_eval(tcl_list({"molv", "qel_save", "export", export_name(args), options}), &result);
+  int code;
+  {
+    SilencedStdout silence(args.quiet);
+    code = tcl_eval(tcl_list({"molv", "qel_save", "export", export_name(args), options}), &result);
+  }
   set_fail_alloc_after(-1);
   set_cancel_at_poll(0);
   console.end_line();
@@ -356,48 +401,68 @@ int run_gui(const Args &args) {
 // ---- parsing ---------------------------------------------------------------
 
 std::string usage_text() {
-  return std::string(
-             "Usage:\n"
-             "  molv export [SCENE] [OPTIONS]   export a model to a DirectX "
-             "(.x) file\n"
-             "  molv gui [SCENE] [--script FILE] [--plugin-dir DIR]\n"
-             "                                  open the modeller's window\n"
-             "  molv --help                     show this text\n"
-             "\n"
-             "SCENE is a .json scene file or a model in a format Assimp "
-             "reads (OBJ, glTF 2,\n"
-             "PLY, STL, 3DS, Collada, OFF, ...); without one, a built-in "
-             "sample scene is used.\n"
-             "\n"
-             "Export options:\n"
-             "  -o, --output OUT       write OUT.x (a trailing .x is not "
-             "doubled); default:\n"
-             "                         the scene's name, or \"sample\", in "
-             "the current folder\n"
-             "  --options STRING       copied over the start of the options "
-             "the dialog holds\n"
-             "  --set N=C              character N of the options becomes C "
-             "(repeatable,\n"
-             "                         applied after --options)\n"
-             "  --plugin-dir DIR       the plug-in folder (default: ") +
-         MOLV_DEFAULT_PLUGIN_DIR +
-         ")\n"
-         "  --debug-log FILE       write the plug-in's trace to FILE\n"
-         "  --host-version V       report host version V to the plug-in\n"
-         "  --cancel-at-poll N     cancel at the N-th event pass of the "
-         "export (tests)\n"
-         "  --fail-alloc-after N   host allocations after the N-th fail "
-         "(tests)\n"
-         "  --quiet                no status line or progress bar\n"
-         "\n"
-         "Window options (molv gui): --script FILE runs a Tcl file once the "
-         "window is up;\n"
-         "--plugin-dir, --debug-log and --host-version as above.\n"
-         "\n"
-         "Ctrl-C cancels a running export; a second Ctrl-C ends molv.\n"
-         "Exit status: 0 when the export ended with \"Ready !\", 1 when it "
-         "was cancelled,\n"
-         "failed or showed a message, 2 for a usage error or a bad scene.\n";
+  std::string text =
+      "Usage:\n"
+      "  molv export [SCENE] [OPTIONS]   export a model to a DirectX (.x) file\n"
+      "  molv gui [SCENE] [--script FILE] [--plugin-dir DIR]\n"
+      "                                  open the modeller's window\n"
+      "  molv --version                  show the host's and the plug-in's versions\n"
+      "  molv --help                     show this text\n"
+      "\n"
+      "SCENE is a .json scene file or a model in a format Assimp reads (OBJ, glTF 2,\n"
+      "PLY, STL, 3DS, Collada, OFF, ...); without one, a built-in sample scene is used.\n"
+      "\n"
+      "Export options:\n"
+      "  -o, --output OUT       write OUT.x (a trailing .x is not doubled); default:\n"
+      "                         the scene's name, or \"sample\", in the current folder\n"
+      "  --set NAME=C, --set N=C\n"
+      "                         option NAME (or number N) becomes C: 0 or 1, for\n"
+      "                         decimals a digit (repeatable, applied in order)\n"
+      "  --options STRING       option characters from number 0 on, applied before\n"
+      "                         --set (\"0000111\" sets 4, 5 and 6)\n"
+      "  --defaults             start from the plug-in's defaults; the remembered\n"
+      "                         options are neither read nor changed\n"
+      "  --quiet                no status line or progress bar\n"
+      "  --plugin-dir DIR       the plug-in folder (default: " MOLV_DEFAULT_PLUGIN_DIR
+      ")\n"
+      "  --debug-log FILE       write the plug-in's trace to FILE\n"
+      "  --host-version V       report host version V to the plug-in\n"
+      "\n"
+      "A plain run uses the options of the last complete export, which the plug-in\n"
+      "remembers in qel_export.opt in its folder (the defaults below before the\n"
+      "first); --defaults uses the defaults.  Then --options and --set apply.\n"
+      "\n"
+      "Options (number, name, default, what it does when 1):\n";
+  const std::string defaults = default_option_string();
+  for (const PluginOption &option : plugin_options()) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %2d %-20s %c  %s\n", option.index, option.name,
+                  defaults[static_cast<size_t>(option.index)], option.meaning);
+    text += line;
+  }
+  text +=
+      "\n"
+      "Window options (molv gui): --script FILE runs a Tcl file once the window is up;\n"
+      "--plugin-dir, --debug-log and --host-version as above.\n"
+      "\n"
+      "Ctrl-C cancels a running export; a second Ctrl-C ends molv.\n"
+      "Exit status: 0 when the export ended with \"Ready !\", 1 when it was cancelled,\n"
+      "failed or showed a message, 2 for a usage error or a bad scene.\n"
+      "\n"
+      "For tests:\n"
+      "  --cancel-at-poll N     cancel at the N-th event pass of the export\n"
+      "  --fail-alloc-after N   host allocations after the N-th fail\n";
+  return text;
+}
+
+bool version_text(const Args &args, std::string *text, std::string *error) {
+  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  std::string about;
+  if (!plugin_about(dir, &about, error)) return false;
+  clear_model();
+  *text = host_version_string() + " (the stand-in host of qel_export)\n" + one_line(about) + " (" +
+          dir + ")\n";
+  return true;
 }
 
 bool parse_args(const std::vector<std::string> &words, Args *args, std::string *error) {
@@ -410,6 +475,22 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
   const std::string &command = words[0];
   if (command == "--help" || command == "-h" || command == "help") {
     args->mode = Mode::kHelp;
+    return true;
+  }
+  if (command == "--version") {
+    args->mode = Mode::kVersion;
+    // Only the plug-in folder may follow: whose plug-in to show.
+    for (size_t i = 1; i < words.size(); ++i) {
+      std::string value;
+      if (words[i].rfind("--plugin-dir=", 0) == 0)
+        value = words[i].substr(13);
+      else if (words[i] == "--plugin-dir" && i + 1 < words.size())
+        value = words[++i];
+      else
+        return fail("molv --version takes only --plugin-dir, not '" + words[i] + "'");
+      if (value.empty()) return fail("--plugin-dir: empty folder name");
+      args->plugin_dir = value;
+    }
     return true;
   }
   if (command == "export")
@@ -458,28 +539,36 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     auto needs_value = [&]() { return fail("option '" + name + "' needs a value"); };
     const bool export_only = name == "-o" || name == "--output" || name == "--options" ||
                              name == "--set" || name == "--cancel-at-poll" ||
-                             name == "--fail-alloc-after" || name == "--quiet";
+                             name == "--fail-alloc-after" || name == "--quiet" ||
+                             name == "--defaults";
     if (!is_export && export_only) return fail("option '" + name + "' belongs to molv export");
     if (is_export && name == "--script") return fail("option '--script' belongs to molv gui");
 
-    if (name == "--quiet") {
-      if (inline_value) return fail("option '--quiet' takes no value");
-      args->quiet = true;
+    if (name == "--quiet" || name == "--defaults") {
+      if (inline_value) return fail("option '" + name + "' takes no value");
+      (name == "--quiet" ? args->quiet : args->defaults) = true;
     } else if (name == "-o" || name == "--output") {
       if (!take_value()) return needs_value();
       args->has_out = true;
       args->out = value;
     } else if (name == "--options") {
       if (!take_value()) return needs_value();
+      std::string why;
+      if (!option_string_ok(value, &why)) return fail("--options '" + value + "': " + why);
       args->has_options = true;
       args->options = value;
     } else if (name == "--set") {
       if (!take_value()) return needs_value();
       const size_t at = value.find('=');
-      long index = 0;
-      if (at == std::string::npos || at + 2 != value.size() ||
-          !parse_long(value.substr(0, at), 0, &index))
-        return fail("--set '" + value + "': expected N=C (a character index and one character)");
+      if (at == std::string::npos || at + 2 != value.size())
+        return fail("--set '" + value + "': expected NAME=C or N=C (one character)");
+      const int index = option_index(value.substr(0, at));
+      if (index < 0)
+        return fail("--set '" + value + "': no option '" + value.substr(0, at) +
+                    "' (a name of the list or a number 0 to 49)");
+      if (!option_value_ok(index, value[at + 1]))
+        return fail("--set '" + value + "': " +
+                    (index == kDecimalsIndex ? "decimals is a digit" : "a switch is 0 or 1"));
       args->sets.emplace_back(index, value[at + 1]);
     } else if (name == "--plugin-dir") {
       if (!take_value()) return needs_value();
@@ -562,6 +651,15 @@ int run(int argc, char **argv) {
   }
   if (args.mode == Mode::kHelp) {
     std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (args.mode == Mode::kVersion) {
+    std::string text;
+    if (!version_text(args, &text, &error)) {
+      error_line(error);
+      return 1;
+    }
+    std::fputs(text.c_str(), stdout);
     return 0;
   }
   return args.mode == Mode::kExport ? run_export(args) : run_gui(args);

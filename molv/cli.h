@@ -14,7 +14,7 @@
 namespace molv {
 namespace cli {
 
-enum class Mode { kHelp, kExport, kGui };
+enum class Mode { kHelp, kVersion, kExport, kGui };
 
 struct Args {
   Mode mode = Mode::kHelp;
@@ -24,7 +24,8 @@ struct Args {
   std::string out;
   bool has_options = false;
   std::string options;
-  std::vector<std::pair<long, char>> sets;  // --set N=C, in order
+  std::vector<std::pair<long, char>> sets;  // --set N=C or NAME=C, by index, in order
+  bool defaults = false;                    // the plug-in's defaults, no options file
   std::string plugin_dir;                   // empty: where the build put it
   std::string debug_log;
   bool has_host_version = false;
@@ -42,6 +43,9 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
 
 // The usage text of `molv --help`.
 std::string usage_text();
+// What `molv --version` shows: the host's and the plug-in's versions.
+// False with *error when the plug-in cannot be loaded.
+bool version_text(const Args &args, std::string *text, std::string *error);
 
 // The NAME handed to qel_save: OUT without one trailing ".x"; without
 // OUT the scene's file name without its extension, or "sample".

@@ -87,6 +87,9 @@ const std::vector<std::string> &registrations();
 int plugin_load(const std::string &dir, std::string *error);
 // The same for an init function linked into the process (unit tests).
 int plugin_start(mo_plugin_init_fn init, const std::string &dir);
+// The about text of DIR/qel_export.so (MOLVPluginAbout), without starting
+// the plug-in.  False with *error when the library cannot be loaded.
+bool plugin_about(const std::string &dir, std::string *about, std::string *error);
 // After the plug-in has sourced its dialog script: without a display the
 // dialog procedure is replaced by one that returns its options unchanged.
 void install_headless_dialog();

@@ -117,6 +117,31 @@ int plugin_load(const std::string &dir, std::string *error) {
   return plugin_start(init, dir);
 }
 
+bool plugin_about(const std::string &dir, std::string *about, std::string *error) {
+  const std::string library = absolute_folder(dir) + "/qel_export.so";
+  // Nothing of the plug-in runs but its about text: no start-up record, no
+  // registrations, no options file read.
+  void *handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char *why = dlerror();
+    *error = why ? why : library + ": cannot be loaded";
+    return false;
+  }
+  using AboutFn = const char *(*)();
+  void *entry = dlsym(handle, "MOLVPluginAbout");
+  if (entry == nullptr) {
+    dlclose(handle);
+    *error = library + ": not a molv plug-in (no MOLVPluginAbout)";
+    return false;
+  }
+  AboutFn about_fn;
+  std::memcpy(&about_fn, &entry, sizeof about_fn);
+  const char *text = about_fn();
+  *about = text != nullptr ? text : "";
+  dlclose(handle);
+  return true;
+}
+
 void install_headless_dialog() {
   tcl_eval("proc ::qel_export_dialog {options version} {return $options}");
   // The dialog clears qel_cancel before it starts an export; without it the

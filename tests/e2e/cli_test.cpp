@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "support/grid_scene.h"
 #include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/grid_scene.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 
@@ -91,10 +92,8 @@ TEST(CliArgs, UsageErrorsSayWhatIsWrongOnOneLine) {
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"export", "--bogus"}, "unknown option '--bogus'"},
       {{"export", "-o"}, "option '-o' needs a value"},
-      {{"export", "--set", "7"}, "--set '7': expected N=C"},
-      {{"export", "--set", "7=ab"}, "--set '7=ab': expected N=C"},
-      {{"export", "--set", "-1=1"}, "--set '-1=1': expected N=C"},
-      {{"export", "--set", "x=1"}, "--set 'x=1': expected N=C"},
+      {{"export", "--set", "7"}, "--set '7': expected NAME=C or N=C"},
+      {{"export", "--set", "7=ab"}, "--set '7=ab': expected NAME=C or N=C"},
       {{"export", "--cancel-at-poll", "0"}, "--cancel-at-poll '0'"},
       {{"export", "--cancel-at-poll", "2x"}, "--cancel-at-poll '2x'"},
       {{"export", "--fail-alloc-after", "-1"}, "--fail-alloc-after '-1'"},
@@ -137,16 +136,50 @@ TEST(CliArgs, OptionsAreCopiedOverTheStartThenEachSetApplies) {
   ASSERT_TRUE(molv::cli::apply_options(args, &options, &error)) << error;
   EXPECT_EQ(options, "01101111000010100101001111101100000000000000000002");
 
-  options = dialog;
-  args = parse_ok({"export", "--set", "50=1"});
+  // The index is checked again where the string is, whatever its length.
+  options = "0101";
+  args = Args();
+  args.sets = {{4, '1'}};
   EXPECT_FALSE(molv::cli::apply_options(args, &options, &error));
-  EXPECT_EQ(error, "--set 50=1: the options have only 50 characters");
+  EXPECT_EQ(error, "--set 4=1: the options have only 4 characters");
+}
 
-  // A longer text replaces all of it, as the plug-in itself then cuts it.
-  options = dialog;
-  args = parse_ok({"export", "--options", std::string(55, '1')});
-  ASSERT_TRUE(molv::cli::apply_options(args, &options, &error));
-  EXPECT_EQ(options, std::string(55, '1'));
+TEST(CliArgs, OptionsByNameOrNumberWithTheirValuesChecked) {
+  const Args named = parse_ok({"export", "--set", "triangulate=1", "--set=duplication_indices=1",
+                               "--set", "decimals=3", "--set", "0=1", "--set", "49=0", "--options",
+                               std::string(49, '0') + "9", "--defaults"});
+  EXPECT_EQ(named.sets, (std::vector<std::pair<long, char>>{
+                            {9, '1'}, {13, '1'}, {49, '3'}, {0, '1'}, {49, '0'}}));
+  EXPECT_TRUE(named.defaults);
+  EXPECT_FALSE(parse_ok({"export"}).defaults);
+
+  // Each refusal names what was given and why, on one line.
+  struct Case {
+    std::vector<std::string> words;
+    std::string error;
+  } cases[] = {
+      {{"export", "--set", "13=2"}, "--set '13=2': a switch is 0 or 1"},
+      {{"export", "--set", "triangulate=y"}, "--set 'triangulate=y': a switch is 0 or 1"},
+      {{"export", "--set", "decimals=x"}, "--set 'decimals=x': decimals is a digit"},
+      {{"export", "--set", "49=-"}, "--set '49=-': decimals is a digit"},
+      {{"export", "--set", "triangle=1"}, "--set 'triangle=1': no option 'triangle'"},
+      {{"export", "--set", "opt_triangulate=1"}, "--set 'opt_triangulate=1': no option"},
+      {{"export", "--set", "50=1"}, "--set '50=1': no option '50'"},
+      {{"export", "--set", "-1=1"}, "--set '-1=1': no option '-1'"},
+      {{"export", "--set", "09=1"}, "--set '09=1': no option '09'"},
+      {{"export", "--options", "1x1"}, "--options '1x1': character 1 is 'x'; a switch is 0 or 1"},
+      {{"export", "--options", std::string(49, '0') + "a"},
+       "--options '" + std::string(49, '0') + "a': character 49 is 'a'; character 49 is a digit"},
+      {{"export", "--options", std::string(51, '0')},
+       "--options '" + std::string(51, '0') + "': has 51 characters, the options only 50"},
+      {{"export", "--defaults=1"}, "option '--defaults' takes no value"},
+      {{"gui", "--defaults"}, "option '--defaults' belongs to molv export"},
+  };
+  for (const Case &c : cases) {
+    const std::string error = parse_error(c.words);
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
 }
 
 // ---- the executable --------------------------------------------------------------
@@ -266,11 +299,13 @@ TEST_F(Cli, UnwritableDebugLogIsAUsageError) {
       << line;
 }
 
-TEST_F(Cli, SetBeyondTheOptionStringIsRefusedBeforeExporting) {
+TEST_F(Cli, BadOptionValueIsRefusedBeforeTheModelIsRead) {
   qel_test::PluginDir plugin;
-  const auto r = run({"export", "--plugin-dir", plugin.path(), "--set", "50=1", "--quiet"});
-  EXPECT_EQ(one_failure_line(r, 2), "molv: --set 50=1: the options have only 50 characters");
-  EXPECT_TRUE(files_left().empty());
+  write("box.json", R"({"world": {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
+                                   "surfaces": [{"verts": [0, 1, 2]}]}})");
+  const auto r = run({"export", "box.json", "--plugin-dir", plugin.path(), "--set", "13=2"});
+  EXPECT_EQ(one_failure_line(r, 2), "molv: --set '13=2': a switch is 0 or 1 (try 'molv --help')");
+  EXPECT_EQ(files_left(), std::vector<std::string>{"box.json"});
   EXPECT_FALSE(fs::exists(plugin.options_file()));
 }
 
@@ -279,6 +314,67 @@ TEST_F(Cli, OldHostIsRefusedWithExitOne) {
   const auto r = run({"export", "--plugin-dir", plugin.path(), "--host-version", "4.9"});
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_TRUE(files_left().empty());
+}
+
+TEST_F(Cli, VersionNamesTheHostAndThePlugin) {
+  const auto r = run({"--version"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const auto lines = qel_test::text_lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(lines[0].rfind("molv 6.0 ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("qel_export.p v1.8 ", 0), 0u) << lines[1];
+
+  fs::create_directory(work_ + "/empty");
+  const auto missing = run({"--version", "--plugin-dir", "empty"});
+  const std::string line = one_failure_line(missing, 1);
+  EXPECT_EQ(line.rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << line;
+}
+
+// One quad: the remembered options triangulate it, the defaults do not.
+const char kQuad[] = R"({"world": {"children": [{"name": "quad",
+    "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2, 3]}]}]}})";
+const std::string kDefaultOptions = "00001111000010100101001111101100000000000000000006";
+
+TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
+  qel_test::PluginDir plugin;
+  std::string remembered = kDefaultOptions;
+  remembered[9] = '1';  // triangulate
+  qel_test::write_file(plugin.options_file(), remembered);
+  write("quad.json", kQuad);
+  // The private plug-in folder of a --defaults run goes where TMPDIR says.
+  const std::string tmp = work_ + "/tmp";
+  fs::create_directory(tmp);
+  auto export_quad = [&](const std::string &dir, std::vector<std::string> more) {
+    qel_test::RunOptions options;
+    options.args = {"export", "quad.json", "--plugin-dir", dir, "--quiet"};
+    options.args.insert(options.args.end(), more.begin(), more.end());
+    options.cwd = work_;
+    options.env = {{"TMPDIR", tmp}};
+    return qel_test::run_molv(options);
+  };
+
+  // A plain run uses what was remembered.
+  ASSERT_EQ(export_quad(plugin.path(), {"-o", "plain"}).exit_status, 0);
+  EXPECT_NE(qel_test::read_file(work_ + "/plain.x").find("\n2;\n3;"), std::string::npos);
+
+  // --defaults writes what a plug-in that never ran writes, and leaves the
+  // remembered options and TMPDIR as they were, also when --set is given
+  // and when the export fails.
+  qel_test::PluginDir fresh;
+  ASSERT_EQ(export_quad(fresh.path(), {"-o", "fresh"}).exit_status, 0);
+  const auto defaults = export_quad(plugin.path(), {"-o", "defaults", "--defaults"});
+  ASSERT_EQ(defaults.exit_status, 0) << defaults.err;
+  EXPECT_EQ(defaults.out + defaults.err, "");
+  const std::string written = qel_test::read_file(work_ + "/defaults.x");
+  EXPECT_EQ(written, qel_test::read_file(work_ + "/fresh.x"));
+  EXPECT_NE(written.find("\n1;\n4;"), std::string::npos) << written;
+  EXPECT_EQ(
+      export_quad(plugin.path(), {"-o", "set", "--defaults", "--set", "decimals=2"}).exit_status,
+      0);
+  EXPECT_EQ(export_quad(plugin.path(), {"-o", "no/such/folder/x", "--defaults"}).exit_status, 1);
+  EXPECT_EQ(qel_test::read_file(plugin.options_file()), remembered);
+  EXPECT_TRUE(fs::is_empty(tmp));
 }
 
 using qel_test::grid_scene;

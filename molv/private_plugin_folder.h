@@ -1,0 +1,39 @@
+/*
+ * A plug-in folder of one run's own.  The plug-in keeps its remembered
+ * options beside itself (qel_export.opt) and reads them each time its
+ * dialog opens; a run that must neither see nor change them (--defaults)
+ * loads the plug-in from a new temporary folder that holds links to the
+ * files of the real one and no options file.  The plug-in runs as it does
+ * in the modeller, only in a folder where nothing was remembered yet.
+ */
+#ifndef MOLV_PRIVATE_PLUGIN_FOLDER_H
+#define MOLV_PRIVATE_PLUGIN_FOLDER_H
+
+#include <string>
+
+namespace molv {
+
+class PrivatePluginFolder {
+ public:
+  PrivatePluginFolder() = default;
+  // Removes the folder and everything the plug-in left in it.
+  ~PrivatePluginFolder();
+  PrivatePluginFolder(const PrivatePluginFolder &) = delete;
+  PrivatePluginFolder &operator=(const PrivatePluginFolder &) = delete;
+
+  // Makes the folder (under $TMPDIR, else /tmp) with a link to every file
+  // of SOURCE but its options file.  False with a one-line *error.
+  bool create(const std::string &source, std::string *error);
+  // Absolute, without a trailing slash; empty before create.
+  const std::string &path() const { return path_; }
+  // Removes the options file a complete export saved there, so that the
+  // next dialog of the run finds none either.
+  void forget_options() const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace molv
+
+#endif  // MOLV_PRIVATE_PLUGIN_FOLDER_H
