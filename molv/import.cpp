@@ -29,6 +29,7 @@
 
 #include <assimp/Importer.hpp>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -409,23 +410,8 @@ class ModelBuilder {
     const aiMesh &mesh = *scene_.mMeshes[mesh_index];
     Planned &object = plan_[index];
 
-    // Positions in world coordinates, equal ones joined.
-    PositionIndex joined(mesh.mNumVertices / 4);
     std::vector<int32_t> host_index(mesh.mNumVertices);
-    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
-      const aiVector3D at = global * mesh.mVertices[i];
-      const Position position{{at.x, at.y, at.z}};
-      const auto next = static_cast<int32_t>(object.positions.size() / 3);
-      // The position goes in first, so that the index can compare with it.
-      object.positions.insert(object.positions.end(), position.p, position.p + 3);
-      const int32_t found = joined.find_or_add(position, object.positions, next);
-      if (found >= 0) {
-        object.positions.resize(object.positions.size() - 3);
-        host_index[i] = found;
-      } else {
-        host_index[i] = next;
-      }
-    }
+    join_corners(mesh, global, object.positions, host_index);
 
     // The material: palette entry, shading, sides, texture.
     const uint16_t material = palette_index(mesh.mMaterialIndex);
@@ -475,6 +461,79 @@ class ModelBuilder {
       }
       object.surfaces.push_back(std::move(shape));
     }
+  }
+
+  // The host vertices of a mesh: positions in world coordinates, the
+  // corners at one position joined where the file's normals there agree
+  // (all of them when it gives none), so that the host's normals keep the
+  // model's hard edges and its smooth parts smooth.  Texture coordinates
+  // never part corners: they belong to the surfaces.  host_index gets each
+  // of the mesh's vertices' host vertex.
+  static void join_corners(const aiMesh &mesh, const aiMatrix4x4 &global,
+                           std::vector<float> &positions, std::vector<int32_t> &host_index) {
+    const bool by_normal = mesh.HasNormals();
+    PositionIndex joined(mesh.mNumVertices / 4);
+    // With normals, per host vertex: its normal (the first corner's that
+    // has one) and the next host vertex at the same position, or -1.
+    std::vector<float> normal_of;
+    std::vector<int32_t> same_place;
+    float normal[3] = {0.0f, 0.0f, 0.0f};
+    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+      const aiVector3D at = global * mesh.mVertices[i];
+      const Position position{{at.x, at.y, at.z}};
+      const auto next = static_cast<int32_t>(positions.size() / 3);
+      // The position goes in first, so that the index can compare with it.
+      positions.insert(positions.end(), position.p, position.p + 3);
+      const int32_t found = joined.find_or_add(position, positions, next);
+      if (by_normal) unit_normal(mesh.mNormals[i], normal);
+      int32_t vertex = found;
+      if (found < 0) {
+        vertex = next;
+      } else if (by_normal) {
+        // The first vertex at this position whose normal agrees, or a new
+        // one at the end of the chain.
+        while (!agree(&normal_of[3 * static_cast<size_t>(vertex)], normal)) {
+          int32_t &after = same_place[static_cast<size_t>(vertex)];
+          if (after < 0) after = next;
+          vertex = after;
+          if (vertex == next) break;
+        }
+        float *kept = &normal_of[3 * static_cast<size_t>(vertex)];
+        if (vertex != next && is_zero(kept)) std::memcpy(kept, normal, sizeof normal);
+      }
+      if (vertex != next) {
+        positions.resize(positions.size() - 3);
+      } else if (by_normal) {
+        normal_of.insert(normal_of.end(), normal, normal + 3);
+        same_place.push_back(-1);
+      }
+      host_index[i] = vertex;
+    }
+  }
+
+  static bool is_zero(const float *n) { return n[0] == 0.0f && n[1] == 0.0f && n[2] == 0.0f; }
+
+  // The direction of a file's normal, or (0, 0, 0) where it gives none (a
+  // zero, infinite or NaN normal).
+  static void unit_normal(const aiVector3D &n, float out[3]) {
+    const double x = n.x, y = n.y, z = n.z;
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 1e-30) || !std::isfinite(length)) {
+      out[0] = out[1] = out[2] = 0.0f;
+      return;
+    }
+    out[0] = static_cast<float>(x / length);
+    out[1] = static_cast<float>(y / length);
+    out[2] = static_cast<float>(z / length);
+  }
+
+  // Two normals agree within about a degree: a smooth surface's normals at
+  // one position differ at most by the file's rounding, a crease's by far
+  // more.  A corner without a normal agrees with any.
+  static bool agree(const float *a, const float *b) {
+    constexpr float kCosOneDegree = 0.99985f;
+    if (is_zero(a) || is_zero(b)) return true;
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] >= kCosOneDegree;
   }
 
   // The palette entry of a material of the file, made on its first use.

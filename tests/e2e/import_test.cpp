@@ -12,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -172,6 +175,51 @@ std::string gltf_scene() {
   g["buffers"] = json::array(
       {{{"byteLength", 36}, {"uri", "data:application/octet-stream;base64," + base64(triangle)}}});
   return g.dump(1);
+}
+
+// The unit cube of kCubeObj with normals: `normals` holds the vn lines,
+// `corner_normal(face, corner)` the index each corner names.
+std::string cube_with_normals(const std::string &normals,
+                              const std::function<int(int, int)> &corner_normal) {
+  const int faces[6][4] = {{1, 4, 3, 2}, {5, 6, 7, 8}, {1, 2, 6, 5},
+                           {2, 3, 7, 6}, {3, 4, 8, 7}, {4, 1, 5, 8}};
+  std::string obj =
+      "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
+      "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n" +
+      normals;
+  for (int f = 0; f < 6; ++f) {
+    obj += "f";
+    for (int k = 0; k < 4; ++k) {
+      obj += " " + std::to_string(faces[f][k]) + "/" + std::to_string(k + 1) + "/" +
+             std::to_string(corner_normal(f, faces[f][k]));
+    }
+    obj += "\n";
+  }
+  return obj;
+}
+
+// The face normals of the cube's faces, in the order above.
+const char kFaceNormals[] = "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 1 0 0\nvn 0 1 0\nvn -1 0 0\n";
+
+// Each vertex's normal pointing away from the cube's centre, twice: to
+// three decimals, then to six.
+std::string corner_normals() {
+  std::string lines;
+  for (const char *form : {"%.3f", "%.6f"}) {
+    for (int v = 0; v < 8; ++v) {
+      const float x = (v == 1 || v == 2 || v == 5 || v == 6) ? 1.0f : -1.0f;
+      const float y = (v == 2 || v == 3 || v == 6 || v == 7) ? 1.0f : -1.0f;
+      const float z = v >= 4 ? 1.0f : -1.0f;
+      lines += "vn";
+      for (float c : {x, y, z}) {
+        char number[32];
+        std::snprintf(number, sizeof number, form, static_cast<double>(c) / std::sqrt(3.0));
+        lines += std::string(" ") + number;
+      }
+      lines += "\n";
+    }
+  }
+  return lines;
 }
 
 // An empty solid beside a triangle: the first mesh has no vertices.
@@ -467,6 +515,70 @@ TEST_F(Import, EmptyMeshesAndNodesAreLeftOutWithAWarning) {
   EXPECT_EQ(warnings(), std::vector<std::string>{});
 }
 
+// Each corner's normal as the host calculates it, by surface.
+std::vector<std::vector<std::vector<float>>> host_normals(mo_object *object) {
+  object_calc_normals_force(object);
+  int vc = 0, sc = 0, kc = 0;
+  mo_list v = nullptr, s = nullptr, k = nullptr;
+  mo_object_get_contents(object, &vc, &sc, &kc, &v, &s, &k);
+  std::vector<std::vector<std::vector<float>>> normals;
+  for (mo_list node = s; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    normals.emplace_back();
+    for (int i = 0; i < surface->vertex_count; ++i) {
+      const float *n = surface_get_svertex_at(surface, i)->normal;
+      normals.back().push_back({n[0], n[1], n[2]});
+    }
+  }
+  return normals;
+}
+
+TEST_F(Import, CornersAtOnePositionPartOnlyWhereTheNormalsDisagree) {
+  // Flat faces: no two faces share a vertex, and the host gives every
+  // corner its face's normal.
+  load(write("flat.obj", cube_with_normals(kFaceNormals, [](int f, int) { return f + 1; })));
+  mo_object *cube = children_of(mo_get_world())[0];
+  ObjectView view = view_of(cube);
+  EXPECT_EQ(view.vertices.size(), 24u);
+  std::set<int> used;
+  for (const SurfaceView &s : view.surfaces) {
+    for (const Corner &c : s.corners) used.insert(c.vertex);
+  }
+  EXPECT_EQ(used.size(), 24u);
+  const float axis[6][3] = {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}};
+  const auto flat = host_normals(cube);
+  ASSERT_EQ(flat.size(), 6u);
+  for (size_t f = 0; f < 6; ++f) {
+    for (const auto &n : flat[f]) {
+      for (int c = 0; c < 3; ++c) EXPECT_NEAR(n[static_cast<size_t>(c)], axis[f][c], 1e-6) << f;
+    }
+  }
+
+  // Smooth: the normals at each position agree but for their rounding,
+  // and the texture seams (every face has its own u, v) part nothing.
+  load(write("smooth.obj", cube_with_normals(corner_normals(), [](int f, int vertex) {
+    return f < 3 ? vertex : vertex + 8;
+  })));
+  cube = children_of(mo_get_world())[0];
+  view = view_of(cube);
+  EXPECT_EQ(view.vertices.size(), 8u);
+  EXPECT_EQ(view.surfaces[0].corners[1].u, 1.0f);
+  EXPECT_EQ(view.surfaces[5].corners[1].u, 1.0f);
+  for (const auto &face : host_normals(cube)) {
+    for (const auto &n : face) {
+      for (float c : n) EXPECT_NEAR(std::fabs(c), 1.0 / std::sqrt(3.0), 1e-6);
+    }
+  }
+
+  // A corner without a normal (zero) joins the vertex already at its
+  // position, whichever normal that has: the last face's corners join the
+  // vertices of the faces before them.
+  load(write("zero.obj", cube_with_normals(std::string(kFaceNormals) + "vn 0 0 0\n",
+                                           [](int f, int) { return f < 5 ? f + 1 : 7; })));
+  view = view_of(children_of(mo_get_world())[0]);
+  EXPECT_EQ(view.vertices.size(), 20u);
+}
+
 TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
   load(write("two.ase", kTwoMaterialsAse));
   // <ASERoot> holds an unnamed node holding "tri".
@@ -569,6 +681,25 @@ TEST_F(ImportRun, TexturedObjCubeIsExportedAndReadBack) {
   EXPECT_EQ(corners, cube);
   // Option 4: the name without its folder.
   EXPECT_EQ(x.texture_names, std::vector<std::string>{"wood.png"});
+}
+
+// A model whose file gives flat faces keeps them flat in the .x file: every
+// normal the reader sees is one of the box's axes (the host's own normals
+// over vertices joined by position alone were such as (-0.667, 0.667,
+// 0.333)).
+TEST_F(ImportRun, HardEdgesOfAModelSurviveTheExport) {
+  const auto r = run({"/usr/share/assimp/models/glTF2/BoxTextured-glTF/BoxTextured.gltf", "-o",
+                      "box", "--options", kDefaults});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const qel_test::XSummary x = qel_test::x_read(read("box.x"));
+  ASSERT_TRUE(x.loaded) << x.reader_error;
+  EXPECT_EQ(x.faces, 12);
+  ASSERT_EQ(x.normals.size(), 36u);
+  for (const auto &n : x.normals) {
+    const float longest = std::max({std::fabs(n[0]), std::fabs(n[1]), std::fabs(n[2])});
+    EXPECT_NEAR(longest, 1.0f, 1e-6) << n[0] << " " << n[1] << " " << n[2];
+    EXPECT_NEAR(std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]), 1.0f, 1e-6);
+  }
 }
 
 TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {

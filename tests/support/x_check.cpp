@@ -969,6 +969,10 @@ XSummary x_read(const std::string &x_text) {
         for (unsigned k = 0; k < mesh.mFaces[f].mNumIndices; ++k) {
           const aiVector3D p = origin + mesh.mVertices[mesh.mFaces[f].mIndices[k]];
           summary.positions.push_back({p.x, p.y, p.z});
+          if (mesh.HasNormals()) {
+            const aiVector3D &n = mesh.mNormals[mesh.mFaces[f].mIndices[k]];
+            summary.normals.push_back({n.x, n.y, n.z});
+          }
         }
       }
     }

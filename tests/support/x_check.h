@@ -94,6 +94,8 @@ struct XSummary {
   // Every corner position of every mesh (frame translations composed),
   // as the reader holds it, in the reader's order.
   std::vector<std::vector<float>> positions;
+  // Every corner's normal, for the meshes that have normals.
+  std::vector<std::vector<float>> normals;
 };
 XSummary x_read(const std::string &x_text);
 
