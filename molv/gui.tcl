@@ -69,8 +69,11 @@ proc ::molv::gui::build {} {
     pack .summary -side top -fill x
     pack .view -side top -fill both -expand 1 -padx 8 -pady {0 6}
     wm minsize . 420 240
-    # Room beside it for a plug-in's dialog on a screen of 1280 or more.
-    wm geometry . 600x420
+    # Left of the middle, with room on its right for a plug-in's dialog of
+    # about its own width (on a screen of 1280 or more).
+    set x [expr {max(0, ([winfo screenwidth .] - 1270) / 2)}]
+    set y [expr {max(0, ([winfo screenheight .] - 660) / 3)}]
+    wm geometry . 600x420+$x+$y
 
     fill_export_menu
     show_model
