@@ -13,16 +13,24 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <tcl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -30,6 +38,7 @@
 #include "host.h"
 #include "plugin_options.h"
 #include "private_plugin_folder.h"
+#include "x_summary.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
 #define MOLV_DEFAULT_PLUGIN_DIR "plugin"
@@ -41,6 +50,7 @@ namespace {
 
 constexpr const char *kMenuLabel = "Direct X ...";
 constexpr const char *kReady = "Ready !";
+constexpr const char *kAborted = "*** Abort by User ! ***";
 constexpr const char *kHelpHint = " (try 'molv --help')";
 
 // ---- small text helpers ----------------------------------------------------
@@ -91,6 +101,11 @@ std::string extension(const std::string &path) {
   return ext;
 }
 
+// A model for Assimp rather than a scene file (or the sample).
+bool is_model_file(const std::string &scene) {
+  return !scene.empty() && extension(scene) != ".json";
+}
+
 std::string tcl_list(const std::vector<std::string> &words) {
   std::vector<const char *> argv;
   for (const auto &word : words) argv.push_back(word.c_str());
@@ -107,11 +122,18 @@ void error_line(const std::string &text) {
 // ---- what the user sees during `molv export` ------------------------------
 
 // The status line and the progress bar on standard error.  On a terminal
-// both share one line that is redrawn; elsewhere each new status text is a
-// line of its own and there is no bar.
+// both share one line that is redrawn.  Elsewhere (a log, a pipe) only the
+// last status of each export is shown, unless --verbose asks for every one
+// on a line of its own; there is no bar.  --quiet shows none of them.
 class Console {
  public:
-  explicit Console(bool quiet) : quiet_(quiet), tty_(isatty(2) != 0) {
+  // SIDE_BY_SIDE: one of several processes that share standard error, so
+  // that no line is redrawn.
+  Console(const Args &args, bool side_by_side)
+      : mode_(args.quiet                   ? Mode::kQuiet
+              : isatty(2) && !side_by_side ? Mode::kTerminal
+              : args.verbose               ? Mode::kEveryLine
+                                           : Mode::kLastLine) {
     Hooks &h = hooks();
     h.status = [this](const std::string &text) { status(text); };
     h.progress = [this](int percent) { progress(percent); };
@@ -125,31 +147,70 @@ class Console {
   Console(const Console &) = delete;
   Console &operator=(const Console &) = delete;
 
+  // On a terminal, what is going on before the plug-in has anything to say.
+  void loading(const std::string &scene) {
+    if (mode_ != Mode::kTerminal) return;
+    status_ = "Loading " + (scene.empty() ? std::string("the sample") : scene) + " ...";
+    percent_ = 0;
+    redraw();
+  }
+  // Clears the loading line.
+  void loaded() {
+    if (mode_ != Mode::kTerminal || !open_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    open_ = false;
+  }
+  // In a run of several models, the model that a status or message is
+  // about: it leads the final status line and each message.
+  void set_label(const std::string &label) { label_ = label; }
+  // A new export: nothing of the last one's status is left to show.
+  void start_export() {
+    status_.clear();
+    printed_.clear();
+    percent_ = 0;
+  }
+  // The export is over: its last status stays on screen.
+  void end_export() {
+    if (mode_ == Mode::kLastLine && !status_.empty())
+      std::fprintf(stderr, "%s%s\n", label_.empty() ? "" : (label_ + ": ").c_str(),
+                   status_.c_str());
+    end_line();
+  }
+  // A line of molv's own (summary, warning), after the status line.
+  void note(const std::string &line) {
+    if (mode_ == Mode::kQuiet) return;
+    end_line();
+    std::fprintf(stderr, "%s\n", one_line(line).c_str());
+    std::fflush(stderr);
+  }
+
+ private:
+  enum class Mode { kQuiet, kTerminal, kEveryLine, kLastLine };
+
   void end_line() {
     if (open_) std::fputc('\n', stderr);
     open_ = false;
     std::fflush(stderr);
   }
-
- private:
   void status(const std::string &text) {
-    if (quiet_) return;
+    if (mode_ == Mode::kQuiet) return;
     status_ = one_line(text);
-    if (tty_) {
+    if (mode_ == Mode::kTerminal) {
       redraw();
-    } else if (status_ != printed_) {
+    } else if (mode_ == Mode::kEveryLine && status_ != printed_) {
       std::fprintf(stderr, "%s\n", status_.c_str());
       printed_ = status_;
     }
   }
   void progress(int percent) {
-    if (quiet_ || !tty_) return;
+    if (mode_ != Mode::kTerminal) return;
     percent_ = percent < 0 ? 0 : percent > 100 ? 100 : percent;
     redraw();
   }
   void message(const std::string &text) {
     end_line();
-    error_line(text);
+    error_line(label_.empty() ? text : label_ + ": " + text);
   }
   void redraw() {
     std::string line = status_;
@@ -174,13 +235,13 @@ class Console {
     open_ = true;
   }
 
-  bool quiet_;
-  bool tty_;
+  Mode mode_;
   bool open_ = false;
   int percent_ = 0;
   std::string status_;
   std::string printed_;
   std::string drawn_;  // the line on the terminal, before it was cut to its width
+  std::string label_;
 };
 
 // The plug-in writes a line of its own to standard output when it opens
@@ -259,18 +320,26 @@ bool is_folder(const std::string &path) {
 // Loads the plug-in of the folder the command line names, or through
 // *private_folder, when given, from a private folder with links to its
 // files.  Returns 0 when it runs, else the exit status (the reason is shown).
+// 0 when the plug-in folder exists, else the exit status (the reason is
+// shown).
+int check_plugin_folder(const Args &args) {
+  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  if (is_folder(dir)) return 0;
+  if (args.plugin_dir.empty()) {
+    error_line(dir + ": plug-in folder not found (build the plug-in or give --plugin-dir)");
+    return 1;
+  }
+  error_line(dir + ": no such plug-in folder");
+  return 2;
+}
+
 int start_plugin(const Args &args, PrivatePluginFolder *private_folder = nullptr) {
   const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
-  if (!is_folder(dir)) {
-    if (args.plugin_dir.empty()) {
-      error_line(dir + ": plug-in folder not found (build the plug-in or give --plugin-dir)");
-      return 1;
-    }
-    error_line(dir + ": no such plug-in folder");
-    return 2;
-  }
+  if (const int status = check_plugin_folder(args)) return status;
   std::string error;
-  if (private_folder != nullptr && !private_folder->create(dir, &error)) {
+  // A folder made for this run already (--jobs) is used as it is.
+  if (private_folder != nullptr && private_folder->path().empty() &&
+      !private_folder->create(dir, false, &error)) {
     error_line(error);
     return 1;
   }
@@ -288,9 +357,9 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder = nullptr
   return 0;
 }
 
-bool load_scene_of(const Args &args) {
+bool load_scene_of(const Args &args, const std::string &scene) {
   std::string error;
-  if (!load_scene(args.scene, &error)) {
+  if (!load_scene(scene, &error)) {
     error_line(error);
     return false;
   }
@@ -300,38 +369,94 @@ bool load_scene_of(const Args &args) {
 
 // ---- molv export -----------------------------------------------------------
 
-int run_export(const Args &args) {
-  if (!load_scene_of(args)) return 2;
-  DebugLog debug;
-  if (!debug.open(args.debug_log)) return 2;
+using Clock = std::chrono::steady_clock;
 
-  Console console(args.quiet);
-  tcl_start(false);
-  struct StopTcl {
-    ~StopTcl() { tcl_stop(); }
-  } stop_tcl;
-  // Until now Ctrl-C simply ends the program.
-  catch_interrupt();
-  // Declared before the plug-in runs, so that it outlives every export.
-  PrivatePluginFolder private_folder;
-  if (const int status = start_plugin(args, args.defaults ? &private_folder : nullptr))
-    return status;
-  install_headless_dialog();
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
-  // Choose the plug-in's menu entry: its dialog answers with the options.
+// What every model of one run shares: the plug-in, started with the first
+// model (its init sees that model's host version, as the modeller's
+// plug-ins see the model they start with), and its export menu entry.
+struct ExportSession {
+  const Args &args;
+  Console &console;
+  PrivatePluginFolder *private_folder;  // null: the plug-in's own folder
   const MenuItem *entry = nullptr;
+  bool plugin_failed = false;  // the run cannot go on
+};
+
+// Starts the plug-in and finds its menu entry.  0, or the exit status.
+int start_session(ExportSession &session) {
+  const Args &args = session.args;
+  if (const int status = start_plugin(args, session.private_folder)) return status;
+  install_headless_dialog();
   for (const MenuItem &item : export_menu())
-    if (item.label == kMenuLabel) entry = &item;
-  if (entry == nullptr) {
+    if (item.label == kMenuLabel) session.entry = &item;
+  if (session.entry == nullptr) {
     error_line(std::string("the plug-in has no \"") + kMenuLabel + "\" export entry");
     return 1;
   }
+  return 0;
+}
+
+// The line after a complete export, and the warning when the file holds
+// nothing an engine could draw.
+void report_file(Console &console, const std::string &file, Clock::time_point start) {
+  XFileCounts counts;
+  std::string error;
+  if (!count_x_file(file, &counts, &error)) {
+    console.note("wrote " + file + " (" + error + ")");
+    return;
+  }
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f s", seconds_since(start));
+  auto count = [](std::uint64_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  console.note("wrote " + file + " (" + size_text(counts.bytes) +
+               "): " + count(counts.meshes, "mesh", "meshes") + ", " +
+               count(counts.vertices, "vertex", "vertices") + ", " +
+               count(counts.faces, "face", "faces") + " in " + time);
+  if (counts.meshes == 0) console.note("molv: " + file + ": warning: the file holds no mesh");
+}
+
+// One model: load it, let the plug-in's dialog give the options, adjust
+// them, confirm the export under NAME, report.  Returns its exit status.
+int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
+  const Args &args = session.args;
+  Console &console = session.console;
+  const Clock::time_point start = Clock::now();
+  // In a run of several models each failure names its model.
+  const std::string who =
+      args.scenes.size() > 1 ? (scene.empty() ? std::string("sample") : scene) + ": " : "";
+
+  set_embedded_texture_stem(args.extract_textures ? name : std::string());
+  console.loading(scene);
+  std::string error;
+  const bool loaded = load_scene(scene, &error);
+  console.loaded();
+  if (!loaded) {
+    error_line(error);
+    return 2;
+  }
+  if (args.has_host_version) set_host_version(args.host_version);
+  if (is_model_file(scene))
+    for (const std::string &warning : load_warnings())
+      console.note("molv: " + scene + ": warning: " + warning);
+
+  if (session.entry == nullptr) {
+    if (const int status = start_session(session)) {
+      session.plugin_failed = true;
+      return status;
+    }
+  }
+  // Choose the plug-in's menu entry: its dialog answers with the options.
   std::string options;
-  if (tcl_eval(entry->tcl_text, &options) != TCL_OK) {
-    error_line(std::string(kMenuLabel) + ": " + options);
+  if (tcl_eval(session.entry->tcl_text, &options) != TCL_OK) {
+    error_line(who + kMenuLabel + ": " + options);
     return 1;
   }
-  std::string error;
   if (!apply_options(args, &options, &error)) {
     error_line(error);
     return 2;
@@ -339,6 +464,7 @@ int run_export(const Args &args) {
 
   // Confirm the export.  The test faults count from here, so that the
   // first event pass is the one that shows the dialog again.
+  console.start_export();
   clear_recording();
   set_cancel_at_poll(args.cancel_at_poll);
   set_fail_alloc_after(args.fail_alloc_after);
@@ -347,33 +473,259 @@ int run_export(const Args &args) {
   int code;
   {
     SilencedStdout silence(args.quiet);
-    code = tcl_eval(tcl_list({"molv", "qel_save", "export", export_name(args), options}), &result);
+    code = tcl_eval(tcl_list({"molv", "qel_save", "export", name, options}), &result);
   }
   set_fail_alloc_after(-1);
   set_cancel_at_poll(0);
-  console.end_line();
+  console.end_export();
+  // The next model's dialog finds no remembered options either.
+  if (args.defaults && session.private_folder != nullptr) session.private_folder->forget_options();
 
   const Recording &seen = recording();
   if (code != TCL_OK) {
-    error_line("qel_save: " + result);
+    error_line(who + "qel_save: " + result);
     return 1;
   }
   // A plug-in must give back every block of host memory it took, also
   // after a cancel or a failure.
   if (live_allocations() != live_before) {
-    error_line("the plug-in kept " + std::to_string(live_allocations() - live_before) +
+    error_line(who + "the plug-in kept " + std::to_string(live_allocations() - live_before) +
                " blocks of host memory");
     return 1;
   }
   if (!seen.messages.empty()) return 1;  // each one is on stderr already
   if (seen.status_lines.empty()) {
-    error_line("no file was written: no file name given (molv export has no file chooser)");
+    error_line(who + "no file was written: no file name given (molv export has no file chooser)");
     return 1;
   }
   const std::string &last = seen.status_lines.back();
-  if (last == kReady) return 0;
-  if (args.quiet) error_line("the export did not complete: " + last);
-  return 1;
+  if (last != kReady) {
+    if (args.quiet) error_line(who + "the export did not complete: " + last);
+    return 1;
+  }
+  report_file(console, name + ".x", start);
+  return 0;
+}
+
+// Makes FOLDER and the folders above it that are missing.
+bool make_folders(const std::string &folder, std::string *error) {
+  for (size_t at = 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != '/') continue;
+    const std::string part = folder.substr(0, at);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      *error = part + ": cannot make the folder: " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!is_folder(folder)) {
+    *error = folder + ": not a folder";
+    return false;
+  }
+  return true;
+}
+
+// The run's output names, one per model, after the checks that need no
+// model: one file name for one model only, no two models to one file.
+// 0, or the exit status (the reason is shown).
+int plan_outputs(const Args &args, std::vector<std::string> *names) {
+  const std::vector<std::string> scenes =
+      args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  if (scenes.size() > 1 && args.has_out && !names_folder(args.out)) {
+    error_line("-o " + args.out + " names one file; for " + std::to_string(scenes.size()) +
+               " models give a folder (-o DIR/)" + kHelpHint);
+    return 2;
+  }
+  for (size_t i = 0; i < scenes.size(); ++i) {
+    names->push_back(export_name(args, scenes[i]));
+    for (size_t j = 0; j < i; ++j) {
+      if ((*names)[j] != names->back()) continue;
+      error_line(scenes[j] + " and " + scenes[i] + " would both be written to " + names->back() +
+                 ".x" + kHelpHint);
+      return 2;
+    }
+  }
+  std::string error;
+  if (args.has_out && !args.out.empty() && args.out.back() == '/' &&
+      !make_folders(args.out.substr(0, args.out.size() - 1), &error)) {
+    error_line(error);
+    return 1;
+  }
+  return 0;
+}
+
+// Exports, in this process, the models whose places NEXT hands out (-1:
+// none left); the plug-in runs from FOLDER when it is given.  ON_COMPLETE
+// is told of each complete export.  Returns the worst status.
+int export_models(const Args &args, bool side_by_side, const std::vector<std::string> &scenes,
+                  const std::vector<std::string> &names, const std::function<long()> &next,
+                  PrivatePluginFolder *folder, const std::function<void()> &on_complete) {
+  DebugLog debug;
+  if (!debug.open(args.debug_log)) return 2;
+
+  Console console(args, side_by_side);
+  tcl_start(false);
+  struct StopTcl {
+    ~StopTcl() { tcl_stop(); }
+  } stop_tcl;
+  // Until now Ctrl-C simply ends the program.
+  catch_interrupt();
+  ExportSession session{args, console, folder};
+
+  // The worst status of the models; a failed model does not stop the
+  // others, a cancel by the user or a plug-in that does not run does.
+  int worst = 0;
+  for (long i = next(); i >= 0; i = next()) {
+    const size_t at = static_cast<size_t>(i);
+    if (scenes.size() > 1) console.set_label(scenes[at].empty() ? "sample" : scenes[at]);
+    const int status = export_model(session, scenes[at], names[at]);
+    worst = std::max(worst, status);
+    if (status == 0) on_complete();
+    if (session.plugin_failed) break;
+    const auto &lines = recording().status_lines;
+    if (status != 0 && !lines.empty() && lines.back() == kAborted) break;
+  }
+  return worst;
+}
+
+// ---- molv export --jobs N ---------------------------------------------------
+
+// The worker processes of a run, for the signals the parent passes on.
+pid_t g_workers[256];
+volatile sig_atomic_t g_worker_count = 0;
+
+extern "C" void pass_on_signal(int signal) {
+  for (sig_atomic_t i = 0; i < g_worker_count; ++i) kill(g_workers[i], signal);
+}
+
+// What the workers share: the next model to take and one worker that
+// completed an export (whose remembered options are the run's).
+struct SharedCounters {
+  std::atomic<long> next{0};
+  std::atomic<long> completed_by{-1};
+};
+
+// Copies FROM over TO byte for byte, as the plug-in writes its options.
+void copy_options_file(const std::string &from, const std::string &to) {
+  std::string bytes;
+  if (std::FILE *in = std::fopen(from.c_str(), "rb")) {
+    char buffer[256];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
+    std::fclose(in);
+  } else {
+    return;
+  }
+  if (std::FILE *out = std::fopen(to.c_str(), "wb")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+}
+
+// N processes side by side, each taking the next model when it is done
+// with one.  The remembered options would be read and written by all of
+// them at once, so each worker runs the plug-in from a private folder that
+// starts with a copy of them (none with --defaults); after the run the
+// options of a complete export go back to the plug-in's folder, as one
+// process would have left them.
+int run_jobs(const Args &args, const std::vector<std::string> &scenes,
+             const std::vector<std::string> &names) {
+  const size_t workers = std::min(static_cast<size_t>(args.jobs), scenes.size());
+  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  if (const int status = check_plugin_folder(args)) return status;
+  std::vector<std::unique_ptr<PrivatePluginFolder>> folders;
+  std::string error;
+  for (size_t w = 0; w < workers; ++w) {
+    folders.push_back(std::make_unique<PrivatePluginFolder>());
+    if (!folders.back()->create(dir, !args.defaults, &error)) {
+      error_line(error);
+      return 1;
+    }
+  }
+  void *memory = mmap(nullptr, sizeof(SharedCounters), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) {
+    error_line(std::string("--jobs: no shared memory: ") + std::strerror(errno));
+    return 1;
+  }
+  auto *shared = new (memory) SharedCounters();
+
+  // Ctrl-C reaches every worker from the terminal; the parent only waits.
+  struct sigaction ignore {
+  }, pass_on{}, old_int{}, old_term{}, old_hup{};
+  ignore.sa_handler = SIG_IGN;
+  pass_on.sa_handler = pass_on_signal;
+  sigemptyset(&pass_on.sa_mask);
+  sigaction(SIGINT, &ignore, &old_int);
+  sigaction(SIGTERM, &pass_on, &old_term);
+  sigaction(SIGHUP, &pass_on, &old_hup);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int worst = 0;
+  for (size_t w = 0; w < workers; ++w) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      sigaction(SIGINT, &old_int, nullptr);
+      sigaction(SIGTERM, &old_term, nullptr);
+      sigaction(SIGHUP, &old_hup, nullptr);
+      const long count = static_cast<long>(scenes.size());
+      const int status = export_models(
+          args, true, scenes, names,
+          [&] {
+            const long i = shared->next.fetch_add(1);
+            return i < count ? i : -1;
+          },
+          folders[w].get(), [&] { shared->completed_by.store(static_cast<long>(w)); });
+      std::fflush(stdout);
+      std::fflush(stderr);
+      _exit(status);
+    }
+    if (pid < 0) {
+      error_line(std::string("--jobs: cannot start a worker: ") + std::strerror(errno));
+      worst = 1;
+      break;
+    }
+    g_workers[g_worker_count] = pid;
+    g_worker_count = g_worker_count + 1;
+  }
+  for (sig_atomic_t i = 0; i < g_worker_count; ++i) {
+    int status = 0;
+    while (waitpid(g_workers[i], &status, 0) < 0 && errno == EINTR) {
+    }
+    worst = std::max(worst, WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+  }
+  g_worker_count = 0;
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
+  sigaction(SIGHUP, &old_hup, nullptr);
+
+  const long completed_by = shared->completed_by.load();
+  if (!args.defaults && completed_by >= 0)
+    copy_options_file(folders[static_cast<size_t>(completed_by)]->options_file(),
+                      dir + "/qel_export.opt");
+  munmap(memory, sizeof(SharedCounters));
+  return worst;
+}
+
+int run_export(const Args &args) {
+  std::vector<std::string> names;
+  if (const int status = plan_outputs(args, &names)) return status;
+  const std::vector<std::string> scenes =
+      args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  if (args.jobs > 1 && scenes.size() > 1) {
+    if (!args.debug_log.empty()) {
+      error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
+                 kHelpHint);
+      return 2;
+    }
+    return run_jobs(args, scenes, names);
+  }
+  // Declared before the plug-in runs, so that it outlives every export.
+  PrivatePluginFolder private_folder;
+  long next = 0;
+  return export_models(
+      args, false, scenes, names,
+      [&] { return next < static_cast<long>(scenes.size()) ? next++ : -1L; },
+      args.defaults ? &private_folder : nullptr, [] {});
 }
 
 // ---- molv gui --------------------------------------------------------------
@@ -381,11 +733,12 @@ int run_export(const Args &args) {
 // The window is gui.cpp's; the command line loads the scene, opens the
 // debug log and says where the plug-in is.
 int run_gui(const Args &args) {
-  if (!load_scene_of(args)) return 2;
+  const std::string scene = args.scenes.empty() ? std::string() : args.scenes[0];
+  if (!load_scene_of(args, scene)) return 2;
   DebugLog debug;
   if (!debug.open(args.debug_log)) return 2;
   gui::Window window;
-  window.scene = args.scene;
+  window.scene = scene;
   window.script = args.script;
   window.start_plugin = [&args] { return start_plugin(args); };
   window.load_scene = [&args](const std::string &file, std::string *error) {
@@ -501,15 +854,14 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     return fail("unknown command '" + command + "'");
   const bool is_export = args->mode == Mode::kExport;
 
-  bool have_scene = false;
   bool options_done = false;
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string &word = words[i];
     if (options_done || word.empty() || word[0] != '-' || word == "-") {
-      if (have_scene) return fail("molv " + command + " takes one scene, not also '" + word + "'");
+      if (!is_export && !args->scenes.empty())
+        return fail("molv gui takes one scene, not also '" + word + "'");
       if (word.empty()) return fail("empty scene file name");
-      args->scene = word;
-      have_scene = true;
+      args->scenes.push_back(word);
       continue;
     }
     if (word == "--") {
@@ -540,13 +892,22 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     const bool export_only = name == "-o" || name == "--output" || name == "--options" ||
                              name == "--set" || name == "--cancel-at-poll" ||
                              name == "--fail-alloc-after" || name == "--quiet" ||
-                             name == "--defaults";
+                             name == "--defaults" || name == "--verbose" ||
+                             name == "--extract-textures" || name == "--jobs" || name == "-j";
     if (!is_export && export_only) return fail("option '" + name + "' belongs to molv export");
     if (is_export && name == "--script") return fail("option '--script' belongs to molv gui");
 
-    if (name == "--quiet" || name == "--defaults") {
+    if (name == "--quiet" || name == "--defaults" || name == "--verbose" ||
+        name == "--extract-textures") {
       if (inline_value) return fail("option '" + name + "' takes no value");
-      (name == "--quiet" ? args->quiet : args->defaults) = true;
+      (name == "--quiet"      ? args->quiet
+       : name == "--defaults" ? args->defaults
+       : name == "--verbose"  ? args->verbose
+                              : args->extract_textures) = true;
+    } else if (name == "--jobs" || name == "-j") {
+      if (!take_value()) return needs_value();
+      if (!parse_long(value, 1, &args->jobs) || args->jobs > 256)
+        return fail("--jobs '" + value + "': expected a count of 1 to 256");
     } else if (name == "-o" || name == "--output") {
       if (!take_value()) return needs_value();
       args->has_out = true;
@@ -602,18 +963,22 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
   return true;
 }
 
-std::string export_name(const Args &args) {
-  if (args.has_out) {
-    const std::string &out = args.out;
-    if (out.size() >= 2 && out.compare(out.size() - 2, 2, ".x") == 0)
-      return out.substr(0, out.size() - 2);
-    return out;
+bool names_folder(const std::string &out) {
+  return (!out.empty() && out.back() == '/') || is_folder(out);
+}
+
+std::string export_name(const Args &args, const std::string &scene) {
+  std::string stem = "sample";
+  if (!scene.empty()) {
+    stem = base_name(scene);
+    stem.resize(stem.size() - extension(scene).size());
   }
-  if (args.scene.empty()) return "sample";
-  std::string name = base_name(args.scene);
-  const std::string ext = extension(args.scene);
-  name.resize(name.size() - ext.size());
-  return name;
+  if (!args.has_out) return stem;
+  const std::string &out = args.out;
+  if (names_folder(out)) return out + (out.back() == '/' ? "" : "/") + stem;
+  if (out.size() >= 2 && out.compare(out.size() - 2, 2, ".x") == 0)
+    return out.substr(0, out.size() - 2);
+  return out;
 }
 
 bool apply_options(const Args &args, std::string *options, std::string *error) {

@@ -18,7 +18,7 @@ enum class Mode { kHelp, kVersion, kExport, kGui };
 
 struct Args {
   Mode mode = Mode::kHelp;
-  std::string scene;  // empty: the built-in sample
+  std::vector<std::string> scenes;  // none: the built-in sample (molv gui takes one)
   // export
   bool has_out = false;
   std::string out;
@@ -33,6 +33,9 @@ struct Args {
   long cancel_at_poll = 0;     // 0: never
   long fail_alloc_after = -1;  // negative: never
   bool quiet = false;
+  bool verbose = false;           // every status line, also when stderr is no terminal
+  bool extract_textures = false;  // embedded textures as files beside the .x
+  long jobs = 1;                  // processes that export side by side
   // gui
   std::string script;
 };
@@ -47,9 +50,14 @@ std::string usage_text();
 // False with *error when the plug-in cannot be loaded.
 bool version_text(const Args &args, std::string *text, std::string *error);
 
-// The NAME handed to qel_save: OUT without one trailing ".x"; without
-// OUT the scene's file name without its extension, or "sample".
-std::string export_name(const Args &args);
+// Whether -o OUT names a folder: it ends in '/' or is an existing folder.
+bool names_folder(const std::string &out);
+
+// The NAME handed to qel_save for SCENE (empty: the sample): OUT without
+// one trailing ".x"; without OUT the scene's file name without its
+// extension, or "sample", in the current folder; with a folder OUT, that
+// name in the folder.
+std::string export_name(const Args &args, const std::string &scene);
 
 // The dialog's option string with --options copied over its start and then
 // each --set applied.  False with *error when a --set index lies beyond it.

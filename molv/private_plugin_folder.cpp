@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -27,9 +28,30 @@ std::string absolute(const std::string &path) {
   return std::string(buffer.data()) + "/" + path;
 }
 
+// A copy of FROM as TO (nothing when FROM does not exist).
+bool copy_file(const std::string &from, const std::string &to, std::string *error) {
+  std::FILE *in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) {
+    if (errno == ENOENT) return true;
+    *error = from + ": cannot read the remembered options: " + std::strerror(errno);
+    return false;
+  }
+  std::FILE *out = std::fopen(to.c_str(), "wb");
+  bool ok = out != nullptr;
+  char buffer[4096];
+  size_t got;
+  while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+    ok = std::fwrite(buffer, 1, got, out) == got;
+  ok = !std::ferror(in) && ok;
+  std::fclose(in);
+  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+  if (!ok) *error = to + ": cannot copy the remembered options: " + std::strerror(errno);
+  return ok;
+}
+
 }  // namespace
 
-bool PrivatePluginFolder::create(const std::string &source, std::string *error) {
+bool PrivatePluginFolder::create(const std::string &source, bool copy_options, std::string *error) {
   const char *tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/molv-plugin-XXXXXX";
@@ -56,8 +78,11 @@ bool PrivatePluginFolder::create(const std::string &source, std::string *error) 
     }
   }
   closedir(dir);
+  if (ok && copy_options) ok = copy_file(from + "/" + kOptionsFile, options_file(), error);
   return ok;
 }
+
+std::string PrivatePluginFolder::options_file() const { return path_ + "/" + kOptionsFile; }
 
 void PrivatePluginFolder::forget_options() const {
   if (!path_.empty()) unlink((path_ + "/" + kOptionsFile).c_str());

@@ -22,10 +22,13 @@ class PrivatePluginFolder {
   PrivatePluginFolder &operator=(const PrivatePluginFolder &) = delete;
 
   // Makes the folder (under $TMPDIR, else /tmp) with a link to every file
-  // of SOURCE but its options file.  False with a one-line *error.
-  bool create(const std::string &source, std::string *error);
+  // of SOURCE but its options file, which is copied when COPY_OPTIONS is
+  // set (and SOURCE has one).  False with a one-line *error.
+  bool create(const std::string &source, bool copy_options, std::string *error);
   // Absolute, without a trailing slash; empty before create.
   const std::string &path() const { return path_; }
+  // Where the plug-in keeps its options in the folder.
+  std::string options_file() const;
   // Removes the options file a complete export saved there, so that the
   // next dialog of the run finds none either.
   void forget_options() const;

@@ -49,7 +49,7 @@ TEST(CliArgs, ExportTakesEveryOptionInBothSpellings) {
                 "--set=49=2", "--plugin-dir", "plug", "--debug-log=trace.txt", "--host-version",
                 "5.5", "--cancel-at-poll", "3", "--fail-alloc-after=0", "--quiet"});
   EXPECT_EQ(args.mode, Mode::kExport);
-  EXPECT_EQ(args.scene, "scene.json");
+  EXPECT_EQ(args.scenes, std::vector<std::string>{"scene.json"});
   EXPECT_TRUE(args.has_out);
   EXPECT_EQ(args.out, "out/box.x");
   EXPECT_TRUE(args.has_options);
@@ -66,14 +66,21 @@ TEST(CliArgs, ExportTakesEveryOptionInBothSpellings) {
 
 TEST(CliArgs, DefaultsAndSpecialWords) {
   const Args plain = parse_ok({"export"});
-  EXPECT_EQ(plain.scene, "");
+  EXPECT_TRUE(plain.scenes.empty());
+  EXPECT_EQ(plain.jobs, 1);
   EXPECT_FALSE(plain.has_out);
   EXPECT_FALSE(plain.has_options);
   EXPECT_EQ(plain.cancel_at_poll, 0);
   EXPECT_LT(plain.fail_alloc_after, 0);
   EXPECT_FALSE(plain.quiet);
   // "--" lets a scene name begin with '-'; an empty option string is allowed.
-  EXPECT_EQ(parse_ok({"export", "--", "-odd.json"}).scene, "-odd.json");
+  EXPECT_EQ(parse_ok({"export", "--", "-odd.json"}).scenes, std::vector<std::string>{"-odd.json"});
+  const Args batch = parse_ok({"export", "a.obj", "b.gltf", "-j", "3", "c.json", "--verbose",
+                               "--extract-textures", "-o", "out/"});
+  EXPECT_EQ(batch.scenes, (std::vector<std::string>{"a.obj", "b.gltf", "c.json"}));
+  EXPECT_EQ(batch.jobs, 3);
+  EXPECT_TRUE(batch.verbose);
+  EXPECT_TRUE(batch.extract_textures);
   EXPECT_TRUE(parse_ok({"export", "--options", ""}).has_options);
   EXPECT_EQ(parse_ok({"--help"}).mode, Mode::kHelp);
   EXPECT_EQ(parse_ok({"export", "scene.json", "--help"}).mode, Mode::kHelp);
@@ -99,7 +106,9 @@ TEST(CliArgs, UsageErrorsSayWhatIsWrongOnOneLine) {
       {{"export", "--fail-alloc-after", "-1"}, "--fail-alloc-after '-1'"},
       {{"export", "--host-version", "five"}, "--host-version 'five': not a number"},
       {{"export", "--host-version", "nan"}, "--host-version 'nan': not a number"},
-      {{"export", "a.json", "b.json"}, "molv export takes one scene, not also 'b.json'"},
+      {{"gui", "a.json", "b.json"}, "molv gui takes one scene, not also 'b.json'"},
+      {{"export", "--jobs", "0"}, "--jobs '0': expected a count of 1 to 256"},
+      {{"export", "-j", "many"}, "--jobs 'many': expected a count"},
       {{"export", "--quiet=yes"}, "option '--quiet' takes no value"},
       {{"export", "--script", "s.tcl"}, "option '--script' belongs to molv gui"},
       {{"gui", "-o", "x"}, "option '-o' belongs to molv export"},
@@ -113,9 +122,10 @@ TEST(CliArgs, UsageErrorsSayWhatIsWrongOnOneLine) {
   }
 }
 
-TEST(CliArgs, ExportNameDropsOneTrailingDotX) {
+TEST(CliArgs, ExportNameDropsOneTrailingDotXOrGoesIntoAFolder) {
   auto name = [](const std::vector<std::string> &words) {
-    return molv::cli::export_name(parse_ok(words));
+    const Args args = parse_ok(words);
+    return molv::cli::export_name(args, args.scenes.empty() ? "" : args.scenes[0]);
   };
   EXPECT_EQ(name({"export"}), "sample");
   EXPECT_EQ(name({"export", "scenes/box.json"}), "box");
@@ -125,6 +135,11 @@ TEST(CliArgs, ExportNameDropsOneTrailingDotX) {
   EXPECT_EQ(name({"export", "-o", "box.X"}), "box.X");
   EXPECT_EQ(name({"export", "-o", "my file"}), "my file");
   EXPECT_EQ(name({"export", "scene.json", "-o", "other"}), "other");
+  // A folder: named so by its slash, or one that exists.
+  EXPECT_EQ(name({"export", "a/box.obj", "-o", "out/"}), "out/box");
+  EXPECT_EQ(name({"export", "-o", "out/"}), "out/sample");
+  const std::string here = fs::temp_directory_path().string();
+  EXPECT_EQ(name({"export", "box.glb", "-o", here}), here + "/box");
 }
 
 TEST(CliArgs, OptionsAreCopiedOverTheStartThenEachSetApplies) {
@@ -239,7 +254,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndOneLine) {
       {"export", "--set", "3=ab"},
       {"export", "--cancel-at-poll", "-4"},
       {"export", "--host-version", "five"},
-      {"export", "a.json", "b.json"},
+      {"gui", "a.json", "b.json"},
       {"gui", "--options", "0101"},
   };
   for (const auto &words : cases) {
@@ -377,13 +392,164 @@ TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
   EXPECT_TRUE(fs::is_empty(tmp));
 }
 
+// ---- what a run says -------------------------------------------------------
+
+// "wrote FILE (SIZE): COUNTS in T s", with the time taken out.
+std::string without_time(const std::string &line) {
+  const size_t in = line.rfind(" in ");
+  return in == std::string::npos || line.compare(line.size() - 2, 2, " s") != 0
+             ? line
+             : line.substr(0, in);
+}
+
+TEST_F(Cli, CompleteExportEndsWithItsSummaryAndWarnings) {
+  qel_test::PluginDir plugin;
+  write("quad.json", kQuad);
+  // A model of lines only gives a file without a mesh.
+  write("empty.json", R"({"world": {"children": [{"name": "outline",
+      "vertices": [[0,0,0],[1,0,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2], "type": "line"}]}]}})");
+  const std::vector<std::string> plain = {"--plugin-dir", plugin.path(), "--options",
+                                          kDefaultOptions};
+  auto export_of = [&](const std::string &scene, std::vector<std::string> more) {
+    std::vector<std::string> words = {"export", scene};
+    words.insert(words.end(), plain.begin(), plain.end());
+    words.insert(words.end(), more.begin(), more.end());
+    return run(words);
+  };
+
+  // Standard error is no terminal here: the last status, then the summary.
+  auto r = export_of("quad.json", {});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "Export Direct X File\n");
+  auto lines = qel_test::text_lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  EXPECT_EQ(lines[0], "Ready !");
+  const std::string size = std::to_string(fs::file_size(work_ + "/quad.x")) + " bytes";
+  EXPECT_EQ(without_time(lines[1]), "wrote quad.x (" + size + "): 1 mesh, 4 vertices, 1 face");
+
+  r = export_of("empty.json", {});
+  lines = qel_test::text_lines(r.err);
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(without_time(lines[1]).rfind("wrote empty.x (", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find("): 0 meshes, 0 vertices, 0 faces in "), std::string::npos);
+  EXPECT_EQ(lines[2], "molv: empty.x: warning: the file holds no mesh");
+
+  // --verbose: every status line as it comes; --quiet: not a word.
+  r = export_of("quad.json", {"--verbose"});
+  lines = qel_test::text_lines(r.err);
+  EXPECT_GT(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Export X File ...");
+  EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
+  r = export_of("empty.json", {"--quiet"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
+  qel_test::PluginDir plugin;
+  write("wire.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nl 1 2\n");
+  auto r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--set", "normals=0"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const auto lines = qel_test::text_lines(r.err);
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(lines[0].rfind("molv: wire.obj: warning: 1 line segment", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "Ready !");
+  EXPECT_EQ(without_time(lines[2]).rfind("wrote wire.x (", 0), 0u) << lines[2];
+  r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--quiet"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+// ---- output names and several models ----------------------------------------
+
+TEST_F(Cli, OutputNamesAFolderByItsSlashOrBecauseItIsOne) {
+  qel_test::PluginDir plugin;
+  write("quad.json", kQuad);
+  // A folder that does not exist yet is made when the slash says so.
+  auto r = run({"export", "quad.json", "-o", "out/deeper/", "--plugin-dir", plugin.path()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(work_ + "/out/deeper/quad.x"));
+  // Without the slash an existing folder still takes the scene's name.
+  r = run({"export", "quad.json", "-o", "out", "--plugin-dir", plugin.path()});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(work_ + "/out/quad.x"));
+  EXPECT_FALSE(fs::exists(work_ + "/out/.x"));
+
+  // Several models need a folder, and no two of them may meet in one file.
+  fs::create_directory(work_ + "/other");
+  write("other/quad.json", kQuad);
+  EXPECT_EQ(one_failure_line(run({"export", "quad.json", "other/quad.json", "-o", "one.x"}), 2),
+            "molv: -o one.x names one file; for 2 models give a folder (-o DIR/) (try 'molv "
+            "--help')");
+  EXPECT_EQ(one_failure_line(run({"export", "quad.json", "other/quad.json", "-o", "all/"}), 2),
+            "molv: quad.json and other/quad.json would both be written to all/quad.x (try "
+            "'molv --help')");
+  EXPECT_FALSE(fs::exists(work_ + "/all"));
+  EXPECT_FALSE(fs::exists(work_ + "/one.x"));
+}
+
+TEST_F(Cli, ManyModelsInOneRunOrSideBySide) {
+  write("a.json", kQuad);
+  write("b.json", "{\"world\": {");
+  write("c.json", R"({"world": {"children": [{"name": "tri",
+      "vertices": [[0,0,0],[1,0,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2]}]}]}})");
+  std::string used = kDefaultOptions;
+  used[9] = '1';
+  for (const char *jobs : {"1", "3"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    qel_test::PluginDir plugin;
+    const std::string out = std::string("out") + jobs + "/";
+    const auto r = run({"export", "a.json", "b.json", "c.json", "-o", out, "--jobs", jobs,
+                        "--plugin-dir", plugin.path(), "--set", "triangulate=1"});
+    // The bad scene is named and the worst status wins; the others go.
+    EXPECT_EQ(r.exit_status, 2) << r.err;
+    const auto lines = qel_test::text_lines(r.err);
+    EXPECT_EQ(lines.size(), 5u) << r.err;
+    int bad = 0, ready = 0, wrote = 0;
+    for (const std::string &line : lines) {
+      bad += line.rfind("molv: b.json: ", 0) == 0;
+      ready += line == "a.json: Ready !" || line == "c.json: Ready !";
+      wrote += line.rfind("wrote " + out + "a.x (", 0) == 0 ||
+               line.rfind("wrote " + out + "c.x (", 0) == 0;
+    }
+    EXPECT_EQ(bad, 1) << r.err;
+    EXPECT_EQ(ready, 2) << r.err;
+    EXPECT_EQ(wrote, 2) << r.err;
+    EXPECT_EQ(r.out, "Export Direct X File\nExport Direct X File\n");
+    EXPECT_NE(qel_test::read_file(work_ + "/" + out + "a.x").find("\n2;\n3;"), std::string::npos);
+    EXPECT_FALSE(fs::exists(work_ + "/" + out + "b.x"));
+    // The options of the complete exports are remembered, as by one run.
+    EXPECT_EQ(qel_test::read_file(plugin.options_file()), used);
+  }
+  EXPECT_EQ(qel_test::read_file(work_ + "/out1/a.x"), qel_test::read_file(work_ + "/out3/a.x"));
+  EXPECT_EQ(qel_test::read_file(work_ + "/out1/c.x"), qel_test::read_file(work_ + "/out3/c.x"));
+
+  // Side by side with --defaults: the remembered options stay as they were
+  // and no private folder is left behind.
+  qel_test::PluginDir plugin;
+  qel_test::write_file(plugin.options_file(), used);
+  const std::string tmp = work_ + "/tmp";
+  fs::create_directory(tmp);
+  qel_test::RunOptions options;
+  options.args = {"export", "a.json",     "c.json",       "-o",          "fresh/", "-j",
+                  "2",      "--defaults", "--plugin-dir", plugin.path(), "--quiet"};
+  options.cwd = work_;
+  options.env = {{"TMPDIR", tmp}};
+  const auto r = qel_test::run_molv(options);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_NE(qel_test::read_file(work_ + "/fresh/a.x").find("\n1;\n4;"), std::string::npos);
+  EXPECT_EQ(qel_test::read_file(plugin.options_file()), used);
+  EXPECT_TRUE(fs::is_empty(tmp));
+}
+
 using qel_test::grid_scene;
 
 TEST_F(Cli, CtrlCCancelsTheExportThroughThePlugin) {
   qel_test::PluginDir plugin;
   const std::string scene = write("grid.json", grid_scene(400));
   qel_test::RunOptions options;
-  options.args = {"export", scene, "-o", "grid", "--plugin-dir", plugin.path()};
+  options.args = {"export", scene, "-o", "grid", "--plugin-dir", plugin.path(), "--verbose"};
   options.cwd = work_;
   // Status lines reach a pipe one per line: the first cancel poll of the
   // mesh is the moment to press Ctrl-C.

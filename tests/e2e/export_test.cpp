@@ -41,17 +41,13 @@ class ExportRun : public qel_test::MolvRunTest {
     options.file_size_limit = file_size_limit;
     return run(std::move(args), options);
   }
-  static std::string last_line(const std::string &text) {
-    auto lines = qel_test::text_lines(text);
-    return lines.empty() ? std::string() : lines.back();
-  }
 };
 
 TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {
   auto r = run({"-o", "sample", "--options", kDefaults});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "Export Direct X File\n");
-  EXPECT_EQ(last_line(r.err), "Ready !");
+  EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   std::string text = qel_test::read_file(path("sample.x"));
   for (const char *block : {"xof 0302txt 0064\n", "\nMaterial Mat_", "\nMaterial Tex_",
                             "TextureFileName", "\nFrame WORLD {\n", "FrameTransformMatrix",
@@ -125,7 +121,7 @@ TEST_F(ExportRun, CancelAtEveryPollLeavesNothingBehind) {
     if (r.exit_status == 0) break;  // past the last poll
     ++cancelled;
     EXPECT_EQ(r.exit_status, 1) << "poll " << poll << ": " << r.err;
-    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << "poll " << poll;
+    EXPECT_EQ(qel_test::final_status(r.err), "*** Abort by User ! ***") << "poll " << poll;
     EXPECT_EQ(qel_test::read_file(path("m.x")), "earlier export\n") << "poll " << poll;
     EXPECT_EQ(qel_test::read_file(plugin_.options_file()), saved);
   }

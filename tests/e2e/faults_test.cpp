@@ -82,18 +82,16 @@ int count_of(const std::vector<std::string> &lines, const std::string &line) {
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
-std::string last_line(const std::string &text) {
-  auto lines = qel_test::text_lines(text);
-  return lines.empty() ? std::string() : lines.back();
-}
-
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override { work_ = qel_test::make_temp_dir("faults"); }
   void TearDown() override { qel_test::remove_tree(work_); }
 
+  // Every status line, as a log would have it: the faults are seen by the
+  // phase they come in.
   qel_test::RunResult run(std::vector<std::string> args, qel_test::RunOptions options = {}) {
     args.insert(args.begin(), "export");
+    args.push_back("--verbose");
     if (std::find(args.begin(), args.end(), "--plugin-dir") == args.end()) {
       args.push_back("--plugin-dir");
       args.push_back(plugin_.path());
@@ -200,7 +198,7 @@ TEST_F(Faults, FullDiskWhenTheLastBufferedBytesAreWrittenAtTheClose) {
     auto r = run_limited({scene, "--options", busy_options()}, size - 1);
     expect_write_failure(r, "s.x", context);
     // Every mesh was written: the failure came at the close.
-    EXPECT_EQ(last_line(r.err), "molv: Can not write file 's.x' !") << r.err;
+    EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not write file 's.x' !") << r.err;
     expect_left_alone("s", context);
 
     auto ok = run_limited({scene, "--options", busy_options()}, size);
@@ -267,7 +265,8 @@ TEST_F(Faults, PipeThatNobodyReadsIsRefusedNotWaitedFor) {
   auto r = run({scene, "-o", "pipe", "--options", busy_options()});
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 1) << r.err;
-  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'pipe.x' for writing !") << r.err;
+  EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'pipe.x' for writing !")
+      << r.err;
   struct stat st {};
   ASSERT_EQ(::stat(path("pipe.x").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -293,7 +292,7 @@ TEST_F(Faults, FailedAllocationAtEveryPointEndsWithOutOfMemory) {
     if (r.exit_status == 0) {
       // Only the last allocation is left: the light's data comment, which
       // is skipped without its buffer.
-      EXPECT_EQ(last_line(r.err), "Ready !") << context;
+      EXPECT_EQ(qel_test::final_status(r.err), "Ready !") << context;
       std::string expected = complete;
       const std::string comment = "\n\n// DATA *sun  ## the light ##\n";
       ASSERT_NE(expected.find(comment), std::string::npos);
@@ -331,7 +330,8 @@ TEST_F(Faults, FolderThatCannotBeWrittenGivesTheOpenMessage) {
   as_nobody.drop_privileges = true;
   auto r = run({scene, "-o", "locked/m", "--options", kDefaults}, as_nobody);
   EXPECT_EQ(r.exit_status, 1) << r.err;
-  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'locked/m.x' for writing !") << r.err;
+  EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'locked/m.x' for writing !")
+      << r.err;
   EXPECT_TRUE(fs::is_empty(path("locked")));
   EXPECT_FALSE(fs::exists(plugin_.options_file()));
 }
@@ -342,7 +342,7 @@ TEST_F(Faults, TargetThatIsADirectoryGivesTheOpenMessage) {
   write("m.x/inside", "kept");
   auto r = run({scene, "--options", kDefaults});
   EXPECT_EQ(r.exit_status, 1) << r.err;
-  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
+  EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
   EXPECT_TRUE(fs::is_directory(path("m.x")));
   EXPECT_EQ(read("m.x/inside"), "kept");
   EXPECT_EQ(entries(), (std::set<std::string>{"m.json", "m.x"}));
@@ -359,7 +359,7 @@ TEST_F(Faults, ReadOnlyTargetIsRefusedForAnUnprivilegedUser) {
   as_nobody.drop_privileges = true;
   auto r = run({scene, "--options", busy_options()}, as_nobody);
   EXPECT_EQ(r.exit_status, 1) << r.err;
-  EXPECT_EQ(last_line(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
+  EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
   expect_left_alone("m", "read-only");
 }
 
@@ -406,8 +406,7 @@ TEST_F(Faults, HardLinkedTargetSurvivesAFullDiskAndACancel) {
   expect_write_failure(full, "one.x", "full disk");
   expect_left_alone("one", "full disk");
   EXPECT_EQ(read("two.x"), earlier_);
-  auto cancelled =
-      run({scene, "-o", "one", "--options", busy_options(), "--cancel-at-poll", "5"});
+  auto cancelled = run({scene, "-o", "one", "--options", busy_options(), "--cancel-at-poll", "5"});
   EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
   expect_left_alone("one", "cancel");
   EXPECT_EQ(read("two.x"), earlier_);
@@ -462,7 +461,7 @@ TEST_F(Faults, PluginFolderThatCannotBeWrittenStillExportsWithoutSavingOptions) 
   as_nobody.drop_privileges = true;
   auto r = run({scene, "--options", busy_options()}, as_nobody);
   EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(last_line(r.err), "Ready !");
+  EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   EXPECT_EQ(r.err.find("molv:"), std::string::npos) << "a message was shown: " << r.err;
   EXPECT_FALSE(read("m.x").empty());
   EXPECT_FALSE(fs::exists(plugin_.options_file()));
@@ -563,10 +562,10 @@ TEST_F(Faults, CancelAtEveryPollOfSeveralMeshesLeavesNothingBehind) {
     if (r.exit_status == 0) break;  // past the last poll
     ++cancelled;
     EXPECT_EQ(r.exit_status, 1) << context << ": " << r.err;
-    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << context;
+    EXPECT_EQ(qel_test::final_status(r.err), "*** Abort by User ! ***") << context;
     expect_left_alone("m", context);
-    auto fresh = run({scene, "-o", "new", "--options", options, "--cancel-at-poll",
-                      std::to_string(poll)});
+    auto fresh =
+        run({scene, "-o", "new", "--options", options, "--cancel-at-poll", std::to_string(poll)});
     EXPECT_EQ(fresh.exit_status, 1) << context;
     EXPECT_FALSE(fs::exists(path("new.x"))) << context;
     EXPECT_EQ(entries(), before_) << context;
@@ -579,9 +578,9 @@ TEST_F(Faults, CtrlCAtEachPhaseOfAMeshCancelsAndLeavesNothingBehind) {
   // A small first mesh and two large ones: a Ctrl-C in any phase of the
   // first is seen at a later poll, however late the signal arrives (the
   // large meshes keep polling for far longer than a signal takes).
-  const std::string scene = write("g.json", scene_of({grid_object("a", 60, 0),
-                                                      grid_object("b", 200, 1),
-                                                      grid_object("c", 200, 2)}));
+  const std::string scene = write(
+      "g.json",
+      scene_of({grid_object("a", 60, 0), grid_object("b", 200, 1), grid_object("c", 200, 2)}));
   make_earlier_export(scene, "g");
   const std::vector<std::string> phases = {
       "Export X File ...",
@@ -600,7 +599,7 @@ TEST_F(Faults, CtrlCAtEachPhaseOfAMeshCancelsAndLeavesNothingBehind) {
     ASSERT_TRUE(r.interrupted) << phase << ": " << r.err;
     EXPECT_EQ(r.signal, 0) << phase;
     EXPECT_EQ(r.exit_status, 1) << phase << ": " << r.err;
-    EXPECT_EQ(last_line(r.err), "*** Abort by User ! ***") << phase;
+    EXPECT_EQ(qel_test::final_status(r.err), "*** Abort by User ! ***") << phase;
     expect_left_alone("g", phase);
   }
 }

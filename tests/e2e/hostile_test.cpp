@@ -199,7 +199,7 @@ class Hostile : public qel_test::MolvRunTest {
     const std::string file = write("s.json", scene);
     auto r = run({file, "--options", options});
     EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_EQ(qel_test::text_lines(r.err).back(), "Ready !");
+    EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
     const std::string text = read("s.x");
     const Structure s = structure_of(text);
     EXPECT_TRUE(s.sound) << s.fault;

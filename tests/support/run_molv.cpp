@@ -183,4 +183,13 @@ std::vector<std::string> text_lines(const std::string &text) {
   return lines;
 }
 
+std::string final_status(const std::string &err) {
+  std::vector<std::string> lines = text_lines(err);
+  // A complete export ends with molv's summary, "wrote FILE (...): ...",
+  // and its warnings, "molv: FILE: warning: ...".
+  while (!lines.empty() && lines.back().find(": warning: ") != std::string::npos) lines.pop_back();
+  if (!lines.empty() && lines.back().rfind("wrote ", 0) == 0) lines.pop_back();
+  return lines.empty() ? std::string() : lines.back();
+}
+
 }  // namespace qel_test

@@ -51,6 +51,10 @@ RunResult run_molv(const std::vector<std::string> &args);
 // counts too).
 std::vector<std::string> text_lines(const std::string &text);
 
+// The last line of `molv export`'s standard error before the summary and
+// warnings of a complete export: the last status line or message.
+std::string final_status(const std::string &err);
+
 }  // namespace qel_test
 
 #endif  // QEL_TESTS_SUPPORT_RUN_MOLV_H

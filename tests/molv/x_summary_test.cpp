@@ -1,0 +1,70 @@
+/*
+ * Counting what a written .x file holds, for the line after an export:
+ * only the counts ahead of each Mesh's vertex and face lists count, never
+ * the template of the same name, comments or the blocks inside a mesh.
+ */
+#include "x_summary.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+molv::XFileCounts count(const std::string &text) {
+  molv::XFileCounts counts;
+  std::string error;
+  EXPECT_TRUE(molv::count_x_text(text.data(), text.size(), &counts, &error)) << error;
+  return counts;
+}
+
+TEST(XSummary, CountsTheMeshBlocksOnly) {
+  const std::string text =
+      "xof 0302txt 0064\n"
+      "template Mesh {\n <3D82AB44-62DA-11cf-AB39-0020AF71E433>\n DWORD nVertices;\n}\n"
+      "// DATA *Mesh x {  ## Mesh 7; ##\n"
+      "Frame box {\n"
+      "Mesh box {\n4;\n0.0;0.0;0.0;,\n1.0;0.0;0.0;,\n1.0;1.0;0.0;,\n0.0;1.0;0.0;;\n\n"
+      "2;\n3;0,1,2;,\n3;0,2,3;;\n\n"
+      "MeshNormals{\n4;\n0.0;0.0;1.0;,\n0.0;0.0;1.0;,\n0.0;0.0;1.0;,\n0.0;0.0;1.0;;\n\n"
+      "2;\n3;0,1,2;,\n3;0,2,3;;\n}\n"
+      "VertexDuplicationIndices {\n4;\n4;\n0,\n1,\n2,\n3;\n}\n}\n}\n"
+      // Lines only: the mesh is there, with nothing in it.
+      "Mesh outline {\n0;;\n\n0;\n\nMeshMaterialList {\n0;\n0;\n}\n}\n"
+      "Mesh tri {\n3;\n0.0;0.0;0.0;,\n1.0;0.0;0.0;,\n0.0;1.0;0.0;;\n\n1;\n3;0,1,2;;\n}";
+  const molv::XFileCounts counts = count(text);
+  EXPECT_EQ(counts.bytes, text.size());
+  EXPECT_EQ(counts.meshes, 3u);
+  EXPECT_EQ(counts.vertices, 7u);
+  EXPECT_EQ(counts.faces, 3u);
+
+  const molv::XFileCounts none = count("xof 0302txt 0064\n\nFrame WORLD {\n}\n");
+  EXPECT_EQ(none.meshes, 0u);
+  EXPECT_EQ(none.faces, 0u);
+}
+
+TEST(XSummary, AMeshOfAnotherFormIsNamed) {
+  molv::XFileCounts counts;
+  std::string error;
+  const std::string no_count = "Mesh a {\n  x;\n}\n";
+  EXPECT_FALSE(molv::count_x_text(no_count.data(), no_count.size(), &counts, &error));
+  EXPECT_EQ(error, "mesh 1: no vertex count");
+  // A vertex list longer than its count runs into the face count's place.
+  const std::string long_list =
+      "Mesh a {\n1;\n0;0;0;,\n1;1;1;;\n\n1;\n3;0,0,0;;\n}\nMesh b {\n2;\n0;0;0;,\n0;1;0;;\n\n"
+      "1;\n2;0,1;;\n}\n";
+  EXPECT_FALSE(molv::count_x_text(long_list.data(), long_list.size(), &counts, &error));
+  EXPECT_EQ(error, "mesh 1: no face count after its vertices");
+}
+
+TEST(XSummary, SizesAsPeopleReadThem) {
+  EXPECT_EQ(molv::size_text(1), "1 byte");
+  EXPECT_EQ(molv::size_text(999), "999 bytes");
+  EXPECT_EQ(molv::size_text(1000), "1.0 kB");
+  EXPECT_EQ(molv::size_text(999949), "999.9 kB");
+  EXPECT_EQ(molv::size_text(999950), "1.0 MB");
+  EXPECT_EQ(molv::size_text(88'123'456), "88.1 MB");
+  EXPECT_EQ(molv::size_text(5'000'000'000), "5.0 GB");
+}
+
+}  // namespace
