@@ -83,9 +83,12 @@ bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::
       *error = "mesh " + std::to_string(mesh) + ": no face count after its vertices";
       return false;
     }
-    p = skip_lines(p, end, faces);
     found.vertices += vertices;
     found.faces += faces;
+    // The rest of the mesh (its material list, normals, texture
+    // coordinates) is passed over to the next line that opens a mesh.
+    const void *next = memmem(p, static_cast<std::size_t>(end - p), "\nMesh ", 6);
+    p = next == nullptr ? end : static_cast<const char *>(next) + 1;
   }
   *counts = found;
   return true;

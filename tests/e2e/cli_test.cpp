@@ -239,10 +239,17 @@ TEST_F(Cli, HelpShowsBothCommandsOnStandardOutput) {
     const auto r = run({word});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("molv export [SCENE]"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("molv gui [SCENE]"), std::string::npos);
-    EXPECT_NE(r.out.find("--cancel-at-poll N"), std::string::npos);
+    EXPECT_NE(r.out.find("molv export [SCENE...]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("molv gui [SCENE] [--script FILE] [--plugin-dir DIR]"), std::string::npos);
   }
+  // Every option the command line takes is explained.
+  const std::string help = run({"--help"}).out;
+  for (const char *option :
+       {"-o, --output OUT", "-o DIR/", "--set NAME=C", "--options STRING", "--defaults",
+        "--extract-textures", "-j, --jobs N", "--quiet", "--verbose", "--plugin-dir DIR",
+        "--debug-log FILE", "--host-version V", "--script FILE", "--cancel-at-poll N",
+        "--fail-alloc-after N", "molv --version"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_EQ(run({"export", "--help"}).out, run({"--help"}).out);
 }
 
