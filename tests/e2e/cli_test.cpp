@@ -197,6 +197,21 @@ TEST(CliArgs, OptionsByNameOrNumberWithTheirValuesChecked) {
   }
 }
 
+// The README shows the whole help as the program prints it (with the
+// build's plug-in folder as "build/plugin").
+TEST(CliArgs, TheReadmeShowsTheHelpAsItIs) {
+  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const std::string start = "$ molv --help\n";
+  const size_t from = readme.find(start);
+  ASSERT_NE(from, std::string::npos);
+  const size_t to = readme.find("```", from);
+  ASSERT_NE(to, std::string::npos);
+  std::string help = molv::cli::usage_text();
+  const std::string folder = QEL_PLUGIN_BUILD_DIR;
+  help.replace(help.find(folder), folder.size(), "build/plugin");
+  EXPECT_EQ(readme.substr(from + start.size(), to - from - start.size()), help);
+}
+
 // ---- the executable --------------------------------------------------------------
 
 class Cli : public ::testing::Test {
