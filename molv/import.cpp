@@ -27,8 +27,13 @@
 #include <assimp/material.h>
 #include <assimp/scene.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <assimp/Importer.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -151,6 +156,108 @@ class PositionIndex {
   size_t count_ = 0;
 };
 
+// Textures embedded in the model, written beside the export: each into a
+// new hidden file in the folder first, renamed to its name only when the
+// whole model has been read, so a load that fails leaves no file behind and
+// replaces none.  A rename never writes through a link that stands at the
+// name: the link itself is replaced.
+class TextureFiles {
+ public:
+  TextureFiles() = default;
+  ~TextureFiles() {
+    for (const File &file : files_) {
+      if (!file.temp.empty()) ::unlink(file.temp.c_str());
+    }
+  }
+  TextureFiles(const TextureFiles &) = delete;
+  TextureFiles &operator=(const TextureFiles &) = delete;
+
+  // Writes `head` and `size` bytes of `data` for the file `path`; throws
+  // an ImportError naming the file when that fails.
+  void add(const std::string &path, const std::string &head, const void *data, size_t size) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string pattern = folder + "/." + base + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) fail(path);
+    files_.push_back({path, name.data()});
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && write_all(fd, head.data(), head.size()) &&
+              write_all(fd, static_cast<const char *>(data), size);
+    const int error = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) fail(path, error);
+  }
+
+  // Puts every file in its place.
+  void commit() {
+    for (File &file : files_) {
+      if (::rename(file.temp.c_str(), file.path.c_str()) != 0) fail(file.path);
+      file.temp.clear();
+    }
+  }
+
+ private:
+  struct File {
+    std::string path;
+    std::string temp;  // empty once renamed
+  };
+
+  static bool write_all(int fd, const char *data, size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  [[noreturn]] static void fail(const std::string &path, int error = errno) {
+    throw ImportError{"cannot write the embedded texture " + path + ": " + std::strerror(error)};
+  }
+
+  std::vector<File> files_;
+};
+
+// The file name extension for a compressed embedded texture's format hint
+// ("png", "jpg"): lower-case letters and digits only, or empty for a hint
+// that is none.
+std::string extension_of(const aiTexture &texture) {
+  std::string hint;
+  for (size_t i = 0; i < sizeof texture.achFormatHint && texture.achFormatHint[i] != '\0'; ++i) {
+    const char c = texture.achFormatHint[i];
+    if (c >= 'A' && c <= 'Z') {
+      hint += static_cast<char>(c - 'A' + 'a');
+    } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      hint += c;
+    } else {
+      return "";
+    }
+  }
+  return hint;
+}
+
+// The 18-byte head of an uncompressed 32-bit TGA image whose rows start at
+// the top: an embedded texture of texels (blue, green, red, alpha, as TGA
+// holds them) is written as one.
+std::string tga_head(unsigned width, unsigned height) {
+  std::string head(18, '\0');
+  head[2] = 2;  // uncompressed true colour
+  head[12] = static_cast<char>(width & 0xff);
+  head[13] = static_cast<char>(width >> 8);
+  head[14] = static_cast<char>(height & 0xff);
+  head[15] = static_cast<char>(height >> 8);
+  head[16] = 32;
+  head[17] = 0x28;  // 8 bits of alpha, top-left origin
+  return head;
+}
+
 // One host object to be, in the order of the walk (a parent before its
 // children, so children come later in the plan).
 struct Planned {
@@ -185,13 +292,21 @@ std::string some_names(const std::vector<std::string> &names) {
 
 class ModelBuilder {
  public:
-  ModelBuilder(const aiScene &scene, Model &model) : scene_(scene), model_(model) {
+  // Embedded textures are written as STEM_<n>.<ext> into `files` when
+  // `stem` is not empty.
+  ModelBuilder(const aiScene &scene, Model &model, const std::string &stem, TextureFiles &files)
+      : scene_(scene), model_(model), stem_(stem), files_(files) {
     if ((scene.mNumMeshes > 0 && scene.mMeshes == nullptr) ||
         (scene.mNumMaterials > 0 && scene.mMaterials == nullptr) ||
         (scene.mNumLights > 0 && scene.mLights == nullptr) ||
         (scene.mNumCameras > 0 && scene.mCameras == nullptr) ||
         (scene.mNumTextures > 0 && scene.mTextures == nullptr)) {
       throw ImportError{"the file's scene is broken"};
+    }
+    for (unsigned i = 0; i < scene.mNumTextures; ++i) {
+      if (scene.mTextures[i] == nullptr || scene.mTextures[i]->pcData == nullptr) {
+        throw ImportError{"an embedded texture of the file is missing"};
+      }
     }
     for (unsigned i = 0; i < scene.mNumLights; ++i) {
       if (scene.mLights[i] != nullptr)
@@ -240,6 +355,14 @@ class ModelBuilder {
       lines.push_back(what + " left out (a .x mesh holds polygons only)");
     }
     if (!empty_meshes_.empty()) lines.push_back(empty_meshes_warning());
+    if (!embedded_names_.empty()) {
+      const size_t n = embedded_names_.size();
+      lines.push_back(plural(n, "texture", "textures") + " embedded in the model, named " +
+                      some_names(embedded_names_) + " in the .x, which no engine finds" +
+                      " (--extract-textures writes " + (n == 1 ? "it" : "them") +
+                      " beside the .x)");
+    }
+    for (const std::string &line : unwritten_textures_) lines.push_back(line);
     if (!empty_groups_.empty()) {
       std::string line = empty_groups_.size() == 1
                              ? std::string("1 node with nothing below it left out")
@@ -584,10 +707,46 @@ class ModelBuilder {
     const std::string text = path.C_Str();
     const auto found = texture_of_.find(text);
     if (found != texture_of_.end()) return found->second;
-    model_.textures.push_back(text);
+    std::string name = text;
+    const auto embedded = scene_.GetEmbeddedTextureAndIndex(text.c_str());
+    if (embedded.first != nullptr) {
+      if (stem_.empty()) {
+        embedded_names_.push_back(one_line(text));
+      } else {
+        name = extract(*embedded.first, embedded.second, text);
+      }
+    }
+    model_.textures.push_back(name);
     const int id = static_cast<int>(model_.textures.size() - 1);
     texture_of_.emplace(text, id);
     return id;
+  }
+
+  // Writes an embedded texture as STEM_<index>.<ext> and gives that file's
+  // name without its folder; one whose format is not known keeps the name
+  // the model gives it, with a warning.  Compressed data (a PNG, a JPEG)
+  // is written as it is, texels as a TGA image.
+  std::string extract(const aiTexture &texture, int index, const std::string &text) {
+    std::string ext, head;
+    size_t size = 0;
+    if (texture.mHeight == 0) {
+      ext = extension_of(texture);
+      size = texture.mWidth;
+    } else if (texture.mWidth <= 0xffff && texture.mHeight <= 0xffff) {
+      ext = "tga";
+      head = tga_head(texture.mWidth, texture.mHeight);
+      size = size_t{texture.mWidth} * texture.mHeight * sizeof(aiTexel);
+    }
+    if (ext.empty()) {
+      unwritten_textures_.push_back("the embedded texture " + one_line(text) +
+                                    " is in a format not known here and was not written; "
+                                    "the .x names it as the model does");
+      return text;
+    }
+    const std::string path = stem_ + "_" + std::to_string(index) + "." + ext;
+    files_.add(path, head, texture.pcData, size);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
   }
 
   // Children come after their parents in the plan, so going backwards
@@ -637,6 +796,8 @@ class ModelBuilder {
 
   const aiScene &scene_;
   Model &model_;
+  const std::string &stem_;
+  TextureFiles &files_;
   std::vector<Planned> plan_;
   std::multimap<std::string, const aiLight *> lights_;
   std::multimap<std::string, const aiCamera *> cameras_;
@@ -648,6 +809,8 @@ class ModelBuilder {
   std::vector<std::string> empty_groups_;
   size_t line_faces_ = 0;
   size_t point_faces_ = 0;
+  std::vector<std::string> embedded_names_;  // as the model names them
+  std::vector<std::string> unwritten_textures_;
 };
 
 std::vector<std::string> &warnings() {
@@ -679,8 +842,10 @@ bool load_model_file(const std::string &path, std::string *error) {
       reason = "the file holds no scene";
     } else {
       auto next = std::make_unique<Model>();
-      ModelBuilder builder(*scene, *next);
+      TextureFiles textures;
+      ModelBuilder builder(*scene, *next, embedded_texture_stem(), textures);
       builder.build();
+      textures.commit();
       install_model(std::move(next));
       warnings() = builder.warning_lines();
       if (error != nullptr) error->clear();

@@ -9,9 +9,13 @@
  * cube exported and read back by the .x reader, and the exit status of
  * models that cannot be read.
  */
+#include <assimp/scene.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <assimp/Importer.hpp>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -109,11 +113,10 @@ const char kTwoMaterialsAse[] = R"(*3DSMAX_ASCIIEXPORT 200
 }
 )";
 
-std::string base64(const std::vector<float> &values) {
+std::string base64(const std::string &data) {
   static const char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::vector<unsigned char> bytes(values.size() * sizeof(float));
-  std::memcpy(bytes.data(), values.data(), bytes.size());
+  const std::vector<unsigned char> bytes(data.begin(), data.end());
   std::string text;
   for (size_t i = 0; i < bytes.size(); i += 3) {
     uint32_t chunk = static_cast<uint32_t>(bytes[i]) << 16;
@@ -125,6 +128,11 @@ std::string base64(const std::vector<float> &values) {
     text += i + 2 < bytes.size() ? kAlphabet[chunk & 63] : '=';
   }
   return text;
+}
+
+std::string base64(const std::vector<float> &values) {
+  return base64(std::string(reinterpret_cast<const char *>(values.data()),
+                            values.size() * sizeof(float)));
 }
 
 // A glTF 2 scene: "top" (moved by 10 in x) holds "body" (scaled by 2, one
@@ -249,6 +257,31 @@ std::string gltf_with_empty_nodes(bool with_body) {
                              {{"name", "M"},
                               {"primitives", json::array({{{"attributes", {{"POSITION", 0}}},
                                                            {"material", 1}}})}}});
+  g.erase("cameras");
+  g.erase("extensionsUsed");
+  g.erase("extensions");
+  return g.dump(1);
+}
+
+// The bytes of the texture embedded in textured_gltf(): Assimp keeps a
+// compressed image as it is, so they need not be a whole PNG.
+const std::string kPngBytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR not a whole image", 30);
+
+// The triangle of gltf_scene() with a base colour texture embedded as a
+// data URI, which the model names "*0".
+std::string textured_gltf() {
+  using json = nlohmann::json;
+  json g = json::parse(gltf_scene());
+  g["nodes"] = json::array({{{"name", "body"}, {"mesh", 0}}});
+  g["scene"] = 0;
+  g["scenes"] = json::array({{{"nodes", {0}}}});
+  g["meshes"] = json::array({{{"name", "M"},
+                              {"primitives", json::array({{{"attributes", {{"POSITION", 0}}},
+                                                           {"material", 0}}})}}});
+  g["materials"] = json::array(
+      {{{"name", "painted"}, {"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}});
+  g["textures"] = json::array({{{"source", 0}}});
+  g["images"] = json::array({{{"uri", "data:image/png;base64," + base64(kPngBytes)}}});
   g.erase("cameras");
   g.erase("extensionsUsed");
   g.erase("extensions");
@@ -577,6 +610,100 @@ TEST_F(Import, CornersAtOnePositionPartOnlyWhereTheNormalsDisagree) {
                                            [](int f, int) { return f < 5 ? f + 1 : 7; })));
   view = view_of(children_of(mo_get_world())[0]);
   EXPECT_EQ(view.vertices.size(), 20u);
+}
+
+// Embedded textures: named as the model names them with a warning, or,
+// with a stem, written beside the export and named by their file.
+class EmbeddedTextures : public Import {
+ protected:
+  void TearDown() override {
+    molv::set_embedded_texture_stem("");
+    Import::TearDown();
+  }
+};
+
+TEST_F(EmbeddedTextures, AreNamedAsTheModelNamesThemWithAWarning) {
+  load(write("box.gltf", textured_gltf()));
+  ASSERT_EQ(mo_get_num_textures(), 1);
+  EXPECT_STREQ(texture_id_to_name(0), "*0");
+  EXPECT_EQ(warnings(), std::vector<std::string>{
+                            "1 texture embedded in the model, named *0 in the .x, which no engine "
+                            "finds (--extract-textures writes it beside the .x)"});
+}
+
+TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
+  const std::string model = write("box.gltf", textured_gltf());
+  ASSERT_EQ(::mkdir((dir_ + "/out").c_str(), 0755), 0);
+  // A link where the texture goes: it is replaced, the file it names is
+  // left alone.
+  write("elsewhere.png", "not to be touched");
+  ASSERT_EQ(::symlink("../elsewhere.png", (dir_ + "/out/scene_0.png").c_str()), 0);
+  molv::set_embedded_texture_stem(dir_ + "/out/scene");
+  load(model);
+  ASSERT_EQ(mo_get_num_textures(), 1);
+  EXPECT_STREQ(texture_id_to_name(0), "scene_0.png");
+  EXPECT_EQ(warnings(), std::vector<std::string>{});
+  struct stat st;
+  ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~[] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+  }());
+  EXPECT_EQ(qel_test::read_file(dir_ + "/out/scene_0.png"), kPngBytes);
+  EXPECT_EQ(qel_test::read_file(dir_ + "/elsewhere.png"), "not to be touched");
+  // No temporary file is left beside it.
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(dir_ + "/out")) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"scene_0.png"});
+
+  // Texels without a compressed form become a TGA image: the 18-byte head
+  // (uncompressed true colour, width, height, 32 bits, rows from the top),
+  // then the texels as they are.
+  const std::string mdl = "/usr/share/assimp/models/MDL/MDL (HL1)/chrome_sphere.mdl";
+  load(mdl);
+  ASSERT_EQ(mo_get_num_textures(), 1);
+  EXPECT_STREQ(texture_id_to_name(0), "scene_0.tga");
+  Assimp::Importer importer;
+  const aiScene *scene = importer.ReadFile(mdl, 0);
+  ASSERT_TRUE(scene != nullptr && scene->mNumTextures == 1);
+  const aiTexture &texels = *scene->mTextures[0];
+  const std::string tga = qel_test::read_file(dir_ + "/out/scene_0.tga");
+  ASSERT_EQ(tga.size(), 18 + 4 * size_t{texels.mWidth} * texels.mHeight);
+  const std::string head = tga.substr(0, 18);
+  EXPECT_EQ(head[2], 2);
+  EXPECT_EQ(static_cast<unsigned char>(head[12]) | static_cast<unsigned char>(head[13]) << 8,
+            static_cast<int>(texels.mWidth));
+  EXPECT_EQ(static_cast<unsigned char>(head[14]) | static_cast<unsigned char>(head[15]) << 8,
+            static_cast<int>(texels.mHeight));
+  EXPECT_EQ(head[16], 32);
+  EXPECT_EQ(head[17], 0x28);
+  EXPECT_EQ(std::memcmp(tga.data() + 18, texels.pcData, tga.size() - 18), 0);
+}
+
+TEST_F(EmbeddedTextures, ATextureThatCannotBeWrittenRefusesTheModelAndWritesNothing) {
+  const std::string model = write("box.gltf", textured_gltf());
+  const std::string locked = dir_ + "/locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);  // root's, not nobody's
+  write("locked/scene_0.png", "an earlier texture");
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  molv::set_embedded_texture_stem(locked + "/scene");
+  const int rc = qel_test::run_in_child(true, [&] {
+    std::string error;
+    if (molv::load_model_file(model, &error)) return 1;
+    if (error != model + ": cannot write the embedded texture " + locked +
+                     "/scene_0.png: Permission denied") {
+      return 2;
+    }
+    return children_of(mo_get_world()).empty() ? 0 : 3;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(qel_test::read_file(locked + "/scene_0.png"), "an earlier texture");
+  EXPECT_EQ(fs::directory_iterator(locked)->path().filename(), "scene_0.png");
+  EXPECT_EQ(std::distance(fs::directory_iterator(locked), fs::directory_iterator()), 1);
 }
 
 TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
