@@ -24,7 +24,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +38,7 @@
 #include "plugin_options.h"
 #include "private_plugin_folder.h"
 #include "x_summary.h"
+#include "signals.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
 #define MOLV_DEFAULT_PLUGIN_DIR "plugin"
@@ -275,20 +275,6 @@ class SilencedStdout {
   int saved_ = -1;
 };
 
-// ---- signals ---------------------------------------------------------------
-
-extern "C" void on_interrupt(int) { request_cancel(); }
-
-// Ctrl-C cancels the export as the dialog's cancel button does; the handler
-// resets itself, so a second Ctrl-C ends the program.
-void catch_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-}
-
 // ---- shared steps of both commands -----------------------------------------
 
 class DebugLog {
@@ -353,6 +339,35 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder = nullptr
   if (init != 0) {
     error_line("the plug-in in " + dir + " failed to start (" + std::to_string(init) + ")");
     return 1;
+  }
+  return 0;
+}
+
+// ---- the user's files -------------------------------------------------------
+
+// True when both names lead to one file (through links, hard links or
+// another spelling).
+bool same_file(const std::string &a, const std::string &b) {
+  struct stat first {}, second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// A model being read is never written: not by an export of the run
+// (Assimp reads .x files too) nor by the debug log.  0, or the exit status
+// 2 with the reason shown, before anything is read or written.
+int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
+                      const std::vector<std::string> &names) {
+  for (const std::string &scene : scenes) {
+    if (scene.empty()) continue;
+    std::string what;
+    for (const std::string &name : names)
+      if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
+    if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
+      what = "the debug log";
+    if (what.empty()) continue;
+    error_line(scene + ": " + what + " would write over the scene being read");
+    return 2;
   }
   return 0;
 }
@@ -567,8 +582,11 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
   struct StopTcl {
     ~StopTcl() { tcl_stop(); }
   } stop_tcl;
-  // Until now Ctrl-C simply ends the program.
-  catch_interrupt();
+  // Until now a signal simply ends the program; from here it cancels the
+  // export first, and the run ends by it when the exports have stopped
+  // (EndingSignals).
+  catch_ending_signals();
+  begin_export();
   ExportSession session{args, console, folder};
 
   // The worst status of the models; a failed model does not stop the
@@ -675,6 +693,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
             return i < count ? i : -1;
           },
           folders[w].get(), [&] { shared->completed_by.store(static_cast<long>(w)); });
+      end_export();
       std::fflush(stdout);
       std::fflush(stderr);
       _exit(status);
@@ -706,11 +725,21 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
   return worst;
 }
 
+// Ends the run by a signal that arrived during its exports (signals.h),
+// once everything the run made is cleaned up.
+struct EndingSignals {
+  ~EndingSignals() {
+    end_export();
+    release_ending_signals();
+  }
+};
+
 int run_export(const Args &args) {
   std::vector<std::string> names;
   if (const int status = plan_outputs(args, &names)) return status;
   const std::vector<std::string> scenes =
       args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  if (const int status = scenes_kept_apart(args, scenes, names)) return status;
   if (args.jobs > 1 && scenes.size() > 1) {
     if (!args.debug_log.empty()) {
       error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
@@ -719,6 +748,7 @@ int run_export(const Args &args) {
     }
     return run_jobs(args, scenes, names);
   }
+  EndingSignals ending_signals;
   // Declared before the plug-in runs, so that it outlives every export.
   PrivatePluginFolder private_folder;
   long next = 0;
@@ -811,7 +841,8 @@ std::string usage_text() {
       "Window options (molv gui): --script FILE runs a Tcl file once the window is up;\n"
       "--plugin-dir, --debug-log and --host-version as above.\n"
       "\n"
-      "Ctrl-C cancels a running export; a second Ctrl-C ends molv.\n"
+      "Ctrl-C cancels a running export; a second Ctrl-C, SIGTERM or SIGHUP cancels\n"
+      "it too and then ends molv.\n"
       "Exit status: 0 when every export ended with \"Ready !\", 1 when one was\n"
       "cancelled, failed or showed a message, 2 for a usage error or a bad scene\n"
       "(of several models, the worst).\n"
@@ -1013,6 +1044,13 @@ bool apply_options(const Args &args, std::string *options, std::string *error) {
 
 bool load_scene(const std::string &scene, std::string *error) {
   if (scene.empty()) return load_scene_text(sample_scene_json(), "sample", error);
+  // A folder is no model (Assimp would read it as an empty one), and a pipe
+  // or a device would be read without end.
+  struct stat info {};
+  if (stat(scene.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    *error = scene + ": not a regular file";
+    return false;
+  }
   // A .json file is a scene; everything else is a model for Assimp, which
   // names the file and its reason when it cannot read it.
   if (extension(scene) != ".json") return load_model_file(scene, error);

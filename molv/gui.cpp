@@ -8,8 +8,8 @@
  * lets Tk process events while it does, so the window stays live during an
  * export.  The host counts those commands: while one runs, File > Open is
  * refused (the plug-in is reading the model), Quit cancels the export
- * first and ends molv once it has cleaned up, and Ctrl-C cancels the
- * export instead of ending molv.
+ * first and ends molv once it has cleaned up, and Ctrl-C, SIGTERM and
+ * SIGHUP cancel the export before they end molv (signals.h).
  */
 #include "gui.h"
 
@@ -27,6 +27,7 @@
 #include "gui_script.h"
 #include "host.h"
 #include "model.h"
+#include "signals.h"
 
 namespace molv {
 namespace gui {
@@ -70,16 +71,14 @@ ClientData g_molv_data = nullptr;
 int g_depth = 0;
 volatile std::sig_atomic_t g_busy = 0;
 
-void arm_interrupt();
-
 int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-  ++g_depth;
+  if (g_depth++ == 0) begin_export();
   g_busy = 1;
   const int code = g_molv_proc(g_molv_data, interp, objc, objv);
   if (--g_depth == 0) {
     g_busy = 0;
-    // A Ctrl-C during the command has used up the handler.
-    arm_interrupt();
+    // A signal during the command that ends molv does so now.
+    end_export();
   }
   return code;
 }
@@ -92,25 +91,6 @@ bool count_molv_commands(Tcl_Interp *interp) {
   info.objProc = counted_molv;
   info.objClientData = nullptr;
   return Tcl_SetCommandInfo(interp, "::molv", &info) != 0;
-}
-
-// Ctrl-C while a plug-in works cancels the export as the dialog's cancel
-// button does, and a second one ends molv; without an export it ends molv.
-extern "C" void on_window_interrupt(int) {
-  if (g_busy) {
-    request_cancel();
-  } else {
-    // The handler is reset already: this ends the program.
-    std::raise(SIGINT);
-  }
-}
-
-void arm_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = on_window_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
 }
 
 // ---- what a plug-in shows ---------------------------------------------------
@@ -320,7 +300,7 @@ void create_commands(Tcl_Interp *interp) {
 struct Teardown {
   ~Teardown() {
     hooks() = Hooks();
-    std::signal(SIGINT, SIG_DFL);
+    release_ending_signals();
     tcl_stop();
     g_window = nullptr;
     g_molv_proc = nullptr;
@@ -348,7 +328,8 @@ int run(const Window &window) {
   set_window_hooks(interp);
   create_commands(interp);
   count_molv_commands(interp);
-  arm_interrupt();
+  // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
+  catch_ending_signals();
 
   // A window without its plug-in is still the modeller: the reason has
   // been shown and the Export menu says it is empty.

@@ -13,6 +13,10 @@
  * no scene can overflow the stack here.  Paths are only spelt out when an
  * error is reported, so a deep tree costs no more than a flat one.
  */
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -21,6 +25,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -772,23 +778,40 @@ bool load_scene_text(const std::string &text, const std::string &label, std::str
 }
 
 bool load_scene_file(const std::string &path, std::string *error) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
+  // Only a regular file is read: a pipe would hold the start up, a device
+  // such as /dev/zero would never end.
   std::string text;
-  int read_errno = 0;
-  if (file == nullptr) {
-    read_errno = errno;
+  std::string reason;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    reason = std::string("cannot read the scene: ") + std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    reason = std::string("cannot read the scene: ") + std::strerror(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
   } else {
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-    if (std::ferror(file)) read_errno = errno != 0 ? errno : EIO;
-    std::fclose(file);
-  }
-  if (file == nullptr || read_errno != 0) {
-    clear_model();
-    if (error != nullptr) {
-      *error = one_line(path + ": cannot read the scene: " + std::strerror(read_errno));
+    try {
+      text.reserve(static_cast<size_t>(info.st_size));
+      char buffer[65536];
+      for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) reason = std::string("cannot read the scene: ") + std::strerror(errno);
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+      }
+    } catch (const std::bad_alloc &) {
+      reason = "too large: out of memory";
+    } catch (const std::length_error &) {
+      reason = "too large: out of memory";
     }
+  }
+  if (fd >= 0) ::close(fd);
+  if (!reason.empty()) {
+    std::string().swap(text);
+    clear_model();
+    if (error != nullptr) *error = one_line(path + ": " + reason);
     return false;
   }
   return load_scene_text(text, path, error);

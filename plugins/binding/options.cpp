@@ -3,8 +3,14 @@
  */
 #include "binding/options.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace qel {
 
@@ -40,22 +46,55 @@ void set_options_path(const std::string &plugin_dir) {
 }
 
 int options_load() {
-  std::FILE *file = std::fopen(g_options_path.c_str(), "rb");
-  if (file == nullptr) return 1;
+  // Only a regular file is read: a pipe or a device there must never hold
+  // up the start (the open does not wait, the check refuses it).
+  int fd = ::open(g_options_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return 1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return 1;
+  }
   // A short file replaces only the leading characters; a NUL byte read from
   // the file must not shorten the string, so it is taken as a clear option.
   char bytes[kOptionCount];
-  std::size_t got = std::fread(bytes, 1, kOptionCount, file);
-  std::fclose(file);
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
   for (std::size_t i = 0; i < got; ++i) g_options[i] = bytes[i] == '\0' ? '0' : bytes[i];
   return 0;
 }
 
 int options_save() {
-  std::FILE *file = std::fopen(g_options_path.c_str(), "wb");
-  if (file == nullptr) return 1;
-  bool ok = std::fwrite(g_options, 1, kOptionCount, file) == kOptionCount;
-  ok = (std::fclose(file) == 0) && ok;
+  // Written into a new file beside the old one and renamed over it: a link
+  // there is replaced, never written through, and a save that fails leaves
+  // the old file as it was.
+  std::string pattern = g_options_path + ".XXXXXX";
+  const std::string::size_type slash = pattern.rfind('/');
+  pattern.insert(slash == std::string::npos ? 0 : slash + 1, ".");
+  std::vector<char> temp(pattern.begin(), pattern.end());
+  temp.push_back('\0');
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return 1;
+  struct stat st;
+  mode_t mode;
+  if (::lstat(g_options_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode = ::umask(022);
+    ::umask(mode);
+    mode = 0666 & ~mode;
+  }
+  bool ok = ::fchmod(fd, mode) == 0 &&
+            ::write(fd, g_options, kOptionCount) == static_cast<ssize_t>(kOptionCount);
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temp.data(), g_options_path.c_str()) == 0;
+  if (!ok) ::unlink(temp.data());
   return ok ? 0 : 1;
 }
 

@@ -66,10 +66,11 @@ const std::string &options_path();
 void set_options_path(const std::string &plugin_dir);
 
 // 0 when the file was read (up to 50 bytes over the start of the string),
-// 1 when it does not open.
+// 1 when it does not open or is not a regular file (a pipe, a device).
 int options_load();
-// 0 when the 50 characters were written, 1 when the file does not open or
-// cannot be written.
+// 0 when the 50 characters were saved, 1 when not: they go into a new file
+// in the folder that is renamed over the old one, so a symbolic link there
+// is replaced (never written through) and a failed save leaves the old file.
 int options_save();
 
 }  // namespace qel

@@ -10,6 +10,7 @@
 #include "binding/options.h"
 #include "binding/plugin.h"
 #include "binding/tcl_word.h"
+#include "export/export_state.h"
 #include "export/save_command.h"
 #include "host/molv_host.h"
 
@@ -25,6 +26,12 @@ const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\
 std::string g_main_result;
 
 const char *open_dialog() {
+  if (export_state().running) {
+    // Called from an event processed during an export, it would load the
+    // options file into the running export.
+    debugf("qel_main : export already running\n");
+    return "";
+  }
   std::string rule(79, '-');
   debugf("\n%s\n\nDirectX-Export ( QTV )\n======================\n\n", rule.c_str());
   debugf("\nOptions-Datei : '%s'\n", options_path().c_str());

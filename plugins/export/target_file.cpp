@@ -4,12 +4,16 @@
 #include "export/target_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace qel {
@@ -22,24 +26,37 @@ std::string folder_of(const std::string &path) {
   return path.substr(0, slash);
 }
 
+std::string name_of(const std::string &path) {
+  std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+enum class Resolved { kPath, kNoPath, kFailed };
+
 // Follows symbolic links the way opening the path would, also to a file
-// that does not exist yet.  Gives the path itself after too many links.
-std::string follow_links(const std::string &path) {
+// that does not exist yet.  kNoPath for a link of /proc, which names an open
+// file rather than a path; kFailed for a loop or a link that cannot be read.
+Resolved follow_links(const std::string &path, std::string *resolved) {
   std::string current = path;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st;
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno != ENOENT) return Resolved::kFailed;
+      *resolved = current;
+      return Resolved::kPath;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      *resolved = current;
+      return Resolved::kPath;
+    }
+    if (current.compare(0, 6, "/proc/") == 0) return Resolved::kNoPath;
     std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
     ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return current;
+    if (n < 0) return Resolved::kFailed;
     std::string target(buf.data(), static_cast<std::size_t>(n));
-    if (!target.empty() && target[0] == '/') {
-      current = target;
-    } else {
-      current = folder_of(current) + "/" + target;
-    }
+    current = !target.empty() && target[0] == '/' ? target : folder_of(current) + "/" + target;
   }
-  return path;
+  return Resolved::kFailed;
 }
 
 mode_t current_umask() {
@@ -48,20 +65,90 @@ mode_t current_umask() {
   return mask;
 }
 
-// A new hidden temporary file named after `base` in `folder`; -1 when none
-// can be made there.
-int make_temp(const std::string &folder, const std::string &base, std::string *path) {
-  std::string pattern = folder + "/." + base + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) path->assign(name.data());
-  return fd;
+// A new hidden file in the folder, named ".qel_export." and eight random
+// characters: short, whatever the target's name.  -1 when none can be made.
+int make_named_temp(int folder_fd, std::string *name) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[8];
+    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+      struct timespec now;
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      unsigned long mix = static_cast<unsigned long>(now.tv_nsec) * 2654435761UL ^
+                          static_cast<unsigned long>(::getpid()) << 16 ^ attempt;
+      for (unsigned char &byte : random) {
+        byte = static_cast<unsigned char>(mix);
+        mix = mix * 6364136223846793005UL + 1442695040888963407UL;
+      }
+    }
+    std::string candidate = ".qel_export.";
+    for (unsigned char byte : random) candidate += kChars[byte % (sizeof kChars - 1)];
+    int fd = ::openat(folder_fd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      *name = candidate;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
 }
 
 std::string temp_folder() {
   const char *folder = std::getenv("TMPDIR");
   return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+}
+
+// A temporary file without a name: in `folder` (empty: none), else in the
+// temporary folder, else in memory.  -1 when none can be made.
+int make_unnamed_temp(const std::string &folder) {
+  for (const std::string &dir : {folder, temp_folder()}) {
+    if (dir.empty()) continue;
+    int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // A file system without unnamed files: a named one, removed at once.
+    int dir_fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) continue;
+    std::string name;
+    fd = make_named_temp(dir_fd, &name);
+    if (fd >= 0) ::unlinkat(dir_fd, name.c_str(), 0);
+    ::close(dir_fd);
+    if (fd >= 0) return fd;
+  }
+  return ::memfd_create("qel_export", MFD_CLOEXEC);
+}
+
+// The file's data on the disk.  A file system that cannot sync at all
+// (EINVAL) is taken as it is.
+bool sync_file(int fd) {
+  while (::fsync(fd) != 0) {
+    if (errno == EINVAL) return true;
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// The extended attributes of `path` (ACLs and security labels among them)
+// on the file `fd`.  False when one cannot be set there.
+bool copy_attributes(const std::string &path, int fd) {
+  ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;
+  std::vector<char> names(static_cast<std::size_t>(size) + 1, '\0');
+  size = ::listxattr(path.c_str(), names.data(), names.size() - 1);
+  if (size < 0) return false;
+  for (const char *name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    ssize_t length = ::getxattr(path.c_str(), name, nullptr, 0);
+    if (length < 0) return false;
+    std::vector<char> value(static_cast<std::size_t>(length) + 1);
+    length = ::getxattr(path.c_str(), name, value.data(), value.size() - 1);
+    if (length < 0) return false;
+    // One the new file has already (a label the folder gives) needs no right.
+    std::vector<char> have(value.size());
+    ssize_t had = ::fgetxattr(fd, name, have.data(), have.size());
+    if (had == length && std::memcmp(have.data(), value.data(), static_cast<std::size_t>(length)) == 0)
+      continue;
+    if (::fsetxattr(fd, name, value.data(), static_cast<std::size_t>(length), 0) != 0) return false;
+  }
+  return true;
 }
 
 bool write_all(int fd, const char *data, std::size_t size) {
@@ -75,7 +162,7 @@ bool write_all(int fd, const char *data, std::size_t size) {
   return true;
 }
 
-// Every byte of `from` (from its start) into `to`.
+// Every byte of `from` (from its start) into `to` at its position.
 bool copy_all(int from, int to) {
   if (::lseek(from, 0, SEEK_SET) != 0) return false;
   std::vector<char> buffer(std::size_t{1} << 16);
@@ -88,88 +175,97 @@ bool copy_all(int from, int to) {
   }
 }
 
-int open_in_place(const std::string &path, bool regular) {
-  // A pipe that nobody reads is refused at once instead of waited for.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (regular ? 0 : O_NONBLOCK),
-                  0666);
-  if (fd >= 0 && !regular) (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
 }  // namespace
 
-TargetFile::~TargetFile() { discard(); }
+TargetFile::~TargetFile() {
+  discard();
+  close_all();
+}
+
+void TargetFile::close_all() {
+  for (int *fd : {&fd_, &target_fd_, &folder_fd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+}
 
 bool TargetFile::open(const std::string &path) {
-  target_ = follow_links(path);
+  discard();
+  close_all();
+  target_.clear();
   temp_.clear();
-  in_place_ = false;
-  removable_ = true;
-  target_fd_ = -1;
-
-  const std::string folder = folder_of(target_);
-  const std::string::size_type slash = target_.rfind('/');
-  const std::string base = target_.substr(slash == std::string::npos ? 0 : slash + 1);
+  kind_ = Kind::kReplace;
 
   struct stat st;
-  bool exists = ::stat(target_.c_str(), &st) == 0;
-  if (exists) {
-    if (S_ISDIR(st.st_mode)) return false;
-    if (::access(target_.c_str(), W_OK) != 0) return false;
-    if (!S_ISREG(st.st_mode)) {
-      // A device or a pipe: the bytes go straight there.
-      in_place_ = true;
-      removable_ = false;
-      fd_ = open_in_place(target_, false);
-      active_ = fd_ >= 0;
-      return active_;
-    }
-    // Several hard links: a rename would part them.
-    if (st.st_nlink > 1) return open_for_copy(folder, base);
+  if (::stat(path.c_str(), &st) != 0) {
+    // A link that loops, a folder that may not be searched: refused as the
+    // open would be.  A new name (or a dangling link) is made.
+    if (errno != ENOENT || follow_links(path, &target_) != Resolved::kPath) return false;
+    return open_replace(nullptr);
   }
+  if (S_ISDIR(st.st_mode)) return false;
+  // A pipe, a terminal, a device: the complete run is sent there.
+  if (!S_ISREG(st.st_mode)) return open_in_place(path, Kind::kStream);
+  if (::access(path.c_str(), W_OK) != 0) return false;
+  const Resolved resolved = follow_links(path, &target_);
+  if (resolved == Resolved::kFailed) return false;
+  struct stat named;
+  // A link of /proc (/dev/stdout on a file) or a file removed meanwhile
+  // names no path to put a file at: the run goes in through the link.
+  if (resolved == Resolved::kNoPath || ::stat(target_.c_str(), &named) != 0 ||
+      named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+    target_.clear();
+    return open_in_place(path, Kind::kCopy);
+  }
+  // Several hard links: a rename would part them.
+  if (st.st_nlink > 1) return open_in_place(path, Kind::kCopy);
+  return open_replace(&st) || open_in_place(path, Kind::kCopy);
+}
 
-  // The temporary file: hidden, beside the target, so the rename stays in
-  // one file system.
-  int fd = make_temp(folder, base, &temp_);
-  if (fd < 0) {
-    // No new file can be made in the folder: a writable target is written
-    // in place.
-    if (!exists) return false;
-    return open_for_copy(temp_folder(), base);
+bool TargetFile::open_replace(const struct stat *existing) {
+  // The temporary file lies beside the target, so that the rename stays in
+  // one file system; the folder is held open for the names and the sync.
+  const std::string folder = folder_of(target_);
+  folder_fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd_ < 0) folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd_ < 0) return false;
+  fd_ = make_named_temp(folder_fd_, &temp_);
+  bool ok = fd_ >= 0;
+  if (ok && existing == nullptr) {
+    ok = ::fchmod(fd_, 0666 & ~current_umask()) == 0;
+  } else if (ok) {
+    // The replacement is the target as the user set it up, or the run is
+    // copied in instead.  fchown clears set-id bits: the mode comes after.
+    struct stat mine;
+    ok = ::fstat(fd_, &mine) == 0 &&
+         ((mine.st_uid == existing->st_uid && mine.st_gid == existing->st_gid) ||
+          ::fchown(fd_, existing->st_uid, existing->st_gid) == 0) &&
+         ::fchmod(fd_, existing->st_mode & 07777) == 0 && copy_attributes(target_, fd_);
   }
-  if (exists) {
-    (void)::fchown(fd, st.st_uid, st.st_gid);  // best effort: only root may
-    (void)::fchmod(fd, st.st_mode & 07777);
-  } else {
-    (void)::fchmod(fd, 0666 & ~current_umask());
+  if (!ok) {
+    if (fd_ >= 0) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+    close_all();
+    temp_.clear();
+    return false;
   }
-  fd_ = fd;
+  kind_ = Kind::kReplace;
   active_ = true;
   return true;
 }
 
-bool TargetFile::open_for_copy(const std::string &folder, const std::string &base) {
-  in_place_ = true;
+bool TargetFile::open_in_place(const std::string &path, Kind kind) {
   // The target is opened now, so that one that cannot be written is refused
-  // before the run, as a direct write would be.
-  target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+  // before the run; a pipe that nobody reads is refused, not waited for.
+  const bool stream = kind == Kind::kStream;
+  target_fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (stream ? O_NONBLOCK : 0));
   if (target_fd_ < 0) return false;
-  int fd = make_temp(folder, base, &temp_);
-  if (fd < 0 && folder != temp_folder()) fd = make_temp(temp_folder(), base, &temp_);
-  if (fd < 0) {
-    // Nowhere to keep the run: straight into the target.
-    temp_.clear();
-    if (::ftruncate(target_fd_, 0) != 0) {
-      ::close(target_fd_);
-      target_fd_ = -1;
-      return false;
-    }
-    fd_ = target_fd_;
-    target_fd_ = -1;
-    active_ = true;
-    return true;
+  if (stream) (void)::fcntl(target_fd_, F_SETFL, ::fcntl(target_fd_, F_GETFL) & ~O_NONBLOCK);
+  fd_ = make_unnamed_temp(stream || target_.empty() ? std::string() : folder_of(target_));
+  if (fd_ < 0) {
+    close_all();
+    return false;
   }
-  fd_ = fd;
+  kind_ = kind;
   active_ = true;
   return true;
 }
@@ -177,38 +273,63 @@ bool TargetFile::open_for_copy(const std::string &folder, const std::string &bas
 bool TargetFile::commit() {
   if (!active_) return false;
   active_ = false;
-  if (target_fd_ >= 0) {
-    // The complete run goes into the target, which keeps its links.
-    bool ok = ::ftruncate(target_fd_, 0) == 0 && copy_all(fd_, target_fd_);
-    ok = ::close(target_fd_) == 0 && ok;
-    target_fd_ = -1;
-    ::close(fd_);
-    fd_ = -1;
-    ::unlink(temp_.c_str());
-    // A copy cut short is removed, as a failed direct write would be.
-    if (!ok) ::unlink(target_.c_str());
-    return ok;
+  const bool ok = kind_ == Kind::kReplace ? rename_into_target() : copy_into_target();
+  close_all();
+  return ok;
+}
+
+bool TargetFile::rename_into_target() {
+  // The data reach the disk before they replace the earlier file, and the
+  // new name reaches it after.  The folder's sync is the file system's to
+  // give (a folder that may not be read cannot be synced).
+  bool ok = sync_file(fd_);
+  if (ok && ::renameat(folder_fd_, temp_.c_str(), folder_fd_, name_of(target_).c_str()) == 0) {
+    (void)::fsync(folder_fd_);
+    return true;
   }
-  bool ok = ::close(fd_) == 0;
-  fd_ = -1;
-  if (ok && !in_place_) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok && removable_) ::unlink(written_path().c_str());
+  // A sticky folder refuses to replace another's file that this user may
+  // still write: the complete run goes in there.
+  if (ok && (errno == EPERM || errno == EACCES)) {
+    target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    struct stat st;
+    ok = target_fd_ >= 0 && ::fstat(target_fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+         copy_into_target();
+  } else {
+    ok = false;
+  }
+  ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  return ok;
+}
+
+bool TargetFile::copy_into_target() {
+  struct stat run;
+  if (::fstat(fd_, &run) != 0) return false;
+  if (kind_ == Kind::kStream) return copy_all(fd_, target_fd_);
+
+  struct stat before;
+  if (::fstat(target_fd_, &before) != 0) return false;
+  // The space first, while the earlier content is still whole: a full disk
+  // fails here and leaves it as it was.
+  if (run.st_size > 0) {
+    const int error = ::posix_fallocate(target_fd_, 0, run.st_size);
+    if (error != 0 && error != EOPNOTSUPP) {
+      if (run.st_size > before.st_size) (void)::ftruncate(target_fd_, before.st_size);
+      return false;
+    }
+  }
+  bool ok = ::lseek(target_fd_, 0, SEEK_SET) == 0 && copy_all(fd_, target_fd_) &&
+            ::ftruncate(target_fd_, run.st_size) == 0 && sync_file(target_fd_);
+  // A copy cut short after it began (an I/O error) leaves an empty file,
+  // never one that looks complete.
+  if (!ok) (void)::ftruncate(target_fd_, 0);
   return ok;
 }
 
 void TargetFile::discard() {
   if (!active_) return;
   active_ = false;
-  ::close(fd_);
-  fd_ = -1;
-  if (target_fd_ >= 0) {
-    // The target was never touched.
-    ::close(target_fd_);
-    target_fd_ = -1;
-    ::unlink(temp_.c_str());
-    return;
-  }
-  if (removable_) ::unlink(written_path().c_str());
+  if (kind_ == Kind::kReplace) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  close_all();
 }
 
 }  // namespace qel

@@ -1,23 +1,33 @@
 /*
- * The file an export writes.  A run writes into a new temporary file in the
- * target's folder and renames it over the target only when the run is
- * complete, so a cancelled or failed export never destroys an earlier file.
- * The result looks as a direct write would have left it: a new file gets
- * 0666 less the umask, an existing target keeps its mode, a symbolic link is
- * followed (the file it names is replaced, the link stays).
+ * The file an export writes.  Nothing the user had under that name is
+ * truncated, removed or replaced before the run is complete: every run goes
+ * into a temporary file first.
  *
- * Where a rename cannot keep that promise (a target with several hard links,
- * a folder in which no new file can be made while the target itself is
- * writable) the target is written in place, so that it keeps its links: the
- * run still goes into a temporary file (beside the target, or in the
- * temporary folder), whose bytes are copied into the target only when the
- * run is complete.  Only when no temporary file can be made anywhere is the
- * target written directly.  A target that is not a regular file (a device, a
- * pipe) is written directly and never removed, whatever becomes of the run:
- * it is not the export's to remove.
+ * - Replaced: the usual case.  The run goes into a new hidden file beside
+ *   the target (its name fits beside any name the system accepts), which
+ *   gets the target's owner, group, mode and extended attributes (ACLs
+ *   among them), reaches the disk and is renamed over the target; then the
+ *   folder is synced.  A new file gets 0666 less the umask.  A symbolic
+ *   link is followed: the file it names is replaced, the link stays.
+ * - Copied in: where a rename would lose something (a target with several
+ *   hard links; an owner, group or attribute the process may not give the
+ *   new file; a folder that takes no new file or, sticky, refuses the
+ *   rename), the complete run is copied into the target, which keeps its
+ *   inode.  The space is reserved before the first byte of the target
+ *   changes, so a full disk leaves the earlier content whole.
+ * - Streamed: a target that is no regular file (a pipe, a terminal, a
+ *   device, also behind a link such as /dev/stdout) receives the complete
+ *   run, header patch included, and is never removed.
+ *
+ * The temporary file of a copy or a stream has no name (or loses it at
+ * once), beside the target, in the temporary folder or in memory, so
+ * nothing is ever left of it.  When no temporary file can be made anywhere
+ * the target is refused, never written directly.
  */
 #ifndef QEL_EXPORT_TARGET_FILE_H
 #define QEL_EXPORT_TARGET_FILE_H
+
+#include <sys/stat.h>
 
 #include <string>
 
@@ -31,31 +41,36 @@ class TargetFile {
   TargetFile &operator=(const TargetFile &) = delete;
 
   // False when the target may not be written: a directory, a file without
-  // write permission, a folder that does not exist or cannot take the file.
+  // write permission, a link that loops, a pipe that nobody reads, a folder
+  // that does not exist or cannot take the file.
   bool open(const std::string &path);
+  // Where the run's bytes go: always a regular file that can seek.
   int fd() const { return fd_; }
-  bool in_place() const { return in_place_; }
-  // The file the bytes go to while the run lasts.
-  const std::string &written_path() const { return temp_.empty() ? target_ : temp_; }
+  // True when the run is copied or streamed into the target at the end.
+  bool in_place() const { return kind_ != Kind::kReplace; }
 
-  // Ends a complete run: closes the file and puts it in the target's place
-  // (renamed over it, or copied into it).  False when that fails; the
-  // output is then removed.
+  // Ends a complete run: puts it in the target's place.  False when that
+  // fails; the run's file is then removed.
   bool commit();
-  // Ends a cancelled or failed run: the output is removed, an earlier file
-  // of that name (unless written in place) stays as it was.
+  // Ends a cancelled or failed run: the run's file is removed, the target
+  // stays as it was.
   void discard();
 
  private:
-  bool open_for_copy(const std::string &folder, const std::string &base);
+  enum class Kind { kReplace, kCopy, kStream };
+  bool open_replace(const struct stat *existing);
+  bool open_in_place(const std::string &path, Kind kind);
+  bool rename_into_target();
+  bool copy_into_target();
+  void close_all();
 
-  std::string target_;  // the file a symbolic link names, or the path
-  std::string temp_;    // empty while the target is written directly
-  int fd_ = -1;
-  int target_fd_ = -1;  // the target, open while a run waits to be copied in
-  bool in_place_ = false;
-  bool removable_ = true;  // false for a device or pipe written in place
-  bool active_ = false;    // opened, neither committed nor discarded
+  std::string target_;  // the file the path names, links followed
+  std::string temp_;    // the temporary file's name in the folder (replace)
+  int folder_fd_ = -1;  // the target's folder (replace)
+  int fd_ = -1;         // the run
+  int target_fd_ = -1;  // the target, open while the run waits to go in
+  Kind kind_ = Kind::kReplace;
+  bool active_ = false;  // opened, neither committed nor discarded
 };
 
 }  // namespace qel

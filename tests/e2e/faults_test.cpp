@@ -2,9 +2,10 @@
  * Faults an export must survive without losing anything, through the real
  * molv and the real qel_export.so: a full disk at each kind of write, the
  * host allocator failing at every allocation, targets and folders that may
- * not be written, links, a plug-in folder that cannot be written or has an
- * awkward name, options files of every shape, and cancels at every poll and
- * by Ctrl-C.  Every failed run must leave an earlier export of the same name
+ * not be written, links, pipes and devices, the longest names, the model
+ * being read, scenes that are no plain file, a plug-in folder that cannot
+ * be written or has an awkward name, options files of every shape and
+ * kind, cancels at every poll and by signals, and targets written in place.  Every failed run must leave an earlier export of the same name
  * byte for byte as it was, no temporary file, and the options file as it
  * was.  The same sweeps run in the test process too, where the host's count
  * of live allocations shows that each run gave back everything it took.
@@ -13,19 +14,28 @@
  */
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "binding/options.h"
 #include "binding/tcl_word.h"
 #include "host.h"
+#include "signals.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/grid_scene.h"
@@ -66,6 +76,13 @@ const char kSeveralMeshes[] = R"({
       {"name": "ell", "vertices": [[0,0,3],[2,0,3],[2,1,3],[1,1,3],[1,2,3],[0,2,3]],
        "surfaces": [{"verts": [0,1,2,3,4,5], "shading": "flat"}]}]},
     {"type": "light", "name": "sun", "data": "the light"}]}})";
+
+// The model info with its vertex count patched into the header at the end.
+std::string patched_options() {
+  std::string options = busy_options();
+  options[1] = '1';
+  return options;
+}
 
 using qel_test::grid_object;
 using qel_test::scene_of;
@@ -272,6 +289,113 @@ TEST_F(Faults, PipeThatNobodyReadsIsRefusedNotWaitedFor) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// ---- long names ------------------------------------------------------------
+
+TEST_F(Faults, LongestNamesKeepTheEarlierFileAndNewOnesAreTaken) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
+  const std::string longest(253, 'n');  // 255 bytes with ".x"
+  make_earlier_export(scene, longest);
+  auto cancelled = run({scene, "-o", longest, "--options", busy_options(), "--cancel-at-poll", "4"});
+  EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
+  expect_left_alone(longest, "cancel");
+  auto full = run_limited({scene, "-o", longest, "--options", busy_options()}, 100);
+  expect_write_failure(full, longest + ".x", "full disk");
+  expect_left_alone(longest, "full disk");
+  for (const std::string &name : {longest, std::string(246, 'f')}) {
+    EXPECT_EQ(run({scene, "-o", name, "--options", busy_options()}).exit_status, 0);
+    EXPECT_EQ(read(name + ".x"), read("plain.x"));
+  }
+}
+
+// ---- the model being read ----------------------------------------------------
+
+TEST_F(Faults, TheModelBeingReadIsNeverWritten) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "model");  // a .x file is a model Assimp reads
+  ASSERT_EQ(::symlink("model.x", path("link.x").c_str()), 0);
+  ASSERT_EQ(::link(path("model.x").c_str(), path("hard.x").c_str()), 0);
+  before_ = entries();
+  const std::vector<std::vector<std::string>> runs = {
+      {"model.x"}, {"model.x", "-o", "./link"}, {"link.x", "-o", "hard"},
+      {"model.x", "-o", "new", "--debug-log", "hard.x"}};
+  for (const auto &args : runs) {
+    auto r = run(args);
+    EXPECT_EQ(r.exit_status, 2) << r.err;
+    EXPECT_EQ(qel_test::text_lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("would write over the scene being read"), std::string::npos) << r.err;
+    expect_left_alone("model", args.back());
+  }
+  EXPECT_EQ(run({"link.x", "-o", "copy"}).exit_status, 0);
+}
+
+// ---- what SCENE and the target are ---------------------------------------------
+
+TEST_F(Faults, ScenesThatAreNoRegularFileOrTooLargeAreRefused) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "x");
+  ASSERT_EQ(::mkdir(path("x.obj").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("/dev/zero", path("x.json").c_str()), 0);
+  ASSERT_EQ(::mkfifo(path("x.ply").c_str(), 0666), 0);
+  before_ = entries();
+  for (const std::string name : {"x.obj", "x.json", "x.ply"}) {
+    qel_test::RunOptions options;
+    options.timeout_seconds = 30;
+    auto r = run({name}, options);  // exports to x.x
+    EXPECT_EQ(r.exit_status, 2) << r.err;
+    EXPECT_EQ(r.err, "molv: " + name + ": not a regular file\n");
+    expect_left_alone("x", name);
+  }
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator takes no address-space limit
+  // Four gigabytes (sparse) for a process that may have one.
+  ASSERT_EQ(::truncate(write("huge.json", "").c_str(), 4L << 30), 0);
+  before_ = entries();
+  qel_test::RunOptions small;
+  small.memory_limit = 1L << 30;
+  auto r = run({"huge.json", "-o", "x"}, small);
+  EXPECT_EQ(r.exit_status, 2) << r.err;
+  EXPECT_EQ(r.err, "molv: huge.json: too large: out of memory\n");
+  expect_left_alone("x", "too large");
+#endif
+}
+
+TEST_F(Faults, PipesGetTheWholePatchedFileAndLinkLoopsFail) {
+  const std::string scene = write("big.json", big_scene());
+  const std::string options = patched_options();
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", options}).exit_status, 0);
+  const std::string complete = read("plain.x");
+  // A pipe that is read; the reader holds a write end too, so that it waits
+  // for molv's.
+  ASSERT_EQ(::mkfifo(path("pipe.x").c_str(), 0666), 0);
+  const int reader = ::open(path("pipe.x").c_str(), O_RDONLY | O_NONBLOCK);
+  const int holder = ::open(path("pipe.x").c_str(), O_WRONLY);
+  ASSERT_TRUE(reader >= 0 && holder >= 0 && ::fcntl(reader, F_SETFL, 0) == 0);
+  std::string received;
+  std::thread drain([&] {
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+      received.append(buffer, static_cast<size_t>(n));
+  });
+  auto piped = run({scene, "-o", "pipe", "--options", options});
+  ::close(holder);
+  drain.join();
+  ::close(reader);
+  EXPECT_EQ(piped.exit_status, 0) << piped.err;
+  EXPECT_TRUE(received == complete) << received.size() << " bytes of " << complete.size();
+  // Standard output, a pipe, through its link.
+  ASSERT_EQ(::symlink("/dev/stdout", path("out.x").c_str()), 0);
+  auto out = run({scene, "-o", "out", "--options", options});
+  EXPECT_EQ(out.exit_status, 0) << out.err;
+  EXPECT_TRUE(out.out == "Export Direct X File\n" + complete) << out.out.size() << " bytes";
+
+  ASSERT_EQ(::symlink("loop.x", path("loop.x").c_str()), 0);
+  auto loop = run({scene, "-o", "loop"});
+  EXPECT_EQ(loop.exit_status, 1);
+  EXPECT_EQ(qel_test::final_status(loop.err), "molv: Can not open file 'loop.x' for writing !") << loop.err;
+  EXPECT_TRUE(fs::is_symlink(path("loop.x")));
+  EXPECT_EQ(entries(), (std::set<std::string>{"big.json", "plain.x", "pipe.x", "out.x", "loop.x"}));
+}
+
 // ---- the host allocator failing -------------------------------------------
 
 TEST_F(Faults, FailedAllocationAtEveryPointEndsWithOutOfMemory) {
@@ -451,6 +575,58 @@ TEST_F(Faults, WritableTargetInALockedFolderIsWrittenInPlaceOnlyWhenComplete) {
   qel_test::remove_tree(temp);
 }
 
+// A file the user may write but not replace, in a sticky folder or
+// another's in a shared one, is written in place and keeps its owner; an
+// extended attribute stays where the new file can have it.
+TEST_F(Faults, WhatTheUserSetOnTheTargetIsKept) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
+  qel_test::give_to_nobody(plugin_.path());
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  for (const mode_t folder : {mode_t{01777}, mode_t{0777}}) {
+    ASSERT_EQ(run({scene, "--options", kDefaults}).exit_status, 0);  // root's m.x
+    ASSERT_EQ(::chmod(path("m.x").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(work_.c_str(), folder), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(path("m.x").c_str(), &before), 0);
+    auto r = run({scene, "--options", busy_options()}, as_nobody);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(read("m.x"), read("plain.x"));
+    ASSERT_EQ(::stat(path("m.x").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << std::oct << folder;
+    EXPECT_EQ(after.st_uid, 0u) << std::oct << folder;
+  }
+  if (::setxattr(path("m.x").c_str(), "user.origin", "scan", 4, 0) != 0)
+    GTEST_SKIP() << "no extended attributes here";
+  ASSERT_EQ(run({scene, "--options", kDefaults}).exit_status, 0);
+  char value[8] = {};
+  EXPECT_EQ(::getxattr(path("m.x").c_str(), "user.origin", value, sizeof value), 4);
+}
+
+// A disk that fills up before the complete run is copied into a target that
+// must keep its inode (no free inode beside it) leaves the earlier content.
+TEST_F(Faults, FullDiskBeforeTheCopyIntoTheTargetKeepsItsEarlierContent) {
+  const std::string scene = write("big.json", big_scene());
+  const std::string disk = path("disk");
+  ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
+  const int rc = qel_test::run_in_child(false, [&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("qel", disk.c_str(), "tmpfs", 0, "size=64k,nr_inodes=3") != 0)
+      return 77;
+    qel_test::write_file(disk + "/m.x", "earlier");
+    qel_test::write_file(disk + "/filler", std::string(1 << 20, 'f'));  // the rest of the space
+    auto r = run({scene, "-o", disk + "/m"});
+    const bool failed = r.exit_status == 1 &&
+                        qel_test::final_status(r.err) == "molv: Can not write file '" + disk + "/m.x' !";
+    return (failed ? 0 : 1) | (qel_test::read_file(disk + "/m.x") == "earlier" ? 0 : 2);
+  });
+  if (rc == 77) GTEST_SKIP() << "no file system can be mounted here";
+  EXPECT_EQ(rc & 1, 0) << "the run did not fail with the write message";
+  EXPECT_EQ(rc & 2, 0) << "the earlier content was lost";
+}
+
 // ---- the plug-in folder ---------------------------------------------------
 
 TEST_F(Faults, PluginFolderThatCannotBeWrittenStillExportsWithoutSavingOptions) {
@@ -547,6 +723,39 @@ TEST_F(Faults, OptionsFilesOfEveryShape) {
   }
 }
 
+// A link, a dangling link or a pipe where the options file lies: the start
+// never waits, the save replaces it, nothing is written through it; a save
+// that cannot be made leaves the old file, even one that could be written.
+TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
+  const std::string scene = write("m.json", kSeveralMeshes);
+  write("victim", "precious");
+  const std::string file = plugin_.options_file();
+  const std::vector<std::function<int()>> kinds = {
+      [&] { return ::symlink(path("victim").c_str(), file.c_str()); },
+      [&] { return ::symlink(path("created").c_str(), file.c_str()); },
+      [&] { return ::mkfifo(file.c_str(), 0666); }};
+  for (size_t kind = 0; kind < kinds.size(); ++kind) {
+    ::unlink(file.c_str());
+    ASSERT_EQ(kinds[kind](), 0);
+    qel_test::RunOptions options;
+    options.timeout_seconds = 30;
+    auto r = run({scene, "--options", busy_options()}, options);
+    EXPECT_EQ(r.exit_status, 0) << kind << ": " << r.err;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << kind;
+    EXPECT_EQ(qel_test::read_file(file), busy_options()) << kind;
+  }
+  EXPECT_EQ(read("victim"), "precious");
+  EXPECT_FALSE(fs::exists(path("created")));
+
+  ASSERT_EQ(::chown(file.c_str(), qel_test::nobody_uid(), qel_test::nobody_gid()), 0);
+  ASSERT_EQ(::chmod(plugin_.path().c_str(), 0755), 0);
+  qel_test::give_to_nobody(work_);
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  EXPECT_EQ(run({scene, "--options", kDefaults}, as_nobody).exit_status, 0);
+  EXPECT_EQ(qel_test::read_file(file), busy_options());
+}
+
 // ---- cancels --------------------------------------------------------------
 
 TEST_F(Faults, CancelAtEveryPollOfSeveralMeshesLeavesNothingBehind) {
@@ -601,6 +810,22 @@ TEST_F(Faults, CtrlCAtEachPhaseOfAMeshCancelsAndLeavesNothingBehind) {
     EXPECT_EQ(r.exit_status, 1) << phase << ": " << r.err;
     EXPECT_EQ(qel_test::final_status(r.err), "*** Abort by User ! ***") << phase;
     expect_left_alone("g", phase);
+  }
+}
+
+TEST_F(Faults, TermAndHangUpCancelTheExportBeforeMolvEnds) {
+  const std::string scene = write("g.json", scene_of({grid_object("a", 60, 0),
+                                                      grid_object("b", 200, 1),
+                                                      grid_object("c", 200, 2)}));
+  make_earlier_export(scene, "g");
+  for (const int number : {SIGTERM, SIGHUP}) {
+    qel_test::RunOptions options;
+    options.interrupt_on = "Export X File - Mesh Vertices ...\n";
+    options.interrupt_signals = {number};
+    auto r = run({scene, "--options", busy_options()}, options);
+    ASSERT_TRUE(r.interrupted) << r.err;
+    EXPECT_EQ(r.signal, number) << r.err;
+    expect_left_alone("g", strsignal(number));
   }
 }
 
@@ -712,6 +937,28 @@ TEST_F(FaultsInProcess, ACompleteRunAfterFaultsIsTheSameAsBefore) {
   EXPECT_EQ(last_status(), "Ready !");
   EXPECT_EQ(qel_test::read_file(dir_ + "/again.x"), first)
       << "a fault left state behind that changed a later export";
+}
+
+// Two Ctrl-C before the export's next poll (no other process could time
+// them so): the export is cancelled, then molv ends by the signal.
+TEST_F(FaultsInProcess, ASecondCtrlCCancelsTheExportBeforeItEndsMolv) {
+  qel_test::write_file(dir_ + "/m.x", "earlier");
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    molv::catch_ending_signals();
+    molv::begin_export();
+    std::raise(SIGINT);
+    std::raise(SIGINT);
+    save("m");
+    molv::end_export();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  EXPECT_EQ(qel_test::read_file(dir_ + "/m.x"), "earlier");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -194,17 +194,24 @@ TEST_F(SaveCommandTest, EveryRunGivesBackTheHostMemoryItTook) {
   EXPECT_EQ(molv::live_allocations(), before);
 }
 
-TEST_F(SaveCommandTest, SecondRunDuringARunIsRefused) {
+// A second run or the dialog, from an event processed during a run, would
+// share its state: the dialog would load the options file into it.
+TEST_F(SaveCommandTest, SecondRunAndDialogDuringARunAreRefused) {
   molv::set_record_debug(true);
+  qel_test::write_file(qel::options_path(), std::string(49, '1') + "3");
   std::string nested = dir_ + "/nested";
-  molv::tcl_eval("proc ::nested_save {args} { molv qel_save export " + qel::tcl_word(nested) +
-                 " " + options_ + " }");
+  molv::tcl_eval("proc ::nested_save {args} { molv qel_main; molv qel_save export " +
+                 qel::tcl_word(nested) + " " + options_ + " }");
   molv::tcl_eval("trace add execution update enter ::nested_save");
   save("export", dir_ + "/outer", options_);
   molv::tcl_eval("trace remove execution update enter ::nested_save");
   EXPECT_TRUE(exists(dir_ + "/outer.x"));
   EXPECT_FALSE(exists(nested + ".x"));
-  EXPECT_NE(molv::recording().debug.find("qel_save : export already running\n"), std::string::npos);
+  const std::string &debug = molv::recording().debug;
+  EXPECT_NE(debug.find("qel_save : export already running\n"), std::string::npos);
+  EXPECT_NE(debug.find("qel_main : export already running\n"), std::string::npos);
+  EXPECT_EQ(debug.find("Options-Datei"), std::string::npos) << "the options file was read";
+  EXPECT_EQ(read_file(qel::options_path()), options_) << "the run saved other options";
   EXPECT_EQ(status().back(), "Ready !");
 }
 

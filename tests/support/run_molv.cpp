@@ -63,8 +63,7 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
   if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0)
     ::_exit(127);
   // The test may have changed these; the program starts as from a shell.
-  ::signal(SIGINT, SIG_DFL);
-  ::signal(SIGPIPE, SIG_DFL);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(signal_number, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -74,6 +73,11 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
     struct rlimit limit {};
     limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) die("setrlimit");
+  }
+  if (options.memory_limit >= 0) {
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.memory_limit);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) die("setrlimit");
   }
   if (options.drop_privileges && ::geteuid() == 0) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
@@ -145,7 +149,14 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
     }
     if (!options.interrupt_on.empty() && !result.interrupted &&
         result.err.find(options.interrupt_on) != std::string::npos) {
-      ::kill(pid, SIGINT);
+      if (options.interrupt_signals.empty()) {
+        ::kill(pid, SIGINT);
+      } else {
+        for (size_t i = 0; i < options.interrupt_signals.size(); ++i) {
+          if (i > 0) ::usleep(50000);
+          ::kill(pid, options.interrupt_signals[i]);
+        }
+      }
       result.interrupted = true;
     }
   }

@@ -28,6 +28,11 @@ struct RunOptions {
   // Sends one SIGINT (Ctrl-C) as soon as standard error holds this text;
   // empty: never.
   std::string interrupt_on;
+  // The signals sent then instead, one after the other (a short pause
+  // between, so that none is merged with the one before).
+  std::vector<int> interrupt_signals;
+  // RLIMIT_AS in bytes, negative for none: the memory the program may have.
+  long memory_limit = -1;
   // The child is killed when it runs longer.
   int timeout_seconds = 120;
 };

@@ -1,0 +1,25 @@
+/*
+ * Ctrl-C, SIGTERM and SIGHUP while a plug-in exports.  Each of them cancels
+ * the export as the dialog's cancel button does, so the plug-in removes its
+ * partial file and keeps an earlier one; once the export has stopped, molv
+ * ends as the signal ends a program (a first Ctrl-C only cancels).  Without
+ * an export running they end molv at once.
+ */
+#ifndef MOLV_SIGNALS_H
+#define MOLV_SIGNALS_H
+
+namespace molv {
+
+// Installs the handlers.
+void catch_ending_signals();
+// Back to the default handling.
+void release_ending_signals();
+
+// An export runs from begin_export() to end_export(); end_export() ends the
+// program when a signal asked for that meanwhile.
+void begin_export();
+void end_export();
+
+}  // namespace molv
+
+#endif  // MOLV_SIGNALS_H
