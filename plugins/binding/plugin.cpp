@@ -11,13 +11,12 @@
 #include "binding/plugin.h"
 #include "binding/tcl_word.h"
 #include "export/save_command.h"
+#include "xwriter/header.h"
 #include "host/molv_host.h"
 
 namespace qel {
 namespace {
 
-const char kVersion[] = "1.8";
-const char kAboutText[] = "qel_export.p v1.8 - DirectX (.x) export plug-in for molv\n";
 const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\n";
 
 // The dialog answers with the edited options; the result text must outlive
@@ -37,7 +36,7 @@ const char *open_dialog() {
   // The option string may hold anything the options file held: it reaches
   // Tcl as one quoted word, never as code.
   std::string options = tcl_word(option_string());
-  const char *result = tcl_command("qel_export_dialog %s %s", options.c_str(), kVersion);
+  const char *result = tcl_command("qel_export_dialog %s %s", options.c_str(), kPluginVersion);
   g_main_result = result != nullptr ? result : "";
   return g_main_result.c_str();
 }
@@ -97,7 +96,13 @@ int MOLVPluginInit(mo_startup_record *record) {
 int MOLVPluginExit(void) { return 0; }
 
 const char *MOLVPluginAbout(void) {
-  return qel::kAboutText;
+  try {
+    static const std::string about =
+        std::string("qel_export.p v") + qel::kPluginVersion + " - DirectX (.x) export plug-in for molv\n";
+    return about.c_str();
+  } catch (...) {
+    return "";
+  }
 }
 
 const char *MOLVPluginInfo(void) {

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "export/output.h"
+
 namespace qel {
 namespace {
 
@@ -62,17 +64,6 @@ int make_temp(const std::string &folder, const std::string &base, std::string *p
 std::string temp_folder() {
   const char *folder = std::getenv("TMPDIR");
   return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
-}
-
-bool write_all(int fd, const char *data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Every byte of `from` (from its start) into `to`.
