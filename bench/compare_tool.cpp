@@ -266,6 +266,9 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::string model = argv[1], work = argv[2], molv_binary = argv[3], plugin_dir = argv[4];
+  // The plug-in's export runs in this process as in molv: with molv's
+  // setting of the allocator.
+  molv::keep_freed_memory();
 
   // Every file of this row is written anew: replacing the larger file of
   // the previous row would add the freeing of its pages to one side only.

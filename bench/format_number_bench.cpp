@@ -45,7 +45,7 @@ void BM_FormatFixed(benchmark::State &state) {
   char text[qel::kNumberTextMax];
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qel::format_number_into(text, v[i], true, 6));
+    benchmark::DoNotOptimize(qel::format_number_to(text, v[i], true, 6));
     benchmark::ClobberMemory();
     i = (i + 1) & (kValueCount - 1);
   }
@@ -58,7 +58,7 @@ void BM_FormatShort(benchmark::State &state) {
   char text[qel::kNumberTextMax];
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qel::format_number_into(text, v[i], false, 6));
+    benchmark::DoNotOptimize(qel::format_number_to(text, v[i], false, 6));
     benchmark::ClobberMemory();
     i = (i + 1) & (kValueCount - 1);
   }

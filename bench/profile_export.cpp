@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::string model = argv[1], plugin_dir = argv[2], out = argv[3];
+  molv::keep_freed_memory();  // as molv does
   const int runs = argc > 4 ? std::atoi(argv[4]) : 3;
   const std::string options =
       argc > 5 ? argv[5] : "00001111000010100101001111101100000000000000000006";

@@ -138,6 +138,13 @@ long live_allocations();
 size_t peak_held_bytes();
 void reset_peak_held_bytes();
 
+// Makes the process keep the memory it frees (no block from a mapping of
+// its own, the heap's top never given back): loading a large model frees
+// the importer's buffers right before an export needs as much again.  A
+// setting of the whole process: programs call it first thing (molv, the
+// benchmarks that stand in for it); the tests do not.
+void keep_freed_memory();
+
 }  // namespace molv
 
 #endif  // MOLV_HOST_H

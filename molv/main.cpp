@@ -4,6 +4,7 @@
  * itself lives in cli.cpp.
  */
 #include "cli.h"
+#include "host.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Under the leak checker: the font library behind Tk keeps its caches until
@@ -12,4 +13,7 @@ extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfi
 extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 #endif
 
-int main(int argc, char **argv) { return molv::cli::run(argc, argv); }
+int main(int argc, char **argv) {
+  molv::keep_freed_memory();
+  return molv::cli::run(argc, argv);
+}

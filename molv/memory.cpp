@@ -19,7 +19,10 @@
  * fault per 4 KiB page when it is taken again (a quarter of the first
  * export of a 1M-triangle grid, measured).  So every block comes from the heap, never from a
  * mapping of its own that free() would unmap, and the heap's top is not
- * given back.  The peak stays what it was; only the drop after it goes.
+ * given back (keep_freed_memory, which the molv program calls first
+ * thing: a setting of the whole process belongs to the program, not to
+ * every binary that links the host).  The peak stays what it was; only the
+ * drop after it goes.
  */
 #include <malloc.h>
 #include <sys/mman.h>
@@ -160,14 +163,12 @@ void ask_for_huge_pages(void *start, size_t size) {
   if (end > begin) ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-// Set before main(): the importer's buffers are the ones to keep.
-const bool g_keeps_freed_memory = [] {
+}  // namespace
+
+void keep_freed_memory() {
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, INT_MAX);
-  return true;
-}();
-
-}  // namespace
+}
 
 void host_memory_fault(const char *what) {
   std::fprintf(stderr, "molv: host memory misused by the plug-in: %s\n", what);

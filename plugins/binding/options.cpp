@@ -14,13 +14,23 @@
 
 namespace qel {
 
-const char kDefaultOptions[kOptionCount + 1] =
-    "00001111000010100101001111101100000000000000000006";
-
 namespace {
-char g_options[kOptionCount + 1] =
-    "00001111000010100101001111101100000000000000000006";
+
+struct OptionText {
+  char chars[kOptionCount + 1];
+};
+
+constexpr OptionText default_text() {
+  OptionText text{};
+  for (int i = 0; i <= kOptionCount; ++i) text.chars[i] = kDefaultOptions[i];
+  return text;
+}
+
+// A new process starts with the default, set before any code runs.
+OptionText g_text = default_text();
+char *const g_options = g_text.chars;
 std::string g_options_path;
+
 }  // namespace
 
 char *option_string() { return g_options; }
@@ -35,7 +45,7 @@ void options_take_over(const char *text) {
   for (int i = 0; i < kOptionCount && text[i] != '\0'; ++i) g_options[i] = text[i];
 }
 
-void options_reset() { std::memcpy(g_options, kDefaultOptions, sizeof g_options); }
+void options_reset() { g_text = default_text(); }
 
 const std::string &options_path() { return g_options_path; }
 

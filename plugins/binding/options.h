@@ -46,7 +46,8 @@ enum OptionIndex : int {
 };
 
 // The built-in default, used until an options file or a qel_save changes it.
-extern const char kDefaultOptions[kOptionCount + 1];
+inline constexpr char kDefaultOptions[kOptionCount + 1] =
+    "00001111000010100101001111101100000000000000000006";
 
 // The string in memory: 50 characters and a terminator.
 char *option_string();

@@ -12,13 +12,12 @@
 #include "binding/tcl_word.h"
 #include "export/export_state.h"
 #include "export/save_command.h"
+#include "xwriter/header.h"
 #include "host/molv_host.h"
 
 namespace qel {
 namespace {
 
-const char kVersion[] = "1.8";
-const char kAboutText[] = "qel_export.p v1.8 - DirectX (.x) export plug-in for molv\n";
 const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\n";
 
 // The dialog answers with the edited options; the result text must outlive
@@ -26,7 +25,7 @@ const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\
 std::string g_main_result;
 
 const char *open_dialog() {
-  if (export_state().running) {
+  if (export_state().save_in_progress) {
     // Called from an event processed during an export, it would load the
     // options file into the running export.
     debugf("qel_main : export already running\n");
@@ -44,7 +43,7 @@ const char *open_dialog() {
   // The option string may hold anything the options file held: it reaches
   // Tcl as one quoted word, never as code.
   std::string options = tcl_word(option_string());
-  const char *result = tcl_command("qel_export_dialog %s %s", options.c_str(), kVersion);
+  const char *result = tcl_command("qel_export_dialog %s %s", options.c_str(), kPluginVersion);
   g_main_result = result != nullptr ? result : "";
   return g_main_result.c_str();
 }
@@ -104,7 +103,13 @@ int MOLVPluginInit(mo_startup_record *record) {
 int MOLVPluginExit(void) { return 0; }
 
 const char *MOLVPluginAbout(void) {
-  return qel::kAboutText;
+  try {
+    static const std::string about =
+        std::string("qel_export.p v") + qel::kPluginVersion + " - DirectX (.x) export plug-in for molv\n";
+    return about.c_str();
+  } catch (...) {
+    return "";
+  }
 }
 
 const char *MOLVPluginInfo(void) {

@@ -1,12 +1,13 @@
 /*
- * The per-export state, the cancel poll and the abort sequence.
+ * The per-export state, the maps of pass 1, the cancel poll and the abort
+ * sequence.
  */
 #include "export/export_state.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "binding/options.h"
-#include "export/output.h"
 #include "host/molv_host.h"
 
 namespace qel {
@@ -14,13 +15,51 @@ namespace qel {
 namespace {
 ExportState g_state;
 const char kAbortNote[] = "\n\n##### Abort by User !!! #####\n\n";
+
+// Room for `count` entries, never a block of no bytes: an empty palette
+// still gets a map (with no entries), and a host allocator may answer a
+// request for nothing with null.
+int32_t *allocate_unclaimed(std::size_t count) {
+  auto *entries = static_cast<int32_t *>(myalloc((count > 0 ? count : 1) * sizeof(int32_t)));
+  if (entries != nullptr) {
+    for (std::size_t i = 0; i < count; ++i) entries[i] = -1;
+  }
+  return entries;
+}
 }  // namespace
+
+bool MaterialMaps::create(int palette, int textures) {
+  clear();
+  if (palette < 0) palette = 0;
+  if (textures < 0) textures = 0;
+  int32_t *materials = allocate_unclaimed(static_cast<std::size_t>(palette));
+  if (materials == nullptr) return false;
+  int32_t *texture_entries = allocate_unclaimed(2 * static_cast<std::size_t>(textures));
+  if (texture_entries == nullptr) {
+    myfree(materials);
+    return false;
+  }
+  mat_list = materials;
+  mat_count = palette;
+  tex_list = texture_entries;
+  tex_material = texture_entries + textures;
+  tex_count = textures;
+  return true;
+}
+
+void MaterialMaps::clear() {
+  if (mat_list != nullptr) myfree(mat_list);
+  if (tex_list != nullptr) myfree(tex_list);  // tex_material lies in the same block
+  mat_list = tex_list = tex_material = nullptr;
+  mat_count = tex_count = 0;
+  next_material_number = next_texture_number = 0;
+}
 
 ExportState &export_state() { return g_state; }
 
 void export_state_reset() {
   ExportState &s = g_state;
-  s.status = kExportRunning;
+  s.status = RunStatus::running;
   s.hierarchy_level = -1;
   s.object_counter = -1;
   s.surface_total = 0;
@@ -33,9 +72,12 @@ void export_state_reset() {
   // byte it is (0..255) whether or not char is signed here.
   int places = static_cast<unsigned char>(option_string()[opt_decimals]) - '0';
   s.decimal_places = places < 0 ? 0 : (places > 9 ? 9 : places);
+  s.maps.clear();
+  s.index_code[0] = '\0';
   s.placeholder_pos = -1;
   s.placeholder_digits = 0;
   s.failure.clear();
+  s.output.attach_string(nullptr);
 }
 
 bool cancel_poll(const char *status_text) {
@@ -51,12 +93,12 @@ void abort_sequence(Output &out) {
   debugf("%s", kAbortNote);
   out.puts(kAbortNote);
   // A run that already failed stays failed: its message is the one to show.
-  if (g_state.status == kExportRunning) g_state.status = kExportCancelled;
+  if (g_state.status == RunStatus::running) g_state.status = RunStatus::cancelled;
 }
 
 void export_fail(const char *message) {
-  if (g_state.status != kExportRunning) return;
-  g_state.status = kExportFailed;
+  if (g_state.status != RunStatus::running) return;
+  g_state.status = RunStatus::failed;
   g_state.failure = message;
 }
 

@@ -43,14 +43,11 @@ void Output::fail() {
   export_fail(message.c_str());
 }
 
-static bool write_all(int fd, const char *data, std::size_t size) {
+bool write_all(int fd, const char *data, std::size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
   }

@@ -4,7 +4,7 @@
  * The sink is an open file descriptor or, for tests, a string in memory.
  *
  * Ownership: the save command opens and closes the sink; writers only
- * append.  The first failed write marks the run as failed (status 2); later
+ * append.  The first failed write ends the run as failed; later
  * writes are dropped, so a writer never needs to look at a result.
  *
  * Part of the floor: includes nothing of the plug-in.
@@ -23,6 +23,10 @@ inline constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
+
+// Writes all `size` bytes to `fd`, again after an interrupted or short
+// write.  False when a write fails or writes nothing.
+bool write_all(int fd, const char *data, std::size_t size);
 
 class Output {
  public:

@@ -11,11 +11,8 @@
 namespace qel {
 
 // Walks the object and everything below it, depth first; creates the maps
-// on the first call of a run.
+// of the per-export state on the first call of a run.
 void collect_materials(mo_object *object);
-
-// Gives the maps back to the host allocator (end of every run).
-void free_maps();
 
 }  // namespace qel
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 
@@ -24,27 +25,19 @@ namespace qel {
 namespace {
 
 void trace_maps() {
-  ExportState &s = export_state();
-  debugf("Adresse 'mat_list' = %p\n\n", static_cast<void *>(s.mat_list));
+  const MaterialMaps &maps = export_state().maps;
+  debugf("Adresse 'mat_list' = %p\n\n", static_cast<void *>(maps.mat_list));
+  // A palette or texture table that grew since the maps were made has no
+  // entries there.
   for (int i = 0; i < mo_get_num_palette(); ++i) {
-    // The map was sized when it was made; a palette that grew since has no
-    // entry there.
-    int entry = (s.mat_list != nullptr && i < s.mat_count) ? s.mat_list[i] : -1;
-    debugf("Material %d = %d\n", i, entry);
+    debugf("Material %d = %d\n", i, maps.material_number(i));
   }
-  debugf("\n\nAdresse 'tex_list' = %p\n\n", static_cast<void *>(s.tex_list));
+  debugf("\n\nAdresse 'tex_list' = %p\n\n", static_cast<void *>(maps.tex_list));
   for (int i = 0; i < mo_get_num_textures(); ++i) {
-    bool known = s.tex_list != nullptr && i < s.tex_count;
-    debugf("Texture %d = %d  ( Material %d )\n", i, known ? s.tex_list[i] : -1,
-           known ? s.tex_material[i] : -1);
+    debugf("Texture %d = %d  ( Material %d )\n", i, maps.texture_number(i),
+           maps.texture_material(i));
   }
   debugf("\n\n");
-}
-
-// The Output is large; one per process, reused by every run.
-Output &the_output() {
-  static Output output;
-  return output;
 }
 
 }  // namespace
@@ -58,7 +51,7 @@ void export_to(Output &out) {
   debugf("*** Gesamtanzahl der Surfaces : %d ***\n", s.surface_total);
   debugf("*** Gesamtanzahl der Vertices : %d ***\n\n", s.vertex_total);
   debugf("*** Gesamtanzahl der Surface-Vertices : %d ***\n\n", s.surface_vertex_total);
-  if (s.status != kExportRunning) return;
+  if (s.status != RunStatus::running) return;
 
   debugf("\nFile-Header ...\n");
   write_header(out);
@@ -69,23 +62,105 @@ void export_to(Output &out) {
     debugf("\nTextures ...\n");
     write_texture_materials(out);
   }
-  if (s.status != kExportRunning) return;
+  if (s.status != RunStatus::running) return;
 
   debugf("\nObject ...\n");
   const float origin[3] = {0.0f, 0.0f, 0.0f};
   write_object(out, mo_get_world(), origin, 0, 0);
 
-  if (option_is_set(opt_model_info) && s.status == kExportRunning &&
+  if (option_is_set(opt_model_info) && s.status == RunStatus::running &&
       option_is_set(opt_optimize_vertices)) {
     patch_header(out, s.written_vertex_total);
   }
 }
 
+std::string exception_message() {
+  try {
+    throw;
+  } catch (const std::bad_alloc &) {
+    return "Out of memory !";
+  } catch (const std::exception &e) {
+    return "Export failed : " + std::string(e.what()) + " !";
+  } catch (...) {
+    return "Export failed : an unknown error !";
+  }
+}
+
 namespace {
+
+// What a run holds beyond its own scope is given back however it ends:
+// the maps of pass 1 go back to the host, and the next save may start.
+struct SaveScope {
+  SaveScope() { export_state().save_in_progress = true; }
+  ~SaveScope() {
+    ExportState &s = export_state();
+    s.maps.clear();
+    s.output.attach_string(nullptr);
+    s.save_in_progress = false;
+  }
+  SaveScope(const SaveScope &) = delete;
+  SaveScope &operator=(const SaveScope &) = delete;
+};
+
+// The file name of the run: NAME.x, or the one the user picks for
+// "save_as" or an empty name.  False when the user picked none.
+bool choose_file_name(const char *command, const char *name) {
+  ExportState &s = export_state();
+  if (std::strcmp(command, "save_as") != 0 && name[0] != '\0') {
+    s.export_file_name = std::string(name) + ".x";
+    return true;
+  }
+  static const char *const filters[] = {"X Files", ".x", "All Files", "*", nullptr};
+  const char *chosen = mo_get_export_filename("Save X File", filters);
+  if (chosen == nullptr || chosen[0] == '\0') return false;
+  s.export_file_name = chosen;
+  return true;
+}
+
+// The writing phases into the open file, then the file put in place (or
+// removed); the run's status says how it ended.
+void write_file(TargetFile &file) {
+  ExportState &s = export_state();
+  export_state_reset();
+  Output &out = s.output;
+  out.attach_fd(file.fd());
+  try {
+    export_to(out);
+  } catch (...) {
+    // The plug-in's own buffers (names, texts) come from the C++ heap.
+    export_fail(exception_message().c_str());
+  }
+  // Close: everything buffered goes out; a failure there fails the run.
+  out.flush();
+  out.attach_string(nullptr);
+  if (s.status == RunStatus::running) {
+    if (file.commit()) {
+      s.status = RunStatus::completed;
+    } else {
+      export_fail(("Can not write file '" + s.export_file_name + "' !").c_str());
+    }
+  } else {
+    file.discard();
+  }
+}
+
+// The status line and the message of the run's end.
+void report_end() {
+  const ExportState &s = export_state();
+  set_progress_bar(0);
+  if (s.status == RunStatus::cancelled) {
+    display_message("%s", "*** Abort by User ! ***");
+  } else if (s.status == RunStatus::failed) {
+    display_message("%s", "*** Export failed ! ***");
+    message_dialog("%s", s.failure.c_str());
+  } else {
+    display_message("%s", "Ready !");
+  }
+}
 
 void save_run(int argc, const char *const *argv) {
   ExportState &s = export_state();
-  if (s.running) {
+  if (s.save_in_progress) {
     // A second run from an event processed during this one would share all
     // of its state.
     debugf("qel_save : export already running\n");
@@ -97,24 +172,15 @@ void save_run(int argc, const char *const *argv) {
 
   debugf("\n'qel_save_cmd' : '%s', '%s', '%s'\n", command, name, options);
   options_take_over(options);
+  if (!choose_file_name(command, name)) return;
 
-  if (std::strcmp(command, "save_as") != 0 && name[0] != '\0') {
-    s.export_file_name = std::string(name) + ".x";
-  } else {
-    static const char *const filters[] = {"X Files", ".x", "All Files", "*", nullptr};
-    const char *chosen = mo_get_export_filename("Save X File", filters);
-    if (chosen == nullptr || chosen[0] == '\0') return;
-    s.export_file_name = chosen;
-  }
-
-  s.running = true;
+  SaveScope scope;
   tcl_command("wm deiconify .x_export_save\ngrab set -global .x_export_save\nupdate");
   debugf("\nX-File : '%s'\n", s.export_file_name.c_str());
 
   TargetFile file;
   if (!file.open(s.export_file_name)) {
     message_dialog("Can not open file '%s' for writing !", s.export_file_name.c_str());
-    s.running = false;
     return;
   }
 
@@ -122,53 +188,32 @@ void save_run(int argc, const char *const *argv) {
   std::fflush(stdout);
   display_message("%s", "Export X File ...");
 
-  export_state_reset();
-  Output &out = the_output();
-  out.attach_fd(file.fd());
-  try {
-    export_to(out);
-  } catch (const std::bad_alloc &) {
-    // The plug-in's own buffers (names, texts) come from the C++ heap.
-    export_fail_out_of_memory();
-  }
-
-  // Close: everything buffered goes out; a failure there fails the run.
-  out.flush();
-  out.attach_string(nullptr);
-  if (s.status == kExportRunning) {
-    if (!file.commit()) export_fail(("Can not write file '" + s.export_file_name + "' !").c_str());
-  } else {
-    file.discard();
-  }
-
-  free_maps();
-  if (s.status == kExportRunning) options_save();
-  set_progress_bar(0);
-  if (s.status == kExportCancelled) {
-    display_message("%s", "*** Abort by User ! ***");
-  } else if (s.status == kExportFailed) {
-    display_message("%s", "*** Export failed ! ***");
-    message_dialog("%s", s.failure.c_str());
-  } else {
-    display_message("%s", "Ready !");
-  }
+  write_file(file);
+  if (s.status == RunStatus::completed) options_save();
+  report_end();
   std::string rule(79, '-');
   debugf("\nReady !\n\n%s\n\n", rule.c_str());
-  s.running = false;
 }
 
 }  // namespace
 
 const char *qel_save_cmd(int argc, const char *const *argv) {
-  // No exception may reach the host.
+  // No exception may reach the host.  One thrown outside the writing
+  // phases (the file name, the trace) ends the save as failed, too.
   try {
     save_run(argc, argv);
   } catch (...) {
-    free_maps();
-    export_state().running = false;
+    ExportState &s = export_state();
+    s.status = RunStatus::failed;
+    const char *message = "Out of memory !";  // when even the message has no room
+    try {
+      s.failure = exception_message();
+      message = s.failure.c_str();
+    } catch (...) {
+    }
     set_progress_bar(0);
     display_message("%s", "*** Export failed ! ***");
-    message_dialog("%s", "Out of memory !");
+    message_dialog("%s", message);
   }
   return "";
 }

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <vector>
 
+#include "export/output.h"
+
 namespace qel {
 namespace {
 
@@ -147,17 +149,6 @@ bool copy_attributes(const std::string &path, int fd) {
     if (had == length && std::memcmp(have.data(), value.data(), static_cast<std::size_t>(length)) == 0)
       continue;
     if (::fsetxattr(fd, name, value.data(), static_cast<std::size_t>(length), 0) != 0) return false;
-  }
-  return true;
-}
-
-bool write_all(int fd, const char *data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
   }
   return true;
 }

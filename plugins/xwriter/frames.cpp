@@ -11,8 +11,8 @@
  * offset its children receive, its own number and the next child.
  *
  * Ownership: everything written is appended to the caller's Output; the
- * index code buffer and the number and identifier texts are static and used
- * at once.  The data comment's working buffer comes from the host allocator
+ * index code of the object on the walk is part of the per-export state, the
+ * number and identifier texts are static and used at once.  The data comment's working buffer comes from the host allocator
  * and goes back before the comment's line ends.
  */
 #include "xwriter/frames.h"
@@ -26,6 +26,7 @@
 #include "binding/options.h"
 #include "export/export_state.h"
 #include "export/output.h"
+#include "xwriter/host_object.h"
 #include "xwriter/mesh.h"
 #include "xwriter/names.h"
 #include "xwriter/numbers.h"
@@ -33,9 +34,6 @@
 namespace qel {
 
 namespace {
-
-// Four 11-character numbers and three '_' at most.
-char g_index_code[64];
 
 // What an open object keeps while its children are written.
 struct OpenObject {
@@ -65,45 +63,46 @@ void write_label(Output &out, mo_object *object, int type, LabelKind kind) {
   if (index) {
     if (kind == LabelKind::frame) out.puts("FRM_");
     if (kind == LabelKind::mesh) out.puts("MSH_");
-    out.puts(g_index_code);
+    out.puts(export_state().index_code);
   }
 }
 
 void trace_header(int type, mo_object *object, int vertex_count, int surface_count,
                   int child_count) {
   const char *indent = indent_text(export_state().hierarchy_level);
+  const char *index_code = export_state().index_code;
   // The name is host text: always an argument, never part of a format.
   switch (type) {
     case MO_OBJ_WORLD:
       debugf(
           "\n\n%s*****  >>> WORLD <<<  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  "
           "*****\n",
-          indent, g_index_code, vertex_count, surface_count, child_count);
+          indent, index_code, vertex_count, surface_count, child_count);
       break;
     case MO_OBJ_POLYGON:
       if (child_count == 0) {
         debugf(
             "\n\n%s**  Normal - '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids )  "
             "**\n",
-            indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+            indent, name_of(object), index_code, vertex_count, surface_count, child_count);
       } else {
         debugf(
             "\n\n%s****  >> Group << - ** Objekt 'Normal' ** - '%s'  -  Index : %s  -  "
             "( %d Vertices, %d Surfaces, %d Kids )  ****\n",
-            indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+            indent, name_of(object), index_code, vertex_count, surface_count, child_count);
       }
       break;
     case MO_OBJ_GROUP:
       debugf(
           "\n\n%s****  >> Group << -  '%s'  -  Index : %s  -  ( %d Vertices, %d Surfaces, %d Kids "
           ")  ****\n",
-          indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+          indent, name_of(object), index_code, vertex_count, surface_count, child_count);
       break;
     case MO_OBJ_LIGHT:
       debugf(
           "\n\n%s****  >> Light << -  '%s'  -  ( Index : %s )  -  ( %d Vertices, %d Surfaces, %d "
           "Kids )  ****\n",
-          indent, name_of(object), g_index_code, vertex_count, surface_count, child_count);
+          indent, name_of(object), index_code, vertex_count, surface_count, child_count);
       break;
     default:
       break;  // a type the host did not tell us about gets no header
@@ -178,119 +177,130 @@ void write_matrix(Output &out, const float centre[3], const float offset[3], flo
 }
 
 // Whether the mesh writer will find a face a reader can load: a polygon
-// surface of three or more vertices in the object as the mesh writer takes
-// it (its subdivided form under option 28).
+// surface of three or more vertices in the object's written form.
 bool has_loadable_face(mo_object *object) {
-  if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
-    mo_object *subdivision = mo_object_get_subdivision(object);
-    if (subdivision != nullptr) object = subdivision;
-  }
-  int vertex_count = 0, surface_count = 0, child_count = 0;
-  mo_list vertices = nullptr, surfaces = nullptr, children = nullptr;
-  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
-                         &children);
-  for (mo_list node = surfaces; node != nullptr; node = node->next) {
+  for (mo_list node = contents_of(written_form(object)).surfaces; node != nullptr;
+       node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
     if (surface_get_type(surface) == MO_SURF_POLYGON && surface->vertex_count >= 3) return true;
   }
   return false;
 }
 
+// The surfaces of an object, counted by kind; the line comments are written
+// on the way under opt_line_comments.
+struct SurfaceKinds {
+  int polygons = 0;
+  int lines = 0;
+};
+
+SurfaceKinds count_surfaces(Output &out, mo_object *object, int type, mo_list surfaces,
+                            float z_sign) {
+  SurfaceKinds kinds;
+  const bool line_comments = option_is_set(opt_line_comments);
+  for (mo_list node = surfaces; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const int surface_type = surface_get_type(surface);
+    if (surface_type == MO_SURF_POLYGON) {
+      ++kinds.polygons;
+    } else if (surface_type == MO_SURF_LINE || surface_type == MO_SURF_CLOSED_LINE) {
+      if (line_comments) {
+        if (kinds.lines == 0) out.puts("\n");
+        write_line_comment(out, object, type, surface, z_sign);
+      }
+      ++kinds.lines;
+    }
+  }
+  return kinds;
+}
+
+// Whether the object writes a Frame of its own: not under opt_no_frames,
+// not a light, not an object of lines only, and not a leaf polygon object
+// under opt_no_leaf_frames.
+bool writes_frame(int type, int child_count, const SurfaceKinds &kinds) {
+  if (option_is_set(opt_no_frames) || type == MO_OBJ_LIGHT) return false;
+  if (kinds.lines > 0 && kinds.polygons == 0) return false;
+  return !(option_is_set(opt_no_leaf_frames) && type == MO_OBJ_POLYGON && child_count == 0);
+}
+
+// The Mesh of a polygon object, its positions relative to the innermost
+// enclosing Frame.  False when the run stopped inside it.
+bool write_mesh(Output &out, mo_object *object, int type, bool leaf, const float offset[3]) {
+  out.puts("\nMesh ");
+  write_label(out, object, type, LabelKind::mesh);
+  out.puts(" {\n");
+  float mesh_offset[3] = {0.0f, 0.0f, 0.0f};
+  if (!option_is_set(opt_no_frames)) {
+    const float *c = mo_object_get_centre(object);
+    float now[3] = {0.0f, 0.0f, 0.0f};
+    if (c != nullptr) std::memcpy(now, c, sizeof now);
+    for (int i = 0; i < 3; ++i) {
+      if (option_is_set(opt_no_leaf_frames) && leaf) {
+        // The parent's Frame origin, by the same float steps as always.
+        float relative = now[i] - offset[i];
+        mesh_offset[i] = now[i] - relative;
+      } else {
+        mesh_offset[i] = now[i];
+      }
+    }
+  }
+  x_output_surface_vertices(out, object, mesh_offset);
+  if (export_state().status != RunStatus::running) return false;
+  out.puts("\n}\n");
+  return true;
+}
+
+// The object's place in the tree: its level, the object counter (lights
+// not counted) and the index code of its names.
+void number_object(int type, int own_number, int parent_number) {
+  ExportState &s = export_state();
+  ++s.hierarchy_level;
+  if (type != MO_OBJ_LIGHT) ++s.object_counter;
+  std::snprintf(s.index_code, sizeof s.index_code, "%d_%d_%d_%d", s.hierarchy_level,
+                parent_number, own_number, s.object_counter);
+}
+
 // Everything of one object before its children.  Fills `open` for the
-// children; false when the export status stopped the walk.
+// children; false when the run stopped.
 bool enter_object(Output &out, mo_object *object, const float offset[3], int own_number,
                   int parent_number, OpenObject *open) {
-  ExportState &s = export_state();
+  const ObjectContents contents = contents_of(object);
+  const int type = mo_object_get_type(object);
+  number_object(type, own_number, parent_number);
+  trace_header(type, object, contents.vertex_count, contents.surface_count, contents.child_count);
 
-  // 1-4: level, contents, counter, index code.
-  ++s.hierarchy_level;
-  int vertex_count = 0, surface_count = 0, child_count = 0;
-  mo_list vertices = nullptr, surfaces = nullptr, children = nullptr;
-  mo_object_get_contents(object, &vertex_count, &surface_count, &child_count, &vertices, &surfaces,
-                         &children);
-  int type = mo_object_get_type(object);
-  if (type != MO_OBJ_LIGHT) ++s.object_counter;
-  std::snprintf(g_index_code, sizeof g_index_code, "%d_%d_%d_%d", s.hierarchy_level, parent_number,
-                own_number, s.object_counter);
-
-  // 5-7: trace, z sign, centre.
-  trace_header(type, object, vertex_count, surface_count, child_count);
-  float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
+  const float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
   float centre[3] = {0.0f, 0.0f, 0.0f};
   if (const float *c = mo_object_get_centre(object)) std::memcpy(centre, c, sizeof centre);
-  debugf("%s   local object centre : %f %f %f\n", indent_text(s.hierarchy_level),
+  debugf("%s   local object centre : %f %f %f\n", indent_text(export_state().hierarchy_level),
          static_cast<double>(centre[0]), static_cast<double>(centre[1]),
          static_cast<double>(centre[2]));
 
-  // 8: data comment.
   if (option_is_set(opt_data_comments)) {
     if (const char *data = mo_object_get_data(object)) write_data_comment(out, object, type, data);
   }
+  const SurfaceKinds kinds = count_surfaces(out, object, type, contents.surfaces, z_sign);
 
-  // 9: surface pass.
-  int polygon_count = 0;
-  int line_count = 0;
-  bool line_comments = option_is_set(opt_line_comments);
-  for (mo_list node = surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    int surface_type = surface_get_type(surface);
-    if (surface_type == MO_SURF_POLYGON) {
-      ++polygon_count;
-    } else if (surface_type == MO_SURF_LINE || surface_type == MO_SURF_CLOSED_LINE) {
-      if (line_comments) {
-        if (line_count == 0) out.puts("\n");
-        write_line_comment(out, object, type, surface, z_sign);
-      }
-      ++line_count;
-    }
-  }
-
-  // 10: frame decision.
-  bool no_frames = option_is_set(opt_no_frames);
-  bool leaf_polygon = type == MO_OBJ_POLYGON && child_count == 0;
-  bool has_frame = !no_frames && type != MO_OBJ_LIGHT && !(line_count > 0 && polygon_count == 0);
-  if (option_is_set(opt_no_leaf_frames) && leaf_polygon) has_frame = false;
-
-  // 11: Frame and its matrix, relative to the enclosing Frame.
+  // The Frame and its matrix, relative to the enclosing Frame.
+  const bool has_frame = writes_frame(type, contents.child_count, kinds);
   if (has_frame) {
     out.puts("\nFrame ");
     write_label(out, object, type, LabelKind::frame);
     out.puts(" {\n");
     write_matrix(out, centre, offset, z_sign);
   }
-
-  // 12: Mesh, positions relative to the innermost enclosing Frame.
-  if (type == MO_OBJ_POLYGON && vertex_count > 0 && polygon_count > 0 &&
-      has_loadable_face(object)) {
-    out.puts("\nMesh ");
-    write_label(out, object, type, LabelKind::mesh);
-    out.puts(" {\n");
-    float mesh_offset[3] = {0.0f, 0.0f, 0.0f};
-    if (!no_frames) {
-      const float *c = mo_object_get_centre(object);
-      float now[3] = {0.0f, 0.0f, 0.0f};
-      if (c != nullptr) std::memcpy(now, c, sizeof now);
-      for (int i = 0; i < 3; ++i) {
-        if (option_is_set(opt_no_leaf_frames) && leaf_polygon) {
-          // The parent's Frame origin, by the same float steps as always.
-          float relative = now[i] - offset[i];
-          mesh_offset[i] = now[i] - relative;
-        } else {
-          mesh_offset[i] = now[i];
-        }
-      }
-    }
-    x_output_surface_vertices(out, object, mesh_offset);
-    if (s.status != kExportRunning) return false;
-    out.puts("\n}\n");
+  if (type == MO_OBJ_POLYGON && contents.vertex_count > 0 && kinds.polygons > 0 &&
+      has_loadable_face(object) &&
+      !write_mesh(out, object, type, contents.child_count == 0, offset)) {
+    return false;
   }
 
-  // 13: what the children need.  Without a Frame of its own (lines only, a
+  // What the children need.  Without a Frame of its own (lines only, a
   // light) the innermost enclosing Frame is still the one this object was
   // placed in, so its children are placed there too.
-  const float *child_offset = (!no_frames && !has_frame) ? offset : centre;
+  const float *child_offset = (!option_is_set(opt_no_frames) && !has_frame) ? offset : centre;
   std::memcpy(open->child_offset, child_offset, sizeof open->child_offset);
-  open->next_child = children;
+  open->next_child = contents.children;
   open->own_number = own_number;
   open->child_number = 0;
   open->has_frame = has_frame;
@@ -307,7 +317,7 @@ void walk(Output &out, mo_object *root, const float offset[3], int own_number, i
   while (!open.empty()) {
     OpenObject &top = open.back();
     if (top.next_child != nullptr) {
-      // 13: the next child, with this object's own number as its parent's.
+      // The next child, with this object's own number as its parent's.
       auto *child = static_cast<mo_object *>(top.next_child->item);
       top.next_child = top.next_child->next;
       int number = top.child_number;
@@ -318,13 +328,13 @@ void walk(Output &out, mo_object *root, const float offset[3], int own_number, i
       open.push_back(entered);  // `top` is not used after this
       continue;
     }
-    // 14-15: the object is done.
+    // The object is done.
     if (top.has_frame) out.puts("\n}\n");
     --s.hierarchy_level;
     open.pop_back();
     // Back in the parent, after its child: a cancel or a failure stops
     // every level at once.
-    if (s.status != kExportRunning) return;
+    if (s.status != RunStatus::running) return;
   }
 }
 

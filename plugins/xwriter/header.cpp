@@ -38,7 +38,9 @@ void write_header(Output &out) {
   out.puts(" ( ");
   out.puts(kMakerAddress);
   out.puts(" )\n");
-  out.puts("// Export Plugin : 'qel_export.p' v1.8 by Quorrin Talv\n\n\n");
+  out.puts("// Export Plugin : 'qel_export.p' v");
+  out.puts(kPluginVersion);
+  out.puts(" by Quorrin Talv\n\n\n");
 
   if (!option_is_set(opt_model_info)) return;
 

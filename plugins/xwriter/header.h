@@ -10,6 +10,9 @@ namespace qel {
 
 class Output;
 
+// The plug-in's version, as the creator comment and the dialog show it.
+inline constexpr char kPluginVersion[] = "1.8";
+
 void write_header(Output &out);
 
 // Overwrites the total-count placeholder with `written` (the header patch).

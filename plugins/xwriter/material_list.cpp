@@ -15,14 +15,6 @@
 
 namespace qel {
 
-namespace {
-
-// The palette index a surface's material stands for: beyond the palette
-// counts as 0.
-int palette_slot(int index, int palette) { return index < palette ? index : 0; }
-
-}  // namespace
-
 int object_texture_id(mo_object *object) {
   if (!mo_object_has_texture(object)) return -1;
   const int id = mo_object_get_texture_index(object);
@@ -31,80 +23,46 @@ int object_texture_id(mo_object *object) {
 
 namespace {
 
-// The surfaces of a mesh surface list, walked through the host's list.
-class ListSurfaces {
- public:
-  explicit ListSurfaces(mo_list surfaces) : head_(surfaces) {}
-  // Calls visit(material, polygon) for each surface in order.
-  template <typename Visit>
-  void each(Visit visit) const {
-    for (mo_list_node *node = head_; node != nullptr; node = node->next) {
-      auto *surface = static_cast<mo_surface *>(node->item);
-      visit(surface->material, surface_get_type(surface) == MO_SURF_POLYGON);
-    }
-  }
-
- private:
-  mo_list head_;
-};
-
-// The same surfaces as the mesh writer read them into an array.
-class ArraySurfaces {
- public:
-  ArraySurfaces(const MeshSurface *surfaces, int32_t count) : surfaces_(surfaces), count_(count) {}
-  template <typename Visit>
-  void each(Visit visit) const {
-    for (int32_t i = 0; i < count_; ++i) {
-      visit(surfaces_[i].material, surfaces_[i].polygon);
-    }
-  }
-
- private:
-  const MeshSurface *surfaces_;
-  int32_t count_;
-};
-
-template <typename Surfaces>
-bool write_material_list(Output &out, mo_object *object, const Surfaces &surfaces) {
-  // The map has a slot 0 even for an empty palette, where every index
-  // counts as 0.
-  const int palette = mo_get_num_palette();
-  const std::size_t slots = palette > 0 ? static_cast<std::size_t>(palette) : 1;
+// The mesh's own numbering of the palette materials its surfaces use: the
+// order of first use, over surfaces of any type.  The map has a slot 0 even
+// for an empty palette, where every index counts as 0.
+struct LocalNumbers {
   HostArray<int32_t> map;
-  if (!map.allocate(2 * slots)) {
-    export_fail_out_of_memory();
-    return false;
-  }
-  int32_t *local_of_palette = map.items;
-  int32_t *palette_of_local = map.items + slots;
-  std::fill(map.items, map.items + 2 * slots, -1);
+  int32_t *local_of_palette = nullptr;
+  int32_t *palette_of_local = nullptr;
+  int32_t count = 0;
+  int palette = 0;
 
-  // 1. Local numbers in the order of first use, over surfaces of any type,
-  // textured objects included.
-  int32_t next_local = 0;
-  int faces = 0;
-  surfaces.each([&](int material, bool polygon) {
-    const int index = palette_slot(material, palette);
-    if (local_of_palette[index] < 0) {
-      local_of_palette[index] = next_local;
-      palette_of_local[next_local] = index;
-      debugf("   Material : %d - %d\n", index, next_local);
-      ++next_local;
+  // False when the host has no memory for the map.
+  bool number(const MeshSurface *surfaces, int32_t surface_count) {
+    palette = mo_get_num_palette();
+    const std::size_t slots = palette > 0 ? static_cast<std::size_t>(palette) : 1;
+    if (!map.allocate(2 * slots)) return false;
+    local_of_palette = map.items;
+    palette_of_local = map.items + slots;
+    std::fill(map.items, map.items + 2 * slots, -1);
+    for (int32_t i = 0; i < surface_count; ++i) {
+      const int index = palette_index(surfaces[i].material, palette);
+      if (local_of_palette[index] >= 0) continue;
+      local_of_palette[index] = count;
+      palette_of_local[count] = index;
+      debugf("   Material : %d - %d\n", index, count);
+      ++count;
     }
-    // 2. The faces.
-    if (polygon) ++faces;
-  });
+    return true;
+  }
 
-  // 3. Header.
-  const int texture = object_texture_id(object);
-  out.printf("\nMeshMaterialList {\n%d;\n%d;\n", texture >= 0 ? 1 : next_local, faces);
+  int32_t of(int material) const { return local_of_palette[palette_index(material, palette)]; }
+};
 
-  // 4. One number per face; ";;" closes the list after the last face.  A
-  // line is laid out in one reservation: a mesh has millions of faces.
+// One number per face; ";;" closes the list after the last face.  A line
+// is laid out in one reservation: a mesh has millions of faces.
+void write_face_materials(Output &out, const MeshSurface *surfaces, int32_t count, int faces,
+                          const LocalNumbers &numbers, bool textured) {
   int seen = 0;
-  surfaces.each([&](int material, bool polygon) {
-    if (!polygon) return;
-    const int number = texture >= 0 ? 0 : local_of_palette[palette_slot(material, palette)];
+  for (int32_t i = 0; i < count; ++i) {
+    if (!surfaces[i].polygon) continue;
+    const int number = textured ? 0 : numbers.of(surfaces[i].material);
     char *const start = out.reserve_tail(Output::kIntegerMax + 3);
     char *p = Output::put_integer(start, number);
     if (++seen == faces) {
@@ -115,41 +73,42 @@ bool write_material_list(Output &out, mo_object *object, const Surfaces &surface
       *p++ = '\n';
     }
     out.commit_tail(static_cast<std::size_t>(p - start));
-  });
-
-  // 5. References, in the order of the local numbers.
-  if (texture >= 0) {
-    if (option_is_set(opt_texture_material)) {
-      // The palette index the texture was first used with, by the same
-      // rule as the texture's template: beyond the palette counts as 0.
-      const ExportState &s = export_state();
-      int index =
-          (s.tex_material != nullptr && texture < s.tex_count) ? s.tex_material[texture] : 0;
-      if (index < 0 || index >= palette) index = 0;
-      out.printf("{Tex_%d_%d}\n", texture, index);
-    } else {
-      out.printf("{Tex_%d}\n", texture);
-    }
-  } else {
-    for (int32_t local = 0; local < next_local; ++local) {
-      out.printf("{Mat_%d}\n", palette_of_local[local]);
-    }
   }
+}
 
-  // 6.
-  out.puts("}\n");
-  return true;
+// The references, in the order of the local numbers.
+void write_references(Output &out, int texture, const LocalNumbers &numbers) {
+  if (texture < 0) {
+    for (int32_t local = 0; local < numbers.count; ++local) {
+      out.printf("{Mat_%d}\n", numbers.palette_of_local[local]);
+    }
+  } else if (option_is_set(opt_texture_material)) {
+    // The palette index the texture was first used with, as in the
+    // texture's template.
+    out.printf("{Tex_%d_%d}\n", texture,
+               palette_index(export_state().maps.texture_material(texture), numbers.palette));
+  } else {
+    out.printf("{Tex_%d}\n", texture);
+  }
 }
 
 }  // namespace
 
-bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces) {
-  return write_material_list(out, object, ListSurfaces(surfaces));
-}
-
 bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
                               int32_t count) {
-  return write_material_list(out, object, ArraySurfaces(surfaces, count));
+  LocalNumbers numbers;
+  if (!numbers.number(surfaces, count)) {
+    export_fail_out_of_memory();
+    return false;
+  }
+  int faces = 0;
+  for (int32_t i = 0; i < count; ++i) faces += surfaces[i].polygon ? 1 : 0;
+  const int texture = object_texture_id(object);
+  out.printf("\nMeshMaterialList {\n%d;\n%d;\n", texture >= 0 ? 1 : numbers.count, faces);
+  write_face_materials(out, surfaces, count, faces, numbers, texture >= 0);
+  write_references(out, texture, numbers);
+  out.puts("}\n");
+  return true;
 }
 
 }  // namespace qel

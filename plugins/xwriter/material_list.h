@@ -4,9 +4,9 @@
  * name of its Material template.
  *
  * A textured object uses exactly one material, its texture's ({Tex_<id>},
- * with option 19 {Tex_<id>_<palette index>}).  Any other object uses the
- * palette materials of its surfaces, numbered within the mesh in the order
- * of first use and referred to as {Mat_<palette index>}.
+ * under opt_texture_material {Tex_<id>_<palette index>}).  Any other object
+ * uses the palette materials of its surfaces, numbered within the mesh in
+ * the order of first use and referred to as {Mat_<palette index>}.
  *
  * Ownership: the local material map comes from the host allocator and goes
  * back before the function returns, on every path.
@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "host/molv_host.h"
+#include "xwriter/mesh.h"
 
 namespace qel {
 
@@ -28,23 +29,10 @@ class Output;
 int object_texture_id(mo_object *object);
 
 // Writes the whole block, from "\nMeshMaterialList {\n" to its closing
-// "}\n", for the faces (surfaces of type 0) of `surfaces`.  A palette index
-// beyond the palette counts as 0.  False, with nothing written, when the
-// host had no memory for the local map; the run has then failed.
-bool write_mesh_material_list(Output &out, mo_object *object, mo_list surfaces);
-
-// One surface of a mesh surface list as the mesh writer reads it once, in
-// list order, so that its later blocks walk a compact array rather than the
-// host's list and surface records again.
-struct MeshSurface {
-  mo_surface *surface;
-  uint16_t vertex_count;
-  uint16_t material;  // the palette index the surface holds
-  bool polygon;       // surface_get_type is 0: a face
-  bool own_normal;    // flat under option 12: the normals block writes the surface's normal
-};
-
-// The same block for the surfaces `surfaces[0 .. count - 1]`.
+// "}\n", for the faces (the polygon surfaces) of `surfaces[0 .. count - 1]`.
+// A palette index beyond the palette counts as 0.  False, with nothing
+// written, when the host had no memory for the local map; the run has then
+// failed.
 bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
                               int32_t count);
 

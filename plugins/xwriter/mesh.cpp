@@ -1,12 +1,14 @@
 /*
  * The mesh writer: the body of one Mesh block.
  *
- * It works on copies of the object's polygon surfaces (triangulated with
- * option 9, a flipped copy ahead of each two-sided piece with option 22),
- * lists their surface vertices in a vertex table that merges equal ones
- * with option 23, and writes the blocks in their fixed order: vertices,
- * faces, material list, texture coordinates, normals, duplication indices.
- * Each block is streamed while it is computed.
+ * It works on copies of the object's polygon surfaces (triangulated under
+ * opt_triangulate, a flipped copy ahead of each two-sided piece under
+ * opt_two_sided), lists their surface vertices in a vertex table that
+ * merges equal ones under opt_optimize_vertices, and writes the blocks in
+ * their fixed order, one function each: write_vertices, write_faces_block,
+ * the material list, write_texture_coords, write_normals and
+ * write_duplication_indices, after prepare_mesh.  Each block is streamed
+ * while it is computed; each step reports whether the export goes on.
  *
  * Every per-vertex block walks the surfaces in list order and each surface's
  * positions from last to first.  The row of position k of a surface is its
@@ -14,9 +16,10 @@
  * read the surface vertices straight from the table's rows: no list walk,
  * no lookup per vertex.
  *
- * Ownership: the surface copies, the table and the map of first written
- * vertices belong to this one call and are freed by their owners' RAII on
- * every path: normal end, the four cancel points, and a failed allocation.
+ * Ownership: everything a mesh holds (the surface copies, their array, the
+ * vertex table, the duplication list, the written list) belongs to its
+ * MeshWork, whose members give it back on every path: normal end, the four
+ * cancel points, and a failed allocation.
  */
 #include "xwriter/mesh.h"
 
@@ -30,6 +33,7 @@
 #include "export/output.h"
 #include "xwriter/first_written.h"
 #include "xwriter/host_array.h"
+#include "xwriter/host_object.h"
 #include "xwriter/material_list.h"
 #include "xwriter/names.h"
 #include "xwriter/numbers.h"
@@ -46,7 +50,7 @@ const char kTextureCoordsText[] = "Export X File - Texture Coordinates ...";
 const char kMeshNormalsText[] = "Export X File - Mesh Normals ...";
 const char kDuplicationText[] = "Export X File - Mesh Vert. Duplication Indices ...";
 
-// The step the normals are rounded to under option 12.
+// The step the normals are rounded to under opt_surface_shading.
 constexpr double kNormalStep = 0.000001;
 
 // A host list of surface copies; the copies go with it.
@@ -97,51 +101,6 @@ void flip_surface(mo_surface *surface) {
     for (float &c : sv->normal) c = flip_sign(c);
   }
   list_reverse(&surface->svertices);
-}
-
-// Preparation step 3: the mesh surface list.  False when the host gave no
-// copy (out of memory).
-bool build_mesh_surfaces(mo_object *object, mo_list surfaces, SurfaceList &mesh) {
-  const bool triangulate = option_is_set(opt_triangulate);
-  const bool two_sided = option_is_set(opt_two_sided);
-  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
-    if (surface->vertex_count < 3) continue;
-
-    // 3.1 The pieces: triangles of a larger polygon, or one copy.  A lone
-    // copy without a flipped one goes to the tail of the mesh list
-    // straight away: the same list as appending a group of one.
-    SurfaceList group;
-    if (surface->vertex_count > 3 && triangulate) {
-      group.head = surface_get_triangulations(surface);
-    } else {
-      mo_surface *copy = surface_clone(surface, object);
-      if (copy == nullptr) return false;
-      if (!two_sided || surface_get_twosided(copy) != 1) {
-        list_add_item(&mesh.head, copy);
-        continue;
-      }
-      list_add_item(&group.head, copy);
-    }
-
-    // 3.2 A flipped copy of each two-sided piece goes to the head of the
-    // group; the walk goes on from the head the group had before.
-    if (two_sided) {
-      for (mo_list_node *piece = group.head; piece != nullptr; piece = piece->next) {
-        auto *source = static_cast<mo_surface *>(piece->item);
-        if (surface_get_twosided(source) != 1) continue;
-        mo_surface *copy = surface_clone(source, object);
-        if (copy == nullptr) return false;
-        flip_surface(copy);
-        list_add_item_head(&group.head, copy);
-      }
-    }
-
-    // 3.3
-    if (group.head != nullptr) list_append_list(&mesh.head, group.release());
-  }
-  return true;
 }
 
 // The share of the export's surface vertices handled so far, 0 to 100.
@@ -218,9 +177,9 @@ void write_number_line(Output &out, const NumberForm &form, bool first, const fl
 }
 
 // One face per surface, by the face index rule: positions last to first,
-// or first to last with option 11; each the written index of its row.
-// Without option 23 that index is base + (n - 1 - k), which is what the
-// vertex block gave the row.  A face of up to kFaceInOneGo corners is laid
+// or first to last under opt_winding; each the written index of its row.
+// Without opt_optimize_vertices that index is base + (n - 1 - k), which is
+// what the vertex block gave the row.  A face of up to kFaceInOneGo corners is laid
 // out in one reservation of the output buffer.
 void write_faces(Output &out, const SurfaceArray &mesh, const VertexTable &table) {
   constexpr int32_t kFaceInOneGo = 8;
@@ -265,143 +224,221 @@ bool poll_duplication(int32_t number) {
   return cancel_poll(text);
 }
 
-}  // namespace
+// Everything one mesh holds while its body is written, and the choices of
+// the export it is written under.  The one owner of the mesh's memory:
+// its members give every copy, list and table back on every path.
+struct MeshWork {
+  MeshWork(mo_object *written, const float *written_offset)
+      : object(written), offset(written_offset) {}
 
-void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]) {
-  ExportState &state = export_state();
-  if (object == nullptr || state.status != kExportRunning) return;
-
-  // ---- Preparation ----
-
-  // 1. The subdivided form stands in for the object throughout.
-  if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
-    mo_object *subdivided = mo_object_get_subdivision(object);
-    if (subdivided != nullptr) object = subdivided;
-  }
-
-  // 2.
-  object_calc_normals_force(object);
-  int vertex_count = 0;
-  int object_surface_count = 0;
-  int kid_count = 0;
-  mo_list vertices = nullptr;
-  mo_list surfaces = nullptr;
-  mo_list kids = nullptr;
-  mo_object_get_contents(object, &vertex_count, &object_surface_count, &kid_count, &vertices,
-                         &surfaces, &kids);
-
-  // 3.
-  SurfaceList mesh;
-  if (!build_mesh_surfaces(object, surfaces, mesh)) {
-    export_fail_out_of_memory();
-    return;
-  }
-
-  // 4.
-  const int surface_count = list_count(mesh.head);
-  SurfaceArray mesh_surfaces;
-  if (!mesh_surfaces.allocate(surface_count > 0 ? static_cast<std::size_t>(surface_count) : 0)) {
-    export_fail_out_of_memory();
-    return;
-  }
-
-  // 5. to 7. Texture coordinates, shading, and the surface-vertex count.
-  const int texture = object_texture_id(object);
-  const bool with_textures =
-      option_is_set(opt_textures) && option_is_set(opt_materials) && texture >= 0;
-  const bool surface_shading = option_is_set(opt_surface_shading);
-  const bool with_normals = option_is_set(opt_normals);
+  mo_object *object;     // the written form of the object
+  const float *offset;   // subtracted from every position
+  ObjectContents contents;
+  bool with_textures = false;
+  bool surface_shading = false;
+  bool with_normals = false;
+  bool any_own_normal = false;
+  bool optimize = false;
+  bool duplication = false;
+  bool placed = false;  // `places` were measured
   int64_t row_count = 0;
-  for (mo_list_node *node = mesh.head; node != nullptr; node = node->next) {
+  float z_sign = -1.0f;
+  NumberForm form;
+
+  SurfaceList copies;
+  SurfaceArray surfaces;
+  VertexPlaces places;
+  VertexTable table;
+  FirstWritten first_written;
+  WrittenList written;
+};
+
+// The mesh surface list.  False when the host gave no copy (out of
+// memory).
+bool build_mesh_surfaces(mo_object *object, mo_list surfaces, SurfaceList &mesh) {
+  const bool triangulate = option_is_set(opt_triangulate);
+  const bool two_sided = option_is_set(opt_two_sided);
+  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
-    const bool flat_shaded = surface_shading && surface_get_shading(surface) == 0;
-    const bool flat = flat_shaded && with_normals;
-    if (mesh_surfaces.count < surface_count) {
-      mesh_surfaces.items[mesh_surfaces.count++] =
+    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
+    if (surface->vertex_count < 3) continue;
+
+    // The pieces: triangles of a larger polygon, or one copy.  A lone copy
+    // without a flipped one goes to the tail of the mesh list straight
+    // away: the same list as appending a group of one.
+    SurfaceList group;
+    if (surface->vertex_count > 3 && triangulate) {
+      group.head = surface_get_triangulations(surface);
+    } else {
+      mo_surface *copy = surface_clone(surface, object);
+      if (copy == nullptr) return false;
+      if (!two_sided || surface_get_twosided(copy) != 1) {
+        list_add_item(&mesh.head, copy);
+        continue;
+      }
+      list_add_item(&group.head, copy);
+    }
+
+    // A flipped copy of each two-sided piece goes to the head of the
+    // group; the walk goes on from the head the group had before.
+    if (two_sided) {
+      for (mo_list_node *piece = group.head; piece != nullptr; piece = piece->next) {
+        auto *source = static_cast<mo_surface *>(piece->item);
+        if (surface_get_twosided(source) != 1) continue;
+        mo_surface *copy = surface_clone(source, object);
+        if (copy == nullptr) return false;
+        flip_surface(copy);
+        list_add_item_head(&group.head, copy);
+      }
+    }
+
+    if (group.head != nullptr) list_append_list(&mesh.head, group.release());
+  }
+  return true;
+}
+
+// The texture coordinates and normals of one surface copy as they are
+// written: coordinates zeroed without textures; under opt_surface_shading
+// normals zeroed without opt_normals, else rounded, a flat surface's own
+// normal standing for all of its vertices.
+void settle_surface_vertices(const MeshWork &mesh, mo_surface *surface, bool flat) {
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) {
+    auto *sv = static_cast<mo_svertex *>(node->item);
+    if (!mesh.with_textures) sv->u = sv->v = 0.0f;
+    if (!mesh.surface_shading) continue;
+    for (int c = 0; c < 3; ++c) {
+      if (!mesh.with_normals) {
+        sv->normal[c] = 0.0f;
+      } else {
+        const float component = flat ? surface->normal[c] : sv->normal[c];
+        sv->normal[c] = static_cast<float>(round_to_step(component, kNormalStep));
+      }
+    }
+  }
+}
+
+// The surface array, the settled surface vertices and the row count.
+// False when the run failed (out of memory).
+bool read_surfaces(MeshWork &mesh) {
+  const int surface_count = list_count(mesh.copies.head);
+  if (!mesh.surfaces.allocate(surface_count > 0 ? static_cast<std::size_t>(surface_count) : 0)) {
+    export_fail_out_of_memory();
+    return false;
+  }
+  mesh.with_textures = option_is_set(opt_textures) && option_is_set(opt_materials) &&
+                       object_texture_id(mesh.object) >= 0;
+  mesh.surface_shading = option_is_set(opt_surface_shading);
+  mesh.with_normals = option_is_set(opt_normals);
+  for (mo_list_node *node = mesh.copies.head; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    const bool flat_shaded = mesh.surface_shading && surface_get_shading(surface) == 0;
+    if (mesh.surfaces.count < surface_count) {
+      mesh.surfaces.items[mesh.surfaces.count++] =
           MeshSurface{surface, surface->vertex_count, surface->material,
                       surface_get_type(surface) == MO_SURF_POLYGON, flat_shaded};
     }
-    for (mo_list_node *sv_node = surface->svertices; sv_node != nullptr; sv_node = sv_node->next) {
-      auto *sv = static_cast<mo_svertex *>(sv_node->item);
-      if (!with_textures) sv->u = sv->v = 0.0f;
-      if (!surface_shading) continue;
-      for (int c = 0; c < 3; ++c) {
-        if (!with_normals) {
-          sv->normal[c] = 0.0f;
-        } else {
-          const float component = flat ? surface->normal[c] : sv->normal[c];
-          sv->normal[c] = static_cast<float>(round_to_step(component, kNormalStep));
-        }
-      }
-    }
-    row_count += surface->vertex_count;
+    settle_surface_vertices(mesh, surface, flat_shaded && mesh.with_normals);
+    mesh.row_count += surface->vertex_count;
   }
-  if (row_count > INT32_MAX) {
+  if (mesh.row_count > INT32_MAX) {
     export_fail_out_of_memory();
-    return;
+    return false;
   }
+  for (int32_t s = 0; s < mesh.surfaces.count; ++s) {
+    mesh.any_own_normal = mesh.any_own_normal || mesh.surfaces.items[s].own_normal;
+  }
+  return true;
+}
 
-  // 8.
-  const char *indent = indent_text(state.hierarchy_level);
+// The vertex table, merged under opt_optimize_vertices.  The places of the
+// object's vertices, when they stand at equal steps, spare the merge and
+// the duplication list their hashes.  False when the run stopped.
+bool list_vertices(Output &out, MeshWork &mesh) {
+  mesh.optimize = option_is_set(opt_optimize_vertices);
+  mesh.duplication = option_is_set(opt_duplication_indices);
+  mesh.placed = (mesh.optimize || mesh.duplication) &&
+                mesh.places.measure(mesh.contents.vertices, mesh.contents.vertex_count);
+  if (!vertex_table_build(mesh.table, mesh.copies.head, static_cast<int32_t>(mesh.row_count),
+                          mesh.placed ? &mesh.places : nullptr)) {
+    export_fail_out_of_memory();
+    return false;
+  }
+  // A cancel seen while building is still set and is seen again here.  A
+  // table cut short is never written from, whatever the poll says.
+  if (cancel_poll(nullptr) || mesh.table.cut_short) {
+    abort_sequence(out);
+    return false;
+  }
+  return true;
+}
+
+// Everything before the first block: the surface copies, their array, the
+// trace line and the vertex table.  False when the run stopped.
+bool prepare_mesh(Output &out, MeshWork &mesh) {
+  object_calc_normals_force(mesh.object);
+  mesh.contents = contents_of(mesh.object);
+  if (!build_mesh_surfaces(mesh.object, mesh.contents.surfaces, mesh.copies)) {
+    export_fail_out_of_memory();
+    return false;
+  }
+  if (!read_surfaces(mesh)) return false;
+  const char *indent = indent_text(export_state().hierarchy_level);
   debugf(
       "\n%s   'x_output_surface_vertices' :\n"
       "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
-      indent, indent, vertex_count, kid_count, surface_count, static_cast<int>(row_count));
+      indent, indent, mesh.contents.vertex_count, mesh.contents.child_count, mesh.surfaces.count,
+      static_cast<int>(mesh.row_count));
+  mesh.z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
+  return list_vertices(out, mesh);
+}
 
-  // 9.  The places of the object's vertices, when they stand at equal
-  // steps, spare the merge and the duplication list their hashes.
-  const bool optimize = option_is_set(opt_optimize_vertices);
-  const bool duplication = option_is_set(opt_duplication_indices);
-  VertexPlaces places;
-  const bool placed = (optimize || duplication) && places.measure(vertices, vertex_count);
-  VertexTable table;
-  const VertexTableBuild built = vertex_table_build(table, mesh.head, static_cast<int32_t>(row_count),
-                                                    placed ? &places : nullptr);
-  if (built == VertexTableBuild::out_of_memory) {
-    export_fail_out_of_memory();
-    return;
-  }
-
-  // 10. A cancel seen while building is still set and is seen again here.
-  // A table cut short is never written from, whatever the poll says.
-  if (cancel_poll(nullptr) || built != VertexTableBuild::complete) {
-    abort_sequence(out);
-    return;
-  }
-
-  const float z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
-  const int32_t remaining = table.remaining_count;
-  const NumberForm form;
-
-  // ---- Vertex block ----
-  show(kMeshVerticesText);
-  out.integer(remaining);
-  out.put(';');
-  FirstWritten first_written;
-  if (duplication) {
+// Room for the duplication list and the written list, before the vertex
+// block fills them.  The written list only serves the later blocks that can
+// use it (a surface that writes its own normal needs the walk of the
+// normals block); without memory for it they walk the rows.  False when
+// the run failed.
+bool reserve_vertex_lists(MeshWork &mesh) {
+  const int32_t remaining = mesh.table.remaining_count;
+  if (mesh.duplication) {
+    const int32_t vertex_count = mesh.contents.vertex_count;
     const int32_t expected =
         vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
-    if (!first_written.reserve(expected, placed ? &places : nullptr)) {
+    if (!mesh.first_written.reserve(expected, mesh.placed ? &mesh.places : nullptr)) {
       export_fail_out_of_memory();
-      return;
+      return false;
     }
   }
-  // The list for the later blocks, when they can use it: a surface that
-  // writes its own normal needs the walk of the normals block.
-  bool any_own_normal = false;
-  for (int32_t s = 0; s < mesh_surfaces.count; ++s) {
-    any_own_normal = any_own_normal || mesh_surfaces.items[s].own_normal;
+  if ((mesh.with_textures || (mesh.with_normals && !mesh.any_own_normal)) && remaining > 0) {
+    mesh.written.allocate(static_cast<std::size_t>(remaining));
   }
-  WrittenList written_list;
-  if ((with_textures || (with_normals && !any_own_normal)) && remaining > 0) {
-    written_list.allocate(static_cast<std::size_t>(remaining));
-  }
+  return true;
+}
+
+// The vertex block: the count, then the position of every written surface
+// vertex, each row given its written index.  Polls every 1000 surface
+// vertices.  False when the run stopped.
+bool write_vertices(Output &out, MeshWork &mesh) {
+  ExportState &state = export_state();
+  show(kMeshVerticesText);
+  const int32_t remaining = mesh.table.remaining_count;
+  out.integer(remaining);
+  out.put(';');
+  if (!reserve_vertex_lists(mesh)) return false;
+  const bool optimize = mesh.optimize;
+  const bool duplication = mesh.duplication;
+  const float *const offset = mesh.offset;
+  const float z_sign = mesh.z_sign;
+  const NumberForm form = mesh.form;
+  WrittenList &written_list = mesh.written;
+  const MeshSurface *const surfaces = mesh.surfaces.items;
+  const int32_t surface_count = mesh.surfaces.count;
+  VertexRow *const rows = mesh.table.rows;
   int32_t written = 0;
   int32_t base = 0;
-  for (int32_t s = 0; s < mesh_surfaces.count; ++s) {
-    const int32_t n = mesh_surfaces.items[s].vertex_count;
+  for (int32_t s = 0; s < surface_count; ++s) {
+    const int32_t n = surfaces[s].vertex_count;
     for (int32_t k = n - 1; k >= 0; --k) {
-      VertexRow &row = table.rows[base + k];
+      VertexRow &row = rows[base + k];
       if (!optimize || row.merged_into == -1) {
         const mo_vertex *v = row.svertex->vertex;
         const float position[3] = {v->x - offset[0], v->y - offset[1], z_sign * (v->z - offset[2])};
@@ -411,112 +448,135 @@ void x_output_surface_vertices(Output &out, mo_object *object, const float offse
         }
         row.written_index = written++;
         ++state.written_vertex_total;
-        if (duplication && !first_written.note(v, row.written_index)) {
+        if (duplication && !mesh.first_written.note(v, row.written_index)) {
           export_fail_out_of_memory();
-          return;
+          return false;
         }
       }
       if (++state.surface_vertex_done % 1000 == 0) {
         set_progress_bar(progress_percent(state));
         if (cancel_poll(kMeshVerticesText)) {
           abort_sequence(out);
-          return;
+          return false;
         }
       }
     }
     base += n;
   }
   out.puts(";\n");
-  vertex_table_resolve(table);
+  vertex_table_resolve(mesh.table);
+  return true;
+}
 
-  // ---- Faces ----
+// The faces block: the count of faces, then each face.
+void write_faces_block(Output &out, const MeshWork &mesh) {
   show(kMeshSurfacesText);
   int faces = 0;
-  for (int32_t s = 0; s < mesh_surfaces.count; ++s) faces += mesh_surfaces.items[s].polygon ? 1 : 0;
+  for (int32_t s = 0; s < mesh.surfaces.count; ++s) faces += mesh.surfaces.items[s].polygon ? 1 : 0;
   out.printf("\n%d;\n", faces);
-  write_faces(out, mesh_surfaces, table);
+  write_faces(out, mesh.surfaces, mesh.table);
+}
 
-  // ---- Material list ----
-  if (option_is_set(opt_materials)) {
-    show(kMeshMaterialsText);
-    if (!write_mesh_material_list(out, object, mesh_surfaces.items, mesh_surfaces.count)) return;
-  }
+// The MeshMaterialList block.  False when the run failed.
+bool write_material_block(Output &out, const MeshWork &mesh) {
+  show(kMeshMaterialsText);
+  return write_mesh_material_list(out, mesh.object, mesh.surfaces.items, mesh.surfaces.count);
+}
 
-  // ---- Texture coordinates ----
-  if (with_textures) {
-    show(kTextureCoordsText);
-    const float repeat_x = mo_object_get_texture_repeat_x(object);
-    const float repeat_y = mo_object_get_texture_repeat_y(object);
-    const float offset_x = mo_object_get_texture_offset_x(object);
-    const float offset_y = mo_object_get_texture_offset_y(object);
-    out.printf("\nMeshTextureCoords {\n%d;", remaining);
-    int32_t item = 0;
-    each_written(written_list, mesh_surfaces, table, optimize,
-                 [&](const MeshSurface *, const mo_svertex *sv) {
-                   const float uv[2] = {offset_x + sv->u * repeat_x,
-                                        offset_y + (1.0f - sv->v) * repeat_y};
-                   write_number_line(out, form, item++ == 0, uv);
-                 });
-    out.puts(";\n}\n");
-  }
+// The MeshTextureCoords block: u and v of every written surface vertex,
+// repeated and offset as the object's texture says, v counted from the top.
+void write_texture_coords(Output &out, const MeshWork &mesh) {
+  show(kTextureCoordsText);
+  const float repeat_x = mo_object_get_texture_repeat_x(mesh.object);
+  const float repeat_y = mo_object_get_texture_repeat_y(mesh.object);
+  const float offset_x = mo_object_get_texture_offset_x(mesh.object);
+  const float offset_y = mo_object_get_texture_offset_y(mesh.object);
+  out.printf("\nMeshTextureCoords {\n%d;", mesh.table.remaining_count);
+  int32_t item = 0;
+  const NumberForm form = mesh.form;
+  each_written(mesh.written, mesh.surfaces, mesh.table, mesh.optimize,
+               [&](const MeshSurface *, const mo_svertex *sv) {
+                 const float uv[2] = {offset_x + sv->u * repeat_x,
+                                      offset_y + (1.0f - sv->v) * repeat_y};
+                 write_number_line(out, form, item++ == 0, uv);
+               });
+  out.puts(";\n}\n");
+}
 
-  // ---- Normals ----
-  if (with_normals) {
-    show(kMeshNormalsText);
-    const float normal_sign = (option_is_set(opt_flip_normals) ? -1.0f : 1.0f) *
-                              (option_is_set(opt_winding) ? -1.0f : 1.0f);
-    out.printf("\nMeshNormals{\n%d;", remaining);
-    int32_t item = 0;
-    const WrittenList walk_the_rows;
-    const WrittenList &list = any_own_normal ? walk_the_rows : written_list;
-    each_written(list, mesh_surfaces, table, optimize,
-                 [&](const MeshSurface *surface, const mo_svertex *sv) {
-                   // A flat surface under option 12 writes its own normal.
-                   const float *normal = surface != nullptr && surface->own_normal
-                                             ? surface->surface->normal
-                                             : sv->normal;
-                   const float written_normal[3] = {normal_sign * normal[0],
-                                                    normal_sign * normal[1],
-                                                    normal_sign * z_sign * normal[2]};
-                   write_number_line(out, form, item++ == 0, written_normal);
-                 });
-    out.puts(";\n");
-    out.printf("\n%d;\n", surface_count);
-    write_faces(out, mesh_surfaces, table);
-    out.puts("}\n\n");
-  }
+// The MeshNormals block: the normal of every written surface vertex (a
+// flat surface's own under opt_surface_shading), signed by opt_flip_normals
+// and opt_winding, then the faces again.
+void write_normals(Output &out, const MeshWork &mesh) {
+  show(kMeshNormalsText);
+  const float normal_sign = (option_is_set(opt_flip_normals) ? -1.0f : 1.0f) *
+                            (option_is_set(opt_winding) ? -1.0f : 1.0f);
+  const float z_sign = mesh.z_sign;
+  const NumberForm form = mesh.form;
+  out.printf("\nMeshNormals{\n%d;", mesh.table.remaining_count);
+  int32_t item = 0;
+  const WrittenList walk_the_rows;
+  const WrittenList &list = mesh.any_own_normal ? walk_the_rows : mesh.written;
+  each_written(list, mesh.surfaces, mesh.table, mesh.optimize,
+               [&](const MeshSurface *surface, const mo_svertex *sv) {
+                 const float *normal = surface != nullptr && surface->own_normal
+                                           ? surface->surface->normal
+                                           : sv->normal;
+                 const float written_normal[3] = {normal_sign * normal[0], normal_sign * normal[1],
+                                                  normal_sign * z_sign * normal[2]};
+                 write_number_line(out, form, item++ == 0, written_normal);
+               });
+  out.puts(";\n");
+  out.printf("\n%d;\n", mesh.surfaces.count);
+  write_faces(out, mesh.surfaces, mesh.table);
+  out.puts("}\n\n");
+}
 
-  // ---- Vertex duplication indices ----
-  if (duplication) {
-    show(kDuplicationText);
-    // 2. The count of distinct host vertices, polled as the walk of the
-    // list would poll: every 100 entries, with the entries left.
-    const int32_t length = first_written.length();
-    for (int32_t j = 0; j < length; j += 100) {
-      if (poll_duplication(length - j)) {
-        abort_sequence(out);
-        return;
-      }
-    }
-    // 3. and 4.
-    out.printf("VertexDuplicationIndices {\n%d;\n%d;", remaining, first_written.count());
-    int32_t item = 0;
-    int32_t surfaces_done = 0;
-    const bool completed = walk_written(
-        mesh_surfaces, table, optimize,
-        [&](const MeshSurface &, const VertexRow &row) {
-          if (item++ > 0) out.put(',');
-          out.put('\n');
-          out.integer(first_written.find(row.svertex->vertex));
-        },
-        [&] { return ++surfaces_done % 100 != 0 || !poll_duplication(surfaces_done); });
-    if (!completed) {
+// The VertexDuplicationIndices block: for every written surface vertex the
+// first written index of its host vertex.  The count of distinct host
+// vertices is polled first as the walk of the list would poll (every 100
+// entries, with the entries left), then the walk polls every 100 surfaces.
+// False when the run stopped.
+bool write_duplication_indices(Output &out, const MeshWork &mesh) {
+  show(kDuplicationText);
+  const FirstWritten &first_written = mesh.first_written;
+  const int32_t length = first_written.length();
+  for (int32_t j = 0; j < length; j += 100) {
+    if (poll_duplication(length - j)) {
       abort_sequence(out);
-      return;
+      return false;
     }
-    // 5.
-    out.puts(";\n}\n");
   }
+  out.printf("VertexDuplicationIndices {\n%d;\n%d;", mesh.table.remaining_count,
+             first_written.count());
+  int32_t item = 0;
+  int32_t surfaces_done = 0;
+  const bool completed = walk_written(
+      mesh.surfaces, mesh.table, mesh.optimize,
+      [&](const MeshSurface &, const VertexRow &row) {
+        if (item++ > 0) out.put(',');
+        out.put('\n');
+        out.integer(first_written.find(row.svertex->vertex));
+      },
+      [&] { return ++surfaces_done % 100 != 0 || !poll_duplication(surfaces_done); });
+  if (!completed) {
+    abort_sequence(out);
+    return false;
+  }
+  out.puts(";\n}\n");
+  return true;
+}
+
+}  // namespace
+
+void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]) {
+  if (object == nullptr || export_state().status != RunStatus::running) return;
+  MeshWork mesh(written_form(object), offset);
+  if (!prepare_mesh(out, mesh) || !write_vertices(out, mesh)) return;
+  write_faces_block(out, mesh);
+  if (option_is_set(opt_materials) && !write_material_block(out, mesh)) return;
+  if (mesh.with_textures) write_texture_coords(out, mesh);
+  if (mesh.with_normals) write_normals(out, mesh);
+  if (mesh.duplication) write_duplication_indices(out, mesh);
 }
 
 }  // namespace qel

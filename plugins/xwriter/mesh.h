@@ -6,15 +6,28 @@
 #ifndef QEL_XWRITER_MESH_H
 #define QEL_XWRITER_MESH_H
 
+#include <cstdint>
+
 #include "host/molv_host.h"
 
 namespace qel {
 
 class Output;
 
+// One surface of a mesh's surface copies as the mesh writer reads it once,
+// in list order, so that its later blocks (the material list among them)
+// walk a compact array rather than the host's list and surface records.
+struct MeshSurface {
+  mo_surface *surface;
+  uint16_t vertex_count;
+  uint16_t material;  // the palette index the surface holds
+  bool polygon;       // surface_get_type is MO_SURF_POLYGON: a face
+  bool own_normal;    // flat under opt_surface_shading: the normals block writes the surface's normal
+};
+
 // Writes everything between the Mesh's opening line and its closing brace.
 // `offset` is subtracted from every written position.  On a cancel the
-// abort sequence has run and the export status is 1; every per-mesh copy,
+// abort sequence has run and the run is cancelled; every per-mesh copy,
 // list and table is freed on every path.
 void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]);
 

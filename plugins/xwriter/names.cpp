@@ -28,17 +28,17 @@ const char *x_identifier(const char *name) {
   if (name == nullptr) name = "";
   identifier.clear();
 
-  // Step 1: a leading digit gets a '_' in front under option 29.
+  // A leading digit gets a '_' in front under opt_digit_prefix.
   if (option_is_set(opt_digit_prefix) && name[0] >= '0' && name[0] <= '9') {
     identifier.push_back('_');
   }
 
-  // Step 2: copy the name, each breaking character as '_'.
+  // The name, each breaking character as '_'.
   for (const char *p = name; *p != '\0'; ++p) {
     identifier.push_back(breaks_token(static_cast<unsigned char>(*p)) ? '_' : *p);
   }
 
-  // Step 3: '#' and '/' open a comment at the start of a token.
+  // '#' and '/' open a comment at the start of a token.
   if (!identifier.empty() && (identifier[0] == '#' || identifier[0] == '/')) {
     identifier[0] = '_';
   }

@@ -12,7 +12,7 @@
 namespace qel {
 
 // The identifier of a host object name (null counts as the empty name):
-// with option 29 set, a name that starts with a digit gets a leading '_';
+// under opt_digit_prefix a name that starts with a digit gets a leading '_';
 // spaces, control bytes (0..31, 127) and the characters { } , ; " become
 // '_', and so does a '#' or '/' at the start of the identifier, so that no
 // name ends a token, opens a string or a comment in the file.  Everything

@@ -68,13 +68,9 @@ struct DigitChars {
 
 // The characters of a six-digit integer 100000..999999, then "00".
 uint64_t six_digits_text(uint32_t r) noexcept {
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   auto pair = [](uint32_t two_digits) {
     uint16_t chars;
-    std::memcpy(&chars, kPairs + 2 * two_digits, 2);
+    std::memcpy(&chars, kDigitPairs + 2 * two_digits, 2);
     return static_cast<uint64_t>(chars);
   };
   return pair(r / 10000) | pair(r / 100 % 100) << 16 | pair(r % 100) << 32 | (kZeros << 48);
@@ -99,7 +95,7 @@ static_assert(floor_log10_pow2(-1) == -1 && floor_log10_pow2(10) == 3 &&
                   floor_log10_pow2(-126) == -38 && floor_log10_pow2(127) == 38,
               "arithmetic shift expected");
 
-// Steps 3 and 4 of the exact conversion: s = n / 2^shift has six or seven
+// The rounding of the exact conversion: s = n / 2^shift has six or seven
 // digits before the point; its six leading digits, rounded to nearest,
 // ties to even.  With seven digits the exponent goes up by one and the
 // seventh digit joins the rest that decides.  999999.5 and the like carry
@@ -227,6 +223,31 @@ int trailing_zero_digits(uint64_t text, int count) noexcept {
   return (__builtin_clzll(differ) - (64 - 8 * count)) / 8;
 }
 
+// The fixed form of a value from one up, behind its sign: the limit of
+// decimal places plays no part.
+inline char *fixed_from_one(char *p, const Decimal &d) noexcept {
+  const int e = d.exponent;
+  const int integral = e + 1;
+  if (e < kSignificantDigits - 1) {
+    // Up to 99999.9: e + 1 digits, the point, the other 5 - e digits
+    // without the '0's at their end; a point left bare keeps one.
+    std::memcpy(p, &d.text, 8);
+    p[integral] = '.';
+    const uint64_t fraction = d.text >> (8 * integral) | kZeros << (64 - 8 * integral);
+    std::memcpy(p + integral + 1, &fraction, 8);
+    const int cut = trailing_zero_digits(d.text, kSignificantDigits);
+    const int kept = kSignificantDigits - integral - cut;
+    return p + integral + 1 + (kept > 0 ? kept : 1);
+  }
+  // From 100000 up: all six digits, zeros up to the point, ".0".
+  const DigitChars digits(d);
+  p = put_digits(p, digits.c, integral < kSignificantDigits ? integral : kSignificantDigits);
+  if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
+  *p++ = '.';
+  *p++ = '0';
+  return p;
+}
+
 // The fixed form.  Precondition: 0 <= decimal_places <= 9.
 char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
   assert(decimal_places >= 0 && decimal_places <= 9);
@@ -236,56 +257,33 @@ char *fixed_form(char *p, const Decimal &d, int decimal_places) noexcept {
   if (d.negative) *p++ = '-';
 
   // The common cases copy eight characters at a time (the buffer has room
-  // for them) and find the end of the text from the digits, where step 5
-  // would find it by scanning back over the '0's.
+  // for them) and find the end of the text from the digits instead of
+  // scanning back over the trailing '0's.
   const bool digits_zero = d.text == kZeros;
   if (e < -a || digits_zero) {
-    // Step 4a: below the limit of decimal places nothing is left; zero
-    // itself ends the same way.  Step 6: never "-0.0".
+    // Below the limit of decimal places nothing is left; zero itself
+    // ends the same way.  Never "-0.0".
     std::memcpy(start, "0.0", 3);
     return start + 3;
   }
-  if (e < 0) {
-    // Step 4b: below one: the leading zeros, then as many digits as the
-    // limit leaves room for.  The rest is cut, not rounded.  Step 5 stops
-    // in the digits: the first one is not '0'.
-    *p++ = '0';
-    *p++ = '.';
-    const int zeros = -e - 1;
-    const int room = a + e + 1;  // >= 1, since e >= -a
-    const int count = room < kSignificantDigits ? room : kSignificantDigits;
-    if (zeros <= 8) {
-      std::memcpy(p, &kZeros, 8);
-      std::memcpy(p + zeros, &d.text, 8);
-    } else {
-      p = put_zeros(p, zeros) - zeros;
-      put_digits(p + zeros, DigitChars(d).c, count);
-    }
-    return p + zeros + count - trailing_zero_digits(d.text, count);
-  }
-  if (e < kSignificantDigits - 1) {
-    // Step 4c, from one up to 99999.9: e + 1 digits, the point, the other
-    // 5 - e digits; step 5 cuts the '0's at the end of those, and a point
-    // left bare keeps one.
-    const int integral = e + 1;
-    std::memcpy(p, &d.text, 8);
-    p[integral] = '.';
-    const uint64_t fraction = d.text >> (8 * integral) | kZeros << (64 - 8 * integral);
-    std::memcpy(p + integral + 1, &fraction, 8);
-    const int cut = trailing_zero_digits(d.text, kSignificantDigits);
-    const int kept = kSignificantDigits - integral - cut;
-    return p + integral + 1 + (kept > 0 ? kept : 1);
-  }
+  if (e >= 0) return fixed_from_one(p, d);
 
-  // Step 4c, from 100000 up: all six digits, zeros up to the point, ".0".
-  // The limit plays no part in either branch of step 4c.
-  const DigitChars digits(d);
-  const int integral = e + 1;
-  p = put_digits(p, digits.c, integral < kSignificantDigits ? integral : kSignificantDigits);
-  if (integral > kSignificantDigits) p = put_zeros(p, integral - kSignificantDigits);
-  *p++ = '.';
+  // Below one: the leading zeros, then as many digits as the limit leaves
+  // room for.  The rest is cut, not rounded.  Trailing '0's are cut within
+  // the digits: the first one is not '0'.
   *p++ = '0';
-  return p;
+  *p++ = '.';
+  const int zeros = -e - 1;
+  const int room = a + e + 1;  // >= 1, since e >= -a
+  const int count = room < kSignificantDigits ? room : kSignificantDigits;
+  if (zeros <= 8) {
+    std::memcpy(p, &kZeros, 8);
+    std::memcpy(p + zeros, &d.text, 8);
+  } else {
+    p = put_zeros(p, zeros) - zeros;
+    put_digits(p + zeros, DigitChars(d).c, count);
+  }
+  return p + zeros + count - trailing_zero_digits(d.text, count);
 }
 
 // The "%g" form: precision 6, so %e when E < -4 or E >= 6, else %f with
@@ -296,7 +294,7 @@ char *short_form(char *p, const Decimal &decimal) noexcept {
   if (decimal.negative) *p++ = '-';
 
   if (e < -4 || e >= kSignificantDigits) {
-    // Step 4a: d0[.d1..dk]e(+|-)XX, at least two exponent digits.
+    // The exponent form: d0[.d1..dk]e(+|-)XX, at least two exponent digits.
     int last = kSignificantDigits - 1;
     while (last > 0 && d.c[last] == '0') --last;
     *p++ = d.c[0];
@@ -313,7 +311,7 @@ char *short_form(char *p, const Decimal &decimal) noexcept {
     return p;
   }
 
-  // Step 4b: positional, the same six digits laid out around the point
+  // Positional: the same six digits laid out around the point
   // (rounding %f at 5 - E places rounds at the same digit as %e did).
   if (e >= 0) {
     p = put_digits(p, d.c, e + 1);
@@ -326,7 +324,7 @@ char *short_form(char *p, const Decimal &decimal) noexcept {
     p = put_zeros(p, -e - 1);
     p = put_digits(p, d.c, kSignificantDigits);
   }
-  // Step 5: trailing zeros of the fraction go, and then a bare point.
+  // Trailing zeros of the fraction go, and then a bare point.
   while (p[-1] == '0') --p;
   if (p[-1] == '.') --p;
   return p;
@@ -356,16 +354,10 @@ char *format_number_to(char *out, float value, bool fixed, int decimal_places) n
   // Step 3: six significant digits of the value widened to double.
   const Decimal d = to_decimal(value);
 
-  // Step 4 onwards: the layout of the form in use.
+  // Step 4: the layout of the form in use.
   char *end = fixed ? fixed_form(out, d, decimal_places) : short_form(out, d);
   assert(static_cast<std::size_t>(end - out) < kNumberTextMax);
   return end;
-}
-
-std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept {
-  char *end = format_number_to(out, value, fixed, decimal_places);
-  *end = '\0';
-  return static_cast<std::size_t>(end - out);
 }
 
 const char *format_number(float value) noexcept {
@@ -375,7 +367,7 @@ const char *format_number(float value) noexcept {
   ring_index = ring_index + 1 == kNumberRingSize ? 0 : ring_index + 1;
   const ExportState &state = export_state();
   char *text = ring[ring_index];
-  format_number_into(text, value, state.fixed_numbers != 0, state.decimal_places);
+  *format_number_to(text, value, state.fixed_numbers != 0, state.decimal_places) = '\0';
   return text;
 }
 

@@ -11,7 +11,7 @@
  * Neither form ever writes "nan" or "inf": a NaN is written as zero and an
  * infinity as the largest finite float of its sign.
  *
- * Ownership: format_number_into writes into the caller's buffer;
+ * Ownership: format_number_to writes into the caller's buffer;
  * format_number returns one of its own 20 ring buffers, valid for 20 further
  * calls; write_number formats straight into the output context's buffer.
  * Nothing here allocates, and nothing is reentrant.
@@ -28,7 +28,7 @@ namespace qel {
 
 class Output;
 
-// Bytes format_number_into may write, the terminator included.  The longest
+// Bytes a number's text may take, a terminator included.  The longest
 // text of a finite float is 52 characters (fixed form without a limit on
 // the decimal places: "-0.", 44 zeros and the five digits of the smallest
 // subnormal).
@@ -37,21 +37,16 @@ constexpr std::size_t kNumberTextMax = 64;
 // How many format_number results are held at once.
 constexpr int kNumberRingSize = 20;
 
-// Writes the text of `value` and a terminating NUL into `out`, which has
-// room for kNumberTextMax bytes; returns the length of the text (without the
-// NUL).  `fixed` selects the fixed form; `decimal_places` (fixed form only)
-// is clamped to 0..9, and 0 means no limit.  "-0.0" never comes out of the
-// fixed form: a negative value cut to nothing is written as "0.0".  The
-// short form of negative zero stays "-0".
-std::size_t format_number_into(char *out, float value, bool fixed, int decimal_places) noexcept;
-
 // The text of `value` in the form of the running export (fixed_numbers and
 // decimal_places of the per-export state), in the next buffer of the ring.
 const char *format_number(float value) noexcept;
 
-// Writes the text of `value` at `out` (room for kNumberTextMax bytes) without
-// a terminator and returns the end of the text: format_number_into for
-// writers that lay out a whole line in the output buffer.
+// Writes the text of `value` at `out` (room for kNumberTextMax bytes), no
+// terminator, and returns the end of the text.  `fixed` selects the fixed
+// form; `decimal_places` (fixed form only) is clamped to 0..9, and 0 means
+// no limit.  "-0.0" never comes out of the fixed form: a negative value cut
+// to nothing is written as "0.0".  The short form of negative zero stays
+// "-0".
 char *format_number_to(char *out, float value, bool fixed, int decimal_places) noexcept;
 
 // Appends the text of `value`, in the form of the running export, to `out`.

@@ -40,8 +40,8 @@ struct MaterialValues {
   float transparency = 0.0f;
 };
 
-// The five properties of palette material `index` (a valid index), with
-// option 18 applied.
+// The five properties of palette material `index` (a valid index), without
+// the specular part under opt_no_specular.
 MaterialValues read_material(int index) {
   MaterialValues m;
   mo_material *material = mo_palette_get_material(index);
@@ -84,8 +84,8 @@ TemplateNumbers template_numbers(const MaterialValues &m) {
 
 bool is_path_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
 
-// Option 4: the name from the character behind the last separator that is
-// not the name's last character.  The empty name stays empty.
+// Under opt_strip_texture_path: the name from the character behind the
+// last separator that is not the name's last character.  The empty name stays empty.
 const char *strip_directory(const char *name) {
   std::size_t start = std::strlen(name);
   if (start == 0) return name;
@@ -103,6 +103,17 @@ std::string texture_line(const char *name) {
   return line;
 }
 
+// One Material template: its name, the eleven numbers and the lines inside
+// it after them (the texture's file), then a blank line.
+void write_template(Output &out, const std::string &name, const MaterialValues &m,
+                    const std::string &inside) {
+  const TemplateNumbers n = template_numbers(m);
+  out.printf("Material %s {\n  %s; %s; %s; %s;;\n  %s;\n  %s; %s; %s;;\n  %s; %s; %s;;\n%s}\n",
+             name.c_str(), n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5],
+             n.text[6], n.text[7], n.text[8], n.text[9], n.text[10], inside.c_str());
+  out.puts("\n");
+}
+
 }  // namespace
 
 void write_materials(Output &out) {
@@ -110,12 +121,8 @@ void write_materials(Output &out) {
   const int palette = mo_get_num_palette();
   for (int i = 0; i < palette; ++i) {
     // Beyond the map (a palette that grew since pass 1) nothing was used.
-    if (s.mat_list == nullptr || i >= s.mat_count || s.mat_list[i] < 0) continue;
-    const TemplateNumbers n = template_numbers(read_material(i));
-    out.printf("Material Mat_%d {\n  %s; %s; %s; %s;;\n  %s;\n  %s; %s; %s;;\n  %s; %s; %s;;\n}\n",
-               i, n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5], n.text[6],
-               n.text[7], n.text[8], n.text[9], n.text[10]);
-    out.puts("\n");
+    if (s.maps.material_number(i) < 0) continue;
+    write_template(out, "Mat_" + std::to_string(i), read_material(i), std::string());
   }
 }
 
@@ -123,36 +130,26 @@ void write_texture_materials(Output &out) {
   const ExportState &s = export_state();
   const int textures = mo_get_num_textures();
   for (int t = 0; t < textures; ++t) {
-    if (s.tex_list == nullptr || t >= s.tex_count || s.tex_list[t] < 0) continue;
+    if (s.maps.texture_number(t) < 0) continue;
 
     const char *name = texture_id_to_name(t);
     if (name == nullptr) name = "";
     if (option_is_set(opt_strip_texture_path)) name = strip_directory(name);
     const std::string line = option_is_set(opt_textures) ? texture_line(name) : std::string();
 
+    const std::string template_name = "Tex_" + std::to_string(t);
     if (option_is_set(opt_texture_material)) {
       // The colours and the palette index of the material the texture was
-      // first used with.  An index beyond the palette counts as 0, in the
-      // suffix too (the material lists apply the same rule); with no
-      // palette at all the template stays white but keeps that name.
+      // first used with (an index beyond the palette counts as 0, as in
+      // the material lists); with no palette at all the template stays
+      // white but keeps that name.
       const int palette = mo_get_num_palette();
-      int index = s.tex_material[t];
-      if (index < 0 || index >= palette) index = 0;
-      const MaterialValues m = palette > 0 ? read_material(index) : white_material();
-      const TemplateNumbers n = template_numbers(m);
-      const std::string suffix = "_" + std::to_string(index);
-      out.printf(
-          "Material Tex_%d%s {\n  %s; %s; %s; %s;;\n  %s;\n  %s; %s; %s;;\n  %s; %s; %s;;\n%s}\n",
-          t, suffix.c_str(), n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5],
-          n.text[6], n.text[7], n.text[8], n.text[9], n.text[10], line.c_str());
+      const int index = palette_index(s.maps.texture_material(t), palette);
+      write_template(out, template_name + "_" + std::to_string(index),
+                     palette > 0 ? read_material(index) : white_material(), line);
     } else {
-      const TemplateNumbers n = template_numbers(white_material());
-      out.printf(
-          "Material Tex_%d {\n  %s; %s; %s; %s;;\n  %s;\n  %s; %s; %s;;\n  %s; %s; %s;;\n%s}\n", t,
-          n.text[0], n.text[1], n.text[2], n.text[3], n.text[4], n.text[5], n.text[6], n.text[7],
-          n.text[8], n.text[9], n.text[10], line.c_str());
+      write_template(out, template_name, white_material(), line);
     }
-    out.puts("\n");
   }
 }
 

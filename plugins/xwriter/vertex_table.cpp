@@ -1,6 +1,6 @@
 /*
- * The vertex table: rows, buckets, the merge of equal surface vertices and
- * the written indices.
+ * The vertex table: rows, the merge of equal surface vertices and the
+ * written indices.
  *
  * The merge looks at the rows in ascending order and keeps, of the rows
  * that stand for themselves (not merged, no NaN), only what it needs to
@@ -13,8 +13,8 @@
  * the chain of its rows that stand for themselves and a row is compared
  * with its vertex's chain only: neighbouring surfaces share vertices, so
  * the chains in use stay in the caches.  Otherwise, and for a row whose
- * vertex is not in the object's list, an open-addressing hash keyed by the
- * six compared fields holds those rows.  Equal fields must hash alike, so
+ * vertex is not in the object's list, the hash lookup keyed by the six
+ * compared fields holds those rows.  Equal fields must hash alike, so
  * a zero float hashes as +0 whatever its sign; a row with a NaN can equal
  * nothing and never enters either.
  *
@@ -22,8 +22,7 @@
  * not fit the caches, so each slot keeps 32 more bits of the hash beside
  * the row: a probe reads the surface vertex of a row only when those bits
  * agree, and the slot of a row a few rows ahead is fetched while the
- * current one is compared.  It starts at half the row count and grows when
- * three quarters are taken.  The merge is a pass of its own after the
+ * current one is compared.  It starts at half the row count.  The merge is a pass of its own after the
  * listing, so that its polls ("Optimize Vertices") come while it works.
  */
 #include "xwriter/vertex_table.h"
@@ -34,6 +33,7 @@
 
 #include "binding/options.h"
 #include "export/export_state.h"
+#include "xwriter/hash_lookup.h"
 #include "xwriter/host_array.h"
 
 namespace qel {
@@ -44,25 +44,6 @@ const char kCreateVertexListText[] = "Export X File - Create Vertex List ...";
 
 // The rows of a table above this many would need hash slots beyond 32 bits.
 constexpr int32_t kMaxRows = int32_t{1} << 30;
-
-// Slots for `count` keys at a load of at most one half: a power of two.
-uint32_t slot_capacity(int32_t count) {
-  uint32_t capacity = 16;
-  while (capacity < static_cast<uint32_t>(count) * 2u) capacity *= 2;
-  return capacity;
-}
-
-int32_t *allocate_empty_slots(uint32_t capacity) {
-  auto *slots = static_cast<int32_t *>(myalloc(sizeof(int32_t) * capacity));
-  if (slots != nullptr) std::memset(slots, 0xff, sizeof(int32_t) * capacity);  // all -1
-  return slots;
-}
-
-uint32_t pointer_hash(const void *pointer) {
-  // Fibonacci hashing: the high half of the product mixes every address bit.
-  uint64_t h = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pointer)) * 0x9E3779B97F4A7C15ull;
-  return static_cast<uint32_t>(h >> 32);
-}
 
 // The bits a float contributes to the merge hash: both zeros as +0 (adding
 // +0 turns -0 into +0 and changes nothing else; a NaN never gets here).
@@ -99,41 +80,27 @@ bool has_nan(const mo_svertex *sv) {
 }
 
 // The hash of the merge: rows that stand for themselves, by their fields.
-// Linear probing: a probe that misses goes on in the same cache line.
+// Each slot keeps the high half of its row's hash beside the row, so a
+// probe reads a row's surface vertex only when those bits agree.
 class MergeIndex {
  public:
-  explicit MergeIndex(const VertexRow *rows) : rows_(rows) {}
-  ~MergeIndex() {
-    if (slots_ != nullptr) myfree(slots_);
-  }
-  MergeIndex(const MergeIndex &) = delete;
-  MergeIndex &operator=(const MergeIndex &) = delete;
+  explicit MergeIndex(const VertexRow *rows) : lookup_(ByFields{rows}), rows_(rows) {}
 
   // Room for `count` rows before the first growth.  False when the host
   // has no memory.
-  bool reserve(int32_t count) {
-    uint32_t capacity = 64;
-    while (capacity < static_cast<uint32_t>(count) && capacity < (1u << 31)) capacity *= 2;
-    return rehash(capacity);
-  }
+  bool reserve(int32_t count) { return lookup_.reserve(static_cast<uint32_t>(count)); }
+  bool ready() const { return lookup_.ready(); }
 
   // Where the probe for `hash` starts: fetched ahead of the lookup.
-  const void *home(uint64_t hash) const { return &slots_[static_cast<uint32_t>(hash) & mask_]; }
+  const void *home(uint64_t hash) const { return lookup_.home(hash); }
 
   // The first earlier row equal to row j (whose hash is `hash`), or -1
-  // after entering row j.  -2 when the host has no memory to grow.
-  int32_t find_or_enter(int32_t j, uint64_t hash) {
-    const mo_svertex *sv = rows_[j].svertex;
+  // after entering row j.  False when the host has no memory to grow.
+  bool find_or_enter(int32_t j, uint64_t hash, int32_t *first) {
     const auto tag = static_cast<uint32_t>(hash >> 32);
-    uint32_t slot = static_cast<uint32_t>(hash) & mask_;
-    for (; slots_[slot].row >= 0; slot = (slot + 1) & mask_) {
-      const Slot &taken = slots_[slot];
-      if (taken.tag == tag && merge_equal(rows_[taken.row].svertex, sv)) return taken.row;
-    }
-    slots_[slot] = Slot{tag, j};
-    // At three quarters a miss walks too far: twice the slots.
-    if (++count_ > (mask_ + 1) / 4 * 3 && !rehash((mask_ + 1) * 2)) return -2;
-    return -1;
+    Slot *slot = lookup_.find(Row{rows_[j].svertex, tag}, hash);
+    *first = slot->row;
+    return slot->row >= 0 || lookup_.insert(slot, Slot{tag, j});
   }
 
  private:
@@ -141,31 +108,23 @@ class MergeIndex {
     uint32_t tag;  // the high half of the row's hash
     int32_t row;   // -1: empty
   };
-
-  bool rehash(uint32_t capacity) {
-    if (capacity == 0) return false;  // beyond 2^31 slots
-    auto *fresh = static_cast<Slot *>(myalloc(sizeof(Slot) * capacity));
-    if (fresh == nullptr) return false;
-    std::memset(fresh, 0xff, sizeof(Slot) * capacity);  // every row -1
-    const uint32_t mask = capacity - 1;
-    if (slots_ != nullptr) {
-      for (uint32_t i = 0; i <= mask_; ++i) {
-        if (slots_[i].row < 0) continue;
-        uint32_t slot = static_cast<uint32_t>(merge_hash(rows_[slots_[i].row].svertex)) & mask;
-        while (fresh[slot].row >= 0) slot = (slot + 1) & mask;
-        fresh[slot] = slots_[i];
-      }
-      myfree(slots_);
+  struct Row {
+    const mo_svertex *svertex;
+    uint32_t tag;
+  };
+  struct ByFields {
+    using Slot = MergeIndex::Slot;
+    const VertexRow *rows;
+    static Slot empty_slot() { return Slot{0, -1}; }
+    static bool is_empty(const Slot &slot) { return slot.row < 0; }
+    uint64_t hash(const Slot &slot) const { return merge_hash(rows[slot.row].svertex); }
+    bool equal(const Slot &slot, const Row &row) const {
+      return slot.tag == row.tag && merge_equal(rows[slot.row].svertex, row.svertex);
     }
-    slots_ = fresh;
-    mask_ = mask;
-    return true;
-  }
+  };
 
+  HashLookup<ByFields> lookup_;
   const VertexRow *rows_;
-  Slot *slots_ = nullptr;
-  uint32_t mask_ = 0;
-  uint32_t count_ = 0;
 };
 
 // The merge's polls: at rows 0, 100, 200, ... with the percentage done.
@@ -224,8 +183,8 @@ bool merge_by_hash(VertexTable &table) {
     const Ahead current = ahead[j % kAhead];
     look_ahead(j + kAhead);
     if (!current.nan) {
-      const int32_t first = index.find_or_enter(j, current.hash);
-      if (first == -2) return false;
+      int32_t first = -1;
+      if (!index.find_or_enter(j, current.hash, &first)) return false;
       if (first >= 0) {
         rows[j].merged_into = first;
         --table.remaining_count;
@@ -256,7 +215,6 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
   }
   std::fill(newest.items, newest.items + places.count(), -1);
   MergeIndex strangers(rows);
-  bool strangers_ready = false;
   MergePolls polls(table.row_count);
 
   for (int32_t j = 0; j < count; ++j) {
@@ -276,9 +234,8 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
           newest.items[place] = j;
         }
       } else {
-        if (!strangers_ready && !(strangers_ready = strangers.reserve(16))) return false;
-        first = strangers.find_or_enter(j, merge_hash(sv));
-        if (first == -2) return false;
+        if (!strangers.ready() && !strangers.reserve(16)) return false;
+        if (!strangers.find_or_enter(j, merge_hash(sv), &first)) return false;
       }
       if (first >= 0) {
         rows[j].merged_into = first;
@@ -294,31 +251,6 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
 // known, else by hash.  False when the host has no memory.
 bool merge_rows(VertexTable &table, const VertexPlaces *places) {
   return places != nullptr ? merge_by_vertex(table, *places) : merge_by_hash(table);
-}
-
-// The lookup index of vertex_table_find over the entered rows; on a failed
-// allocation the lookups scan instead.
-void make_find_index(VertexTable &table) {
-  const uint32_t capacity = slot_capacity(table.entered_count);
-  int32_t *slots = allocate_empty_slots(capacity);
-  if (slots == nullptr) {
-    table.find_scans = true;
-    return;
-  }
-  const uint32_t mask = capacity - 1;
-  for (int32_t row = 0; row < table.entered_count; ++row) {
-    const mo_svertex *sv = table.rows[row].svertex;
-    uint32_t slot = pointer_hash(sv) & mask;
-    uint32_t probe = 0;
-    // Rows go in ascending order and a surface vertex already there keeps
-    // its slot, so a lookup answers with the first row.
-    while (slots[slot] >= 0 && table.rows[slots[slot]].svertex != sv) {
-      slot = (slot + ++probe) & mask;
-    }
-    if (slots[slot] < 0) slots[slot] = row;
-  }
-  table.find_slots = slots;
-  table.find_mask = mask;
 }
 
 }  // namespace
@@ -364,44 +296,20 @@ VertexTable::VertexTable() = default;
 
 VertexTable::~VertexTable() { vertex_table_free(*this); }
 
-int vertex_table_bucket(const VertexTable & /*table*/, const mo_svertex *svertex) {
-  const auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(svertex->vertex));
-  return static_cast<int>(low % static_cast<uint32_t>(kVertexBuckets));
-}
-
-// The first entered row after `row` that falls into `bucket`, or -1.
-static int32_t next_in_bucket(const VertexTable &table, int bucket, int32_t row) {
-  for (int32_t next = row + 1; next < table.entered_count; ++next) {
-    if (vertex_table_bucket(table, table.rows[next].svertex) == bucket) return next;
-  }
-  return -1;
-}
-
-int32_t vertex_table_bucket_first(const VertexTable &table, int bucket) {
-  return next_in_bucket(table, bucket, -1);
-}
-
-int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row) {
-  if (row < 0 || row >= table.entered_count) return -1;
-  return next_in_bucket(table, vertex_table_bucket(table, table.rows[row].svertex), row);
-}
-
-VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
-                                    const VertexPlaces *places) {
+bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
+                        const VertexPlaces *places) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
-  if (row_count > kMaxRows) return VertexTableBuild::out_of_memory;
-
-  // 1. Counts and rows.
+  if (row_count > kMaxRows) return false;
   if (row_count > 0) {
     table.rows =
         static_cast<VertexRow *>(myalloc(sizeof(VertexRow) * static_cast<std::size_t>(row_count)));
-    if (table.rows == nullptr) return VertexTableBuild::out_of_memory;
+    if (table.rows == nullptr) return false;
   }
   table.row_count = row_count;
   table.remaining_count = row_count;
 
-  // 2. and 3. One row per surface vertex, polling after every 100th.
+  // One row per surface vertex, polling after every 100th.
   bool cancelled = false;
   VertexRow *const rows = table.rows;
   int32_t entered = 0;
@@ -427,29 +335,10 @@ VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_
   // The merge, also after a cancel: it looks at row 0, polls and ends.
   if (option_is_set(opt_optimize_vertices) && !merge_rows(table, places)) {
     vertex_table_free(table);
-    return VertexTableBuild::out_of_memory;
+    return false;
   }
-  if (cancelled || table.entered_count < row_count) return VertexTableBuild::cut_short;
-  return VertexTableBuild::complete;
-}
-
-int32_t vertex_table_find(VertexTable &table, const mo_svertex *svertex) {
-  if (table.rows == nullptr || svertex == nullptr) return -1;
-  if (table.find_slots == nullptr && !table.find_scans) make_find_index(table);
-  if (table.find_scans) {
-    for (int32_t row = 0; row < table.entered_count; ++row) {
-      if (table.rows[row].svertex == svertex) return row;
-    }
-    return -1;
-  }
-  uint32_t slot = pointer_hash(svertex) & table.find_mask;
-  uint32_t probe = 0;
-  while (table.find_slots[slot] >= 0) {
-    const int32_t row = table.find_slots[slot];
-    if (table.rows[row].svertex == svertex) return row;
-    slot = (slot + ++probe) & table.find_mask;
-  }
-  return -1;
+  table.cut_short = cancelled || table.entered_count < row_count;
+  return true;
 }
 
 void vertex_table_resolve(VertexTable &table) {
@@ -465,11 +354,8 @@ void vertex_table_resolve(VertexTable &table) {
 
 void vertex_table_free(VertexTable &table) {
   if (table.rows != nullptr) myfree(table.rows);
-  if (table.find_slots != nullptr) myfree(table.find_slots);
   table.rows = nullptr;
-  table.find_slots = nullptr;
-  table.find_mask = 0;
-  table.find_scans = false;
+  table.cut_short = false;
   table.row_count = 0;
   table.remaining_count = 0;
   table.entered_count = 0;

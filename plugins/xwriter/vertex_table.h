@@ -5,21 +5,14 @@
  * surface vertex at position k of a surface is the sum of the vertex counts
  * of the surfaces before it, plus k.
  *
- * With option 23 a surface vertex that repeats an earlier one exactly (same
- * host vertex, same u and v, same normal; floats compared with ==, so +0
- * equals -0 and a NaN equals nothing) is merged into the first such earlier
- * row and is not written again.  Every merged row names a row that is not
- * merged itself.
- *
- * Rows also fall into 111 buckets by the address of their host vertex (the
- * bucket rule below), each bucket listing its rows in ascending order.  The
- * merge does not walk the buckets: it compares a row only with the earlier
- * rows of its own host vertex that stand for themselves (found by the
- * vertex's place in the object's vertex list, or by a hash of the compared
- * fields), which finds the same first matching row in constant time.  So
- * the buckets are not stored either: a bucket is the rows whose host
- * vertex gives its number, and walking one scans the rows (only tests and
- * tools walk them).
+ * Under opt_optimize_vertices a surface vertex that repeats an earlier one
+ * exactly (same host vertex, same u and v, same normal; floats compared with
+ * ==, so +0 equals -0 and a NaN equals nothing) is merged into the first
+ * such earlier row and is not written again.  Every merged row names a row
+ * that is not merged itself.  The merge compares a row only with the
+ * earlier rows of its own host vertex that stand for themselves (found by
+ * the vertex's place in the object's vertex list, or by a hash of the
+ * compared fields), which finds that first equal row in constant time.
  *
  * Ownership: every block of the table comes from the host allocator; the
  * table frees them in vertex_table_free, which its destructor calls, so a
@@ -33,8 +26,6 @@
 #include "host/molv_host.h"
 
 namespace qel {
-
-constexpr int kVertexBuckets = 111;
 
 struct VertexRow {
   mo_svertex *svertex;    // the surface vertex of this row
@@ -52,11 +43,7 @@ struct VertexTable {
   int32_t row_count = 0;
   int32_t remaining_count = 0;  // rows that are written: row_count - merged rows
   int32_t entered_count = 0;    // rows the build entered (less after a cancel)
-
-  // The index of vertex_table_find, made on the first lookup.
-  int32_t *find_slots = nullptr;
-  uint32_t find_mask = 0;
-  bool find_scans = false;  // no memory for the index: lookups scan
+  bool cut_short = false;       // the build stopped early (a cancel): never written from
 };
 
 // The places of an object's host vertices, when they stand at equal steps
@@ -90,47 +77,18 @@ class VertexPlaces {
   uint32_t count_ = 0;
 };
 
-enum class VertexTableBuild {
-  complete,      // every row entered (and merged, with option 23)
-  cut_short,     // a cancel poll answered "1": some rows may be missing
-  out_of_memory  // the host allocator failed; the table is empty
-};
-
 // Fills `table` from the mesh surface list, `row_count` rows; runs the merge
-// when option 23 is set.  `places`, the places of the object's vertices
+// under opt_optimize_vertices.  `places`, the places of the object's vertices
 // when measured (else null), only speeds the merge up: with them it goes
 // by host vertex; the result is the same either way.  Polls for a cancel after every 100th row entered
 // ("Export X File - Create Vertex List ...") and, while merging, at rows 0,
 // 100, 200, ... ("Export X File - Optimize Vertices ( %d %% ) ...").  A
-// cancel ends the pass it happens in; the merge of a cut-short build still
-// looks at row 0 and polls once.
-VertexTableBuild vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
-                                    const VertexPlaces *places = nullptr);
-
-// The first row holding `svertex` (compared by address), or -1.  Constant
-// time: an index over the entered rows is made on the first call (a scan
-// takes its place if the host has no memory for it).
-int32_t vertex_table_find(VertexTable &table, const mo_svertex *svertex);
-
-// The bucket of a surface vertex: the low 32 bits of its host vertex's
-// address, unsigned, modulo 111.  All surface vertices of one host vertex
-// share a bucket.
-int vertex_table_bucket(const VertexTable &table, const mo_svertex *svertex);
-
-// Walking a bucket: its first row and the row after `row`, -1 at the end.
-// Each step scans the rows (see the top of the file).
-int32_t vertex_table_bucket_first(const VertexTable &table, int bucket);
-int32_t vertex_table_bucket_after(const VertexTable &table, int32_t row);
-
-inline int32_t vertex_table_merged_into(const VertexTable &table, int32_t row) {
-  return table.rows[row].merged_into;
-}
-inline int32_t vertex_table_written_index(const VertexTable &table, int32_t row) {
-  return table.rows[row].written_index;
-}
-inline void vertex_table_set_written_index(VertexTable &table, int32_t row, int32_t value) {
-  table.rows[row].written_index = value;
-}
+// cancel ends the pass it happens in and leaves the table cut short (some
+// rows may be missing); the merge of a cut-short build still looks at row 0
+// and polls once.  False when the host allocator failed; the table is then
+// empty.
+bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
+                        const VertexPlaces *places = nullptr);
 
 // Gives every row that was not written the written index of the row it was
 // merged into.  Called once, after the vertex block.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,11 @@ std::string tcl(const std::string &script) {
 }
 
 // A plug-in folder holding the dialog script, named `name` inside a fresh
-// temporary folder.
+// temporary folder; the folders go when the test process ends.
 std::string make_plugin_dir(const std::string &name) {
-  std::string top = qel_test::make_temp_dir("plugin");
-  std::string dir = top + "/" + name;
+  static std::vector<std::unique_ptr<qel_test::TempDir>> made;
+  made.push_back(std::make_unique<qel_test::TempDir>("plugin"));
+  std::string dir = made.back()->path() + "/" + name;
   EXPECT_EQ(::mkdir(dir.c_str(), 0755), 0) << dir;
   qel_test::write_file(dir + "/qel_export.tcl",
                        qel_test::read_file(std::string(QEL_SOURCE_DIR) +
@@ -107,7 +109,8 @@ TEST(PluginStartTest, BackslashesOfTheFolderStayInTheOptionsPath) {
   // stays in the folder as given; the script is sourced from the host's
   // converted copy.
   molv::tcl_start(false);
-  std::string top = qel_test::make_temp_dir("bs");
+  const qel_test::TempDir top_dir("bs");
+  const std::string &top = top_dir.path();
   ASSERT_EQ(::mkdir((top + "/tools").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((top + "/tools/plugins").c_str(), 0755), 0);
   qel_test::write_file(top + "/tools/plugins/qel_export.tcl", "proc qel_export_dialog {o v} {return $o}\n");

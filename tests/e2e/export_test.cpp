@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/options.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 // Two meshes, shared host vertices and duplication indices: every cancel
 // point of a mesh is reached.

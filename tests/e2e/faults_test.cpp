@@ -46,7 +46,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 // The default options with data comments, triangulation, duplication
 // indices and two-sided surfaces: every kind of block and poll is reached.

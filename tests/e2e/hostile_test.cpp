@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
@@ -38,7 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 std::string with(std::string options, std::initializer_list<int> set) {
   for (int index : set) options[static_cast<std::size_t>(index)] = '1';
@@ -169,20 +170,20 @@ std::string convex_polygon_scene(int corners) {
     if (upper(u) != upper(v)) return upper(u);
     return u.first * v.second - u.second * v.first > 0;
   });
-  std::string vertices = "[0,0,0]";
+  std::vector<std::array<double, 3>> vertices = {{0, 0, 0}};
   long x = 0, y = 0;
-  if (split)
-    vertices +=
-        ",[" + std::to_string(edges[0].first) + "," + std::to_string(edges[0].second) + ",0]";
+  if (split) {
+    vertices.push_back(
+        {static_cast<double>(edges[0].first), static_cast<double>(edges[0].second), 0});
+  }
   for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
     x += 2 * edges[i].first;
     y += 2 * edges[i].second;
-    vertices += ",[" + std::to_string(x) + "," + std::to_string(y) + ",0]";
+    vertices.push_back({static_cast<double>(x), static_cast<double>(y), 0});
   }
-  std::string verts;
-  for (int i = 0; i < corners; ++i) verts += (i ? "," : "") + std::to_string(i);
-  return "{\"world\":{\"children\":[{\"name\":\"disc\",\"vertices\":[" + vertices +
-         "],\"surfaces\":[{\"verts\":[" + verts + "]}]}]}}";
+  std::vector<int> verts;
+  for (int i = 0; i < corners; ++i) verts.push_back(i);
+  return qel_test::polygon_scene("disc", vertices, {verts});
 }
 
 class Hostile : public qel_test::MolvRunTest {
@@ -302,7 +303,7 @@ TEST(HostileInProcess, ObjectWithAMillionSurfaces) {
 
   const long before = molv::live_allocations();
   const std::string text = qel_test::export_text(with(kDefaults, {1}));
-  EXPECT_EQ(qel_test::last_status(), 0);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
   EXPECT_EQ(molv::live_allocations(), before);
   const Structure s = structure_of(text);
   EXPECT_TRUE(s.sound) << s.fault;
@@ -369,7 +370,7 @@ TEST(HostileInProcess, NanAndInfinityInPositionsTextureCoordinatesAndCentres) {
         with(kDefaults, {3, 8, 11, 12, 23})}) {
     SCOPED_TRACE(options);
     const std::string text = qel_test::export_text(options);
-    EXPECT_EQ(qel_test::last_status(), 0);
+    EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
     const Structure s = structure_of(text);
     EXPECT_TRUE(s.sound) << s.fault << "\n" << text;
     EXPECT_EQ(text.find("nan"), std::string::npos) << text;
@@ -476,7 +477,7 @@ TEST_F(Hostile, EmptyNamesEverywhere) {
   for (const std::string &options : {kDefaults, with(kDefaults, {2, 15}), with(kDefaults, {2})}) {
     SCOPED_TRACE(options);
     const std::string text = export_and_check(scene, options);
-    // Option 4 (set in the defaults) leaves an empty texture name empty.
+    // opt_strip_texture_path (set in the defaults) leaves an empty texture name empty.
     EXPECT_NE(text.find("TextureFileName { \"\"; }"), std::string::npos) << text;
   }
 }

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/options.h"
 #include "host.h"
 #include "model.h"
 #include "support/child_process.h"
@@ -41,7 +42,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 // A unit cube of six quads with texture coordinates and a textured
 // material, then a polyline of two segments and a point.
@@ -798,7 +799,7 @@ TEST_F(ImportRun, TexturedObjCubeIsExportedAndReadBack) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const qel_test::XSummary x = qel_test::x_read(qel_test::read_file(path("cube.x")));
   ASSERT_TRUE(x.loaded) << x.reader_error;
-  // Six quads (the wire has no faces); with option 3 clear the reader's
+  // Six quads (the wire has no faces); with opt_z_axis clear the reader's
   // coordinates are the model's.
   EXPECT_EQ(x.faces, 6);
   EXPECT_EQ(x.face_sizes, std::vector<int>(6, 4));
@@ -806,7 +807,7 @@ TEST_F(ImportRun, TexturedObjCubeIsExportedAndReadBack) {
   const std::set<std::vector<float>> cube = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
                                              {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
   EXPECT_EQ(corners, cube);
-  // Option 4: the name without its folder.
+  // opt_strip_texture_path: the name without its folder.
   EXPECT_EQ(x.texture_names, std::vector<std::string>{"wood.png"});
 }
 

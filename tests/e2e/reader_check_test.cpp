@@ -182,7 +182,7 @@ TEST(ReaderCheck, SampleSceneUnderTheDefaultsAndEveryOptionAlone) {
   }
   for (const std::string &options : runs) {
     const std::string text = qel_test::export_text(options);
-    ASSERT_EQ(qel_test::last_status(), 0);
+    ASSERT_EQ(qel_test::last_status(), qel::RunStatus::completed);
     const XCheck r = x_check(text, options);
     EXPECT_TRUE(r.ok()) << "options " << options << "\n" << r.report();
     EXPECT_GT(r.corners, 0) << options;
@@ -231,7 +231,7 @@ TEST(ReaderCheck, FindsEachFaultPutIntoAGoodFile) {
 }
 
 // A world of line surfaces gets no frame: its children's frames stand at
-// the top of the file side by side, and under option 20 a leaf's Mesh
+// the top of the file side by side, and under opt_no_leaf_frames a leaf's Mesh
 // stands outside every frame, in the host's coordinates.
 TEST(ReaderCheck, WorldWithoutAFrame) {
   qel_test::load_scene(R"({"world": {
@@ -293,7 +293,7 @@ TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
     for (const std::string &options : option_sets) {
       const long live = molv::live_allocations();
       const std::string text = qel_test::export_text(options);
-      EXPECT_EQ(qel_test::last_status(), 0) << model;
+      EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed) << model;
       EXPECT_EQ(molv::live_allocations(), live) << model;
       const XCheck r = x_check(text, options);
       EXPECT_TRUE(r.ok()) << model << " under " << options << "\n" << r.report();
@@ -331,7 +331,7 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
 
       const long live = molv::live_allocations();
       const std::string text = qel_test::export_text(options);
-      EXPECT_EQ(qel_test::last_status(), 0);
+      EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
       EXPECT_EQ(molv::live_allocations(), live) << "scene " << i << ": the export leaked";
       const XCheck r = x_check(text, options);
       EXPECT_EQ(molv::live_allocations(), live) << "scene " << i << ": the check leaked";

@@ -27,7 +27,7 @@ struct Pass1 {
   int surfaces = 0;
   int vertices = 0;
   int corners = 0;
-  int status = 0;
+  qel::RunStatus status = qel::RunStatus::running;
   bool maps_made = false;
   std::string trace;
 };
@@ -44,18 +44,18 @@ Pass1 run_pass1(const std::string &options) {
 
   const qel::ExportState &s = qel::export_state();
   Pass1 r;
-  r.maps_made = s.mat_list != nullptr && s.tex_list != nullptr;
-  if (s.mat_list != nullptr) r.mat.assign(s.mat_list, s.mat_list + s.mat_count);
-  if (s.tex_list != nullptr) {
-    r.tex.assign(s.tex_list, s.tex_list + s.tex_count);
-    r.tex_material.assign(s.tex_material, s.tex_material + s.tex_count);
+  r.maps_made = s.maps.mat_list != nullptr && s.maps.tex_list != nullptr;
+  if (s.maps.mat_list != nullptr) r.mat.assign(s.maps.mat_list, s.maps.mat_list + s.maps.mat_count);
+  if (s.maps.tex_list != nullptr) {
+    r.tex.assign(s.maps.tex_list, s.maps.tex_list + s.maps.tex_count);
+    r.tex_material.assign(s.maps.tex_material, s.maps.tex_material + s.maps.tex_count);
   }
   r.surfaces = s.surface_total;
   r.vertices = s.vertex_total;
   r.corners = s.surface_vertex_total;
   r.status = s.status;
   r.trace = molv::recording().debug;
-  qel::free_maps();
+  qel::export_state().maps.clear();
   return r;
 }
 
@@ -259,13 +259,13 @@ TEST(Pass1Totals, HostTotalsOfPolygonObjectsOnly) {
   Pass1 r = run_pass1(qel::kDefaultOptions);
   EXPECT_EQ(r.surfaces, 3);
   EXPECT_EQ(r.vertices, 7);
-  EXPECT_EQ(r.corners, 3 + 6);  // q is two-sided and option 22 is set
+  EXPECT_EQ(r.corners, 3 + 6);  // q is two-sided and opt_two_sided is set
 }
 
 TEST(Pass1Totals, TheHeaderCarriesTheCornerTotal) {
   qel_test::load_scene(shapes(R"({ "twosided": true, "verts": [0, 1, 2, 3] },
                                   { "verts": [0, 1, 4] })"));
-  // Option 23 clear: the placeholder keeps what the header wrote.
+  // opt_optimize_vertices clear: the placeholder keeps what the header wrote.
   std::string text =
       qel_test::export_text(options_with(qel::kDefaultOptions, {{1, '1'}, {9, '1'}, {23, '0'}}));
   EXPECT_NE(text.find("// Total number of vertices : 15      \n"
@@ -388,7 +388,7 @@ TEST(Pass1Trace, EmptyPaletteAndNoTexturesGiveOnlyTheHeadings) {
   EXPECT_TRUE(r.tex.empty());
 
   std::string text = qel_test::export_text(qel::kDefaultOptions);
-  EXPECT_EQ(qel_test::last_status(), qel::kExportRunning);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
   EXPECT_EQ(maps_trace(qel_test::last_debug()),
             "Adresse 'mat_list' = ADDR\n\n\n\nAdresse 'tex_list' = ADDR\n\n\n\n");
   EXPECT_EQ(text.find("Material "), std::string::npos);
@@ -414,7 +414,7 @@ TEST_F(Pass1OutOfMemory, NoMaterialMapEndsTheRunAsFailed) {
   molv::set_fail_alloc_after(0);
   Pass1 r = run_pass1(qel::kDefaultOptions);
   molv::set_fail_alloc_after(-1);
-  EXPECT_EQ(r.status, qel::kExportFailed);
+  EXPECT_EQ(r.status, qel::RunStatus::failed);
   EXPECT_EQ(qel::export_state().failure, "Out of memory !");
   EXPECT_FALSE(r.maps_made);
   EXPECT_EQ(r.corners, 0);
@@ -426,7 +426,7 @@ TEST_F(Pass1OutOfMemory, NoTextureMapGivesTheMaterialMapBack) {
   molv::set_fail_alloc_after(1);
   Pass1 r = run_pass1(qel::kDefaultOptions);
   molv::set_fail_alloc_after(-1);
-  EXPECT_EQ(r.status, qel::kExportFailed);
+  EXPECT_EQ(r.status, qel::RunStatus::failed);
   EXPECT_EQ(qel::export_state().failure, "Out of memory !");
   EXPECT_TRUE(r.mat.empty());
   EXPECT_TRUE(r.tex.empty());
@@ -437,7 +437,7 @@ TEST_F(Pass1OutOfMemory, FailedRunWritesNothingBehindTheTrace) {
   molv::set_fail_alloc_after(0);
   std::string text = qel_test::export_text(qel::kDefaultOptions);
   molv::set_fail_alloc_after(-1);
-  EXPECT_EQ(qel_test::last_status(), qel::kExportFailed);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::failed);
   // Not even the header: the run ends after the trace of pass 1.
   EXPECT_EQ(text, "");
   EXPECT_EQ(qel_test::last_debug().find("File-Header"), std::string::npos);

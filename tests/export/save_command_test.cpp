@@ -9,7 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "binding/options.h"
@@ -39,6 +43,7 @@ class SaveCommandTest : public ::testing::Test {
   }
   void TearDown() override {
     molv::hooks().choose_file = nullptr;
+    molv::hooks().status = nullptr;
     qel_test::remove_tree(dir_);
   }
   // Runs "molv qel_save CMD NAME OPTIONS" as the dialog would.
@@ -194,6 +199,37 @@ TEST_F(SaveCommandTest, EveryRunGivesBackTheHostMemoryItTook) {
   EXPECT_EQ(molv::live_allocations(), before);
 }
 
+// Whatever is thrown inside a run ends it as failed with a message that
+// says what happened; "Out of memory !" is for a failed allocation only.
+// The mesh's copies and tables and the maps go back, and no file is left.
+TEST_F(SaveCommandTest, AnExceptionInsideAMeshFailsTheRunWithWhatHappened) {
+  qel_test::load_scene(qel_test::golden("mesh_cube.json"));
+  static std::function<void()> raise;
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { throw std::runtime_error("the host broke"); }, "Export failed : the host broke !"},
+      {[] { throw std::bad_alloc(); }, "Out of memory !"},
+      {[] { throw 7; }, "Export failed : an unknown error !"},
+  };
+  for (const auto &c : cases) {
+    raise = c.first;
+    molv::hooks().status = [](const std::string &text) {
+      if (text == "Export X File - Mesh Vertices ...") raise();
+    };
+    const long live = molv::live_allocations();
+    save("export", dir_ + "/model", options_);
+    EXPECT_EQ(qel::export_state().status, qel::RunStatus::failed) << c.second;
+    EXPECT_EQ(molv::recording().messages, std::vector<std::string>{c.second});
+    EXPECT_EQ(status().back(), "*** Export failed ! ***");
+    EXPECT_FALSE(exists(dir_ + "/model.x"));
+    EXPECT_EQ(molv::live_allocations(), live) << c.second;
+  }
+  // And the next run goes through.
+  molv::hooks().status = nullptr;
+  save("export", dir_ + "/model", options_);
+  EXPECT_EQ(qel::export_state().status, qel::RunStatus::completed);
+  EXPECT_TRUE(exists(dir_ + "/model.x"));
+}
+
 // A second run or the dialog, from an event processed during a run, would
 // share its state: the dialog would load the options file into it.
 TEST_F(SaveCommandTest, SecondRunAndDialogDuringARunAreRefused) {
@@ -296,7 +332,7 @@ TEST_F(HeaderPatchTest, RestOfTheHeaderUnchanged) {
 }
 
 // The abort sequence on its own.
-TEST(AbortSequenceTest, ClearsTheCancelNotesItAndSetsStatusOne) {
+TEST(AbortSequenceTest, ClearsTheCancelNotesItAndEndsTheRunCancelled) {
   qel_test::start_host();
   qel::export_state_reset();
   molv::set_record_debug(true);
@@ -309,7 +345,7 @@ TEST(AbortSequenceTest, ClearsTheCancelNotesItAndSetsStatusOne) {
   out.flush();
   EXPECT_EQ(text, "partial\n\n##### Abort by User !!! #####\n\n");
   EXPECT_EQ(molv::recording().debug, "\n\n##### Abort by User !!! #####\n\n");
-  EXPECT_EQ(qel::export_state().status, qel::kExportCancelled);
+  EXPECT_EQ(qel::export_state().status, qel::RunStatus::cancelled);
   std::string cancel;
   molv::tcl_eval("set qel_cancel", &cancel);
   EXPECT_EQ(cancel, "0");

@@ -88,7 +88,8 @@ void start_host() {
 
 const std::string &plugin_dir() { return g_plugin_dir; }
 
-std::string export_text(const std::string &option_text, long fail_alloc_after, int *status) {
+std::string export_text(const std::string &option_text, long fail_alloc_after,
+                        qel::RunStatus *status) {
   start_host();
   // One output context for the process: its buffer is a megabyte.
   static qel::Output *out = new qel::Output;
@@ -112,14 +113,17 @@ std::string export_text(const std::string &option_text, long fail_alloc_after, i
   molv::set_fail_alloc_after(-1);
   out->flush();
   out->attach_string(nullptr);
-  qel::free_maps();
+  qel::export_state().maps.clear();
   molv::clear_recording();
 
-  *status = qel::export_state().status;
+  // As the save command: a run that went through is complete.
+  qel::ExportState &state = qel::export_state();
+  if (state.status == qel::RunStatus::running) state.status = qel::RunStatus::completed;
+  *status = state.status;
   const long after = molv::live_allocations();
   if (after != before) {
     finding("the export kept " + std::to_string(after - before) +
-            " blocks of host memory (status " + std::to_string(*status) + ")");
+            " blocks of host memory (status " + std::to_string(static_cast<int>(*status)) + ")");
   }
   return text;
 }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "export/export_state.h"
+
 namespace qel_fuzz {
 
 // The plug-in's built-in option string.
@@ -27,7 +29,8 @@ const std::string &plugin_dir();
 // the built-in option string, every myalloc after the `fail_alloc_after`-th
 // fails (negative: none).  *status gets the export status.  The host's
 // allocation counter must be back where it was: a finding otherwise.
-std::string export_text(const std::string &option_text, long fail_alloc_after, int *status);
+std::string export_text(const std::string &option_text, long fail_alloc_after,
+                        qel::RunStatus *status);
 
 // Null when the text of a complete export is sound: it starts with the
 // magic line, its braces pair up outside comments and strings, its

@@ -54,14 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
 
-  int status = -1;
+  qel::RunStatus status = qel::RunStatus::running;
   const std::string text = qel_fuzz::export_text(options, fail_after, &status);
-  if (show) std::fprintf(stderr, "status %d\n%s\n", status, text.c_str());
-  if (status == 0) {
+  if (show) std::fprintf(stderr, "status %d\n%s\n", static_cast<int>(status), text.c_str());
+  if (status == qel::RunStatus::completed) {
     if (const char *fault = qel_fuzz::structure_fault(text))
       qel_fuzz::finding(std::string("complete export, unsound text: ") + fault);
-  } else if (!(status == 2 && fail_after >= 0)) {
-    qel_fuzz::finding("the export ended with status " + std::to_string(status) +
+  } else if (!(status == qel::RunStatus::failed && fail_after >= 0)) {
+    qel_fuzz::finding("the export ended with status " + std::to_string(static_cast<int>(status)) +
                       " though nothing failed");
   }
   return 0;

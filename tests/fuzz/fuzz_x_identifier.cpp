@@ -1,7 +1,7 @@
 /*
  * The identifier of an object name on arbitrary bytes.
  *
- * Input: the first byte's lowest bit sets option 29 (the '_' before a
+ * Input: the first byte's lowest bit sets opt_digit_prefix (the '_' before a
  * leading digit); the rest is the name, which ends at its first NUL byte as
  * a host name does.
  *

@@ -46,7 +46,9 @@ int run_in_child(bool drop_privileges, const std::function<int()> &body) {
 }
 
 std::string make_temp_dir(const std::string &tag) {
-  std::string pattern = "/tmp/qel_" + tag + "_XXXXXX";
+  const char *folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") +
+                        "/qel_" + tag + "_XXXXXX";
   if (::mkdtemp(&pattern[0]) == nullptr) std::abort();
   return pattern;
 }

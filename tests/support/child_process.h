@@ -20,9 +20,24 @@ unsigned nobody_gid();
 // a crash.
 int run_in_child(bool drop_privileges, const std::function<int()> &body);
 
-// A fresh temporary folder (removed with its contents by remove_tree).
+// A fresh temporary folder in $TMPDIR or /tmp (removed with its contents by
+// remove_tree).
 std::string make_temp_dir(const std::string &tag);
 void remove_tree(const std::string &path);
+
+// A fresh temporary folder that goes, with what was put in it, when the
+// object does: also when the test fails.
+class TempDir {
+ public:
+  explicit TempDir(const std::string &tag) : path_(make_temp_dir(tag)) {}
+  ~TempDir() { remove_tree(path_); }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 // Gives a tree to nobody, so a child that dropped privileges can use it.
 void give_to_nobody(const std::string &path);
 

@@ -14,9 +14,9 @@
 #include "binding/plugin.h"
 #include "export/export_state.h"
 #include "export/output.h"
-#include "export/pass1.h"
 #include "export/save_command.h"
 #include "host.h"
+#include "support/child_process.h"
 
 namespace qel_test {
 
@@ -25,7 +25,17 @@ namespace {
 // process may have stopped or replaced it.
 Tcl_Interp *g_interp = nullptr;
 std::string g_debug;
-int g_status = 0;
+qel::RunStatus g_status = qel::RunStatus::running;
+
+// The plug-in folder of the process, removed with what the plug-in wrote
+// there when the process ends.
+struct PluginFolder {
+  std::string path;
+  ~PluginFolder() {
+    if (!path.empty()) remove_tree(path);
+  }
+};
+PluginFolder g_plugin_folder;
 }  // namespace
 
 std::string read_file(const std::string &path) {
@@ -44,9 +54,8 @@ void start_host() {
       !molv::registrations().empty()) {
     return;
   }
-  char folder[] = "/tmp/qel_harness_XXXXXX";
-  if (::mkdtemp(folder) == nullptr) std::abort();
-  std::string dir(folder);
+  if (g_plugin_folder.path.empty()) g_plugin_folder.path = make_temp_dir("harness");
+  const std::string &dir = g_plugin_folder.path;
   {
     std::ofstream script(dir + "/qel_export.tcl", std::ios::binary);
     script << read_file(std::string(QEL_SOURCE_DIR) + "/plugins/script/qel_export.tcl");
@@ -88,13 +97,43 @@ std::string export_text(const std::string &options) {
     qel::export_to(out);
     out.flush();
   }
-  qel::free_maps();
-  g_status = qel::export_state().status;
+  // As the save command: a run that went through is complete.
+  qel::ExportState &state = qel::export_state();
+  if (state.status == qel::RunStatus::running) state.status = qel::RunStatus::completed;
+  state.maps.clear();
+  g_status = state.status;
   g_debug = molv::recording().debug;
   return text;
 }
 
 const std::string &last_debug() { return g_debug; }
-int last_status() { return g_status; }
+
+mo_object *first_object() {
+  int vertex_count = 0, surface_count = 0, child_count = 0;
+  mo_list vertices = nullptr, surfaces = nullptr, children = nullptr;
+  mo_object_get_contents(mo_get_world(), &vertex_count, &surface_count, &child_count, &vertices,
+                         &surfaces, &children);
+  return children != nullptr ? static_cast<mo_object *>(children->item) : nullptr;
+}
+
+std::string polygon_scene(const std::string &name, const std::vector<std::array<double, 3>> &vertices,
+                          const std::vector<std::vector<int>> &surfaces) {
+  std::ostringstream json;
+  json.precision(17);
+  json << R"({"world": {"children": [{"name": ")" << name << R"(", "vertices": [)";
+  for (std::size_t i = 0; i < vertices.size(); ++i) {
+    json << (i ? "," : "") << '[' << vertices[i][0] << ',' << vertices[i][1] << ','
+         << vertices[i][2] << ']';
+  }
+  json << R"(], "surfaces": [)";
+  for (std::size_t s = 0; s < surfaces.size(); ++s) {
+    json << (s ? "," : "") << R"({"verts": [)";
+    for (std::size_t k = 0; k < surfaces[s].size(); ++k) json << (k ? "," : "") << surfaces[s][k];
+    json << "]}";
+  }
+  json << "]}]}}";
+  return json.str();
+}
+qel::RunStatus last_status() { return g_status; }
 
 }  // namespace qel_test

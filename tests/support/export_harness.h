@@ -6,11 +6,13 @@
 #ifndef QEL_TESTS_SUPPORT_EXPORT_HARNESS_H
 #define QEL_TESTS_SUPPORT_EXPORT_HARNESS_H
 
+#include <array>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "export/export_state.h"
 #include "host/molv_host.h"
 
 namespace qel_test {
@@ -33,11 +35,19 @@ std::string all_clear_options();
 // The debug trace of the run is kept in last_debug().
 std::string export_text(const std::string &options);
 const std::string &last_debug();
-int last_status();
+qel::RunStatus last_status();  // completed when every phase went through
 
 // Reads a file whole (golden files: tests/golden/NAME).
 std::string read_file(const std::string &path);
 std::string golden(const std::string &name);
+
+// The first child of the world in the loaded model.
+mo_object *first_object();
+
+// A world of one polygon object named `name`, with the given vertices and
+// surfaces (each a list of vertex indices), as scene JSON.
+std::string polygon_scene(const std::string &name, const std::vector<std::array<double, 3>> &vertices,
+                          const std::vector<std::vector<int>> &surfaces);
 
 // A host list of the given vertex records, in the given order, as an
 // object's vertex list would hold them; its nodes are handed back with it.

@@ -251,7 +251,7 @@ class Generator {
       o["children"] = children(depth + 1);
     }
     if (leaf_polygon && !o.contains("children") && chance(0.12)) {
-      // The subdivided form, written instead of the object under option 28.
+      // The subdivided form, written instead of the object under opt_subdivision.
       json form;
       form["name"] = name();
       polygon_body(form, false);

@@ -9,12 +9,12 @@
  *
  * How the reader's view relates to the file, for the undoing:
  * - positions and normals: the reader negates z (its own handedness) and
- *   keeps x and y; the file holds z times the z sign (option 3 clear: -1),
- *   normals also times the normal sign (options 8 and 11);
+ *   keeps x and y; the file holds z times the z sign (opt_z_axis clear: -1),
+ *   normals also times the normal sign (opt_flip_normals and opt_winding);
  * - frames: the reader turns each matrix M into S M S (S mirrors z), which
  *   keeps a translation-only matrix a translation, z negated;
  * - faces: the reader reverses every face; the file lists a face backwards
- *   unless option 11 is set, so without it the reader's order is the
+ *   unless opt_winding is set, so without it the reader's order is the
  *   host's;
  * - texture coordinates: the reader gives 1 - v of the file's v;
  * - a Mesh is split per material of its material list, faces in file order
@@ -61,7 +61,7 @@ struct Options {
 
 // How far a number read back may lie from the value it was written for:
 // six significant digits in both forms, in the fixed form no more decimal
-// places than option 49 allows (cut, not rounded), and the reader's own
+// places than opt_decimals allows (cut, not rounded), and the reader's own
 // single-precision conversion.
 class Precision {
  public:
@@ -103,7 +103,7 @@ std::string triple(const double v[3]) {
 
 // The identifier a name must become: spaces, the characters that end a
 // token (, ; { }), '"', control characters as '_'; a leading '#' or '/'
-// as '_' (they open comments); with option 29 a '_' before a leading digit.
+// as '_' (they open comments); with opt_digit_prefix a '_' before a leading digit.
 std::string identifier(const std::string &name, const Options &options) {
   std::string id;
   if (options.set(29) && !name.empty() && name[0] >= '0' && name[0] <= '9') id = "_";
@@ -252,7 +252,7 @@ class Expectation {
   // Which palette materials and textures get a template, and the palette
   // material a texture's template takes its colours from: the first
   // qualifying surface, depth first, of a polygon object with the
-  // texture (its subdivided form under option 28, and that form's
+  // texture (its subdivided form under opt_subdivision, and that form's
   // children).
   void claim_templates() {
     const int palette = mo_get_num_palette();
@@ -499,7 +499,7 @@ class Expectation {
   }
 
   // The faces of one Mesh in file order, as the mesh writer builds them:
-  // polygons of three or more corners, triangulated under option 9, the
+  // polygons of three or more corners, triangulated under opt_triangulate, the
   // flipped copies of two-sided pieces ahead of their group under 22.
   ExpMesh build_mesh(mo_object *object, const std::string &mesh_label) {
     mo_object *source = mesh_source(object);

@@ -29,17 +29,13 @@ namespace {
 std::string fixed(float value, int decimal_places = 6) {
   char text[kNumberTextMax];
   std::memset(text, 'X', sizeof text);
-  const std::size_t n = format_number_into(text, value, true, decimal_places);
-  EXPECT_EQ(text[n], '\0');
-  return std::string(text, n);
+  return std::string(text, format_number_to(text, value, true, decimal_places));
 }
 
 std::string short_form(float value) {
   char text[kNumberTextMax];
   std::memset(text, 'X', sizeof text);
-  const std::size_t n = format_number_into(text, value, false, 6);
-  EXPECT_EQ(text[n], '\0');
-  return std::string(text, n);
+  return std::string(text, format_number_to(text, value, false, 6));
 }
 
 float from_bits(uint32_t bits) {
@@ -293,7 +289,7 @@ TEST(FormatNumberWriter, CrossesTheBufferBoundaryIntact) {
     const float value = static_cast<float>(random() % 2000001) / 1000.0f - 1000.0f;
     write_number(out, value);
     out.put(';');
-    expected.append(text, format_number_into(text, value, true, 6));
+    expected.append(text, format_number_to(text, value, true, 6));
     expected.push_back(';');
   }
   ASSERT_TRUE(out.flush());
@@ -501,15 +497,17 @@ TEST(FormatNumberSweep, EveryCharacterMatchesTheSnprintfReference) {
     const ReferenceDecimal d = reference_decimal(value);
     for (const int a : places) {
       const std::string want = reference_fixed(d, a);
-      const std::size_t n = format_number_into(text, value, true, a);
-      if (n != want.size() || std::memcmp(text, want.data(), n) != 0 || text[n] != '\0') {
+      const std::size_t n = static_cast<std::size_t>(format_number_to(text, value, true, a) - text);
+      text[n] = '\0';
+      if (n != want.size() || std::memcmp(text, want.data(), n) != 0) {
         const std::string form = a == 0 ? "fixed, no limit" : "fixed, " + std::to_string(a);
         report(value, form.c_str(), want, text);
       }
     }
     const std::string want = reference_short(value);
-    const std::size_t n = format_number_into(text, value, false, 6);
-    if (n != want.size() || std::memcmp(text, want.data(), n) != 0 || text[n] != '\0') {
+    const std::size_t n = static_cast<std::size_t>(format_number_to(text, value, false, 6) - text);
+    text[n] = '\0';
+    if (n != want.size() || std::memcmp(text, want.data(), n) != 0) {
       report(value, "short", want, text);
     }
   }

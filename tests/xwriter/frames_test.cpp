@@ -76,7 +76,7 @@ TEST_P(FramesGolden, FileMatchesByteForByte) {
   std::string expected = qel_test::golden(std::string(c.name) + ".x");
   ASSERT_FALSE(expected.empty()) << c.name;
   EXPECT_EQ(export_text(opts(c.options)), expected);
-  EXPECT_EQ(qel_test::last_status(), 0);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, FramesGolden,
@@ -216,7 +216,7 @@ TEST(FramesLabels, NamesThatWouldBreakTheFileAreMended) {
 
 // ---- frame decision ------------------------------------------------------------
 
-TEST(FramesDecision, NoFramesUnderOptionTen) {
+TEST(FramesDecision, NoFramesUnderNoFramesOption) {
   qel_test::load_scene(kTree);
   std::string text = export_text(opts({10}));
   EXPECT_EQ(text.find("Frame"), std::string::npos);
@@ -226,7 +226,7 @@ TEST(FramesDecision, NoFramesUnderOptionTen) {
   EXPECT_EQ(count_of(text, "}"), 3);
 }
 
-TEST(FramesDecision, LeavesLoseTheirFramesUnderOptionTwenty) {
+TEST(FramesDecision, LeavesLoseTheirFramesUnderNoLeafFramesOption) {
   qel_test::load_scene(kTree);
   std::string text = export_text(opts({14, 20}));
   EXPECT_EQ(count_of(text, "\nFrame "), 2);
@@ -294,7 +294,7 @@ TEST(FramesOffsets, ChildMatrixIsRelativeToTheEnclosingFrame) {
   EXPECT_EQ(translation(text, "WORLD"), "10.0, 10.0, -10.0, 1.0");
   EXPECT_EQ(translation(text, "G"), "-9.0, -8.0, 7.0, 1.0");
   EXPECT_EQ(translation(text, "H"), "0.5, 0.0, -2.0, 1.0");
-  // With option 3 the z keeps its sign.
+  // With opt_z_axis the z keeps its sign.
   text = export_text(opts({3, 14, 17}));
   EXPECT_EQ(translation(text, "H"), "0.5, 0.0, 2.0, 1.0");
 }
@@ -307,7 +307,7 @@ TEST(FramesOffsets, ZEqualToTheOffsetIsZeroOrMinusZero) {
   std::size_t g = text.find("\nFrame G {\n");
   ASSERT_NE(g, std::string::npos);
   EXPECT_NE(text.find("  1, 1, -0, 1;;\n", g), std::string::npos);
-  // With option 3 nothing is negated: a plain 0.
+  // With opt_z_axis nothing is negated: a plain 0.
   text = export_text(opts({3, 14}));
   EXPECT_NE(text.find("  1, 1, 0, 1;;\n", text.find("\nFrame G {\n")), std::string::npos);
 }
@@ -409,7 +409,7 @@ TEST(FramesComments, CommentIsSkippedWhenItsBufferCannotBeHad) {
   }
   EXPECT_EQ(text.find("DATA"), std::string::npos);
   EXPECT_NE(text.find("\nFrame g {\n"), std::string::npos);
-  EXPECT_EQ(qel::export_state().status, 0);
+  EXPECT_EQ(qel::export_state().status, qel::RunStatus::running);
   EXPECT_EQ(qel::export_state().hierarchy_level, -1);
 }
 
@@ -424,7 +424,7 @@ TEST(FramesComments, LineCommentPerLineSurface) {
             std::string::npos)
       << text;
   EXPECT_EQ(count_of(text, "// LINE"), 2);  // type 5 is neither polygon nor line
-  // The code alone behind the star under option 15, short numbers, z kept.
+  // The code alone behind the star under opt_index_names, short numbers, z kept.
   text = export_text(opts({3, 15, 21}));
   EXPECT_NE(text.find("\n\n// LINE *1_0_0_1  # 2  :  0 0 0  :  1 0 2\n"), std::string::npos)
       << text;
@@ -444,7 +444,7 @@ TEST(FramesDepth, ThousandNestedGroups) {
   const int depth = 1000;
   qel_test::load_scene(chain(depth));
   std::string text = export_text(opts({15, 17}));
-  EXPECT_EQ(qel_test::last_status(), 0);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
   EXPECT_EQ(count_of(text, "\nFrame FRM_"), depth + 1);
   EXPECT_NE(text.find("\nFrame FRM_1000_0_0_1000 {\n"), std::string::npos);
   std::string closing;
@@ -466,7 +466,7 @@ TEST(FramesStop, CancelInAMeshEndsTheFileThere) {
   molv::set_cancel_at_poll(1);
   std::string text = export_text(opts({14}));
   molv::set_cancel_at_poll(0);
-  EXPECT_EQ(qel_test::last_status(), 1);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::cancelled);
   ASSERT_GE(text.size(), abort_note.size());
   EXPECT_EQ(text.substr(text.size() - abort_note.size()), abort_note);
   EXPECT_EQ(text.find("Mesh b"), std::string::npos);
@@ -479,7 +479,7 @@ TEST(FramesStop, CancelInAMeshEndsTheFileThere) {
   molv::set_cancel_at_poll(2);
   text = export_text(opts({14}));
   molv::set_cancel_at_poll(0);
-  EXPECT_EQ(qel_test::last_status(), 1);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::cancelled);
   EXPECT_NE(text.find("\nMesh a {\n"), std::string::npos);
   std::size_t b = text.find("\nMesh b {\n");
   ASSERT_NE(b, std::string::npos);
@@ -512,7 +512,7 @@ TEST(FramesDepth, TenThousandNestedGroups) {
   qel_test::start_host();
   install_chain(depth);
   std::string text = export_text(opts({15}));
-  EXPECT_EQ(qel_test::last_status(), 0);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
   EXPECT_EQ(count_of(text, "\nFrame FRM_"), depth + 1);
   EXPECT_NE(text.find("\nFrame FRM_10000_0_0_10000 {\n"), std::string::npos);
   std::string closing;

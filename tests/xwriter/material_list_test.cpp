@@ -1,8 +1,8 @@
 /*
  * The mesh material list: local numbers in the order of first use over
- * surfaces of any type, the face numbers and their ";;", the references
- * of untextured and textured objects (option 19 suffix), palette indices
- * and texture ids out of range, and a failed allocation.
+ * surfaces of any type, the face numbers and their ";;", the references of
+ * untextured and textured objects (the opt_texture_material suffix),
+ * palette indices and texture ids out of range, and a failed allocation.
  */
 #include "xwriter/material_list.h"
 
@@ -21,12 +21,7 @@
 
 namespace {
 
-mo_object *first_object() {
-  int vc = 0, sc = 0, kc = 0;
-  mo_list v = nullptr, s = nullptr, k = nullptr;
-  mo_object_get_contents(mo_get_world(), &vc, &sc, &kc, &v, &s, &k);
-  return static_cast<mo_object *>(k->item);
-}
+using qel_test::first_object;
 
 class MeshMaterialListTest : public ::testing::Test {
  protected:
@@ -56,7 +51,14 @@ class MeshMaterialListTest : public ::testing::Test {
     qel::Output out;
     out.attach_string(&text);
     molv::clear_recording();
-    const bool written = qel::write_mesh_material_list(out, object_, copies_);
+    // The surfaces as the mesh writer reads them into its array.
+    std::vector<qel::MeshSurface> surfaces;
+    for (mo_surface *copy : surfaces_) {
+      surfaces.push_back(qel::MeshSurface{copy, copy->vertex_count, copy->material,
+                                          surface_get_type(copy) == MO_SURF_POLYGON, false});
+    }
+    const bool written = qel::write_mesh_material_list(out, object_, surfaces.data(),
+                                                       static_cast<int32_t>(surfaces.size()));
     out.flush();
     debug_ = molv::recording().debug;
     if (ok != nullptr) *ok = written;
@@ -65,7 +67,7 @@ class MeshMaterialListTest : public ::testing::Test {
 
   void TearDown() override {
     if (copies_ != nullptr) mo_surfacelist_free(copies_);
-    qel::free_maps();
+    qel::export_state().maps.clear();
     molv::set_fail_alloc_after(-1);
   }
 
@@ -137,7 +139,7 @@ TEST_F(MeshMaterialListTest, ATexturedObjectUsesOneMaterialItsTexture) {
   EXPECT_EQ(debug_, "   Material : 3 - 0\n   Material : 2 - 1\n   Material : 1 - 2\n");
 }
 
-TEST_F(MeshMaterialListTest, OptionNineteenNamesTheMaterialTheTextureWasFirstUsedWith) {
+TEST_F(MeshMaterialListTest, TextureMaterialOptionNamesTheMaterialTheTextureWasFirstUsedWith) {
   prepare(kTexturedQuads, {{qel::opt_materials, '1'}, {qel::opt_texture_material, '1'}});
   EXPECT_EQ(write(), "\nMeshMaterialList {\n1;\n4;\n0,\n0,\n0,\n0;;\n{Tex_1_3}\n}\n");
 }
@@ -172,7 +174,7 @@ TEST_F(MeshMaterialListTest, NoMemoryForTheMapEndsTheRunWithNothingWritten) {
   bool ok = true;
   EXPECT_EQ(write(&ok), "");
   EXPECT_FALSE(ok);
-  EXPECT_EQ(qel::export_state().status, qel::kExportFailed);
+  EXPECT_EQ(qel::export_state().status, qel::RunStatus::failed);
   EXPECT_EQ(qel::export_state().failure, "Out of memory !");
   EXPECT_EQ(molv::live_allocations(), live);
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,7 @@ using qel_test::options_with;
 
 const char kAbortNote[] = "\n\n##### Abort by User !!! #####\n\n";
 
-mo_object *first_object() {
-  int vc = 0, sc = 0, kc = 0;
-  mo_list v = nullptr, s = nullptr, k = nullptr;
-  mo_object_get_contents(mo_get_world(), &vc, &sc, &kc, &v, &s, &k);
-  return static_cast<mo_object *>(k->item);
-}
+using qel_test::first_object;
 
 std::string only(std::initializer_list<std::pair<int, char>> changes) {
   return options_with("", changes);
@@ -40,7 +36,7 @@ std::string only(std::initializer_list<std::pair<int, char>> changes) {
 // What one call of the mesh writer left behind.
 struct MeshRun {
   std::string text;
-  int status = 0;
+  qel::RunStatus status = qel::RunStatus::running;
   std::string debug;
   std::vector<std::string> status_lines;
   std::vector<int> progress;
@@ -94,38 +90,35 @@ class MeshWriterTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    qel::free_maps();
+    qel::export_state().maps.clear();
     molv::set_cancel_at_poll(0);
     molv::set_fail_alloc_after(-1);
     molv::tcl_eval("set qel_cancel 0");
   }
 };
 
-// A polygon object "big" with one surface of `n` vertices on a circle.
+// A polygon object "big" with one surface of `n` vertices, on rows of
+// seven.
 std::string big_polygon_scene(int n) {
-  std::string json = R"({"world": {"children": [{"name": "big", "vertices": [)";
+  std::vector<std::array<double, 3>> vertices;
+  std::vector<int> corners;
   for (int i = 0; i < n; ++i) {
-    json += (i ? "," : "") + std::string("[") + std::to_string(i % 7) + "," +
-            std::to_string(i / 7) + ",0]";
+    vertices.push_back({static_cast<double>(i % 7), static_cast<double>(i / 7), 0.0});
+    corners.push_back(i);
   }
-  json += R"(], "surfaces": [{"verts": [)";
-  for (int i = 0; i < n; ++i) json += (i ? "," : "") + std::to_string(i);
-  return json + "]}]}]}}";
+  return qel_test::polygon_scene("big", vertices, {corners});
 }
 
 // A polygon object of `count` separate triangles.
 std::string triangles_scene(int count) {
-  std::string json = R"({"world": {"children": [{"name": "many", "vertices": [)";
+  std::vector<std::array<double, 3>> vertices;
+  std::vector<std::vector<int>> surfaces;
   for (int t = 0; t < count; ++t) {
-    const std::string x = std::to_string(t);
-    json += (t ? "," : "") + std::string("[") + x + ",0,0],[" + x + ",1,0],[" + x + ",0,1]";
+    const double x = t;
+    vertices.insert(vertices.end(), {{x, 0, 0}, {x, 1, 0}, {x, 0, 1}});
+    surfaces.push_back({3 * t, 3 * t + 1, 3 * t + 2});
   }
-  json += R"(], "surfaces": [)";
-  for (int t = 0; t < count; ++t) {
-    json += (t ? "," : "") + std::string(R"({"verts": [)") + std::to_string(3 * t) + "," +
-            std::to_string(3 * t + 1) + "," + std::to_string(3 * t + 2) + "]}";
-  }
-  return json + "]}]}}";
+  return qel_test::polygon_scene("many", vertices, surfaces);
 }
 
 std::size_t count_of(const std::string &text, const std::string &part) {
@@ -143,7 +136,7 @@ bool ends_with(const std::string &text, const std::string &end) {
 TEST_F(MeshWriterTest, SingleTriangle) {
   MeshRun r = body("mesh_triangle.json", only({}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_triangle.x"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, qel::RunStatus::running);
 }
 
 TEST_F(MeshWriterTest, SingleTriangleWithWindingAndZAxisAndNormals) {
@@ -240,7 +233,7 @@ TEST_F(MeshWriterTest, ObjectWithoutPolygonSurfacesWritesEmptyBlocks) {
                                                   {qel::opt_normals, '1'},
                                                   {qel::opt_duplication_indices, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_no_polygons.x"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, qel::RunStatus::running);
 }
 
 // The body inside a whole export, where the frame writer places the Mesh
@@ -253,7 +246,7 @@ TEST_F(MeshWriterTest, BodyInsideAWholeExport) {
   EXPECT_NE(text.find("\nMesh  {\n" + qel_test::golden("mesh_cube_merged.x") + "\n}\n"),
             std::string::npos)
       << text;
-  EXPECT_EQ(qel_test::last_status(), 0);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::completed);
 }
 
 // ---- preparation -----------------------------------------------------------------
@@ -287,7 +280,7 @@ TEST_F(MeshWriterTest, TheHostModelIsOnlyReadThroughItsCopies) {
     "surfaces": [{"verts": [[0, 0.5, 0.5], [1, 0.25, 0.75], [2, 1, 0]], "twosided": true}]}]}})",
           only({{qel::opt_two_sided, '1'}, {qel::opt_surface_shading, '1'}}));
   MeshRun r = run();
-  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.status, qel::RunStatus::running);
   int vc = 0, sc = 0, kc = 0;
   mo_list v = nullptr, s = nullptr, k = nullptr;
   mo_object_get_contents(first_object(), &vc, &sc, &kc, &v, &s, &k);
@@ -307,7 +300,7 @@ TEST_F(MeshWriterTest, TextureCoordinatesKeepVerticesApartOnlyWhenWritten) {
     "texture": {"id": 0}, "vertices": [[0,0,0],[1,0,0],[0,1,0],[1,1,0]],
     "surfaces": [{"verts": [[0, 0, 0], [1, 0, 0], [2, 0, 0]]},
                  {"verts": [[2, 0.5, 0.5], [1, 0, 0], [3, 0, 0]]}]}]}})";
-  // Without option 5 the coordinates are zeroed: the second triangle's
+  // Without opt_textures the coordinates are zeroed: the second triangle's
   // corner on vertex 2 merges (its corner on vertex 1 always does).
   prepare(scene, only({{qel::opt_materials, '1'}, {qel::opt_optimize_vertices, '1'}}));
   EXPECT_EQ(run().text.substr(0, 3), "4;\n");
@@ -317,7 +310,7 @@ TEST_F(MeshWriterTest, TextureCoordinatesKeepVerticesApartOnlyWhenWritten) {
   MeshRun r = run();
   EXPECT_EQ(r.text.substr(0, 3), "5;\n");
   EXPECT_NE(r.text.find("\nMeshTextureCoords {\n5;"), std::string::npos);
-  // Without option 6 there are no texture coordinates at all.
+  // Without opt_materials there are no texture coordinates at all.
   prepare(scene, only({{qel::opt_textures, '1'}, {qel::opt_optimize_vertices, '1'}}));
   r = run();
   EXPECT_EQ(r.text.substr(0, 3), "4;\n");
@@ -393,7 +386,7 @@ TEST_F(MeshWriterTest, RoundedNormalsLetNearlyEqualFlatNormalsMerge) {
   }
   ASSERT_TRUE(apart) << "the scene no longer shows float noise in its normals";
 
-  // Without option 12 the flat normals keep the noise and nothing merges
+  // Without opt_surface_shading the flat normals keep the noise and nothing merges
   // but what is exactly equal; with it (and 7) the shared corners merge.
   prepare(scene, only({{qel::opt_normals, '1'}, {qel::opt_optimize_vertices, '1'}}));
   const std::string raw = run().text;
@@ -405,7 +398,7 @@ TEST_F(MeshWriterTest, RoundedNormalsLetNearlyEqualFlatNormalsMerge) {
   EXPECT_EQ(rounded.text.substr(0, 3), "4;\n");
 }
 
-TEST_F(MeshWriterTest, OptionTwentyEightWritesTheSubdividedForm) {
+TEST_F(MeshWriterTest, SubdivisionOptionWritesTheSubdividedForm) {
   const std::string scene = R"({"world": {"children": [{"name": "s",
     "vertices": [[0,0,0],[1,0,0],[0,1,0]], "surfaces": [{"verts": [0,1,2]}],
     "subdivided": {"name": "s2", "vertices": [[0,0,0],[2,0,0],[0,2,0],[2,2,0]],
@@ -481,7 +474,7 @@ TEST_F(MeshWriterTest, CancelInTheVertexBlockEndsTheMeshWithTheAbortNote) {
   prepare(big_polygon_scene(2500), only({{qel::opt_normals, '1'}}));
   molv::set_cancel_at_poll(27);  // 25 while listing, the one after the table, then at 1000
   MeshRun r = run();
-  EXPECT_EQ(r.status, qel::kExportCancelled);
+  EXPECT_EQ(r.status, qel::RunStatus::cancelled);
   ASSERT_TRUE(ends_with(r.text, kAbortNote)) << r.text.substr(r.text.size() - 200);
   const std::string before = r.text.substr(0, r.text.size() - std::string(kAbortNote).size());
   // Exactly the first thousand vertices, the last without its ",".
@@ -500,7 +493,7 @@ TEST_F(MeshWriterTest, CancelWhileTheTableIsBuiltAbortsAfterIt) {
     prepare(big_polygon_scene(2500), only({{qel::opt_optimize_vertices, '1'}}));
     molv::set_cancel_at_poll(at);
     MeshRun r = run();
-    EXPECT_EQ(r.status, qel::kExportCancelled) << at;
+    EXPECT_EQ(r.status, qel::RunStatus::cancelled) << at;
     EXPECT_EQ(r.text, kAbortNote) << at;
     EXPECT_EQ(r.cancel, "0");
     EXPECT_EQ(r.live_after, r.live_before);
@@ -512,7 +505,7 @@ TEST_F(MeshWriterTest, CancelWhileCountingDuplicatesAborts) {
   prepare(triangles_scene(150), only({{qel::opt_duplication_indices, '1'}}));
   molv::set_cancel_at_poll(6);  // 4 while listing, 1 after the table, the first count
   MeshRun r = run();
-  EXPECT_EQ(r.status, qel::kExportCancelled);
+  EXPECT_EQ(r.status, qel::RunStatus::cancelled);
   EXPECT_TRUE(ends_with(r.text, std::string(";;\n") + kAbortNote));
   EXPECT_EQ(r.text.find("VertexDuplicationIndices"), std::string::npos);
   EXPECT_EQ(r.status_lines.back(), "Export X File - Mesh Vert. Duplication Indices ( 450 ) ...");
@@ -525,7 +518,7 @@ TEST_F(MeshWriterTest, CancelWhileWritingDuplicationIndicesAborts) {
   // then the one after the 100th surface.
   molv::set_cancel_at_poll(11);
   MeshRun r = run();
-  EXPECT_EQ(r.status, qel::kExportCancelled);
+  EXPECT_EQ(r.status, qel::RunStatus::cancelled);
   ASSERT_TRUE(ends_with(r.text, kAbortNote));
   const std::vector<std::string> expected_tail = {
       "Export X File - Mesh Vert. Duplication Indices ( 450 ) ...",
@@ -559,7 +552,7 @@ TEST_F(MeshWriterTest, CancelInsideAWholeExportStopsEverythingAfterTheNote) {
   molv::set_cancel_at_poll(27);
   const long live = molv::live_allocations();
   const std::string text = qel_test::export_text(only({}));
-  EXPECT_EQ(qel_test::last_status(), qel::kExportCancelled);
+  EXPECT_EQ(qel_test::last_status(), qel::RunStatus::cancelled);
   EXPECT_TRUE(ends_with(text, kAbortNote));
   EXPECT_EQ(molv::live_allocations(), live);
 }
@@ -576,7 +569,7 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
     molv::set_fail_alloc_after(fail_after);
     MeshRun r = run();
     molv::set_fail_alloc_after(-1);
-    EXPECT_EQ(r.status, qel::kExportFailed) << fail_after;
+    EXPECT_EQ(r.status, qel::RunStatus::failed) << fail_after;
     EXPECT_EQ(qel::export_state().failure, "Out of memory !");
     EXPECT_EQ(r.live_after, r.live_before) << fail_after;
     EXPECT_EQ(r.text.find("Abort"), std::string::npos);
@@ -586,14 +579,14 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
                                                            {qel::opt_duplication_indices, '1'},
                                                            {qel::opt_materials, '1'}}));
   MeshRun r = run();
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, qel::RunStatus::running);
   EXPECT_TRUE(ends_with(r.text, "VertexDuplicationIndices {\n4;\n4;\n0,\n1,\n2,\n3;\n}\n"));
   EXPECT_EQ(r.live_after, r.live_before);
 }
 
 TEST_F(MeshWriterTest, ARunThatAlreadyEndedWritesNothing) {
   prepare(qel_test::golden("mesh_triangle.json"), only({}));
-  qel::export_state().status = qel::kExportCancelled;
+  qel::export_state().status = qel::RunStatus::cancelled;
   MeshRun r = run();
   EXPECT_EQ(r.text, "");
   EXPECT_EQ(r.live_after, r.live_before);

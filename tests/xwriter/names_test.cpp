@@ -14,7 +14,7 @@
 namespace qel {
 namespace {
 
-// Runs a test with option 29 set or clear and puts the option string back.
+// Runs a test with opt_digit_prefix set or clear and puts the option string back.
 class Identifier : public ::testing::Test {
  protected:
   void SetUp() override { std::memcpy(saved_, option_string(), sizeof saved_); }

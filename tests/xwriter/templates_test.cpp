@@ -1,8 +1,9 @@
 /*
  * The Material templates of palette materials and textures: the eleven
- * numbers and their order, option 18, the texture line with the directory
- * cut of option 4, option 5, the texture material of option 19, the range
- * guards, and two whole header-and-templates files compared byte for byte.
+ * numbers and their order, opt_no_specular, the texture line with the
+ * directory cut of opt_strip_texture_path, opt_textures, the texture
+ * material of opt_texture_material, the range guards, and two whole
+ * header-and-templates files compared byte for byte.
  */
 #include "xwriter/templates.h"
 
@@ -274,8 +275,8 @@ class TemplateRangeGuards : public ::testing::Test {
   }
   void TearDown() override {
     qel::ExportState &s = qel::export_state();
-    s.mat_list = s.tex_list = s.tex_material = nullptr;
-    s.mat_count = s.tex_count = 0;
+    s.maps.mat_list = s.maps.tex_list = s.maps.tex_material = nullptr;
+    s.maps.mat_count = s.maps.tex_count = 0;
   }
   // Writes both kinds of templates with the maps given.
   std::string write(const std::string &options, int32_t *mat, int mat_count, int32_t *tex,
@@ -284,11 +285,11 @@ class TemplateRangeGuards : public ::testing::Test {
     qel::options_take_over(options.c_str());
     qel::export_state_reset();
     qel::ExportState &s = qel::export_state();
-    s.mat_list = mat;
-    s.mat_count = mat_count;
-    s.tex_list = tex;
-    s.tex_material = tex + tex_count;
-    s.tex_count = tex_count;
+    s.maps.mat_list = mat;
+    s.maps.mat_count = mat_count;
+    s.maps.tex_list = tex;
+    s.maps.tex_material = tex + tex_count;
+    s.maps.tex_count = tex_count;
     std::string text;
     qel::Output out;
     out.attach_string(&text);
@@ -330,7 +331,7 @@ TEST_F(TemplateRangeGuards, EmptyPaletteGivesAWhiteTextureTemplate) {
 
 TEST(TemplatesGolden, FixedFormWithModelInformationAndTextureMaterials) {
   qel_test::load_scene(qel_test::golden("templates_fixed.json"));
-  // Option 23 clear: the placeholder keeps the corner total of pass 1.
+  // opt_optimize_vertices clear: the placeholder keeps the corner total of pass 1.
   std::string text =
       qel_test::export_text(options_with(qel::kDefaultOptions, {{1, '1'}, {23, '0'}}));
   EXPECT_EQ(head_of(text), qel_test::golden("templates_fixed.x"));

@@ -1,6 +1,7 @@
 /*
- * The vertex table: row order, buckets, the merge rules (first equal
- * earlier row, +0 equals -0, NaN equals nothing, host vertices never mix),
+ * The vertex table: row order, the merge rules (first equal earlier row,
+ * +0 equals -0, NaN equals nothing, host vertices never mix, not even in
+ * one bucket of the address rule),
  * written indices and resolve, the two cancel polls with their texts and
  * strides, and a failed allocation.
  */
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -23,39 +25,36 @@
 namespace {
 
 using qel::VertexTable;
-using qel::VertexTableBuild;
+using qel_test::first_object;
+
+// How a build ended, told apart for the checks.
+enum class VertexTableBuild { complete, cut_short, out_of_memory };
+
+VertexTableBuild build_table(VertexTable &table, mo_list surfaces, int32_t rows,
+                             const qel::VertexPlaces *places = nullptr) {
+  if (!qel::vertex_table_build(table, surfaces, rows, places)) {
+    return VertexTableBuild::out_of_memory;
+  }
+  return table.cut_short ? VertexTableBuild::cut_short : VertexTableBuild::complete;
+}
 
 // A polygon object of `vertex_count` vertices on a circle (no three on a
-// line) with the given surfaces, each a list of vertex indices.
+// line, six decimals) with the given surfaces, each a list of vertex
+// indices.
 std::string scene_with(int vertex_count, const std::vector<std::vector<int>> &surfaces) {
-  std::string json = R"({"world": {"children": [{"name": "m", "vertices": [)";
+  std::vector<std::array<double, 3>> vertices;
   for (int i = 0; i < vertex_count; ++i) {
     const double angle = 6.283185307179586 * i / vertex_count;
-    json += (i ? "," : "") + std::string("[") + std::to_string(std::cos(angle)) + "," +
-            std::to_string(std::sin(angle)) + ",0]";
+    vertices.push_back({std::stod(std::to_string(std::cos(angle))),
+                        std::stod(std::to_string(std::sin(angle))), 0.0});
   }
-  json += R"(], "surfaces": [)";
-  for (std::size_t s = 0; s < surfaces.size(); ++s) {
-    json += (s ? "," : "") + std::string(R"({"verts": [)");
-    for (std::size_t k = 0; k < surfaces[s].size(); ++k) {
-      json += (k ? "," : "") + std::to_string(surfaces[s][k]);
-    }
-    json += "]}";
-  }
-  return json + "]}]}}";
+  return qel_test::polygon_scene("m", vertices, surfaces);
 }
 
 std::vector<int> range(int first, int count) {
   std::vector<int> r;
   for (int i = 0; i < count; ++i) r.push_back(first + i);
   return r;
-}
-
-mo_object *first_object() {
-  int vc = 0, sc = 0, kc = 0;
-  mo_list v = nullptr, s = nullptr, k = nullptr;
-  mo_object_get_contents(mo_get_world(), &vc, &sc, &kc, &v, &s, &k);
-  return static_cast<mo_object *>(k->item);
 }
 
 // Copies of the object's surfaces in list order, as the mesh writer makes
@@ -132,10 +131,10 @@ class VertexTableTest : public ::testing::Test {
   // else by the hash of all fields; the rows must come out the same.
   enum class Merge { by_hash, by_vertex };
   static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge) {
-    if (merge == Merge::by_hash) return qel::vertex_table_build(table, copies.list, copies.rows);
+    if (merge == Merge::by_hash) return build_table(table, copies.list, copies.rows);
     qel::VertexPlaces places;
     EXPECT_TRUE(places.measure(copies.vertices, copies.vertex_count));
-    return qel::vertex_table_build(table, copies.list, copies.rows, &places);
+    return build_table(table, copies.list, copies.rows, &places);
   }
 };
 
@@ -145,18 +144,16 @@ std::string optimize_text(int percent) {
   return "Export X File - Optimize Vertices ( " + std::to_string(percent) + " % ) ...";
 }
 
-// ---- rows, lookups and buckets ---------------------------------------------
+// ---- rows ------------------------------------------------------------------------
 
 TEST_F(VertexTableTest, EmptyListGivesNoRowsAndNoPoll) {
   load(scene_with(3, {}));
   use_options({{qel::opt_optimize_vertices, '1'}});
   const long updates = molv::update_count();
   VertexTable table;
-  EXPECT_EQ(qel::vertex_table_build(table, nullptr, 0), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(table, nullptr, 0), VertexTableBuild::complete);
   EXPECT_EQ(table.row_count, 0);
   EXPECT_EQ(table.remaining_count, 0);
-  for (int b = 0; b < qel::kVertexBuckets; ++b)
-    EXPECT_EQ(qel::vertex_table_bucket_first(table, b), -1);
   EXPECT_EQ(molv::update_count(), updates);
   EXPECT_TRUE(status_lines().empty());
 }
@@ -166,69 +163,18 @@ TEST_F(VertexTableTest, RowsFollowSurfacesAndTheirVertexLists) {
   use_options({});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   ASSERT_EQ(table.row_count, 10);
 
   // The row of position k of a surface is its base plus k.
   const int bases[] = {0, 3, 7};
   for (std::size_t s = 0; s < copies.surfaces.size(); ++s) {
     for (int k = 0; k < copies.surfaces[s]->vertex_count; ++k) {
-      mo_svertex *sv = copies.at(s, k);
-      EXPECT_EQ(qel::vertex_table_find(table, sv), bases[s] + k);
-      EXPECT_EQ(table.rows[bases[s] + k].svertex, sv);
-      EXPECT_EQ(qel::vertex_table_written_index(table, bases[s] + k), -1);
+      EXPECT_EQ(table.rows[bases[s] + k].svertex, copies.at(s, k));
+      EXPECT_EQ(table.rows[bases[s] + k].merged_into, -1);
+      EXPECT_EQ(table.rows[bases[s] + k].written_index, -1);
     }
   }
-  // A surface vertex of another surface is in no row.
-  mo_surface *stranger = surface_clone(copies.surfaces[0], first_object());
-  EXPECT_EQ(qel::vertex_table_find(table, surface_get_svertex_at(stranger, 0)), -1);
-  EXPECT_EQ(qel::vertex_table_find(table, nullptr), -1);
-  mo_list stranger_list = nullptr;
-  list_add_item(&stranger_list, stranger);
-  mo_surfacelist_free(stranger_list);
-}
-
-TEST_F(VertexTableTest, LookupsStillAnswerWithoutMemoryForTheirIndex) {
-  load(scene_with(5, {{0, 1, 2, 3, 4}, {4, 3, 2}}));
-  use_options({});
-  Copies copies;
-  VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-  molv::set_fail_alloc_after(0);
-  const std::vector<mo_svertex *> all = copies.in_row_order();
-  for (std::size_t row = 0; row < all.size(); ++row) {
-    EXPECT_EQ(qel::vertex_table_find(table, all[row]), static_cast<int32_t>(row));
-  }
-}
-
-TEST_F(VertexTableTest, BucketsHoldEveryRowOnceInAscendingOrder) {
-  // Enough host vertices that buckets are shared.
-  std::vector<std::vector<int>> surfaces;
-  for (int i = 0; i + 2 < 300; i += 3) surfaces.push_back({i, i + 1, i + 2});
-  surfaces.push_back({7, 150, 299});
-  load(scene_with(300, surfaces));
-  use_options({});
-  Copies copies;
-  VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-
-  std::vector<int> seen(static_cast<std::size_t>(table.row_count), 0);
-  const std::vector<mo_svertex *> all = copies.in_row_order();
-  for (int b = 0; b < qel::kVertexBuckets; ++b) {
-    int32_t previous = -1;
-    for (int32_t row = qel::vertex_table_bucket_first(table, b); row >= 0;
-         row = qel::vertex_table_bucket_after(table, row)) {
-      EXPECT_GT(row, previous) << "bucket " << b;
-      previous = row;
-      ++seen[static_cast<std::size_t>(row)];
-      // The rule: the low 32 bits of the host vertex's address, modulo 111.
-      const auto low = static_cast<uint32_t>(
-          reinterpret_cast<uintptr_t>(all[static_cast<std::size_t>(row)]->vertex));
-      EXPECT_EQ(static_cast<uint32_t>(b), low % 111u);
-      EXPECT_EQ(qel::vertex_table_bucket(table, all[static_cast<std::size_t>(row)]), b);
-    }
-  }
-  for (int count : seen) EXPECT_EQ(count, 1);
 }
 
 // ---- the merge ---------------------------------------------------------------
@@ -239,9 +185,9 @@ TEST_F(VertexTableTest, WithoutOptimisationEveryRowIsItsOwn) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 6);
-  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(qel::vertex_table_merged_into(table, row), -1);
+  for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(table.rows[row].merged_into, -1);
 }
 
 TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIndex) {
@@ -250,22 +196,22 @@ TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIn
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   // Rows 3 (vertex 2) and 4 (vertex 1) repeat rows 2 and 1.
   EXPECT_EQ(table.remaining_count, 4);
   const int32_t expected[] = {-1, -1, -1, 2, 1, -1};
   for (int32_t row = 0; row < 6; ++row)
-    EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected[row]);
+    EXPECT_EQ(table.rows[row].merged_into, expected[row]);
 
   // Written as the vertex block writes: rows 2, 1, 0, then 5.
-  qel::vertex_table_set_written_index(table, 2, 0);
-  qel::vertex_table_set_written_index(table, 1, 1);
-  qel::vertex_table_set_written_index(table, 0, 2);
-  qel::vertex_table_set_written_index(table, 5, 3);
+  table.rows[2].written_index = 0;
+  table.rows[1].written_index = 1;
+  table.rows[0].written_index = 2;
+  table.rows[5].written_index = 3;
   qel::vertex_table_resolve(table);
   const int32_t written[] = {2, 1, 0, 0, 1, 3};
   for (int32_t row = 0; row < 6; ++row)
-    EXPECT_EQ(qel::vertex_table_written_index(table, row), written[row]);
+    EXPECT_EQ(table.rows[row].written_index, written[row]);
 }
 
 TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
@@ -276,13 +222,13 @@ TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
   copies.at(1, 0)->normal[2] = 1e-7f;  // row 3 differs from row 0 in normal z
   copies.at(2, 1)->u = 0.25f;          // row 7 differs from rows 1 and 4 in u
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), -1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), 1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 5), 2);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 6), 0);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 7), -1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 8), 2);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(table.rows[3].merged_into, -1);
+  EXPECT_EQ(table.rows[4].merged_into, 1);
+  EXPECT_EQ(table.rows[5].merged_into, 2);
+  EXPECT_EQ(table.rows[6].merged_into, 0);
+  EXPECT_EQ(table.rows[7].merged_into, -1);
+  EXPECT_EQ(table.rows[8].merged_into, 2);
   EXPECT_EQ(table.remaining_count, 9 - 4);
 }
 
@@ -296,10 +242,10 @@ TEST_F(VertexTableTest, PositiveAndNegativeZeroAreEqual) {
   copies.at(1, 2)->v = -0.0f;
   copies.at(1, 2)->normal[2] = -0.0f;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), 0);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), 1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 5), 2);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(table.rows[3].merged_into, 0);
+  EXPECT_EQ(table.rows[4].merged_into, 1);
+  EXPECT_EQ(table.rows[5].merged_into, 2);
   EXPECT_EQ(table.remaining_count, 3);
 }
 
@@ -315,12 +261,12 @@ TEST_F(VertexTableTest, ANaNNeitherMergesNorIsMergedInto) {
   copies.at(1, 1)->normal[1] = nan;
   copies.at(2, 1)->normal[1] = nan;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 0), -1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 3), -1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 6), 3);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 4), -1);
-  EXPECT_EQ(qel::vertex_table_merged_into(table, 7), -1);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(table.rows[0].merged_into, -1);
+  EXPECT_EQ(table.rows[3].merged_into, -1);
+  EXPECT_EQ(table.rows[6].merged_into, 3);
+  EXPECT_EQ(table.rows[4].merged_into, -1);
+  EXPECT_EQ(table.rows[7].merged_into, -1);
 }
 
 TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
@@ -330,10 +276,10 @@ TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   for (int32_t row = 0; row < 12; ++row) {
     const int32_t expected = (row == 5 || row == 9) ? 2 : -1;
-    EXPECT_EQ(qel::vertex_table_merged_into(table, row), expected) << "row " << row;
+    EXPECT_EQ(table.rows[row].merged_into, expected) << "row " << row;
   }
   EXPECT_EQ(table.remaining_count, 10);
 }
@@ -341,22 +287,21 @@ TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
 TEST_F(VertexTableTest, DifferentHostVerticesNeverMergeEvenInOneBucket) {
   // 200 host vertices at one position, all fields equal: no two may merge,
   // though more than one share a bucket.
-  std::string json = R"({"world": {"children": [{"name": "m", "vertices": [)";
-  for (int i = 0; i < 200; ++i) json += (i ? "," : "") + std::string("[1,2,3]");
-  json += R"(], "surfaces": [{"verts": [)";
-  for (int i = 0; i < 200; ++i) json += (i ? "," : "") + std::to_string(i);
-  json += "]}]}]}}";
-  load(json);
+  load(qel_test::polygon_scene("m", std::vector<std::array<double, 3>>(200, {1, 2, 3}),
+                               {range(0, 200)}));
   use_options({{qel::opt_optimize_vertices, '1'}});
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 200);
+  // The bucket rule: the low 32 bits of the host vertex's address, modulo
+  // 111.  Two of the 200 vertices share one.
+  std::vector<int> rows_in_bucket(111, 0);
   bool shared_bucket = false;
-  for (int b = 0; b < qel::kVertexBuckets; ++b) {
-    const int32_t first = qel::vertex_table_bucket_first(table, b);
-    if (first >= 0 && qel::vertex_table_bucket_after(table, first) >= 0) shared_bucket = true;
+  for (int32_t row = 0; row < table.row_count; ++row) {
+    const auto low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table.rows[row].svertex->vertex));
+    shared_bucket = ++rows_in_bucket[low % 111u] > 1 || shared_bucket;
   }
   EXPECT_TRUE(shared_bucket);
 }
@@ -414,12 +359,12 @@ TEST_F(VertexTableTest, MergeMatchesTheFirstEqualEarlierRowOnRandomRows) {
             first = static_cast<int32_t>(i);
           }
         }
-        const int32_t got = qel::vertex_table_merged_into(table, static_cast<int32_t>(j));
+        const int32_t got = table.rows[j].merged_into;
         ASSERT_EQ(got, first) << "row " << j;
         if (got >= 0) {
           ++merged;
           if (all[j]->vertex >= strangers && all[j]->vertex < strangers + 3) ++merged_on_strangers;
-          EXPECT_EQ(qel::vertex_table_merged_into(table, got), -1);
+          EXPECT_EQ(table.rows[got].merged_into, -1);
         }
       }
       EXPECT_GT(merged, 100);
@@ -460,7 +405,7 @@ TEST_F(VertexTableTest, MergeStillFindsTheFirstEqualRowAfterItsHashGrows) {
       for (std::size_t i = 0; i < j && first < 0; ++i) {
         if (all[i]->vertex == all[j]->vertex) first = static_cast<int32_t>(i);
       }
-      ASSERT_EQ(qel::vertex_table_merged_into(table, static_cast<int32_t>(j)), first)
+      ASSERT_EQ(table.rows[j].merged_into, first)
           << "row " << j;
       if (first >= 0) ++merged;
     }
@@ -477,7 +422,7 @@ TEST_F(VertexTableTest, ListingPollsAfterEveryHundredthRow) {
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 2);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText}));
 }
@@ -488,7 +433,7 @@ TEST_F(VertexTableTest, MergingPollsAtRowsZeroHundredTwoHundredWithThePercentDon
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 5);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText, optimize_text(0),
                                                       optimize_text(40), optimize_text(80)}));
@@ -501,7 +446,7 @@ TEST_F(VertexTableTest, MergePollsOfOneAndTheSamePercentRepeatItsText) {
   use_options({{qel::opt_optimize_vertices, '1'}});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   const std::vector<std::string> lines = status_lines();
   ASSERT_EQ(lines.size(), 101u + 101u);
   EXPECT_EQ(lines[101], optimize_text(0));
@@ -518,7 +463,7 @@ TEST_F(VertexTableTest, CancelWhileListingCutsTheBuildShortAndTheMergeLooksAtRow
   Copies copies;
   VertexTable table;
   molv::set_cancel_at_poll(1);
-  EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::cut_short);
+  EXPECT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::cut_short);
   EXPECT_EQ(table.entered_count, 100);
   EXPECT_EQ(table.row_count, 250);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, optimize_text(0)}));
@@ -532,7 +477,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   copies.zero_fields();
   VertexTable table;
   molv::set_cancel_at_poll(4);  // listing polls twice, merging at rows 0 and 100
-  EXPECT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(status_lines().size(), 4u);
   // Rows up to 100 were looked at; none of them repeats an earlier row.
   EXPECT_EQ(table.remaining_count, 250);
@@ -540,7 +485,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   molv::tcl_eval("set qel_cancel 0");
   molv::clear_recording();
   VertexTable again;
-  ASSERT_EQ(qel::vertex_table_build(again, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(again, copies.list, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(again.remaining_count, 125);
 }
 
@@ -570,8 +515,8 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
   molv::set_fail_alloc_after(-1);
   {
     VertexTable table;
-    ASSERT_EQ(qel::vertex_table_build(table, copies.list, copies.rows), VertexTableBuild::complete);
-    EXPECT_EQ(qel::vertex_table_find(table, copies.at(1, 2)), 5);
+    ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+    EXPECT_EQ(table.rows[5].svertex, copies.at(1, 2));
     EXPECT_GT(molv::live_allocations(), live);
   }
   EXPECT_EQ(molv::live_allocations(), live);
