@@ -264,7 +264,7 @@ struct Planned {
   int type = MO_OBJ_GROUP;
   std::string name;
   std::vector<float> positions;  // polygon objects: x, y, z per vertex
-  std::vector<SurfaceSpec> surfaces;
+  SurfaceSet surfaces;
   std::vector<size_t> children;  // indices into the plan
   int texture_id = -1;
   float light_position[3] = {0.0f, 0.0f, 0.0f};
@@ -319,9 +319,9 @@ class ModelBuilder {
     }
   }
 
-  // Fills the model; throws an ImportError when nothing in the file can
-  // be taken.
-  void build() {
+  // Takes all the model needs from the file's scene, which may go after
+  // it; throws an ImportError when nothing in the file can be taken.
+  void plan() {
     plan_walk();
     leave_out_empty_groups();
     if (plan_[0].children.empty()) {
@@ -330,6 +330,10 @@ class ModelBuilder {
       throw ImportError{reason};
     }
     place_centres();
+  }
+
+  // Fills the model from the plan, without the file's scene.
+  void build() {
     create_objects();
     if (model_.palette.empty()) model_.palette.push_back(make_default_material());
   }
@@ -555,7 +559,9 @@ class ModelBuilder {
     }
 
     const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
-    object.surfaces.reserve(mesh.mNumFaces);
+    size_t corners = 0;
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) corners += mesh.mFaces[f].mNumIndices;
+    object.surfaces.reserve(mesh.mNumFaces, corners);
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
       const aiFace &face = mesh.mFaces[f];
       if (face.mNumIndices == 0) continue;
@@ -565,24 +571,16 @@ class ModelBuilder {
                           " vertices, but a surface holds at most " +
                           std::to_string(kMaxSurfaceVertices)};
       }
-      SurfaceSpec shape;
-      shape.vertex_index.reserve(face.mNumIndices);
-      shape.u.reserve(face.mNumIndices);
-      shape.v.reserve(face.mNumIndices);
-      shape.type = face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE;
       if (face.mNumIndices == 2) ++line_faces_;
       if (face.mNumIndices == 1) ++point_faces_;
-      shape.shading = shading;
-      shape.twosided = twosided;
-      shape.material = material;
+      object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
+                                  shading, twosided, material);
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
-        shape.vertex_index.push_back(host_index[i]);
-        shape.u.push_back(uv != nullptr ? uv[i].x : 0.0f);
-        shape.v.push_back(uv != nullptr ? uv[i].y : 0.0f);
+        object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,
+                                   uv != nullptr ? uv[i].y : 0.0f);
       }
-      object.surfaces.push_back(std::move(shape));
     }
   }
 
@@ -787,10 +785,10 @@ class ModelBuilder {
       }
       children.clear();
       for (size_t child : planned.children) children.push_back(plan_[child].object);
-      build_object(object, planned.positions, planned.surfaces, children);
+      build_object_from(object, planned.positions, planned.surfaces, children);
       // The lists hold what they need; the planned copies can go.
       std::vector<float>().swap(planned.positions);
-      std::vector<SurfaceSpec>().swap(planned.surfaces);
+      planned.surfaces = SurfaceSet();
     }
   }
 
@@ -844,10 +842,15 @@ bool load_model_file(const std::string &path, std::string *error) {
       auto next = std::make_unique<Model>();
       TextureFiles textures;
       ModelBuilder builder(*scene, *next, embedded_texture_stem(), textures);
+      builder.plan();
+      std::vector<std::string> lines = builder.warning_lines();
+      // The file's scene is as large as the model; the model's records
+      // take the memory it leaves.
+      importer.FreeScene();
       builder.build();
       textures.commit();
       install_model(std::move(next));
-      warnings() = builder.warning_lines();
+      warnings() = std::move(lines);
       if (error != nullptr) error->clear();
       return true;
     }

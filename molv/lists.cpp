@@ -81,11 +81,15 @@ IndexCache &index_cache() {
 
 }  // namespace
 
-mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
+namespace {
+
+// Links `count` nodes as a model list, item i given by item(i).
+template <class Item>
+mo_list link_model_nodes(ListNode *nodes, size_t count, Item item) {
   if (count == 0) return nullptr;
   for (size_t i = 0; i < count; ++i) {
     ListNode &node = nodes[i];
-    node.link.item = items[i];
+    node.link.item = item(i);
     node.link.next = i + 1 < count ? as_link(&nodes[i + 1]) : nullptr;
     node.last = nullptr;
     node.set_count(0);
@@ -95,6 +99,19 @@ mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
   }
   make_head(&nodes[0], &nodes[count - 1], static_cast<int32_t>(count));
   return as_link(&nodes[0]);
+}
+
+}  // namespace
+
+mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
+  return link_model_nodes(nodes, count, [items](size_t i) { return items[i]; });
+}
+
+mo_list link_model_records(ListNode *nodes, void *first, size_t stride, size_t count) {
+  unsigned char *const base = static_cast<unsigned char *>(first);
+  return link_model_nodes(nodes, count, [base, stride](size_t i) -> void * {
+    return base + i * stride;
+  });
 }
 
 mo_list ListBuilder::finish() {

@@ -220,17 +220,17 @@ void surface_give(Surface *surface) {
 SVertex *svertex_take() {
   Memory &m = memory();
   SVertex *svertex = m.svertices.take();
-  svertex->owner = Owner::kHanded;
+  svertex->set_owner(Owner::kHanded);
   ++m.live_svertices;
   hold(m, sizeof(SVertex));
   return svertex;
 }
 
 void svertex_give(SVertex *svertex) {
-  if (svertex->owner == Owner::kModel) return;
-  if (svertex->owner != Owner::kHanded) host_memory_fault("a surface vertex freed twice");
+  if (svertex->owner() == Owner::kModel) return;
+  if (svertex->owner() != Owner::kHanded) host_memory_fault("a surface vertex freed twice");
   Memory &m = memory();
-  svertex->owner = Owner::kFree;
+  svertex->set_owner(Owner::kFree);
   --m.live_svertices;
   m.held_bytes -= sizeof(SVertex);
   m.svertices.give(svertex);

@@ -8,6 +8,7 @@
  */
 #include "model.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -86,21 +87,21 @@ void bounding_box_centre(const std::vector<float> &positions, float centre[3]) {
   }
 }
 
-void build_object(mo_object *object, const std::vector<float> &positions,
-                  const std::vector<SurfaceSpec> &surfaces,
-                  const std::vector<mo_object *> &children) {
+void build_object_from(mo_object *object, const std::vector<float> &positions,
+                       const SurfaceSet &surfaces, const std::vector<mo_object *> &children) {
   const size_t vertex_count = positions.size() / 3;
-  size_t corner_count = 0;
-  for (const SurfaceSpec &shape : surfaces) corner_count += shape.vertex_index.size();
+  const size_t surface_count = surfaces.size();
+  const size_t corner_count = surfaces.corner_count();
 
-  object->vertex_store.assign(vertex_count, Vertex{});
-  object->surface_store.assign(surfaces.size(), Surface{});
-  object->svertex_store.assign(corner_count, SVertex{});
-  object->node_store.assign(vertex_count + surfaces.size() + children.size() + corner_count,
-                            ListNode{});
+  object->vertex_store.allocate(vertex_count);
+  object->surface_store.allocate(surface_count);
+  object->svertex_store.allocate(corner_count);
+  object->node_store.allocate(vertex_count + surface_count + children.size() + corner_count);
 
-  std::vector<void *> items;
-  items.reserve(vertex_count);
+  // Every record's item is the record itself (the plug-in's part comes
+  // first), so the lists are linked over the stores directly.
+  static_assert(offsetof(Vertex, pos) == 0 && offsetof(Surface, rec) == 0,
+                "a record starts with what a plug-in reads");
   for (size_t i = 0; i < vertex_count; ++i) {
     Vertex &vertex = object->vertex_store[i];
     vertex.pos.x = positions[3 * i];
@@ -108,42 +109,59 @@ void build_object(mo_object *object, const std::vector<float> &positions,
     vertex.pos.z = positions[3 * i + 2];
     vertex.object = object;
     vertex.index = static_cast<int32_t>(i);
-    items.push_back(&vertex.pos);
   }
   ListNode *nodes = object->node_store.data();
-  object->vertices = link_model_list(nodes, items.data(), items.size());
-  nodes += items.size();
+  object->vertices =
+      link_model_records(nodes, object->vertex_store.data(), sizeof(Vertex), vertex_count);
+  nodes += vertex_count;
 
   size_t corner = 0;
-  for (size_t s = 0; s < surfaces.size(); ++s) {
-    const SurfaceSpec &shape = surfaces[s];
+  for (size_t s = 0; s < surface_count; ++s) {
+    const SurfaceSet::Face &face = surfaces.face(s);
     Surface &surface = object->surface_store[s];
-    items.clear();
-    for (size_t k = 0; k < shape.vertex_index.size(); ++k, ++corner) {
-      SVertex &sv = object->svertex_store[corner];
-      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(shape.vertex_index[k])].pos;
-      sv.rec.u = shape.u[k];
-      sv.rec.v = shape.v[k];
-      sv.owner = Owner::kModel;
-      items.push_back(&sv.rec);
+    for (size_t k = 0; k < face.corners; ++k) {
+      SVertex &sv = object->svertex_store[corner + k];
+      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(surfaces.vertex_index(corner + k))].pos;
+      sv.rec.u = surfaces.u(corner + k);
+      sv.rec.v = surfaces.v(corner + k);
+      sv.rec.normal[0] = sv.rec.normal[1] = sv.rec.normal[2] = 0.0f;
+      sv.set_owner(Owner::kModel);
     }
-    surface.rec.svertices = link_model_list(nodes, items.data(), items.size());
-    nodes += items.size();
-    surface.rec.vertex_count = static_cast<uint16_t>(shape.vertex_index.size());
-    surface.rec.material = shape.material;
-    surface.type = shape.type;
-    surface.shading = shape.shading;
-    surface.twosided = shape.twosided;
+    surface.rec.svertices =
+        link_model_records(nodes, &object->svertex_store[corner], sizeof(SVertex), face.corners);
+    nodes += face.corners;
+    corner += face.corners;
+    surface.rec.vertex_count = static_cast<uint16_t>(face.corners);
+    surface.rec.material = face.material;
+    surface.rec.normal[0] = surface.rec.normal[1] = surface.rec.normal[2] = 0.0f;
+    surface.type = face.type;
+    surface.shading = face.shading;
+    surface.twosided = face.twosided;
     surface.owner = Owner::kModel;
   }
 
-  items.clear();
-  for (Surface &surface : object->surface_store) items.push_back(&surface.rec);
-  object->surfaces = link_model_list(nodes, items.data(), items.size());
-  nodes += items.size();
+  object->surfaces =
+      link_model_records(nodes, object->surface_store.data(), sizeof(Surface), surface_count);
+  nodes += surface_count;
 
-  items.assign(children.begin(), children.end());
+  const std::vector<void *> items(children.begin(), children.end());
   object->children = link_model_list(nodes, items.data(), items.size());
+}
+
+void build_object(mo_object *object, const std::vector<float> &positions,
+                  const std::vector<SurfaceSpec> &surfaces,
+                  const std::vector<mo_object *> &children) {
+  SurfaceSet set;
+  size_t corners = 0;
+  for (const SurfaceSpec &shape : surfaces) corners += shape.vertex_index.size();
+  set.reserve(surfaces.size(), corners);
+  for (const SurfaceSpec &shape : surfaces) {
+    set.add_surface(shape.type, shape.shading, shape.twosided, shape.material);
+    for (size_t k = 0; k < shape.vertex_index.size(); ++k) {
+      set.add_corner(shape.vertex_index[k], shape.u[k], shape.v[k]);
+    }
+  }
+  build_object_from(object, positions, set, children);
 }
 
 double host_version() { return model().version; }

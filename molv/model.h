@@ -67,18 +67,32 @@ struct Vertex {
   int32_t index;
 };
 
-struct SVertex {
+// A surface vertex: the record a plug-in reads, its owner kept in the
+// record's tail padding (the fields end four bytes before its size), so
+// that a copied corner is 32 bytes, not 40: a large mesh's copies hold
+// millions of them.  The fields are written one by one, never by copying
+// whole records, which leaves the padding alone.
+union SVertex {
   mo_svertex rec;
-  Owner owner;
-};
+  struct {
+    unsigned char fields[offsetof(mo_svertex, normal) + sizeof(mo_svertex::normal)];
+    Owner owner;
+  } tail;
 
+  Owner owner() const { return tail.owner; }
+  void set_owner(Owner owner) { tail.owner = owner; }
+};
+static_assert(sizeof(SVertex) == sizeof(mo_svertex), "the owner fits the record's padding");
+
+// A surface: the record a plug-in reads, then its kind.  32 bytes.
 struct Surface {
   mo_surface rec;    // svertices, vertex_count, material, normal
   int32_t type;      // MO_SURF_*
-  int32_t shading;   // 0 flat, 1 smooth
-  int32_t twosided;  // 0 or 1
+  uint8_t shading;   // 0 flat, 1 smooth
+  uint8_t twosided;  // 0 or 1
   Owner owner;
 };
+static_assert(sizeof(Surface) == 32, "a surface is four words");
 
 inline Surface *as_surface(mo_surface *s) { return reinterpret_cast<Surface *>(s); }
 inline SVertex *as_svertex(mo_svertex *v) { return reinterpret_cast<SVertex *>(v); }
@@ -112,6 +126,9 @@ void surface_give_deep(Surface *surface);
 // order and returns its head (null for none).  The nodes become model
 // nodes.
 mo_list link_model_list(ListNode *nodes, void *const *items, size_t count);
+// The same for `count` records that stand `stride` bytes apart from
+// `first`, each item the record's address.
+mo_list link_model_records(ListNode *nodes, void *first, size_t stride, size_t count);
 // Builds a new list of nodes handed to a plug-in, item by item, without the
 // bookkeeping of list_add_item at every step: the copies of a surface's
 // corners are millions of nodes on a large mesh.
@@ -141,6 +158,29 @@ class ListBuilder {
 mo_list_node *list_node_at(mo_list list, int index);
 
 // ---- the model (model.cpp) ------------------------------------------------
+
+// The records of one object: an array sized once and never resized, so the
+// addresses handed out stay valid.  Not filled when made: the builder
+// writes every field, and a pass of zeros over hundreds of megabytes would
+// only add to the load.
+template <class T>
+class Store {
+ public:
+  void allocate(size_t count) {
+    items_.reset(count > 0 ? new T[count] : nullptr);
+    size_ = count;
+  }
+  size_t size() const { return size_; }
+  T *data() { return items_.get(); }
+  T &operator[](size_t i) { return items_[i]; }
+  const T &operator[](size_t i) const { return items_[i]; }
+  T *begin() { return items_.get(); }
+  T *end() { return items_.get() + size_; }
+
+ private:
+  std::unique_ptr<T[]> items_;
+  size_t size_ = 0;
+};
 
 }  // namespace molv
 
@@ -176,10 +216,10 @@ struct mo_object {
 
   // Storage of the records above; sized once when the object is built and
   // never resized, so the addresses handed out stay valid.
-  std::vector<molv::Vertex> vertex_store;
-  std::vector<molv::Surface> surface_store;
-  std::vector<molv::SVertex> svertex_store;
-  std::vector<molv::ListNode> node_store;
+  molv::Store<molv::Vertex> vertex_store;
+  molv::Store<molv::Surface> surface_store;
+  molv::Store<molv::SVertex> svertex_store;
+  molv::Store<molv::ListNode> node_store;
 };
 
 namespace molv {
@@ -219,9 +259,55 @@ struct SurfaceSpec {
   std::vector<float> v;
 };
 
+// The surfaces of one object in flat arrays, as a large import builds
+// them: three small vectors per surface would cost a model of millions of
+// faces millions of allocations.
+class SurfaceSet {
+ public:
+  struct Face {
+    int32_t type;
+    uint32_t corners;  // the surface's corners follow the previous surface's
+    uint16_t material;
+    uint8_t shading;
+    uint8_t twosided;
+  };
+
+  void reserve(size_t surfaces, size_t corners) {
+    faces_.reserve(surfaces);
+    vertex_index_.reserve(corners);
+    uv_.reserve(2 * corners);
+  }
+  // A new surface; its corners are the ones added until the next.
+  void add_surface(int32_t type, int32_t shading, int32_t twosided, uint16_t material) {
+    faces_.push_back(Face{type, 0, material, static_cast<uint8_t>(shading != 0),
+                          static_cast<uint8_t>(twosided != 0)});
+  }
+  void add_corner(int32_t vertex_index, float u, float v) {
+    ++faces_.back().corners;
+    vertex_index_.push_back(vertex_index);
+    uv_.push_back(u);
+    uv_.push_back(v);
+  }
+
+  size_t size() const { return faces_.size(); }
+  size_t corner_count() const { return vertex_index_.size(); }
+  const Face &face(size_t s) const { return faces_[s]; }
+  int32_t vertex_index(size_t corner) const { return vertex_index_[corner]; }
+  float u(size_t corner) const { return uv_[2 * corner]; }
+  float v(size_t corner) const { return uv_[2 * corner + 1]; }
+
+ private:
+  std::vector<Face> faces_;
+  std::vector<int32_t> vertex_index_;
+  std::vector<float> uv_;  // u, v per corner
+};
+
 // Fills the records and lists of `object` from its vertex positions (x, y,
 // z per vertex), its surfaces and its children, in that order.  Indices
 // must already be in range.
+void build_object_from(mo_object *object, const std::vector<float> &positions,
+                       const SurfaceSet &surfaces, const std::vector<mo_object *> &children);
+// The same from one SurfaceSpec per surface.
 void build_object(mo_object *object, const std::vector<float> &positions,
                   const std::vector<SurfaceSpec> &surfaces,
                   const std::vector<mo_object *> &children);
