@@ -455,6 +455,10 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
     error_line(error);
     return 2;
   }
+  // Extracted textures go in place only with a complete export.
+  struct DiscardTextures {
+    ~DiscardTextures() { discard_embedded_textures(); }
+  } discard_textures;
   if (args.has_host_version) set_host_version(args.host_version);
   if (is_model_file(scene))
     for (const std::string &warning : load_warnings())
@@ -516,6 +520,10 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   const std::string &last = seen.status_lines.back();
   if (last != kReady) {
     if (args.quiet) error_line(who + "the export did not complete: " + last);
+    return 1;
+  }
+  if (!commit_embedded_textures(&error)) {
+    error_line(who + error);
     return 1;
   }
   report_file(console, name + ".x", start);

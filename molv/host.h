@@ -40,10 +40,18 @@ bool load_model_file(const std::string &path, std::string *error);
 // each, without the file name; empty after a load with nothing to say.
 const std::vector<std::string> &load_warnings();
 // Textures embedded in a model (glTF's "*0"): with a non-empty stem,
-// load_model_file writes each one as STEM_<n>.<ext> and names that file
+// load_model_file writes each one for STEM_<n>.<ext> and names that file
 // (without its folder) in the texture table; with an empty stem (the
 // default) the texture keeps the name the model gives it.
 void set_embedded_texture_stem(const std::string &stem);
+// The texture files of the last load_model_file wait in hidden files
+// beside their names until the export is complete: commit puts them in
+// place (false with *error set when one cannot be), discard removes them
+// (every other end of an export; the next load and the end of the process
+// do so too).  An earlier file of such a name is never replaced by a run
+// that does not complete.
+bool commit_embedded_textures(std::string *error);
+void discard_embedded_textures();
 
 // The built-in sample scene: uses every block of the file format under the
 // default options.

@@ -158,17 +158,13 @@ class PositionIndex {
 
 // Textures embedded in the model, written beside the export: each into a
 // new hidden file in the folder first, renamed to its name only when the
-// whole model has been read, so a load that fails leaves no file behind and
-// replaces none.  A rename never writes through a link that stands at the
-// name: the link itself is replaced.
+// export is complete, so a load or an export that fails leaves no file
+// behind and replaces none.  A rename never writes through a link that
+// stands at the name: the link itself is replaced.
 class TextureFiles {
  public:
   TextureFiles() = default;
-  ~TextureFiles() {
-    for (const File &file : files_) {
-      if (!file.temp.empty()) ::unlink(file.temp.c_str());
-    }
-  }
+  ~TextureFiles() { discard(); }
   TextureFiles(const TextureFiles &) = delete;
   TextureFiles &operator=(const TextureFiles &) = delete;
 
@@ -193,12 +189,26 @@ class TextureFiles {
     if (!ok) fail(path, error);
   }
 
-  // Puts every file in its place.
+  // Puts every file in its place; throws an ImportError on the first that
+  // cannot be, after which the rest are removed.
   void commit() {
     for (File &file : files_) {
-      if (::rename(file.temp.c_str(), file.path.c_str()) != 0) fail(file.path);
+      if (::rename(file.temp.c_str(), file.path.c_str()) != 0) {
+        const int error = errno;
+        discard();
+        fail(file.path, error);
+      }
       file.temp.clear();
     }
+    files_.clear();
+  }
+
+  // Removes the files not yet in place.
+  void discard() {
+    for (const File &file : files_) {
+      if (!file.temp.empty()) ::unlink(file.temp.c_str());
+    }
+    files_.clear();
   }
 
  private:
@@ -816,6 +826,12 @@ std::vector<std::string> &warnings() {
   return lines;
 }
 
+// The textures of the last model, waiting for its export to complete.
+TextureFiles &pending_textures() {
+  static TextureFiles files;
+  return files;
+}
+
 std::string &embedded_texture_stem() {
   static std::string stem;
   return stem;
@@ -827,9 +843,22 @@ const std::vector<std::string> &load_warnings() { return warnings(); }
 
 void set_embedded_texture_stem(const std::string &stem) { embedded_texture_stem() = stem; }
 
+bool commit_embedded_textures(std::string *error) {
+  try {
+    pending_textures().commit();
+  } catch (const ImportError &e) {
+    if (error != nullptr) *error = one_line(e.what);
+    return false;
+  }
+  return true;
+}
+
+void discard_embedded_textures() { pending_textures().discard(); }
+
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
   warnings().clear();
+  pending_textures().discard();
   try {
     Assimp::Importer importer;
     const aiScene *scene = importer.ReadFile(path, 0);
@@ -840,15 +869,13 @@ bool load_model_file(const std::string &path, std::string *error) {
       reason = "the file holds no scene";
     } else {
       auto next = std::make_unique<Model>();
-      TextureFiles textures;
-      ModelBuilder builder(*scene, *next, embedded_texture_stem(), textures);
+      ModelBuilder builder(*scene, *next, embedded_texture_stem(), pending_textures());
       builder.plan();
       std::vector<std::string> lines = builder.warning_lines();
       // The file's scene is as large as the model; the model's records
       // take the memory it leaves.
       importer.FreeScene();
       builder.build();
-      textures.commit();
       install_model(std::move(next));
       warnings() = std::move(lines);
       if (error != nullptr) error->clear();
@@ -859,6 +886,7 @@ bool load_model_file(const std::string &path, std::string *error) {
   } catch (const std::bad_alloc &) {
     reason = "too large: out of memory";
   }
+  pending_textures().discard();
   clear_model();
   if (error != nullptr) *error = one_line(path + ": " + reason);
   return false;

@@ -618,8 +618,17 @@ TEST_F(Import, CornersAtOnePositionPartOnlyWhereTheNormalsDisagree) {
 class EmbeddedTextures : public Import {
  protected:
   void TearDown() override {
+    molv::discard_embedded_textures();
     molv::set_embedded_texture_stem("");
     Import::TearDown();
+  }
+  std::vector<std::string> names_in(const std::string &folder) const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 };
 
@@ -644,7 +653,15 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "scene_0.png");
   EXPECT_EQ(warnings(), std::vector<std::string>{});
+  // Until the export is complete the texture waits in a hidden file.
   struct stat st;
+  ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  const auto waiting = names_in(dir_ + "/out");
+  ASSERT_EQ(waiting.size(), 2u);
+  EXPECT_EQ(waiting[0].rfind(".scene_0.png.", 0), 0u) << waiting[0];
+  std::string error;
+  ASSERT_TRUE(molv::commit_embedded_textures(&error)) << error;
   ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0666 & ~[] {
@@ -655,17 +672,21 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   EXPECT_EQ(qel_test::read_file(dir_ + "/out/scene_0.png"), kPngBytes);
   EXPECT_EQ(qel_test::read_file(dir_ + "/elsewhere.png"), "not to be touched");
   // No temporary file is left beside it.
-  std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(dir_ + "/out")) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"scene_0.png"});
+  EXPECT_EQ(names_in(dir_ + "/out"), std::vector<std::string>{"scene_0.png"});
+
+  // An export that does not complete: the waiting file goes, the earlier
+  // texture stays.
+  load(model);
+  molv::discard_embedded_textures();
+  EXPECT_EQ(names_in(dir_ + "/out"), std::vector<std::string>{"scene_0.png"});
+  EXPECT_EQ(qel_test::read_file(dir_ + "/out/scene_0.png"), kPngBytes);
 
   // Texels without a compressed form become a TGA image: the 18-byte head
   // (uncompressed true colour, width, height, 32 bits, rows from the top),
   // then the texels as they are.
   const std::string mdl = "/usr/share/assimp/models/MDL/MDL (HL1)/chrome_sphere.mdl";
   load(mdl);
+  ASSERT_TRUE(molv::commit_embedded_textures(&error)) << error;
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "scene_0.tga");
   Assimp::Importer importer;
@@ -828,6 +849,34 @@ TEST_F(ImportRun, HardEdgesOfAModelSurviveTheExport) {
     EXPECT_NEAR(longest, 1.0f, 1e-6) << n[0] << " " << n[1] << " " << n[2];
     EXPECT_NEAR(std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]), 1.0f, 1e-6);
   }
+}
+
+// An embedded texture through molv: without --extract-textures the .x
+// names "*0" and a warning says so; with it, the texture stands beside the
+// .x and the .x names that file.
+TEST_F(ImportRun, EmbeddedTexturesAreExtractedWhenAsked) {
+  const std::string model = write("box.gltf", textured_gltf());
+  auto r = run({model, "-o", "plain", "--defaults"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("molv: " + model + ": warning: 1 texture embedded in the model"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(qel_test::x_read(read("plain.x")).texture_names, std::vector<std::string>{"*0"});
+
+  r = run({model, "-o", "box", "--defaults", "--extract-textures"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  EXPECT_EQ(qel_test::x_read(read("box.x")).texture_names,
+            std::vector<std::string>{"box_0.png"});
+  EXPECT_EQ(read("box_0.png"), kPngBytes);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"box.gltf", "box.x", "box_0.png", "plain.x"}));
+
+  // A cancelled export replaces neither the .x nor the texture.
+  write("box_0.png", "an earlier texture");
+  r = run({model, "-o", "box", "--defaults", "--extract-textures", "--cancel-at-poll", "1"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(read("box_0.png"), "an earlier texture");
+  EXPECT_EQ(entries(), (std::vector<std::string>{"box.gltf", "box.x", "box_0.png", "plain.x"}));
 }
 
 TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
