@@ -67,7 +67,8 @@ TEST(HashLookup, EveryEntryStaysFindableThroughCollisionsWrapsAndGrowth) {
       {"last slot", [](int32_t) -> uint64_t { return ~uint64_t{0}; }},
       {"spread",
        [](int32_t key) -> uint64_t {
-         return qel::pointer_hash(reinterpret_cast<const void *>(uintptr_t{0x10000} + 24u * key));
+         const uintptr_t address = uintptr_t{0x10000} + 24u * static_cast<uint32_t>(key);
+         return qel::pointer_hash(reinterpret_cast<const void *>(address));
        }},
   };
   for (const Way &way : ways) {
