@@ -121,14 +121,15 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
     Surface &surface = object->surface_store[s];
     for (size_t k = 0; k < face.corners; ++k) {
       SVertex &sv = object->svertex_store[corner + k];
-      sv.rec.vertex = &object->vertex_store[static_cast<size_t>(surfaces.vertex_index(corner + k))].pos;
+      sv.rec.vertex =
+          &object->vertex_store[static_cast<size_t>(surfaces.vertex_index(corner + k))].pos;
       sv.rec.u = surfaces.u(corner + k);
       sv.rec.v = surfaces.v(corner + k);
       sv.rec.normal[0] = sv.rec.normal[1] = sv.rec.normal[2] = 0.0f;
       sv.set_owner(Owner::kModel);
     }
-    surface.rec.svertices =
-        link_model_records(nodes, &object->svertex_store[corner], sizeof(SVertex), face.corners);
+    surface.rec.svertices = link_model_records(nodes, object->svertex_store.data() + corner,
+                                               sizeof(SVertex), face.corners);
     nodes += face.corners;
     corner += face.corners;
     surface.rec.vertex_count = static_cast<uint16_t>(face.corners);
