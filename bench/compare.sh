@@ -10,7 +10,8 @@
 # would slow the writes of the next run.
 #
 # Builds a Release build in build-release/, then prints one table row per
-# grid and the targets the plug-in must meet.
+# grid, where the time and memory of the whole molv process go, and the
+# targets the plug-in and molv must meet.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build-release}
@@ -56,9 +57,11 @@ grid() {
 
 printf '%s\n' "newmtl skin" "Kd 0.8 0.7 0.6" "map_Kd grid.png" > "$work/grid.mtl"
 
-declare -A plugin_s
-printf '\n| triangles | plug-in export | Assimp export | speed-up | numbers | ns/number | floor | export/floor | bytes/surface vertex | held/surface vertex | molv process | assimp process |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|---|---|\n'
+declare -A plugin_s molv_s
+targets=()
+phases=()
+printf '\n| triangles | plug-in export | Assimp export | speed-up | numbers | ns/number | floor | export/floor | bytes/surface vertex | held/surface vertex | molv process | assimp process | process speed-up | process peak, molv/assimp |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for size in "${sizes[@]}"; do
   n=$(awk -v t="$size" 'BEGIN { printf "%d", sqrt(t / 2) + 0.5 }')
   grid "$n" > "$work/grid.obj"
@@ -67,29 +70,48 @@ for size in "${sizes[@]}"; do
     "$build/bench/compare_tool" "$work/grid.obj" "$work" "$build/bin/molv" "$build/plugin")
   tri=$((2 * n * n))
   plugin_s[$tri]=${r[plugin_export_s]}
+  molv_s[$tri]=${r[molv_wall_s]}
   awk -v t="$tri" -v p="${r[plugin_export_s]}" -v a="${r[assimp_export_s]}" -v num="${r[numbers]}" \
       -v f="${r[floor_s]}" -v b="${r[plugin_bytes_per_surface_vertex]}" \
       -v h="${r[plugin_held_bytes_per_surface_vertex]}" \
       -v mw="${r[molv_wall_s]}" -v mm="${r[molv_peak_mib]}" \
       -v aw="${r[assimp_wall_s]}" -v am="${r[assimp_peak_mib]}" 'BEGIN {
-    printf "| %d | %.2f s | %.2f s | %.1fx | %d | %.0f | %.2f s | %.2f | %.1f | %.0f | %.2f s, %.0f MiB | %.2f s, %.0f MiB |\n",
-           t, p, a, a / p, num, p * 1e9 / num, f, p / f, b, h, mw, mm, aw, am }'
-  targets+=("$tri ${r[plugin_export_s]} ${r[assimp_export_s]} ${r[floor_s]} ${r[plugin_bytes_per_surface_vertex]} ${r[molv_peak_mib]} ${r[assimp_peak_mib]}")
+    printf "| %d | %.2f s | %.2f s | %.1fx | %d | %.0f | %.2f s | %.2f | %.1f | %.0f | %.2f s, %.0f MiB | %.2f s, %.0f MiB | %.1fx | %.2f |\n",
+           t, p, a, a / p, num, p * 1e9 / num, f, p / f, b, h, mw, mm, aw, am, aw / mw, mm / am }'
+  targets+=("$tri ${r[plugin_export_s]} ${r[assimp_export_s]} ${r[floor_s]} ${r[plugin_held_bytes_per_surface_vertex]} ${r[molv_wall_s]} ${r[molv_peak_mib]} ${r[assimp_wall_s]} ${r[assimp_peak_mib]}")
+  phases+=("$tri ${r[molv_wall_s]} ${r[assimp_read_s]} ${r[molv_load_s]} ${r[plugin_export_s]} ${r[molv_load_peak_mib]} ${r[molv_peak_mib]} ${r[plugin_held_bytes_per_surface_vertex]} ${r[surface_vertices]}")
+done
+
+# Where the whole molv process goes: Assimp's reading of the file (timed
+# apart, in this tool), the rest of the load (the host's model), the export
+# (from the in-process runs) and what is left (start, Tcl, writing back,
+# exit); its peak memory at the end of the load and over the whole run.
+printf '\n| triangles | molv process | Assimp reading | host model | export | rest | peak after load | peak | export held |\n'
+printf '|---|---|---|---|---|---|---|---|---|\n'
+for row in "${phases[@]}"; do
+  read -r tri mw rd ld ex lp mm h sv <<< "$row"
+  awk -v t="$tri" -v mw="$mw" -v rd="$rd" -v ld="$ld" -v ex="$ex" -v lp="$lp" -v mm="$mm" \
+      -v h="$h" -v sv="$sv" 'BEGIN {
+    host = ld - rd; if (host < 0) host = 0; rest = mw - ld - ex; if (rest < 0) rest = 0;
+    printf "| %d | %.2f s | %.2f s | %.2f s | %.2f s | %.2f s | %.0f MiB | %.0f MiB | %.0f MiB |\n",
+           t, mw, rd, host, ex, rest, lp, mm, h * sv / 1048576 }'
 done
 
 printf '\nTargets:\n'
 for row in "${targets[@]}"; do
-  read -r tri p a f b mm am <<< "$row"
-  awk -v t="$tri" -v p="$p" -v a="$a" -v f="$f" -v b="$b" -v mm="$mm" -v am="$am" 'BEGIN {
-    ok = (a / p >= 10) ? "ok" : "MISSED"; printf "  %d triangles: at least 10x faster than Assimp: %.1fx %s\n", t, a / p, ok;
-    ok = (p / f <= 2) ? "ok" : "MISSED"; printf "  %d triangles: at most 2x the formatting floor: %.2fx %s\n", t, p / f, ok;
-    ok = (b < 64) ? "ok" : "MISSED"; printf "  %d triangles: under 64 bytes per surface vertex: %.1f %s\n", t, b, ok;
-    ok = (mm < am) ? "ok" : "MISSED"; printf "  %d triangles: molv process peak below assimp: %.0f < %.0f MiB %s\n", t, mm, am, ok }'
+  read -r tri p a f h mw mm aw am <<< "$row"
+  awk -v t="$tri" -v p="$p" -v a="$a" -v f="$f" -v h="$h" -v mw="$mw" -v mm="$mm" -v aw="$aw" -v am="$am" 'BEGIN {
+    ok = (a / p >= 10) ? "ok" : "MISSED"; printf "  %d triangles: export at least 10x faster than Assimp'"'"'s: %.1fx %s\n", t, a / p, ok;
+    ok = (p / f <= 2) ? "ok" : "MISSED"; printf "  %d triangles: export at most 2x the formatting floor: %.2fx %s\n", t, p / f, ok;
+    ok = (h <= 64) ? "ok" : "MISSED"; printf "  %d triangles: export holds at most 64 bytes per surface vertex: %.0f %s\n", t, h, ok;
+    ok = (aw / mw >= 8) ? "ok" : "MISSED"; printf "  %d triangles: molv export at least 8x faster than assimp export: %.1fx %s\n", t, aw / mw, ok;
+    ok = (mm <= am / 2) ? "ok" : "MISSED"; printf "  %d triangles: molv export peak at most half of assimp export'"'"'s: %.0f of %.0f MiB %s\n", t, mm, am, ok }'
 done
-one=$(for t in "${!plugin_s[@]}"; do echo "$t ${plugin_s[$t]}"; done | sort -n | awk '$1 > 900000 && $1 < 1100000 { print $2 }')
-four=$(for t in "${!plugin_s[@]}"; do echo "$t ${plugin_s[$t]}"; done | sort -n | awk '$1 > 3600000 && $1 < 4400000 { print $2 }')
-if [ -n "$one" ] && [ -n "$four" ]; then
-  awk -v o="$one" -v f="$four" 'BEGIN { ok = (f / o <= 4.5) ? "ok" : "MISSED";
-    printf "  growth: 4M triangles take %.2fx the time of 1M (at most 4.5x) %s\n", f / o, ok }'
-fi
+growth() {  # label, then "triangles seconds" lines
+  awk -v label="$1" '$1 > 900000 && $1 < 1100000 { one = $2 } $1 > 3600000 && $1 < 4400000 { four = $2 }
+    END { if (one > 0 && four > 0) { ok = (four / one <= 4.2) ? "ok" : "MISSED";
+      printf "  growth: 4M triangles take %.2fx the time of 1M, %s (at most 4.2x) %s\n", four / one, label, ok } }'
+}
+for t in "${!plugin_s[@]}"; do echo "$t ${plugin_s[$t]}"; done | growth "the export"
+for t in "${!molv_s[@]}"; do echo "$t ${molv_s[$t]}"; done | growth "the molv process"
 if [ -n "${WORK_DIR:-}" ]; then echo "(files in $work)"; fi
