@@ -100,39 +100,54 @@ void copy_float3(const float from[3], float to[3]) {
   to[2] = from[2];
 }
 
+// The fields of `source` into `copy` (zeroed).
+void copy_fields(const mo_svertex *source, mo_svertex *copy) {
+  if (source == nullptr) return;
+  copy->vertex = source->vertex;
+  copy->u = source->u;
+  copy->v = source->v;
+  copy_float3(source->normal, copy->normal);
+}
+
 // A new surface-vertex record with the fields of `source`.
 mo_svertex *copy_corner(const mo_svertex *source) {
   SVertex *copy = svertex_take();
-  if (source != nullptr) {
-    copy->rec.vertex = source->vertex;
-    copy->rec.u = source->u;
-    copy->rec.v = source->v;
-    copy_float3(source->normal, copy->rec.normal);
-  }
+  copy_fields(source, &copy->rec);
   return &copy->rec;
 }
 
-// A new surface with the attributes of `source` and no corners yet.
-Surface *new_surface_like(const Surface *source) {
-  Surface *surface = surface_take();
+void copy_attributes(const Surface *source, Surface *surface) {
   surface->type = source->type;
   surface->shading = source->shading;
   surface->twosided = source->twosided;
   surface->rec.material = source->rec.material;
   copy_float3(source->rec.normal, surface->rec.normal);
-  return surface;
 }
 
 void set_vertex_count(Surface *surface, size_t count) {
   surface->rec.vertex_count = static_cast<uint16_t>(count > 0xFFFF ? 0xFFFF : count);
 }
 
-// A new surface with the attributes of `source` and copies of `corners`.
-Surface *new_surface_like(const Surface *source, const mo_svertex *const *corners, size_t count) {
-  Surface *surface = new_surface_like(source);
-  ListBuilder list;
-  for (size_t i = 0; i < count; ++i) list.add(copy_corner(corners[i]));
-  surface->rec.svertices = list.finish();
+// A new surface with the attributes of `source` and copies of the corners
+// that corner(i) gives, i below count.  A small copy is one block (see
+// surface_block_take): a mesh writer copies every surface of a mesh, and
+// the copies are the most of what an export holds.
+template <class Corner>
+Surface *new_surface_like(const Surface *source, size_t count, Corner corner) {
+  Surface *surface;
+  if (count >= 1 && count <= kBlockCorners) {
+    surface = surface_block_take(count);
+    size_t i = 0;
+    for (mo_list_node *node = surface->rec.svertices; node != nullptr; node = node->next, ++i) {
+      copy_fields(corner(i), static_cast<mo_svertex *>(node->item));
+    }
+  } else {
+    surface = surface_take();
+    ListBuilder list;
+    for (size_t i = 0; i < count; ++i) list.add(copy_corner(corner(i)));
+    surface->rec.svertices = list.finish();
+  }
+  copy_attributes(source, surface);
   set_vertex_count(surface, count);
   return surface;
 }
@@ -451,7 +466,8 @@ mo_list surface_get_triangulations(mo_surface *surface) {
   for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
     const mo_svertex *three[3] = {corners[triangles[t]], corners[triangles[t + 1]],
                                   corners[triangles[t + 2]]};
-    molv::Surface *piece = molv::new_surface_like(molv::as_surface(surface), three, 3);
+    molv::Surface *piece = molv::new_surface_like(molv::as_surface(surface), 3,
+                                                  [&three](size_t i) { return three[i]; });
     list_add_item(&result, &piece->rec);
   }
   return result;
@@ -461,14 +477,16 @@ mo_surface *surface_clone(mo_surface *surface, mo_object *object) {
   (void)object;  // the copy belongs to no object until the caller says so
   if (surface == nullptr) return nullptr;
   // Straight from the source's list: a mesh writer clones every surface.
-  molv::Surface *copy = molv::new_surface_like(molv::as_surface(surface));
-  molv::ListBuilder corners;
+  // The corners are counted first (a few steps), so that a small copy is
+  // one block; then each copy takes the next corner of the list in turn.
   size_t count = 0;
-  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next, ++count) {
-    corners.add(molv::copy_corner(static_cast<const mo_svertex *>(node->item)));
-  }
-  copy->rec.svertices = corners.finish();
-  molv::set_vertex_count(copy, count);
+  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) ++count;
+  mo_list_node *next = surface->svertices;
+  molv::Surface *copy = molv::new_surface_like(molv::as_surface(surface), count, [&next](size_t) {
+    const auto *corner = static_cast<const mo_svertex *>(next->item);
+    next = next->next;
+    return corner;
+  });
   return &copy->rec;
 }
 

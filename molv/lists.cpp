@@ -55,10 +55,16 @@ void measure(ListNode *first, ListNode **last, int *count) {
   *count = n;
 }
 
+// A bare node (see is_bare) has no head fields: such a list is walked.
 void make_head(ListNode *node, ListNode *last, int count) {
+  if (is_bare(node)) return;
   node->is_head = true;
   node->last = last;
   node->set_count(count);
+}
+
+void clear_head(ListNode *node) {
+  if (!is_bare(node)) node->is_head = false;
 }
 
 // Random access into one list: the node addresses of the list last asked
@@ -190,7 +196,7 @@ void list_add_item_head(mo_list *list, void *item) {
     ListNode *last = nullptr;
     int count = 0;
     molv::measure(old, &last, &count);
-    old->is_head = false;
+    molv::clear_head(old);
     molv::make_head(node, last, count + 1);
   }
   *list = as_link(node);
@@ -215,7 +221,7 @@ void list_append_list(mo_list *list, mo_list other) {
   // it would close a cycle.
   if (first_last == second_last) return;
   first_last->link.next = other;
-  second->is_head = false;
+  molv::clear_head(second);
   if (first->is_head) {
     first->last = second_last;
     first->set_count(first_count + second_count);
@@ -235,7 +241,7 @@ void list_reverse(mo_list *list) {
     node = next;
     ++count;
   }
-  old_first->is_head = false;
+  molv::clear_head(old_first);
   molv::make_head(as_node(previous), old_first, count);
   *list = previous;
 }

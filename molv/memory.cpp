@@ -102,7 +102,63 @@ class Pool {
   size_t next_chunk_ = 256;
 };
 
+// Blocks of one size: a surface copy with its corners and bare nodes.  A
+// free list over chunks as in Pool, the size fixed when made.
+class BlockPool {
+ public:
+  explicit BlockPool(size_t size) : size_(size) {}
+
+  unsigned char *take() {
+    unsigned char *block = free_;
+    if (block != nullptr) {
+      MOLV_UNPOISON(block, size_);
+      std::memcpy(&free_, block, sizeof free_);
+    } else {
+      if (fresh_ == fresh_end_) grow();
+      block = fresh_;
+      fresh_ += size_;
+      MOLV_UNPOISON(block, size_);
+    }
+    std::memset(block, 0, size_);
+    return block;
+  }
+
+  void give(unsigned char *block) {
+    std::memcpy(block, &free_, sizeof free_);
+    free_ = block;
+    MOLV_POISON(block, size_);
+  }
+
+ private:
+  void grow() {
+    // Blocks are multiples of 16 bytes; new[] of unsigned char aligns for
+    // any fundamental type, so every block is aligned for its records.
+    std::unique_ptr<unsigned char[]> chunk(new unsigned char[size_ * next_chunk_]);
+    fresh_ = chunk.get();
+    fresh_end_ = fresh_ + size_ * next_chunk_;
+    MOLV_POISON(fresh_, size_ * next_chunk_);
+    chunks_.push_back(std::move(chunk));
+    if (next_chunk_ < (size_t{1} << 14)) next_chunk_ *= 2;
+  }
+
+  size_t size_;
+  std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+  unsigned char *free_ = nullptr;
+  unsigned char *fresh_ = nullptr;
+  unsigned char *fresh_end_ = nullptr;
+  size_t next_chunk_ = 64;
+};
+
+// A block: the surface, its corners, their bare nodes, 16 zero bytes.
+constexpr size_t kBareNode = sizeof(mo_list_node);
+static_assert(kBareNode == 16 && sizeof(Surface) % 16 == 0 && sizeof(SVertex) % 16 == 0,
+              "a block's records stay aligned");
+constexpr size_t block_size(size_t corners) {
+  return sizeof(Surface) + corners * (sizeof(SVertex) + kBareNode) + kBareNode;
+}
+
 struct Memory {
+  std::unique_ptr<BlockPool> blocks[kBlockCorners + 1];
   Pool<ListNode> nodes;
   Pool<Surface> surfaces;
   Pool<SVertex> svertices;
@@ -189,7 +245,7 @@ ListNode *node_take() {
 }
 
 void node_give(ListNode *node) {
-  if (node->owner() == Owner::kModel) return;
+  if (node->owner() == Owner::kModel || is_bare(node)) return;
   if (node->owner() != Owner::kHanded) host_memory_fault("a list node freed twice");
   Memory &m = memory();
   node->set_owner(Owner::kFree);
@@ -207,12 +263,44 @@ Surface *surface_take() {
   return surface;
 }
 
+Surface *surface_block_take(size_t corners) {
+  Memory &m = memory();
+  std::unique_ptr<BlockPool> &pool = m.blocks[corners];
+  if (!pool) pool = std::make_unique<BlockPool>(block_size(corners));
+  unsigned char *block = pool->take();
+  auto *surface = reinterpret_cast<Surface *>(block);
+  auto *svertices = reinterpret_cast<SVertex *>(block + sizeof(Surface));
+  auto *links = reinterpret_cast<mo_list_node *>(block + sizeof(Surface) + corners * sizeof(SVertex));
+  for (size_t k = 0; k < corners; ++k) {
+    svertices[k].set_owner(Owner::kInBlock);
+    links[k].item = &svertices[k].rec;
+    links[k].next = k + 1 < corners ? &links[k + 1] : nullptr;
+  }
+  surface->rec.svertices = &links[0];
+  surface->owner = Owner::kHanded;
+  surface->block_corners = static_cast<uint8_t>(corners);
+  // Counted as the records it holds, as if taken one by one.
+  ++m.live_surfaces;
+  m.live_svertices += static_cast<long>(corners);
+  m.live_nodes += static_cast<long>(corners);
+  hold(m, block_size(corners));
+  return surface;
+}
+
 void surface_give(Surface *surface) {
   if (surface->owner == Owner::kModel) return;
   if (surface->owner != Owner::kHanded) host_memory_fault("a surface freed twice");
   Memory &m = memory();
   surface->owner = Owner::kFree;
   --m.live_surfaces;
+  if (surface->block_corners > 0) {
+    const size_t corners = surface->block_corners;
+    m.live_svertices -= static_cast<long>(corners);
+    m.live_nodes -= static_cast<long>(corners);
+    m.held_bytes -= block_size(corners);
+    m.blocks[corners]->give(reinterpret_cast<unsigned char *>(surface));
+    return;
+  }
   m.held_bytes -= sizeof(Surface);
   m.surfaces.give(surface);
 }
@@ -227,7 +315,7 @@ SVertex *svertex_take() {
 }
 
 void svertex_give(SVertex *svertex) {
-  if (svertex->owner() == Owner::kModel) return;
+  if (svertex->owner() == Owner::kModel || svertex->owner() == Owner::kInBlock) return;
   if (svertex->owner() != Owner::kHanded) host_memory_fault("a surface vertex freed twice");
   Memory &m = memory();
   svertex->set_owner(Owner::kFree);
@@ -238,6 +326,8 @@ void svertex_give(SVertex *svertex) {
 
 void surface_give_deep(Surface *surface) {
   if (surface == nullptr || surface->owner == Owner::kModel) return;
+  // A surface given back already has no list to walk.
+  if (surface->owner != Owner::kHanded) host_memory_fault("a surface freed twice");
   mo_list_node *link = surface->rec.svertices;
   while (link != nullptr) {
     mo_list_node *next = link->next;

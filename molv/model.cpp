@@ -139,6 +139,7 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
     surface.shading = face.shading;
     surface.twosided = face.twosided;
     surface.owner = Owner::kModel;
+    surface.block_corners = 0;
   }
 
   object->surfaces =

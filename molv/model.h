@@ -29,9 +29,10 @@
 namespace molv {
 
 enum class Owner : uint8_t {
-  kFree = 0,    // a pool slot that nobody holds
-  kHanded = 1,  // handed to a plug-in, counted until given back
-  kModel = 2    // part of the model; never freed through the list functions
+  kInBlock = 0,  // part of a surface copy's block; goes with its surface
+  kHanded = 1,   // handed to a plug-in, counted until given back
+  kModel = 2,    // part of the model; never freed through the list functions
+  kFree = 3      // a pool slot that nobody holds
 };
 
 // A list node.  A plug-in reads `link` only.  The first node of a list
@@ -54,6 +55,15 @@ struct ListNode {
   void set_count(int32_t n) { count = static_cast<uint32_t>(n) & ((1u << 29) - 1); }
 };
 static_assert(sizeof(ListNode) == 32, "a list node is four words");
+
+// The corner list of a small surface copy is made of bare nodes (item and
+// next, 16 bytes) in one block with the surface and its corners, followed
+// by 16 zero bytes.  Read as a ListNode, a bare node shows the next node's
+// item and next, or the zeros: a user-space pointer's top three bits are
+// zero, so it reads as owner kInBlock, not a head.  The list functions
+// therefore walk such a list (a few corners) and never write a head's
+// fields into it.
+inline bool is_bare(const ListNode *node) { return node->owner() == Owner::kInBlock; }
 
 inline ListNode *as_node(mo_list_node *node) { return reinterpret_cast<ListNode *>(node); }
 inline mo_list_node *as_link(ListNode *node) { return reinterpret_cast<mo_list_node *>(node); }
@@ -91,6 +101,7 @@ struct Surface {
   uint8_t shading;   // 0 flat, 1 smooth
   uint8_t twosided;  // 0 or 1
   Owner owner;
+  uint8_t block_corners;  // a copy in one block: its corners (1 to kBlockCorners), else 0
 };
 static_assert(sizeof(Surface) == 32, "a surface is four words");
 
@@ -110,6 +121,15 @@ void surface_give(Surface *surface);
 SVertex *svertex_take();
 void svertex_give(SVertex *svertex);
 uint32_t next_serial();
+
+// Copies of surfaces of up to this many corners are one block each.
+constexpr size_t kBlockCorners = 16;
+
+// A surface handed to a plug-in in one block with `corners` (1 to
+// kBlockCorners) surface vertices and the bare nodes of its corner list,
+// linked in order; all zeroed apart from the owners and the links.  The
+// corners and nodes go with the surface.
+Surface *surface_block_take(size_t corners);
 
 // Frees a surface handed to a plug-in with its surface vertices and the
 // nodes of its vertex list; a model surface is left alone.

@@ -458,4 +458,66 @@ TEST_F(GeometryTest, ACloneIsIndependentButSharesTheHostVertices) {
   EXPECT_EQ(surface_clone(nullptr, object_), nullptr);
 }
 
+// A small copy keeps its corners and their list in one block with bare
+// nodes: every list function must still work on that list, write nothing
+// into the block's neighbours, and give back all it took.
+TEST_F(GeometryTest, ASmallCopysCornerListTakesEveryListFunction) {
+  load_object(R"("vertices": [[0,0,0], [1,0,0], [1,1,0], [0,1,0]],
+                 "surfaces": [{"verts": [[0, 0.25, 0.5], 1, 2]}, {"verts": [0, 2, 3]}])");
+  mo_surface *a = surface_clone(surface(0), object_);
+  mo_surface *b = surface_clone(surface(1), object_);
+  mo_svertex *first = surface_get_svertex_at(a, 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->u, 0.25f);
+
+  EXPECT_EQ(list_count(a->svertices), 3);
+  EXPECT_EQ(list_index(a->svertices, first), 0);
+  list_reverse(&a->svertices);
+  EXPECT_EQ(list_get_item(a->svertices, 2), first);
+  EXPECT_EQ(list_count(a->svertices), 3);
+  list_reverse(&a->svertices);
+  EXPECT_EQ(list_get_item(a->svertices, 0), first);
+
+  // Host nodes before and after the bare ones.
+  list_add_item(&a->svertices, nullptr);
+  list_add_item_head(&a->svertices, nullptr);
+  list_add_item(&a->svertices, nullptr);
+  EXPECT_EQ(list_count(a->svertices), 6);
+  EXPECT_EQ(list_get_item(a->svertices, 1), first);
+  EXPECT_EQ(list_index(a->svertices, first), 1);
+  mo_list shared = nullptr;
+  list_append_list(&shared, b->svertices);
+  EXPECT_EQ(list_count(shared), 3);
+  mo_list joined = nullptr;
+  list_add_item(&joined, nullptr);
+  list_append_list(&joined, b->svertices);
+  EXPECT_EQ(list_count(joined), 4);
+  joined->next = nullptr;  // b's corners stay b's
+  list_free(joined);
+
+  // The other copy's block is untouched.
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(surface_get_svertex_at(b, k)->vertex, surface_get_svertex_at(surface(1), k)->vertex);
+  }
+  EXPECT_EQ(list_count(b->svertices), 3);
+  EXPECT_EQ(b->vertex_count, 3);
+
+  mo_list copies = nullptr;
+  list_add_item(&copies, a);
+  list_add_item(&copies, b);
+  mo_surfacelist_free(copies);
+
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        mo_list twice = nullptr;
+        list_add_item(&twice, surface_clone(surface(0), object_));
+        mo_list again = nullptr;
+        list_add_item(&again, twice->item);
+        mo_surfacelist_free(twice);
+        mo_surfacelist_free(again);
+      },
+      "freed twice|AddressSanitizer");
+}
+
 }  // namespace
