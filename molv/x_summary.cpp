@@ -9,16 +9,38 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 namespace molv {
 namespace {
 
+// A file read through a mapping: the pages behind the scan are let go as
+// it passes them, so that counting a file of hundreds of megabytes does
+// not add them to the process's resident size (the page cache keeps
+// them).  Idle when nothing is mapped.
+struct Mapped {
+  const char *released = nullptr;  // pages below are let go
+};
+Mapped g_mapped;
+
+void release_behind(const char *p) {
+  constexpr std::size_t kStep = std::size_t{8} << 20;
+  if (g_mapped.released == nullptr || p < g_mapped.released + kStep) return;
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t to = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+  const auto from = reinterpret_cast<uintptr_t>(g_mapped.released);
+  madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+  g_mapped.released = reinterpret_cast<const char *>(to);
+}
+
 // The start of the line after P (END when P is on the last line).
 const char *next_line(const char *p, const char *end) {
   const void *newline = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-  return newline == nullptr ? end : static_cast<const char *>(newline) + 1;
+  const char *next = newline == nullptr ? end : static_cast<const char *>(newline) + 1;
+  release_behind(next);
+  return next;
 }
 
 // Skips COUNT lines.
@@ -89,6 +111,7 @@ bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::
     // coordinates) is passed over to the next line that opens a mesh.
     const void *next = memmem(p, static_cast<std::size_t>(end - p), "\nMesh ", 6);
     p = next == nullptr ? end : static_cast<const char *>(next) + 1;
+    release_behind(p);
   }
   *counts = found;
   return true;
@@ -114,7 +137,9 @@ bool count_x_file(const std::string &path, XFileCounts *counts, std::string *err
     return false;
   }
   madvise(map, size, MADV_SEQUENTIAL);
+  g_mapped.released = static_cast<const char *>(map);  // page-aligned
   const bool ok = count_x_text(static_cast<const char *>(map), size, counts, error);
+  g_mapped.released = nullptr;
   munmap(map, size);
   if (!ok) *error = path + ": " + *error;
   return ok;
