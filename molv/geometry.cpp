@@ -386,7 +386,7 @@ void object_calc_normals_force(mo_object *object) {
   constexpr size_t kNoSlot = SIZE_MAX;
   auto find_slot = [&](const mo_vertex *vertex) -> size_t {
     const molv::Vertex *v = molv::as_vertex(const_cast<mo_vertex *>(vertex));
-    if (vertex != nullptr && v->object == object && v->index >= 0 &&
+    if (vertex != nullptr && v->index >= 0 &&
         static_cast<size_t>(v->index) < object->vertex_store.size() &&
         &object->vertex_store[static_cast<size_t>(v->index)].pos == vertex) {
       return static_cast<size_t>(v->index);

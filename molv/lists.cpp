@@ -89,33 +89,33 @@ IndexCache &index_cache() {
 
 namespace {
 
-// Links `count` nodes as a model list, item i given by item(i).
+// Links a model list of `count` items, item i given by item(i): its head
+// a full node, the rest bare nodes from `tail` on (count - 1 of them).
 template <class Item>
-mo_list link_model_nodes(ListNode *nodes, size_t count, Item item) {
+mo_list link_model_nodes(ListNode *head, mo_list_node *tail, size_t count, Item item) {
   if (count == 0) return nullptr;
-  for (size_t i = 0; i < count; ++i) {
-    ListNode &node = nodes[i];
-    node.link.item = item(i);
-    node.link.next = i + 1 < count ? as_link(&nodes[i + 1]) : nullptr;
-    node.last = nullptr;
-    node.set_count(0);
-    node.serial = next_serial();
-    node.set_owner(Owner::kModel);
-    node.is_head = false;
+  head->link.item = item(0);
+  head->link.next = count > 1 ? &tail[0] : nullptr;
+  head->serial = next_serial();
+  head->set_owner(Owner::kModel);
+  for (size_t i = 1; i < count; ++i) {
+    tail[i - 1].item = item(i);
+    tail[i - 1].next = i + 1 < count ? &tail[i] : nullptr;
   }
-  make_head(&nodes[0], &nodes[count - 1], static_cast<int32_t>(count));
-  return as_link(&nodes[0]);
+  make_head(head, count > 1 ? as_node(&tail[count - 2]) : head, static_cast<int32_t>(count));
+  return as_link(head);
 }
 
 }  // namespace
 
-mo_list link_model_list(ListNode *nodes, void *const *items, size_t count) {
-  return link_model_nodes(nodes, count, [items](size_t i) { return items[i]; });
+mo_list link_model_list(ListNode *head, mo_list_node *tail, void *const *items, size_t count) {
+  return link_model_nodes(head, tail, count, [items](size_t i) { return items[i]; });
 }
 
-mo_list link_model_records(ListNode *nodes, void *first, size_t stride, size_t count) {
+mo_list link_model_records(ListNode *head, mo_list_node *tail, void *first, size_t stride,
+                           size_t count) {
   unsigned char *const base = static_cast<unsigned char *>(first);
-  return link_model_nodes(nodes, count, [base, stride](size_t i) -> void * {
+  return link_model_nodes(head, tail, count, [base, stride](size_t i) -> void * {
     return base + i * stride;
   });
 }

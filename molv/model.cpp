@@ -96,7 +96,11 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
   object->vertex_store.allocate(vertex_count);
   object->surface_store.allocate(surface_count);
   object->svertex_store.allocate(corner_count);
-  object->node_store.allocate(vertex_count + surface_count + children.size() + corner_count);
+  // One head per list that may be non-empty; the other nodes bare, in list
+  // order, and a zero node after the last.
+  object->head_store.allocate(surface_count + 3);
+  object->link_store.allocate(vertex_count + surface_count + children.size() + corner_count + 1);
+  object->link_store[object->link_store.size() - 1] = mo_list_node{nullptr, nullptr};
 
   // Every record's item is the record itself (the plug-in's part comes
   // first), so the lists are linked over the stores directly.
@@ -107,13 +111,14 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
     vertex.pos.x = positions[3 * i];
     vertex.pos.y = positions[3 * i + 1];
     vertex.pos.z = positions[3 * i + 2];
-    vertex.object = object;
     vertex.index = static_cast<int32_t>(i);
   }
-  ListNode *nodes = object->node_store.data();
+  ListNode *heads = object->head_store.data();
+  mo_list_node *links = object->link_store.data();
+  const auto tail_of = [](size_t count) { return count > 0 ? count - 1 : 0; };
   object->vertices =
-      link_model_records(nodes, object->vertex_store.data(), sizeof(Vertex), vertex_count);
-  nodes += vertex_count;
+      link_model_records(heads++, links, object->vertex_store.data(), sizeof(Vertex), vertex_count);
+  links += tail_of(vertex_count);
 
   size_t corner = 0;
   for (size_t s = 0; s < surface_count; ++s) {
@@ -128,9 +133,9 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
       sv.rec.normal[0] = sv.rec.normal[1] = sv.rec.normal[2] = 0.0f;
       sv.set_owner(Owner::kModel);
     }
-    surface.rec.svertices = link_model_records(nodes, object->svertex_store.data() + corner,
+    surface.rec.svertices = link_model_records(heads++, links, object->svertex_store.data() + corner,
                                                sizeof(SVertex), face.corners);
-    nodes += face.corners;
+    links += tail_of(face.corners);
     corner += face.corners;
     surface.rec.vertex_count = static_cast<uint16_t>(face.corners);
     surface.rec.material = face.material;
@@ -142,12 +147,12 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
     surface.block_corners = 0;
   }
 
-  object->surfaces =
-      link_model_records(nodes, object->surface_store.data(), sizeof(Surface), surface_count);
-  nodes += surface_count;
+  object->surfaces = link_model_records(heads++, links, object->surface_store.data(),
+                                        sizeof(Surface), surface_count);
+  links += tail_of(surface_count);
 
   const std::vector<void *> items(children.begin(), children.end());
-  object->children = link_model_list(nodes, items.data(), items.size());
+  object->children = link_model_list(heads, links, items.data(), items.size());
 }
 
 void build_object(mo_object *object, const std::vector<float> &positions,

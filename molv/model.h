@@ -64,18 +64,21 @@ static_assert(sizeof(ListNode) == 32, "a list node is four words");
 // therefore walk such a list (a few corners) and never write a head's
 // fields into it.
 inline bool is_bare(const ListNode *node) { return node->owner() == Owner::kInBlock; }
+// (The model's lists use bare nodes as well, all but their first node;
+// giving one back is a no-op, as for any model node.)
 
 inline ListNode *as_node(mo_list_node *node) { return reinterpret_cast<ListNode *>(node); }
 inline mo_list_node *as_link(ListNode *node) { return reinterpret_cast<mo_list_node *>(node); }
 
-// A vertex: the position a plug-in reads, then where it belongs (its object
-// and its place in the object's vertex list), which the normal calculation
-// uses to gather the surfaces around a vertex without a hash lookup.
+// A vertex: the position a plug-in reads, then its place in its object's
+// vertex list, which the normal calculation uses to gather the surfaces
+// around a vertex without a hash lookup (the record at that place of the
+// object's store is this one exactly when the vertex is the object's).
 struct Vertex {
   mo_vertex pos;
-  mo_object *object;
   int32_t index;
 };
+static_assert(sizeof(Vertex) == 16, "a vertex is two words");
 
 // A surface vertex: the record a plug-in reads, its owner kept in the
 // record's tail padding (the fields end four bytes before its size), so
@@ -142,13 +145,17 @@ void surface_give_deep(Surface *surface);
 
 // ---- lists (lists.cpp) ----------------------------------------------------
 
-// Links `count` nodes of a model array into one list holding `items` in
-// order and returns its head (null for none).  The nodes become model
-// nodes.
-mo_list link_model_list(ListNode *nodes, void *const *items, size_t count);
+// Links one list of the model holding `items` in order and returns it
+// (null for none): its first node is `head`, a model node; the others are
+// bare nodes (see is_bare) from `tail` on, count - 1 of them, which read
+// as model nodes too.  Whatever follows the last of them must read as a
+// bare node: the next list's bare nodes, or 16 zero bytes.  A model list
+// of millions of items then costs 16 bytes an item, not 32.
+mo_list link_model_list(ListNode *head, mo_list_node *tail, void *const *items, size_t count);
 // The same for `count` records that stand `stride` bytes apart from
 // `first`, each item the record's address.
-mo_list link_model_records(ListNode *nodes, void *first, size_t stride, size_t count);
+mo_list link_model_records(ListNode *head, mo_list_node *tail, void *first, size_t stride,
+                           size_t count);
 // Builds a new list of nodes handed to a plug-in, item by item, without the
 // bookkeeping of list_add_item at every step: the copies of a surface's
 // corners are millions of nodes on a large mesh.
@@ -239,7 +246,8 @@ struct mo_object {
   molv::Store<molv::Vertex> vertex_store;
   molv::Store<molv::Surface> surface_store;
   molv::Store<molv::SVertex> svertex_store;
-  molv::Store<molv::ListNode> node_store;
+  molv::Store<molv::ListNode> head_store;    // the first node of each list
+  molv::Store<mo_list_node> link_store;      // the others, bare, then 16 zero bytes
 };
 
 namespace molv {

@@ -26,7 +26,7 @@ struct Mapped {
 Mapped g_mapped;
 
 void release_behind(const char *p) {
-  constexpr std::size_t kStep = std::size_t{8} << 20;
+  constexpr std::size_t kStep = std::size_t{1} << 20;
   if (g_mapped.released == nullptr || p < g_mapped.released + kStep) return;
   const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const uintptr_t to = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
