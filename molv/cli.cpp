@@ -154,12 +154,18 @@ class Console {
     percent_ = 0;
     redraw();
   }
+  void load_progress(int percent) {
+    if (mode_ != Mode::kTerminal) return;
+    percent_ = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    redraw();
+  }
   // Clears the loading line.
   void loaded() {
     if (mode_ != Mode::kTerminal || !open_) return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     open_ = false;
+    percent_ = 0;
   }
   // In a run of several models, the model that a status or message is
   // about: it leads the final status line and each message.
@@ -448,8 +454,10 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
 
   set_embedded_texture_stem(args.extract_textures ? name : std::string());
   console.loading(scene);
+  set_load_progress([&console](int percent) { console.load_progress(percent); });
   std::string error;
   const bool loaded = load_scene(scene, &error);
+  set_load_progress(nullptr);
   console.loaded();
   if (!loaded) {
     error_line(error);

@@ -52,6 +52,9 @@ void set_embedded_texture_stem(const std::string &stem);
 // that does not complete.
 bool commit_embedded_textures(std::string *error);
 void discard_embedded_textures();
+// While load_model_file reads a file, REPORT hears how far it got (0 to
+// 100) as often as Assimp's reader tells; an empty REPORT hears nothing.
+void set_load_progress(std::function<void(int percent)> report);
 
 // The built-in sample scene: uses every block of the file format under the
 // default options.

@@ -32,11 +32,13 @@
 #include <unistd.h>
 
 #include <assimp/Importer.hpp>
+#include <assimp/ProgressHandler.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <new>
@@ -837,6 +839,36 @@ std::string &embedded_texture_stem() {
   return stem;
 }
 
+std::function<void(int)> &load_progress() {
+  static std::function<void(int)> report;
+  return report;
+}
+
+// Assimp's progress of reading the file, as a percentage, to the report
+// the command line gave.  Set on the importer only for one ReadFile and
+// taken off again before the importer goes (it does not own it).
+class ReadProgress : public Assimp::ProgressHandler {
+ public:
+  ReadProgress(Assimp::Importer &importer, const std::function<void(int)> &report)
+      : importer_(importer), report_(report) {
+    if (report_) importer_.SetProgressHandler(this);
+  }
+  ~ReadProgress() override {
+    if (report_) importer_.SetProgressHandler(nullptr);
+  }
+  ReadProgress(const ReadProgress &) = delete;
+  ReadProgress &operator=(const ReadProgress &) = delete;
+
+  bool Update(float) override { return true; }
+  void UpdateFileRead(int step, int steps) override {
+    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
+  }
+
+ private:
+  Assimp::Importer &importer_;
+  const std::function<void(int)> &report_;
+};
+
 }  // namespace
 
 const std::vector<std::string> &load_warnings() { return warnings(); }
@@ -854,6 +886,7 @@ bool commit_embedded_textures(std::string *error) {
 }
 
 void discard_embedded_textures() { pending_textures().discard(); }
+void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
 
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
@@ -861,6 +894,7 @@ bool load_model_file(const std::string &path, std::string *error) {
   pending_textures().discard();
   try {
     Assimp::Importer importer;
+    ReadProgress progress(importer, load_progress());
     const aiScene *scene = importer.ReadFile(path, 0);
     if (scene == nullptr) {
       reason = importer.GetErrorString();

@@ -8,6 +8,11 @@
 #include "cli.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -480,6 +485,78 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
   r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--quiet"});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out + r.err, "");
+}
+
+// What molv writes to a terminal of its own (standard output and error
+// both), with its exit status; the pty turns each "\n" into "\r\n".
+std::string run_on_terminal(const std::vector<std::string> &args, const std::string &cwd,
+                            int *status) {
+  int master = -1;
+  struct winsize size {};
+  size.ws_row = 24;
+  size.ws_col = 120;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    std::vector<char *> argv = {const_cast<char *>(MOLV_BINARY)};
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (chdir(cwd.c_str()) == 0) execv(MOLV_BINARY, argv.data());
+    _exit(127);
+  }
+  std::string seen;
+  if (pid < 0) return seen;
+  char buffer[4096];
+  for (int waited = 0; waited < 120;) {
+    struct pollfd ready = {master, POLLIN, 0};
+    const int n = poll(&ready, 1, 1000);
+    if (n == 0) {
+      ++waited;
+      continue;
+    }
+    const ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO: the child has gone
+    seen.append(buffer, static_cast<size_t>(got));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, status, 0);
+  close(master);
+  return seen;
+}
+
+TEST_F(Cli, OnATerminalTheStatusIsRedrawnInPlace) {
+  qel_test::PluginDir plugin;
+  std::string obj;
+  for (int y = 0; y <= 150; ++y)
+    for (int x = 0; x <= 150; ++x)
+      obj += "v " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
+  for (int y = 0; y < 150; ++y)
+    for (int x = 0; x < 150; ++x) {
+      const int a = y * 151 + x + 1;
+      obj += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " +
+             std::to_string(a + 152) + " " + std::to_string(a + 151) + "\n";
+    }
+  write("grid.obj", obj);
+  int status = -1;
+  const std::string seen =
+      run_on_terminal({"export", "grid.obj", "--plugin-dir", plugin.path()}, work_, &status);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  // The model's loading, then the plug-in's phases with their bar, each
+  // drawn over the last; the last status stays, the summary follows.
+  EXPECT_EQ(seen.rfind("\r\033[KLoading grid.obj ...", 0), 0u) << seen;
+  EXPECT_NE(seen.find("\r\033[KExport X File - Mesh Vertices ...  ["), std::string::npos);
+  const size_t ready = seen.find("\r\033[KReady !\r\nwrote grid.x (");
+  ASSERT_NE(ready, std::string::npos) << seen;
+  EXPECT_NE(seen.find(": 1 mesh, 22801 vertices, 22500 faces in ", ready), std::string::npos);
+
+  // Processes side by side never redraw a line they share.
+  write("other.obj", obj);
+  const std::string jobs = run_on_terminal(
+      {"export", "grid.obj", "other.obj", "-o", "out/", "-j", "2", "--plugin-dir", plugin.path()},
+      work_, &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << jobs;
+  EXPECT_EQ(jobs.find('\033'), std::string::npos) << jobs;
+  EXPECT_NE(jobs.find("grid.obj: Ready !\r\n"), std::string::npos) << jobs;
+  EXPECT_NE(jobs.find("other.obj: Ready !\r\n"), std::string::npos) << jobs;
 }
 
 // ---- output names and several models ----------------------------------------
