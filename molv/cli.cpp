@@ -638,23 +638,6 @@ struct SharedCounters {
   std::atomic<long> completed_by{-1};
 };
 
-// Copies FROM over TO byte for byte, as the plug-in writes its options.
-void copy_options_file(const std::string &from, const std::string &to) {
-  std::string bytes;
-  if (std::FILE *in = std::fopen(from.c_str(), "rb")) {
-    char buffer[256];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
-    std::fclose(in);
-  } else {
-    return;
-  }
-  if (std::FILE *out = std::fopen(to.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
-  }
-}
-
 // N processes side by side, each taking the next model when it is done
 // with one.  The remembered options would be read and written by all of
 // them at once, so each worker runs the plug-in from a private folder that
@@ -734,9 +717,13 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
   sigaction(SIGHUP, &old_hup, nullptr);
 
   const long completed_by = shared->completed_by.load();
-  if (!args.defaults && completed_by >= 0)
+  if (!args.defaults && completed_by >= 0) {
+    // As with the plug-in's own save, a copy that fails is not the export's
+    // failure; the old options stay as they were.
+    std::string ignored;
     copy_options_file(folders[static_cast<size_t>(completed_by)]->options_file(),
-                      dir + "/qel_export.opt");
+                      dir + "/qel_export.opt", &ignored);
+  }
   munmap(memory, sizeof(SharedCounters));
   return worst;
 }

@@ -4,6 +4,7 @@
 #include "private_plugin_folder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,27 +27,6 @@ std::string absolute(const std::string &path) {
     buffer.resize(buffer.size() * 2);
   }
   return std::string(buffer.data()) + "/" + path;
-}
-
-// A copy of FROM as TO (nothing when FROM does not exist).
-bool copy_file(const std::string &from, const std::string &to, std::string *error) {
-  std::FILE *in = std::fopen(from.c_str(), "rb");
-  if (in == nullptr) {
-    if (errno == ENOENT) return true;
-    *error = from + ": cannot read the remembered options: " + std::strerror(errno);
-    return false;
-  }
-  std::FILE *out = std::fopen(to.c_str(), "wb");
-  bool ok = out != nullptr;
-  char buffer[4096];
-  size_t got;
-  while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-    ok = std::fwrite(buffer, 1, got, out) == got;
-  ok = !std::ferror(in) && ok;
-  std::fclose(in);
-  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
-  if (!ok) *error = to + ": cannot copy the remembered options: " + std::strerror(errno);
-  return ok;
 }
 
 }  // namespace
@@ -78,7 +58,7 @@ bool PrivatePluginFolder::create(const std::string &source, bool copy_options, s
     }
   }
   closedir(dir);
-  if (ok && copy_options) ok = copy_file(from + "/" + kOptionsFile, options_file(), error);
+  if (ok && copy_options) ok = copy_options_file(from + "/" + kOptionsFile, options_file(), error);
   return ok;
 }
 
@@ -101,6 +81,46 @@ PrivatePluginFolder::~PrivatePluginFolder() {
     for (const std::string &name : names) unlink((path_ + "/" + name).c_str());
   }
   rmdir(path_.c_str());
+}
+
+// The copy goes into a new file beside TO that is renamed over it, as the
+// plug-in saves its options: a link at TO is replaced, never written
+// through, and a copy that fails leaves TO as it was.  TO keeps its mode.
+bool copy_options_file(const std::string &from, const std::string &to, std::string *error) {
+  std::FILE *in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) {
+    if (errno == ENOENT) return true;
+    *error = from + ": cannot read the remembered options: " + std::strerror(errno);
+    return false;
+  }
+  std::string temp = to + ".XXXXXX";
+  const std::string::size_type slash = temp.rfind('/');
+  temp.insert(slash == std::string::npos ? 0 : slash + 1, ".");
+  const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
+  std::FILE *out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (out == nullptr && fd >= 0) ::close(fd);
+  bool ok = out != nullptr;
+  struct stat st {};
+  if (ok && ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+  } else if (ok) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    ok = ::fchmod(fd, 0666 & ~mask) == 0;
+  }
+  char buffer[4096];
+  size_t got;
+  while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+    ok = std::fwrite(buffer, 1, got, out) == got;
+  ok = !std::ferror(in) && ok;
+  std::fclose(in);
+  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+  ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
+  if (!ok) {
+    *error = to + ": cannot copy the remembered options: " + std::strerror(errno);
+    if (fd >= 0) ::unlink(temp.c_str());
+  }
+  return ok;
 }
 
 }  // namespace molv

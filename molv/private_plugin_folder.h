@@ -37,6 +37,11 @@ class PrivatePluginFolder {
   std::string path_;
 };
 
+// Copies the options file FROM as TO through a new file renamed over TO,
+// so a link at TO is never written through and a failed copy leaves TO
+// whole (nothing when FROM does not exist).  False with a one-line *error.
+bool copy_options_file(const std::string &from, const std::string &to, std::string *error);
+
 }  // namespace molv
 
 #endif  // MOLV_PRIVATE_PLUGIN_FOLDER_H

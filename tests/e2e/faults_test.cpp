@@ -744,6 +744,15 @@ TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << kind;
     EXPECT_EQ(qel_test::read_file(file), busy_options()) << kind;
   }
+  // Side by side, the workers' options go back the same way.
+  ::unlink(file.c_str());
+  ASSERT_EQ(::symlink(path("victim").c_str(), file.c_str()), 0);
+  write("n.json", kSeveralMeshes);
+  auto jobs = run({scene, path("n.json"), "-o", path("out") + "/", "--jobs", "2", "--options",
+                   busy_options()});
+  EXPECT_EQ(jobs.exit_status, 0) << jobs.err;
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+  EXPECT_EQ(qel_test::read_file(file), busy_options());
   EXPECT_EQ(read("victim"), "precious");
   EXPECT_FALSE(fs::exists(path("created")));
 
