@@ -32,6 +32,17 @@ class HostArray {
     return items != nullptr;
   }
 
+  // Room for `n` items, the `count` in use kept (items must be trivially
+  // copyable).  False, the items untouched, when the host has no memory.
+  bool reallocate(std::size_t n) {
+    T *larger = static_cast<T *>(myalloc(sizeof(T) * (n > 0 ? n : 1)));
+    if (larger == nullptr) return false;
+    for (int32_t i = 0; i < count; ++i) larger[i] = items[i];
+    if (items != nullptr) myfree(items);
+    items = larger;
+    return true;
+  }
+
   T *items = nullptr;
   int32_t count = 0;  // the items in use, where the owner counts them
 };

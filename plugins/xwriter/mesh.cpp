@@ -1,12 +1,17 @@
 /*
  * The mesh writer: the body of one Mesh block.
  *
- * It works on copies of the object's polygon surfaces (triangulated under
- * opt_triangulate, a flipped copy ahead of each two-sided piece under
- * opt_two_sided), lists their surface vertices in a vertex table that
- * merges equal ones under opt_optimize_vertices, and writes the blocks in
- * their fixed order, one function each: write_vertices, write_faces_block,
- * the material list, write_texture_coords, write_normals and
+ * It works on the mesh surfaces: the object's polygons, each triangulated
+ * under opt_triangulate and preceded by a flipped copy of each two-sided
+ * piece under opt_two_sided.  Only pieces that must differ from the model
+ * are copies (triangles, flipped pieces, and under opt_surface_shading a
+ * flat piece whose surface vertices take its own normal); the others are
+ * the model's own surfaces, read and never changed.  Texture coordinates
+ * and normals are read as the export's options settle them (a
+ * VertexForm).  A vertex table lists the surface vertices and merges equal
+ * ones under opt_optimize_vertices, and the blocks are written in their
+ * fixed order, one function each: write_vertices, write_faces_block, the
+ * material list, write_texture_coords, write_normals and
  * write_duplication_indices, after prepare_mesh.  Each block is streamed
  * while it is computed; each step reports whether the export goes on.
  *
@@ -16,7 +21,7 @@
  * read the surface vertices straight from the table's rows: no list walk,
  * no lookup per vertex.
  *
- * Ownership: everything a mesh holds (the surface copies, their array, the
+ * Ownership: everything a mesh holds (the surface copies, the array, the
  * vertex table, the duplication list, the written list) belongs to its
  * MeshWork, whose members give it back on every path: normal end, the four
  * cancel points, and a failed allocation.
@@ -50,9 +55,6 @@ const char kTextureCoordsText[] = "Export X File - Texture Coordinates ...";
 const char kMeshNormalsText[] = "Export X File - Mesh Normals ...";
 const char kDuplicationText[] = "Export X File - Mesh Vert. Duplication Indices ...";
 
-// The step the normals are rounded to under opt_surface_shading.
-constexpr double kNormalStep = 0.000001;
-
 // A host list of surface copies; the copies go with it.
 class SurfaceList {
  public:
@@ -73,7 +75,7 @@ class SurfaceList {
   mo_list head = nullptr;
 };
 
-// The mesh surfaces as read once, in host memory.
+// The mesh surfaces in mesh order, in host memory.
 using SurfaceArray = HostArray<MeshSurface>;
 
 // The surface vertices the vertex block wrote, in its order: the texture
@@ -245,109 +247,137 @@ struct MeshWork {
   float z_sign = -1.0f;
   NumberForm form;
 
-  SurfaceList copies;
-  SurfaceArray surfaces;
+  SurfaceList copies;     // the surfaces the mesh made; the array points into them
+  SurfaceArray surfaces;  // the mesh surfaces
+  int64_t surface_room = 0;  // the items the array has room for
+  VertexForm vertex_form;
   VertexPlaces places;
   VertexTable table;
   FirstWritten first_written;
   WrittenList written;
 };
 
-// The mesh surface list.  False when the host gave no copy (out of
-// memory).
-bool build_mesh_surfaces(mo_object *object, mo_list surfaces, SurfaceList &mesh) {
-  const bool triangulate = option_is_set(opt_triangulate);
-  const bool two_sided = option_is_set(opt_two_sided);
-  for (mo_list_node *node = surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
-    if (surface->vertex_count < 3) continue;
+// A copy of `source` that the mesh owns; null when the host has no memory.
+mo_surface *own_copy(MeshWork &mesh, mo_surface *source) {
+  mo_surface *copy = surface_clone(source, mesh.object);
+  if (copy != nullptr) list_add_item(&mesh.copies.head, copy);
+  return copy;
+}
 
-    // The pieces: triangles of a larger polygon, or one copy.  A lone copy
-    // without a flipped one goes to the tail of the mesh list straight
-    // away: the same list as appending a group of one.
-    SurfaceList group;
-    if (surface->vertex_count > 3 && triangulate) {
-      group.head = surface_get_triangulations(surface);
-    } else {
-      mo_surface *copy = surface_clone(surface, object);
-      if (copy == nullptr) return false;
-      if (!two_sided || surface_get_twosided(copy) != 1) {
-        list_add_item(&mesh.head, copy);
-        continue;
-      }
-      list_add_item(&group.head, copy);
+// Room in the array for `more` surfaces beyond those in it.
+bool make_room(MeshWork &mesh, int64_t more) {
+  const int64_t needed = mesh.surfaces.count + more;
+  if (needed <= mesh.surface_room) return true;
+  if (needed > INT32_MAX) return false;
+  const int64_t room = std::min<int64_t>(std::max(needed, 2 * mesh.surface_room), INT32_MAX);
+  if (!mesh.surfaces.reallocate(static_cast<std::size_t>(room))) return false;
+  mesh.surface_room = room;
+  return true;
+}
+
+// Puts a piece in slot `slot` of the array.  Under opt_surface_shading and
+// opt_normals a flat piece's surface vertices take its own normal, in a
+// copy when the piece is the model's (not `owned`).
+bool place(MeshWork &mesh, int32_t slot, mo_surface *piece, bool owned) {
+  const bool own_normal = mesh.surface_shading && surface_get_shading(piece) == 0;
+  if (own_normal && mesh.with_normals) {
+    if (!owned && (piece = own_copy(mesh, piece)) == nullptr) return false;
+    for (mo_list_node *node = piece->svertices; node != nullptr; node = node->next) {
+      std::memcpy(static_cast<mo_svertex *>(node->item)->normal, piece->normal, sizeof piece->normal);
     }
+  }
+  mesh.surfaces.items[slot] = MeshSurface{piece, piece->vertex_count, piece->material,
+                                          surface_get_type(piece) == MO_SURF_POLYGON, own_normal};
+  return true;
+}
 
-    // A flipped copy of each two-sided piece goes to the head of the
-    // group; the walk goes on from the head the group had before.
-    if (two_sided) {
-      for (mo_list_node *piece = group.head; piece != nullptr; piece = piece->next) {
-        auto *source = static_cast<mo_surface *>(piece->item);
-        if (surface_get_twosided(source) != 1) continue;
-        mo_surface *copy = surface_clone(source, object);
-        if (copy == nullptr) return false;
-        flip_surface(copy);
-        list_add_item_head(&group.head, copy);
-      }
-    }
-
-    if (group.head != nullptr) list_append_list(&mesh.head, group.release());
+// Calls piece(surface) for each piece of a polygon: each triangle of
+// `triangles` when there are any, else the polygon itself; stops at the
+// first false.
+template <typename Piece>
+bool each_piece(mo_surface *polygon, mo_list triangles, bool triangulated, Piece piece) {
+  if (!triangulated) return piece(polygon);
+  for (mo_list_node *node = triangles; node != nullptr; node = node->next) {
+    auto *triangle = static_cast<mo_surface *>(node->item);
+    if (triangle != nullptr && !piece(triangle)) return false;
   }
   return true;
 }
 
-// The texture coordinates and normals of one surface copy as they are
-// written: coordinates zeroed without textures; under opt_surface_shading
-// normals zeroed without opt_normals, else rounded, a flat surface's own
-// normal standing for all of its vertices.
-void settle_surface_vertices(const MeshWork &mesh, mo_surface *surface, bool flat) {
-  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) {
-    auto *sv = static_cast<mo_svertex *>(node->item);
-    if (!mesh.with_textures) sv->u = sv->v = 0.0f;
-    if (!mesh.surface_shading) continue;
-    for (int c = 0; c < 3; ++c) {
-      if (!mesh.with_normals) {
-        sv->normal[c] = 0.0f;
-      } else {
-        const float component = flat ? surface->normal[c] : sv->normal[c];
-        sv->normal[c] = static_cast<float>(round_to_step(component, kNormalStep));
-      }
-    }
-  }
+// Appends the pieces of one polygon: its triangles under opt_triangulate
+// (when it has more than three corners), else itself; under opt_two_sided
+// each two-sided piece's flipped copy comes first, in reverse order (of
+// two-sided pieces P1, P2: flipped P2, flipped P1, P1, P2).  False when the
+// host has no memory.
+bool add_pieces(MeshWork &mesh, mo_surface *polygon, bool triangulate, bool two_sided) {
+  const bool triangulated = polygon->vertex_count > 3 && triangulate;
+  SurfaceList triangles;  // handed to the mesh's copies at the end
+  if (triangulated) triangles.head = surface_get_triangulations(polygon);
+  int32_t pieces = 0;
+  int32_t flipped = 0;
+  each_piece(polygon, triangles.head, triangulated, [&](mo_surface *piece) {
+    ++pieces;
+    if (two_sided && surface_get_twosided(piece) == 1) ++flipped;
+    return true;
+  });
+  if (!make_room(mesh, int64_t{pieces} + flipped)) return false;
+  const int32_t start = mesh.surfaces.count;
+  int32_t flips_placed = 0;
+  int32_t pieces_placed = 0;
+  const bool complete =
+      each_piece(polygon, triangles.head, triangulated, [&](mo_surface *piece) {
+        if (two_sided && surface_get_twosided(piece) == 1) {
+          mo_surface *copy = own_copy(mesh, piece);
+          if (copy == nullptr) return false;
+          flip_surface(copy);
+          if (!place(mesh, start + flipped - 1 - flips_placed++, copy, true)) return false;
+        }
+        return place(mesh, start + flipped + pieces_placed++, piece, triangulated);
+      });
+  if (!complete) return false;
+  mesh.surfaces.count = start + flipped + pieces;
+  if (triangles.head != nullptr) list_append_list(&mesh.copies.head, triangles.release());
+  return true;
 }
 
-// The surface array, the settled surface vertices and the row count.
-// False when the run failed (out of memory).
-bool read_surfaces(MeshWork &mesh) {
-  const int surface_count = list_count(mesh.copies.head);
-  if (!mesh.surfaces.allocate(surface_count > 0 ? static_cast<std::size_t>(surface_count) : 0)) {
-    export_fail_out_of_memory();
-    return false;
-  }
+// The mesh surfaces, the vertex form and the row count.  False when the
+// run failed (out of memory).
+bool build_mesh_surfaces(MeshWork &mesh) {
+  const bool triangulate = option_is_set(opt_triangulate);
+  const bool two_sided = option_is_set(opt_two_sided);
   mesh.with_textures = option_is_set(opt_textures) && option_is_set(opt_materials) &&
                        object_texture_id(mesh.object) >= 0;
   mesh.surface_shading = option_is_set(opt_surface_shading);
   mesh.with_normals = option_is_set(opt_normals);
-  for (mo_list_node *node = mesh.copies.head; node != nullptr; node = node->next) {
+  mesh.vertex_form = VertexForm(
+      !mesh.with_textures,
+      !mesh.surface_shading
+          ? VertexForm::Normals::as_held
+          : (mesh.with_normals ? VertexForm::Normals::rounded : VertexForm::Normals::zeroed));
+
+  // Room for what the polygons give when a triangulation gives n - 2
+  // triangles; the array grows should it give more.
+  int64_t expected = 0;
+  for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
-    const bool flat_shaded = mesh.surface_shading && surface_get_shading(surface) == 0;
-    if (mesh.surfaces.count < surface_count) {
-      mesh.surfaces.items[mesh.surfaces.count++] =
-          MeshSurface{surface, surface->vertex_count, surface->material,
-                      surface_get_type(surface) == MO_SURF_POLYGON, flat_shaded};
-    }
-    settle_surface_vertices(mesh, surface, flat_shaded && mesh.with_normals);
-    mesh.row_count += surface->vertex_count;
+    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
+    if (surface->vertex_count < 3) continue;
+    const int64_t pieces = surface->vertex_count > 3 && triangulate ? surface->vertex_count - 2 : 1;
+    expected += two_sided && surface_get_twosided(surface) == 1 ? 2 * pieces : pieces;
   }
-  if (mesh.row_count > INT32_MAX) {
-    export_fail_out_of_memory();
-    return false;
+  if (!make_room(mesh, expected)) return false;
+
+  for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
+    auto *surface = static_cast<mo_surface *>(node->item);
+    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
+    if (surface->vertex_count < 3) continue;
+    if (!add_pieces(mesh, surface, triangulate, two_sided)) return false;
   }
   for (int32_t s = 0; s < mesh.surfaces.count; ++s) {
+    mesh.row_count += mesh.surfaces.items[s].vertex_count;
     mesh.any_own_normal = mesh.any_own_normal || mesh.surfaces.items[s].own_normal;
   }
-  return true;
+  return mesh.row_count <= INT32_MAX;
 }
 
 // The vertex table, merged under opt_optimize_vertices.  The places of the
@@ -358,7 +388,8 @@ bool list_vertices(Output &out, MeshWork &mesh) {
   mesh.duplication = option_is_set(opt_duplication_indices);
   mesh.placed = (mesh.optimize || mesh.duplication) &&
                 mesh.places.measure(mesh.contents.vertices, mesh.contents.vertex_count);
-  if (!vertex_table_build(mesh.table, mesh.copies.head, static_cast<int32_t>(mesh.row_count),
+  if (!vertex_table_build(mesh.table, mesh.surfaces.items, mesh.surfaces.count,
+                          static_cast<int32_t>(mesh.row_count), mesh.vertex_form,
                           mesh.placed ? &mesh.places : nullptr)) {
     export_fail_out_of_memory();
     return false;
@@ -372,16 +403,15 @@ bool list_vertices(Output &out, MeshWork &mesh) {
   return true;
 }
 
-// Everything before the first block: the surface copies, their array, the
-// trace line and the vertex table.  False when the run stopped.
+// Everything before the first block: the mesh surfaces, the trace line
+// and the vertex table.  False when the run stopped.
 bool prepare_mesh(Output &out, MeshWork &mesh) {
   object_calc_normals_force(mesh.object);
   mesh.contents = contents_of(mesh.object);
-  if (!build_mesh_surfaces(mesh.object, mesh.contents.surfaces, mesh.copies)) {
+  if (!build_mesh_surfaces(mesh)) {
     export_fail_out_of_memory();
     return false;
   }
-  if (!read_surfaces(mesh)) return false;
   const char *indent = indent_text(export_state().hierarchy_level);
   debugf(
       "\n%s   'x_output_surface_vertices' :\n"
@@ -512,15 +542,19 @@ void write_normals(Output &out, const MeshWork &mesh) {
                             (option_is_set(opt_winding) ? -1.0f : 1.0f);
   const float z_sign = mesh.z_sign;
   const NumberForm form = mesh.form;
+  const VertexForm vertex_form = mesh.vertex_form;
   out.printf("\nMeshNormals{\n%d;", mesh.table.remaining_count);
   int32_t item = 0;
   const WrittenList walk_the_rows;
   const WrittenList &list = mesh.any_own_normal ? walk_the_rows : mesh.written;
   each_written(list, mesh.surfaces, mesh.table, mesh.optimize,
                [&](const MeshSurface *surface, const mo_svertex *sv) {
-                 const float *normal = surface != nullptr && surface->own_normal
-                                           ? surface->surface->normal
-                                           : sv->normal;
+                 float normal[3];
+                 if (surface != nullptr && surface->own_normal) {
+                   std::memcpy(normal, surface->surface->normal, sizeof normal);
+                 } else {
+                   for (int c = 0; c < 3; ++c) normal[c] = vertex_form.normal(sv, c);
+                 }
                  const float written_normal[3] = {normal_sign * normal[0], normal_sign * normal[1],
                                                   normal_sign * z_sign * normal[2]};
                  write_number_line(out, form, item++ == 0, written_normal);

@@ -14,9 +14,9 @@ namespace qel {
 
 class Output;
 
-// One surface of a mesh's surface copies as the mesh writer reads it once,
-// in list order, so that its later blocks (the material list among them)
-// walk a compact array rather than the host's list and surface records.
+// One surface of a mesh (a polygon of the model, or a copy the mesh writer
+// made of one), in mesh order, so that the later blocks (the material list
+// among them) walk a compact array rather than the host's records.
 struct MeshSurface {
   mo_surface *surface;
   uint16_t vertex_count;

@@ -35,6 +35,7 @@
 #include "export/export_state.h"
 #include "xwriter/hash_lookup.h"
 #include "xwriter/host_array.h"
+#include "xwriter/numbers.h"
 
 namespace qel {
 
@@ -54,29 +55,47 @@ uint64_t float_key(float value) {
   return bits;
 }
 
-// 64 bits of the six compared fields: the low ones pick the slot, the
-// high 32 are kept in it.  Each word is multiplied by a constant of its own
-// (the products do not wait for each other), then the sum is mixed once.
-uint64_t merge_hash(const mo_svertex *sv) {
+// 64 bits of the six compared fields as `form` reads them: the low ones
+// pick the slot, the high 32 are kept in it.  Each word is multiplied by a
+// constant of its own (the products do not wait for each other), then the
+// sum is mixed once.
+uint64_t merge_hash(const mo_svertex *sv, const VertexForm &form) {
   const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(sv->vertex));
   uint64_t h = address * 0x9E3779B97F4A7C15ull;
-  h ^= (float_key(sv->u) << 32 | float_key(sv->v)) * 0xC2B2AE3D27D4EB4Full;
-  h ^= (float_key(sv->normal[0]) << 32 | float_key(sv->normal[1])) * 0x165667B19E3779F9ull;
-  h ^= float_key(sv->normal[2]) * 0xD6E8FEB86659FD93ull;
+  h ^= (float_key(form.u(sv)) << 32 | float_key(form.v(sv))) * 0xC2B2AE3D27D4EB4Full;
+  h ^= (float_key(form.normal(sv, 0)) << 32 | float_key(form.normal(sv, 1))) *
+       0x165667B19E3779F9ull;
+  h ^= float_key(form.normal(sv, 2)) * 0xD6E8FEB86659FD93ull;
   h ^= h >> 32;
   h *= 0x9E3779B97F4A7C15ull;
   return h ^ (h >> 29);
 }
 
-// The comparison of the merge, in its order: host vertex, u, v, normal.
-bool merge_equal(const mo_svertex *a, const mo_svertex *b) {
-  return a->vertex == b->vertex && a->u == b->u && a->v == b->v && a->normal[0] == b->normal[0] &&
-         a->normal[1] == b->normal[1] && a->normal[2] == b->normal[2];
+// The comparison of the merge, in its order: host vertex, u, v, normal, as
+// `form` reads them.  Fields equal as held read equal, so only surface
+// vertices that differ as held are read through the form.
+bool merge_equal(const mo_svertex *a, const mo_svertex *b, const VertexForm &form) {
+  if (a->vertex != b->vertex) return false;
+  if (a->u == b->u && a->v == b->v && a->normal[0] == b->normal[0] &&
+      a->normal[1] == b->normal[1] && a->normal[2] == b->normal[2]) {
+    return true;
+  }
+  if (form.as_held()) return false;
+  return form.u(a) == form.u(b) && form.v(a) == form.v(b) &&
+         form.normal(a, 0) == form.normal(b, 0) && form.normal(a, 1) == form.normal(b, 1) &&
+         form.normal(a, 2) == form.normal(b, 2);
 }
 
-bool has_nan(const mo_svertex *sv) {
-  return sv->u != sv->u || sv->v != sv->v || sv->normal[0] != sv->normal[0] ||
-         sv->normal[1] != sv->normal[1] || sv->normal[2] != sv->normal[2];
+// A NaN among the fields as `form` reads them.  The form never makes a NaN
+// of a number, so only a surface vertex with a NaN as held is read through it.
+bool has_nan(const mo_svertex *sv, const VertexForm &form) {
+  if (sv->u == sv->u && sv->v == sv->v && sv->normal[0] == sv->normal[0] &&
+      sv->normal[1] == sv->normal[1] && sv->normal[2] == sv->normal[2]) {
+    return false;
+  }
+  const float u = form.u(sv), v = form.v(sv);
+  const float n0 = form.normal(sv, 0), n1 = form.normal(sv, 1), n2 = form.normal(sv, 2);
+  return u != u || v != v || n0 != n0 || n1 != n1 || n2 != n2;
 }
 
 // The hash of the merge: rows that stand for themselves, by their fields.
@@ -84,7 +103,8 @@ bool has_nan(const mo_svertex *sv) {
 // probe reads a row's surface vertex only when those bits agree.
 class MergeIndex {
  public:
-  explicit MergeIndex(const VertexRow *rows) : lookup_(ByFields{rows}), rows_(rows) {}
+  MergeIndex(const VertexRow *rows, const VertexForm &form)
+      : lookup_(ByFields{rows, form}), rows_(rows) {}
 
   // Room for `count` rows before the first growth.  False when the host
   // has no memory.
@@ -115,11 +135,12 @@ class MergeIndex {
   struct ByFields {
     using Slot = MergeIndex::Slot;
     const VertexRow *rows;
+    VertexForm form;
     static Slot empty_slot() { return Slot{0, -1}; }
     static bool is_empty(const Slot &slot) { return slot.row < 0; }
-    uint64_t hash(const Slot &slot) const { return merge_hash(rows[slot.row].svertex); }
+    uint64_t hash(const Slot &slot) const { return merge_hash(rows[slot.row].svertex, form); }
     bool equal(const Slot &slot, const Row &row) const {
-      return slot.tag == row.tag && merge_equal(rows[slot.row].svertex, row.svertex);
+      return slot.tag == row.tag && merge_equal(rows[slot.row].svertex, row.svertex, form);
     }
   };
 
@@ -154,10 +175,10 @@ class MergePolls {
 
 // The merge by the hash of all compared fields.  False when the host has
 // no memory for the hash.
-bool merge_by_hash(VertexTable &table) {
+bool merge_by_hash(VertexTable &table, const VertexForm &form) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
-  MergeIndex index(rows);
+  MergeIndex index(rows, form);
   if (!index.reserve(count / 2)) return false;
 
   // The hashes of the next kAhead rows, their slots already on their way
@@ -172,8 +193,8 @@ bool merge_by_hash(VertexTable &table) {
     if (row >= count) return;
     Ahead &a = ahead[row % kAhead];
     const mo_svertex *sv = rows[row].svertex;
-    a.nan = has_nan(sv);
-    a.hash = a.nan ? 0 : merge_hash(sv);
+    a.nan = has_nan(sv, form);
+    a.hash = a.nan ? 0 : merge_hash(sv, form);
     if (!a.nan) __builtin_prefetch(index.home(a.hash));
   };
   for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
@@ -205,7 +226,7 @@ bool merge_by_hash(VertexTable &table) {
 // order it is walked: the same row the hash would find.  A row whose
 // vertex is not in the object's list goes to the hash of all fields.
 // False when the host has no memory.
-bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
+bool merge_by_vertex(VertexTable &table, const VertexForm &form, const VertexPlaces &places) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
   HostArray<int32_t> newest;  // per vertex: its latest row that stands for itself
@@ -214,17 +235,17 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
     return false;
   }
   std::fill(newest.items, newest.items + places.count(), -1);
-  MergeIndex strangers(rows);
+  MergeIndex strangers(rows, form);
   MergePolls polls(table.row_count);
 
   for (int32_t j = 0; j < count; ++j) {
     const mo_svertex *sv = rows[j].svertex;
-    if (!has_nan(sv)) {
+    if (!has_nan(sv, form)) {
       int32_t first = -1;
       const int32_t place = places.of(sv->vertex);
       if (place >= 0) {
         for (int32_t row = newest.items[place]; row >= 0; row = older.items[row]) {
-          if (merge_equal(rows[row].svertex, sv)) {
+          if (merge_equal(rows[row].svertex, sv, form)) {
             first = row;
             break;
           }
@@ -235,7 +256,7 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
         }
       } else {
         if (!strangers.ready() && !strangers.reserve(16)) return false;
-        if (!strangers.find_or_enter(j, merge_hash(sv), &first)) return false;
+        if (!strangers.find_or_enter(j, merge_hash(sv, form), &first)) return false;
       }
       if (first >= 0) {
         rows[j].merged_into = first;
@@ -249,11 +270,23 @@ bool merge_by_vertex(VertexTable &table, const VertexPlaces &places) {
 
 // The merge over the entered rows, by host vertex when their places are
 // known, else by hash.  False when the host has no memory.
-bool merge_rows(VertexTable &table, const VertexPlaces *places) {
-  return places != nullptr ? merge_by_vertex(table, *places) : merge_by_hash(table);
+bool merge_rows(VertexTable &table, const VertexForm &form, const VertexPlaces *places) {
+  return places != nullptr ? merge_by_vertex(table, form, *places) : merge_by_hash(table, form);
 }
 
 }  // namespace
+
+float VertexForm::normal(const mo_svertex *sv, int c) const {
+  switch (normals_) {
+    case Normals::as_held:
+      return sv->normal[c];
+    case Normals::zeroed:
+      return 0.0f;
+    case Normals::rounded:
+      break;
+  }
+  return static_cast<float>(round_to_step(sv->normal[c], kNormalStep));
+}
 
 bool VertexPlaces::measure(mo_list vertices, int32_t count) {
   count_ = 0;
@@ -296,8 +329,8 @@ VertexTable::VertexTable() = default;
 
 VertexTable::~VertexTable() { vertex_table_free(*this); }
 
-bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
-                        const VertexPlaces *places) {
+bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t surface_count,
+                        int32_t row_count, const VertexForm &form, const VertexPlaces *places) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
   if (row_count > kMaxRows) return false;
@@ -313,9 +346,8 @@ bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
   bool cancelled = false;
   VertexRow *const rows = table.rows;
   int32_t entered = 0;
-  for (mo_list_node *node = surfaces; node != nullptr && !cancelled; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface == nullptr) continue;
+  for (int32_t s = 0; s < surface_count && !cancelled; ++s) {
+    const mo_surface *surface = surfaces[s].surface;
     for (mo_list_node *sv = surface->svertices; sv != nullptr; sv = sv->next) {
       // The count is the caller's; a list longer than it never writes
       // past the rows.
@@ -333,7 +365,7 @@ bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
   table.entered_count = entered;
 
   // The merge, also after a cancel: it looks at row 0, polls and ends.
-  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, places)) {
+  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, form, places)) {
     vertex_table_free(table);
     return false;
   }

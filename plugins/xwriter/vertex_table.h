@@ -1,18 +1,19 @@
 /*
- * The vertex table of one mesh: one row per surface vertex of the mesh's
- * surface copies, in the order the mesh writer walks them (surfaces in list
+ * The vertex table of one mesh: one row per surface vertex of the mesh
+ * surfaces, in the order the mesh writer walks them (surfaces in array
  * order, each surface's vertex list from head to tail), so the row of the
  * surface vertex at position k of a surface is the sum of the vertex counts
  * of the surfaces before it, plus k.
  *
  * Under opt_optimize_vertices a surface vertex that repeats an earlier one
- * exactly (same host vertex, same u and v, same normal; floats compared with
- * ==, so +0 equals -0 and a NaN equals nothing) is merged into the first
- * such earlier row and is not written again.  Every merged row names a row
- * that is not merged itself.  The merge compares a row only with the
- * earlier rows of its own host vertex that stand for themselves (found by
- * the vertex's place in the object's vertex list, or by a hash of the
- * compared fields), which finds that first equal row in constant time.
+ * exactly (same host vertex, and the same u, v and normal as the vertex
+ * form reads them; floats compared with ==, so +0 equals -0 and a NaN
+ * equals nothing) is merged into the first such earlier row and is not
+ * written again.  Every merged row names a row that is not merged itself.
+ * The merge compares a row only with the earlier rows of its own host
+ * vertex that stand for themselves (found by the vertex's place in the
+ * object's vertex list, or by a hash of the compared fields), which finds
+ * that first equal row in constant time.
  *
  * Ownership: every block of the table comes from the host allocator; the
  * table frees them in vertex_table_free, which its destructor calls, so a
@@ -24,8 +25,38 @@
 #include <cstdint>
 
 #include "host/molv_host.h"
+#include "xwriter/mesh.h"
 
 namespace qel {
+
+// How the mesh reads a surface vertex's texture coordinates and normal:
+// as the host holds them, or settled by the export's options.  Texture
+// coordinates read as 0 when the mesh writes none.  Under
+// opt_surface_shading the normals read as 0 without opt_normals, else
+// rounded to kNormalStep.  The host's surface vertices are never changed:
+// the merge compares and the writer writes what these functions give.
+class VertexForm {
+ public:
+  enum class Normals : uint8_t { as_held, zeroed, rounded };
+
+  VertexForm() = default;
+  VertexForm(bool zero_uv, Normals normals) : zero_uv_(zero_uv), normals_(normals) {}
+
+  // True when every field reads as the host holds it.
+  bool as_held() const { return !zero_uv_ && normals_ == Normals::as_held; }
+
+  float u(const mo_svertex *sv) const { return zero_uv_ ? 0.0f : sv->u; }
+  float v(const mo_svertex *sv) const { return zero_uv_ ? 0.0f : sv->v; }
+  // Component c of the normal.
+  float normal(const mo_svertex *sv, int c) const;
+
+  // The step the normals are rounded to.
+  static constexpr double kNormalStep = 0.000001;
+
+ private:
+  bool zero_uv_ = false;
+  Normals normals_ = Normals::as_held;
+};
 
 struct VertexRow {
   mo_svertex *svertex;    // the surface vertex of this row
@@ -77,17 +108,19 @@ class VertexPlaces {
   uint32_t count_ = 0;
 };
 
-// Fills `table` from the mesh surface list, `row_count` rows; runs the merge
-// under opt_optimize_vertices.  `places`, the places of the object's vertices
-// when measured (else null), only speeds the merge up: with them it goes
-// by host vertex; the result is the same either way.  Polls for a cancel after every 100th row entered
-// ("Export X File - Create Vertex List ...") and, while merging, at rows 0,
-// 100, 200, ... ("Export X File - Optimize Vertices ( %d %% ) ...").  A
-// cancel ends the pass it happens in and leaves the table cut short (some
+// Fills `table` from the mesh surfaces, `row_count` rows in all; runs the
+// merge under opt_optimize_vertices, comparing the fields as `form` reads
+// them.  `places`, the places of the object's vertices when measured (else
+// null), only speeds the merge up: with them it goes by host vertex; the
+// result is the same either way.  Polls for a cancel after every 100th row
+// entered ("Export X File - Create Vertex List ...") and, while merging, at
+// rows 0, 100, 200, ... ("Export X File - Optimize Vertices ( %d %% ) ...").
+// A cancel ends the pass it happens in and leaves the table cut short (some
 // rows may be missing); the merge of a cut-short build still looks at row 0
 // and polls once.  False when the host allocator failed; the table is then
 // empty.
-bool vertex_table_build(VertexTable &table, mo_list surfaces, int32_t row_count,
+bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t surface_count,
+                        int32_t row_count, const VertexForm &form,
                         const VertexPlaces *places = nullptr);
 
 // Gives every row that was not written the written index of the row it was

@@ -1,7 +1,7 @@
 /*
  * The mesh writer: hand-written mesh bodies (triangle, quad, two-sided
  * piece, cube, material list, texture coordinates, duplication indices, no
- * polygons), the preparation of the surface copies, status texts, progress,
+ * polygons), the preparation of the mesh surfaces, status texts, progress,
  * the cancel points with the abort sequence, and failed allocations.
  */
 #include "xwriter/mesh.h"
@@ -274,7 +274,7 @@ TEST_F(MeshWriterTest, TwoSidedPiecesOfATriangulatedQuadComeFlippedAndReversedFi
             std::string::npos);
 }
 
-TEST_F(MeshWriterTest, TheHostModelIsOnlyReadThroughItsCopies) {
+TEST_F(MeshWriterTest, TheHostModelIsReadNeverChanged) {
   prepare(R"({"textures": ["t.png"], "world": {"children": [{"name": "t", "texture": {"id": 0},
     "vertices": [[0,0,0],[1,0,0],[0,1,0]],
     "surfaces": [{"verts": [[0, 0.5, 0.5], [1, 0.25, 0.75], [2, 1, 0]], "twosided": true}]}]}})",
@@ -285,8 +285,8 @@ TEST_F(MeshWriterTest, TheHostModelIsOnlyReadThroughItsCopies) {
   mo_list v = nullptr, s = nullptr, k = nullptr;
   mo_object_get_contents(first_object(), &vc, &sc, &kc, &v, &s, &k);
   auto *surface = static_cast<mo_surface *>(s->item);
-  // Texture coordinates zeroed and normals zeroed only in the copies; the
-  // vertex order of the host's surface is as it was.
+  // Texture coordinates and normals read as zero, and the flipped copy
+  // reversed, without a change to the host's surface.
   mo_svertex *first = surface_get_svertex_at(surface, 0);
   EXPECT_EQ(first->u, 0.5f);
   EXPECT_EQ(first->v, 0.5f);

@@ -30,9 +30,11 @@ using qel_test::first_object;
 // How a build ended, told apart for the checks.
 enum class VertexTableBuild { complete, cut_short, out_of_memory };
 
-VertexTableBuild build_table(VertexTable &table, mo_list surfaces, int32_t rows,
-                             const qel::VertexPlaces *places = nullptr) {
-  if (!qel::vertex_table_build(table, surfaces, rows, places)) {
+VertexTableBuild build_table(VertexTable &table, const std::vector<qel::MeshSurface> &surfaces,
+                             int32_t rows, const qel::VertexPlaces *places = nullptr,
+                             const qel::VertexForm &form = qel::VertexForm()) {
+  if (!qel::vertex_table_build(table, surfaces.data(), static_cast<int32_t>(surfaces.size()), rows,
+                               form, places)) {
     return VertexTableBuild::out_of_memory;
   }
   return table.cut_short ? VertexTableBuild::cut_short : VertexTableBuild::complete;
@@ -57,12 +59,13 @@ std::vector<int> range(int first, int count) {
   return r;
 }
 
-// Copies of the object's surfaces in list order, as the mesh writer makes
-// them; the copies are freed with the list.
+// Copies of the object's surfaces in list order, and the mesh surfaces
+// that name them; the copies are freed with the list.
 struct Copies {
   mo_list list = nullptr;
   int32_t rows = 0;
   std::vector<mo_surface *> surfaces;
+  std::vector<qel::MeshSurface> mesh;
   mo_list vertices = nullptr;  // the object's, as the mesh writer passes them
   int vertex_count = 0;
 
@@ -78,6 +81,7 @@ struct Copies {
       mo_surface *copy = surface_clone(static_cast<mo_surface *>(node->item), object);
       list_add_item(&list, copy);
       surfaces.push_back(copy);
+      mesh.push_back(qel::MeshSurface{copy, copy->vertex_count, copy->material, true, false});
       rows += copy->vertex_count;
     }
   }
@@ -130,11 +134,12 @@ class VertexTableTest : public ::testing::Test {
   // The merge goes by host vertex when it is given the object's vertices,
   // else by the hash of all fields; the rows must come out the same.
   enum class Merge { by_hash, by_vertex };
-  static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge) {
-    if (merge == Merge::by_hash) return build_table(table, copies.list, copies.rows);
+  static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge,
+                                const qel::VertexForm &form = qel::VertexForm()) {
+    if (merge == Merge::by_hash) return build_table(table, copies.mesh, copies.rows, nullptr, form);
     qel::VertexPlaces places;
     EXPECT_TRUE(places.measure(copies.vertices, copies.vertex_count));
-    return build_table(table, copies.list, copies.rows, &places);
+    return build_table(table, copies.mesh, copies.rows, &places, form);
   }
 };
 
@@ -151,7 +156,7 @@ TEST_F(VertexTableTest, EmptyListGivesNoRowsAndNoPoll) {
   use_options({{qel::opt_optimize_vertices, '1'}});
   const long updates = molv::update_count();
   VertexTable table;
-  EXPECT_EQ(build_table(table, nullptr, 0), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(table, {}, 0), VertexTableBuild::complete);
   EXPECT_EQ(table.row_count, 0);
   EXPECT_EQ(table.remaining_count, 0);
   EXPECT_EQ(molv::update_count(), updates);
@@ -163,7 +168,7 @@ TEST_F(VertexTableTest, RowsFollowSurfacesAndTheirVertexLists) {
   use_options({});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   ASSERT_EQ(table.row_count, 10);
 
   // The row of position k of a surface is its base plus k.
@@ -185,7 +190,7 @@ TEST_F(VertexTableTest, WithoutOptimisationEveryRowIsItsOwn) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 6);
   for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(table.rows[row].merged_into, -1);
 }
@@ -196,7 +201,7 @@ TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIn
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   // Rows 3 (vertex 2) and 4 (vertex 1) repeat rows 2 and 1.
   EXPECT_EQ(table.remaining_count, 4);
   const int32_t expected[] = {-1, -1, -1, 2, 1, -1};
@@ -222,7 +227,7 @@ TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
   copies.at(1, 0)->normal[2] = 1e-7f;  // row 3 differs from row 0 in normal z
   copies.at(2, 1)->u = 0.25f;          // row 7 differs from rows 1 and 4 in u
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[3].merged_into, -1);
   EXPECT_EQ(table.rows[4].merged_into, 1);
   EXPECT_EQ(table.rows[5].merged_into, 2);
@@ -242,7 +247,7 @@ TEST_F(VertexTableTest, PositiveAndNegativeZeroAreEqual) {
   copies.at(1, 2)->v = -0.0f;
   copies.at(1, 2)->normal[2] = -0.0f;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[3].merged_into, 0);
   EXPECT_EQ(table.rows[4].merged_into, 1);
   EXPECT_EQ(table.rows[5].merged_into, 2);
@@ -261,12 +266,51 @@ TEST_F(VertexTableTest, ANaNNeitherMergesNorIsMergedInto) {
   copies.at(1, 1)->normal[1] = nan;
   copies.at(2, 1)->normal[1] = nan;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[0].merged_into, -1);
   EXPECT_EQ(table.rows[3].merged_into, -1);
   EXPECT_EQ(table.rows[6].merged_into, 3);
   EXPECT_EQ(table.rows[4].merged_into, -1);
   EXPECT_EQ(table.rows[7].merged_into, -1);
+}
+
+TEST_F(VertexTableTest, FieldsAreComparedAsTheVertexFormReadsThem) {
+  // Three copies of one triangle.  Against the first: row 3 differs in u,
+  // row 4 has a NaN for u, row 5 a normal x of 1e-9 and row 6 one of 0.3.
+  load(scene_with(3, {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}}));
+  use_options({{qel::opt_optimize_vertices, '1'}});
+  Copies copies;
+  copies.zero_fields();
+  copies.at(1, 0)->u = 0.25f;
+  copies.at(1, 1)->u = std::numeric_limits<float>::quiet_NaN();
+  copies.at(1, 2)->normal[0] = 1e-9f;
+  copies.at(2, 0)->normal[0] = 0.3f;
+  using Normals = qel::VertexForm::Normals;
+  struct Case {
+    qel::VertexForm form;
+    int32_t merged[4];  // rows 3 to 6
+  };
+  const Case cases[] = {
+      {qel::VertexForm(false, Normals::as_held), {-1, -1, -1, -1}},
+      // Without texture coordinates u is 0, a NaN too; rounding to 1e-6
+      // hides the small normal, not the large one.
+      {qel::VertexForm(true, Normals::rounded), {0, 1, 2, -1}},
+      {qel::VertexForm(false, Normals::rounded), {-1, -1, 2, -1}},
+      {qel::VertexForm(true, Normals::zeroed), {0, 1, 2, 0}},
+  };
+  for (const Case &c : cases) {
+    for (const Merge merge : {Merge::by_hash, Merge::by_vertex}) {
+      VertexTable table;
+      ASSERT_EQ(build(table, copies, merge, c.form), VertexTableBuild::complete);
+      for (int32_t row = 3; row <= 6; ++row) {
+        EXPECT_EQ(table.rows[row].merged_into, c.merged[row - 3])
+            << "row " << row << " case " << (&c - cases) << " merge " << static_cast<int>(merge);
+      }
+    }
+  }
+  // The host's surface vertices are read, never changed.
+  EXPECT_EQ(copies.at(1, 0)->u, 0.25f);
+  EXPECT_EQ(copies.at(1, 2)->normal[0], 1e-9f);
 }
 
 TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
@@ -276,7 +320,7 @@ TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   for (int32_t row = 0; row < 12; ++row) {
     const int32_t expected = (row == 5 || row == 9) ? 2 : -1;
     EXPECT_EQ(table.rows[row].merged_into, expected) << "row " << row;
@@ -293,7 +337,7 @@ TEST_F(VertexTableTest, DifferentHostVerticesNeverMergeEvenInOneBucket) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 200);
   // The bucket rule: the low 32 bits of the host vertex's address, modulo
   // 111.  Two of the 200 vertices share one.
@@ -422,7 +466,7 @@ TEST_F(VertexTableTest, ListingPollsAfterEveryHundredthRow) {
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 2);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText}));
 }
@@ -433,7 +477,7 @@ TEST_F(VertexTableTest, MergingPollsAtRowsZeroHundredTwoHundredWithThePercentDon
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 5);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText, optimize_text(0),
                                                       optimize_text(40), optimize_text(80)}));
@@ -446,7 +490,7 @@ TEST_F(VertexTableTest, MergePollsOfOneAndTheSamePercentRepeatItsText) {
   use_options({{qel::opt_optimize_vertices, '1'}});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   const std::vector<std::string> lines = status_lines();
   ASSERT_EQ(lines.size(), 101u + 101u);
   EXPECT_EQ(lines[101], optimize_text(0));
@@ -463,7 +507,7 @@ TEST_F(VertexTableTest, CancelWhileListingCutsTheBuildShortAndTheMergeLooksAtRow
   Copies copies;
   VertexTable table;
   molv::set_cancel_at_poll(1);
-  EXPECT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::cut_short);
+  EXPECT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::cut_short);
   EXPECT_EQ(table.entered_count, 100);
   EXPECT_EQ(table.row_count, 250);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, optimize_text(0)}));
@@ -477,7 +521,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   copies.zero_fields();
   VertexTable table;
   molv::set_cancel_at_poll(4);  // listing polls twice, merging at rows 0 and 100
-  EXPECT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(status_lines().size(), 4u);
   // Rows up to 100 were looked at; none of them repeats an earlier row.
   EXPECT_EQ(table.remaining_count, 250);
@@ -485,7 +529,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   molv::tcl_eval("set qel_cancel 0");
   molv::clear_recording();
   VertexTable again;
-  ASSERT_EQ(build_table(again, copies.list, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(again, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(again.remaining_count, 125);
 }
 
@@ -515,7 +559,7 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
   molv::set_fail_alloc_after(-1);
   {
     VertexTable table;
-    ASSERT_EQ(build_table(table, copies.list, copies.rows), VertexTableBuild::complete);
+    ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
     EXPECT_EQ(table.rows[5].svertex, copies.at(1, 2));
     EXPECT_GT(molv::live_allocations(), live);
   }
