@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "export/output.h"
+
 namespace qel {
 
 namespace {
@@ -100,8 +102,9 @@ int options_save() {
     ::umask(mode);
     mode = 0666 & ~mode;
   }
-  bool ok = ::fchmod(fd, mode) == 0 &&
-            ::write(fd, g_options, kOptionCount) == static_cast<ssize_t>(kOptionCount);
+  // On the disk before the rename, so that a crash leaves the old options
+  // or the new ones, never an empty file.
+  bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, g_options, kOptionCount) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(temp.data(), g_options_path.c_str()) == 0;
   if (!ok) ::unlink(temp.data());
