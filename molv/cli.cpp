@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -624,19 +625,48 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
 // ---- molv export --jobs N ---------------------------------------------------
 
 // The worker processes of a run, for the signals the parent passes on.
-pid_t g_workers[256];
+constexpr size_t kMaxWorkers = 256;
+pid_t g_workers[kMaxWorkers];
 volatile sig_atomic_t g_worker_count = 0;
+volatile sig_atomic_t g_passed_on = 0;  // the last signal passed on
 
 extern "C" void pass_on_signal(int signal) {
+  g_passed_on = signal;
   for (sig_atomic_t i = 0; i < g_worker_count; ++i) kill(g_workers[i], signal);
 }
 
-// What the workers share: the next model to take and one worker that
-// completed an export (whose remembered options are the run's).
+// What the workers share: the next model to take, one worker that
+// completed an export (whose remembered options are the run's), and the
+// model each worker is on (-1: none), to name it should the worker die.
 struct SharedCounters {
+  SharedCounters() {
+    for (auto &model : working_on) model.store(-1);
+  }
   std::atomic<long> next{0};
   std::atomic<long> completed_by{-1};
+  std::atomic<long> working_on[kMaxWorkers];
 };
+
+// The worker's end: its exit status, or a signal.  A signal that ends
+// molv (Ctrl-C from the terminal, or SIGTERM and SIGHUP passed on) is kept
+// in *ending to end the run by, once it is cleaned up; any other (a crash,
+// the kernel's out-of-memory killer) fails the model the worker was on.
+int worker_status(int status, long model, const std::vector<std::string> &scenes, int *ending) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (!WIFSIGNALED(status)) return 1;
+  const int signal = WTERMSIG(status);
+  if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+    *ending = signal;
+  } else {
+    const std::string scene =
+        model < 0 ? "a worker" : (scenes[static_cast<size_t>(model)].empty()
+                                      ? std::string("sample")
+                                      : scenes[static_cast<size_t>(model)]);
+    error_line(scene + ": the export's process was ended by signal " + std::to_string(signal) +
+               " (" + strsignal(signal) + ")");
+  }
+  return 1;
+}
 
 // N processes side by side, each taking the next model when it is done
 // with one.  The remembered options would be read and written by all of
@@ -644,9 +674,13 @@ struct SharedCounters {
 // starts with a copy of them (none with --defaults); after the run the
 // options of a complete export go back to the plug-in's folder, as one
 // process would have left them.
+//
+// A signal that ends molv and reached the workers is left in *ending: the
+// caller ends the run by it once the private folders are gone.
 int run_jobs(const Args &args, const std::vector<std::string> &scenes,
-             const std::vector<std::string> &names) {
-  const size_t workers = std::min(static_cast<size_t>(args.jobs), scenes.size());
+             const std::vector<std::string> &names, int *ending) {
+  const size_t workers =
+      std::min({static_cast<size_t>(args.jobs), scenes.size(), kMaxWorkers});
   const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
   if (const int status = check_plugin_folder(args)) return status;
   std::vector<std::unique_ptr<PrivatePluginFolder>> folders;
@@ -665,6 +699,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
     return 1;
   }
   auto *shared = new (memory) SharedCounters();
+  g_passed_on = 0;
 
   // Ctrl-C reaches every worker from the terminal; the parent only waits.
   struct sigaction ignore {
@@ -689,6 +724,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
           args, true, scenes, names,
           [&] {
             const long i = shared->next.fetch_add(1);
+            shared->working_on[w].store(i < count ? i : -1);
             return i < count ? i : -1;
           },
           folders[w].get(), [&] { shared->completed_by.store(static_cast<long>(w)); });
@@ -709,8 +745,9 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
     int status = 0;
     while (waitpid(g_workers[i], &status, 0) < 0 && errno == EINTR) {
     }
-    worst = std::max(worst, WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    worst = std::max(worst, worker_status(status, shared->working_on[i].load(), scenes, ending));
   }
+  if (g_passed_on != 0) *ending = g_passed_on;
   g_worker_count = 0;
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGTERM, &old_term, nullptr);
@@ -749,7 +786,14 @@ int run_export(const Args &args) {
                  kHelpHint);
       return 2;
     }
-    return run_jobs(args, scenes, names);
+    int ending = 0;
+    const int status = run_jobs(args, scenes, names, &ending);
+    if (ending != 0) {
+      std::fflush(nullptr);
+      std::signal(ending, SIG_DFL);
+      std::raise(ending);
+    }
+    return status;
   }
   EndingSignals ending_signals;
   // Declared before the plug-in runs, so that it outlives every export.

@@ -838,6 +838,42 @@ TEST_F(Faults, TermAndHangUpCancelTheExportBeforeMolvEnds) {
   }
 }
 
+TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
+  const std::string grids = scene_of({grid_object("b", 200, 1), grid_object("c", 200, 2)});
+  const std::string scene = write("g.json", grids);
+  write("h.json", grids);
+  make_earlier_export(scene, "g");
+  write("h.x", earlier_);
+  before_ = entries();
+  auto jobs = [&](const std::vector<int> &signals, bool to_workers) {
+    qel_test::RunOptions options;
+    options.interrupt_on = "Export X File - Mesh Vertices ...\n";
+    options.interrupt_signals = signals;
+    options.interrupt_children = to_workers;
+    return run({scene, path("h.json"), "-o", work_ + "/", "-j", "2", "--verbose", "--options",
+                busy_options()},
+               options);
+  };
+  // SIGTERM to molv reaches both workers: each cancels its export, and
+  // molv ends by the signal, its private folders gone.
+  auto term = jobs({SIGTERM}, false);
+  ASSERT_TRUE(term.interrupted) << term.err;
+  EXPECT_EQ(term.signal, SIGTERM) << term.err;
+  expect_left_alone("g", "SIGTERM");
+  expect_left_alone("h", "SIGTERM");
+  // A worker killed outright fails its model, which is named; the earlier
+  // files stay as they were.
+  auto killed = jobs({SIGKILL}, true);
+  ASSERT_TRUE(killed.interrupted) << killed.err;
+  EXPECT_EQ(killed.signal, 0) << killed.err;
+  EXPECT_EQ(killed.exit_status, 1) << killed.err;
+  EXPECT_NE(killed.err.find("g.json: the export's process was ended by signal 9"),
+            std::string::npos)
+      << killed.err;
+  EXPECT_EQ(read("g.x"), earlier_);
+  EXPECT_EQ(read("h.x"), earlier_);
+}
+
 // ---- the same faults in the test process: host memory ---------------------
 
 class FaultsInProcess : public ::testing::Test {

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "support/child_process.h"
@@ -88,6 +89,14 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
   ::_exit(127);
 }
 
+// The child processes of `pid`, as the kernel lists them.
+std::vector<pid_t> child_processes(pid_t pid) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<pid_t> children;
+  for (long child = 0; list >> child;) children.push_back(static_cast<pid_t>(child));
+  return children;
+}
+
 }  // namespace
 
 RunResult run_program(const std::string &binary, const RunOptions &options) {
@@ -149,13 +158,13 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
     }
     if (!options.interrupt_on.empty() && !result.interrupted &&
         result.err.find(options.interrupt_on) != std::string::npos) {
-      if (options.interrupt_signals.empty()) {
-        ::kill(pid, SIGINT);
-      } else {
-        for (size_t i = 0; i < options.interrupt_signals.size(); ++i) {
-          if (i > 0) ::usleep(50000);
-          ::kill(pid, options.interrupt_signals[i]);
-        }
+      std::vector<pid_t> targets{pid};
+      if (options.interrupt_children) targets = child_processes(pid);
+      const std::vector<int> signals =
+          options.interrupt_signals.empty() ? std::vector<int>{SIGINT} : options.interrupt_signals;
+      for (size_t i = 0; i < signals.size(); ++i) {
+        if (i > 0) ::usleep(50000);
+        for (const pid_t target : targets) ::kill(target, signals[i]);
       }
       result.interrupted = true;
     }

@@ -31,6 +31,9 @@ struct RunOptions {
   // The signals sent then instead, one after the other (a short pause
   // between, so that none is merged with the one before).
   std::vector<int> interrupt_signals;
+  // They go to the program's child processes (the workers of --jobs)
+  // instead of the program itself.
+  bool interrupt_children = false;
   // RLIMIT_AS in bytes, negative for none: the memory the program may have.
   long memory_limit = -1;
   // The child is killed when it runs longer.
