@@ -184,6 +184,8 @@ class Console {
                    status_.c_str());
     end_line();
   }
+  // Whether notes are shown at all.
+  bool shows_notes() const { return mode_ != Mode::kQuiet; }
   // A line of molv's own (summary, warning), after the status line.
   void note(const std::string &line) {
     if (mode_ == Mode::kQuiet) return;
@@ -425,6 +427,8 @@ int start_session(ExportSession &session) {
 // The line after a complete export, and the warning when the file holds
 // nothing an engine could draw.
 void report_file(Console &console, const std::string &file, Clock::time_point start) {
+  // Counting reads the whole file again: not for a line nobody sees.
+  if (!console.shows_notes()) return;
   XFileCounts counts;
   std::string error;
   if (!count_x_file(file, &counts, &error)) {

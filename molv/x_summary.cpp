@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -79,6 +80,30 @@ const char *skip_blank_lines(const char *p, const char *end) {
   }
 }
 
+// The start of the next line from P on that opens a mesh ("Mesh " after a
+// newline), or END.  Searched a megabyte at a time, so that the pages
+// passed over are let go as the search goes: most of a large file is the
+// blocks of its meshes after their faces.
+const char *next_mesh(const char *p, const char *end) {
+  constexpr std::size_t kWindow = std::size_t{1} << 20;
+  constexpr std::size_t kKey = 6;  // "\nMesh "
+  while (static_cast<std::size_t>(end - p) >= kKey) {
+    // Windows overlap by the key's length less one, so that no match is
+    // cut in two.
+    const std::size_t span = std::min(static_cast<std::size_t>(end - p), kWindow);
+    const void *found = memmem(p, span, "\nMesh ", kKey);
+    if (found != nullptr) {
+      const char *next = static_cast<const char *>(found) + 1;
+      release_behind(next);
+      return next;
+    }
+    if (span < kWindow) break;
+    p += span - (kKey - 1);
+    release_behind(p);
+  }
+  return end;
+}
+
 }  // namespace
 
 bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::string *error) {
@@ -109,9 +134,7 @@ bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::
     found.faces += faces;
     // The rest of the mesh (its material list, normals, texture
     // coordinates) is passed over to the next line that opens a mesh.
-    const void *next = memmem(p, static_cast<std::size_t>(end - p), "\nMesh ", 6);
-    p = next == nullptr ? end : static_cast<const char *>(next) + 1;
-    release_behind(p);
+    p = next_mesh(p, end);
   }
   *counts = found;
   return true;

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "support/child_process.h"
 
 namespace {
 
@@ -55,6 +58,44 @@ TEST(XSummary, AMeshOfAnotherFormIsNamed) {
       "1;\n2;0,1;;\n}\n";
   EXPECT_FALSE(molv::count_x_text(long_list.data(), long_list.size(), &counts, &error));
   EXPECT_EQ(error, "mesh 1: no face count after its vertices");
+}
+
+// A large file is searched for its meshes a stretch at a time, letting
+// the pages behind go: a mesh that opens on any byte around the end of a
+// stretch is still found, from a file as from a text.
+TEST(XSummary, MeshesPastLongBlocksAreFoundWhereverTheyStart) {
+  const qel_test::TempDir dir("x_summary");
+  const std::string head = "Mesh a {\n1;\n0;0;0;;\n\n1;\n1;0;;\n";
+  const std::string tail = "Mesh b {\n2;\n0;0;0;,\n0;1;0;;\n\n1;\n2;0,1;;\n}\n";
+  constexpr size_t kMiB = size_t{1} << 20;
+  std::vector<size_t> places;
+  for (size_t at = kMiB - 16; at <= kMiB + 8; ++at) places.push_back(at);
+  places.push_back(3 * kMiB + 2);
+  for (const size_t at : places) {
+    // "Mesh b" opens AT bytes after mesh a's face count, over a block of
+    // lines none of which opens a mesh ("Mesh" inside a line does not).
+    std::string text = head;
+    const size_t start = text.size();
+    while (text.size() - start + 32 < at) text += "0.5;0.5;0.5;, MeshNormals Mesh\n";
+    text += std::string(at - (text.size() - start) - 1, ' ') + "\n";
+    ASSERT_EQ(text.size() - start, at);
+    text += tail;
+
+    molv::XFileCounts counts;
+    std::string error;
+    ASSERT_TRUE(molv::count_x_text(text.data(), text.size(), &counts, &error)) << error;
+    EXPECT_EQ(counts.meshes, 2u) << at;
+    EXPECT_EQ(counts.vertices, 3u) << at;
+    EXPECT_EQ(counts.faces, 2u) << at;
+
+    const std::string path = dir.path() + "/large.x";
+    qel_test::write_file(path, text);
+    molv::XFileCounts from_file;
+    ASSERT_TRUE(molv::count_x_file(path, &from_file, &error)) << error;
+    EXPECT_EQ(from_file.meshes, 2u) << at;
+    EXPECT_EQ(from_file.faces, 2u) << at;
+    EXPECT_EQ(from_file.bytes, text.size());
+  }
 }
 
 TEST(XSummary, SizesAsPeopleReadThem) {
