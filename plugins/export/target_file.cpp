@@ -67,24 +67,32 @@ mode_t current_umask() {
   return mask;
 }
 
-// A new hidden file in the folder, named ".qel_export." and eight random
-// characters: short, whatever the target's name.  -1 when none can be made.
-int make_named_temp(int folder_fd, std::string *name) {
+// A hidden name for a temporary file: ".qel_export." and eight random
+// characters, short whatever the target's name; `attempt` varies it where
+// no random bytes are to be had.
+std::string temp_name(unsigned attempt) {
   static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[8];
-    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-      struct timespec now;
-      ::clock_gettime(CLOCK_MONOTONIC, &now);
-      unsigned long mix = static_cast<unsigned long>(now.tv_nsec) * 2654435761UL ^
-                          static_cast<unsigned long>(::getpid()) << 16 ^ attempt;
-      for (unsigned char &byte : random) {
-        byte = static_cast<unsigned char>(mix);
-        mix = mix * 6364136223846793005UL + 1442695040888963407UL;
-      }
+  unsigned char random[8];
+  if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long mix = static_cast<unsigned long>(now.tv_nsec) * 2654435761UL ^
+                        static_cast<unsigned long>(::getpid()) << 16 ^ attempt;
+    for (unsigned char &byte : random) {
+      byte = static_cast<unsigned char>(mix);
+      mix = mix * 6364136223846793005UL + 1442695040888963407UL;
     }
-    std::string candidate = ".qel_export.";
-    for (unsigned char byte : random) candidate += kChars[byte % (sizeof kChars - 1)];
+  }
+  std::string name = ".qel_export.";
+  for (unsigned char byte : random) name += kChars[byte % (sizeof kChars - 1)];
+  return name;
+}
+
+// A new hidden file in the folder under a temp_name.  -1 when none can be
+// made.
+int make_named_temp(int folder_fd, std::string *name) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = temp_name(attempt);
     int fd = ::openat(folder_fd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       *name = candidate;
@@ -93,6 +101,30 @@ int make_named_temp(int folder_fd, std::string *name) {
     if (errno != EEXIST) return -1;
   }
   return -1;
+}
+
+// A new file in the folder that has no name until the run is complete, so
+// that a run that dies (a crash, SIGKILL, a power cut) leaves nothing
+// behind.  -1 where the file system has no such files, or where one could
+// not be named later (no /proc).
+int make_nameless_in(int folder_fd) {
+  if (::access("/proc/self/fd", X_OK) != 0) return -1;
+  return ::openat(folder_fd, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+}
+
+// Gives the nameless file `fd` a temp_name in the folder.  False when no
+// name can be given.
+bool give_name(int folder_fd, int fd, std::string *name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = temp_name(attempt);
+    if (::linkat(AT_FDCWD, self.c_str(), folder_fd, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      *name = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 std::string temp_folder() {
@@ -220,7 +252,8 @@ bool TargetFile::open_replace(const struct stat *existing) {
   folder_fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd_ < 0) folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd_ < 0) return false;
-  fd_ = make_named_temp(folder_fd_, &temp_);
+  fd_ = make_nameless_in(folder_fd_);
+  if (fd_ < 0) fd_ = make_named_temp(folder_fd_, &temp_);
   bool ok = fd_ >= 0;
   if (ok && existing == nullptr) {
     ok = ::fchmod(fd_, 0666 & ~current_umask()) == 0;
@@ -234,7 +267,7 @@ bool TargetFile::open_replace(const struct stat *existing) {
          ::fchmod(fd_, existing->st_mode & 07777) == 0 && copy_attributes(target_, fd_);
   }
   if (!ok) {
-    if (fd_ >= 0) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+    if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
     close_all();
     temp_.clear();
     return false;
@@ -273,7 +306,7 @@ bool TargetFile::rename_into_target() {
   // The data reach the disk before they replace the earlier file, and the
   // new name reaches it after.  The folder's sync is the file system's to
   // give (a folder that may not be read cannot be synced).
-  bool ok = sync_file(fd_);
+  bool ok = sync_file(fd_) && (!temp_.empty() || give_name(folder_fd_, fd_, &temp_));
   if (ok && ::renameat(folder_fd_, temp_.c_str(), folder_fd_, name_of(target_).c_str()) == 0) {
     (void)::fsync(folder_fd_);
     return true;
@@ -288,7 +321,7 @@ bool TargetFile::rename_into_target() {
   } else {
     ok = false;
   }
-  ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
   return ok;
 }
 
@@ -319,7 +352,7 @@ bool TargetFile::copy_into_target() {
 void TargetFile::discard() {
   if (!active_) return;
   active_ = false;
-  if (kind_ == Kind::kReplace) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  if (kind_ == Kind::kReplace && !temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
   close_all();
 }
 

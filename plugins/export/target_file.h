@@ -3,12 +3,15 @@
  * truncated, removed or replaced before the run is complete: every run goes
  * into a temporary file first.
  *
- * - Replaced: the usual case.  The run goes into a new hidden file beside
- *   the target (its name fits beside any name the system accepts), which
- *   gets the target's owner, group, mode and extended attributes (ACLs
- *   among them), reaches the disk and is renamed over the target; then the
- *   folder is synced.  A new file gets 0666 less the umask.  A symbolic
- *   link is followed: the file it names is replaced, the link stays.
+ * - Replaced: the usual case.  The run goes into a new file beside the
+ *   target, which gets the target's owner, group, mode and extended
+ *   attributes (ACLs among them), reaches the disk and is renamed over the
+ *   target; then the folder is synced.  The new file has no name until the
+ *   run is complete (a run that dies leaves nothing), then a short hidden
+ *   one that fits beside any name the system accepts; where the file
+ *   system has no nameless files it has that name from the start.  A new
+ *   file gets 0666 less the umask.  A symbolic link is followed: the file
+ *   it names is replaced, the link stays.
  * - Copied in: where a rename would lose something (a target with several
  *   hard links; an owner, group or attribute the process may not give the
  *   new file; a folder that takes no new file or, sticky, refuses the
@@ -65,7 +68,7 @@ class TargetFile {
   void close_all();
 
   std::string target_;  // the file the path names, links followed
-  std::string temp_;    // the temporary file's name in the folder (replace)
+  std::string temp_;    // the temporary file's name in the folder (replace; empty: none yet)
   int folder_fd_ = -1;  // the target's folder (replace)
   int fd_ = -1;         // the run
   int target_fd_ = -1;  // the target, open while the run waits to go in

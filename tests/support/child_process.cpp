@@ -3,6 +3,7 @@
  */
 #include "support/child_process.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
 #include <pwd.h>
@@ -58,6 +59,13 @@ void remove_tree(const std::string &path) {
       path.c_str(),
       [](const char *p, const struct stat *, int, struct FTW *) { return ::remove(p); }, 16,
       FTW_DEPTH | FTW_PHYS);
+}
+
+bool makes_nameless_files(const std::string &folder) {
+  const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 void give_to_nobody(const std::string &path) {

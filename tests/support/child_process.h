@@ -25,6 +25,10 @@ int run_in_child(bool drop_privileges, const std::function<int()> &body);
 std::string make_temp_dir(const std::string &tag);
 void remove_tree(const std::string &path);
 
+// True when the file system of `folder` makes files without a name
+// (O_TMPFILE), which an export uses so that a run that dies leaves nothing.
+bool makes_nameless_files(const std::string &folder);
+
 // A fresh temporary folder that goes, with what was put in it, when the
 // object does: also when the test fails.
 class TempDir {
