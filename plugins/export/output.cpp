@@ -4,6 +4,7 @@
  */
 #include "export/output.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,12 +21,14 @@ Output::Output() : buffer_(new char[kCapacity]) {}
 
 Output::~Output() { delete[] buffer_; }
 
-void Output::attach_fd(int fd) {
+void Output::attach_fd(int fd, bool write_ahead) {
   fd_ = fd;
   sink_ = nullptr;
   used_ = 0;
   flushed_ = 0;
+  sent_ = 0;
   failed_ = false;
+  write_ahead_ = write_ahead;
 }
 
 void Output::attach_string(std::string *sink) {
@@ -33,7 +36,9 @@ void Output::attach_string(std::string *sink) {
   sink_ = sink;
   used_ = 0;
   flushed_ = 0;
+  sent_ = 0;
   failed_ = false;
+  write_ahead_ = false;
 }
 
 void Output::fail() {
@@ -60,6 +65,8 @@ bool Output::flush() {
       sink_->append(buffer_, used_);
     } else if (fd_ < 0 || !write_all(fd_, buffer_, used_)) {
       fail();
+    } else if (write_ahead_) {
+      send_ahead(flushed_ + static_cast<long>(used_));
     }
   }
   // After a failure the bytes are dropped, but the position still moves,
@@ -67,6 +74,15 @@ bool Output::flush() {
   flushed_ += static_cast<long>(used_);
   used_ = 0;
   return !failed_;
+}
+
+void Output::send_ahead(long end) {
+  // Only a start: the writes go on while the disk takes these pages, and
+  // the sync at the end still waits for every one of them.
+  constexpr long kStep = long{8} << 20;
+  if (end - sent_ < kStep) return;
+  (void)::sync_file_range(fd_, sent_, end - sent_, SYNC_FILE_RANGE_WRITE);
+  sent_ = end;
 }
 
 void Output::write_slow(const char *data, std::size_t size) {

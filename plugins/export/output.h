@@ -36,7 +36,10 @@ class Output {
   Output &operator=(const Output &) = delete;
 
   // Writes into an open file descriptor (not owned: the caller closes it).
-  void attach_fd(int fd);
+  // WRITE_AHEAD: the file is synced to the disk when the run is over, so
+  // its pages are sent to the disk as the run goes, every few megabytes,
+  // and that sync has only the last of them to wait for.
+  void attach_fd(int fd, bool write_ahead = false);
   // Writes into a string the caller keeps.
   void attach_string(std::string *sink);
 
@@ -128,12 +131,15 @@ class Output {
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
   void write_slow(const char *data, std::size_t size);
+  void send_ahead(long end);
   void fail();
 
   char *buffer_;
   std::size_t used_ = 0;
   long flushed_ = 0;
+  long sent_ = 0;  // the bytes before this offset are on their way to the disk
   int fd_ = -1;
+  bool write_ahead_ = false;
   std::string *sink_ = nullptr;
   bool failed_ = false;
 };

@@ -123,7 +123,9 @@ void write_file(TargetFile &file) {
   ExportState &s = export_state();
   export_state_reset();
   Output &out = s.output;
-  out.attach_fd(file.fd());
+  // A file renamed into place is synced before the rename; a run copied
+  // into the target afterwards writes its own file only to read it back.
+  out.attach_fd(file.fd(), !file.in_place());
   try {
     export_to(out);
   } catch (...) {
