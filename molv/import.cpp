@@ -184,8 +184,10 @@ class TextureFiles {
     files_.push_back({path, name.data()});
     const mode_t mask = ::umask(022);
     ::umask(mask);
+    // On the disk before it can replace an earlier file of the name, as
+    // the export is.
     bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && write_all(fd, head.data(), head.size()) &&
-              write_all(fd, static_cast<const char *>(data), size);
+              write_all(fd, static_cast<const char *>(data), size) && ::fsync(fd) == 0;
     const int error = errno;
     ok = ::close(fd) == 0 && ok;
     if (!ok) fail(path, error);
