@@ -127,10 +127,10 @@ class PositionIndex {
   // The index given to an equal position before, or -1 after giving
   // `next` to this one.  A position with a NaN equals nothing and gets its
   // own index every time.
-  int32_t find_or_add(const Position &position, const std::vector<float> &positions,
+  int32_t find_or_add(const Position &position, uint64_t hash, const std::vector<float> &positions,
                       int32_t next) {
     const size_t mask = slots_.size() - 1;
-    size_t slot = static_cast<size_t>(position_hash(position)) & mask;
+    size_t slot = static_cast<size_t>(hash) & mask;
     for (; slots_[slot] >= 0; slot = (slot + 1) & mask) {
       const float *p = &positions[3 * static_cast<size_t>(slots_[slot])];
       if (Position{{p[0], p[1], p[2]}} == position) return slots_[slot];
@@ -138,6 +138,12 @@ class PositionIndex {
     slots_[slot] = next;
     if (++count_ * 2 > slots_.size()) grow(positions);
     return -1;
+  }
+
+  // Starts fetching the slot where the lookup of `hash` begins: the table
+  // of a large mesh is far larger than the caches.
+  void prefetch(uint64_t hash) const {
+    __builtin_prefetch(&slots_[static_cast<size_t>(hash) & (slots_.size() - 1)]);
   }
 
  private:
@@ -613,13 +619,30 @@ class ModelBuilder {
     std::vector<float> normal_of;
     std::vector<int32_t> same_place;
     float normal[3] = {0.0f, 0.0f, 0.0f};
-    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+    // The positions and hashes of the next kAhead corners, their slots
+    // already on their way into the cache.
+    constexpr unsigned kAhead = 16;
+    struct Ahead {
+      Position position;
+      uint64_t hash;
+    } ahead[kAhead];
+    auto look_ahead = [&](unsigned i) {
+      if (i >= mesh.mNumVertices) return;
       const aiVector3D at = global * mesh.mVertices[i];
-      const Position position{{at.x, at.y, at.z}};
+      Ahead &a = ahead[i % kAhead];
+      a.position = Position{{at.x, at.y, at.z}};
+      a.hash = position_hash(a.position);
+      joined.prefetch(a.hash);
+    };
+    for (unsigned i = 0; i < kAhead; ++i) look_ahead(i);
+    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+      const Ahead current = ahead[i % kAhead];
+      look_ahead(i + kAhead);
+      const Position &position = current.position;
       const auto next = static_cast<int32_t>(positions.size() / 3);
       // The position goes in first, so that the index can compare with it.
       positions.insert(positions.end(), position.p, position.p + 3);
-      const int32_t found = joined.find_or_add(position, positions, next);
+      const int32_t found = joined.find_or_add(position, current.hash, positions, next);
       if (by_normal) unit_normal(mesh.mNormals[i], normal);
       int32_t vertex = found;
       if (found < 0) {
