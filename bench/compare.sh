@@ -82,10 +82,11 @@ for size in "${sizes[@]}"; do
   phases+=("$tri ${r[molv_wall_s]} ${r[assimp_read_s]} ${r[molv_load_s]} ${r[plugin_export_s]} ${r[molv_load_peak_mib]} ${r[molv_peak_mib]} ${r[plugin_held_bytes_per_surface_vertex]} ${r[surface_vertices]}")
 done
 
-# Where the whole molv process goes: Assimp's reading of the file (timed
-# apart, in this tool), the rest of the load (the host's model), the export
-# (from the in-process runs) and what is left (start, Tcl, writing back,
-# exit); its peak memory at the end of the load and over the whole run.
+# Where the whole molv process goes: Assimp's reading of the file and the
+# rest of the load (the host's model), both timed inside the load of the
+# median in-process run, the export (the same run) and what is left of the
+# whole process's median (start, Tcl, writing back, exit); its peak memory
+# at the end of the load and over the whole run.
 printf '\n| triangles | molv process | Assimp reading | host model | export | rest | peak after load | peak | export held |\n'
 printf '|---|---|---|---|---|---|---|---|---|\n'
 for row in "${phases[@]}"; do

@@ -56,6 +56,10 @@ void discard_embedded_textures();
 // 100) as often as Assimp's reader tells; an empty REPORT hears nothing.
 void set_load_progress(std::function<void(int percent)> report);
 
+// The seconds the last load_model_file spent in Assimp's reader, the rest
+// of its time being the host's model (for the benchmark's breakdown).
+double last_read_seconds();
+
 // The built-in sample scene: uses every block of the file format under the
 // default options.
 const char *sample_scene_json();

@@ -34,6 +34,7 @@
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -913,6 +914,13 @@ bool commit_embedded_textures(std::string *error) {
 void discard_embedded_textures() { pending_textures().discard(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
 
+double &read_seconds() {
+  static double seconds = 0.0;
+  return seconds;
+}
+
+double last_read_seconds() { return read_seconds(); }
+
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
   warnings().clear();
@@ -920,7 +928,10 @@ bool load_model_file(const std::string &path, std::string *error) {
   try {
     Assimp::Importer importer;
     ReadProgress progress(importer, load_progress());
+    const auto read_start = std::chrono::steady_clock::now();
     const aiScene *scene = importer.ReadFile(path, 0);
+    read_seconds() =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
     if (scene == nullptr) {
       reason = importer.GetErrorString();
       if (reason.empty()) reason = "Assimp cannot read it";
