@@ -306,23 +306,33 @@ bool TargetFile::rename_into_target() {
   // The data reach the disk before they replace the earlier file, and the
   // new name reaches it after.  The folder's sync is the file system's to
   // give (a folder that may not be read cannot be synced).
-  bool ok = sync_file(fd_) && (!temp_.empty() || give_name(folder_fd_, fd_, &temp_));
-  if (ok && ::renameat(folder_fd_, temp_.c_str(), folder_fd_, name_of(target_).c_str()) == 0) {
+  if (!sync_file(fd_)) {
+    if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+    return false;
+  }
+  // A nameless run that cannot be given a name (a /proc that refuses the
+  // link) is copied in.
+  if (temp_.empty() && !give_name(folder_fd_, fd_, &temp_)) return copy_in_by_name();
+  if (::renameat(folder_fd_, temp_.c_str(), folder_fd_, name_of(target_).c_str()) == 0) {
     (void)::fsync(folder_fd_);
     return true;
   }
   // A sticky folder refuses to replace another's file that this user may
   // still write: the complete run goes in there.
-  if (ok && (errno == EPERM || errno == EACCES)) {
-    target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-    struct stat st;
-    ok = target_fd_ >= 0 && ::fstat(target_fd_, &st) == 0 && S_ISREG(st.st_mode) &&
-         copy_into_target();
-  } else {
-    ok = false;
-  }
-  if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
+  const bool ok = (errno == EPERM || errno == EACCES) && copy_in_by_name();
+  ::unlinkat(folder_fd_, temp_.c_str(), 0);
   return ok;
+}
+
+bool TargetFile::copy_in_by_name() {
+  // Made when it does not exist, with the run's mode; never through a link.
+  struct stat run;
+  if (::fstat(fd_, &run) != 0) return false;
+  target_fd_ = ::openat(folder_fd_, name_of(target_).c_str(),
+                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, run.st_mode & 07777);
+  struct stat st;
+  return target_fd_ >= 0 && ::fstat(target_fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+         copy_into_target();
 }
 
 bool TargetFile::copy_into_target() {

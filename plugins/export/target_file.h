@@ -65,6 +65,7 @@ class TargetFile {
   bool open_in_place(const std::string &path, Kind kind);
   bool rename_into_target();
   bool copy_into_target();
+  bool copy_in_by_name();
   void close_all();
 
   std::string target_;  // the file the path names, links followed

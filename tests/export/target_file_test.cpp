@@ -5,6 +5,8 @@
 #include "export/target_file.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,6 +192,34 @@ TEST_F(TargetFileTest, WritableTargetInLockedFolderIsWrittenInPlace) {
   });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(read_file(target), "new");
+}
+
+// A nameless run whose name cannot be given at the end (here /proc is gone
+// after the open) is copied in: a new target is made, an existing one keeps
+// its inode, and nothing else is left in the folder.
+TEST_F(TargetFileTest, ARunThatCannotBeNamedIsCopiedIn) {
+  if (!qel_test::makes_nameless_files(dir_)) GTEST_SKIP() << "no nameless files here";
+  write_file(path("old.x"), "earlier content");
+  struct stat before {};
+  ASSERT_EQ(::stat(path("old.x").c_str(), &before), 0);
+  const int rc = qel_test::run_in_child(false, [&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      return 77;
+    TargetFile fresh, old;
+    if (!fresh.open(path("new.x")) || !old.open(path("old.x"))) return 1;
+    if (::mount("qel", "/proc", "tmpfs", 0, "size=16k") != 0) return 77;
+    if (::write(fresh.fd(), "new", 3) != 3 || ::write(old.fd(), "replaced", 8) != 8) return 2;
+    return fresh.commit() && old.commit() ? 0 : 3;
+  });
+  if (rc == 77) GTEST_SKIP() << "no file system can be mounted here";
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(read_file(path("new.x")), "new");
+  EXPECT_EQ(read_file(path("old.x")), "replaced");
+  struct stat after {};
+  ASSERT_EQ(::stat(path("old.x").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(entries(), 2);
 }
 
 }  // namespace
