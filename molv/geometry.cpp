@@ -130,8 +130,8 @@ void set_vertex_count(Surface *surface, size_t count) {
 
 // A new surface with the attributes of `source` and copies of the corners
 // that corner(i) gives, i below count.  A small copy is one block (see
-// surface_block_take): a mesh writer copies every surface of a mesh, and
-// the copies are the most of what an export holds.
+// surface_block_take): a mesh writer may copy every surface of a mesh,
+// and the copies are then most of what its export holds.
 template <class Corner>
 Surface *new_surface_like(const Surface *source, size_t count, Corner corner) {
   Surface *surface;
@@ -476,7 +476,7 @@ mo_list surface_get_triangulations(mo_surface *surface) {
 mo_surface *surface_clone(mo_surface *surface, mo_object *object) {
   (void)object;  // the copy belongs to no object until the caller says so
   if (surface == nullptr) return nullptr;
-  // Straight from the source's list: a mesh writer clones every surface.
+  // Straight from the source's list: a mesh writer may clone every surface.
   // The corners are counted first (a few steps), so that a small copy is
   // one block; then each copy takes the next corner of the list in turn.
   size_t count = 0;
