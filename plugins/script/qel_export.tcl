@@ -594,6 +594,15 @@ proc ::qel_export::status_written {args} {
     trace remove variable ::molv::status write ::qel_export::status_written
 }
 
+# True when NAME.x, the file Export writes, is the file of the model that
+# is open (by the host's scene_name; links and other spellings included).
+proc ::qel_export::is_open_model {name} {
+    if {![llength [info commands ::molv::gui::scene_name]]} {return 0}
+    if {[catch {::molv::gui::scene_name} scene] || $scene eq ""} {return 0}
+    if {[catch {file stat $name.x target}] || [catch {file stat $scene model}]} {return 0}
+    return [expr {$target(dev) == $model(dev) && $target(ino) == $model(ino)}]
+}
+
 # Export (COMMAND "export") or Export as... (COMMAND "save_as").
 proc ::qel_export::confirm {command} {
     variable busy
@@ -604,6 +613,14 @@ proc ::qel_export::confirm {command} {
     if {$busy || ![winfo exists $w]} return
     set name [export_name]
     set options [option_string]
+    # Export writes over a file of the name without asking, as it should,
+    # unless that file is the model itself.
+    if {$command eq "export" && [is_open_model $name]} {
+        set answer [tk_messageBox -parent $w -icon warning -type yesno -default no \
+            -title "Export" -message "[file tail $name.x] is the model that is open." \
+            -detail "The export would replace it. Replace the model's file?"]
+        if {$answer ne "yes"} return
+    }
     set ::qel_cancel 0
     follow_start
     set_busy $w 1
