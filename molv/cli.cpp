@@ -107,6 +107,14 @@ bool is_model_file(const std::string &scene) {
   return !scene.empty() && extension(scene) != ".json";
 }
 
+// How messages name a scene of the command line (empty: the sample).
+std::string scene_label(const std::string &scene) { return scene.empty() ? "sample" : scene; }
+
+// The plug-in folder the command line names, or the default one.
+std::string plugin_folder(const Args &args) {
+  return args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+}
+
 std::string tcl_list(const std::vector<std::string> &words) {
   std::vector<const char *> argv;
   for (const auto &word : words) argv.push_back(word.c_str());
@@ -318,7 +326,7 @@ bool is_folder(const std::string &path) {
 // 0 when the plug-in folder exists, else the exit status (the reason is
 // shown).
 int check_plugin_folder(const Args &args) {
-  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  const std::string dir = plugin_folder(args);
   if (is_folder(dir)) return 0;
   if (args.plugin_dir.empty()) {
     error_line(dir + ": plug-in folder not found (build the plug-in or give --plugin-dir)");
@@ -329,7 +337,7 @@ int check_plugin_folder(const Args &args) {
 }
 
 int start_plugin(const Args &args, PrivatePluginFolder *private_folder = nullptr) {
-  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  const std::string dir = plugin_folder(args);
   if (const int status = check_plugin_folder(args)) return status;
   std::string error;
   // A folder made for this run already (--jobs) is used as it is.
@@ -455,7 +463,7 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   const Clock::time_point start = Clock::now();
   // In a run of several models each failure names its model.
   const std::string who =
-      args.scenes.size() > 1 ? (scene.empty() ? std::string("sample") : scene) + ": " : "";
+      args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
 
   set_embedded_texture_stem(args.extract_textures ? name : std::string());
   console.loading(scene);
@@ -563,9 +571,8 @@ bool make_folders(const std::string &folder, std::string *error) {
 // The run's output names, one per model, after the checks that need no
 // model: one file name for one model only, no two models to one file.
 // 0, or the exit status (the reason is shown).
-int plan_outputs(const Args &args, std::vector<std::string> *names) {
-  const std::vector<std::string> scenes =
-      args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+int plan_outputs(const Args &args, const std::vector<std::string> &scenes,
+                 std::vector<std::string> *names) {
   if (scenes.size() > 1 && args.has_out && !names_folder(args.out)) {
     error_line("-o " + args.out + " names one file; for " + std::to_string(scenes.size()) +
                " models give a folder (-o DIR/)" + kHelpHint);
@@ -615,7 +622,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
   int worst = 0;
   for (long i = next(); i >= 0; i = next()) {
     const size_t at = static_cast<size_t>(i);
-    if (scenes.size() > 1) console.set_label(scenes[at].empty() ? "sample" : scenes[at]);
+    if (scenes.size() > 1) console.set_label(scene_label(scenes[at]));
     const int status = export_model(session, scenes[at], names[at]);
     worst = std::max(worst, status);
     if (status == 0) on_complete();
@@ -663,9 +670,7 @@ int worker_status(int status, long model, const std::vector<std::string> &scenes
     *ending = signal;
   } else {
     const std::string scene =
-        model < 0 ? "a worker" : (scenes[static_cast<size_t>(model)].empty()
-                                      ? std::string("sample")
-                                      : scenes[static_cast<size_t>(model)]);
+        model < 0 ? "a worker" : scene_label(scenes[static_cast<size_t>(model)]);
     error_line(scene + ": the export's process was ended by signal " + std::to_string(signal) +
                " (" + strsignal(signal) + ")");
   }
@@ -685,7 +690,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
              const std::vector<std::string> &names, int *ending) {
   const size_t workers =
       std::min({static_cast<size_t>(args.jobs), scenes.size(), kMaxWorkers});
-  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  const std::string dir = plugin_folder(args);
   if (const int status = check_plugin_folder(args)) return status;
   std::vector<std::unique_ptr<PrivatePluginFolder>> folders;
   std::string error;
@@ -779,10 +784,11 @@ struct EndingSignals {
 };
 
 int run_export(const Args &args) {
-  std::vector<std::string> names;
-  if (const int status = plan_outputs(args, &names)) return status;
+  // No scene: the sample, as one model.
   const std::vector<std::string> scenes =
       args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  std::vector<std::string> names;
+  if (const int status = plan_outputs(args, scenes, &names)) return status;
   if (const int status = scenes_kept_apart(args, scenes, names)) return status;
   if (args.jobs > 1 && scenes.size() > 1) {
     if (!args.debug_log.empty()) {
@@ -905,7 +911,7 @@ std::string usage_text() {
 }
 
 bool version_text(const Args &args, std::string *text, std::string *error) {
-  const std::string dir = args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+  const std::string dir = plugin_folder(args);
   std::string about;
   if (!plugin_about(dir, &about, error)) return false;
   clear_model();
