@@ -88,19 +88,33 @@ std::string temp_name(unsigned attempt) {
   return name;
 }
 
+// Tries temp_names until make(candidate) succeeds, then gives it in *name;
+// a name taken already (EEXIST) means another try.  False when make fails
+// otherwise, or every try finds its name taken.
+template <class Make>
+bool under_new_name(Make make, std::string *name) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = temp_name(attempt);
+    if (make(candidate)) {
+      *name = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
 // A new hidden file in the folder under a temp_name.  -1 when none can be
 // made.
 int make_named_temp(int folder_fd, std::string *name) {
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = temp_name(attempt);
-    int fd = ::openat(folder_fd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      *name = candidate;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
+  int fd = -1;
+  under_new_name(
+      [&](const std::string &candidate) {
+        fd = ::openat(folder_fd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return fd >= 0;
+      },
+      name);
+  return fd;
 }
 
 // A new file in the folder that has no name until the run is complete, so
@@ -116,15 +130,12 @@ int make_nameless_in(int folder_fd) {
 // name can be given.
 bool give_name(int folder_fd, int fd, std::string *name) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = temp_name(attempt);
-    if (::linkat(AT_FDCWD, self.c_str(), folder_fd, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      *name = candidate;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+  return under_new_name(
+      [&](const std::string &candidate) {
+        return ::linkat(AT_FDCWD, self.c_str(), folder_fd, candidate.c_str(),
+                        AT_SYMLINK_FOLLOW) == 0;
+      },
+      name);
 }
 
 std::string temp_folder() {
