@@ -340,6 +340,13 @@ bool add_pieces(MeshWork &mesh, mo_surface *polygon, bool triangulate, bool two_
   return true;
 }
 
+// A surface of the object that goes into the mesh: a polygon of three or
+// more corners.
+bool is_mesh_polygon(mo_surface *surface) {
+  return surface != nullptr && surface_get_type(surface) == MO_SURF_POLYGON &&
+         surface->vertex_count >= 3;
+}
+
 // The mesh surfaces, the vertex form and the row count.  False when the
 // run failed (out of memory).
 bool build_mesh_surfaces(MeshWork &mesh) {
@@ -360,8 +367,7 @@ bool build_mesh_surfaces(MeshWork &mesh) {
   int64_t expected = 0;
   for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
-    if (surface->vertex_count < 3) continue;
+    if (!is_mesh_polygon(surface)) continue;
     const int64_t pieces = surface->vertex_count > 3 && triangulate ? surface->vertex_count - 2 : 1;
     expected += two_sided && surface_get_twosided(surface) == 1 ? 2 * pieces : pieces;
   }
@@ -369,8 +375,7 @@ bool build_mesh_surfaces(MeshWork &mesh) {
 
   for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
-    if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
-    if (surface->vertex_count < 3) continue;
+    if (!is_mesh_polygon(surface)) continue;
     if (!add_pieces(mesh, surface, triangulate, two_sided)) return false;
   }
   for (int32_t s = 0; s < mesh.surfaces.count; ++s) {
