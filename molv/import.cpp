@@ -49,6 +49,7 @@
 #include <utility>
 #include <vector>
 
+#include "file_beside.h"
 #include "host.h"
 #include "model.h"
 
@@ -180,21 +181,14 @@ class TextureFiles {
   // Writes `head` and `size` bytes of `data` for the file `path`; throws
   // an ImportError naming the file when that fails.
   void add(const std::string &path, const std::string &head, const void *data, size_t size) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = folder + "/." + base + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    std::string temp;
+    const int fd = open_beside(path, &temp);
     if (fd < 0) fail(path);
-    files_.push_back({path, name.data()});
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
+    files_.push_back({path, temp});
     // On the disk before it can replace an earlier file of the name, as
     // the export is.
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && write_all(fd, head.data(), head.size()) &&
-              write_all(fd, static_cast<const char *>(data), size) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, new_file_mode()) == 0 && write_all(fd, head.data(), head.size()) &&
+              write_all(fd, data, size) && ::fsync(fd) == 0;
     const int error = errno;
     ok = ::close(fd) == 0 && ok;
     if (!ok) fail(path, error);
@@ -227,17 +221,6 @@ class TextureFiles {
     std::string path;
     std::string temp;  // empty once renamed
   };
-
-  static bool write_all(int fd, const char *data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::write(fd, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
 
   [[noreturn]] static void fail(const std::string &path, int error = errno) {
     throw ImportError{"cannot write the embedded texture " + path + ": " + std::strerror(error)};

@@ -9,10 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "file_beside.h"
 
 namespace molv {
 namespace {
@@ -87,38 +88,36 @@ PrivatePluginFolder::~PrivatePluginFolder() {
 // plug-in saves its options: a link at TO is replaced, never written
 // through, and a copy that fails leaves TO as it was.  TO keeps its mode.
 bool copy_options_file(const std::string &from, const std::string &to, std::string *error) {
-  std::FILE *in = std::fopen(from.c_str(), "rb");
-  if (in == nullptr) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
     if (errno == ENOENT) return true;
     *error = from + ": cannot read the remembered options: " + std::strerror(errno);
     return false;
   }
-  std::string temp = to + ".XXXXXX";
-  const std::string::size_type slash = temp.rfind('/');
-  temp.insert(slash == std::string::npos ? 0 : slash + 1, ".");
-  const int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-  std::FILE *out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (out == nullptr && fd >= 0) ::close(fd);
-  bool ok = out != nullptr;
+  std::string temp;
+  const int out = open_beside(to, &temp);
+  bool ok = out >= 0;
   struct stat st {};
-  if (ok && ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-  } else if (ok) {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    ok = ::fchmod(fd, 0666 & ~mask) == 0;
+  if (ok) {
+    const bool kept = ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    ok = ::fchmod(out, kept ? st.st_mode & 07777 : new_file_mode()) == 0;
   }
   char buffer[4096];
-  size_t got;
-  while (ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-    ok = std::fwrite(buffer, 1, got, out) == got;
-  ok = !std::ferror(in) && ok;
-  std::fclose(in);
-  if (out != nullptr) ok = std::fclose(out) == 0 && ok;
+  while (ok) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    ok = write_all(out, buffer, static_cast<size_t>(got));
+  }
+  ::close(in);
+  if (out >= 0) ok = ::close(out) == 0 && ok;
   ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
   if (!ok) {
     *error = to + ": cannot copy the remembered options: " + std::strerror(errno);
-    if (fd >= 0) ::unlink(temp.c_str());
+    if (out >= 0) ::unlink(temp.c_str());
   }
   return ok;
 }
