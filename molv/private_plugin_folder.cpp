@@ -87,6 +87,7 @@ PrivatePluginFolder::~PrivatePluginFolder() {
 // The copy goes into a new file beside TO that is renamed over it, as the
 // plug-in saves its options: a link at TO is replaced, never written
 // through, and a copy that fails leaves TO as it was.  TO keeps its mode.
+// The copy reaches the disk before the rename.
 bool copy_options_file(const std::string &from, const std::string &to, std::string *error) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
@@ -113,6 +114,8 @@ bool copy_options_file(const std::string &from, const std::string &to, std::stri
     ok = write_all(out, buffer, static_cast<size_t>(got));
   }
   ::close(in);
+  // On the disk before the rename, as the plug-in saves its options.
+  ok = ok && ::fsync(out) == 0;
   if (out >= 0) ok = ::close(out) == 0 && ok;
   ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
   if (!ok) {
