@@ -4,7 +4,7 @@
  * decimal places.  The host hands the string to the plug-in unchanged; this
  * table only lets a user say `--set triangulate=1` instead of `--set 9=1`,
  * checks what the command line gives, and explains the options in --help.
- * The names are those of the plug-in's options table without `opt_`.
+ * The rows are those of the plug-in's own option table.
  */
 #ifndef MOLV_PLUGIN_OPTIONS_H
 #define MOLV_PLUGIN_OPTIONS_H
@@ -20,6 +20,7 @@ constexpr int kDecimalsIndex = 49;
 struct PluginOption {
   int index;
   const char *name;     // without "opt_"
+  char default_value;   // in the plug-in's default string
   const char *meaning;  // one line, for --help
 };
 

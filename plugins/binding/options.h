@@ -13,41 +13,40 @@
 
 #include <string>
 
+#include "core/option_table.h"
+
 namespace qel {
 
 constexpr int kOptionCount = 50;
 
+// opt_model_info = 1, ... opt_decimals = 49: the numbers of the table.
 enum OptionIndex : int {
-  opt_model_info = 1,
-  opt_data_comments = 2,
-  opt_z_axis = 3,
-  opt_strip_texture_path = 4,
-  opt_textures = 5,
-  opt_materials = 6,
-  opt_normals = 7,
-  opt_flip_normals = 8,
-  opt_triangulate = 9,
-  opt_no_frames = 10,
-  opt_winding = 11,
-  opt_surface_shading = 12,
-  opt_duplication_indices = 13,
-  opt_object_names = 14,
-  opt_index_names = 15,
-  opt_fixed_numbers = 17,
-  opt_no_specular = 18,
-  opt_texture_material = 19,
-  opt_no_leaf_frames = 20,
-  opt_line_comments = 21,
-  opt_two_sided = 22,
-  opt_optimize_vertices = 23,
-  opt_subdivision = 28,
-  opt_digit_prefix = 29,
-  opt_decimals = 49
+#define QEL_OPTION_ENUM(number, name, value, meaning) opt_##name = number,
+  QEL_OPTION_TABLE(QEL_OPTION_ENUM)
+#undef QEL_OPTION_ENUM
 };
 
-// The built-in default, used until an options file or a qel_save changes it.
-inline constexpr char kDefaultOptions[kOptionCount + 1] =
-    "00001111000010100101001111101100000000000000000006";
+namespace detail {
+struct DefaultOptions {
+  char chars[kOptionCount + 1];
+};
+constexpr DefaultOptions make_default_options() {
+  DefaultOptions text{};
+  for (int i = 0; i < kOptionCount; ++i) text.chars[i] = '0';
+#define QEL_OPTION_DEFAULT(number, name, value, meaning) text.chars[number] = value;
+#define QEL_RESERVED_DEFAULT(number, value) text.chars[number] = value;
+  QEL_OPTION_TABLE(QEL_OPTION_DEFAULT)
+  QEL_OPTION_RESERVED(QEL_RESERVED_DEFAULT)
+#undef QEL_OPTION_DEFAULT
+#undef QEL_RESERVED_DEFAULT
+  return text;
+}
+inline constexpr DefaultOptions kDefaultOptionText = make_default_options();
+}  // namespace detail
+
+// The built-in default, used until an options file or a qel_save changes
+// it: every option's default from the table, '0' elsewhere.
+inline constexpr const char *kDefaultOptions = detail::kDefaultOptionText.chars;
 
 // The string in memory: 50 characters and a terminator.
 char *option_string();

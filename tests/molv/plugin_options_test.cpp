@@ -1,11 +1,15 @@
 /*
- * The command line's table of the plug-in's options against the plug-in's
- * own: every name is the plug-in's option name without "opt_" at the same
- * number, the defaults are the plug-in's, and --help shows each of them.
+ * The option table as the command line and the dialog show it: the
+ * documented default string, every name and number answering, every switch
+ * in the dialog, and every option in --help.
  */
 #include "plugin_options.h"
 
 #include <gtest/gtest.h>
+#include <tcl.h>
+
+#include <algorithm>
+#include <vector>
 
 #include <cstdio>
 #include <string>
@@ -15,60 +19,50 @@
 
 namespace {
 
-struct Named {
-  const char *name;
-  int index;
-};
+// What users' stored option files and the documents rely on: the table must
+// keep making exactly this string.
+constexpr const char *kDocumentedDefault = "00001111000010100101001111101100000000000000000006";
 
-// The plug-in's table, spelled through its enum: a renumbered or renamed
-// option fails to compile here or to match below.
-#define QEL_OPTION(name) \
-  { #name + 4, qel::name }
-const Named kPluginTable[] = {
-    QEL_OPTION(opt_model_info),
-    QEL_OPTION(opt_data_comments),
-    QEL_OPTION(opt_z_axis),
-    QEL_OPTION(opt_strip_texture_path),
-    QEL_OPTION(opt_textures),
-    QEL_OPTION(opt_materials),
-    QEL_OPTION(opt_normals),
-    QEL_OPTION(opt_flip_normals),
-    QEL_OPTION(opt_triangulate),
-    QEL_OPTION(opt_no_frames),
-    QEL_OPTION(opt_winding),
-    QEL_OPTION(opt_surface_shading),
-    QEL_OPTION(opt_duplication_indices),
-    QEL_OPTION(opt_object_names),
-    QEL_OPTION(opt_index_names),
-    QEL_OPTION(opt_fixed_numbers),
-    QEL_OPTION(opt_no_specular),
-    QEL_OPTION(opt_texture_material),
-    QEL_OPTION(opt_no_leaf_frames),
-    QEL_OPTION(opt_line_comments),
-    QEL_OPTION(opt_two_sided),
-    QEL_OPTION(opt_optimize_vertices),
-    QEL_OPTION(opt_subdivision),
-    QEL_OPTION(opt_digit_prefix),
-    QEL_OPTION(opt_decimals),
-};
-#undef QEL_OPTION
-
-TEST(PluginOptions, TheTableIsThePluginsOwn) {
-  ASSERT_EQ(molv::plugin_options().size(), std::size(kPluginTable));
-  for (size_t i = 0; i < std::size(kPluginTable); ++i) {
-    const molv::PluginOption &ours = molv::plugin_options()[i];
-    EXPECT_STREQ(ours.name, kPluginTable[i].name);
-    EXPECT_EQ(ours.index, kPluginTable[i].index) << ours.name;
-    EXPECT_EQ(molv::option_index(ours.name), ours.index) << ours.name;
-    EXPECT_EQ(molv::option_index(std::to_string(ours.index)), ours.index);
+TEST(PluginOptions, TheTableKeepsTheDocumentedDefaultAndEveryNameAnswers) {
+  EXPECT_STREQ(qel::kDefaultOptions, kDocumentedDefault);
+  EXPECT_EQ(qel::opt_triangulate, 9);
+  EXPECT_EQ(qel::opt_decimals, 49);
+  for (const molv::PluginOption &option : molv::plugin_options()) {
+    EXPECT_EQ(molv::option_index(option.name), option.index) << option.name;
+    EXPECT_EQ(molv::option_index(std::to_string(option.index)), option.index);
   }
-  EXPECT_STREQ(molv::default_option_string(), qel::kDefaultOptions);
-  EXPECT_EQ(molv::kOptionLength, qel::kOptionCount);
+}
+
+// The dialog script keeps its own labels; every switch of the table must
+// have one (and no label a switch the table lacks), and its Defaults button
+// must bring back the table's string.
+TEST(PluginOptions, TheDialogShowsEverySwitchOfTheTable) {
+  Tcl_Interp *interp = Tcl_CreateInterp();
+  const std::string script = std::string(QEL_SOURCE_DIR) + "/plugins/script/qel_export.tcl";
+  ASSERT_EQ(Tcl_EvalFile(interp, script.c_str()), TCL_OK) << Tcl_GetStringResult(interp);
+  ASSERT_EQ(Tcl_Eval(interp,
+                     "set shown {}\n"
+                     "foreach {key title switches} [::qel_export::groups] {\n"
+                     "  foreach s $switches { lappend shown [lindex $s 0] }\n"
+                     "}\n"
+                     "lsort -integer $shown"),
+            TCL_OK);
+  const std::string shown = Tcl_GetStringResult(interp);
+  std::vector<int> switches;
+  for (const molv::PluginOption &option : molv::plugin_options())
+    if (option.index != qel::opt_decimals) switches.push_back(option.index);
+  std::sort(switches.begin(), switches.end());
+  std::string expected;
+  for (int index : switches) expected += (expected.empty() ? "" : " ") + std::to_string(index);
+  EXPECT_EQ(shown, expected);
+  ASSERT_EQ(Tcl_Eval(interp, "::qel_export::defaults"), TCL_OK);
+  EXPECT_STREQ(Tcl_GetStringResult(interp), qel::kDefaultOptions);
+  Tcl_DeleteInterp(interp);
 }
 
 TEST(PluginOptions, HelpListsEveryOptionWithItsDefaultWithinEightyColumns) {
   const std::string help = molv::cli::usage_text();
-  for (const Named &option : kPluginTable) {
+  for (const molv::PluginOption &option : molv::plugin_options()) {
     char start[64];
     std::snprintf(start, sizeof start, "\n  %2d %-20s %c  ", option.index, option.name,
                   qel::kDefaultOptions[option.index]);
