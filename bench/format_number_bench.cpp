@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "export/output.h"
+#include "core/output.h"
 #include "xwriter/numbers.h"
 
 namespace {

@@ -12,24 +12,14 @@
 #include <cstring>
 #include <vector>
 
-#include "export/output.h"
+#include "core/output.h"
 
 namespace qel {
 
 namespace {
 
-struct OptionText {
-  char chars[kOptionCount + 1];
-};
-
-constexpr OptionText default_text() {
-  OptionText text{};
-  for (int i = 0; i <= kOptionCount; ++i) text.chars[i] = kDefaultOptions[i];
-  return text;
-}
-
 // A new process starts with the default, set before any code runs.
-OptionText g_text = default_text();
+detail::OptionText g_text = detail::kDefaultOptionText;
 char *const g_options = g_text.chars;
 std::string g_options_path;
 
@@ -37,17 +27,11 @@ std::string g_options_path;
 
 char *option_string() { return g_options; }
 
-bool option_is_set(int index) {
-  return index >= 0 && index < kOptionCount && g_options[index] == '1';
-}
-
 void options_take_over(const char *text) {
   if (text == nullptr) return;
   // Only the first 50 characters count: the string never grows.
   for (int i = 0; i < kOptionCount && text[i] != '\0'; ++i) g_options[i] = text[i];
 }
-
-void options_reset() { g_text = default_text(); }
 
 const std::string &options_path() { return g_options_path; }
 

@@ -1,7 +1,9 @@
 /*
  * The four entry points the host calls, the registration of the Tcl
- * commands and the export menu entry, and the qel_main command that opens
- * the export dialog.
+ * commands and the export menu entry, the qel_main command that opens the
+ * export dialog and the qel_save command that hands the dialog's options
+ * to the save command.  Only here is the process-wide option string read
+ * and changed.
  */
 #include <cstdio>
 #include <cstring>
@@ -10,9 +12,8 @@
 #include "binding/options.h"
 #include "binding/plugin.h"
 #include "binding/tcl_word.h"
-#include "export/export_state.h"
+#include "binding/version.h"
 #include "export/save_command.h"
-#include "xwriter/header.h"
 #include "host/molv_host.h"
 
 namespace qel {
@@ -25,7 +26,7 @@ const char kInfoText[] = "Export plugin for Microsoft(R) DirectX(R) (.x) files.\
 std::string g_main_result;
 
 const char *open_dialog() {
-  if (export_state().save_in_progress) {
+  if (save_in_progress()) {
     // Called from an event processed during an export, it would load the
     // options file into the running export.
     debugf("qel_main : export already running\n");
@@ -57,6 +58,32 @@ const char *qel_main(int /*argc*/, const char *const * /*argv*/) {
   }
 }
 
+// "molv qel_save CMD NAME OPTIONS": the options become the process's
+// option string, and the run starts from a copy of it.
+void save(int argc, const char *const *argv) {
+  if (save_in_progress()) {
+    // A second run from an event processed during this one would change
+    // the options it remembers at its end.
+    debugf("qel_save : export already running\n");
+    return;
+  }
+  const char *command = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+  const char *name = argc > 1 && argv[1] != nullptr ? argv[1] : "";
+  const char *options = argc > 2 && argv[2] != nullptr ? argv[2] : "";
+  debugf("\n'qel_save_cmd' : '%s', '%s', '%s'\n", command, name, options);
+  options_take_over(options);
+  save_command(SaveRequest{command, name, Options(option_string()), kPluginVersion, options_save});
+}
+
+const char *qel_save(int argc, const char *const *argv) {
+  // No exception may reach the host; the save command shows its own.
+  try {
+    save(argc, argv);
+  } catch (...) {
+  }
+  return "";
+}
+
 int plugin_init(mo_startup_record *record) {
   if (mo_get_version_number() * 10.0 < 50.0) {
     std::fputs("\n*** Falsches 'qel_export'-Plugin fuer diese MOLV-Version ! ***\n", stdout);
@@ -80,7 +107,7 @@ int plugin_init(mo_startup_record *record) {
 
   mo_add_command("qel_main", qel_main);
   mo_add_export_menu_item("Direct X ...", "molv qel_main");
-  mo_add_command_full("qel_save", qel_save_cmd, 3, "sss",
+  mo_add_command_full("qel_save", qel_save, 3, "sss",
                       "<cmd string>  <name string>  <opt string>", "Save X-File");
   return 0;
 }

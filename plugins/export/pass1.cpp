@@ -7,9 +7,8 @@
  * add up the surface, vertex and surface-vertex totals for the header, the
  * progress bar and the trace.
  *
- * The maps live in host memory and belong to the per-export state
- * (MaterialMaps), which gives them back when it is reset and when the save
- * command's run ends.
+ * The maps live in host memory and belong to the run (MaterialMaps), which
+ * gives them back when it ends.
  *
  * Every palette index and texture id that comes from the host is checked
  * against the size the maps were made with: a palette index at or beyond it
@@ -21,8 +20,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
+#include "core/export_run.h"
 #include "xwriter/host_object.h"
 
 namespace qel {
@@ -32,14 +30,13 @@ namespace {
 // Surface vertices the mesh writer will handle for one surface of n >= 3
 // vertices: the corners of its n - 2 triangles under opt_triangulate,
 // twice as many for a two-sided surface under opt_two_sided.
-int surface_vertices(mo_surface *surface, int n) {
-  int k = option_is_set(opt_triangulate) ? (n - 2) * 3 : n;
-  if (surface_get_twosided(surface) == 1 && option_is_set(opt_two_sided)) k *= 2;
+int surface_vertices(const Options &options, mo_surface *surface, int n) {
+  int k = options.is_set(opt_triangulate) ? (n - 2) * 3 : n;
+  if (surface_get_twosided(surface) == 1 && options.is_set(opt_two_sided)) k *= 2;
   return k;
 }
 
-void claim_texture(int texture, int material) {
-  MaterialMaps &maps = export_state().maps;
+void claim_texture(MaterialMaps &maps, int texture, int material) {
   if (maps.tex_list[texture] != -1) return;
   maps.tex_list[texture] = maps.next_texture_number++;
   // The material that gives the texture template its colours and its
@@ -49,8 +46,7 @@ void claim_texture(int texture, int material) {
          maps.tex_material[texture]);
 }
 
-void claim_material(int material) {
-  MaterialMaps &maps = export_state().maps;
+void claim_material(MaterialMaps &maps, int material) {
   if (maps.mat_count == 0) return;  // no palette, no slot
   const int slot = palette_index(material, maps.mat_count);
   if (maps.mat_list[slot] != -1) return;
@@ -62,36 +58,34 @@ void claim_material(int material) {
 // polygons of 3 or more vertices take part, as in the mesh writer; the
 // host's totals count surfaces of every kind.  A texture id outside the
 // texture table means no texture.
-void add_polygon_object(mo_object *object, const ObjectContents &contents) {
-  ExportState &s = export_state();
-  s.surface_total += contents.surface_count;
-  s.vertex_total += contents.vertex_count;
+void add_polygon_object(ExportRun &run, mo_object *object, const ObjectContents &contents) {
+  run.surface_total += contents.surface_count;
+  run.vertex_total += contents.vertex_count;
   int texture = -1;
   if (mo_object_has_texture(object)) {
     const int id = mo_object_get_texture_index(object);
-    if (id >= 0 && id < s.maps.tex_count) texture = id;
+    if (id >= 0 && id < run.maps.tex_count) texture = id;
   }
   for (mo_list_node *node = contents.surfaces; node != nullptr; node = node->next) {
     auto *surface = static_cast<mo_surface *>(node->item);
     if (surface == nullptr || surface_get_type(surface) != MO_SURF_POLYGON) continue;
     const int n = surface->vertex_count;
     if (n < 3) continue;
-    s.surface_vertex_total += surface_vertices(surface, n);
+    run.surface_vertex_total += surface_vertices(run.options, surface, n);
     if (texture >= 0) {
-      claim_texture(texture, surface->material);
+      claim_texture(run.maps, texture, surface->material);
     } else {
-      claim_material(surface->material);
+      claim_material(run.maps, surface->material);
     }
   }
 }
 
 // One object of the walk.  Gives its children, or false when the run is
 // over (the maps could not be had).
-bool visit(mo_object *object, mo_list *children_out) {
-  ExportState &s = export_state();
+bool visit(ExportRun &run, mo_object *object, mo_list *children_out) {
   *children_out = nullptr;
   // A run whose maps could not be had is over; nothing below may touch them.
-  if (s.status != RunStatus::running) return false;
+  if (!run.running()) return false;
   if (object == nullptr) return true;
 
   // The object's own counts, materials and texture are those of its written
@@ -99,11 +93,11 @@ bool visit(mo_object *object, mo_list *children_out) {
   // children the frame writer writes, and each of their meshes needs its
   // template (a subdivided form may list other children, or none).
   mo_object *const own = object;
-  object = written_form(object);
+  object = written_form(object, run.options);
 
   // The maps, on the first call of a run.
-  if (!s.maps.created() && !s.maps.create(mo_get_num_palette(), mo_get_num_textures())) {
-    export_fail_out_of_memory();
+  if (!run.maps.created() && !run.maps.create(mo_get_num_palette(), mo_get_num_textures())) {
+    run.fail_out_of_memory();
     return false;
   }
 
@@ -115,19 +109,19 @@ bool visit(mo_object *object, mo_list *children_out) {
   const char *name = mo_object_get_name(object);
   debugf("Objekt : '%s'\n", name != nullptr ? name : "");
 
-  if (mo_object_get_type(object) == MO_OBJ_POLYGON) add_polygon_object(object, contents);
+  if (mo_object_get_type(object) == MO_OBJ_POLYGON) add_polygon_object(run, object, contents);
   return true;
 }
 
 }  // namespace
 
-void collect_materials(mo_object *object) {
+void collect_materials(ExportRun &run, mo_object *object) {
   // Depth first, an object before its children, and a line end once all
   // of an object's children are done.  The walk keeps its own stack, so
   // the depth of the tree is bounded by memory, not by the call stack.
   std::vector<mo_list_node *> pending;  // the next child to visit, per open level
   mo_list children = nullptr;
-  if (!visit(object, &children)) return;
+  if (!visit(run, object, &children)) return;
   pending.push_back(children);
   while (!pending.empty()) {
     mo_list_node *next = pending.back();
@@ -137,7 +131,7 @@ void collect_materials(mo_object *object) {
       continue;
     }
     pending.back() = next->next;
-    if (!visit(static_cast<mo_object *>(next->item), &children)) return;
+    if (!visit(run, static_cast<mo_object *>(next->item), &children)) return;
     pending.push_back(children);
   }
 }

@@ -10,9 +10,11 @@
 
 namespace qel {
 
-// Walks the object and everything below it, depth first; creates the maps
-// of the per-export state on the first call of a run.
-void collect_materials(mo_object *object);
+class ExportRun;
+
+// Walks the object and everything below it, depth first; creates the run's
+// maps on the first call of a run and adds to its totals.
+void collect_materials(ExportRun &run, mo_object *object);
 
 }  // namespace qel
 

@@ -10,9 +10,8 @@
 #include <new>
 #include <string>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "export/pass1.h"
 #include "export/target_file.h"
 #include "host/molv_host.h"
@@ -24,8 +23,16 @@ namespace qel {
 
 namespace {
 
-void trace_maps() {
-  const MaterialMaps &maps = export_state().maps;
+bool g_save_in_progress = false;
+
+// The output of every run.  Its buffer is large, so there is one per
+// process, attached to the run's file while a run lasts.
+Output &process_output() {
+  static Output output;
+  return output;
+}
+
+void trace_maps(const MaterialMaps &maps) {
   debugf("Adresse 'mat_list' = %p\n\n", static_cast<void *>(maps.mat_list));
   // A palette or texture table that grew since the maps were made has no
   // entries there.
@@ -42,35 +49,35 @@ void trace_maps() {
 
 }  // namespace
 
-void export_to(Output &out) {
-  ExportState &s = export_state();
+bool save_in_progress() { return g_save_in_progress; }
 
+void export_to(ExportRun &run) {
   debugf("\nList of Materials/Textures ...\n");
-  collect_materials(mo_get_world());
-  trace_maps();
-  debugf("*** Gesamtanzahl der Surfaces : %d ***\n", s.surface_total);
-  debugf("*** Gesamtanzahl der Vertices : %d ***\n\n", s.vertex_total);
-  debugf("*** Gesamtanzahl der Surface-Vertices : %d ***\n\n", s.surface_vertex_total);
-  if (s.status != RunStatus::running) return;
+  collect_materials(run, mo_get_world());
+  trace_maps(run.maps);
+  debugf("*** Gesamtanzahl der Surfaces : %d ***\n", run.surface_total);
+  debugf("*** Gesamtanzahl der Vertices : %d ***\n\n", run.vertex_total);
+  debugf("*** Gesamtanzahl der Surface-Vertices : %d ***\n\n", run.surface_vertex_total);
+  if (!run.running()) return;
 
   debugf("\nFile-Header ...\n");
-  write_header(out);
+  write_header(run);
 
-  if (option_is_set(opt_materials)) {
+  if (run.options.is_set(opt_materials)) {
     debugf("\nMaterials ...\n");
-    write_materials(out);
+    write_materials(run);
     debugf("\nTextures ...\n");
-    write_texture_materials(out);
+    write_texture_materials(run);
   }
-  if (s.status != RunStatus::running) return;
+  if (!run.running()) return;
 
   debugf("\nObject ...\n");
   const float origin[3] = {0.0f, 0.0f, 0.0f};
-  write_object(out, mo_get_world(), origin, 0, 0);
+  write_object(run, mo_get_world(), origin, 0, 0);
 
-  if (option_is_set(opt_model_info) && s.status == RunStatus::running &&
-      option_is_set(opt_optimize_vertices)) {
-    patch_header(out, s.written_vertex_total);
+  if (run.options.is_set(opt_model_info) && run.running() &&
+      run.options.is_set(opt_optimize_vertices)) {
+    patch_header(run, run.written_vertex_total);
   }
 }
 
@@ -88,15 +95,13 @@ std::string exception_message() {
 
 namespace {
 
-// What a run holds beyond its own scope is given back however it ends:
-// the maps of pass 1 go back to the host, and the next save may start.
+// The save is under way for as long as this lasts; however it ends, the
+// output lets go of the run's file and the next save may start.
 struct SaveScope {
-  SaveScope() { export_state().save_in_progress = true; }
+  SaveScope() { g_save_in_progress = true; }
   ~SaveScope() {
-    ExportState &s = export_state();
-    s.maps.clear();
-    s.output.attach_string(nullptr);
-    s.save_in_progress = false;
+    process_output().attach_string(nullptr);
+    g_save_in_progress = false;
   }
   SaveScope(const SaveScope &) = delete;
   SaveScope &operator=(const SaveScope &) = delete;
@@ -104,42 +109,40 @@ struct SaveScope {
 
 // The file name of the run: NAME.x, or the one the user picks for
 // "save_as" or an empty name.  False when the user picked none.
-bool choose_file_name(const char *command, const char *name) {
-  ExportState &s = export_state();
+bool choose_file_name(const char *command, const char *name, std::string *file_name) {
   if (std::strcmp(command, "save_as") != 0 && name[0] != '\0') {
-    s.export_file_name = std::string(name) + ".x";
+    *file_name = std::string(name) + ".x";
     return true;
   }
   static const char *const filters[] = {"X Files", ".x", "All Files", "*", nullptr};
   const char *chosen = mo_get_export_filename("Save X File", filters);
   if (chosen == nullptr || chosen[0] == '\0') return false;
-  s.export_file_name = chosen;
+  *file_name = chosen;
   return true;
 }
 
 // The writing phases into the open file, then the file put in place (or
 // removed); the run's status says how it ended.
-void write_file(TargetFile &file) {
-  ExportState &s = export_state();
-  export_state_reset();
-  Output &out = s.output;
+void write_file(ExportRun &run, TargetFile &file) {
+  Output &out = run.out;
   // A file renamed into place is synced before the rename; a run copied
   // into the target afterwards writes its own file only to read it back.
   out.attach_fd(file.fd(), !file.in_place());
   try {
-    export_to(out);
+    export_to(run);
   } catch (...) {
     // The plug-in's own buffers (names, texts) come from the C++ heap.
-    export_fail(exception_message().c_str());
+    run.fail(exception_message().c_str());
   }
   // Close: everything buffered goes out; a failure there fails the run.
   out.flush();
+  const bool written = run.running();
   out.attach_string(nullptr);
-  if (s.status == RunStatus::running) {
+  if (written) {
     if (file.commit()) {
-      s.status = RunStatus::completed;
+      run.complete();
     } else {
-      export_fail(("Can not write file '" + s.export_file_name + "' !").c_str());
+      run.fail(("Can not write file '" + run.file_name + "' !").c_str());
     }
   } else {
     file.discard();
@@ -147,42 +150,30 @@ void write_file(TargetFile &file) {
 }
 
 // The status line and the message of the run's end.
-void report_end() {
-  const ExportState &s = export_state();
+void report_end(ExportRun &run) {
   set_progress_bar(0);
-  if (s.status == RunStatus::cancelled) {
+  const RunStatus status = run.status();
+  if (status == RunStatus::cancelled) {
     display_message("%s", "*** Abort by User ! ***");
-  } else if (s.status == RunStatus::failed) {
+  } else if (status == RunStatus::failed) {
     display_message("%s", "*** Export failed ! ***");
-    message_dialog("%s", s.failure.c_str());
+    message_dialog("%s", run.failure().c_str());
   } else {
     display_message("%s", "Ready !");
   }
 }
 
-void save_run(int argc, const char *const *argv) {
-  ExportState &s = export_state();
-  if (s.save_in_progress) {
-    // A second run from an event processed during this one would share all
-    // of its state.
-    debugf("qel_save : export already running\n");
-    return;
-  }
-  const char *command = argc > 0 && argv[0] != nullptr ? argv[0] : "";
-  const char *name = argc > 1 && argv[1] != nullptr ? argv[1] : "";
-  const char *options = argc > 2 && argv[2] != nullptr ? argv[2] : "";
-
-  debugf("\n'qel_save_cmd' : '%s', '%s', '%s'\n", command, name, options);
-  options_take_over(options);
-  if (!choose_file_name(command, name)) return;
+void save_run(const SaveRequest &request) {
+  std::string file_name;
+  if (!choose_file_name(request.command, request.name, &file_name)) return;
 
   SaveScope scope;
   tcl_command("wm deiconify .x_export_save\ngrab set -global .x_export_save\nupdate");
-  debugf("\nX-File : '%s'\n", s.export_file_name.c_str());
+  debugf("\nX-File : '%s'\n", file_name.c_str());
 
   TargetFile file;
-  if (!file.open(s.export_file_name)) {
-    message_dialog("Can not open file '%s' for writing !", s.export_file_name.c_str());
+  if (!file.open(file_name)) {
+    message_dialog("Can not open file '%s' for writing !", file_name.c_str());
     return;
   }
 
@@ -190,34 +181,34 @@ void save_run(int argc, const char *const *argv) {
   std::fflush(stdout);
   display_message("%s", "Export X File ...");
 
-  write_file(file);
-  if (s.status == RunStatus::completed) options_save();
-  report_end();
+  ExportRun run(process_output(), request.options, request.plugin_version);
+  run.file_name = file_name;
+  write_file(run, file);
+  if (run.status() == RunStatus::completed && request.remember_options != nullptr) {
+    request.remember_options();
+  }
+  report_end(run);
   std::string rule(79, '-');
   debugf("\nReady !\n\n%s\n\n", rule.c_str());
 }
 
 }  // namespace
 
-const char *qel_save_cmd(int argc, const char *const *argv) {
-  // No exception may reach the host.  One thrown outside the writing
-  // phases (the file name, the trace) ends the save as failed, too.
+void save_command(const SaveRequest &request) {
   try {
-    save_run(argc, argv);
+    save_run(request);
   } catch (...) {
-    ExportState &s = export_state();
-    s.status = RunStatus::failed;
     const char *message = "Out of memory !";  // when even the message has no room
+    std::string failure;
     try {
-      s.failure = exception_message();
-      message = s.failure.c_str();
+      failure = exception_message();
+      message = failure.c_str();
     } catch (...) {
     }
     set_progress_bar(0);
     display_message("%s", "*** Export failed ! ***");
     message_dialog("%s", message);
   }
-  return "";
 }
 
 }  // namespace qel

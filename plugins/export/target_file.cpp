@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "export/output.h"
+#include "core/output.h"
 
 namespace qel {
 namespace {

@@ -10,12 +10,12 @@
 
 namespace qel {
 
-class Output;
+class ExportRun;
 
 // Writes `object` and everything below it.  `offset` is the point the
 // contents of the innermost enclosing Frame are written relative to.
 // Returns early, writing no closing brace, when the run stops.
-void write_object(Output &out, mo_object *object, const float offset[3],
+void write_object(ExportRun &run, mo_object *object, const float offset[3],
                   int own_number, int parent_number);
 
 }  // namespace qel

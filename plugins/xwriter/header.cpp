@@ -6,9 +6,8 @@
 #include <charconv>
 #include <string>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "host/molv_host.h"
 
 namespace qel {
@@ -22,8 +21,8 @@ int digits_of(int value) {
 }
 }  // namespace
 
-void write_header(Output &out) {
-  ExportState &s = export_state();
+void write_header(ExportRun &run) {
+  Output &out = run.out;
   out.puts("xof 0302txt 0064\n\n");
 
   // The result text of tcl_command lives only until the next call.
@@ -39,10 +38,10 @@ void write_header(Output &out) {
   out.puts(kMakerAddress);
   out.puts(" )\n");
   out.puts("// Export Plugin : 'qel_export.p' v");
-  out.puts(kPluginVersion);
+  out.puts(run.plugin_version);
   out.puts(" by Quorrin Talv\n\n\n");
 
-  if (!option_is_set(opt_model_info)) return;
+  if (!run.options.is_set(opt_model_info)) return;
 
   out.puts("\n//\n// ***** Model Information ( MOLV model ) *****\n//\n// ");
   const char *info = tcl_command("molv get_info");
@@ -60,25 +59,24 @@ void write_header(Output &out) {
   }
   out.puts("//\n//\n//\n// ***** Model Information ( X file ) *****\n//\n");
   out.puts("// Total number of vertices : ");
-  s.placeholder_pos = out.tell();
-  s.placeholder_digits = digits_of(s.surface_vertex_total);
-  out.printf("%d      \n", s.surface_vertex_total);
-  out.printf("// Number of vertices used by surfaces : %d\n", s.surface_vertex_total);
+  run.placeholder_pos = out.tell();
+  run.placeholder_digits = digits_of(run.surface_vertex_total);
+  out.printf("%d      \n", run.surface_vertex_total);
+  out.printf("// Number of vertices used by surfaces : %d\n", run.surface_vertex_total);
   out.puts("//\n\n\n\n");
 }
 
-void patch_header(Output &out, int written) {
-  ExportState &s = export_state();
-  if (s.placeholder_pos < 0) return;
+void patch_header(ExportRun &run, int written) {
+  if (run.placeholder_pos < 0) return;
   // The field is the old number and its six spaces.  Padding to its whole
   // width also clears old digits when the new number is much shorter.
-  int width = s.placeholder_digits + 6;
+  int width = run.placeholder_digits + 6;
   char text[32];
   int n = static_cast<int>(std::to_chars(text, text + sizeof text, written).ptr - text);
   if (n > width) return;
   std::string field(text, static_cast<std::size_t>(n));
   field.append(static_cast<std::size_t>(width - n), ' ');
-  out.patch(s.placeholder_pos, field.data(), field.size());
+  run.out.patch(run.placeholder_pos, field.data(), field.size());
 }
 
 }  // namespace qel

@@ -8,17 +8,16 @@
 
 namespace qel {
 
-class Output;
+class ExportRun;
 
-// The plug-in's version, as the creator comment and the dialog show it.
-inline constexpr char kPluginVersion[] = "1.8";
-
-void write_header(Output &out);
+// The creator comment names the run's plug-in version; the information
+// block holds the run's surface-vertex total and notes where it stands.
+void write_header(ExportRun &run);
 
 // Overwrites the total-count placeholder with `written` (the header patch).
 // The number takes the place of the old number and its six spaces; a number
 // that does not fit there leaves the placeholder as it is.
-void patch_header(Output &out, int written);
+void patch_header(ExportRun &run, int written);
 
 }  // namespace qel
 

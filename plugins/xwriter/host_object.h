@@ -7,7 +7,7 @@
 #ifndef QEL_XWRITER_HOST_OBJECT_H
 #define QEL_XWRITER_HOST_OBJECT_H
 
-#include "binding/options.h"
+#include "core/options.h"
 #include "host/molv_host.h"
 
 namespace qel {
@@ -30,8 +30,8 @@ inline ObjectContents contents_of(mo_object *object) {
 
 // The object whose mesh is written for `object`: its subdivided form when
 // opt_subdivision is set and the host has one, else the object itself.
-inline mo_object *written_form(mo_object *object) {
-  if (option_is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
+inline mo_object *written_form(mo_object *object, const Options &options) {
+  if (options.is_set(opt_subdivision) && mo_object_is_subdivided(object)) {
     mo_object *subdivided = mo_object_get_subdivision(object);
     if (subdivided != nullptr) return subdivided;
   }

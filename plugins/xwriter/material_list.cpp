@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "xwriter/host_array.h"
 
 namespace qel {
@@ -77,16 +76,17 @@ void write_face_materials(Output &out, const MeshSurface *surfaces, int32_t coun
 }
 
 // The references, in the order of the local numbers.
-void write_references(Output &out, int texture, const LocalNumbers &numbers) {
+void write_references(ExportRun &run, int texture, const LocalNumbers &numbers) {
+  Output &out = run.out;
   if (texture < 0) {
     for (int32_t local = 0; local < numbers.count; ++local) {
       out.printf("{Mat_%d}\n", numbers.palette_of_local[local]);
     }
-  } else if (option_is_set(opt_texture_material)) {
+  } else if (run.options.is_set(opt_texture_material)) {
     // The palette index the texture was first used with, as in the
     // texture's template.
     out.printf("{Tex_%d_%d}\n", texture,
-               palette_index(export_state().maps.texture_material(texture), numbers.palette));
+               palette_index(run.maps.texture_material(texture), numbers.palette));
   } else {
     out.printf("{Tex_%d}\n", texture);
   }
@@ -94,11 +94,12 @@ void write_references(Output &out, int texture, const LocalNumbers &numbers) {
 
 }  // namespace
 
-bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
+bool write_mesh_material_list(ExportRun &run, mo_object *object, const MeshSurface *surfaces,
                               int32_t count) {
+  Output &out = run.out;
   LocalNumbers numbers;
   if (!numbers.number(surfaces, count)) {
-    export_fail_out_of_memory();
+    run.fail_out_of_memory();
     return false;
   }
   int faces = 0;
@@ -106,7 +107,7 @@ bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface 
   const int texture = object_texture_id(object);
   out.printf("\nMeshMaterialList {\n%d;\n%d;\n", texture >= 0 ? 1 : numbers.count, faces);
   write_face_materials(out, surfaces, count, faces, numbers, texture >= 0);
-  write_references(out, texture, numbers);
+  write_references(run, texture, numbers);
   out.puts("}\n");
   return true;
 }

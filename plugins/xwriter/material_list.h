@@ -21,7 +21,7 @@
 
 namespace qel {
 
-class Output;
+class ExportRun;
 
 // The texture id the writers use for `object`: its texture's id, or -1 when
 // it has none or when the id lies beyond the host's texture table (such an
@@ -33,7 +33,7 @@ int object_texture_id(mo_object *object);
 // A palette index beyond the palette counts as 0.  False, with nothing
 // written, when the host had no memory for the local map; the run has then
 // failed.
-bool write_mesh_material_list(Output &out, mo_object *object, const MeshSurface *surfaces,
+bool write_mesh_material_list(ExportRun &run, mo_object *object, const MeshSurface *surfaces,
                               int32_t count);
 
 }  // namespace qel

@@ -1,12 +1,9 @@
 /*
  * The mesh writer: the body of one Mesh block.
  *
- * It works on the mesh surfaces: the object's polygons, each triangulated
- * under opt_triangulate and preceded by a flipped copy of each two-sided
- * piece under opt_two_sided.  Only pieces that must differ from the model
- * are copies (triangles, flipped pieces, and under opt_surface_shading a
- * flat piece whose surface vertices take its own normal); the others are
- * the model's own surfaces, read and never changed.  Texture coordinates
+ * It works on the mesh surfaces (mesh_surfaces.cpp): the object's
+ * polygons, triangulated and with flipped two-sided copies as the run's
+ * options say.  Texture coordinates
  * and normals are read as the export's options settle them (a
  * VertexForm).  A vertex table lists the surface vertices and merges equal
  * ones under opt_optimize_vertices, and the blocks are written in their
@@ -21,25 +18,19 @@
  * read the surface vertices straight from the table's rows: no list walk,
  * no lookup per vertex.
  *
- * Ownership: everything a mesh holds (the surface copies, the array, the
- * vertex table, the duplication list, the written list) belongs to its
- * MeshWork, whose members give it back on every path: normal end, the four
- * cancel points, and a failed allocation.
+ * Ownership: everything a mesh holds belongs to its MeshWork
+ * (mesh_work.h), which gives it back on every path.
  */
 #include "xwriter/mesh.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
-#include "xwriter/first_written.h"
-#include "xwriter/host_array.h"
-#include "xwriter/host_object.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "xwriter/material_list.h"
+#include "xwriter/mesh_work.h"
 #include "xwriter/names.h"
 #include "xwriter/numbers.h"
 #include "xwriter/vertex_table.h"
@@ -55,61 +46,13 @@ const char kTextureCoordsText[] = "Export X File - Texture Coordinates ...";
 const char kMeshNormalsText[] = "Export X File - Mesh Normals ...";
 const char kDuplicationText[] = "Export X File - Mesh Vert. Duplication Indices ...";
 
-// A host list of surface copies; the copies go with it.
-class SurfaceList {
- public:
-  SurfaceList() = default;
-  ~SurfaceList() {
-    if (head != nullptr) mo_surfacelist_free(head);
-  }
-  SurfaceList(const SurfaceList &) = delete;
-  SurfaceList &operator=(const SurfaceList &) = delete;
-
-  // Hands the list over (to list_append_list, which takes its nodes).
-  mo_list release() {
-    mo_list list = head;
-    head = nullptr;
-    return list;
-  }
-
-  mo_list head = nullptr;
-};
-
-// The mesh surfaces in mesh order, in host memory.
-using SurfaceArray = HostArray<MeshSurface>;
-
-// The surface vertices the vertex block wrote, in its order: the texture
-// coordinate and normal blocks then read a short list instead of walking
-// every row of the table again.  Only a speed aid: without memory for it
-// (items null) those blocks walk the rows.
-using WrittenList = HostArray<const mo_svertex *>;
-
 void show(const char *text) { display_message("%s", text); }
 
-float flip_sign(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  bits ^= 0x80000000u;
-  std::memcpy(&value, &bits, sizeof bits);
-  return value;
-}
-
-// The flipped copy of a two-sided piece: normals negated by their sign bit
-// (so 0 becomes -0), vertex list reversed.  Texture coordinates stay.
-void flip_surface(mo_surface *surface) {
-  for (float &c : surface->normal) c = flip_sign(c);
-  for (mo_list_node *node = surface->svertices; node != nullptr; node = node->next) {
-    auto *sv = static_cast<mo_svertex *>(node->item);
-    for (float &c : sv->normal) c = flip_sign(c);
-  }
-  list_reverse(&surface->svertices);
-}
-
-// The share of the export's surface vertices handled so far, 0 to 100.
-int progress_percent(const ExportState &state) {
-  if (state.surface_vertex_total <= 0) return 100;
+// The share of the run's surface vertices handled so far, 0 to 100.
+int progress_percent(const ExportRun &run) {
+  if (run.surface_vertex_total <= 0) return 100;
   const int64_t percent =
-      static_cast<int64_t>(state.surface_vertex_done) * 100 / state.surface_vertex_total;
+      static_cast<int64_t>(run.surface_vertex_done) * 100 / run.surface_vertex_total;
   return percent < 0 ? 0 : (percent > 100 ? 100 : static_cast<int>(percent));
 }
 
@@ -132,16 +75,6 @@ bool walk_written(const SurfaceArray &mesh, const VertexTable &table, bool optim
   }
   return true;
 }
-
-// The number form of the running export, read once per mesh: the
-// per-vertex blocks lay out a whole line in the output buffer at once.
-struct NumberForm {
-  bool fixed;
-  int places;
-
-  NumberForm() : fixed(export_state().fixed_numbers != 0), places(export_state().decimal_places) {}
-  char *put(char *p, float value) const { return format_number_to(p, value, fixed, places); }
-};
 
 static_assert(3 * kNumberTextMax + 8 <= Output::kMaxDirect, "a vertex line fits one reservation");
 
@@ -183,11 +116,10 @@ void write_number_line(Output &out, const NumberForm &form, bool first, const fl
 // Without opt_optimize_vertices that index is base + (n - 1 - k), which is
 // what the vertex block gave the row.  A face of up to kFaceInOneGo corners is laid
 // out in one reservation of the output buffer.
-void write_faces(Output &out, const SurfaceArray &mesh, const VertexTable &table) {
+void write_faces(Output &out, const SurfaceArray &mesh, const VertexTable &table, bool winding) {
   constexpr int32_t kFaceInOneGo = 8;
   static_assert((kFaceInOneGo + 1) * (Output::kIntegerMax + 1) + 2 <= Output::kMaxDirect,
                 "a small face fits one reservation");
-  const bool winding = option_is_set(opt_winding);
   int32_t base = 0;
   for (int32_t s = 0; s < mesh.count; ++s) {
     const bool last = s == mesh.count - 1;
@@ -219,190 +151,32 @@ void write_faces(Output &out, const SurfaceArray &mesh, const VertexTable &table
   }
 }
 
-bool poll_duplication(int32_t number) {
+bool poll_duplication(ExportRun &run, int32_t number) {
   char text[96];
   std::snprintf(text, sizeof text, "Export X File - Mesh Vert. Duplication Indices ( %d ) ...",
                 static_cast<int>(number));
-  return cancel_poll(text);
-}
-
-// Everything one mesh holds while its body is written, and the choices of
-// the export it is written under.  The one owner of the mesh's memory:
-// its members give every copy, list and table back on every path.
-struct MeshWork {
-  MeshWork(mo_object *written, const float *written_offset)
-      : object(written), offset(written_offset) {}
-
-  mo_object *object;     // the written form of the object
-  const float *offset;   // subtracted from every position
-  ObjectContents contents;
-  bool with_textures = false;
-  bool surface_shading = false;
-  bool with_normals = false;
-  bool any_own_normal = false;
-  bool optimize = false;
-  bool duplication = false;
-  bool placed = false;  // `places` were measured
-  int64_t row_count = 0;
-  float z_sign = -1.0f;
-  NumberForm form;
-
-  SurfaceList copies;     // the surfaces the mesh made; the array points into them
-  SurfaceArray surfaces;  // the mesh surfaces
-  int64_t surface_room = 0;  // the items the array has room for
-  VertexForm vertex_form;
-  VertexPlaces places;
-  VertexTable table;
-  FirstWritten first_written;
-  WrittenList written;
-};
-
-// A copy of `source` that the mesh owns; null when the host has no memory.
-mo_surface *own_copy(MeshWork &mesh, mo_surface *source) {
-  mo_surface *copy = surface_clone(source, mesh.object);
-  if (copy != nullptr) list_add_item(&mesh.copies.head, copy);
-  return copy;
-}
-
-// Room in the array for `more` surfaces beyond those in it.
-bool make_room(MeshWork &mesh, int64_t more) {
-  const int64_t needed = mesh.surfaces.count + more;
-  if (needed <= mesh.surface_room) return true;
-  if (needed > INT32_MAX) return false;
-  const int64_t room = std::min<int64_t>(std::max(needed, 2 * mesh.surface_room), INT32_MAX);
-  if (!mesh.surfaces.reallocate(static_cast<std::size_t>(room))) return false;
-  mesh.surface_room = room;
-  return true;
-}
-
-// Puts a piece in slot `slot` of the array.  Under opt_surface_shading and
-// opt_normals a flat piece's surface vertices take its own normal, in a
-// copy when the piece is the model's (not `owned`).
-bool place(MeshWork &mesh, int32_t slot, mo_surface *piece, bool owned) {
-  const bool own_normal = mesh.surface_shading && surface_get_shading(piece) == 0;
-  if (own_normal && mesh.with_normals) {
-    if (!owned && (piece = own_copy(mesh, piece)) == nullptr) return false;
-    for (mo_list_node *node = piece->svertices; node != nullptr; node = node->next) {
-      std::memcpy(static_cast<mo_svertex *>(node->item)->normal, piece->normal, sizeof piece->normal);
-    }
-  }
-  mesh.surfaces.items[slot] = MeshSurface{piece, piece->vertex_count, piece->material,
-                                          surface_get_type(piece) == MO_SURF_POLYGON, own_normal};
-  return true;
-}
-
-// Calls piece(surface) for each piece of a polygon: each triangle of
-// `triangles` when there are any, else the polygon itself; stops at the
-// first false.
-template <typename Piece>
-bool each_piece(mo_surface *polygon, mo_list triangles, bool triangulated, Piece piece) {
-  if (!triangulated) return piece(polygon);
-  for (mo_list_node *node = triangles; node != nullptr; node = node->next) {
-    auto *triangle = static_cast<mo_surface *>(node->item);
-    if (triangle != nullptr && !piece(triangle)) return false;
-  }
-  return true;
-}
-
-// Appends the pieces of one polygon: its triangles under opt_triangulate
-// (when it has more than three corners), else itself; under opt_two_sided
-// each two-sided piece's flipped copy comes first, in reverse order (of
-// two-sided pieces P1, P2: flipped P2, flipped P1, P1, P2).  False when the
-// host has no memory.
-bool add_pieces(MeshWork &mesh, mo_surface *polygon, bool triangulate, bool two_sided) {
-  const bool triangulated = polygon->vertex_count > 3 && triangulate;
-  SurfaceList triangles;  // handed to the mesh's copies at the end
-  if (triangulated) triangles.head = surface_get_triangulations(polygon);
-  int32_t pieces = 0;
-  int32_t flipped = 0;
-  each_piece(polygon, triangles.head, triangulated, [&](mo_surface *piece) {
-    ++pieces;
-    if (two_sided && surface_get_twosided(piece) == 1) ++flipped;
-    return true;
-  });
-  if (!make_room(mesh, int64_t{pieces} + flipped)) return false;
-  const int32_t start = mesh.surfaces.count;
-  int32_t flips_placed = 0;
-  int32_t pieces_placed = 0;
-  const bool complete =
-      each_piece(polygon, triangles.head, triangulated, [&](mo_surface *piece) {
-        if (two_sided && surface_get_twosided(piece) == 1) {
-          mo_surface *copy = own_copy(mesh, piece);
-          if (copy == nullptr) return false;
-          flip_surface(copy);
-          if (!place(mesh, start + flipped - 1 - flips_placed++, copy, true)) return false;
-        }
-        return place(mesh, start + flipped + pieces_placed++, piece, triangulated);
-      });
-  if (!complete) return false;
-  mesh.surfaces.count = start + flipped + pieces;
-  if (triangles.head != nullptr) list_append_list(&mesh.copies.head, triangles.release());
-  return true;
-}
-
-// A surface of the object that goes into the mesh: a polygon of three or
-// more corners.
-bool is_mesh_polygon(mo_surface *surface) {
-  return surface != nullptr && surface_get_type(surface) == MO_SURF_POLYGON &&
-         surface->vertex_count >= 3;
-}
-
-// The mesh surfaces, the vertex form and the row count.  False when the
-// run failed (out of memory).
-bool build_mesh_surfaces(MeshWork &mesh) {
-  const bool triangulate = option_is_set(opt_triangulate);
-  const bool two_sided = option_is_set(opt_two_sided);
-  mesh.with_textures = option_is_set(opt_textures) && option_is_set(opt_materials) &&
-                       object_texture_id(mesh.object) >= 0;
-  mesh.surface_shading = option_is_set(opt_surface_shading);
-  mesh.with_normals = option_is_set(opt_normals);
-  mesh.vertex_form = VertexForm(
-      !mesh.with_textures,
-      !mesh.surface_shading
-          ? VertexForm::Normals::as_held
-          : (mesh.with_normals ? VertexForm::Normals::rounded : VertexForm::Normals::zeroed));
-
-  // Room for what the polygons give when a triangulation gives n - 2
-  // triangles; the array grows should it give more.
-  int64_t expected = 0;
-  for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (!is_mesh_polygon(surface)) continue;
-    const int64_t pieces = surface->vertex_count > 3 && triangulate ? surface->vertex_count - 2 : 1;
-    expected += two_sided && surface_get_twosided(surface) == 1 ? 2 * pieces : pieces;
-  }
-  if (!make_room(mesh, expected)) return false;
-
-  for (mo_list_node *node = mesh.contents.surfaces; node != nullptr; node = node->next) {
-    auto *surface = static_cast<mo_surface *>(node->item);
-    if (!is_mesh_polygon(surface)) continue;
-    if (!add_pieces(mesh, surface, triangulate, two_sided)) return false;
-  }
-  for (int32_t s = 0; s < mesh.surfaces.count; ++s) {
-    mesh.row_count += mesh.surfaces.items[s].vertex_count;
-    mesh.any_own_normal = mesh.any_own_normal || mesh.surfaces.items[s].own_normal;
-  }
-  return mesh.row_count <= INT32_MAX;
+  return run.cancel_poll(text);
 }
 
 // The vertex table, merged under opt_optimize_vertices.  The places of the
 // object's vertices, when they stand at equal steps, spare the merge and
 // the duplication list their hashes.  False when the run stopped.
-bool list_vertices(Output &out, MeshWork &mesh) {
-  mesh.optimize = option_is_set(opt_optimize_vertices);
-  mesh.duplication = option_is_set(opt_duplication_indices);
+bool list_vertices(MeshWork &mesh) {
+  ExportRun &run = mesh.run;
+  mesh.optimize = run.options.is_set(opt_optimize_vertices);
+  mesh.duplication = run.options.is_set(opt_duplication_indices);
   mesh.placed = (mesh.optimize || mesh.duplication) &&
                 mesh.places.measure(mesh.contents.vertices, mesh.contents.vertex_count);
-  if (!vertex_table_build(mesh.table, mesh.surfaces.items, mesh.surfaces.count,
+  if (!vertex_table_build(run, mesh.table, mesh.surfaces.items, mesh.surfaces.count,
                           static_cast<int32_t>(mesh.row_count), mesh.vertex_form,
                           mesh.placed ? &mesh.places : nullptr)) {
-    export_fail_out_of_memory();
+    run.fail_out_of_memory();
     return false;
   }
   // A cancel seen while building is still set and is seen again here.  A
   // table cut short is never written from, whatever the poll says.
-  if (cancel_poll(nullptr) || mesh.table.cut_short) {
-    abort_sequence(out);
+  if (run.cancel_poll(nullptr) || mesh.table.cut_short) {
+    run.abort_sequence();
     return false;
   }
   return true;
@@ -410,21 +184,22 @@ bool list_vertices(Output &out, MeshWork &mesh) {
 
 // Everything before the first block: the mesh surfaces, the trace line
 // and the vertex table.  False when the run stopped.
-bool prepare_mesh(Output &out, MeshWork &mesh) {
+bool prepare_mesh(MeshWork &mesh) {
   object_calc_normals_force(mesh.object);
   mesh.contents = contents_of(mesh.object);
   if (!build_mesh_surfaces(mesh)) {
-    export_fail_out_of_memory();
+    mesh.run.fail_out_of_memory();
     return false;
   }
-  const char *indent = indent_text(export_state().hierarchy_level);
+  const char *indent = indent_text(mesh.run.hierarchy_level);
+  // The trace keeps the name it has always given the mesh body.
   debugf(
       "\n%s   'x_output_surface_vertices' :\n"
       "%s      Objekt : %d Vertices, %d Kids, %d Surfaces -> %d S-Vertices\n",
       indent, indent, mesh.contents.vertex_count, mesh.contents.child_count, mesh.surfaces.count,
       static_cast<int>(mesh.row_count));
-  mesh.z_sign = option_is_set(opt_z_axis) ? 1.0f : -1.0f;
-  return list_vertices(out, mesh);
+  mesh.z_sign = mesh.run.options.is_set(opt_z_axis) ? 1.0f : -1.0f;
+  return list_vertices(mesh);
 }
 
 // Room for the duplication list and the written list, before the vertex
@@ -439,7 +214,7 @@ bool reserve_vertex_lists(MeshWork &mesh) {
     const int32_t expected =
         vertex_count > 0 && vertex_count < remaining ? vertex_count : remaining;
     if (!mesh.first_written.reserve(expected, mesh.placed ? &mesh.places : nullptr)) {
-      export_fail_out_of_memory();
+      mesh.run.fail_out_of_memory();
       return false;
     }
   }
@@ -452,8 +227,9 @@ bool reserve_vertex_lists(MeshWork &mesh) {
 // The vertex block: the count, then the position of every written surface
 // vertex, each row given its written index.  Polls every 1000 surface
 // vertices.  False when the run stopped.
-bool write_vertices(Output &out, MeshWork &mesh) {
-  ExportState &state = export_state();
+bool write_vertices(MeshWork &mesh) {
+  ExportRun &run = mesh.run;
+  Output &out = run.out;
   show(kMeshVerticesText);
   const int32_t remaining = mesh.table.remaining_count;
   out.integer(remaining);
@@ -482,16 +258,16 @@ bool write_vertices(Output &out, MeshWork &mesh) {
           written_list.items[written_list.count++] = row.svertex;
         }
         row.written_index = written++;
-        ++state.written_vertex_total;
+        ++run.written_vertex_total;
         if (duplication && !mesh.first_written.note(v, row.written_index)) {
-          export_fail_out_of_memory();
+          run.fail_out_of_memory();
           return false;
         }
       }
-      if (++state.surface_vertex_done % 1000 == 0) {
-        set_progress_bar(progress_percent(state));
-        if (cancel_poll(kMeshVerticesText)) {
-          abort_sequence(out);
+      if (++run.surface_vertex_done % 1000 == 0) {
+        set_progress_bar(progress_percent(run));
+        if (run.cancel_poll(kMeshVerticesText)) {
+          run.abort_sequence();
           return false;
         }
       }
@@ -504,23 +280,25 @@ bool write_vertices(Output &out, MeshWork &mesh) {
 }
 
 // The faces block: the count of faces, then each face.
-void write_faces_block(Output &out, const MeshWork &mesh) {
+void write_faces_block(const MeshWork &mesh) {
+  Output &out = mesh.run.out;
   show(kMeshSurfacesText);
   int faces = 0;
   for (int32_t s = 0; s < mesh.surfaces.count; ++s) faces += mesh.surfaces.items[s].polygon ? 1 : 0;
   out.printf("\n%d;\n", faces);
-  write_faces(out, mesh.surfaces, mesh.table);
+  write_faces(out, mesh.surfaces, mesh.table, mesh.run.options.is_set(opt_winding));
 }
 
 // The MeshMaterialList block.  False when the run failed.
-bool write_material_block(Output &out, const MeshWork &mesh) {
+bool write_material_block(const MeshWork &mesh) {
   show(kMeshMaterialsText);
-  return write_mesh_material_list(out, mesh.object, mesh.surfaces.items, mesh.surfaces.count);
+  return write_mesh_material_list(mesh.run, mesh.object, mesh.surfaces.items, mesh.surfaces.count);
 }
 
 // The MeshTextureCoords block: u and v of every written surface vertex,
 // repeated and offset as the object's texture says, v counted from the top.
-void write_texture_coords(Output &out, const MeshWork &mesh) {
+void write_texture_coords(const MeshWork &mesh) {
+  Output &out = mesh.run.out;
   show(kTextureCoordsText);
   const float repeat_x = mo_object_get_texture_repeat_x(mesh.object);
   const float repeat_y = mo_object_get_texture_repeat_y(mesh.object);
@@ -541,10 +319,12 @@ void write_texture_coords(Output &out, const MeshWork &mesh) {
 // The MeshNormals block: the normal of every written surface vertex (a
 // flat surface's own under opt_surface_shading), signed by opt_flip_normals
 // and opt_winding, then the faces again.
-void write_normals(Output &out, const MeshWork &mesh) {
+void write_normals(const MeshWork &mesh) {
+  Output &out = mesh.run.out;
+  const Options &options = mesh.run.options;
   show(kMeshNormalsText);
-  const float normal_sign = (option_is_set(opt_flip_normals) ? -1.0f : 1.0f) *
-                            (option_is_set(opt_winding) ? -1.0f : 1.0f);
+  const float normal_sign = (options.is_set(opt_flip_normals) ? -1.0f : 1.0f) *
+                            (options.is_set(opt_winding) ? -1.0f : 1.0f);
   const float z_sign = mesh.z_sign;
   const NumberForm form = mesh.form;
   const VertexForm vertex_form = mesh.vertex_form;
@@ -566,7 +346,7 @@ void write_normals(Output &out, const MeshWork &mesh) {
                });
   out.puts(";\n");
   out.printf("\n%d;\n", mesh.surfaces.count);
-  write_faces(out, mesh.surfaces, mesh.table);
+  write_faces(out, mesh.surfaces, mesh.table, options.is_set(opt_winding));
   out.puts("}\n\n");
 }
 
@@ -575,13 +355,15 @@ void write_normals(Output &out, const MeshWork &mesh) {
 // vertices is polled first as the walk of the list would poll (every 100
 // entries, with the entries left), then the walk polls every 100 surfaces.
 // False when the run stopped.
-bool write_duplication_indices(Output &out, const MeshWork &mesh) {
+bool write_duplication_indices(const MeshWork &mesh) {
+  ExportRun &run = mesh.run;
+  Output &out = run.out;
   show(kDuplicationText);
   const FirstWritten &first_written = mesh.first_written;
   const int32_t length = first_written.length();
   for (int32_t j = 0; j < length; j += 100) {
-    if (poll_duplication(length - j)) {
-      abort_sequence(out);
+    if (poll_duplication(run, length - j)) {
+      run.abort_sequence();
       return false;
     }
   }
@@ -596,9 +378,9 @@ bool write_duplication_indices(Output &out, const MeshWork &mesh) {
         out.put('\n');
         out.integer(first_written.find(row.svertex->vertex));
       },
-      [&] { return ++surfaces_done % 100 != 0 || !poll_duplication(surfaces_done); });
+      [&] { return ++surfaces_done % 100 != 0 || !poll_duplication(run, surfaces_done); });
   if (!completed) {
-    abort_sequence(out);
+    run.abort_sequence();
     return false;
   }
   out.puts(";\n}\n");
@@ -607,15 +389,15 @@ bool write_duplication_indices(Output &out, const MeshWork &mesh) {
 
 }  // namespace
 
-void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]) {
-  if (object == nullptr || export_state().status != RunStatus::running) return;
-  MeshWork mesh(written_form(object), offset);
-  if (!prepare_mesh(out, mesh) || !write_vertices(out, mesh)) return;
-  write_faces_block(out, mesh);
-  if (option_is_set(opt_materials) && !write_material_block(out, mesh)) return;
-  if (mesh.with_textures) write_texture_coords(out, mesh);
-  if (mesh.with_normals) write_normals(out, mesh);
-  if (mesh.duplication) write_duplication_indices(out, mesh);
+void write_mesh_body(ExportRun &run, mo_object *object, const float offset[3]) {
+  if (object == nullptr || !run.running()) return;
+  MeshWork mesh(run, written_form(object, run.options), offset);
+  if (!prepare_mesh(mesh) || !write_vertices(mesh)) return;
+  write_faces_block(mesh);
+  if (run.options.is_set(opt_materials) && !write_material_block(mesh)) return;
+  if (mesh.with_textures) write_texture_coords(mesh);
+  if (mesh.with_normals) write_normals(mesh);
+  if (mesh.duplication) write_duplication_indices(mesh);
 }
 
 }  // namespace qel

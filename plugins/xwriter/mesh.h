@@ -12,7 +12,7 @@
 
 namespace qel {
 
-class Output;
+class ExportRun;
 
 // One surface of a mesh (a polygon of the model, or a copy the mesh writer
 // made of one), in mesh order, so that the later blocks (the material list
@@ -29,7 +29,7 @@ struct MeshSurface {
 // `offset` is subtracted from every written position.  On a cancel the
 // abort sequence has run and the run is cancelled; every per-mesh copy,
 // list and table is freed on every path.
-void x_output_surface_vertices(Output &out, mo_object *object, const float offset[3]);
+void write_mesh_body(ExportRun &run, mo_object *object, const float offset[3]);
 
 }  // namespace qel
 

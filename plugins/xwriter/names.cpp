@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "binding/options.h"
-
 namespace qel {
 
 namespace {
@@ -22,14 +20,14 @@ constexpr int kIndentMax = 255;
 
 }  // namespace
 
-const char *x_identifier(const char *name) {
+const char *x_identifier(const char *name, bool digit_prefix) {
   // Grows with the name: no name is cut, nothing is written past it.
   static std::string identifier;
   if (name == nullptr) name = "";
   identifier.clear();
 
   // A leading digit gets a '_' in front under opt_digit_prefix.
-  if (option_is_set(opt_digit_prefix) && name[0] >= '0' && name[0] <= '9') {
+  if (digit_prefix && name[0] >= '0' && name[0] <= '9') {
     identifier.push_back('_');
   }
 

@@ -1,6 +1,5 @@
 /*
- * Number text for the output file: the fixed form, the "%g" short form, the
- * ring of results and the step rounding of normals.
+ * Number text for the output file: the fixed form and the "%g" short form.
  *
  * Both forms start from one correctly rounded scientific conversion with
  * six significant digits (the digits and exponent "% .5e" gives) and lay
@@ -24,8 +23,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "export/export_state.h"
-#include "export/output.h"
+#include "core/output.h"
 
 namespace qel {
 
@@ -358,24 +356,6 @@ char *format_number_to(char *out, float value, bool fixed, int decimal_places) n
   char *end = fixed ? fixed_form(out, d, decimal_places) : short_form(out, d);
   assert(static_cast<std::size_t>(end - out) < kNumberTextMax);
   return end;
-}
-
-const char *format_number(float value) noexcept {
-  static char ring[kNumberRingSize][kNumberTextMax];
-  static int ring_index = 0;
-  // Advance first: the first call after loading uses buffer 1.
-  ring_index = ring_index + 1 == kNumberRingSize ? 0 : ring_index + 1;
-  const ExportState &state = export_state();
-  char *text = ring[ring_index];
-  *format_number_to(text, value, state.fixed_numbers != 0, state.decimal_places) = '\0';
-  return text;
-}
-
-void write_number(Output &out, float value) {
-  const ExportState &state = export_state();
-  char *tail = out.reserve_tail(kNumberTextMax);
-  char *end = format_number_to(tail, value, state.fixed_numbers != 0, state.decimal_places);
-  out.commit_tail(static_cast<std::size_t>(end - tail));
 }
 
 }  // namespace qel

@@ -11,10 +11,10 @@
  * Neither form ever writes "nan" or "inf": a NaN is written as zero and an
  * infinity as the largest finite float of its sign.
  *
- * Ownership: format_number_to writes into the caller's buffer;
- * format_number returns one of its own 20 ring buffers, valid for 20 further
- * calls; write_number formats straight into the output context's buffer.
- * Nothing here allocates, and nothing is reentrant.
+ * Ownership: format_number_to writes into the caller's buffer (the mesh
+ * writer's is the output's own, the hot path of every export);
+ * format_number returns the text by value.  Nothing here allocates or
+ * keeps state.
  */
 #ifndef QEL_XWRITER_NUMBERS_H
 #define QEL_XWRITER_NUMBERS_H
@@ -24,22 +24,15 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qel {
+#include "core/options.h"
 
-class Output;
+namespace qel {
 
 // Bytes a number's text may take, a terminator included.  The longest
 // text of a finite float is 52 characters (fixed form without a limit on
 // the decimal places: "-0.", 44 zeros and the five digits of the smallest
 // subnormal).
 constexpr std::size_t kNumberTextMax = 64;
-
-// How many format_number results are held at once.
-constexpr int kNumberRingSize = 20;
-
-// The text of `value` in the form of the running export (fixed_numbers and
-// decimal_places of the per-export state), in the next buffer of the ring.
-const char *format_number(float value) noexcept;
 
 // Writes the text of `value` at `out` (room for kNumberTextMax bytes), no
 // terminator, and returns the end of the text.  `fixed` selects the fixed
@@ -49,9 +42,31 @@ const char *format_number(float value) noexcept;
 // "-0".
 char *format_number_to(char *out, float value, bool fixed, int decimal_places) noexcept;
 
-// Appends the text of `value`, in the form of the running export, to `out`.
-// The hot path of the mesh writer: no copy, no allocation.
-void write_number(Output &out, float value);
+// The number form of a run, read once from its options: writers that lay
+// out a whole line in the output buffer keep one at hand.
+struct NumberForm {
+  explicit NumberForm(const Options &options)
+      : fixed(options.is_set(opt_fixed_numbers)), places(options.decimal_places()) {}
+  NumberForm(bool fixed_form, int decimal_places) : fixed(fixed_form), places(decimal_places) {}
+
+  char *put(char *out, float value) const { return format_number_to(out, value, fixed, places); }
+
+  bool fixed;
+  int places;
+};
+
+// The text of one number, held by value (for the rare texts written with
+// printf: templates, frame matrices, line comments).
+struct NumberText {
+  const char *c_str() const { return text; }
+  char text[kNumberTextMax];
+};
+
+inline NumberText format_number(float value, const NumberForm &form) noexcept {
+  NumberText n;
+  *form.put(n.text, value) = '\0';
+  return n;
+}
 
 // Snaps `value` to the nearest multiple of `step` (> 0), halves away from
 // zero.  A value that snaps to zero keeps its sign (-0.4 with step 1 gives

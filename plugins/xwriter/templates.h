@@ -7,10 +7,10 @@
 
 namespace qel {
 
-class Output;
+class ExportRun;
 
-void write_materials(Output &out);
-void write_texture_materials(Output &out);
+void write_materials(ExportRun &run);
+void write_texture_materials(ExportRun &run);
 
 }  // namespace qel
 

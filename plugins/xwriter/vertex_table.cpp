@@ -31,8 +31,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "binding/options.h"
-#include "export/export_state.h"
+#include "core/export_run.h"
 #include "xwriter/hash_lookup.h"
 #include "xwriter/host_array.h"
 #include "xwriter/numbers.h"
@@ -152,7 +151,7 @@ class MergeIndex {
 // True when the poll answers with a cancel.
 class MergePolls {
  public:
-  explicit MergePolls(int32_t row_count) : row_count_(row_count) {}
+  MergePolls(ExportRun &run, int32_t row_count) : run_(run), row_count_(row_count) {}
 
   bool cancelled_at(int32_t row) {
     if (row % 100 != 0) return false;
@@ -164,10 +163,11 @@ class MergePolls {
                     percent);
       shown_percent_ = percent;
     }
-    return cancel_poll(text_);
+    return run_.cancel_poll(text_);
   }
 
  private:
+  ExportRun &run_;
   int32_t row_count_;
   int shown_percent_ = -1;
   char text_[80];
@@ -175,7 +175,7 @@ class MergePolls {
 
 // The merge by the hash of all compared fields.  False when the host has
 // no memory for the hash.
-bool merge_by_hash(VertexTable &table, const VertexForm &form) {
+bool merge_by_hash(ExportRun &run, VertexTable &table, const VertexForm &form) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
   MergeIndex index(rows, form);
@@ -198,7 +198,7 @@ bool merge_by_hash(VertexTable &table, const VertexForm &form) {
     if (!a.nan) __builtin_prefetch(index.home(a.hash));
   };
   for (int32_t row = 0; row < kAhead; ++row) look_ahead(row);
-  MergePolls polls(table.row_count);
+  MergePolls polls(run, table.row_count);
 
   for (int32_t j = 0; j < count; ++j) {
     const Ahead current = ahead[j % kAhead];
@@ -226,7 +226,8 @@ bool merge_by_hash(VertexTable &table, const VertexForm &form) {
 // order it is walked: the same row the hash would find.  A row whose
 // vertex is not in the object's list goes to the hash of all fields.
 // False when the host has no memory.
-bool merge_by_vertex(VertexTable &table, const VertexForm &form, const VertexPlaces &places) {
+bool merge_by_vertex(ExportRun &run, VertexTable &table, const VertexForm &form,
+                     const VertexPlaces &places) {
   VertexRow *rows = table.rows;
   const int32_t count = table.entered_count;
   HostArray<int32_t> newest;  // per vertex: its latest row that stands for itself
@@ -236,7 +237,7 @@ bool merge_by_vertex(VertexTable &table, const VertexForm &form, const VertexPla
   }
   std::fill(newest.items, newest.items + places.count(), -1);
   MergeIndex strangers(rows, form);
-  MergePolls polls(table.row_count);
+  MergePolls polls(run, table.row_count);
 
   for (int32_t j = 0; j < count; ++j) {
     const mo_svertex *sv = rows[j].svertex;
@@ -270,8 +271,10 @@ bool merge_by_vertex(VertexTable &table, const VertexForm &form, const VertexPla
 
 // The merge over the entered rows, by host vertex when their places are
 // known, else by hash.  False when the host has no memory.
-bool merge_rows(VertexTable &table, const VertexForm &form, const VertexPlaces *places) {
-  return places != nullptr ? merge_by_vertex(table, form, *places) : merge_by_hash(table, form);
+bool merge_rows(ExportRun &run, VertexTable &table, const VertexForm &form,
+                const VertexPlaces *places) {
+  return places != nullptr ? merge_by_vertex(run, table, form, *places)
+                           : merge_by_hash(run, table, form);
 }
 
 }  // namespace
@@ -329,8 +332,9 @@ VertexTable::VertexTable() = default;
 
 VertexTable::~VertexTable() { vertex_table_free(*this); }
 
-bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t surface_count,
-                        int32_t row_count, const VertexForm &form, const VertexPlaces *places) {
+bool vertex_table_build(ExportRun &run, VertexTable &table, const MeshSurface *surfaces,
+                        int32_t surface_count, int32_t row_count, const VertexForm &form,
+                        const VertexPlaces *places) {
   vertex_table_free(table);
   if (row_count < 0) row_count = 0;
   if (row_count > kMaxRows) return false;
@@ -355,7 +359,7 @@ bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t
       rows[entered++] = VertexRow{static_cast<mo_svertex *>(sv->item), -1, -1};
       if (entered % 100 == 0) {
         table.entered_count = entered;
-        if (cancel_poll(kCreateVertexListText)) {
+        if (run.cancel_poll(kCreateVertexListText)) {
           cancelled = true;
           break;
         }
@@ -365,7 +369,7 @@ bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t
   table.entered_count = entered;
 
   // The merge, also after a cancel: it looks at row 0, polls and ends.
-  if (option_is_set(opt_optimize_vertices) && !merge_rows(table, form, places)) {
+  if (run.options.is_set(opt_optimize_vertices) && !merge_rows(run, table, form, places)) {
     vertex_table_free(table);
     return false;
   }

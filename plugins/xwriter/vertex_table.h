@@ -29,6 +29,8 @@
 
 namespace qel {
 
+class ExportRun;
+
 // How the mesh reads a surface vertex's texture coordinates and normal:
 // as the host holds them, or settled by the export's options.  Texture
 // coordinates read as 0 when the mesh writes none.  Under
@@ -109,7 +111,7 @@ class VertexPlaces {
 };
 
 // Fills `table` from the mesh surfaces, `row_count` rows in all; runs the
-// merge under opt_optimize_vertices, comparing the fields as `form` reads
+// merge under the run's opt_optimize_vertices, comparing the fields as `form` reads
 // them.  `places`, the places of the object's vertices when measured (else
 // null), only speeds the merge up: with them it goes by host vertex; the
 // result is the same either way.  Polls for a cancel after every 100th row
@@ -119,8 +121,8 @@ class VertexPlaces {
 // rows may be missing); the merge of a cut-short build still looks at row 0
 // and polls once.  False when the host allocator failed; the table is then
 // empty.
-bool vertex_table_build(VertexTable &table, const MeshSurface *surfaces, int32_t surface_count,
-                        int32_t row_count, const VertexForm &form,
+bool vertex_table_build(ExportRun &run, VertexTable &table, const MeshSurface *surfaces,
+                        int32_t surface_count, int32_t row_count, const VertexForm &form,
                         const VertexPlaces *places = nullptr);
 
 // Gives every row that was not written the written index of the row it was

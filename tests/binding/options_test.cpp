@@ -1,5 +1,6 @@
 /*
- * The option string, its file, and qel_main handing it to the dialog.
+ * The options of a run, the process's option string, its file, and
+ * qel_main handing it to the dialog.
  */
 #include "binding/options.h"
 
@@ -19,13 +20,12 @@
 
 namespace {
 
-using qel::option_is_set;
 using qel::option_string;
 
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    qel::options_reset();
+    qel::options_take_over(qel::kDefaultOptions);
     dir_ = qel_test::make_temp_dir("opts");
     qel::set_options_path(dir_);
   }
@@ -34,24 +34,35 @@ class OptionsTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(OptionsTest, DefaultSwitches) {
-  EXPECT_STREQ(option_string(), "00001111000010100101001111101100000000000000000006");
+TEST(RunOptions, DefaultSwitches) {
+  const qel::Options defaults;
+  EXPECT_STREQ(defaults.text(), "00001111000010100101001111101100000000000000000006");
   const int set[] = {4, 5, 6, 7, 12, 14, 17, 19, 22, 23, 24, 25, 26, 28, 29};
   for (int i = 0; i < qel::kOptionCount; ++i) {
     bool expected = std::find(std::begin(set), std::end(set), i) != std::end(set);
-    EXPECT_EQ(option_is_set(i), expected) << "option " << i;
+    EXPECT_EQ(defaults.is_set(i), expected) << "option " << i;
   }
-  EXPECT_FALSE(option_is_set(-1));
-  EXPECT_FALSE(option_is_set(50));
-  EXPECT_FALSE(option_is_set(1000));
+  EXPECT_FALSE(defaults.is_set(-1));
+  EXPECT_FALSE(defaults.is_set(50));
+  EXPECT_FALSE(defaults.is_set(1000));
+  EXPECT_EQ(defaults.decimal_places(), 6);
 }
 
-TEST_F(OptionsTest, OnlyTheCharacterOneSets) {
-  qel::options_take_over("12x ");
-  EXPECT_TRUE(option_is_set(0));
-  EXPECT_FALSE(option_is_set(1));
-  EXPECT_FALSE(option_is_set(2));
-  EXPECT_FALSE(option_is_set(3));
+// A short text replaces only the leading options; only '1' sets one, and
+// any byte in place of the decimal digit is clamped into 0..9.
+TEST(RunOptions, TakenFromATextOverTheDefaults) {
+  const qel::Options options("12x ");
+  EXPECT_STREQ(options.text(), "12x 1111000010100101001111101100000000000000000006");
+  EXPECT_TRUE(options.is_set(0));
+  EXPECT_FALSE(options.is_set(1));
+  EXPECT_FALSE(options.is_set(2));
+  EXPECT_FALSE(options.is_set(3));
+  const std::string switches(49, '0');
+  EXPECT_EQ(qel::Options((switches + "0").c_str()).decimal_places(), 0);
+  EXPECT_EQ(qel::Options((switches + "/").c_str()).decimal_places(), 0);
+  EXPECT_EQ(qel::Options((switches + ":").c_str()).decimal_places(), 9);
+  EXPECT_EQ(qel::Options((switches + "\xff").c_str()).decimal_places(), 9);
+  EXPECT_EQ(qel::Options((switches + "3" + "more").c_str()).decimal_places(), 3);
 }
 
 TEST_F(OptionsTest, TakeOverReplacesOnlyTheLeadingCharacters) {
@@ -104,7 +115,7 @@ TEST_F(OptionsTest, SaveWritesExactlyTheFiftyCharacters) {
   EXPECT_EQ(qel::options_save(), 0);
   EXPECT_EQ(qel_test::read_file(file()), std::string(option_string()));
   EXPECT_EQ(qel_test::read_file(file()).size(), 50u);
-  qel::options_reset();
+  qel::options_take_over(qel::kDefaultOptions);
   EXPECT_EQ(qel::options_load(), 0);
   EXPECT_EQ(std::string(option_string(), 5), "10101");
 }

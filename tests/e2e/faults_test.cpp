@@ -890,7 +890,7 @@ class FaultsInProcess : public ::testing::Test {
     qel_test::load_scene(kSeveralMeshes);
     dir_ = qel_test::make_temp_dir("faults_ip");
     ::unlink(qel::options_path().c_str());
-    qel::options_reset();
+    qel::options_take_over(qel::kDefaultOptions);
     molv::hooks().choose_file = nullptr;
   }
   void TearDown() override {

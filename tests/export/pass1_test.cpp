@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
+#include "core/export_run.h"
 #include "host.h"
 #include "support/export_harness.h"
 
@@ -28,21 +27,20 @@ struct Pass1 {
   int vertices = 0;
   int corners = 0;
   qel::RunStatus status = qel::RunStatus::running;
+  std::string failure;
   bool maps_made = false;
   std::string trace;
 };
 
 // Runs collect_materials on the world of the loaded scene, as the save
-// command does after its reset.
+// command does on a new run.
 Pass1 run_pass1(const std::string &options) {
   qel_test::start_host();
-  qel::options_reset();
-  qel::options_take_over(options.c_str());
-  qel::export_state_reset();
   molv::clear_recording();
-  qel::collect_materials(mo_get_world());
+  qel_test::StringRun string_run(options);
+  qel::ExportRun &s = string_run.run;
+  qel::collect_materials(s, mo_get_world());
 
-  const qel::ExportState &s = qel::export_state();
   Pass1 r;
   r.maps_made = s.maps.mat_list != nullptr && s.maps.tex_list != nullptr;
   if (s.maps.mat_list != nullptr) r.mat.assign(s.maps.mat_list, s.maps.mat_list + s.maps.mat_count);
@@ -53,9 +51,9 @@ Pass1 run_pass1(const std::string &options) {
   r.surfaces = s.surface_total;
   r.vertices = s.vertex_total;
   r.corners = s.surface_vertex_total;
-  r.status = s.status;
+  r.status = s.status();
+  r.failure = s.failure();
   r.trace = molv::recording().debug;
-  qel::export_state().maps.clear();
   return r;
 }
 
@@ -415,7 +413,7 @@ TEST_F(Pass1OutOfMemory, NoMaterialMapEndsTheRunAsFailed) {
   Pass1 r = run_pass1(qel::kDefaultOptions);
   molv::set_fail_alloc_after(-1);
   EXPECT_EQ(r.status, qel::RunStatus::failed);
-  EXPECT_EQ(qel::export_state().failure, "Out of memory !");
+  EXPECT_EQ(r.failure, "Out of memory !");
   EXPECT_FALSE(r.maps_made);
   EXPECT_EQ(r.corners, 0);
   EXPECT_EQ(r.trace, "");  // the walk stops before the first object
@@ -427,7 +425,7 @@ TEST_F(Pass1OutOfMemory, NoTextureMapGivesTheMaterialMapBack) {
   Pass1 r = run_pass1(qel::kDefaultOptions);
   molv::set_fail_alloc_after(-1);
   EXPECT_EQ(r.status, qel::RunStatus::failed);
-  EXPECT_EQ(qel::export_state().failure, "Out of memory !");
+  EXPECT_EQ(r.failure, "Out of memory !");
   EXPECT_TRUE(r.mat.empty());
   EXPECT_TRUE(r.tex.empty());
   EXPECT_EQ(molv::live_allocations(), before_);

@@ -18,8 +18,6 @@
 
 #include "binding/options.h"
 #include "binding/tcl_word.h"
-#include "export/export_state.h"
-#include "export/output.h"
 #include "host.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
@@ -37,7 +35,7 @@ class SaveCommandTest : public ::testing::Test {
     qel_test::load_scene(kEmptyScene);
     dir_ = qel_test::make_temp_dir("save");
     ::unlink(qel::options_path().c_str());
-    qel::options_reset();
+    qel::options_take_over(qel::kDefaultOptions);
     molv::hooks().choose_file = nullptr;
     molv::clear_recording();
   }
@@ -217,7 +215,6 @@ TEST_F(SaveCommandTest, AnExceptionInsideAMeshFailsTheRunWithWhatHappened) {
     };
     const long live = molv::live_allocations();
     save("export", dir_ + "/model", options_);
-    EXPECT_EQ(qel::export_state().status, qel::RunStatus::failed) << c.second;
     EXPECT_EQ(molv::recording().messages, std::vector<std::string>{c.second});
     EXPECT_EQ(status().back(), "*** Export failed ! ***");
     EXPECT_FALSE(exists(dir_ + "/model.x"));
@@ -226,7 +223,7 @@ TEST_F(SaveCommandTest, AnExceptionInsideAMeshFailsTheRunWithWhatHappened) {
   // And the next run goes through.
   molv::hooks().status = nullptr;
   save("export", dir_ + "/model", options_);
-  EXPECT_EQ(qel::export_state().status, qel::RunStatus::completed);
+  EXPECT_EQ(status().back(), "Ready !");
   EXPECT_TRUE(exists(dir_ + "/model.x"));
 }
 
@@ -271,26 +268,19 @@ TEST_F(SaveCommandTest, LongFileNamesAreWritten) {
 // The header patch, on a header written with chosen totals.
 class HeaderPatchTest : public ::testing::Test {
  protected:
-  std::string header_with_total(int total) {
+  void header_with_total(int total) {
     qel_test::start_host();
-    qel::options_reset();
-    qel::options_take_over(qel_test::options_with("", {{1, '1'}}).c_str());
-    qel::export_state_reset();
-    qel::export_state().surface_vertex_total = total;
-    text_.clear();
-    out_.attach_string(&text_);
-    qel::write_header(out_);
-    return text_;
+    r_.run.surface_vertex_total = total;
+    qel::write_header(r_.run);
   }
   std::string patched(int written) {
-    qel::patch_header(out_, written);
-    out_.flush();
-    std::string::size_type at = text_.find("// Total number of vertices : ");
-    std::string::size_type end = text_.find('\n', at);
-    return text_.substr(at, end - at + 1);
+    qel::patch_header(r_.run, written);
+    const std::string &text = r_.text();
+    std::string::size_type at = text.find("// Total number of vertices : ");
+    std::string::size_type end = text.find('\n', at);
+    return text.substr(at, end - at + 1);
   }
-  qel::Output out_;
-  std::string text_;
+  qel_test::StringRun r_{qel_test::options_with("", {{1, '1'}})};
 };
 
 TEST_F(HeaderPatchTest, ShorterNumberLeavesSpacesBehind) {
@@ -320,32 +310,28 @@ TEST_F(HeaderPatchTest, NumberThatDoesNotFitLeavesThePlaceholder) {
 
 TEST_F(HeaderPatchTest, RestOfTheHeaderUnchanged) {
   header_with_total(500);
-  out_.flush();  // the patch now goes to bytes already written out
-  std::string before = text_;
+  const std::string before = r_.text();  // the patch now goes to bytes already written out
   ASSERT_FALSE(before.empty());
-  qel::patch_header(out_, 20);
-  out_.flush();
-  ASSERT_EQ(text_.size(), before.size());
+  qel::patch_header(r_.run, 20);
+  const std::string &text = r_.text();
+  ASSERT_EQ(text.size(), before.size());
   std::string::size_type at = before.find("// Total number of vertices : ") + 30;
-  EXPECT_EQ(text_.substr(0, at), before.substr(0, at));
-  EXPECT_EQ(text_.substr(at + 9), before.substr(at + 9));
+  EXPECT_EQ(text.substr(0, at), before.substr(0, at));
+  EXPECT_EQ(text.substr(at + 9), before.substr(at + 9));
 }
 
 // The abort sequence on its own.
 TEST(AbortSequenceTest, ClearsTheCancelNotesItAndEndsTheRunCancelled) {
   qel_test::start_host();
-  qel::export_state_reset();
   molv::set_record_debug(true);
   molv::clear_recording();
   molv::tcl_eval("set qel_cancel 1");
-  std::string text = "partial";
-  qel::Output out;
-  out.attach_string(&text);
-  qel::abort_sequence(out);
-  out.flush();
-  EXPECT_EQ(text, "partial\n\n##### Abort by User !!! #####\n\n");
+  qel_test::StringRun r("");
+  r.out.puts("partial");
+  r.run.abort_sequence();
+  EXPECT_EQ(r.text(), "partial\n\n##### Abort by User !!! #####\n\n");
   EXPECT_EQ(molv::recording().debug, "\n\n##### Abort by User !!! #####\n\n");
-  EXPECT_EQ(qel::export_state().status, qel::RunStatus::cancelled);
+  EXPECT_EQ(r.run.status(), qel::RunStatus::cancelled);
   std::string cancel;
   molv::tcl_eval("set qel_cancel", &cancel);
   EXPECT_EQ(cancel, "0");
@@ -355,9 +341,10 @@ TEST(AbortSequenceTest, CancelPollReadsTheVariable) {
   qel_test::start_host();
   molv::clear_recording();
   molv::tcl_eval("set qel_cancel 0");
-  EXPECT_FALSE(qel::cancel_poll("Export X File - Mesh Vertices ..."));
+  qel_test::StringRun r("");
+  EXPECT_FALSE(r.run.cancel_poll("Export X File - Mesh Vertices ..."));
   molv::tcl_eval("set qel_cancel 1");
-  EXPECT_TRUE(qel::cancel_poll(nullptr));
+  EXPECT_TRUE(r.run.cancel_poll(nullptr));
   EXPECT_EQ(molv::recording().status_lines,
             std::vector<std::string>{"Export X File - Mesh Vertices ..."});
 }

@@ -12,11 +12,10 @@
 #include <new>
 #include <sstream>
 
-#include "binding/options.h"
 #include "binding/plugin.h"
-#include "export/export_state.h"
-#include "export/output.h"
-#include "export/pass1.h"
+#include "binding/version.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "export/save_command.h"
 #include "host.h"
 
@@ -95,31 +94,28 @@ std::string export_text(const std::string &option_text, long fail_alloc_after,
   static qel::Output *out = new qel::Output;
   const long before = molv::live_allocations();
 
-  qel::options_reset();
-  qel::options_take_over(option_text.c_str());
-  qel::export_state_reset();
-  qel::export_state().export_file_name = "fuzz.x";
   molv::clear_recording();
-
   std::string text;
   out->attach_string(&text);
-  molv::set_fail_alloc_after(fail_alloc_after);
-  try {
-    qel::export_to(*out);
-  } catch (const std::bad_alloc &) {
-    // As the save command: the plug-in's own texts come from the C++ heap.
-    qel::export_fail_out_of_memory();
-  }
-  molv::set_fail_alloc_after(-1);
-  out->flush();
+  {
+    qel::ExportRun run(*out, qel::Options(option_text.c_str()), qel::kPluginVersion);
+    run.file_name = "fuzz.x";
+    molv::set_fail_alloc_after(fail_alloc_after);
+    try {
+      qel::export_to(run);
+    } catch (const std::bad_alloc &) {
+      // As the save command: the plug-in's own texts come from the C++ heap.
+      run.fail_out_of_memory();
+    }
+    molv::set_fail_alloc_after(-1);
+    out->flush();
+    // As the save command: a run that went through is complete.
+    run.complete();
+    *status = run.status();
+  }  // the run gives its maps back
   out->attach_string(nullptr);
-  qel::export_state().maps.clear();
   molv::clear_recording();
 
-  // As the save command: a run that went through is complete.
-  qel::ExportState &state = qel::export_state();
-  if (state.status == qel::RunStatus::running) state.status = qel::RunStatus::completed;
-  *status = state.status;
   const long after = molv::live_allocations();
   if (after != before) {
     finding("the export kept " + std::to_string(after - before) +

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "export/export_state.h"
+#include "core/export_run.h"
 
 namespace qel_fuzz {
 
@@ -25,8 +25,8 @@ void start_host();
 const std::string &plugin_dir();
 
 // One export of the loaded model into a string, as the save command runs
-// it between opening and closing the file: the option text is copied over
-// the built-in option string, every myalloc after the `fail_alloc_after`-th
+// it between opening and closing the file: the run's options are the
+// option text over the built-in ones, every myalloc after the `fail_alloc_after`-th
 // fails (negative: none).  *status gets the export status.  The host's
 // allocation counter must be back where it was: a finding otherwise.
 std::string export_text(const std::string &option_text, long fail_alloc_after,

@@ -70,7 +70,7 @@ void start() {
   // A dialog that keeps what it was given.
   tcl("proc ::qel_export_dialog {args} {set ::qel_fuzz_seen $args; return [lindex $args 0]}");
   ::unlink((qel_fuzz::plugin_dir() + "/qel_export.opt").c_str());
-  qel::options_reset();
+  qel::options_take_over(qel::kDefaultOptions);
   std::string result;
   g_main_commands = run_main(&result);
 }
@@ -96,7 +96,7 @@ void check_main(const std::string &file_bytes, bool have_file) {
   } else {
     ::unlink(options_file.c_str());
   }
-  qel::options_reset();
+  qel::options_take_over(qel::kDefaultOptions);
   std::string expected = qel::kDefaultOptions;
   for (std::size_t i = 0; have_file && i < file_bytes.size() && i < 50; ++i)
     expected[i] = file_bytes[i] == '\0' ? '0' : file_bytes[i];

@@ -12,8 +12,7 @@
 
 #include "binding/options.h"
 #include "binding/plugin.h"
-#include "export/export_state.h"
-#include "export/output.h"
+#include "binding/version.h"
 #include "export/save_command.h"
 #include "host.h"
 #include "support/child_process.h"
@@ -26,6 +25,7 @@ namespace {
 Tcl_Interp *g_interp = nullptr;
 std::string g_debug;
 qel::RunStatus g_status = qel::RunStatus::running;
+WalkEnd g_walk_end{-1, -1};
 
 // The plug-in folder of the process, removed with what the plug-in wrote
 // there when the process ends.
@@ -83,25 +83,22 @@ std::string options_with(const std::string &base,
   return options;
 }
 
+StringRun::StringRun(const std::string &options)
+    : run(out, qel::Options(options.c_str()), qel::kPluginVersion) {
+  out.attach_string(&sink);
+  run.file_name = "memory.x";
+}
+
 std::string export_text(const std::string &options) {
   start_host();
-  qel::options_reset();
-  qel::options_take_over(options.c_str());
-  qel::export_state_reset();
-  qel::export_state().export_file_name = "memory.x";
   molv::clear_recording();
-  std::string text;
-  {
-    qel::Output out;
-    out.attach_string(&text);
-    qel::export_to(out);
-    out.flush();
-  }
+  StringRun r(options);
+  qel::export_to(r.run);
+  std::string text = r.text();
   // As the save command: a run that went through is complete.
-  qel::ExportState &state = qel::export_state();
-  if (state.status == qel::RunStatus::running) state.status = qel::RunStatus::completed;
-  state.maps.clear();
-  g_status = state.status;
+  r.run.complete();
+  g_status = r.run.status();
+  g_walk_end = WalkEnd{r.run.hierarchy_level, r.run.object_counter};
   g_debug = molv::recording().debug;
   return text;
 }
@@ -135,5 +132,6 @@ std::string polygon_scene(const std::string &name, const std::vector<std::array<
   return json.str();
 }
 qel::RunStatus last_status() { return g_status; }
+WalkEnd last_walk_end() { return g_walk_end; }
 
 }  // namespace qel_test

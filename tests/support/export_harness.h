@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "export/export_state.h"
+#include "core/export_run.h"
+#include "core/output.h"
 #include "host/molv_host.h"
 
 namespace qel_test {
@@ -30,12 +31,33 @@ std::string options_with(const std::string &base, std::initializer_list<std::pai
 // "0" * 49 followed by '6': every switch clear, six decimal places.
 std::string all_clear_options();
 
+// A run of the plug-in that writes into a string the test keeps: the
+// output and the run object the writers take, under `options` (50
+// characters, or fewer over the defaults), named "memory.x".
+struct StringRun {
+  explicit StringRun(const std::string &options);
+  // Everything written so far.
+  const std::string &text() {
+    out.flush();
+    return sink;
+  }
+  std::string sink;
+  qel::Output out;
+  qel::ExportRun run;
+};
+
 // One whole export (pass 1, header, templates, tree, header patch) of the
 // loaded model into a string, with the given 50-character option string.
 // The debug trace of the run is kept in last_debug().
 std::string export_text(const std::string &options);
 const std::string &last_debug();
 qel::RunStatus last_status();  // completed when every phase went through
+// Where the frame writer's walk stood when the last export ended.
+struct WalkEnd {
+  int hierarchy_level;
+  int object_counter;
+};
+WalkEnd last_walk_end();
 
 // Reads a file whole (golden files: tests/golden/NAME).
 std::string read_file(const std::string &path);

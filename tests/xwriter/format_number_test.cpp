@@ -1,9 +1,8 @@
 /*
  * The number text of the output file: the worked cases of both forms, the
  * decimal-places limit, cutting and carrying, negative zero, non-finite
- * values, the ring of 20 results, the writer into the output context, and a
- * sweep of well over a million floats against a reference built from
- * snprintf.
+ * values, the form a run's options choose, and a sweep of well over a
+ * million floats against a reference built from snprintf.
  */
 #include <gtest/gtest.h>
 
@@ -19,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "export/export_state.h"
-#include "export/output.h"
+#include "core/options.h"
 #include "xwriter/numbers.h"
 
 namespace qel {
@@ -43,24 +41,6 @@ float from_bits(uint32_t bits) {
   std::memcpy(&f, &bits, sizeof f);
   return f;
 }
-
-// Sets the form of the running export for one test and puts it back.
-class ExportForm {
- public:
-  ExportForm(int fixed_numbers, int decimal_places)
-      : saved_fixed_(export_state().fixed_numbers), saved_places_(export_state().decimal_places) {
-    export_state().fixed_numbers = fixed_numbers;
-    export_state().decimal_places = decimal_places;
-  }
-  ~ExportForm() {
-    export_state().fixed_numbers = saved_fixed_;
-    export_state().decimal_places = saved_places_;
-  }
-
- private:
-  int saved_fixed_;
-  int saved_places_;
-};
 
 struct Example {
   float value;
@@ -217,84 +197,21 @@ TEST(FormatNumberLengths, LongestTextsFitTheBuffer) {
   EXPECT_EQ(short_form(-std::numeric_limits<float>::denorm_min()), "-1.4013e-45");
 }
 
-TEST(FormatNumberRing, TwentyResultsAreHeldAtOnce) {
-  ExportForm form(1, 6);
-  const char *results[21];
-  for (int i = 0; i < 21; ++i) results[i] = format_number(static_cast<float>(i + 1));
-
-  // Twenty distinct buffers, the 21st replaces the 1st.
-  for (int i = 0; i < 20; ++i) {
-    for (int j = i + 1; j < 20; ++j) EXPECT_NE(results[i], results[j]);
-  }
-  EXPECT_EQ(results[20], results[0]);
-  EXPECT_STREQ(results[0], "21.0");
-  for (int i = 1; i < 20; ++i) {
-    EXPECT_EQ(results[i], std::to_string(i + 1) + ".0") << "result " << i + 1;
-  }
-}
-
-TEST(FormatNumberRing, FollowsTheFormOfTheExport) {
-  {
-    ExportForm form(1, 2);
-    EXPECT_STREQ(format_number(0.999999f), "0.99");
-    EXPECT_STREQ(format_number(-0.0f), "0.0");
-    EXPECT_STREQ(format_number(1234567.0f), "1234570.0");
-  }
-  {
-    ExportForm form(0, 2);
-    EXPECT_STREQ(format_number(0.999999f), "0.999999");
-    EXPECT_STREQ(format_number(-0.0f), "-0");
-    EXPECT_STREQ(format_number(1234567.0f), "1.23457e+06");
-  }
-  {
-    // The per-export value is taken as it stands: a raw digit difference
-    // outside 0..9 is clamped here too.
-    ExportForm form(1, -48);
-    EXPECT_STREQ(format_number(0.0000001f), "0.0000001");
-  }
-}
-
-TEST(FormatNumberWriter, AppendsTheTextOfTheExportForm) {
-  std::string sink;
-  Output out;
-  out.attach_string(&sink);
-  {
-    ExportForm form(1, 6);
-    write_number(out, -2.0f);
-    out.put(' ');
-    write_number(out, -0.0000001f);
-    out.put(' ');
-  }
-  {
-    ExportForm form(0, 6);
-    write_number(out, 1234567.0f);
-    out.put(' ');
-    write_number(out, -0.0f);
-  }
-  ASSERT_TRUE(out.flush());
-  EXPECT_EQ(sink, "-2.0 0.0 1.23457e+06 -0");
-}
-
-TEST(FormatNumberWriter, CrossesTheBufferBoundaryIntact) {
-  // Enough numbers to fill the output buffer several times over, so the
-  // tail reserve meets the end of the buffer at many offsets.
-  ExportForm form(1, 6);
-  std::string sink;
-  Output out;
-  out.attach_string(&sink);
-  std::string expected;
-  char text[kNumberTextMax];
-  std::mt19937 random(7);
-  for (int i = 0; i < 300000; ++i) {
-    const float value = static_cast<float>(random() % 2000001) / 1000.0f - 1000.0f;
-    write_number(out, value);
-    out.put(';');
-    expected.append(text, format_number_to(text, value, true, 6));
-    expected.push_back(';');
-  }
-  ASSERT_TRUE(out.flush());
-  ASSERT_GT(sink.size(), std::size_t{2} << 20);
-  EXPECT_TRUE(sink == expected);
+// The form of a run comes from its options: opt_fixed_numbers and the
+// digit of decimal places (clamped when it is none).
+TEST(FormatNumberOfARun, FollowsTheOptions) {
+  const std::string fixed_two = std::string(17, '0') + "1" + std::string(31, '0') + "2";
+  const NumberForm fixed_form{Options(fixed_two.c_str())};
+  EXPECT_STREQ(format_number(0.999999f, fixed_form).c_str(), "0.99");
+  EXPECT_STREQ(format_number(-0.0f, fixed_form).c_str(), "0.0");
+  EXPECT_STREQ(format_number(1234567.0f, fixed_form).c_str(), "1234570.0");
+  const std::string short_two = std::string(49, '0') + "2";
+  const NumberForm short_form{Options(short_two.c_str())};
+  EXPECT_STREQ(format_number(0.999999f, short_form).c_str(), "0.999999");
+  EXPECT_STREQ(format_number(-0.0f, short_form).c_str(), "-0");
+  EXPECT_STREQ(format_number(1234567.0f, short_form).c_str(), "1.23457e+06");
+  // A raw digit difference outside 0..9 handed in directly is clamped too.
+  EXPECT_STREQ(format_number(0.0000001f, NumberForm(true, -48)).c_str(), "0.0000001");
 }
 
 // ---------------------------------------------------------------------------

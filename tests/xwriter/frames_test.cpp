@@ -13,9 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
 #include "host.h"
 #include "model.h"
 #include "support/export_harness.h"
@@ -120,8 +117,8 @@ TEST(FramesTrace, TreeGivesTheIndexCodesInWalkOrder) {
                                                                  "2_0_1_3", "1_0_1_3", "1_0_1_4"}));
   // A complete walk leaves the level where it started; the counter ends at
   // the number of objects other than lights, minus one.
-  EXPECT_EQ(qel::export_state().hierarchy_level, -1);
-  EXPECT_EQ(qel::export_state().object_counter, 4);
+  EXPECT_EQ(qel_test::last_walk_end().hierarchy_level, -1);
+  EXPECT_EQ(qel_test::last_walk_end().object_counter, 4);
 }
 
 TEST(FramesTrace, HeaderLinesPerType) {
@@ -395,22 +392,16 @@ TEST(FramesComments, CommentIsSkippedWhenItsBufferCannotBeHad) {
   qel_test::load_scene(
       R"({"world": {"data": "notes", "children": [{"type": "group", "name": "g"}]}})");
   // The tree alone, so that the comment's buffer is the only allocation.
-  qel::options_take_over(opts({2, 14}).c_str());
-  qel::export_state_reset();
-  std::string text;
-  {
-    qel::Output out;
-    out.attach_string(&text);
-    const float origin[3] = {0.0f, 0.0f, 0.0f};
-    molv::set_fail_alloc_after(0);
-    qel::write_object(out, mo_get_world(), origin, 0, 0);
-    molv::set_fail_alloc_after(-1);
-    out.flush();
-  }
+  qel_test::StringRun r(opts({2, 14}));
+  const float origin[3] = {0.0f, 0.0f, 0.0f};
+  molv::set_fail_alloc_after(0);
+  qel::write_object(r.run, mo_get_world(), origin, 0, 0);
+  molv::set_fail_alloc_after(-1);
+  const std::string &text = r.text();
   EXPECT_EQ(text.find("DATA"), std::string::npos);
   EXPECT_NE(text.find("\nFrame g {\n"), std::string::npos);
-  EXPECT_EQ(qel::export_state().status, qel::RunStatus::running);
-  EXPECT_EQ(qel::export_state().hierarchy_level, -1);
+  EXPECT_EQ(r.run.status(), qel::RunStatus::running);
+  EXPECT_EQ(r.run.hierarchy_level, -1);
 }
 
 TEST(FramesComments, LineCommentPerLineSurface) {
@@ -450,7 +441,7 @@ TEST(FramesDepth, ThousandNestedGroups) {
   std::string closing;
   for (int i = 0; i <= depth; ++i) closing += "\n}\n";
   EXPECT_EQ(text.substr(text.size() - closing.size()), closing);
-  EXPECT_EQ(qel::export_state().hierarchy_level, -1);
+  EXPECT_EQ(qel_test::last_walk_end().hierarchy_level, -1);
   // The trace indentation stops growing at 255 spaces.
   EXPECT_NE(last_debug().find("\n\n" + std::string(255, ' ') +
                               "****  >> Group << -  'g'  -  Index : 1000_0_0_1000"),
@@ -473,7 +464,7 @@ TEST(FramesStop, CancelInAMeshEndsTheFileThere) {
   EXPECT_EQ(text.find("Frame c"), std::string::npos);
   EXPECT_EQ(count_of(text, "\n}\n"), 3) << "the three matrices, no closing brace";
   // The levels are left as they were; the next export starts afresh.
-  EXPECT_EQ(qel::export_state().hierarchy_level, 2);
+  EXPECT_EQ(qel_test::last_walk_end().hierarchy_level, 2);
 
   // A cancel in the second mesh: the first one is complete, nothing after.
   molv::set_cancel_at_poll(2);
@@ -518,8 +509,8 @@ TEST(FramesDepth, TenThousandNestedGroups) {
   std::string closing;
   for (int i = 0; i <= depth; ++i) closing += "\n}\n";
   EXPECT_EQ(text.substr(text.size() - closing.size()), closing);
-  EXPECT_EQ(qel::export_state().hierarchy_level, -1);
-  EXPECT_EQ(qel::export_state().object_counter, depth);
+  EXPECT_EQ(qel_test::last_walk_end().hierarchy_level, -1);
+  EXPECT_EQ(qel_test::last_walk_end().object_counter, depth);
 }
 
 }  // namespace

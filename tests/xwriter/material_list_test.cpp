@@ -8,12 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
 #include "export/pass1.h"
 #include "host.h"
 #include "model.h"
@@ -29,10 +27,8 @@ class MeshMaterialListTest : public ::testing::Test {
   // copies the first object's surfaces, as the mesh writer would list them.
   void prepare(const std::string &scene, std::initializer_list<std::pair<int, char>> options) {
     qel_test::load_scene(scene);
-    qel::options_reset();
-    qel::options_take_over(qel_test::options_with("", options).c_str());
-    qel::export_state_reset();
-    qel::collect_materials(mo_get_world());
+    run_ = std::make_unique<qel_test::StringRun>(qel_test::options_with("", options));
+    qel::collect_materials(run_->run, mo_get_world());
     molv::clear_recording();
     object_ = first_object();
     int vc = 0, sc = 0, kc = 0;
@@ -47,9 +43,8 @@ class MeshMaterialListTest : public ::testing::Test {
 
   // The block as written, with the debug output of the call in debug_.
   std::string write(bool *ok = nullptr) {
-    std::string text;
-    qel::Output out;
-    out.attach_string(&text);
+    run_->text();
+    run_->sink.clear();
     molv::clear_recording();
     // The surfaces as the mesh writer reads them into its array.
     std::vector<qel::MeshSurface> surfaces;
@@ -57,9 +52,9 @@ class MeshMaterialListTest : public ::testing::Test {
       surfaces.push_back(qel::MeshSurface{copy, copy->vertex_count, copy->material,
                                           surface_get_type(copy) == MO_SURF_POLYGON, false});
     }
-    const bool written = qel::write_mesh_material_list(out, object_, surfaces.data(),
+    const bool written = qel::write_mesh_material_list(run_->run, object_, surfaces.data(),
                                                        static_cast<int32_t>(surfaces.size()));
-    out.flush();
+    const std::string text = run_->text();
     debug_ = molv::recording().debug;
     if (ok != nullptr) *ok = written;
     return text;
@@ -67,10 +62,11 @@ class MeshMaterialListTest : public ::testing::Test {
 
   void TearDown() override {
     if (copies_ != nullptr) mo_surfacelist_free(copies_);
-    qel::export_state().maps.clear();
+    run_.reset();
     molv::set_fail_alloc_after(-1);
   }
 
+  std::unique_ptr<qel_test::StringRun> run_;
   mo_object *object_ = nullptr;
   mo_list copies_ = nullptr;
   std::vector<mo_surface *> surfaces_;
@@ -174,8 +170,8 @@ TEST_F(MeshMaterialListTest, NoMemoryForTheMapEndsTheRunWithNothingWritten) {
   bool ok = true;
   EXPECT_EQ(write(&ok), "");
   EXPECT_FALSE(ok);
-  EXPECT_EQ(qel::export_state().status, qel::RunStatus::failed);
-  EXPECT_EQ(qel::export_state().failure, "Out of memory !");
+  EXPECT_EQ(run_->run.status(), qel::RunStatus::failed);
+  EXPECT_EQ(run_->run.failure(), "Out of memory !");
   EXPECT_EQ(molv::live_allocations(), live);
 
   molv::set_fail_alloc_after(-1);

@@ -10,12 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
 #include "export/pass1.h"
 #include "host.h"
 #include "model.h"
@@ -52,12 +50,10 @@ class MeshWriterTest : public ::testing::Test {
   // command does (maps, totals).
   void prepare(const std::string &scene, const std::string &options) {
     qel_test::load_scene(scene);
-    qel::options_reset();
-    qel::options_take_over(options.c_str());
-    qel::export_state_reset();
-    qel::export_state().export_file_name = "memory.x";
-    qel::collect_materials(mo_get_world());
+    run_ = std::make_unique<qel_test::StringRun>(options);
+    qel::collect_materials(state(), mo_get_world());
   }
+  qel::ExportRun &state() { return run_->run; }
 
   // One call of the mesh writer on `object` (the world's first child).
   MeshRun run(mo_object *object = nullptr, const float offset[3] = nullptr) {
@@ -67,15 +63,13 @@ class MeshWriterTest : public ::testing::Test {
     molv::clear_recording();
     r.live_before = molv::live_allocations();
     const long updates = molv::update_count();
-    {
-      qel::Output out;
-      out.attach_string(&r.text);
-      qel::x_output_surface_vertices(out, object, offset != nullptr ? offset : kOrigin);
-      out.flush();
-    }
+    run_->text();
+    run_->sink.clear();
+    qel::write_mesh_body(state(), object, offset != nullptr ? offset : kOrigin);
+    r.text = run_->text();
     r.updates = molv::update_count() - updates;
     r.live_after = molv::live_allocations();
-    r.status = qel::export_state().status;
+    r.status = state().status();
     r.debug = molv::recording().debug;
     r.status_lines = molv::recording().status_lines;
     r.progress = molv::recording().progress;
@@ -90,11 +84,13 @@ class MeshWriterTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    qel::export_state().maps.clear();
+    run_.reset();
     molv::set_cancel_at_poll(0);
     molv::set_fail_alloc_after(-1);
     molv::tcl_eval("set qel_cancel 0");
   }
+
+  std::unique_ptr<qel_test::StringRun> run_;
 };
 
 // A polygon object "big" with one surface of `n` vertices, on rows of
@@ -162,8 +158,8 @@ TEST_F(MeshWriterTest, QuadTriangulatedWithMergedCorners) {
                                            {qel::opt_triangulate, '1'},
                                            {qel::opt_optimize_vertices, '1'}}));
   EXPECT_EQ(r.text, qel_test::golden("mesh_quad_triangulated_merged.x"));
-  EXPECT_EQ(qel::export_state().written_vertex_total, 4);
-  EXPECT_EQ(qel::export_state().surface_vertex_done, 6);
+  EXPECT_EQ(state().written_vertex_total, 4);
+  EXPECT_EQ(state().surface_vertex_done, 6);
 }
 
 TEST_F(MeshWriterTest, TwoSidedTriangleGetsAFlippedCopyFirst) {
@@ -202,7 +198,7 @@ TEST_F(MeshWriterTest, CubeWithZeroedNormalsMergesToItsEightCorners) {
                          {qel::opt_optimize_vertices, '1'}}),
                    centre);
   EXPECT_EQ(r.text, qel_test::golden("mesh_cube_merged.x"));
-  EXPECT_EQ(qel::export_state().written_vertex_total, 8);
+  EXPECT_EQ(state().written_vertex_total, 8);
 }
 
 TEST_F(MeshWriterTest, MaterialListOfFacesSevenTwoSeven) {
@@ -269,7 +265,7 @@ TEST_F(MeshWriterTest, TwoSidedPiecesOfATriangulatedQuadComeFlippedAndReversedFi
   expected += ";\n\n4;\n3;0,1,2;,\n3;3,4,5;,\n3;6,7,8;,\n3;9,10,11;;\n";
   EXPECT_EQ(r.text, expected);
   // Pass 1 counted the corners the same way.
-  EXPECT_EQ(qel::export_state().surface_vertex_total, 12);
+  EXPECT_EQ(state().surface_vertex_total, 12);
   EXPECT_NE(r.debug.find("Objekt : 4 Vertices, 0 Kids, 4 Surfaces -> 12 S-Vertices\n"),
             std::string::npos);
 }
@@ -411,7 +407,7 @@ TEST_F(MeshWriterTest, SubdivisionOptionWritesTheSubdividedForm) {
 
 TEST_F(MeshWriterTest, DebugLineIsIndentedByTheHierarchyLevel) {
   prepare(qel_test::golden("mesh_quad.json"), only({{qel::opt_triangulate, '1'}}));
-  qel::export_state().hierarchy_level = 2;
+  state().hierarchy_level = 2;
   MeshRun r = run();
   EXPECT_NE(r.debug.find("\n         'x_output_surface_vertices' :\n"
                          "            Objekt : 4 Vertices, 0 Kids, 2 Surfaces -> 6 S-Vertices\n"),
@@ -444,7 +440,7 @@ TEST_F(MeshWriterTest, StatusTextsComeBeforeEachBlock) {
 
 TEST_F(MeshWriterTest, ProgressEveryThousandSurfaceVerticesOfTheExport) {
   prepare(big_polygon_scene(2500), only({}));
-  ASSERT_EQ(qel::export_state().surface_vertex_total, 2500);
+  ASSERT_EQ(state().surface_vertex_total, 2500);
   MeshRun r = run();
   EXPECT_EQ(r.progress, (std::vector<int>{40, 80}));
   EXPECT_EQ(count_of(r.text, ",\n"), 2499u);
@@ -459,13 +455,13 @@ TEST_F(MeshWriterTest, ProgressCarriesOverAndStaysWithinZeroToHundred) {
   prepare(big_polygon_scene(2500), only({}));
   // A total that is too small, then none at all: never above 100, never a
   // division by zero.
-  qel::export_state().surface_vertex_total = 1500;
+  state().surface_vertex_total = 1500;
   EXPECT_EQ(run().progress, (std::vector<int>{66, 100}));
-  qel::export_state().surface_vertex_total = 0;
-  qel::export_state().surface_vertex_done = 999;  // the count of earlier meshes goes on
+  state().surface_vertex_total = 0;
+  state().surface_vertex_done = 999;  // the count of earlier meshes goes on
   EXPECT_EQ(run().progress, (std::vector<int>{100, 100, 100}));
-  EXPECT_EQ(qel::export_state().surface_vertex_done, 999 + 2500);
-  EXPECT_EQ(qel::export_state().written_vertex_total, 5000);
+  EXPECT_EQ(state().surface_vertex_done, 999 + 2500);
+  EXPECT_EQ(state().written_vertex_total, 5000);
 }
 
 // ---- cancel ------------------------------------------------------------------------
@@ -570,7 +566,7 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
     MeshRun r = run();
     molv::set_fail_alloc_after(-1);
     EXPECT_EQ(r.status, qel::RunStatus::failed) << fail_after;
-    EXPECT_EQ(qel::export_state().failure, "Out of memory !");
+    EXPECT_EQ(state().failure(), "Out of memory !");
     EXPECT_EQ(r.live_after, r.live_before) << fail_after;
     EXPECT_EQ(r.text.find("Abort"), std::string::npos);
   }
@@ -586,7 +582,7 @@ TEST_F(MeshWriterTest, FailedAllocationsEndTheMeshAndFreeEverything) {
 
 TEST_F(MeshWriterTest, ARunThatAlreadyEndedWritesNothing) {
   prepare(qel_test::golden("mesh_triangle.json"), only({}));
-  qel::export_state().status = qel::RunStatus::cancelled;
+  state().fail("stopped");
   MeshRun r = run();
   EXPECT_EQ(r.text, "");
   EXPECT_EQ(r.live_after, r.live_before);

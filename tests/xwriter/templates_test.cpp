@@ -12,9 +12,6 @@
 #include <cstdint>
 #include <string>
 
-#include "binding/options.h"
-#include "export/export_state.h"
-#include "export/output.h"
 #include "support/export_harness.h"
 
 namespace {
@@ -273,30 +270,21 @@ class TemplateRangeGuards : public ::testing::Test {
       "textures": ["a.png", "b.png"],
       "world": {} })");
   }
-  void TearDown() override {
-    qel::ExportState &s = qel::export_state();
-    s.maps.mat_list = s.maps.tex_list = s.maps.tex_material = nullptr;
-    s.maps.mat_count = s.maps.tex_count = 0;
-  }
-  // Writes both kinds of templates with the maps given.
+  // Writes both kinds of templates with the maps given (the test's, not
+  // the host's: the run lets go of them before it ends).
   std::string write(const std::string &options, int32_t *mat, int mat_count, int32_t *tex,
                     int tex_count) {
-    qel::options_reset();
-    qel::options_take_over(options.c_str());
-    qel::export_state_reset();
-    qel::ExportState &s = qel::export_state();
-    s.maps.mat_list = mat;
-    s.maps.mat_count = mat_count;
-    s.maps.tex_list = tex;
-    s.maps.tex_material = tex + tex_count;
-    s.maps.tex_count = tex_count;
-    std::string text;
-    qel::Output out;
-    out.attach_string(&text);
-    qel::write_materials(out);
-    qel::write_texture_materials(out);
-    out.flush();
-    return text;
+    qel_test::StringRun r(options);
+    qel::MaterialMaps &maps = r.run.maps;
+    maps.mat_list = mat;
+    maps.mat_count = mat_count;
+    maps.tex_list = tex;
+    maps.tex_material = tex + tex_count;
+    maps.tex_count = tex_count;
+    qel::write_materials(r.run);
+    qel::write_texture_materials(r.run);
+    maps.mat_list = maps.tex_list = maps.tex_material = nullptr;
+    return r.text();
   }
 };
 

@@ -13,12 +13,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "binding/options.h"
-#include "export/export_state.h"
 #include "host.h"
 #include "support/export_harness.h"
 
@@ -30,10 +29,11 @@ using qel_test::first_object;
 // How a build ended, told apart for the checks.
 enum class VertexTableBuild { complete, cut_short, out_of_memory };
 
-VertexTableBuild build_table(VertexTable &table, const std::vector<qel::MeshSurface> &surfaces,
-                             int32_t rows, const qel::VertexPlaces *places = nullptr,
+VertexTableBuild build_table(qel::ExportRun &run, VertexTable &table,
+                             const std::vector<qel::MeshSurface> &surfaces, int32_t rows,
+                             const qel::VertexPlaces *places = nullptr,
                              const qel::VertexForm &form = qel::VertexForm()) {
-  if (!qel::vertex_table_build(table, surfaces.data(), static_cast<int32_t>(surfaces.size()), rows,
+  if (!qel::vertex_table_build(run, table, surfaces.data(), static_cast<int32_t>(surfaces.size()), rows,
                                form, places)) {
     return VertexTableBuild::out_of_memory;
   }
@@ -115,13 +115,13 @@ class VertexTableTest : public ::testing::Test {
  protected:
   void load(const std::string &scene) { qel_test::load_scene(scene); }
 
-  // Options and a fresh state; the recordings start empty.
+  // A fresh run under the options; the recordings start empty.
   void use_options(std::initializer_list<std::pair<int, char>> changes) {
-    qel::options_reset();
-    qel::options_take_over(qel_test::options_with("", changes).c_str());
-    qel::export_state_reset();
+    run_ = std::make_unique<qel_test::StringRun>(qel_test::options_with("", changes));
     molv::clear_recording();
   }
+  qel::ExportRun &run() { return run_->run; }
+  std::unique_ptr<qel_test::StringRun> run_;
 
   void TearDown() override {
     molv::set_cancel_at_poll(0);
@@ -134,12 +134,14 @@ class VertexTableTest : public ::testing::Test {
   // The merge goes by host vertex when it is given the object's vertices,
   // else by the hash of all fields; the rows must come out the same.
   enum class Merge { by_hash, by_vertex };
-  static VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge,
-                                const qel::VertexForm &form = qel::VertexForm()) {
-    if (merge == Merge::by_hash) return build_table(table, copies.mesh, copies.rows, nullptr, form);
+  VertexTableBuild build(VertexTable &table, const Copies &copies, Merge merge,
+                         const qel::VertexForm &form = qel::VertexForm()) {
+    if (merge == Merge::by_hash) {
+      return build_table(run(), table, copies.mesh, copies.rows, nullptr, form);
+    }
     qel::VertexPlaces places;
     EXPECT_TRUE(places.measure(copies.vertices, copies.vertex_count));
-    return build_table(table, copies.mesh, copies.rows, &places, form);
+    return build_table(run(), table, copies.mesh, copies.rows, &places, form);
   }
 };
 
@@ -156,7 +158,7 @@ TEST_F(VertexTableTest, EmptyListGivesNoRowsAndNoPoll) {
   use_options({{qel::opt_optimize_vertices, '1'}});
   const long updates = molv::update_count();
   VertexTable table;
-  EXPECT_EQ(build_table(table, {}, 0), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(run(), table, {}, 0), VertexTableBuild::complete);
   EXPECT_EQ(table.row_count, 0);
   EXPECT_EQ(table.remaining_count, 0);
   EXPECT_EQ(molv::update_count(), updates);
@@ -168,7 +170,7 @@ TEST_F(VertexTableTest, RowsFollowSurfacesAndTheirVertexLists) {
   use_options({});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   ASSERT_EQ(table.row_count, 10);
 
   // The row of position k of a surface is its base plus k.
@@ -190,7 +192,7 @@ TEST_F(VertexTableTest, WithoutOptimisationEveryRowIsItsOwn) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 6);
   for (int32_t row = 0; row < 6; ++row) EXPECT_EQ(table.rows[row].merged_into, -1);
 }
@@ -201,7 +203,7 @@ TEST_F(VertexTableTest, EqualSurfaceVerticesMergeIntoTheEarlierAndResolveToItsIn
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   // Rows 3 (vertex 2) and 4 (vertex 1) repeat rows 2 and 1.
   EXPECT_EQ(table.remaining_count, 4);
   const int32_t expected[] = {-1, -1, -1, 2, 1, -1};
@@ -227,7 +229,7 @@ TEST_F(VertexTableTest, ADifferenceInNormalZOrInUKeepsRowsApart) {
   copies.at(1, 0)->normal[2] = 1e-7f;  // row 3 differs from row 0 in normal z
   copies.at(2, 1)->u = 0.25f;          // row 7 differs from rows 1 and 4 in u
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[3].merged_into, -1);
   EXPECT_EQ(table.rows[4].merged_into, 1);
   EXPECT_EQ(table.rows[5].merged_into, 2);
@@ -247,7 +249,7 @@ TEST_F(VertexTableTest, PositiveAndNegativeZeroAreEqual) {
   copies.at(1, 2)->v = -0.0f;
   copies.at(1, 2)->normal[2] = -0.0f;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[3].merged_into, 0);
   EXPECT_EQ(table.rows[4].merged_into, 1);
   EXPECT_EQ(table.rows[5].merged_into, 2);
@@ -266,7 +268,7 @@ TEST_F(VertexTableTest, ANaNNeitherMergesNorIsMergedInto) {
   copies.at(1, 1)->normal[1] = nan;
   copies.at(2, 1)->normal[1] = nan;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.rows[0].merged_into, -1);
   EXPECT_EQ(table.rows[3].merged_into, -1);
   EXPECT_EQ(table.rows[6].merged_into, 3);
@@ -320,7 +322,7 @@ TEST_F(VertexTableTest, ThreeEqualRowsMergeIntoTheFirstNeverIntoAMergedOne) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   for (int32_t row = 0; row < 12; ++row) {
     const int32_t expected = (row == 5 || row == 9) ? 2 : -1;
     EXPECT_EQ(table.rows[row].merged_into, expected) << "row " << row;
@@ -337,7 +339,7 @@ TEST_F(VertexTableTest, DifferentHostVerticesNeverMergeEvenInOneBucket) {
   Copies copies;
   copies.zero_fields();
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(table.remaining_count, 200);
   // The bucket rule: the low 32 bits of the host vertex's address, modulo
   // 111.  Two of the 200 vertices share one.
@@ -466,7 +468,7 @@ TEST_F(VertexTableTest, ListingPollsAfterEveryHundredthRow) {
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 2);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText}));
 }
@@ -477,7 +479,7 @@ TEST_F(VertexTableTest, MergingPollsAtRowsZeroHundredTwoHundredWithThePercentDon
   const long updates = molv::update_count();
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(molv::update_count() - updates, 5);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, kCreateText, optimize_text(0),
                                                       optimize_text(40), optimize_text(80)}));
@@ -490,7 +492,7 @@ TEST_F(VertexTableTest, MergePollsOfOneAndTheSamePercentRepeatItsText) {
   use_options({{qel::opt_optimize_vertices, '1'}});
   Copies copies;
   VertexTable table;
-  ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   const std::vector<std::string> lines = status_lines();
   ASSERT_EQ(lines.size(), 101u + 101u);
   EXPECT_EQ(lines[101], optimize_text(0));
@@ -507,7 +509,7 @@ TEST_F(VertexTableTest, CancelWhileListingCutsTheBuildShortAndTheMergeLooksAtRow
   Copies copies;
   VertexTable table;
   molv::set_cancel_at_poll(1);
-  EXPECT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::cut_short);
+  EXPECT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::cut_short);
   EXPECT_EQ(table.entered_count, 100);
   EXPECT_EQ(table.row_count, 250);
   EXPECT_EQ(status_lines(), (std::vector<std::string>{kCreateText, optimize_text(0)}));
@@ -521,7 +523,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   copies.zero_fields();
   VertexTable table;
   molv::set_cancel_at_poll(4);  // listing polls twice, merging at rows 0 and 100
-  EXPECT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+  EXPECT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(status_lines().size(), 4u);
   // Rows up to 100 were looked at; none of them repeats an earlier row.
   EXPECT_EQ(table.remaining_count, 250);
@@ -529,7 +531,7 @@ TEST_F(VertexTableTest, CancelWhileMergingEndsTheMerge) {
   molv::tcl_eval("set qel_cancel 0");
   molv::clear_recording();
   VertexTable again;
-  ASSERT_EQ(build_table(again, copies.mesh, copies.rows), VertexTableBuild::complete);
+  ASSERT_EQ(build_table(run(), again, copies.mesh, copies.rows), VertexTableBuild::complete);
   EXPECT_EQ(again.remaining_count, 125);
 }
 
@@ -559,7 +561,7 @@ TEST_F(VertexTableTest, FailedAllocationsLeaveAnEmptyTableAndNothingLive) {
   molv::set_fail_alloc_after(-1);
   {
     VertexTable table;
-    ASSERT_EQ(build_table(table, copies.mesh, copies.rows), VertexTableBuild::complete);
+    ASSERT_EQ(build_table(run(), table, copies.mesh, copies.rows), VertexTableBuild::complete);
     EXPECT_EQ(table.rows[5].svertex, copies.at(1, 2));
     EXPECT_GT(molv::live_allocations(), live);
   }

@@ -1,8 +1,8 @@
 /*
  * The buffered output context.  Every byte of an export passes through
- * here; the first failed write ends the run as failed.
+ * here; the first failed write sets the sticky error.
  */
-#include "export/output.h"
+#include "core/output.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-
-#include "export/export_state.h"
 
 namespace qel {
 
@@ -41,13 +39,6 @@ void Output::attach_string(std::string *sink) {
   write_ahead_ = false;
 }
 
-void Output::fail() {
-  if (failed_) return;
-  failed_ = true;
-  std::string message = "Can not write file '" + export_state().export_file_name + "' !";
-  export_fail(message.c_str());
-}
-
 bool write_all(int fd, const char *data, std::size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
@@ -64,7 +55,7 @@ bool Output::flush() {
     if (sink_ != nullptr) {
       sink_->append(buffer_, used_);
     } else if (fd_ < 0 || !write_all(fd_, buffer_, used_)) {
-      fail();
+      failed_ = true;
     } else if (write_ahead_) {
       send_ahead(flushed_ + static_cast<long>(used_));
     }
@@ -139,7 +130,7 @@ void Output::patch(long position, const char *data, std::size_t size) {
     ssize_t w = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(position) + static_cast<off_t>(done));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
-      fail();
+      failed_ = true;
       return;
     }
     done += static_cast<std::size_t>(w);

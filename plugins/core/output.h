@@ -4,13 +4,14 @@
  * The sink is an open file descriptor or, for tests, a string in memory.
  *
  * Ownership: the save command opens and closes the sink; writers only
- * append.  The first failed write ends the run as failed; later
- * writes are dropped, so a writer never needs to look at a result.
+ * append.  The first failed write sets the sticky error, and later writes
+ * are dropped, so a writer never needs to look at a result: the run looks
+ * at the error (ExportRun::running) and fails with it.
  *
  * Part of the floor: includes nothing of the plug-in.
  */
-#ifndef QEL_EXPORT_OUTPUT_H
-#define QEL_EXPORT_OUTPUT_H
+#ifndef QEL_CORE_OUTPUT_H
+#define QEL_CORE_OUTPUT_H
 
 #include <cstddef>
 #include <cstring>
@@ -58,8 +59,8 @@ class Output {
     buffer_[used_++] = c;
   }
   // printf-style, for the rare texts; the numbers of meshes go through
-  // integer() and the number writer of the text helpers, which format
-  // straight into the buffer (reserve_tail / commit_tail).
+  // integer() and format_number_to, which format straight into the buffer
+  // (reserve_tail / commit_tail).
   void printf(const char *format, ...) __attribute__((format(printf, 2, 3)));
 
   // A decimal integer ("%d").
@@ -117,6 +118,7 @@ class Output {
 
   // Writes out the buffer.  False once any write has failed.
   bool flush();
+  // A write (or the patch) failed since the sink was attached.
   bool failed() const { return failed_; }
 
   // Room for one call of reserve_tail(); writers that format into the
@@ -132,7 +134,6 @@ class Output {
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
   void write_slow(const char *data, std::size_t size);
   void send_ahead(long end);
-  void fail();
 
   char *buffer_;
   std::size_t used_ = 0;
@@ -146,4 +147,4 @@ class Output {
 
 }  // namespace qel
 
-#endif  // QEL_EXPORT_OUTPUT_H
+#endif  // QEL_CORE_OUTPUT_H

@@ -4,7 +4,7 @@
  * lines that crosses the buffer boundary many times; a file written with
  * its pages sent to the disk as it goes.
  */
-#include "export/output.h"
+#include "core/output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,19 +1,17 @@
 /*
- * The per-export state, the maps of pass 1, the cancel poll and the abort
+ * The run's end states, the maps of pass 1, the cancel poll and the abort
  * sequence.
  */
-#include "export/export_state.h"
+#include "core/export_run.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "binding/options.h"
 #include "host/molv_host.h"
 
 namespace qel {
 
 namespace {
-ExportState g_state;
 const char kAbortNote[] = "\n\n##### Abort by User !!! #####\n\n";
 
 // Room for `count` entries, never a block of no bytes: an empty palette
@@ -55,32 +53,20 @@ void MaterialMaps::clear() {
   next_material_number = next_texture_number = 0;
 }
 
-ExportState &export_state() { return g_state; }
-
-void export_state_reset() {
-  ExportState &s = g_state;
-  s.status = RunStatus::running;
-  s.hierarchy_level = -1;
-  s.object_counter = -1;
-  s.surface_total = 0;
-  s.vertex_total = 0;
-  s.surface_vertex_total = 0;
-  s.surface_vertex_done = 0;
-  s.written_vertex_total = 0;
-  s.fixed_numbers = option_is_set(opt_fixed_numbers) ? 1 : 0;
-  // A character that is not a digit is clamped into 0..9, taken as the
-  // byte it is (0..255) whether or not char is signed here.
-  int places = static_cast<unsigned char>(option_string()[opt_decimals]) - '0';
-  s.decimal_places = places < 0 ? 0 : (places > 9 ? 9 : places);
-  s.maps.clear();
-  s.index_code[0] = '\0';
-  s.placeholder_pos = -1;
-  s.placeholder_digits = 0;
-  s.failure.clear();
-  s.output.attach_string(nullptr);
+void ExportRun::take_output_failure() {
+  if (status_ == RunStatus::running && out.failed()) {
+    status_ = RunStatus::failed;
+    failure_ = "Can not write file '" + file_name + "' !";
+  }
 }
 
-bool cancel_poll(const char *status_text) {
+void ExportRun::fail(const char *message) {
+  if (!running()) return;
+  status_ = RunStatus::failed;
+  failure_ = message;
+}
+
+bool ExportRun::cancel_poll(const char *status_text) {
   // Status texts hold '%': they are arguments, never formats.
   if (status_text != nullptr) display_message("%s", status_text);
   tcl_command("update");
@@ -88,20 +74,12 @@ bool cancel_poll(const char *status_text) {
   return answer != nullptr && std::strcmp(answer, "1") == 0;
 }
 
-void abort_sequence(Output &out) {
+void ExportRun::abort_sequence() {
   tcl_command("global qel_cancel\nset qel_cancel 0\ndestroy .x_export_save\nupdate");
   debugf("%s", kAbortNote);
   out.puts(kAbortNote);
   // A run that already failed stays failed: its message is the one to show.
-  if (g_state.status == RunStatus::running) g_state.status = RunStatus::cancelled;
+  if (running()) status_ = RunStatus::cancelled;
 }
-
-void export_fail(const char *message) {
-  if (g_state.status != RunStatus::running) return;
-  g_state.status = RunStatus::failed;
-  g_state.failure = message;
-}
-
-void export_fail_out_of_memory() { export_fail("Out of memory !"); }
 
 }  // namespace qel
