@@ -1,38 +1,28 @@
-# The export dialog of qel_export (Tcl/Tk 8.6, themed widgets).
+# The export dialog of qel_export (Tcl/Tk 8.6, themed widgets).  Sourcing
+# it only defines procedures (no window, variable or Tk command), so it also
+# loads without a display.
 #
-# The plug-in sources this file once when it starts.  Sourcing only defines
-# procedures: no window, no variable, no Tk command, so the file also loads
-# in an interpreter without a display.
-#
-# qel_export_dialog OPTIONS VERSION opens the toplevel .x_export_save with
-# one check button per switch of the option string and a spin box for the
-# decimal places (character 49), and returns OPTIONS.  Export and
-# "Export as..." call
-#
+# qel_export_dialog OPTIONS VERSION opens .x_export_save, one check button
+# per switch of the option string and a spin box for the decimal places
+# (character 49), and returns OPTIONS.  Export and "Export as..." call
 #     molv qel_save export|save_as NAME OPTIONS
+# with the file name without its ".x" and $qel_opt_anz option characters;
+# every character the dialog does not show (0, 16, 24-27, 30-48) or the
+# user left alone keeps its value.  A switch without effect while another
+# is off (Textures without Materials, ...) is greyed out and keeps its
+# character.
 #
-# with the file name without its ".x" and an option string of exactly
-# $qel_opt_anz characters in which every character the dialog does not show
-# (0, 16, 24-27, 30-48, and any switch the user left alone) keeps the value
-# it came with.  A switch that has no effect while another is off (Textures
-# without Materials, ...) is greyed out and keeps its character.
+# The export runs inside the button's command; the plug-in grabs the dialog
+# and lets Tk process events while it works, so Cancel sets qel_cancel to 1,
+# and the plug-in clears it and destroys the dialog.  Everything else is
+# disabled meanwhile: no second export starts from inside the first.
 #
-# The export runs inside the button's command.  The plug-in shows the
-# dialog again with a global grab and lets Tk process events ("update")
-# while it works, so the Cancel button still works then: it sets qel_cancel
-# to 1, the plug-in notices, clears qel_cancel again and destroys the
-# dialog.  Everything else is disabled while the export runs, so no second
-# export can start from inside the first.
-#
-# What the dialog reads of the host, where the host has it: the variable
-# ::molv::status (the status line: the plug-in's texts, "Ready !" after a
-# complete export) and ::molv::progress (the plug-in's progress value),
-# and the command ::molv::gui::scene_name (the model's file, "" for the
-# host's sample), which names the file the dialog proposes.  During an
-# export the help line shows the export's phase and a bar its progress.
-# The export is complete when the last status text it wrote is "Ready !":
-# then the dialog closes; after a cancelled file chooser or a failed export
-# (the plug-in has said why) it stays open for another try.
+# Of the host, where it has them: ::molv::status (the status line; "Ready !"
+# after a complete export), ::molv::progress, and ::molv::gui::scene_name
+# (the model's file, "" for the sample; it names the file proposed).  During
+# an export the help line shows its phase and a bar its progress.  After
+# "Ready !" the dialog closes; after a cancelled chooser or a failed export
+# (the plug-in said why) it stays open.
 #
 # Window names, for scripts that drive the dialog:
 #   .x_export_save.file.name       the file name (entry)
@@ -184,13 +174,11 @@ proc ::qel_export::build {w options version} {
     variable busy 0
     variable on
     variable button
-    variable decimals
     variable editable {}
     variable help ""
     variable percent 0
     array unset on
     array unset button
-    set length [string length $options]
     propose_file
 
     toplevel $w
@@ -198,7 +186,31 @@ proc ::qel_export::build {w options version} {
     wm title $w "Export Direct X File - qel_export $version"
     wm protocol $w WM_DELETE_WINDOW ::qel_export::cancel
     if {[winfo viewable .]} {wm transient $w .}
+    build_file $w
+    build_groups $w $options
+    build_buttons $w
+    pack $w.file -fill x
+    pack $w.groups -fill both -expand 1
+    pack $w.help -fill x
+    pack $w.buttons -fill x
 
+    bind $w <Return> {::qel_export::confirm export}
+    bind $w <KP_Enter> {::qel_export::confirm export}
+    bind $w <Escape> ::qel_export::cancel
+    # The underlined letters: Alt and the letter presses the button.
+    foreach {key widget} {f file.name b file.browse d buttons.defaults e buttons.export
+                          a buttons.saveas c buttons.cancel} {
+        bind $w <Alt-KeyPress-$key> [list ::qel_export::mnemonic $w.$widget]
+    }
+    grey_out
+    hint ""
+    place $w
+    wm deiconify $w
+    focus $w.file.name
+}
+
+proc ::qel_export::build_file {w} {
+    variable editable
     ttk::frame $w.file -padding {10 10 10 4}
     ttk::label $w.file.label -text "File:" -underline 0
     ttk::entry $w.file.name -textvariable ::qel_export::filename -width 44
@@ -210,8 +222,14 @@ proc ::qel_export::build {w options version} {
         "The file to write; .x is added. Empty: Export asks for the file."
     describe $w.file.browse "Choose the file to write."
     lappend editable $w.file.name $w.file.browse
+}
 
-    # Two columns of groups, read top to bottom.
+# Two columns of groups, read top to bottom.
+proc ::qel_export::build_groups {w options} {
+    variable on
+    variable button
+    variable editable
+    set length [string length $options]
     ttk::frame $w.groups -padding {10 4}
     set row 0
     set column 0
@@ -233,27 +251,7 @@ proc ::qel_export::build {w options version} {
                 $b state disabled
             }
         }
-        if {$key eq "numbers"} {
-            ttk::frame $g.places
-            ttk::label $g.places.label -text "Decimals below 1:"
-            set decimals [decimals_shown [string index $options 49]]
-            variable decimals_given $decimals
-            ttk::spinbox $g.decimals -from 0 -to 9 -increment 1 -format %.0f -width 3 \
-                -textvariable ::qel_export::decimals -state readonly
-            ttk::label $g.places.note -text "0 = no limit"
-            pack $g.places.label -side left -in $g.places
-            pack $g.decimals -side left -padx 6 -in $g.places
-            pack $g.places.note -side left -in $g.places
-            pack $g.places -anchor w -pady 2
-            describe $g.decimals "At most this many decimal places for numbers\
-                below 1 in the fixed form; 0 = no limit (option 49; needs Fixed-point numbers)."
-            set button(decimals) $g.decimals
-            if {49 < $length} {
-                lappend editable $g.decimals
-            } else {
-                $g.decimals state disabled
-            }
-        }
+        if {$key eq "numbers"} {build_decimals $g $options}
         grid $g -row $row -column $column -sticky nsew -padx 4 -pady 4
         if {[incr row] == 3} {
             set row 0
@@ -261,10 +259,39 @@ proc ::qel_export::build {w options version} {
         }
     }
     grid columnconfigure $w.groups all -weight 1 -uniform groups
+}
 
+# The spin box of the decimal places (character 49) in group G.
+proc ::qel_export::build_decimals {g options} {
+    variable button
+    variable editable
+    variable decimals [decimals_shown [string index $options 49]]
+    variable decimals_given $decimals
+    ttk::frame $g.places
+    ttk::label $g.places.label -text "Decimals below 1:"
+    ttk::spinbox $g.decimals -from 0 -to 9 -increment 1 -format %.0f -width 3 \
+        -textvariable ::qel_export::decimals -state readonly
+    ttk::label $g.places.note -text "0 = no limit"
+    pack $g.places.label -side left -in $g.places
+    pack $g.decimals -side left -padx 6 -in $g.places
+    pack $g.places.note -side left -in $g.places
+    pack $g.places -anchor w -pady 2
+    describe $g.decimals "At most this many decimal places for numbers\
+        below 1 in the fixed form; 0 = no limit (option 49; needs Fixed-point numbers)."
+    set button(decimals) $g.decimals
+    if {49 < [string length $options]} {
+        lappend editable $g.decimals
+    } else {
+        $g.decimals state disabled
+    }
+}
+
+# The help line, and the buttons: Defaults on the left; during an export
+# the bar takes the free room.
+proc ::qel_export::build_buttons {w} {
+    variable editable
     ttk::label $w.help -textvariable ::qel_export::help -padding {12 4} -foreground #505050
     bind $w.help <Configure> {%W configure -wraplength [expr {%w - 24}]}
-    # Defaults on the left; during an export the bar takes the free room.
     ttk::frame $w.buttons -padding {10 4 10 10}
     ttk::button $w.buttons.defaults -text "Defaults" -underline 0 \
         -command ::qel_export::reset
@@ -284,25 +311,6 @@ proc ::qel_export::build {w options version} {
     describe $w.buttons.saveas "Choose a file, then export to it."
     describe $w.buttons.cancel "Close the dialog, or stop a running export."
     lappend editable $w.buttons.defaults $w.buttons.export $w.buttons.saveas
-
-    pack $w.file -fill x
-    pack $w.groups -fill both -expand 1
-    pack $w.help -fill x
-    pack $w.buttons -fill x
-
-    bind $w <Return> {::qel_export::confirm export}
-    bind $w <KP_Enter> {::qel_export::confirm export}
-    bind $w <Escape> ::qel_export::cancel
-    # The underlined letters: Alt and the letter presses the button.
-    foreach {key widget} {f file.name b file.browse d buttons.defaults e buttons.export
-                          a buttons.saveas c buttons.cancel} {
-        bind $w <Alt-KeyPress-$key> [list ::qel_export::mnemonic $w.$widget]
-    }
-    grey_out
-    hint ""
-    place $w
-    wm deiconify $w
-    focus $w.file.name
 }
 
 # Alt and an underlined letter: the button is pressed, the entry gets the
