@@ -3,9 +3,8 @@
  *
  * It works on the mesh surfaces (mesh_surfaces.cpp): the object's
  * polygons, triangulated and with flipped two-sided copies as the run's
- * options say.  Texture coordinates
- * and normals are read as the export's options settle them (a
- * VertexForm).  A vertex table lists the surface vertices and merges equal
+ * options say.  Texture coordinates and normals are read as the run's
+ * options settle them (a VertexForm).  A vertex table lists the surface vertices and merges equal
  * ones under opt_optimize_vertices, and the blocks are written in their
  * fixed order, one function each: write_vertices, write_faces_block, the
  * material list, write_texture_coords, write_normals and
