@@ -10,9 +10,12 @@ namespace qel {
 namespace {
 
 // Characters that would end a name token (, ; { } and white space), open a
-// string (") or be read as anything but part of the name.
+// string (") or a GUID (<, which may follow a data object's name: a strict
+// reader takes `Frame <Root> {` for a nameless frame with a broken GUID),
+// or be read as anything but part of the name.
 bool breaks_token(unsigned char c) {
-  return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' || c == '"';
+  return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' ||
+         c == '"' || c == '<' || c == '>';
 }
 
 constexpr int kIndentWidth = 3;

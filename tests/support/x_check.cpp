@@ -102,14 +102,16 @@ std::string triple(const double v[3]) {
 }
 
 // The identifier a name must become: spaces, the characters that end a
-// token (, ; { }), '"', control characters as '_'; a leading '#' or '/'
+// token (, ; { }), '"' and the GUID brackets < >, control characters as
+// '_'; a leading '#' or '/'
 // as '_' (they open comments); with opt_digit_prefix a '_' before a leading digit.
 std::string identifier(const std::string &name, const Options &options) {
   std::string id;
   if (options.set(29) && !name.empty() && name[0] >= '0' && name[0] <= '9') id = "_";
   for (unsigned char c : name) {
     const bool breaks =
-        c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' || c == '"';
+        c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' ||
+        c == '"' || c == '<' || c == '>';
     id += breaks ? '_' : static_cast<char>(c);
   }
   if (!id.empty() && (id[0] == '#' || id[0] == '/')) id[0] = '_';

@@ -34,7 +34,7 @@ TEST(Identifier, OrdinaryCharactersPassUnchanged) {
   EXPECT_STREQ(x_identifier("wheel-2.left", true), "wheel-2.left");
   EXPECT_STREQ(x_identifier("a#b/c", true), "a#b/c");
   EXPECT_STREQ(x_identifier("caf\xc3\xa9 \xff", true), "caf\xc3\xa9_\xff");
-  EXPECT_STREQ(x_identifier("(x)[y]<z>!?*+=%&'", true), "(x)[y]<z>!?*+=%&'");
+  EXPECT_STREQ(x_identifier("(x)[y]!?*+=%&'", true), "(x)[y]!?*+=%&'");
 }
 
 TEST(Identifier, EmptyAndNullNames) {
@@ -46,6 +46,7 @@ TEST(Identifier, TokenBreakingCharactersAreMended) {
   EXPECT_STREQ(x_identifier("box{1}", false), "box_1_");
   EXPECT_STREQ(x_identifier("a,b;c", false), "a_b_c");
   EXPECT_STREQ(x_identifier("say \"hi\"", false), "say__hi_");
+  EXPECT_STREQ(x_identifier("<UnrealRoot>", false), "_UnrealRoot_");
   EXPECT_STREQ(x_identifier("tab\there\nend\r\x01\x1f\x7f", false), "tab_here_end____");
 }
 
