@@ -18,10 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
 #include "binding/plugin.h"
 #include "export/export_state.h"
-#include "host.h"
-#include "model.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
  * exports are checked by the export's own end-to-end tests, the window by
  * gui_test.cpp.
  */
-#include "cli.h"
+#include "cli/cli.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>

@@ -12,13 +12,16 @@
 #include <new>
 #include <sstream>
 
+#include "api/host_memory.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "binding/options.h"
 #include "binding/plugin.h"
 #include "export/export_state.h"
 #include "export/output.h"
 #include "export/pass1.h"
 #include "export/save_command.h"
-#include "host.h"
 
 namespace qel_fuzz {
 

@@ -20,7 +20,7 @@
  * pyramid and the sign, 3 only by the textured crate; the world carries a
  * data text too.
  */
-#include "host.h"
+#include "import/scene_file.h"
 
 namespace molv {
 

@@ -63,10 +63,6 @@ std::string export_name(const Args &args, const std::string &scene);
 // each --set applied.  False with *error when a --set index lies beyond it.
 bool apply_options(const Args &args, std::string *options, std::string *error);
 
-// Loads the scene of the command line (or the sample).  False with the
-// one-line *error "FILE: ..." on a bad or unknown scene.
-bool load_scene(const std::string &scene, std::string *error);
-
 // The whole program: returns the exit status.
 int run(int argc, char **argv);
 

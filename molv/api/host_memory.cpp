@@ -35,8 +35,9 @@
 #include <memory>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/host_memory.h"
+#include "api/pools.h"
+#include "api/test_hooks.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>

@@ -11,12 +11,11 @@
  * first and ends molv once it has cleaned up, and Ctrl-C, SIGTERM and
  * SIGHUP cancel the export before they end molv (signals.h).
  */
-#include "gui.h"
+#include "gui/gui.h"
 
 #include <tcl.h>
 #include <tk.h>
 
-#include <assimp/Importer.hpp>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -25,9 +24,11 @@
 #include <vector>
 
 #include "gui_script.h"
-#include "host.h"
-#include "model.h"
-#include "signals.h"
+#include "api/display.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "common/signals.h"
+#include "import/load.h"
 
 namespace molv {
 namespace gui {
@@ -250,26 +251,15 @@ int cancel_export_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
 }
 
 // File > Open: the scene format first, then every model format the
-// importer reads.
+// importer reads (import/load.h).
 int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   if (objc != 1) {
     Tcl_WrongNumArgs(interp, 1, objv, nullptr);
     return TCL_ERROR;
   }
-  std::string assimp_list;  // "*.3ds;*.obj;..."
-  Assimp::Importer().GetExtensionList(assimp_list);
   Tcl_Obj *all = Tcl_NewListObj(0, nullptr);
-  Tcl_ListObjAppendElement(nullptr, all, new_string(".json"));
-  size_t start = 0;
-  while (start < assimp_list.size()) {
-    size_t end = assimp_list.find(';', start);
-    if (end == std::string::npos) end = assimp_list.size();
-    std::string pattern = assimp_list.substr(start, end - start);
-    if (pattern.compare(0, 1, "*") == 0) pattern.erase(0, 1);
-    if (pattern.size() > 1 && pattern[0] == '.')
-      Tcl_ListObjAppendElement(nullptr, all, new_string(pattern));
-    start = end + 1;
-  }
+  for (const std::string &extension : readable_extensions())
+    Tcl_ListObjAppendElement(nullptr, all, new_string(extension));
   Tcl_Obj *types[3][2] = {
       {new_string("Scenes and models"), all},
       {new_string("Scenes"), new_string(".json")},

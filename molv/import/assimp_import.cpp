@@ -49,9 +49,9 @@
 #include <utility>
 #include <vector>
 
-#include "file_beside.h"
-#include "host.h"
-#include "model.h"
+#include "api/model.h"
+#include "common/file_beside.h"
+#include "import/assimp_import.h"
 
 namespace molv {
 namespace {
@@ -943,6 +943,12 @@ bool load_model_file(const std::string &path, std::string *error) {
   clear_model();
   if (error != nullptr) *error = one_line(path + ": " + reason);
   return false;
+}
+
+std::string assimp_extension_list() {
+  std::string list;
+  Assimp::Importer().GetExtensionList(list);
+  return list;
 }
 
 }  // namespace molv

@@ -1,7 +1,7 @@
 /*
  * New files beside a name, for a rename over it.
  */
-#include "file_beside.h"
+#include "common/file_beside.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -9,7 +9,7 @@
  *
  * `molv gui` opens the modeller's window (gui.cpp) on the scene.
  */
-#include "cli.h"
+#include "cli/cli.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -34,12 +34,20 @@
 #include <string>
 #include <vector>
 
-#include "gui.h"
-#include "host.h"
-#include "plugin_options.h"
-#include "private_plugin_folder.h"
-#include "x_summary.h"
-#include "signals.h"
+#include "api/display.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/run_outcome.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "cli/plugin_options.h"
+#include "cli/private_plugin_folder.h"
+#include "cli/x_summary.h"
+#include "common/signals.h"
+#include "gui/gui.h"
+#include "import/assimp_import.h"
+#include "import/load.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
 #define MOLV_DEFAULT_PLUGIN_DIR "plugin"
@@ -100,11 +108,6 @@ std::string extension(const std::string &path) {
   for (char &c : ext)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return ext;
-}
-
-// A model for Assimp rather than a scene file (or the sample).
-bool is_model_file(const std::string &scene) {
-  return !scene.empty() && extension(scene) != ".json";
 }
 
 // How messages name a scene of the command line (empty: the sample).
@@ -391,7 +394,7 @@ int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
 
 bool load_scene_of(const Args &args, const std::string &scene) {
   std::string error;
-  if (!load_scene(scene, &error)) {
+  if (!load_source(scene, &error)) {
     error_line(error);
     return false;
   }
@@ -469,7 +472,7 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   console.loading(scene);
   set_load_progress([&console](int percent) { console.load_progress(percent); });
   std::string error;
-  const bool loaded = load_scene(scene, &error);
+  const bool loaded = load_source(scene, &error);
   set_load_progress(nullptr);
   console.loaded();
   if (!loaded) {
@@ -481,7 +484,7 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
     ~DiscardTextures() { discard_embedded_textures(); }
   } discard_textures;
   if (args.has_host_version) set_host_version(args.host_version);
-  if (is_model_file(scene))
+  if (source_of(scene) == Source::kModel)
     for (const std::string &warning : load_warnings())
       console.note("molv: " + scene + ": warning: " + warning);
 
@@ -505,7 +508,7 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   // Confirm the export.  The test faults count from here, so that the
   // first event pass is the one that shows the dialog again.
   console.start_export();
-  clear_recording();
+  clear_run_outcome();
   set_cancel_at_poll(args.cancel_at_poll);
   set_fail_alloc_after(args.fail_alloc_after);
   std::string result;
@@ -521,7 +524,7 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   // The next model's dialog finds no remembered options either.
   if (args.defaults && session.private_folder != nullptr) session.private_folder->forget_options();
 
-  const Recording &seen = recording();
+  const RunOutcome &outcome = run_outcome();
   if (code != TCL_OK) {
     error_line(who + "qel_save: " + result);
     return 1;
@@ -533,12 +536,12 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
                " blocks of host memory");
     return 1;
   }
-  if (!seen.messages.empty()) return 1;  // each one is on stderr already
-  if (seen.status_lines.empty()) {
+  if (outcome.messages != 0) return 1;  // each one is on stderr already
+  if (!outcome.has_status) {
     error_line(who + "no file was written: no file name given (molv export has no file chooser)");
     return 1;
   }
-  const std::string &last = seen.status_lines.back();
+  const std::string &last = outcome.last_status;
   if (last != kReady) {
     if (args.quiet) error_line(who + "the export did not complete: " + last);
     return 1;
@@ -627,8 +630,8 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
     worst = std::max(worst, status);
     if (status == 0) on_complete();
     if (session.plugin_failed) break;
-    const auto &lines = recording().status_lines;
-    if (status != 0 && !lines.empty() && lines.back() == kAborted) break;
+    const RunOutcome &outcome = run_outcome();
+    if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
   }
   return worst;
 }
@@ -829,7 +832,7 @@ int run_gui(const Args &args) {
   window.script = args.script;
   window.start_plugin = [&args] { return start_plugin(args); };
   window.load_scene = [&args](const std::string &file, std::string *error) {
-    if (!load_scene(file, error)) return false;
+    if (!load_source(file, error)) return false;
     if (args.has_host_version) set_host_version(args.host_version);
     return true;
   };
@@ -1097,21 +1100,6 @@ bool apply_options(const Args &args, std::string *options, std::string *error) {
     (*options)[static_cast<size_t>(set.first)] = set.second;
   }
   return true;
-}
-
-bool load_scene(const std::string &scene, std::string *error) {
-  if (scene.empty()) return load_scene_text(sample_scene_json(), "sample", error);
-  // A folder is no model (Assimp would read it as an empty one), and a pipe
-  // or a device would be read without end.
-  struct stat info {};
-  if (stat(scene.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    *error = scene + ": not a regular file";
-    return false;
-  }
-  // A .json file is a scene; everything else is a model for Assimp, which
-  // names the file and its reason when it cannot read it.
-  if (extension(scene) != ".json") return load_model_file(scene, error);
-  return load_scene_file(scene, error);
 }
 
 int run(int argc, char **argv) {

@@ -10,8 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/lists.h"
+#include "api/model.h"
+#include "api/pools.h"
 
 namespace molv {
 namespace {

@@ -32,8 +32,8 @@
 #include <utility>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/model.h"
+#include "import/scene_file.h"
 
 namespace molv {
 namespace {

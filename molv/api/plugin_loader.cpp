@@ -19,7 +19,8 @@
 #include <list>
 #include <string>
 
-#include "host.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
 
 namespace molv {
 namespace {

@@ -1,7 +1,7 @@
 /*
  * The private plug-in folder of a --defaults run.
  */
-#include "private_plugin_folder.h"
+#include "cli/private_plugin_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "file_beside.h"
+#include "common/file_beside.h"
 
 namespace molv {
 namespace {

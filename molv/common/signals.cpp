@@ -2,13 +2,13 @@
  * The signal handlers of molv.  Only flags are set in a handler; the
  * export sees the cancel at its next poll.
  */
-#include "signals.h"
+#include "common/signals.h"
 
 #include <unistd.h>
 
 #include <csignal>
 
-#include "host.h"
+#include "api/tcl_bridge.h"
 
 namespace molv {
 namespace {

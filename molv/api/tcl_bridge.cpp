@@ -1,11 +1,10 @@
 /*
  * The host's Tcl side: the one interpreter of the process, the `molv` Tcl
- * command with the subcommands plug-ins register, the export menu, and the
- * printf-style host functions a plug-in uses to talk to the user (status
- * line, progress bar, modal message, debug output, file chooser).
+ * command with the subcommands plug-ins register, the export menu, and
+ * tcl_command, through which a plug-in runs Tcl.
  *
- * Everything a plug-in shows is kept in the recording (for tests) and handed
- * to the live hooks (for the command line and the window).
+ * What a plug-in shows (status line, progress bar, messages, debug output,
+ * file chooser) is display.cpp's.
  *
  * Cancelling: the real "update" is renamed and wrapped, so the host sees
  * every event pass a plug-in asks for.  A Ctrl-C or a test's cancel point
@@ -25,7 +24,10 @@
 #include <utility>
 #include <vector>
 
-#include "host.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "api/vformat.h"
 
 namespace molv {
 namespace {
@@ -67,28 +69,6 @@ TclState &state() {
 
 // Set from a signal handler: nothing else may happen there.
 volatile std::sig_atomic_t g_cancel_requested = 0;
-
-Recording g_recording;
-Hooks g_hooks;
-std::FILE *g_debug_file = nullptr;
-bool g_record_debug = false;
-
-// printf into a string of any length.
-std::string vformat(const char *format, va_list args) {
-  if (format == nullptr) return std::string();
-  char small[512];
-  va_list copy;
-  va_copy(copy, args);
-  int needed = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (needed < 0) return std::string();
-  if (static_cast<size_t>(needed) < sizeof small)
-    return std::string(small, static_cast<size_t>(needed));
-  std::string text(static_cast<size_t>(needed) + 1, '\0');
-  std::vsnprintf(&text[0], text.size(), format, args);
-  text.resize(static_cast<size_t>(needed));
-  return text;
-}
 
 void set_qel_cancel(Tcl_Interp *interp) { Tcl_SetVar(interp, "qel_cancel", "1", TCL_GLOBAL_ONLY); }
 
@@ -305,19 +285,9 @@ const std::vector<MenuItem> &export_menu() { return state().menu; }
 
 const std::vector<std::string> &registrations() { return state().registrations; }
 
-// ---- what the host shows -------------------------------------------------
-
-Recording &recording() { return g_recording; }
-
-void clear_recording() { g_recording = Recording(); }
-
-void set_debug_file(std::FILE *file) { g_debug_file = file; }
-
-void set_record_debug(bool on) { g_record_debug = on; }
-
-Hooks &hooks() { return g_hooks; }
-
 // ---- cancel points -------------------------------------------------------
+
+// ---- test hooks (test_hooks.h) --------------------------------------------
 
 void set_cancel_at_poll(long n) {
   TclState &s = state();
@@ -332,8 +302,6 @@ long update_count() { return state().updates; }
 
 // ---- the host interface a plug-in calls ------------------------------------
 
-using molv::g_hooks;
-using molv::g_recording;
 using molv::state;
 
 extern "C" {
@@ -408,51 +376,6 @@ const char *tcl_command(const char *format, ...) {
   state().plugin_poll = was_poll;
   result = Tcl_GetStringResult(interp);
   return result.c_str();
-}
-
-void display_message(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text;
-  if (format != nullptr && std::strcmp(format, "%s") == 0) {
-    // The plug-in's status texts come as ("%s", text): no formatting needed.
-    const char *given = va_arg(args, const char *);
-    text = given != nullptr ? given : "(null)";
-  } else {
-    text = molv::vformat(format, args);
-  }
-  va_end(args);
-  if (g_hooks.status) g_hooks.status(text);
-  g_recording.status_lines.push_back(std::move(text));
-}
-
-void message_dialog(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text = molv::vformat(format, args);
-  va_end(args);
-  g_recording.messages.push_back(text);
-  if (g_hooks.message) g_hooks.message(text);
-}
-
-void debugf(const char *format, ...) {
-  if (molv::g_debug_file == nullptr && !molv::g_record_debug) return;
-  va_list args;
-  va_start(args, format);
-  const std::string text = molv::vformat(format, args);
-  va_end(args);
-  if (molv::g_debug_file != nullptr) std::fwrite(text.data(), 1, text.size(), molv::g_debug_file);
-  if (molv::g_record_debug) g_recording.debug += text;
-}
-
-void set_progress_bar(int percent) {
-  g_recording.progress.push_back(percent);
-  if (g_hooks.progress) g_hooks.progress(percent);
-}
-
-const char *mo_get_export_filename(const char *title, const char *const *filters) {
-  if (!g_hooks.choose_file) return nullptr;
-  return g_hooks.choose_file(title, filters);
 }
 
 }  // extern "C"

@@ -6,14 +6,14 @@
  * Every query is null-safe and range-safe: a plug-in with a bug gets a
  * neutral answer (an empty name, no data, null), not a crash in the host.
  */
-#include "model.h"
+#include "api/model.h"
+#include "api/lists.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "host.h"
 
 namespace molv {
 namespace {

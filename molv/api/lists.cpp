@@ -17,7 +17,7 @@
  */
 #include <vector>
 
-#include "model.h"
+#include "api/lists.h"
 
 namespace molv {
 namespace {

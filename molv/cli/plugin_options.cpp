@@ -1,7 +1,7 @@
 /*
  * The plug-in's option table as the command line uses it.
  */
-#include "plugin_options.h"
+#include "cli/plugin_options.h"
 
 #include "binding/options.h"
 
