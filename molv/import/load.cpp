@@ -12,10 +12,7 @@
 #include "import/scene_file.h"
 
 namespace molv {
-namespace {
-
-// ".json" of "a/b.JSON"; empty when the name has none.
-std::string lower_extension(const std::string &path) {
+std::string file_extension(const std::string &path) {
   const size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const size_t dot = name.find_last_of('.');
@@ -26,11 +23,9 @@ std::string lower_extension(const std::string &path) {
   return ext;
 }
 
-}  // namespace
-
 Source source_of(const std::string &file) {
   if (file.empty()) return Source::kSample;
-  return lower_extension(file) == ".json" ? Source::kScene : Source::kModel;
+  return file_extension(file) == ".json" ? Source::kScene : Source::kModel;
 }
 
 bool load_source(const std::string &file, std::string *error) {

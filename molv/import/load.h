@@ -16,6 +16,10 @@ namespace molv {
 
 enum class Source { kSample, kScene, kModel };
 
+// The extension of PATH's file name in lower case, with its dot (".json"
+// of "a/b.JSON"); empty when the name has none.
+std::string file_extension(const std::string &path);
+
 // What FILE stands for, by its name alone (empty: the sample).
 Source source_of(const std::string &file);
 

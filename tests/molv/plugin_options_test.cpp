@@ -3,7 +3,7 @@
  * documented default string, every name and number answering, every switch
  * in the dialog, and every option in --help.
  */
-#include "cli/cli.h"
+#include "cli/usage.h"
 #include "cli/plugin_options.h"
 
 #include <gtest/gtest.h>
