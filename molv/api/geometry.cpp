@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "api/lists.h"
@@ -251,6 +252,140 @@ class BlockerGrid {
 //    block it.
 // 4. When no corner is an ear (a degenerate polygon), the rest is cut as
 //    a fan.
+// Step 1: the projected corners and the orientation of the projection.
+// False when the polygon has no area in any plane (the fan it gets then
+// needs neither).
+bool project(const std::vector<mo_svertex *> &corners, std::vector<Point> *points,
+             double *orientation) {
+  const Vec3 normal = newell_sum(corners);
+  const double ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
+  int dropped = 2;
+  if (!(az >= ax && az >= ay)) dropped = ax >= ay ? 0 : 1;
+  const double dropped_value = dropped == 0 ? normal.x : dropped == 1 ? normal.y : normal.z;
+  if (dropped_value == 0.0) return false;
+  *orientation = dropped_value > 0.0 ? 1.0 : -1.0;
+  points->resize(corners.size());
+  for (size_t i = 0; i < corners.size(); ++i) {
+    const Vec3 p = position(corners[i]);
+    if (dropped == 0) (*points)[i] = {p.y, p.z};
+    if (dropped == 1) (*points)[i] = {p.z, p.x};
+    if (dropped == 2) (*points)[i] = {p.x, p.y};
+  }
+  return true;
+}
+
+// Steps 2 to 4 on the projected polygon: the ring of remaining corners,
+// which of them turn left, and the corners that may block an ear.
+class EarClipper {
+ public:
+  EarClipper(std::vector<Point> points, double orientation)
+      : points_(std::move(points)),
+        orientation_(orientation),
+        n_(points_.size()),
+        prev_(n_),
+        next_(n_),
+        convex_(n_),
+        removed_(n_, 0) {
+    for (size_t i = 0; i < n_; ++i) {
+      prev_[i] = (i + n_ - 1) % n_;
+      next_[i] = (i + 1) % n_;
+    }
+  }
+
+  // Step 2: whether some corner turns right (else the polygon is convex).
+  bool has_right_turn() {
+    bool is_convex = true;
+    for (size_t i = 0; i < n_; ++i) {
+      const double t = orientation_ * turn(points_[prev_[i]], points_[i], points_[next_[i]]);
+      convex_[i] = t > 0.0;
+      if (t < 0.0) is_convex = false;
+    }
+    return !is_convex;
+  }
+
+  // Steps 3 and 4: appends the triangles to *triangles.
+  void clip(std::vector<size_t> *triangles) {
+    BlockerGrid blockers(points_);  // corners that are not left turns
+    blockers_ = &blockers;
+    for (size_t i = 0; i < n_; ++i) {
+      if (!convex_[i]) blockers.add(i, points_[i]);
+    }
+    size_t remaining = n_;
+    // The remaining corners form a ring in ascending position order from
+    // corner 0 (never clipped), so walking it from `start` up to corner 0
+    // visits positions in ascending order.
+    size_t start = next_[0];
+    while (remaining > 3) {
+      size_t ear = n_;
+      for (size_t k = start; k != 0; k = next_[k]) {
+        if (is_ear(k)) {
+          ear = k;
+          break;
+        }
+      }
+      if (ear == n_) break;
+      const size_t p = prev_[ear], q = next_[ear];
+      triangles->insert(triangles->end(), {p, ear, q});
+      removed_[ear] = 1;
+      next_[p] = q;
+      prev_[q] = p;
+      --remaining;
+      const bool freed_p = recheck(p);
+      const bool freed_q = recheck(q);
+      // Lower positions than p were no ears and stay so, unless a corner
+      // that might have blocked them turned left.
+      start = (freed_p || freed_q || p == 0) ? next_[0] : p;
+    }
+    blockers_ = nullptr;
+  }
+
+  // The remaining corners in ring order from corner 0: the last three, or
+  // a polygon without ears (step 4).
+  std::vector<size_t> ring() const {
+    std::vector<size_t> corners;
+    size_t i = 0;
+    do {
+      corners.push_back(i);
+      i = next_[i];
+    } while (i != 0);
+    return corners;
+  }
+
+ private:
+  bool left_turn(size_t i) const {
+    return orientation_ * turn(points_[prev_[i]], points_[i], points_[next_[i]]) > 0.0;
+  }
+
+  bool is_ear(size_t k) const {
+    if (!convex_[k]) return false;
+    const size_t p = prev_[k], q = next_[k];
+    const Point &P = points_[p], &K = points_[k], &Q = points_[q];
+    return !blockers_->any_in_box(P, K, Q, [&](size_t r) {
+      if (removed_[r] || convex_[r] || r == p || r == k || r == q) return false;
+      const Point &R = points_[r];
+      if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) return false;
+      return orientation_ * turn(P, K, R) >= 0.0 && orientation_ * turn(K, Q, R) >= 0.0 &&
+             orientation_ * turn(Q, P, R) >= 0.0;
+    });
+  }
+
+  // Whether corner i stopped blocking (became a left turn).
+  bool recheck(size_t i) {
+    const bool was_convex = convex_[i];
+    convex_[i] = left_turn(i);
+    if (!convex_[i] && was_convex) blockers_->add(i, points_[i]);
+    return convex_[i] && !was_convex;
+  }
+
+  std::vector<Point> points_;
+  double orientation_;
+  size_t n_;
+  std::vector<size_t> prev_, next_;
+  std::vector<char> convex_;
+  std::vector<char> removed_;
+  BlockerGrid *blockers_ = nullptr;
+};
+
 std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
   const size_t n = corners.size();
   std::vector<size_t> triangles;
@@ -262,107 +397,130 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
   };
   std::vector<size_t> all(n);
   for (size_t i = 0; i < n; ++i) all[i] = i;
-
-  // Step 1.
-  const Vec3 normal = newell_sum(corners);
-  const double ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
-  int dropped = 2;
-  if (!(az >= ax && az >= ay)) dropped = ax >= ay ? 0 : 1;
-  const double dropped_value = dropped == 0 ? normal.x : dropped == 1 ? normal.y : normal.z;
-  if (dropped_value == 0.0) {
+  std::vector<Point> points;
+  double orientation = 1.0;
+  if (!project(corners, &points, &orientation)) {
     fan(all);
     return triangles;
   }
-  const double orientation = dropped_value > 0.0 ? 1.0 : -1.0;
-  std::vector<Point> points(n);
-  for (size_t i = 0; i < n; ++i) {
-    const Vec3 p = position(corners[i]);
-    if (dropped == 0) points[i] = {p.y, p.z};
-    if (dropped == 1) points[i] = {p.z, p.x};
-    if (dropped == 2) points[i] = {p.x, p.y};
-  }
-
-  // Step 2.
-  std::vector<size_t> prev(n), next(n);
-  for (size_t i = 0; i < n; ++i) {
-    prev[i] = (i + n - 1) % n;
-    next[i] = (i + 1) % n;
-  }
-  auto left_turn = [&](size_t i) {
-    return orientation * turn(points[prev[i]], points[i], points[next[i]]) > 0.0;
-  };
-  std::vector<char> convex(n);
-  bool is_convex = true;
-  for (size_t i = 0; i < n; ++i) {
-    const double t = orientation * turn(points[prev[i]], points[i], points[next[i]]);
-    convex[i] = t > 0.0;
-    if (t < 0.0) is_convex = false;
-  }
-  if (is_convex) {
+  EarClipper clipper(std::move(points), orientation);
+  if (!clipper.has_right_turn()) {
     fan(all);
     return triangles;
   }
-  BlockerGrid blockers(points);  // corners that are not left turns
-  for (size_t i = 0; i < n; ++i) {
-    if (!convex[i]) blockers.add(i, points[i]);
+  clipper.clip(&triangles);
+  fan(clipper.ring());
+  return triangles;
+}
+
+// The sum of the float normals of the polygons around each host vertex of
+// one object, each polygon counted once.  A vertex of the object finds its
+// slot through its own record (no hash lookup).  Vertices that are not the
+// object's own cannot come from a scene, but a record is a record: they
+// get slots of their own.
+class VertexNormalSums {
+ public:
+  static constexpr size_t kNoSlot = SIZE_MAX;
+
+  explicit VertexNormalSums(const mo_object *object)
+      : object_(object),
+        sums_(object->vertex_store.size(), Vec3{0.0, 0.0, 0.0}),
+        last_added_(object->vertex_store.size(), -1) {}
+
+  size_t find_slot(const mo_vertex *vertex) const {
+    const Vertex *v = as_vertex(const_cast<mo_vertex *>(vertex));
+    if (vertex != nullptr && v->index >= 0 &&
+        static_cast<size_t>(v->index) < object_->vertex_store.size() &&
+        &object_->vertex_store[static_cast<size_t>(v->index)].pos == vertex) {
+      return static_cast<size_t>(v->index);
+    }
+    auto found = foreign_.find(vertex);
+    return found != foreign_.end() ? found->second : kNoSlot;
   }
 
-  // Step 3.
-  std::vector<char> removed(n, 0);
-  auto is_ear = [&](size_t k) {
-    if (!convex[k]) return false;
-    const size_t p = prev[k], q = next[k];
-    const Point &P = points[p], &K = points[k], &Q = points[q];
-    return !blockers.any_in_box(P, K, Q, [&](size_t r) {
-      if (removed[r] || convex[r] || r == p || r == k || r == q) return false;
-      const Point &R = points[r];
-      if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) return false;
-      return orientation * turn(P, K, R) >= 0.0 && orientation * turn(K, Q, R) >= 0.0 &&
-             orientation * turn(Q, P, R) >= 0.0;
-    });
-  };
-  auto recheck = [&](size_t i) {
-    // Returns true when corner i stopped blocking (became a left turn).
-    const bool was_convex = convex[i];
-    convex[i] = left_turn(i);
-    if (!convex[i] && was_convex) blockers.add(i, points[i]);
-    return convex[i] && !was_convex;
-  };
-  size_t remaining = n;
-  // The remaining corners form a ring in ascending position order from
-  // corner 0 (never clipped), so walking it from `start` up to corner 0
-  // visits positions in ascending order.
-  size_t start = next[0];
-  while (remaining > 3) {
-    size_t ear = n;
-    for (size_t k = start; k != 0; k = next[k]) {
-      if (is_ear(k)) {
-        ear = k;
-        break;
+  // Adds the normal of surface SURFACE_NUMBER to VERTEX, unless that
+  // surface added to it already.
+  void add(const mo_vertex *vertex, long surface_number, const float normal[3]) {
+    const size_t slot = slot_of(vertex);
+    if (last_added_[slot] == surface_number) return;
+    last_added_[slot] = surface_number;
+    sums_[slot].x += static_cast<double>(normal[0]);
+    sums_[slot].y += static_cast<double>(normal[1]);
+    sums_[slot].z += static_cast<double>(normal[2]);
+  }
+
+  // Each vertex's normalised sum, three floats per slot, once per vertex
+  // rather than once per corner around it (the same division, so the same
+  // floats).  The sums go.
+  std::vector<float> normalise() {
+    std::vector<float> unit(3 * sums_.size());
+    for (size_t slot = 0; slot < sums_.size(); ++slot) {
+      store_normalised(sums_[slot], &unit[3 * slot]);
+    }
+    std::vector<Vec3>().swap(sums_);
+    std::vector<long>().swap(last_added_);
+    return unit;
+  }
+
+ private:
+  size_t slot_of(const mo_vertex *vertex) {
+    const size_t slot = find_slot(vertex);
+    if (slot != kNoSlot) return slot;
+    const size_t added = sums_.size();
+    foreign_.emplace(vertex, added);
+    sums_.push_back(Vec3{0.0, 0.0, 0.0});
+    last_added_.push_back(-1);
+    return added;
+  }
+
+  const mo_object *object_;
+  std::vector<Vec3> sums_;
+  std::vector<long> last_added_;
+  std::unordered_map<const mo_vertex *, size_t> foreign_;
+};
+
+// Surface normals, and their sums around each vertex.  The surfaces are
+// read straight from their lists, as nothing is copied.
+void set_surface_normals(mo_object *object, VertexNormalSums *sums) {
+  long surface_number = 0;
+  for (mo_list_node *node = object->surfaces; node != nullptr;
+       node = node->next, ++surface_number) {
+    Surface *surface = as_surface(static_cast<mo_surface *>(node->item));
+    if (surface == nullptr) continue;
+    size_t corner_count = 0;
+    const Vec3 newell = newell_sum(&surface->rec, &corner_count);
+    if (!takes_part_in_normals(surface, corner_count)) {
+      surface->rec.normal[0] = surface->rec.normal[1] = surface->rec.normal[2] = 0.0f;
+      continue;
+    }
+    store_normalised(newell, surface->rec.normal);
+    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
+      const mo_svertex *corner = static_cast<const mo_svertex *>(c->item);
+      if (corner != nullptr) sums->add(corner->vertex, surface_number, surface->rec.normal);
+    }
+  }
+}
+
+// Surface-vertex normals: the surface's own for flat surfaces, the
+// normalised sum around the vertex (UNIT, by slot) for smooth ones (zero
+// for a vertex no polygon uses).
+void set_corner_normals(mo_object *object, const VertexNormalSums &sums,
+                        const std::vector<float> &unit) {
+  static const float kZero[3] = {0.0f, 0.0f, 0.0f};
+  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
+    Surface *surface = as_surface(static_cast<mo_surface *>(node->item));
+    if (surface == nullptr) continue;
+    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
+      mo_svertex *corner = static_cast<mo_svertex *>(c->item);
+      if (corner == nullptr) continue;
+      if (surface->shading == 0) {
+        copy_float3(surface->rec.normal, corner->normal);
+      } else {
+        const size_t slot = sums.find_slot(corner->vertex);
+        copy_float3(slot != VertexNormalSums::kNoSlot ? &unit[3 * slot] : kZero, corner->normal);
       }
     }
-    if (ear == n) break;
-    const size_t p = prev[ear], q = next[ear];
-    triangles.insert(triangles.end(), {p, ear, q});
-    removed[ear] = 1;
-    next[p] = q;
-    prev[q] = p;
-    --remaining;
-    const bool freed_p = recheck(p);
-    const bool freed_q = recheck(q);
-    // Lower positions than p were no ears and stay so, unless a corner
-    // that might have blocked them turned left.
-    start = (freed_p || freed_q || p == 0) ? next[0] : p;
   }
-  // The last three corners, or step 4 for a polygon without ears.
-  std::vector<size_t> ring;
-  size_t i = 0;
-  do {
-    ring.push_back(i);
-    i = next[i];
-  } while (i != 0);
-  fan(ring);
-  return triangles;
 }
 
 }  // namespace
@@ -371,91 +529,11 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
 extern "C" {
 
 void object_calc_normals_force(mo_object *object) {
-  using molv::Surface;
-  using molv::Vec3;
   if (object == nullptr) return;
-
-  // Surface normals, and for each host vertex the sum of the float normals
-  // of the polygons around it, each polygon counted once.  A vertex of the
-  // object finds its slot through its own record (no hash lookup); the
-  // surfaces are read straight from their lists, as nothing is copied.
-  std::vector<Vec3> sums(object->vertex_store.size(), Vec3{0.0, 0.0, 0.0});
-  std::vector<long> last_added(object->vertex_store.size(), -1);
-  // Vertices that are not the object's own cannot come from a scene, but a
-  // record is a record: they get slots of their own.
-  std::unordered_map<const mo_vertex *, size_t> foreign;
-  constexpr size_t kNoSlot = SIZE_MAX;
-  auto find_slot = [&](const mo_vertex *vertex) -> size_t {
-    const molv::Vertex *v = molv::as_vertex(const_cast<mo_vertex *>(vertex));
-    if (vertex != nullptr && v->index >= 0 &&
-        static_cast<size_t>(v->index) < object->vertex_store.size() &&
-        &object->vertex_store[static_cast<size_t>(v->index)].pos == vertex) {
-      return static_cast<size_t>(v->index);
-    }
-    auto found = foreign.find(vertex);
-    return found != foreign.end() ? found->second : kNoSlot;
-  };
-  auto slot_of = [&](const mo_vertex *vertex) -> size_t {
-    const size_t slot = find_slot(vertex);
-    if (slot != kNoSlot) return slot;
-    const size_t added = sums.size();
-    foreign.emplace(vertex, added);
-    sums.push_back(Vec3{0.0, 0.0, 0.0});
-    last_added.push_back(-1);
-    return added;
-  };
-
-  long surface_number = 0;
-  for (mo_list_node *node = object->surfaces; node != nullptr;
-       node = node->next, ++surface_number) {
-    Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
-    if (surface == nullptr) continue;
-    size_t corner_count = 0;
-    const Vec3 newell = molv::newell_sum(&surface->rec, &corner_count);
-    if (!molv::takes_part_in_normals(surface, corner_count)) {
-      surface->rec.normal[0] = surface->rec.normal[1] = surface->rec.normal[2] = 0.0f;
-      continue;
-    }
-    molv::store_normalised(newell, surface->rec.normal);
-    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
-      const mo_svertex *corner = static_cast<const mo_svertex *>(c->item);
-      if (corner == nullptr) continue;
-      const size_t slot = slot_of(corner->vertex);
-      if (last_added[slot] == surface_number) continue;
-      last_added[slot] = surface_number;
-      sums[slot].x += static_cast<double>(surface->rec.normal[0]);
-      sums[slot].y += static_cast<double>(surface->rec.normal[1]);
-      sums[slot].z += static_cast<double>(surface->rec.normal[2]);
-    }
-  }
-
-  // Each vertex's normalised sum, once per vertex rather than once per
-  // corner around it (the same division, so the same floats).
-  std::vector<float> unit(3 * sums.size());
-  for (size_t slot = 0; slot < sums.size(); ++slot) {
-    molv::store_normalised(sums[slot], &unit[3 * slot]);
-  }
-  std::vector<Vec3>().swap(sums);
-  std::vector<long>().swap(last_added);
-
-  // Surface-vertex normals: the surface's own for flat surfaces, the
-  // normalised sum around the vertex for smooth ones (zero for a vertex no
-  // polygon uses).
-  static const float kZero[3] = {0.0f, 0.0f, 0.0f};
-  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
-    Surface *surface = molv::as_surface(static_cast<mo_surface *>(node->item));
-    if (surface == nullptr) continue;
-    for (mo_list_node *c = surface->rec.svertices; c != nullptr; c = c->next) {
-      mo_svertex *corner = static_cast<mo_svertex *>(c->item);
-      if (corner == nullptr) continue;
-      if (surface->shading == 0) {
-        molv::copy_float3(surface->rec.normal, corner->normal);
-      } else {
-        const size_t slot = find_slot(corner->vertex);
-        molv::copy_float3(slot != kNoSlot ? &unit[3 * slot] : kZero, corner->normal);
-      }
-    }
-  }
+  molv::VertexNormalSums sums(object);
+  molv::set_surface_normals(object, &sums);
+  const std::vector<float> unit = sums.normalise();
+  molv::set_corner_normals(object, sums, unit);
 }
 
 mo_list surface_get_triangulations(mo_surface *surface) {

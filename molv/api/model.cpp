@@ -87,6 +87,47 @@ void bounding_box_centre(const std::vector<float> &positions, float centre[3]) {
   }
 }
 
+namespace {
+
+void fill_vertices(mo_object *object, const std::vector<float> &positions) {
+  for (size_t i = 0; i < object->vertex_store.size(); ++i) {
+    Vertex &vertex = object->vertex_store[i];
+    vertex.pos.x = positions[3 * i];
+    vertex.pos.y = positions[3 * i + 1];
+    vertex.pos.z = positions[3 * i + 2];
+    vertex.index = static_cast<int32_t>(i);
+  }
+}
+
+// The records of surface S, whose corners start at CORNER of the object's
+// store, its corner list linked from HEAD over the bare nodes at LINKS.
+void fill_surface(mo_object *object, const SurfaceSet &surfaces, size_t s, size_t corner,
+                  ListNode *head, mo_list_node *links) {
+  const SurfaceSet::Face &face = surfaces.face(s);
+  Surface &surface = object->surface_store[s];
+  for (size_t k = 0; k < face.corners; ++k) {
+    SVertex &sv = object->svertex_store[corner + k];
+    sv.rec.vertex =
+        &object->vertex_store[static_cast<size_t>(surfaces.vertex_index(corner + k))].pos;
+    sv.rec.u = surfaces.u(corner + k);
+    sv.rec.v = surfaces.v(corner + k);
+    sv.rec.normal[0] = sv.rec.normal[1] = sv.rec.normal[2] = 0.0f;
+    sv.set_owner(Owner::kModel);
+  }
+  surface.rec.svertices = link_model_records(head, links, object->svertex_store.data() + corner,
+                                             sizeof(SVertex), face.corners);
+  surface.rec.vertex_count = static_cast<uint16_t>(face.corners);
+  surface.rec.material = face.material;
+  surface.rec.normal[0] = surface.rec.normal[1] = surface.rec.normal[2] = 0.0f;
+  surface.type = face.type;
+  surface.shading = face.shading;
+  surface.twosided = face.twosided;
+  surface.owner = Owner::kModel;
+  surface.block_corners = 0;
+}
+
+}  // namespace
+
 void build_object_from(mo_object *object, const std::vector<float> &positions,
                        const SurfaceSet &surfaces, const std::vector<mo_object *> &children) {
   const size_t vertex_count = positions.size() / 3;
@@ -106,13 +147,7 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
   // first), so the lists are linked over the stores directly.
   static_assert(offsetof(Vertex, pos) == 0 && offsetof(Surface, rec) == 0,
                 "a record starts with what a plug-in reads");
-  for (size_t i = 0; i < vertex_count; ++i) {
-    Vertex &vertex = object->vertex_store[i];
-    vertex.pos.x = positions[3 * i];
-    vertex.pos.y = positions[3 * i + 1];
-    vertex.pos.z = positions[3 * i + 2];
-    vertex.index = static_cast<int32_t>(i);
-  }
+  fill_vertices(object, positions);
   ListNode *heads = object->head_store.data();
   mo_list_node *links = object->link_store.data();
   const auto tail_of = [](size_t count) { return count > 0 ? count - 1 : 0; };
@@ -122,29 +157,10 @@ void build_object_from(mo_object *object, const std::vector<float> &positions,
 
   size_t corner = 0;
   for (size_t s = 0; s < surface_count; ++s) {
-    const SurfaceSet::Face &face = surfaces.face(s);
-    Surface &surface = object->surface_store[s];
-    for (size_t k = 0; k < face.corners; ++k) {
-      SVertex &sv = object->svertex_store[corner + k];
-      sv.rec.vertex =
-          &object->vertex_store[static_cast<size_t>(surfaces.vertex_index(corner + k))].pos;
-      sv.rec.u = surfaces.u(corner + k);
-      sv.rec.v = surfaces.v(corner + k);
-      sv.rec.normal[0] = sv.rec.normal[1] = sv.rec.normal[2] = 0.0f;
-      sv.set_owner(Owner::kModel);
-    }
-    surface.rec.svertices = link_model_records(heads++, links, object->svertex_store.data() + corner,
-                                               sizeof(SVertex), face.corners);
-    links += tail_of(face.corners);
-    corner += face.corners;
-    surface.rec.vertex_count = static_cast<uint16_t>(face.corners);
-    surface.rec.material = face.material;
-    surface.rec.normal[0] = surface.rec.normal[1] = surface.rec.normal[2] = 0.0f;
-    surface.type = face.type;
-    surface.shading = face.shading;
-    surface.twosided = face.twosided;
-    surface.owner = Owner::kModel;
-    surface.block_corners = 0;
+    const size_t corners = surfaces.face(s).corners;
+    fill_surface(object, surfaces, s, corner, heads++, links);
+    links += tail_of(corners);
+    corner += corners;
   }
 
   object->surfaces = link_model_records(heads++, links, object->surface_store.data(),

@@ -24,8 +24,8 @@
 
 namespace molv {
 
-const char *sample_scene_json() {
-  return R"json({
+// The scene as data: a JSON text, read by the scene loader like a file.
+constexpr const char kSampleScene[] = R"json({
   "palette": [
     { "name": "white" },
     { "name": "red", "diffuse": [0.8, 0.1, 0.1], "specular": [0.5, 0.5, 0.5], "shininess": 32 },
@@ -139,6 +139,7 @@ const char *sample_scene_json() {
   }
 }
 )json";
-}
+
+const char *sample_scene_json() { return kSampleScene; }
 
 }  // namespace molv

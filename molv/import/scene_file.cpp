@@ -157,8 +157,16 @@ class SceneReader {
                 "subdivided"},
                where);
     object->in_subdivision = work.in_subdivision;
+    read_kind(work, value, object, where);
+    if (const json *texture = member(value, "texture")) read_texture(*texture, object, where);
+    const std::vector<float> positions = read_positions(value, object, where);
+    const std::vector<SurfaceSpec> surfaces = read_surfaces(value, positions.size() / 3, where);
+    const std::vector<mo_object *> children = queue_children(work, object, stack);
+    build_object(object, positions, surfaces, children);
+  }
 
-    // type, name, data
+  // The object's type, name and data text.
+  void read_kind(const Work &work, const json &value, mo_object *object, const Where &where) {
     const json *type = member(value, "type");
     if (work.is_world) {
       if (type != nullptr) where.key("type").fail("the world has no type key (it is always 999)");
@@ -174,11 +182,10 @@ class SceneReader {
       object->data = text_of(*v, where.key("data"));
       object->has_data = true;
     }
+  }
 
-    // texture
-    if (const json *texture = member(value, "texture")) read_texture(*texture, object, where);
-
-    // vertices and centre
+  // The vertex positions (x, y, z each) and the object's centre.
+  std::vector<float> read_positions(const json &value, mo_object *object, const Where &where) {
     std::vector<float> positions;
     if (const json *vertices = member(value, "vertices")) {
       const Where at = where.key("vertices");
@@ -193,19 +200,30 @@ class SceneReader {
     } else {
       bounding_box_centre(positions, object->centre);
     }
+    return positions;
+  }
 
-    // surfaces
+  std::vector<SurfaceSpec> read_surfaces(const json &value, size_t vertex_count,
+                                         const Where &where) {
     std::vector<SurfaceSpec> surfaces;
     if (const json *list = member(value, "surfaces")) {
       const Where at = where.key("surfaces");
       require_array(*list, at);
       surfaces.resize(list->size());
       for (size_t i = 0; i < list->size(); ++i) {
-        read_surface((*list)[i], positions.size() / 3, &surfaces[i], at.at(i));
+        read_surface((*list)[i], vertex_count, &surfaces[i], at.at(i));
       }
     }
+    return surfaces;
+  }
 
-    // children and the subdivided form: created now, read later
+  // The children and the subdivided form: created now, read later (pushed
+  // on STACK so that the children come first, in order).  Returns the
+  // children.
+  std::vector<mo_object *> queue_children(const Work &work, mo_object *object,
+                                          std::vector<Work> *stack) {
+    const json &value = *work.value;
+    const Where where{&paths_, work.path, ""};
     std::vector<Work> later;
     std::vector<mo_object *> children;
     if (const json *list = member(value, "children")) {
@@ -224,8 +242,7 @@ class SceneReader {
           {form, object->subdivision, paths_.add(work.path, ".subdivided"), false, true});
     }
     for (auto it = later.rbegin(); it != later.rend(); ++it) stack->push_back(*it);
-
-    build_object(object, positions, surfaces, children);
+    return children;
   }
 
   int object_type_of(const json &type, const Where &where) {
@@ -270,57 +287,51 @@ class SceneReader {
     check_keys(value, {"type", "material", "shading", "twosided", "verts"}, where);
     const std::string palette_text =
         "the palette has " + counted(model_.palette.size(), "material", "materials");
-
     if (const json *type = member(value, "type")) {
-      const Where at = where.key("type");
-      if (type->is_string()) {
-        const std::string &name = type->get_ref<const std::string &>();
-        if (name == "polygon") {
-          shape->type = MO_SURF_POLYGON;
-        } else if (name == "line") {
-          shape->type = MO_SURF_LINE;
-        } else if (name == "closed_line") {
-          shape->type = MO_SURF_CLOSED_LINE;
-        } else {
-          at.fail("unknown surface type " + type->dump() +
-                  " (known: \"polygon\", \"line\", \"closed_line\")");
-        }
-      } else if (type->is_number()) {
-        shape->type = type_code_of(*type, "surface type", at);
-      } else {
-        at.fail(std::string("must be \"polygon\", \"line\", \"closed_line\" or an integer, not ") +
-                kind_of(*type));
-      }
+      shape->type = surface_type_of(*type, where.key("type"));
     }
-
     if (const json *material = member(value, "material")) {
       shape->material = static_cast<uint16_t>(index_of(
           *material, model_.palette.size(), "palette index", palette_text, where.key("material")));
     } else if (model_.palette.empty()) {
       where.fail("palette index 0 (the default material) out of range: " + palette_text);
     }
-
     if (const json *shading = member(value, "shading")) {
-      const Where at = where.key("shading");
-      if (!shading->is_string()) {
-        at.fail(std::string("must be \"flat\" or \"smooth\", not ") + kind_of(*shading));
-      }
-      const std::string &name = shading->get_ref<const std::string &>();
-      if (name == "flat") {
-        shape->shading = 0;
-      } else if (name == "smooth") {
-        shape->shading = 1;
-      } else {
-        at.fail("unknown shading " + shading->dump() + " (known: \"flat\", \"smooth\")");
-      }
+      shape->shading = shading_of(*shading, where.key("shading"));
     }
-
     if (const json *twosided = member(value, "twosided")) {
       shape->twosided = bool_of(*twosided, where.key("twosided")) ? 1 : 0;
     }
+    read_corners(member(value, "verts"), vertex_count, shape, where.key("verts"));
+  }
 
-    const json *verts = member(value, "verts");
-    const Where at = where.key("verts");
+  static int32_t surface_type_of(const json &type, const Where &at) {
+    if (type.is_string()) {
+      const std::string &name = type.get_ref<const std::string &>();
+      if (name == "polygon") return MO_SURF_POLYGON;
+      if (name == "line") return MO_SURF_LINE;
+      if (name == "closed_line") return MO_SURF_CLOSED_LINE;
+      at.fail("unknown surface type " + type.dump() +
+              " (known: \"polygon\", \"line\", \"closed_line\")");
+    }
+    if (type.is_number()) return type_code_of(type, "surface type", at);
+    at.fail(std::string("must be \"polygon\", \"line\", \"closed_line\" or an integer, not ") +
+            kind_of(type));
+  }
+
+  static int32_t shading_of(const json &shading, const Where &at) {
+    if (!shading.is_string()) {
+      at.fail(std::string("must be \"flat\" or \"smooth\", not ") + kind_of(shading));
+    }
+    const std::string &name = shading.get_ref<const std::string &>();
+    if (name == "flat") return 0;
+    if (name == "smooth") return 1;
+    at.fail("unknown shading " + shading.dump() + " (known: \"flat\", \"smooth\")");
+  }
+
+  // The surface's corners ("verts": a vertex index or [index, u, v] each).
+  static void read_corners(const json *verts, size_t vertex_count, SurfaceSpec *shape,
+                           const Where &at) {
     if (verts == nullptr) at.fail("missing");
     require_array(*verts, at);
     if (verts->size() > kMaxSurfaceVertices) {
