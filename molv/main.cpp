@@ -1,7 +1,7 @@
 /*
  * The molv executable.  It exports the host interface to the plug-ins it
  * loads (the build links it with its symbols exported); the command line
- * itself lives in cli.cpp.
+ * itself lives in cli/.
  */
 #include "api/host_memory.h"
 #include "api/test_hooks.h"

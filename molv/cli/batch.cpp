@@ -133,7 +133,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
 
 namespace {
 
-// Ends the run by a signal that arrived during its exports (signals.h),
+// Ends the run by a signal that arrived during its exports (common/signals.h),
 // once everything the run made is cleaned up.
 struct EndingSignals {
   ~EndingSignals() {

@@ -9,7 +9,7 @@
  * export.  The host counts those commands: while one runs, File > Open is
  * refused (the plug-in is reading the model), Quit cancels the export
  * first and ends molv once it has cleaned up, and Ctrl-C, SIGTERM and
- * SIGHUP cancel the export before they end molv (signals.h).
+ * SIGHUP cancel the export before they end molv (common/signals.h).
  */
 #include "gui/gui.h"
 
