@@ -35,7 +35,11 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "import/assimp_import.h"
 
 namespace {
 

@@ -18,9 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
 #include "binding/plugin.h"
-#include "host.h"
-#include "model.h"
 
 namespace {
 

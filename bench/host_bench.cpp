@@ -10,8 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 
 namespace {
 

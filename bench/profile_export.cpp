@@ -17,7 +17,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "import/assimp_import.h"
+#include "import/scene_file.h"
 
 // CPU time of this thread: on a busy machine it tells more than the wall
 // clock.

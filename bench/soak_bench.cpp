@@ -27,8 +27,12 @@
 #include <sstream>
 #include <string>
 
+#include "api/host_memory.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "binding/plugin.h"
-#include "host.h"
+#include "import/scene_file.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 /*
  * The molv executable.  It exports the host interface to the plug-ins it
  * loads (the build links it with its symbols exported); the command line
- * itself lives in cli.cpp.
+ * itself lives in cli/.
  */
-#include "cli.h"
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/test_hooks.h"
+#include "cli/cli.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Under the leak checker: the font library behind Tk keeps its caches until
@@ -15,5 +16,7 @@ extern "C" const char *__lsan_default_options() { return "print_suppressions=0";
 
 int main(int argc, char **argv) {
   molv::keep_freed_memory();
+  // What a plug-in shows is for the user; the recording is for tests.
+  molv::set_recording(false);
   return molv::cli::run(argc, argv);
 }

@@ -5,7 +5,8 @@
  * exports are checked by the export's own end-to-end tests, the window by
  * gui_test.cpp.
  */
-#include "cli.h"
+#include "cli/args.h"
+#include "cli/usage.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -64,8 +65,8 @@ TEST(CliArgs, ExportTakesEveryOptionInBothSpellings) {
   EXPECT_EQ(args.debug_log, "trace.txt");
   EXPECT_TRUE(args.has_host_version);
   EXPECT_EQ(args.host_version, 5.5);
-  EXPECT_EQ(args.cancel_at_poll, 3);
-  EXPECT_EQ(args.fail_alloc_after, 0);
+  EXPECT_EQ(args.test.cancel_at_poll, 3);
+  EXPECT_EQ(args.test.fail_alloc_after, 0);
   EXPECT_TRUE(args.quiet);
 }
 
@@ -75,8 +76,8 @@ TEST(CliArgs, DefaultsAndSpecialWords) {
   EXPECT_EQ(plain.jobs, 1);
   EXPECT_FALSE(plain.has_out);
   EXPECT_FALSE(plain.has_options);
-  EXPECT_EQ(plain.cancel_at_poll, 0);
-  EXPECT_LT(plain.fail_alloc_after, 0);
+  EXPECT_EQ(plain.test.cancel_at_poll, 0);
+  EXPECT_LT(plain.test.fail_alloc_after, 0);
   EXPECT_FALSE(plain.quiet);
   // "--" lets a scene name begin with '-'; an empty option string is allowed.
   EXPECT_EQ(parse_ok({"export", "--", "-odd.json"}).scenes, std::vector<std::string>{"-odd.json"});

@@ -32,10 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "api/display.h"
+#include "api/host_memory.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "binding/options.h"
 #include "binding/tcl_word.h"
-#include "host.h"
-#include "signals.h"
+#include "common/signals.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/grid_scene.h"

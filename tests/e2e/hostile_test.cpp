@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "api/host_memory.h"
+#include "api/model.h"
 #include "binding/options.h"
-#include "host.h"
-#include "model.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"

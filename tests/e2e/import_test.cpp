@@ -28,9 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "api/model.h"
 #include "binding/options.h"
-#include "host.h"
-#include "model.h"
+#include "import/assimp_import.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"

@@ -19,8 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "api/host_memory.h"
 #include "binding/options.h"
-#include "host.h"
+#include "import/assimp_import.h"
+#include "import/scene_file.h"
 #include "support/export_harness.h"
 #include "support/random_scene.h"
 #include "support/x_check.h"

@@ -12,12 +12,16 @@
 #include <new>
 #include <sstream>
 
+#include "api/host_memory.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "binding/options.h"
 #include "binding/plugin.h"
 #include "binding/version.h"
 #include "core/export_run.h"
 #include "core/output.h"
 #include "export/save_command.h"
-#include "host.h"
 
 namespace qel_fuzz {
 

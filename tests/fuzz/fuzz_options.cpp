@@ -28,9 +28,12 @@
 #include <sstream>
 #include <string>
 
+#include "api/host_memory.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "binding/options.h"
 #include "fuzz_host.h"
-#include "host.h"
+#include "import/scene_file.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <string>
 
 #include "fuzz_host.h"
-#include "host.h"
+#include "import/scene_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   qel_fuzz::start_host();

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "import/scene_file.h"
 
 namespace {
 

@@ -11,8 +11,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "api/records.h"
+#include "api/test_hooks.h"
+#include "import/scene_file.h"
 
 namespace {
 

@@ -2,7 +2,9 @@
  * The model queries a plug-in makes, their answers for bad arguments, and
  * the built-in sample scene.
  */
-#include "model.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "import/scene_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
 
 namespace {
 

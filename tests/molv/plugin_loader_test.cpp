@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
 #include "support/child_process.h"
 #include "support/plugin_dir.h"
 

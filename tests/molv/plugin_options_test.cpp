@@ -3,7 +3,8 @@
  * documented default string, every name and number answering, every switch
  * in the dialog, and every option in --help.
  */
-#include "plugin_options.h"
+#include "cli/usage.h"
+#include "cli/plugin_options.h"
 
 #include <gtest/gtest.h>
 #include <tcl.h>
@@ -15,7 +16,6 @@
 #include <string>
 
 #include "binding/options.h"
-#include "cli.h"
 
 namespace {
 

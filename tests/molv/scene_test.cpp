@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
-#include "model.h"
+#include "api/model.h"
+#include "import/scene_file.h"
 
 namespace {
 

@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "api/display.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
+#include "import/scene_file.h"
 
 namespace {
 

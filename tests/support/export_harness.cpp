@@ -10,11 +10,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "binding/options.h"
 #include "binding/plugin.h"
 #include "binding/version.h"
 #include "export/save_command.h"
-#include "host.h"
+#include "import/scene_file.h"
 #include "support/child_process.h"
 
 namespace qel_test {

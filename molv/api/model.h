@@ -1,0 +1,128 @@
+/*
+ * The model a plug-in reads: the one process-wide model (world, objects,
+ * palette, texture table and the scene's host block), the builder that
+ * fills an object's records from positions and surfaces, and the host's
+ * version and texts.  The records themselves are in records.h; the loaders
+ * that make a model from a file are the front ends' (molv/import).
+ */
+#ifndef MOLV_API_MODEL_H
+#define MOLV_API_MODEL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/records.h"
+
+namespace molv {
+
+struct Model {
+  // Every object, the world first; children and subdivided forms are
+  // reached through the lists and pointers of their parents.
+  std::vector<std::unique_ptr<mo_object>> objects;
+  std::vector<std::unique_ptr<mo_material>> palette;
+  std::vector<std::string> textures;
+  double version = 6.0;
+  std::string version_string = "molv 6.0";
+  bool has_info = false;
+  std::string info;
+
+  mo_object *world() const { return objects.empty() ? nullptr : objects.front().get(); }
+};
+
+// The current model (an empty one until a scene is loaded).
+Model &model();
+// Replaces the current model.
+void install_model(std::unique_ptr<Model> next);
+// A model with an empty world named "world" and one white material.
+std::unique_ptr<Model> make_empty_model();
+// A material with the defaults of the scene format (white diffuse).
+std::unique_ptr<mo_material> make_default_material();
+
+// One object's contents, validated, in the form the builder takes.
+struct SurfaceSpec {
+  int32_t type = MO_SURF_POLYGON;
+  int32_t shading = 1;
+  int32_t twosided = 0;
+  uint16_t material = 0;
+  // corners: vertex index, u, v
+  std::vector<int32_t> vertex_index;
+  std::vector<float> u;
+  std::vector<float> v;
+};
+
+// The surfaces of one object in flat arrays, as a large import builds
+// them: three small vectors per surface would cost a model of millions of
+// faces millions of allocations.
+class SurfaceSet {
+ public:
+  struct Face {
+    int32_t type;
+    uint32_t corners;  // the surface's corners follow the previous surface's
+    uint16_t material;
+    uint8_t shading;
+    uint8_t twosided;
+  };
+
+  void reserve(size_t surfaces, size_t corners) {
+    faces_.reserve(surfaces);
+    vertex_index_.reserve(corners);
+    uv_.reserve(2 * corners);
+  }
+  // A new surface; its corners are the ones added until the next.
+  void add_surface(int32_t type, int32_t shading, int32_t twosided, uint16_t material) {
+    faces_.push_back(Face{type, 0, material, static_cast<uint8_t>(shading != 0),
+                          static_cast<uint8_t>(twosided != 0)});
+  }
+  void add_corner(int32_t vertex_index, float u, float v) {
+    ++faces_.back().corners;
+    vertex_index_.push_back(vertex_index);
+    uv_.push_back(u);
+    uv_.push_back(v);
+  }
+
+  size_t size() const { return faces_.size(); }
+  size_t corner_count() const { return vertex_index_.size(); }
+  const Face &face(size_t s) const { return faces_[s]; }
+  int32_t vertex_index(size_t corner) const { return vertex_index_[corner]; }
+  float u(size_t corner) const { return uv_[2 * corner]; }
+  float v(size_t corner) const { return uv_[2 * corner + 1]; }
+
+ private:
+  std::vector<Face> faces_;
+  std::vector<int32_t> vertex_index_;
+  std::vector<float> uv_;  // u, v per corner
+};
+
+// Drops the model (an empty world, one white palette material).
+void clear_model();
+
+// Host version and texts of the loaded scene ("host" block).
+double host_version();
+void set_host_version(double version);
+// Results of the Tcl commands "molv get_version_string" and "molv get_info"
+// (the scene's texts, or the defaults the scene format gives).
+std::string host_version_string();
+std::string host_info_text();
+
+// Fills the records and lists of `object` from its vertex positions (x, y,
+// z per vertex), its surfaces and its children, in that order.  Indices
+// must already be in range.
+void build_object_from(mo_object *object, const std::vector<float> &positions,
+                       const SurfaceSet &surfaces, const std::vector<mo_object *> &children);
+// The same from one SurfaceSpec per surface.
+void build_object(mo_object *object, const std::vector<float> &positions,
+                  const std::vector<SurfaceSpec> &surfaces,
+                  const std::vector<mo_object *> &children);
+
+// The centre of the bounding box of an object's own vertices: each
+// component (min + max) / 2 in float, min and max by strict comparison in
+// vertex order (the first of equal values is kept); (0, 0, 0) without
+// vertices.
+void bounding_box_centre(const std::vector<float> &positions, float centre[3]);
+
+}  // namespace molv
+
+#endif  // MOLV_API_MODEL_H

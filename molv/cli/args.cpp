@@ -1,0 +1,263 @@
+/*
+ * Reading the molv command line.
+ */
+#include "cli/args.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/plugin_options.h"
+#include "import/load.h"
+
+#ifndef MOLV_DEFAULT_PLUGIN_DIR
+#define MOLV_DEFAULT_PLUGIN_DIR "plugin"
+#endif
+
+namespace molv {
+namespace cli {
+namespace {
+
+bool parse_long(const std::string &text, long min, long *value) {
+  if (text.empty() || text[0] == ' ' || text[0] == '+') return false;
+  errno = 0;
+  char *end = nullptr;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < min) return false;
+  *value = parsed;
+  return true;
+}
+
+bool parse_double(const std::string &text, double *value) {
+  if (text.empty() || text[0] == ' ') return false;
+  errno = 0;
+  char *end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
+bool fail(std::string *error, const std::string &why) {
+  *error = why + kHelpHint;
+  return false;
+}
+
+// molv --version: only the plug-in folder may follow (whose plug-in to show).
+bool parse_version(const std::vector<std::string> &words, Args *args, std::string *error) {
+  args->mode = Mode::kVersion;
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string value;
+    if (words[i].rfind("--plugin-dir=", 0) == 0)
+      value = words[i].substr(13);
+    else if (words[i] == "--plugin-dir" && i + 1 < words.size())
+      value = words[++i];
+    else
+      return fail(error, "molv --version takes only --plugin-dir, not '" + words[i] + "'");
+    if (value.empty()) return fail(error, "--plugin-dir: empty folder name");
+    args->plugin_dir = value;
+  }
+  return true;
+}
+
+bool is_export_only(const std::string &name) {
+  return name == "-o" || name == "--output" || name == "--options" || name == "--set" ||
+         name == "--cancel-at-poll" || name == "--fail-alloc-after" || name == "--quiet" ||
+         name == "--defaults" || name == "--verbose" || name == "--extract-textures" ||
+         name == "--jobs" || name == "-j";
+}
+
+// The switch an option without a value sets; null for any other option.
+bool *flag_of(const std::string &name, Args *args) {
+  if (name == "--quiet") return &args->quiet;
+  if (name == "--defaults") return &args->defaults;
+  if (name == "--verbose") return &args->verbose;
+  if (name == "--extract-textures") return &args->extract_textures;
+  return nullptr;
+}
+
+bool takes_value(const std::string &name) {
+  return name == "--jobs" || name == "-j" || name == "-o" || name == "--output" ||
+         name == "--options" || name == "--set" || name == "--plugin-dir" ||
+         name == "--debug-log" || name == "--host-version" || name == "--cancel-at-poll" ||
+         name == "--fail-alloc-after" || name == "--script";
+}
+
+// --set NAME=C or N=C.
+bool parse_set(const std::string &value, Args *args, std::string *error) {
+  const size_t at = value.find('=');
+  if (at == std::string::npos || at + 2 != value.size())
+    return fail(error, "--set '" + value + "': expected NAME=C or N=C (one character)");
+  const int index = option_index(value.substr(0, at));
+  if (index < 0)
+    return fail(error, "--set '" + value + "': no option '" + value.substr(0, at) +
+                           "' (a name of the list or a number 0 to 49)");
+  if (!option_value_ok(index, value[at + 1]))
+    return fail(error, "--set '" + value + "': " +
+                           (index == kDecimalsIndex ? "decimals is a digit" : "a switch is 0 or 1"));
+  args->sets.emplace_back(index, value[at + 1]);
+  return true;
+}
+
+// A name given a file or folder that may not be empty.
+bool set_name(const std::string &value, const char *what, std::string *to, std::string *error) {
+  if (value.empty()) return fail(error, what);
+  *to = value;
+  return true;
+}
+
+// The option NAME (one that takes_value) given VALUE.
+bool set_value(const std::string &name, const std::string &value, Args *args,
+               std::string *error) {
+  if (name == "--jobs" || name == "-j") {
+    if (!parse_long(value, 1, &args->jobs) || args->jobs > 256)
+      return fail(error, "--jobs '" + value + "': expected a count of 1 to 256");
+  } else if (name == "-o" || name == "--output") {
+    args->has_out = true;
+    args->out = value;
+  } else if (name == "--options") {
+    std::string why;
+    if (!option_string_ok(value, &why)) return fail(error, "--options '" + value + "': " + why);
+    args->has_options = true;
+    args->options = value;
+  } else if (name == "--set") {
+    return parse_set(value, args, error);
+  } else if (name == "--plugin-dir") {
+    return set_name(value, "--plugin-dir: empty folder name", &args->plugin_dir, error);
+  } else if (name == "--debug-log") {
+    return set_name(value, "--debug-log: empty file name", &args->debug_log, error);
+  } else if (name == "--host-version") {
+    if (!parse_double(value, &args->host_version))
+      return fail(error, "--host-version '" + value + "': not a number");
+    args->has_host_version = true;
+  } else if (name == "--cancel-at-poll") {
+    if (!parse_long(value, 1, &args->test.cancel_at_poll))
+      return fail(error, "--cancel-at-poll '" + value + "': expected a count of 1 or more");
+  } else if (name == "--fail-alloc-after") {
+    if (!parse_long(value, 0, &args->test.fail_alloc_after))
+      return fail(error, "--fail-alloc-after '" + value + "': expected a count of 0 or more");
+  } else {
+    return set_name(value, "--script: empty file name", &args->script, error);
+  }
+  return true;
+}
+
+// The option at words[*i], "--name=value" or "--name value" (which moves
+// *i past the value).
+bool parse_option(const std::vector<std::string> &words, size_t *i, Args *args,
+                  std::string *error) {
+  const std::string &word = words[*i];
+  std::string name = word;
+  std::string value;
+  bool inline_value = false;
+  const size_t equals = word.find('=');
+  if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+    name = word.substr(0, equals);
+    value = word.substr(equals + 1);
+    inline_value = true;
+  }
+  const bool is_export = args->mode == Mode::kExport;
+  if (!is_export && is_export_only(name))
+    return fail(error, "option '" + name + "' belongs to molv export");
+  if (is_export && name == "--script") return fail(error, "option '--script' belongs to molv gui");
+  if (bool *flag = flag_of(name, args)) {
+    if (inline_value) return fail(error, "option '" + name + "' takes no value");
+    *flag = true;
+    return true;
+  }
+  if (!takes_value(name)) return fail(error, "unknown option '" + name + "'");
+  if (!inline_value) {
+    if (*i + 1 >= words.size()) return fail(error, "option '" + name + "' needs a value");
+    value = words[++*i];
+  }
+  return set_value(name, value, args, error);
+}
+
+}  // namespace
+
+bool parse_args(const std::vector<std::string> &words, Args *args, std::string *error) {
+  *args = Args();
+  if (words.empty()) return fail(error, "no command given");
+  const std::string &command = words[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    args->mode = Mode::kHelp;
+    return true;
+  }
+  if (command == "--version") return parse_version(words, args, error);
+  if (command == "export")
+    args->mode = Mode::kExport;
+  else if (command == "gui")
+    args->mode = Mode::kGui;
+  else
+    return fail(error, "unknown command '" + command + "'");
+
+  bool options_done = false;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string &word = words[i];
+    if (options_done || word.empty() || word[0] != '-' || word == "-") {
+      if (args->mode != Mode::kExport && !args->scenes.empty())
+        return fail(error, "molv gui takes one scene, not also '" + word + "'");
+      if (word.empty()) return fail(error, "empty scene file name");
+      args->scenes.push_back(word);
+    } else if (word == "--") {
+      options_done = true;
+    } else if (word == "--help" || word == "-h") {
+      args->mode = Mode::kHelp;
+      return true;
+    } else if (!parse_option(words, &i, args, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string plugin_folder(const Args &args) {
+  return args.plugin_dir.empty() ? MOLV_DEFAULT_PLUGIN_DIR : args.plugin_dir;
+}
+
+bool is_folder(const std::string &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool names_folder(const std::string &out) {
+  return (!out.empty() && out.back() == '/') || is_folder(out);
+}
+
+std::string export_name(const Args &args, const std::string &scene) {
+  std::string stem = "sample";
+  if (!scene.empty()) {
+    const size_t slash = scene.find_last_of('/');
+    stem = slash == std::string::npos ? scene : scene.substr(slash + 1);
+    stem.resize(stem.size() - file_extension(scene).size());
+  }
+  if (!args.has_out) return stem;
+  const std::string &out = args.out;
+  if (names_folder(out)) return out + (out.back() == '/' ? "" : "/") + stem;
+  if (out.size() >= 2 && out.compare(out.size() - 2, 2, ".x") == 0)
+    return out.substr(0, out.size() - 2);
+  return out;
+}
+
+bool apply_options(const Args &args, std::string *options, std::string *error) {
+  if (args.has_options) {
+    if (args.options.size() > options->size()) options->resize(args.options.size());
+    options->replace(0, args.options.size(), args.options);
+  }
+  for (const auto &set : args.sets) {
+    if (set.first < 0 || static_cast<size_t>(set.first) >= options->size()) {
+      *error = "--set " + std::to_string(set.first) + "=" + set.second +
+               ": the options have only " + std::to_string(options->size()) + " characters";
+      return false;
+    }
+    (*options)[static_cast<size_t>(set.first)] = set.second;
+  }
+  return true;
+}
+
+}  // namespace cli
+}  // namespace molv

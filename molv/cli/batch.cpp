@@ -1,0 +1,180 @@
+/*
+ * molv export as a batch of models.
+ */
+#include "cli/batch.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/run_outcome.h"
+#include "api/tcl_bridge.h"
+#include "cli/console.h"
+#include "cli/export_model.h"
+#include "cli/jobs.h"
+#include "common/signals.h"
+
+namespace molv {
+namespace cli {
+namespace {
+
+// True when both names lead to one file (through links, hard links or
+// another spelling).
+bool same_file(const std::string &a, const std::string &b) {
+  struct stat first {}, second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// A model being read is never written: not by an export of the run
+// (Assimp reads .x files too) nor by the debug log.  0, or the exit status
+// 2 with the reason shown, before anything is read or written.
+int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
+                      const std::vector<std::string> &names) {
+  for (const std::string &scene : scenes) {
+    if (scene.empty()) continue;
+    std::string what;
+    for (const std::string &name : names)
+      if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
+    if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
+      what = "the debug log";
+    if (what.empty()) continue;
+    error_line(scene + ": " + what + " would write over the scene being read");
+    return 2;
+  }
+  return 0;
+}
+// Makes FOLDER and the folders above it that are missing.
+bool make_folders(const std::string &folder, std::string *error) {
+  for (size_t at = 1; at <= folder.size(); ++at) {
+    if (at < folder.size() && folder[at] != '/') continue;
+    const std::string part = folder.substr(0, at);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      *error = part + ": cannot make the folder: " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!is_folder(folder)) {
+    *error = folder + ": not a folder";
+    return false;
+  }
+  return true;
+}
+
+// The run's output names, one per model, after the checks that need no
+// model: one file name for one model only, no two models to one file.
+// 0, or the exit status (the reason is shown).
+int plan_outputs(const Args &args, const std::vector<std::string> &scenes,
+                 std::vector<std::string> *names) {
+  if (scenes.size() > 1 && args.has_out && !names_folder(args.out)) {
+    error_line("-o " + args.out + " names one file; for " + std::to_string(scenes.size()) +
+               " models give a folder (-o DIR/)" + kHelpHint);
+    return 2;
+  }
+  for (size_t i = 0; i < scenes.size(); ++i) {
+    names->push_back(export_name(args, scenes[i]));
+    for (size_t j = 0; j < i; ++j) {
+      if ((*names)[j] != names->back()) continue;
+      error_line(scenes[j] + " and " + scenes[i] + " would both be written to " + names->back() +
+                 ".x" + kHelpHint);
+      return 2;
+    }
+  }
+  std::string error;
+  if (args.has_out && !args.out.empty() && args.out.back() == '/' &&
+      !make_folders(args.out.substr(0, args.out.size() - 1), &error)) {
+    error_line(error);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int export_models(const Args &args, bool side_by_side, const std::vector<std::string> &scenes,
+                  const std::vector<std::string> &names, const std::function<long()> &next,
+                  PrivatePluginFolder *folder, const std::function<void()> &on_complete) {
+  DebugLog debug;
+  if (!debug.open(args.debug_log)) return 2;
+
+  Console console(args, side_by_side);
+  tcl_start(false);
+  struct StopTcl {
+    ~StopTcl() { tcl_stop(); }
+  } stop_tcl;
+  // Until now a signal simply ends the program; from here it cancels the
+  // export first, and the run ends by it when the exports have stopped
+  // (EndingSignals).
+  catch_ending_signals();
+  begin_export();
+  ExportSession session{args, console, folder};
+
+  // The worst status of the models; a failed model does not stop the
+  // others, a cancel by the user or a plug-in that does not run does.
+  int worst = 0;
+  for (long i = next(); i >= 0; i = next()) {
+    const size_t at = static_cast<size_t>(i);
+    if (scenes.size() > 1) console.set_label(scene_label(scenes[at]));
+    const int status = export_model(session, scenes[at], names[at]);
+    worst = std::max(worst, status);
+    if (status == 0) on_complete();
+    if (session.plugin_failed) break;
+    const RunOutcome &outcome = run_outcome();
+    if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
+  }
+  return worst;
+}
+
+namespace {
+
+// Ends the run by a signal that arrived during its exports (common/signals.h),
+// once everything the run made is cleaned up.
+struct EndingSignals {
+  ~EndingSignals() {
+    end_export();
+    release_ending_signals();
+  }
+};
+
+}  // namespace
+
+int run_export(const Args &args) {
+  // No scene: the sample, as one model.
+  const std::vector<std::string> scenes =
+      args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  std::vector<std::string> names;
+  if (const int status = plan_outputs(args, scenes, &names)) return status;
+  if (const int status = scenes_kept_apart(args, scenes, names)) return status;
+  if (args.jobs > 1 && scenes.size() > 1) {
+    if (!args.debug_log.empty()) {
+      error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
+                 kHelpHint);
+      return 2;
+    }
+    int ending = 0;
+    const int status = run_jobs(args, scenes, names, &ending);
+    if (ending != 0) {
+      std::fflush(nullptr);
+      std::signal(ending, SIG_DFL);
+      std::raise(ending);
+    }
+    return status;
+  }
+  EndingSignals ending_signals;
+  // Declared before the plug-in runs, so that it outlives every export.
+  PrivatePluginFolder private_folder;
+  long next = 0;
+  return export_models(
+      args, false, scenes, names,
+      [&] { return next < static_cast<long>(scenes.size()) ? next++ : -1L; },
+      args.defaults ? &private_folder : nullptr, [] {});
+}
+
+}  // namespace cli
+}  // namespace molv

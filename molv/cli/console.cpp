@@ -1,0 +1,186 @@
+/*
+ * The console of molv export.
+ */
+#include "cli/console.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "api/display.h"
+
+namespace molv {
+namespace cli {
+
+std::string one_line(const std::string &text) {
+  std::string line = text;
+  for (char &c : line)
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  size_t start = line.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+void error_line(const std::string &text) {
+  std::fprintf(stderr, "molv: %s\n", one_line(text).c_str());
+}
+
+std::string scene_label(const std::string &scene) { return scene.empty() ? "sample" : scene; }
+
+// ---- Console ------------------------------------------------------------------
+
+Console::Console(const Args &args, bool side_by_side)
+    : mode_(args.quiet                   ? Mode::kQuiet
+            : isatty(2) && !side_by_side ? Mode::kTerminal
+            : args.verbose               ? Mode::kEveryLine
+                                         : Mode::kLastLine) {
+  Hooks &h = hooks();
+  h.status = [this](const std::string &text) { status(text); };
+  h.progress = [this](int percent) { progress(percent); };
+  h.message = [this](const std::string &text) { message(text); };
+  h.choose_file = nullptr;  // no window: the chooser is cancelled
+}
+
+Console::~Console() {
+  end_line();
+  hooks() = Hooks();
+}
+
+void Console::loading(const std::string &scene) {
+  if (mode_ != Mode::kTerminal) return;
+  status_ = "Loading " + (scene.empty() ? std::string("the sample") : scene) + " ...";
+  percent_ = 0;
+  redraw();
+}
+
+void Console::load_progress(int percent) {
+  if (mode_ != Mode::kTerminal) return;
+  percent_ = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  redraw();
+}
+
+void Console::loaded() {
+  if (mode_ != Mode::kTerminal || !open_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  open_ = false;
+  percent_ = 0;
+}
+
+void Console::start_export() {
+  status_.clear();
+  printed_.clear();
+  percent_ = 0;
+}
+
+void Console::end_export() {
+  if (mode_ == Mode::kLastLine && !status_.empty())
+    std::fprintf(stderr, "%s%s\n", label_.empty() ? "" : (label_ + ": ").c_str(),
+                 status_.c_str());
+  end_line();
+}
+
+void Console::note(const std::string &line) {
+  if (mode_ == Mode::kQuiet) return;
+  end_line();
+  std::fprintf(stderr, "%s\n", one_line(line).c_str());
+  std::fflush(stderr);
+}
+
+void Console::end_line() {
+  if (open_) std::fputc('\n', stderr);
+  open_ = false;
+  std::fflush(stderr);
+}
+
+void Console::status(const std::string &text) {
+  if (mode_ == Mode::kQuiet) return;
+  status_ = one_line(text);
+  if (mode_ == Mode::kTerminal) {
+    redraw();
+  } else if (mode_ == Mode::kEveryLine && status_ != printed_) {
+    std::fprintf(stderr, "%s\n", status_.c_str());
+    printed_ = status_;
+  }
+}
+
+void Console::progress(int percent) {
+  if (mode_ != Mode::kTerminal) return;
+  percent_ = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  redraw();
+}
+
+void Console::message(const std::string &text) {
+  end_line();
+  error_line(label_.empty() ? text : label_ + ": " + text);
+}
+
+void Console::redraw() {
+  std::string line = status_;
+  if (percent_ > 0) {
+    constexpr int kWidth = 20;
+    const int filled = percent_ * kWidth / 100;
+    line += "  [" + std::string(static_cast<size_t>(filled), '#') +
+            std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
+            std::to_string(percent_) + "%";
+  }
+  // A plug-in polls thousands of times a second, mostly with the text
+  // already shown: only a line that changes is drawn again.
+  if (open_ && line == drawn_) return;
+  drawn_ = line;
+  // A wrapped line could not be redrawn in place.
+  struct winsize size {};
+  size_t columns = 80;
+  if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) columns = size.ws_col;
+  if (line.size() >= columns) line.resize(columns - 1);
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fflush(stderr);
+  open_ = true;
+}
+
+// ---- standard output and the debug log -----------------------------------------
+
+SilencedStdout::SilencedStdout(bool on) {
+  if (!on) return;
+  std::fflush(stdout);
+  saved_ = dup(1);
+  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved_ < 0 || null_fd < 0 || dup2(null_fd, 1) < 0) {
+    if (null_fd >= 0) close(null_fd);
+    if (saved_ >= 0) close(saved_);
+    saved_ = -1;
+    return;
+  }
+  close(null_fd);
+}
+
+SilencedStdout::~SilencedStdout() {
+  if (saved_ < 0) return;
+  std::fflush(stdout);
+  dup2(saved_, 1);
+  close(saved_);
+}
+
+DebugLog::~DebugLog() {
+  set_debug_file(nullptr);
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool DebugLog::open(const std::string &path) {
+  if (path.empty()) return true;
+  file_ = std::fopen(path.c_str(), "w");
+  if (file_ == nullptr) {
+    error_line(path + ": cannot write the debug log: " + std::strerror(errno));
+    return false;
+  }
+  set_debug_file(file_);
+  return true;
+}
+
+}  // namespace cli
+}  // namespace molv

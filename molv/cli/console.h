@@ -1,0 +1,108 @@
+/*
+ * What the user sees of molv export: the status line and the progress bar
+ * on standard error (Console), molv's own lines (errors on standard error,
+ * one line each), standard output silenced for --quiet, and the debug log.
+ */
+#ifndef MOLV_CLI_CONSOLE_H
+#define MOLV_CLI_CONSOLE_H
+
+#include <cstdio>
+#include <string>
+
+#include "cli/args.h"
+
+namespace molv {
+namespace cli {
+
+// A text the plug-in shows, as one line of a terminal or log.
+std::string one_line(const std::string &text);
+
+// "molv: TEXT" on standard error, as one line.
+void error_line(const std::string &text);
+
+// How messages name a scene of the command line (empty: the sample).
+std::string scene_label(const std::string &scene);
+
+// The status line and the progress bar on standard error.  On a terminal
+// both share one line that is redrawn.  Elsewhere (a log, a pipe) only the
+// last status of each export is shown, unless --verbose asks for every one
+// on a line of its own; there is no bar.  --quiet shows none of them.
+// While it lives, it is where the plug-in's status, progress and messages
+// go (api/display.h).
+class Console {
+ public:
+  // SIDE_BY_SIDE: one of several processes that share standard error, so
+  // that no line is redrawn.
+  Console(const Args &args, bool side_by_side);
+  ~Console();
+  Console(const Console &) = delete;
+  Console &operator=(const Console &) = delete;
+
+  // On a terminal, what is going on before the plug-in has anything to say.
+  void loading(const std::string &scene);
+  void load_progress(int percent);
+  // Clears the loading line.
+  void loaded();
+  // In a run of several models, the model that a status or message is
+  // about: it leads the final status line and each message.
+  void set_label(const std::string &label) { label_ = label; }
+  // A new export: nothing of the last one's status is left to show.
+  void start_export();
+  // The export is over: its last status stays on screen.
+  void end_export();
+  // Whether notes are shown at all.
+  bool shows_notes() const { return mode_ != Mode::kQuiet; }
+  // A line of molv's own (summary, warning), after the status line.
+  void note(const std::string &line);
+
+ private:
+  enum class Mode { kQuiet, kTerminal, kEveryLine, kLastLine };
+
+  void end_line();
+  void status(const std::string &text);
+  void progress(int percent);
+  void message(const std::string &text);
+  void redraw();
+
+  Mode mode_;
+  bool open_ = false;
+  int percent_ = 0;
+  std::string status_;
+  std::string printed_;
+  std::string drawn_;  // the line on the terminal, before it was cut to its width
+  std::string label_;
+};
+
+// The plug-in writes a line of its own to standard output when it opens
+// the file; --quiet promises silence after a complete export, so that
+// line goes nowhere while the export runs.
+class SilencedStdout {
+ public:
+  explicit SilencedStdout(bool on);
+  ~SilencedStdout();
+  SilencedStdout(const SilencedStdout &) = delete;
+  SilencedStdout &operator=(const SilencedStdout &) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// The plug-in's trace (--debug-log), written while this lives.
+class DebugLog {
+ public:
+  DebugLog() = default;
+  ~DebugLog();
+  DebugLog(const DebugLog &) = delete;
+  DebugLog &operator=(const DebugLog &) = delete;
+  // Opens PATH (nothing for an empty PATH).  False when it cannot be
+  // written (the reason is shown).
+  bool open(const std::string &path);
+
+ private:
+  std::FILE *file_ = nullptr;
+};
+
+}  // namespace cli
+}  // namespace molv
+
+#endif  // MOLV_CLI_CONSOLE_H

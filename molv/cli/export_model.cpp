@@ -1,0 +1,244 @@
+/*
+ * The export of one model by molv export.
+ */
+#include "cli/export_model.h"
+
+#include <tcl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/run_outcome.h"
+#include "api/test_hooks.h"
+#include "cli/x_summary.h"
+#include "import/assimp_import.h"
+#include "import/load.h"
+
+namespace molv {
+namespace cli {
+namespace {
+
+constexpr const char *kMenuLabel = "Direct X ...";
+constexpr const char *kReady = "Ready !";
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string tcl_list(const std::vector<std::string> &words) {
+  std::vector<const char *> argv;
+  for (const auto &word : words) argv.push_back(word.c_str());
+  char *merged = Tcl_Merge(static_cast<int>(argv.size()), argv.data());
+  std::string list = merged;
+  Tcl_Free(merged);
+  return list;
+}
+
+// Starts the plug-in and finds its menu entry.  0, or the exit status.
+int start_session(ExportSession &session) {
+  const Args &args = session.args;
+  if (const int status = start_plugin(args, session.private_folder)) return status;
+  install_headless_dialog();
+  for (const MenuItem &item : export_menu())
+    if (item.label == kMenuLabel) session.entry = &item;
+  if (session.entry == nullptr) {
+    error_line(std::string("the plug-in has no \"") + kMenuLabel + "\" export entry");
+    return 1;
+  }
+  return 0;
+}
+
+// The line after a complete export, and the warning when the file holds
+// nothing an engine could draw.
+void report_file(Console &console, const std::string &file, Clock::time_point start) {
+  // Counting reads the whole file again: not for a line nobody sees.
+  if (!console.shows_notes()) return;
+  XFileCounts counts;
+  std::string error;
+  if (!count_x_file(file, &counts, &error)) {
+    console.note("wrote " + file + " (" + error + ")");
+    return;
+  }
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f s", seconds_since(start));
+  auto count = [](std::uint64_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  console.note("wrote " + file + " (" + size_text(counts.bytes) +
+               "): " + count(counts.meshes, "mesh", "meshes") + ", " +
+               count(counts.vertices, "vertex", "vertices") + ", " +
+               count(counts.faces, "face", "faces") + " in " + time);
+  if (counts.meshes == 0) console.note("molv: " + file + ": warning: the file holds no mesh");
+}
+
+
+// Loads the model, with the loading line on a terminal and the load's
+// warnings after it.  0, or the exit status (the reason is shown).
+int load_model(ExportSession &session, const std::string &scene, const std::string &name) {
+  const Args &args = session.args;
+  Console &console = session.console;
+  set_embedded_texture_stem(args.extract_textures ? name : std::string());
+  console.loading(scene);
+  set_load_progress([&console](int percent) { console.load_progress(percent); });
+  std::string error;
+  const bool loaded = load_for(args, scene, &error);
+  set_load_progress(nullptr);
+  console.loaded();
+  if (!loaded) {
+    error_line(error);
+    return 2;
+  }
+  if (source_of(scene) == Source::kModel)
+    for (const std::string &warning : load_warnings())
+      console.note("molv: " + scene + ": warning: " + warning);
+  return 0;
+}
+
+// Chooses the plug-in's menu entry (starting the plug-in for the first
+// model): its dialog answers with the options, which the command line then
+// adjusts.  0, or the exit status (the reason is shown).
+int dialog_options(ExportSession &session, const std::string &who, std::string *options) {
+  if (session.entry == nullptr) {
+    if (const int status = start_session(session)) {
+      session.plugin_failed = true;
+      return status;
+    }
+  }
+  if (tcl_eval(session.entry->tcl_text, options) != TCL_OK) {
+    error_line(who + kMenuLabel + ": " + *options);
+    return 1;
+  }
+  std::string error;
+  if (!apply_options(session.args, options, &error)) {
+    error_line(error);
+    return 2;
+  }
+  return 0;
+}
+
+// The exit status of a confirmed export from how it ended: qel_save's
+// code and result, the host memory it kept, and the run's outcome.
+int outcome_status(const Args &args, const std::string &who, int code, const std::string &result,
+                   long kept_blocks) {
+  if (code != TCL_OK) {
+    error_line(who + "qel_save: " + result);
+    return 1;
+  }
+  // A plug-in must give back every block of host memory it took, also
+  // after a cancel or a failure.
+  if (kept_blocks != 0) {
+    error_line(who + "the plug-in kept " + std::to_string(kept_blocks) + " blocks of host memory");
+    return 1;
+  }
+  const RunOutcome &outcome = run_outcome();
+  if (outcome.messages != 0) return 1;  // each one is on stderr already
+  if (!outcome.has_status) {
+    error_line(who + "no file was written: no file name given (molv export has no file chooser)");
+    return 1;
+  }
+  if (outcome.last_status != kReady) {
+    if (args.quiet) error_line(who + "the export did not complete: " + outcome.last_status);
+    return 1;
+  }
+  return 0;
+}
+
+// Confirms the export under NAME with OPTIONS.  The test faults count from
+// here, so that the first event pass is the one that shows the dialog
+// again.  Returns the exit status.
+int confirm_export(ExportSession &session, const std::string &who, const std::string &name,
+                   const std::string &options) {
+  const Args &args = session.args;
+  session.console.start_export();
+  clear_run_outcome();
+  set_cancel_at_poll(args.test.cancel_at_poll);
+  set_fail_alloc_after(args.test.fail_alloc_after);
+  std::string result;
+  const long live_before = live_allocations();
+  int code;
+  {
+    SilencedStdout silence(args.quiet);
+    code = tcl_eval(tcl_list({"molv", "qel_save", "export", name, options}), &result);
+  }
+  set_fail_alloc_after(-1);
+  set_cancel_at_poll(0);
+  session.console.end_export();
+  // The next model's dialog finds no remembered options either.
+  if (args.defaults && session.private_folder != nullptr) session.private_folder->forget_options();
+  return outcome_status(args, who, code, result, live_allocations() - live_before);
+}
+
+}  // namespace
+
+bool load_for(const Args &args, const std::string &file, std::string *error) {
+  if (!load_source(file, error)) return false;
+  if (args.has_host_version) set_host_version(args.host_version);
+  return true;
+}
+
+int check_plugin_folder(const Args &args) {
+  const std::string dir = plugin_folder(args);
+  if (is_folder(dir)) return 0;
+  if (args.plugin_dir.empty()) {
+    error_line(dir + ": plug-in folder not found (build the plug-in or give --plugin-dir)");
+    return 1;
+  }
+  error_line(dir + ": no such plug-in folder");
+  return 2;
+}
+
+int start_plugin(const Args &args, PrivatePluginFolder *private_folder) {
+  const std::string dir = plugin_folder(args);
+  if (const int status = check_plugin_folder(args)) return status;
+  std::string error;
+  // A folder made for this run already (--jobs) is used as it is.
+  if (private_folder != nullptr && private_folder->path().empty() &&
+      !private_folder->create(dir, false, &error)) {
+    error_line(error);
+    return 1;
+  }
+  const int init = plugin_load(private_folder != nullptr ? private_folder->path() : dir, &error);
+  if (init == -2) {
+    error_line(error);
+    return 1;
+  }
+  // -1: the plug-in refused this host and said so itself.
+  if (init == -1) return 1;
+  if (init != 0) {
+    error_line("the plug-in in " + dir + " failed to start (" + std::to_string(init) + ")");
+    return 1;
+  }
+  return 0;
+}
+
+int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
+  const Clock::time_point start = Clock::now();
+  // In a run of several models each failure names its model.
+  const std::string who = session.args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
+  if (const int status = load_model(session, scene, name)) return status;
+  // Extracted textures go in place only with a complete export.
+  struct DiscardTextures {
+    ~DiscardTextures() { discard_embedded_textures(); }
+  } discard_textures;
+  std::string options;
+  if (const int status = dialog_options(session, who, &options)) return status;
+  if (const int status = confirm_export(session, who, name, options)) return status;
+  std::string error;
+  if (!commit_embedded_textures(&error)) {
+    error_line(who + error);
+    return 1;
+  }
+  report_file(session.console, name + ".x", start);
+  return 0;
+}
+
+}  // namespace cli
+}  // namespace molv

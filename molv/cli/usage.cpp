@@ -1,0 +1,114 @@
+/*
+ * What molv --help and molv --version show.
+ */
+#include "cli/usage.h"
+
+#include <cstdio>
+#include <string>
+
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "cli/args.h"
+#include "cli/console.h"
+#include "cli/plugin_options.h"
+
+#ifndef MOLV_DEFAULT_PLUGIN_DIR
+#define MOLV_DEFAULT_PLUGIN_DIR "plugin"
+#endif
+
+namespace molv {
+namespace cli {
+namespace {
+
+// The commands and the export's own options, up to the option table.
+constexpr const char *kUsageHead =
+    "Usage:\n"
+    "  molv export [SCENE...] [OPTIONS]  export models to DirectX (.x) files\n"
+    "  molv gui [SCENE] [--script FILE] [--plugin-dir DIR]\n"
+    "                                    open the modeller's window\n"
+    "  molv --version                    show the host's and the plug-in's versions\n"
+    "  molv --help                       show this text\n"
+    "\n"
+    "SCENE is a .json scene file or a model in a format Assimp reads (OBJ, glTF 2,\n"
+    "PLY, STL, 3DS, Collada, OFF, ...); without one, a built-in sample scene is used.\n"
+    "Several SCENEs are exported one after the other by one plug-in; one that fails\n"
+    "is named and the others still go.\n"
+    "\n"
+    "Export options:\n"
+    "  -o, --output OUT       write OUT.x (a trailing .x is not doubled); default:\n"
+    "                         the scene's name, or \"sample\", in the current folder\n"
+    "  -o DIR/                write DIR/<scene name>.x (also for a folder that\n"
+    "                         exists without the slash); DIR/ is made if need be\n"
+    "  --set NAME=C, --set N=C\n"
+    "                         option NAME (or number N) becomes C: 0 or 1, for\n"
+    "                         decimals a digit (repeatable, applied in order)\n"
+    "  --options STRING       option characters from number 0 on, applied before\n"
+    "                         --set (\"0000111\" sets 4, 5 and 6)\n"
+    "  --defaults             start from the plug-in's defaults; the remembered\n"
+    "                         options are neither read nor changed\n"
+    "  --extract-textures     write textures embedded in a model (glTF's *0) as\n"
+    "                         files beside the .x and name those files in it\n"
+    "  -j, --jobs N           export several SCENEs in N processes side by side\n"
+    "  --quiet                nothing but failures on standard output and error\n"
+    "  --verbose              every status line, also when standard error is no\n"
+    "                         terminal (else only the last one of each export)\n"
+    "  --plugin-dir DIR       the plug-in folder (default: " MOLV_DEFAULT_PLUGIN_DIR
+    ")\n"
+    "  --debug-log FILE       write the plug-in's trace to FILE\n"
+    "  --host-version V       report host version V to the plug-in\n"
+    "\n"
+    "After each complete export one line gives the file's size, its meshes,\n"
+    "vertices and faces, and the time taken; warnings name what a .x file cannot\n"
+    "hold (lights, cameras, lines, embedded textures, no mesh at all).\n"
+    "\n"
+    "A plain run uses the options of the last complete export, which the plug-in\n"
+    "remembers in qel_export.opt in its folder (the defaults below before the\n"
+    "first); --defaults uses the defaults.  Then --options and --set apply.\n"
+    "\n"
+    "Options (number, name, default, what it does when 1):\n";
+
+// After the option table: the window, signals, exit status, the test hooks.
+constexpr const char *kUsageTail =
+    "\n"
+    "Window options (molv gui): --script FILE runs a Tcl file once the window is up;\n"
+    "--plugin-dir, --debug-log and --host-version as above.\n"
+    "\n"
+    "Ctrl-C cancels a running export; a second Ctrl-C, SIGTERM or SIGHUP cancels\n"
+    "it too and then ends molv.\n"
+    "Exit status: 0 when every export ended with \"Ready !\", 1 when one was\n"
+    "cancelled, failed or showed a message, 2 for a usage error or a bad scene\n"
+    "(of several models, the worst).\n"
+    "\n"
+    "For tests:\n"
+    "  --cancel-at-poll N     cancel at the N-th event pass of the export\n"
+    "  --fail-alloc-after N   host allocations after the N-th fail\n";
+
+// One line per option of the plug-in's table.
+std::string option_lines() {
+  std::string text;
+  const std::string defaults = default_option_string();
+  for (const PluginOption &option : plugin_options()) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %2d %-20s %c  %s\n", option.index, option.name,
+                  defaults[static_cast<size_t>(option.index)], option.meaning);
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string usage_text() { return kUsageHead + option_lines() + kUsageTail; }
+
+bool version_text(const Args &args, std::string *text, std::string *error) {
+  const std::string dir = plugin_folder(args);
+  std::string about;
+  if (!plugin_about(dir, &about, error)) return false;
+  clear_model();
+  *text = host_version_string() + " (the stand-in host of qel_export)\n" + one_line(about) + " (" +
+          dir + ")\n";
+  return true;
+}
+
+}  // namespace cli
+}  // namespace molv

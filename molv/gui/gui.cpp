@@ -1,0 +1,345 @@
+/*
+ * The molv window (`molv gui`), the C++ side: the interpreter with Tk, the
+ * hooks that send what a plug-in shows to the window, and the commands the
+ * window's Tcl side (gui.tcl, compiled in as gui_script.h) calls: the
+ * object tree, File > Open, the export menu, and whether a plug-in is busy.
+ *
+ * A plug-in works inside its own Tcl commands (`molv qel_save ...`) and
+ * lets Tk process events while it does, so the window stays live during an
+ * export.  The host counts those commands: while one runs, File > Open is
+ * refused (the plug-in is reading the model), Quit cancels the export
+ * first and ends molv once it has cleaned up, and Ctrl-C, SIGTERM and
+ * SIGHUP cancel the export before they end molv (common/signals.h).
+ */
+#include "gui/gui.h"
+
+#include <tcl.h>
+#include <tk.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gui_script.h"
+#include "api/display.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "common/signals.h"
+#include "import/load.h"
+
+namespace molv {
+namespace gui {
+namespace {
+
+const Window *g_window = nullptr;
+std::string g_scene;
+
+void error_line(const std::string &text) {
+  std::string line = text;
+  for (char &c : line)
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  std::fprintf(stderr, "molv: %s\n", line.c_str());
+}
+
+Tcl_Obj *new_string(const std::string &text) {
+  return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
+}
+
+// Evaluates the words as one command, each word exactly as given.
+int eval_words(const std::vector<std::string> &words, std::string *result) {
+  Tcl_Interp *interp = tcl_interp();
+  std::vector<Tcl_Obj *> objv;
+  for (const std::string &word : words) {
+    objv.push_back(new_string(word));
+    Tcl_IncrRefCount(objv.back());
+  }
+  const int code =
+      Tcl_EvalObjv(interp, static_cast<int>(objv.size()), objv.data(), TCL_EVAL_GLOBAL);
+  for (Tcl_Obj *obj : objv) Tcl_DecrRefCount(obj);
+  if (result != nullptr) *result = Tcl_GetStringResult(interp);
+  return code;
+}
+
+// ---- a plug-in at work -------------------------------------------------------
+
+// The `molv` command as the bridge made it; the window calls it through
+// counted_molv.
+Tcl_ObjCmdProc *g_molv_proc = nullptr;
+ClientData g_molv_data = nullptr;
+int g_depth = 0;
+volatile std::sig_atomic_t g_busy = 0;
+
+int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (g_depth++ == 0) begin_export();
+  g_busy = 1;
+  const int code = g_molv_proc(g_molv_data, interp, objc, objv);
+  if (--g_depth == 0) {
+    g_busy = 0;
+    // A signal during the command that ends molv does so now.
+    end_export();
+  }
+  return code;
+}
+
+bool count_molv_commands(Tcl_Interp *interp) {
+  Tcl_CmdInfo info;
+  if (Tcl_GetCommandInfo(interp, "::molv", &info) == 0 || info.objProc == nullptr) return false;
+  g_molv_proc = info.objProc;
+  g_molv_data = info.objClientData;
+  info.objProc = counted_molv;
+  info.objClientData = nullptr;
+  return Tcl_SetCommandInfo(interp, "::molv", &info) != 0;
+}
+
+// ---- what a plug-in shows ---------------------------------------------------
+
+void set_window_hooks(Tcl_Interp *interp) {
+  Hooks &h = hooks();
+  h.status = [interp](const std::string &text) {
+    Tcl_SetVar(interp, "::molv::status", text.c_str(), TCL_GLOBAL_ONLY);
+  };
+  h.progress = [interp](int percent) {
+    Tcl_SetVar(interp, "::molv::progress", std::to_string(percent).c_str(), TCL_GLOBAL_ONLY);
+  };
+  h.message = [](const std::string &text) {
+    eval_words({"::molv::gui::show_message", text}, nullptr);
+  };
+  h.choose_file = [](const char *title, const char *const *filters) -> const char * {
+    // The plug-in reads the name before it calls the chooser again.
+    static std::string chosen;
+    std::vector<const char *> pairs;
+    for (int i = 0; filters != nullptr && filters[i] != nullptr && filters[i + 1] != nullptr;
+         i += 2) {
+      pairs.push_back(filters[i]);
+      pairs.push_back(filters[i + 1]);
+    }
+    char *list = Tcl_Merge(static_cast<int>(pairs.size()), pairs.data());
+    const std::string filter_list = list;
+    Tcl_Free(list);
+    if (eval_words({"::molv::gui::choose_save_file", title != nullptr ? title : "", filter_list},
+                   &chosen) != TCL_OK ||
+        chosen.empty())
+      return nullptr;
+    return chosen.c_str();
+  };
+}
+
+// ---- commands of the window's Tcl side ----------------------------------------
+
+const char *type_text(const mo_object *object) {
+  switch (object->type) {
+    case MO_OBJ_WORLD:
+      return "world";
+    case MO_OBJ_POLYGON:
+      return object->subdivision != nullptr ? "polygon, subdivided" : "polygon";
+    case MO_OBJ_GROUP:
+      return "group";
+    case MO_OBJ_LIGHT:
+      return "light";
+    default:
+      return nullptr;
+  }
+}
+
+// {id parent type name vertices surfaces} per object, parents before their
+// children, children in their order.  Iterative: a scene may nest deeply.
+int model_rows_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *rows = Tcl_NewListObj(0, nullptr);
+  struct Pending {
+    mo_object *object;
+    std::string parent;
+  };
+  std::vector<Pending> stack;
+  if (mo_object *world = model().world()) stack.push_back({world, ""});
+  long next_id = 0;
+  std::vector<mo_object *> children;
+  while (!stack.empty()) {
+    const Pending item = std::move(stack.back());
+    stack.pop_back();
+    const mo_object *object = item.object;
+    const std::string id = "o" + std::to_string(next_id++);
+    const char *type = type_text(object);
+    Tcl_Obj *row[6] = {
+        new_string(id),
+        new_string(item.parent),
+        new_string(type != nullptr ? type : "type " + std::to_string(object->type)),
+        new_string(object->name),
+        Tcl_NewIntObj(list_count(object->vertices)),
+        Tcl_NewIntObj(list_count(object->surfaces)),
+    };
+    Tcl_ListObjAppendElement(nullptr, rows, Tcl_NewListObj(6, row));
+    children.clear();
+    for (mo_list_node *node = object->children; node != nullptr; node = node->next)
+      children.push_back(static_cast<mo_object *>(node->item));
+    for (auto child = children.rbegin(); child != children.rend(); ++child)
+      stack.push_back({*child, id});
+  }
+  Tcl_SetObjResult(interp, rows);
+  return TCL_OK;
+}
+
+int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "file");
+    return TCL_ERROR;
+  }
+  if (g_busy) {
+    Tcl_SetObjResult(interp, new_string("an export is running"));
+    return TCL_ERROR;
+  }
+  const std::string file = Tcl_GetString(objv[1]);
+  // A file that cannot be read leaves the model the window shows.
+  auto kept = std::make_unique<Model>(std::move(model()));
+  std::string error;
+  if (!g_window->load_scene || !g_window->load_scene(file, &error)) {
+    install_model(std::move(kept));
+    Tcl_SetObjResult(interp, new_string(error.empty() ? file + ": cannot be loaded" : error));
+    return TCL_ERROR;
+  }
+  g_scene = file;
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+int scene_name_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_SetObjResult(interp, new_string(g_scene));
+  return TCL_OK;
+}
+
+int export_entries_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *entries = Tcl_NewListObj(0, nullptr);
+  for (const MenuItem &item : export_menu()) {
+    Tcl_Obj *pair[2] = {new_string(item.label), new_string(item.tcl_text)};
+    Tcl_ListObjAppendElement(nullptr, entries, Tcl_NewListObj(2, pair));
+  }
+  Tcl_SetObjResult(interp, entries);
+  return TCL_OK;
+}
+
+int busy_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_SetObjResult(interp, Tcl_NewBooleanObj(g_busy != 0));
+  return TCL_OK;
+}
+
+int cancel_export_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  if (g_busy) request_cancel();
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+// File > Open: the scene format first, then every model format the
+// importer reads (import/load.h).
+int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *all = Tcl_NewListObj(0, nullptr);
+  for (const std::string &extension : readable_extensions())
+    Tcl_ListObjAppendElement(nullptr, all, new_string(extension));
+  Tcl_Obj *types[3][2] = {
+      {new_string("Scenes and models"), all},
+      {new_string("Scenes"), new_string(".json")},
+      {new_string("All Files"), new_string("*")},
+  };
+  Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+  for (auto &type : types) Tcl_ListObjAppendElement(nullptr, list, Tcl_NewListObj(2, type));
+  Tcl_SetObjResult(interp, list);
+  return TCL_OK;
+}
+
+void create_commands(Tcl_Interp *interp) {
+  const std::pair<const char *, Tcl_ObjCmdProc *> commands[] = {
+      {"::molv::gui::model_rows", model_rows_command},
+      {"::molv::gui::load_file", load_file_command},
+      {"::molv::gui::scene_name", scene_name_command},
+      {"::molv::gui::export_entries", export_entries_command},
+      {"::molv::gui::busy", busy_command},
+      {"::molv::gui::cancel_export", cancel_export_command},
+      {"::molv::gui::open_types", open_types_command},
+  };
+  tcl_eval("namespace eval ::molv::gui {}");
+  for (const auto &command : commands)
+    Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
+}
+
+// Everything run() set up, undone in reverse order.
+struct Teardown {
+  ~Teardown() {
+    hooks() = Hooks();
+    release_ending_signals();
+    tcl_stop();
+    g_window = nullptr;
+    g_molv_proc = nullptr;
+    g_depth = 0;
+    g_busy = 0;
+  }
+};
+
+}  // namespace
+
+int run(const Window &window) {
+  g_window = &window;
+  g_scene = window.scene;
+  Teardown teardown;
+  tcl_start(true);
+  Tcl_Interp *interp = tcl_interp();
+  // Tk's reason for a failure; asking for the main window replaces it.
+  const std::string tk_error = Tcl_GetStringResult(interp);
+  if (Tk_MainWindow(interp) == nullptr) {
+    error_line("cannot open the window: " + tk_error);
+    return 1;
+  }
+  Tcl_SetVar(interp, "::molv::status", "", TCL_GLOBAL_ONLY);
+  Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
+  set_window_hooks(interp);
+  create_commands(interp);
+  count_molv_commands(interp);
+  // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
+  catch_ending_signals();
+
+  // A window without its plug-in is still the modeller: the reason has
+  // been shown and the Export menu says it is empty.
+  const int plugin = window.start_plugin ? window.start_plugin() : 0;
+  std::string result;
+  if (tcl_eval(kGuiScript, &result) != TCL_OK ||
+      tcl_eval("::molv::gui::build", &result) != TCL_OK) {
+    error_line("window: " + result);
+    return 1;
+  }
+  if (plugin == 0) Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
+
+  tcl_eval("update");
+  if (!window.script.empty() && Tcl_EvalFile(interp, window.script.c_str()) != TCL_OK) {
+    error_line(window.script + ": " + Tcl_GetStringResult(interp));
+    return 1;
+  }
+  Tk_MainLoop();
+  return 0;
+}
+
+}  // namespace gui
+}  // namespace molv

@@ -1,0 +1,576 @@
+/*
+ * A scene Assimp read becomes the host's model (through the plan of
+ * assimp_plan.h, built with the same builder as a JSON scene).
+ *
+ * The mapping, as the README gives it under "Models from other formats":
+ * the root node is the world; the node tree, depth first (a node before its
+ * children, children in order), becomes groups, polygon objects and lights;
+ * positions are in world coordinates; faces stay the polygons the file has
+ * (one- and two-point faces become line surfaces), and equal positions of
+ * one object are one host vertex, so neighbouring faces share vertices;
+ * materials become the palette in order of first use, their diffuse
+ * textures the texture table.
+ *
+ * Assimp reads the file with no post-processing: no triangulation, no
+ * joining of vertices (which would keep corners apart that differ only in
+ * normal or texture coordinates; positions are joined here instead), and
+ * not its validation either, which refuses a whole model for one empty
+ * mesh.  The walk checks what it reads itself: a broken structure (a face
+ * naming a vertex the mesh lacks, a node naming a missing mesh) refuses
+ * the file, while empty parts (a mesh without vertices or faces, a node
+ * with nothing below it) are left out and counted for the warnings.  A
+ * file from which nothing at all comes is refused.  The node tree is
+ * walked with a stack of our own, so a deep tree costs heap, not the call
+ * stack.
+ */
+#include "import/assimp_builder.h"
+
+#include <assimp/material.h>
+#include <assimp/scene.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "import/assimp_plan.h"
+#include "import/import_error.h"
+#include "import/position_index.h"
+
+namespace molv {
+namespace {
+
+constexpr size_t kMaxSurfaceVertices = 65535;
+
+std::string plural(size_t count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A few names for a warning line: the first three, then "...".
+std::string some_names(const std::vector<std::string> &names) {
+  std::string text;
+  size_t shown = 0;
+  for (const std::string &name : names) {
+    if (name.empty()) continue;
+    if (shown == 3) return text + ", ...";
+    text += (shown++ == 0 ? "" : ", ") + name;
+  }
+  return text;
+}
+
+class ModelBuilder {
+ public:
+  // Embedded textures are written as STEM_<n>.<ext> into `files` when
+  // `stem` is not empty.
+  ModelBuilder(const aiScene &scene, Model &model, const std::string &stem, TextureFiles &files)
+      : scene_(scene), model_(model), stem_(stem), files_(files) {
+    if ((scene.mNumMeshes > 0 && scene.mMeshes == nullptr) ||
+        (scene.mNumMaterials > 0 && scene.mMaterials == nullptr) ||
+        (scene.mNumLights > 0 && scene.mLights == nullptr) ||
+        (scene.mNumCameras > 0 && scene.mCameras == nullptr) ||
+        (scene.mNumTextures > 0 && scene.mTextures == nullptr)) {
+      throw ImportError{"the file's scene is broken"};
+    }
+    for (unsigned i = 0; i < scene.mNumTextures; ++i) {
+      if (scene.mTextures[i] == nullptr || scene.mTextures[i]->pcData == nullptr) {
+        throw ImportError{"an embedded texture of the file is missing"};
+      }
+    }
+    for (unsigned i = 0; i < scene.mNumLights; ++i) {
+      if (scene.mLights[i] != nullptr)
+        lights_.emplace(scene.mLights[i]->mName.C_Str(), scene.mLights[i]);
+    }
+    for (unsigned i = 0; i < scene.mNumCameras; ++i) {
+      if (scene.mCameras[i] != nullptr) {
+        cameras_.emplace(scene.mCameras[i]->mName.C_Str(), scene.mCameras[i]);
+      }
+    }
+  }
+
+  // Takes all the model needs from the file's scene, which may go after
+  // it; throws an ImportError when nothing in the file can be taken.
+  void plan() {
+    plan_walk();
+    leave_out_empty_groups();
+    if (plan_[0].children.empty()) {
+      std::string reason = "the model holds no faces, lines or lights to export";
+      if (!empty_meshes_.empty()) reason += " (" + empty_meshes_warning() + ")";
+      throw ImportError{reason};
+    }
+    place_centres(plan_);
+  }
+
+  // Fills the model from the plan, without the file's scene.
+  void build() {
+    create_objects(plan_, model_);
+    if (model_.palette.empty()) model_.palette.push_back(make_default_material());
+  }
+
+  // One line for each kind of thing the model holds that the .x file will
+  // not: what the import leaves out, and what the plug-in leaves out of
+  // every file (lights, lines and points).
+  std::vector<std::string> warning_lines() const {
+    std::vector<std::string> lines;
+    if (scene_.mNumLights > 0) {
+      lines.push_back(plural(scene_.mNumLights, "light", "lights") +
+                      " left out (a .x file holds no lights)");
+    }
+    if (scene_.mNumCameras > 0) {
+      lines.push_back(plural(scene_.mNumCameras, "camera", "cameras") +
+                      " left out (a .x file holds no cameras)");
+    }
+    if (line_faces_ > 0 || point_faces_ > 0) {
+      std::string what;
+      if (line_faces_ > 0) what = plural(line_faces_, "line segment", "line segments");
+      if (line_faces_ > 0 && point_faces_ > 0) what += " and ";
+      if (point_faces_ > 0) what += plural(point_faces_, "point", "points");
+      lines.push_back(what + " left out (a .x mesh holds polygons only)");
+    }
+    if (!empty_meshes_.empty()) lines.push_back(empty_meshes_warning());
+    if (!embedded_names_.empty()) {
+      const size_t n = embedded_names_.size();
+      lines.push_back(plural(n, "texture", "textures") + " embedded in the model, named " +
+                      some_names(embedded_names_) + " in the .x, which no engine finds" +
+                      " (--extract-textures writes " + (n == 1 ? "it" : "them") +
+                      " beside the .x)");
+    }
+    for (const std::string &line : unwritten_textures_) lines.push_back(line);
+    if (!empty_groups_.empty()) {
+      std::string line = empty_groups_.size() == 1
+                             ? std::string("1 node with nothing below it left out")
+                             : std::to_string(empty_groups_.size()) +
+                                   " nodes with nothing below them left out";
+      const std::string names = some_names(empty_groups_);
+      if (!names.empty()) line += ": " + names;
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+ private:
+  struct Visit {
+    const aiNode *node;
+    size_t parent;  // plan index of the object the node's objects go into
+    aiMatrix4x4 parent_global;
+  };
+
+  size_t add_planned(int type, const std::string &name, size_t parent) {
+    plan_.emplace_back();
+    plan_.back().type = type;
+    plan_.back().name = name;
+    const size_t index = plan_.size() - 1;
+    if (index != parent) plan_[parent].children.push_back(index);
+    return index;
+  }
+
+  // Depth first, with a stack: a node's own objects (its light, its
+  // meshes) before its children, children in order.
+  void plan_walk() {
+    const aiNode *root = scene_.mRootNode;
+    const std::string root_name = root->mName.length > 0 ? root->mName.C_Str() : "world";
+    add_planned(MO_OBJ_WORLD, root_name, 0);
+
+    std::vector<Visit> stack;
+    std::unordered_set<const aiNode *> seen;
+    stack.push_back({root, 0, aiMatrix4x4()});
+    while (!stack.empty()) {
+      const Visit visit = stack.back();
+      stack.pop_back();
+      if (!seen.insert(visit.node).second) throw ImportError{"the node tree runs in a circle"};
+      const aiNode &node = *visit.node;
+      if ((node.mNumMeshes > 0 && node.mMeshes == nullptr) ||
+          (node.mNumChildren > 0 && node.mChildren == nullptr)) {
+        throw ImportError{"a node of the file is broken"};
+      }
+      const aiMatrix4x4 global = visit.parent_global * node.mTransformation;
+      const bool is_root = visit.node == root;
+      const size_t holder = plan_node(node, global, is_root, visit.parent);
+      for (unsigned i = node.mNumChildren; i-- > 0;) {
+        if (node.mChildren[i] != nullptr) stack.push_back({node.mChildren[i], holder, global});
+      }
+    }
+  }
+
+  // The objects of one node; returns the object its children go into.
+  // The node's meshes without vertices or faces are left out: a node
+  // whose other mesh is the only one left is that mesh's polygon object.
+  size_t plan_node(const aiNode &node, const aiMatrix4x4 &global, bool is_root, size_t parent) {
+    const std::string name = node.mName.C_Str();
+    const auto light = lights_.find(name);
+    const bool has_light = light != lights_.end();
+    node_meshes_.clear();
+    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
+      if (holds_faces(node.mMeshes[i])) node_meshes_.push_back({node.mMeshes[i], i});
+    }
+    const size_t meshes = node_meshes_.size();
+
+    size_t holder = parent;
+    if (is_root) {
+      // The root node is the world; its light and meshes are children of it.
+      if (has_light) plan_light(*light->second, global, name, parent);
+    } else if (has_light) {
+      holder = plan_light(*light->second, global, name, parent);
+    } else if (meshes == 1) {
+      holder = add_planned(MO_OBJ_POLYGON, name, parent);
+      plan_mesh(node_meshes_[0].first, global, holder);
+      return holder;
+    } else if (node.mNumMeshes == 0 && node.mNumChildren == 0 && cameras_.count(name) != 0) {
+      return parent;  // a camera and nothing else: left out
+    } else {
+      holder = add_planned(MO_OBJ_GROUP, name, parent);
+      plan_[holder].empty_meshes = meshes == 0 && node.mNumMeshes > 0;
+    }
+
+    for (const auto &mesh : node_meshes_) {
+      std::string object_name = name;
+      if (meshes > 1) object_name += "_" + mesh_name(mesh.first, mesh.second);
+      plan_mesh(mesh.first, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
+    }
+    return holder;
+  }
+
+  // Whether a mesh a node names has a vertex and a face with corners; the
+  // first time one has not, it is counted as left out.  A mesh that is
+  // broken (missing, faces without their array) refuses the file.
+  bool holds_faces(unsigned mesh_index) {
+    if (mesh_index >= scene_.mNumMeshes) throw ImportError{"a node names a mesh the file lacks"};
+    const aiMesh *mesh = scene_.mMeshes[mesh_index];
+    if (mesh == nullptr) throw ImportError{"a mesh of the file is missing"};
+    if (mesh->mNumVertices > 0 && mesh->mVertices == nullptr) {
+      throw ImportError{"a mesh of the file has no positions"};
+    }
+    if (mesh->mNumFaces > 0 && mesh->mFaces == nullptr) {
+      throw ImportError{"a mesh of the file has no faces"};
+    }
+    if (mesh->mNumVertices > 0) {
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        if (mesh->mFaces[f].mNumIndices > 0) return true;
+      }
+    }
+    if (empty_meshes_.insert(mesh_index).second) {
+      empty_mesh_names_.push_back(one_line(mesh->mName.C_Str()));
+    }
+    return false;
+  }
+
+  std::string empty_meshes_warning() const {
+    std::string line = plural(empty_meshes_.size(), "mesh", "meshes") +
+                       " without faces left out";
+    const std::string names = some_names(empty_mesh_names_);
+    if (!names.empty()) line += ": " + names;
+    return line;
+  }
+
+  // Groups with nothing below them (no polygons, lines or lights, however
+  // deep) go, and are counted unless their node's meshes were; the world
+  // stays.  Children come after their parents in the
+  // plan, so going backwards every child is settled before its parent.
+  void leave_out_empty_groups() {
+    for (size_t i = plan_.size(); i-- > 0;) {
+      Planned &object = plan_[i];
+      auto &children = object.children;
+      children.erase(std::remove_if(children.begin(), children.end(),
+                                    [this](size_t child) { return !plan_[child].keep; }),
+                     children.end());
+      if (i > 0 && object.type == MO_OBJ_GROUP && children.empty()) {
+        object.keep = false;
+        // A node of empty meshes is in the warning on those meshes.
+        if (!object.empty_meshes) empty_groups_.push_back(one_line(object.name));
+      }
+    }
+    // Listed in the order of the walk.
+    std::reverse(empty_groups_.begin(), empty_groups_.end());
+  }
+
+  std::string mesh_name(unsigned mesh_index, unsigned place) const {
+    if (mesh_index < scene_.mNumMeshes && scene_.mMeshes[mesh_index] != nullptr &&
+        scene_.mMeshes[mesh_index]->mName.length > 0) {
+      return scene_.mMeshes[mesh_index]->mName.C_Str();
+    }
+    return std::to_string(place);
+  }
+
+  size_t plan_light(const aiLight &light, const aiMatrix4x4 &global, const std::string &name,
+                    size_t parent) {
+    const size_t index = add_planned(MO_OBJ_LIGHT, name, parent);
+    const aiVector3D at = global * light.mPosition;
+    plan_[index].light_position[0] = at.x;
+    plan_[index].light_position[1] = at.y;
+    plan_[index].light_position[2] = at.z;
+    return index;
+  }
+
+  // A mesh that holds_faces() approved.
+  void plan_mesh(unsigned mesh_index, const aiMatrix4x4 &global, size_t index) {
+    const aiMesh &mesh = *scene_.mMeshes[mesh_index];
+    Planned &object = plan_[index];
+
+    std::vector<int32_t> host_index(mesh.mNumVertices);
+    join_corners(mesh, global, object.positions, host_index);
+
+    // The material: palette entry, shading, sides, texture.
+    const uint16_t material = palette_index(mesh.mMaterialIndex);
+    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
+                                   ? scene_.mMaterials[mesh.mMaterialIndex]
+                                   : nullptr;
+    int32_t shading = 1;
+    int32_t twosided = 0;
+    if (source != nullptr) {
+      int model = 0;
+      if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS &&
+          model == aiShadingMode_Flat) {
+        shading = 0;
+      }
+      int sides = 0;
+      if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) twosided = 1;
+      object.texture_id = texture_of(*source);
+    }
+
+    const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+    size_t corners = 0;
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) corners += mesh.mFaces[f].mNumIndices;
+    object.surfaces.reserve(mesh.mNumFaces, corners);
+    for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+      const aiFace &face = mesh.mFaces[f];
+      if (face.mNumIndices == 0) continue;
+      if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
+      if (face.mNumIndices > kMaxSurfaceVertices) {
+        throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
+                          " vertices, but a surface holds at most " +
+                          std::to_string(kMaxSurfaceVertices)};
+      }
+      if (face.mNumIndices == 2) ++line_faces_;
+      if (face.mNumIndices == 1) ++point_faces_;
+      object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
+                                  shading, twosided, material);
+      for (unsigned k = 0; k < face.mNumIndices; ++k) {
+        const unsigned i = face.mIndices[k];
+        if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
+        object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,
+                                   uv != nullptr ? uv[i].y : 0.0f);
+      }
+    }
+  }
+
+  // The host vertices of a mesh: positions in world coordinates, the
+  // corners at one position joined where the file's normals there agree
+  // (all of them when it gives none), so that the host's normals keep the
+  // model's hard edges and its smooth parts smooth.  Texture coordinates
+  // never part corners: they belong to the surfaces.  host_index gets each
+  // of the mesh's vertices' host vertex.
+  static void join_corners(const aiMesh &mesh, const aiMatrix4x4 &global,
+                           std::vector<float> &positions, std::vector<int32_t> &host_index) {
+    const bool by_normal = mesh.HasNormals();
+    PositionIndex joined(mesh.mNumVertices / 4);
+    // With normals, per host vertex: its normal (the first corner's that
+    // has one) and the next host vertex at the same position, or -1.
+    std::vector<float> normal_of;
+    std::vector<int32_t> same_place;
+    float normal[3] = {0.0f, 0.0f, 0.0f};
+    // The positions and hashes of the next kAhead corners, their slots
+    // already on their way into the cache.
+    constexpr unsigned kAhead = 16;
+    struct Ahead {
+      Position position;
+      uint64_t hash;
+    } ahead[kAhead];
+    auto look_ahead = [&](unsigned i) {
+      if (i >= mesh.mNumVertices) return;
+      const aiVector3D at = global * mesh.mVertices[i];
+      Ahead &a = ahead[i % kAhead];
+      a.position = Position{{at.x, at.y, at.z}};
+      a.hash = position_hash(a.position);
+      joined.prefetch(a.hash);
+    };
+    for (unsigned i = 0; i < kAhead; ++i) look_ahead(i);
+    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+      const Ahead current = ahead[i % kAhead];
+      look_ahead(i + kAhead);
+      const Position &position = current.position;
+      const auto next = static_cast<int32_t>(positions.size() / 3);
+      // The position goes in first, so that the index can compare with it.
+      positions.insert(positions.end(), position.p, position.p + 3);
+      const int32_t found = joined.find_or_add(position, current.hash, positions, next);
+      if (by_normal) unit_normal(mesh.mNormals[i], normal);
+      int32_t vertex = found;
+      if (found < 0) {
+        vertex = next;
+      } else if (by_normal) {
+        // The first vertex at this position whose normal agrees, or a new
+        // one at the end of the chain.
+        while (!agree(&normal_of[3 * static_cast<size_t>(vertex)], normal)) {
+          int32_t &after = same_place[static_cast<size_t>(vertex)];
+          if (after < 0) after = next;
+          vertex = after;
+          if (vertex == next) break;
+        }
+        float *kept = &normal_of[3 * static_cast<size_t>(vertex)];
+        if (vertex != next && is_zero(kept)) std::memcpy(kept, normal, sizeof normal);
+      }
+      if (vertex != next) {
+        positions.resize(positions.size() - 3);
+      } else if (by_normal) {
+        normal_of.insert(normal_of.end(), normal, normal + 3);
+        same_place.push_back(-1);
+      }
+      host_index[i] = vertex;
+    }
+  }
+
+  static bool is_zero(const float *n) { return n[0] == 0.0f && n[1] == 0.0f && n[2] == 0.0f; }
+
+  // The direction of a file's normal, or (0, 0, 0) where it gives none (a
+  // zero, infinite or NaN normal).
+  static void unit_normal(const aiVector3D &n, float out[3]) {
+    const double x = n.x, y = n.y, z = n.z;
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 1e-30) || !std::isfinite(length)) {
+      out[0] = out[1] = out[2] = 0.0f;
+      return;
+    }
+    out[0] = static_cast<float>(x / length);
+    out[1] = static_cast<float>(y / length);
+    out[2] = static_cast<float>(z / length);
+  }
+
+  // Two normals agree within about a degree: a smooth surface's normals at
+  // one position differ at most by the file's rounding, a crease's by far
+  // more.  A corner without a normal agrees with any.
+  static bool agree(const float *a, const float *b) {
+    constexpr float kCosOneDegree = 0.99985f;
+    if (is_zero(a) || is_zero(b)) return true;
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] >= kCosOneDegree;
+  }
+
+  // The palette entry of a material of the file, made on its first use.
+  uint16_t palette_index(unsigned material_index) {
+    const auto found = palette_of_.find(material_index);
+    if (found != palette_of_.end()) return found->second;
+    if (model_.palette.size() > UINT16_MAX)
+      throw ImportError{"more materials than a palette holds"};
+    auto material = make_default_material();
+    if (material_index < scene_.mNumMaterials && scene_.mMaterials[material_index] != nullptr) {
+      read_material(*scene_.mMaterials[material_index], *material);
+    }
+    model_.palette.push_back(std::move(material));
+    const auto index = static_cast<uint16_t>(model_.palette.size() - 1);
+    palette_of_.emplace(material_index, index);
+    return index;
+  }
+
+  static void read_rgb(const aiMaterial &source, const char *key, unsigned type, unsigned index,
+                       float out[3]) {
+    aiColor3D colour;
+    if (source.Get(key, type, index, colour) != AI_SUCCESS) return;
+    out[0] = colour.r;
+    out[1] = colour.g;
+    out[2] = colour.b;
+  }
+
+  static void read_material(const aiMaterial &source, mo_material &material) {
+    aiString name;
+    if (source.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) material.name = name.C_Str();
+    read_rgb(source, AI_MATKEY_COLOR_DIFFUSE, material.diffuse);
+    read_rgb(source, AI_MATKEY_COLOR_AMBIENT, material.ambient);
+    read_rgb(source, AI_MATKEY_COLOR_SPECULAR, material.specular);
+    read_rgb(source, AI_MATKEY_COLOR_EMISSIVE, material.emissive);
+    float value = 0.0f;
+    if (source.Get(AI_MATKEY_SHININESS, value) == AI_SUCCESS) material.shininess = value;
+    if (source.Get(AI_MATKEY_OPACITY, value) == AI_SUCCESS) material.transparency = 1.0f - value;
+  }
+
+  // The texture table's id of a material's diffuse texture (each path
+  // once), -1 without one.
+  int texture_of(const aiMaterial &source) {
+    aiString path;
+    if (source.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS &&
+        source.GetTexture(aiTextureType_BASE_COLOR, 0, &path) != AI_SUCCESS) {
+      return -1;
+    }
+    const std::string text = path.C_Str();
+    const auto found = texture_of_.find(text);
+    if (found != texture_of_.end()) return found->second;
+    std::string name = text;
+    const auto embedded = scene_.GetEmbeddedTextureAndIndex(text.c_str());
+    if (embedded.first != nullptr) {
+      if (stem_.empty()) {
+        embedded_names_.push_back(one_line(text));
+      } else {
+        name = extract(*embedded.first, embedded.second, text);
+      }
+    }
+    model_.textures.push_back(name);
+    const int id = static_cast<int>(model_.textures.size() - 1);
+    texture_of_.emplace(text, id);
+    return id;
+  }
+
+  // Writes an embedded texture as STEM_<index>.<ext> and gives that file's
+  // name without its folder; one whose format is not known keeps the name
+  // the model gives it, with a warning.  Compressed data (a PNG, a JPEG)
+  // is written as it is, texels as a TGA image.
+  std::string extract(const aiTexture &texture, int index, const std::string &text) {
+    std::string ext, head;
+    size_t size = 0;
+    if (texture.mHeight == 0) {
+      ext = extension_of(texture);
+      size = texture.mWidth;
+    } else if (texture.mWidth <= 0xffff && texture.mHeight <= 0xffff) {
+      ext = "tga";
+      head = tga_head(texture.mWidth, texture.mHeight);
+      size = size_t{texture.mWidth} * texture.mHeight * sizeof(aiTexel);
+    }
+    if (ext.empty()) {
+      unwritten_textures_.push_back("the embedded texture " + one_line(text) +
+                                    " is in a format not known here and was not written; "
+                                    "the .x names it as the model does");
+      return text;
+    }
+    const std::string path = stem_ + "_" + std::to_string(index) + "." + ext;
+    files_.add(path, head, texture.pcData, size);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+
+  const aiScene &scene_;
+  Model &model_;
+  const std::string &stem_;
+  TextureFiles &files_;
+  std::vector<Planned> plan_;
+  std::multimap<std::string, const aiLight *> lights_;
+  std::multimap<std::string, const aiCamera *> cameras_;
+  std::map<unsigned, uint16_t> palette_of_;
+  std::map<std::string, int> texture_of_;
+  std::vector<std::pair<unsigned, unsigned>> node_meshes_;  // mesh index, place in the node
+  std::set<unsigned> empty_meshes_;
+  std::vector<std::string> empty_mesh_names_;
+  std::vector<std::string> empty_groups_;
+  size_t line_faces_ = 0;
+  size_t point_faces_ = 0;
+  std::vector<std::string> embedded_names_;  // as the model names them
+  std::vector<std::string> unwritten_textures_;
+};
+
+}  // namespace
+
+std::unique_ptr<Model> build_model(const aiScene &scene, const std::string &stem,
+                                   TextureFiles &files, const std::function<void()> &free_scene,
+                                   std::vector<std::string> *warnings) {
+  auto next = std::make_unique<Model>();
+  ModelBuilder builder(scene, *next, stem, files);
+  builder.plan();
+  *warnings = builder.warning_lines();
+  // The file's scene is as large as the model; the model's records
+  // take the memory it leaves.
+  free_scene();
+  builder.build();
+  return next;
+}
+
+}  // namespace molv

@@ -1,0 +1,143 @@
+/*
+ * Models from other formats: every file Assimp reads (OBJ with its .mtl,
+ * glTF 2, PLY, STL, 3DS, Collada, OFF and the rest) becomes the host's
+ * model (assimp_builder.h), with the warnings of what a .x file cannot
+ * hold and the textures the model embeds waiting beside the export.
+ */
+#include "import/assimp_import.h"
+
+#include <assimp/scene.h>
+
+#include <assimp/Importer.hpp>
+#include <assimp/ProgressHandler.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "api/model.h"
+#include "import/assimp_builder.h"
+#include "import/embedded_textures.h"
+#include "import/import_error.h"
+
+namespace molv {
+namespace {
+
+std::vector<std::string> &warnings() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+// The textures of the last model, waiting for its export to complete.
+TextureFiles &pending_textures() {
+  static TextureFiles files;
+  return files;
+}
+
+std::string &embedded_texture_stem() {
+  static std::string stem;
+  return stem;
+}
+
+std::function<void(int)> &load_progress() {
+  static std::function<void(int)> report;
+  return report;
+}
+
+// Assimp's progress of reading the file, as a percentage, to the report
+// the command line gave.  Set on the importer only for one ReadFile and
+// taken off again before the importer goes (it does not own it).
+class ReadProgress : public Assimp::ProgressHandler {
+ public:
+  ReadProgress(Assimp::Importer &importer, const std::function<void(int)> &report)
+      : importer_(importer), report_(report) {
+    if (report_) importer_.SetProgressHandler(this);
+  }
+  ~ReadProgress() override {
+    if (report_) importer_.SetProgressHandler(nullptr);
+  }
+  ReadProgress(const ReadProgress &) = delete;
+  ReadProgress &operator=(const ReadProgress &) = delete;
+
+  bool Update(float) override { return true; }
+  void UpdateFileRead(int step, int steps) override {
+    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
+  }
+
+ private:
+  Assimp::Importer &importer_;
+  const std::function<void(int)> &report_;
+};
+
+}  // namespace
+
+const std::vector<std::string> &load_warnings() { return warnings(); }
+
+void set_embedded_texture_stem(const std::string &stem) { embedded_texture_stem() = stem; }
+
+bool commit_embedded_textures(std::string *error) {
+  try {
+    pending_textures().commit();
+  } catch (const ImportError &e) {
+    if (error != nullptr) *error = one_line(e.what);
+    return false;
+  }
+  return true;
+}
+
+void discard_embedded_textures() { pending_textures().discard(); }
+void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
+
+double &read_seconds() {
+  static double seconds = 0.0;
+  return seconds;
+}
+
+double last_read_seconds() { return read_seconds(); }
+
+bool load_model_file(const std::string &path, std::string *error) {
+  std::string reason;
+  warnings().clear();
+  pending_textures().discard();
+  try {
+    Assimp::Importer importer;
+    ReadProgress progress(importer, load_progress());
+    const auto read_start = std::chrono::steady_clock::now();
+    const aiScene *scene = importer.ReadFile(path, 0);
+    read_seconds() =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
+    if (scene == nullptr) {
+      reason = importer.GetErrorString();
+      if (reason.empty()) reason = "Assimp cannot read it";
+    } else if (scene->mRootNode == nullptr) {
+      reason = "the file holds no scene";
+    } else {
+      std::vector<std::string> lines;
+      install_model(build_model(*scene, embedded_texture_stem(), pending_textures(),
+                                [&importer] { importer.FreeScene(); }, &lines));
+      warnings() = std::move(lines);
+      if (error != nullptr) error->clear();
+      return true;
+    }
+  } catch (const ImportError &e) {
+    reason = e.what;
+  } catch (const std::bad_alloc &) {
+    reason = "too large: out of memory";
+  }
+  pending_textures().discard();
+  clear_model();
+  if (error != nullptr) *error = one_line(path + ": " + reason);
+  return false;
+}
+
+std::string assimp_extension_list() {
+  std::string list;
+  Assimp::Importer().GetExtensionList(list);
+  return list;
+}
+
+}  // namespace molv
+

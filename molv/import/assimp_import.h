@@ -1,0 +1,50 @@
+/*
+ * Models in any format Assimp reads (OBJ, glTF 2, PLY, STL, 3DS, Collada,
+ * OFF, ...) become the model: the load itself, what it has to say besides
+ * (warnings), the textures a model embeds, and how far a long read got.
+ */
+#ifndef MOLV_IMPORT_ASSIMP_IMPORT_H
+#define MOLV_IMPORT_ASSIMP_IMPORT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace molv {
+
+// Replaces the current model with a model in any format Assimp reads.  On
+// a file that cannot be read the model is left empty and *error holds the
+// one line "FILE: reason".
+bool load_model_file(const std::string &path, std::string *error);
+// What the last load_model_file wants the user to know besides: parts of
+// the model that were left out, textures a .x file cannot name.  One line
+// each, without the file name; empty after a load with nothing to say.
+const std::vector<std::string> &load_warnings();
+// Textures embedded in a model (glTF's "*0"): with a non-empty stem,
+// load_model_file writes each one for STEM_<n>.<ext> and names that file
+// (without its folder) in the texture table; with an empty stem (the
+// default) the texture keeps the name the model gives it.
+void set_embedded_texture_stem(const std::string &stem);
+// The texture files of the last load_model_file wait in hidden files
+// beside their names until the export is complete: commit puts them in
+// place (false with *error set when one cannot be), discard removes them
+// (every other end of an export; the next load and the end of the process
+// do so too).  An earlier file of such a name is never replaced by a run
+// that does not complete.
+bool commit_embedded_textures(std::string *error);
+void discard_embedded_textures();
+// While load_model_file reads a file, REPORT hears how far it got (0 to
+// 100) as often as Assimp's reader tells; an empty REPORT hears nothing.
+void set_load_progress(std::function<void(int percent)> report);
+
+// The seconds the last load_model_file spent in Assimp's reader, the rest
+// of its time being the host's model (for the benchmark's breakdown).
+double last_read_seconds();
+
+// The file name patterns Assimp reads ("*.obj" and the rest, as Assimp
+// lists them, separated by ';').
+std::string assimp_extension_list();
+
+}  // namespace molv
+
+#endif  // MOLV_IMPORT_ASSIMP_IMPORT_H

@@ -1,0 +1,67 @@
+/*
+ * The plan of an imported model: one host object to be per entry, made by
+ * the walk over the file's scene (assimp_builder.cpp), from which the
+ * model is built once the file's scene has gone.
+ */
+#ifndef MOLV_IMPORT_ASSIMP_PLAN_H
+#define MOLV_IMPORT_ASSIMP_PLAN_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "api/model.h"
+
+namespace molv {
+
+// A running bounding box: min and max by strict comparison in the order
+// the values come, the first of equal values kept, as the scene loader's
+// centre takes them.
+struct Box {
+  bool empty = true;
+  float low[3] = {0.0f, 0.0f, 0.0f};
+  float high[3] = {0.0f, 0.0f, 0.0f};
+
+  void add(const float *point) { add(point, point); }
+  void add(const float *low_in, const float *high_in) {
+    for (int axis = 0; axis < 3; ++axis) {
+      if (empty || low_in[axis] < low[axis]) low[axis] = low_in[axis];
+      if (empty || high_in[axis] > high[axis]) high[axis] = high_in[axis];
+    }
+    empty = false;
+  }
+  void add(const Box &other) {
+    if (!other.empty) add(other.low, other.high);
+  }
+  void centre(float out[3]) const {
+    for (int axis = 0; axis < 3; ++axis) out[axis] = empty ? 0.0f : (low[axis] + high[axis]) / 2.0f;
+  }
+};
+
+// One host object to be, in the order of the walk (a parent before its
+// children, so children come later in the plan).
+struct Planned {
+  int type = MO_OBJ_GROUP;
+  std::string name;
+  std::vector<float> positions;  // polygon objects: x, y, z per vertex
+  SurfaceSet surfaces;
+  std::vector<size_t> children;  // indices into the plan
+  int texture_id = -1;
+  float light_position[3] = {0.0f, 0.0f, 0.0f};
+  Box subtree;  // every vertex of this object and of everything below it
+  bool keep = true;  // false for a group with nothing below it
+  bool empty_meshes = false;  // a group whose node names meshes, all empty
+  mo_object *object = nullptr;
+};
+
+// The bounding box of every object's subtree.
+void place_centres(std::vector<Planned> &plan);
+
+// The model's objects, one per planned object that is kept, each with its
+// centre, texture, records and children.  The planned positions and
+// surfaces are freed as their objects take them.
+void create_objects(std::vector<Planned> &plan, Model &model);
+
+}  // namespace molv
+
+#endif  // MOLV_IMPORT_ASSIMP_PLAN_H
