@@ -14,7 +14,9 @@
 #include <string>
 
 #include "binding/plugin.h"
-#include "host.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "binding/options.h"
-#include "host.h"
+#include "api/model.h"
+#include "api/plugin_loader.h"
+#include "api/tcl_bridge.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 

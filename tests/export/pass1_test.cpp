@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "core/export_run.h"
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/test_hooks.h"
 #include "support/export_harness.h"
 
 namespace {

@@ -18,7 +18,11 @@
 
 #include "binding/options.h"
 #include "binding/tcl_word.h"
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/display.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "xwriter/header.h"

@@ -12,7 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/test_hooks.h"
 
 namespace {
 

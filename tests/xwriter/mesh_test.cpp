@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "export/pass1.h"
-#include "host.h"
-#include "model.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "support/export_harness.h"
 
 namespace {

@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "api/host_memory.h"
+#include "api/model.h"
+#include "api/tcl_bridge.h"
+#include "api/test_hooks.h"
 #include "support/export_harness.h"
 
 namespace {
