@@ -22,6 +22,7 @@
 #include "import/assimp_builder.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
+#include "import/model_files.h"
 
 namespace molv {
 namespace {
@@ -40,6 +41,11 @@ TextureFiles &pending_textures() {
 std::string &embedded_texture_stem() {
   static std::string stem;
   return stem;
+}
+
+std::vector<std::string> &opened_files() {
+  static std::vector<std::string> files;
+  return files;
 }
 
 std::function<void(int)> &load_progress() {
@@ -98,18 +104,28 @@ double &read_seconds() {
 
 double last_read_seconds() { return read_seconds(); }
 
+const std::vector<std::string> &load_opened_files() { return opened_files(); }
+
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
   warnings().clear();
+  opened_files().clear();
   pending_textures().discard();
   try {
     Assimp::Importer importer;
+    auto *files = new ModelFiles;  // the importer owns it
+    importer.SetIOHandler(files);
     ReadProgress progress(importer, load_progress());
     const auto read_start = std::chrono::steady_clock::now();
     const aiScene *scene = importer.ReadFile(path, 0);
     read_seconds() =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
-    if (scene == nullptr) {
+    opened_files() = files->opened();
+    if (!files->refusal().empty()) {
+      // Also where the reader went on without the file (an OBJ without its
+      // .mtl): the model would not be the one the user has.
+      reason = files->refusal();
+    } else if (scene == nullptr) {
       reason = importer.GetErrorString();
       if (reason.empty()) reason = "Assimp cannot read it";
     } else if (scene->mRootNode == nullptr) {

@@ -41,6 +41,12 @@ void set_load_progress(std::function<void(int percent)> report);
 // of its time being the host's model (for the benchmark's breakdown).
 double last_read_seconds();
 
+// Every file the last load_model_file opened (the model, its .mtl, its
+// buffers and the like), each once, as the reader named them; also after
+// a load that failed.  Textures are not among them: the reader does not
+// open them.
+const std::vector<std::string> &load_opened_files();
+
 // The file name patterns Assimp reads ("*.obj" and the rest, as Assimp
 // lists them, separated by ';').
 std::string assimp_extension_list();

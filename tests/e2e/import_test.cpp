@@ -879,6 +879,34 @@ TEST_F(ImportRun, EmbeddedTexturesAreExtractedWhenAsked) {
   EXPECT_EQ(entries(), (std::vector<std::string>{"box.gltf", "box.x", "box_0.png", "plain.x"}));
 }
 
+// The files a model refers to are read as the model is: a FIFO, a device
+// or a folder in the place of an OBJ's .mtl is refused in one line naming
+// it, without waiting on it, and an earlier export stays.
+TEST_F(ImportRun, FilesTheModelRefersToMustBeRegularFiles) {
+  const std::string model = write("cube.obj", kCubeObj);
+  write("out.x", "an earlier export\n");
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(path("cube.mtl").c_str(), 0600), 0); }},
+      {"a device", [&] { ASSERT_EQ(symlink("/dev/zero", path("cube.mtl").c_str()), 0); }},
+      {"a folder", [&] { ASSERT_EQ(mkdir(path("cube.mtl").c_str(), 0700), 0); }},
+  };
+  for (const auto &c : cases) {
+    c.second();
+    qel_test::RunOptions options;
+    options.args = {"export", model, "-o", "out", "--defaults"};
+    options.cwd = work_;
+    options.timeout_seconds = 20;
+    const auto r = qel_test::run_molv(options);
+    EXPECT_FALSE(r.timed_out) << c.first;
+    EXPECT_EQ(r.exit_status, 2) << c.first << ": " << r.err;
+    EXPECT_EQ(r.err, "molv: " + model + ": " + work_ + "/cube.mtl is " + c.first +
+                         ", not a regular file\n");
+    EXPECT_EQ(read("out.x"), "an earlier export\n");
+    std::error_code ignored;
+    std::filesystem::remove(path("cube.mtl"), ignored);
+  }
+}
+
 TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
   const std::vector<std::string> models = {
       path("missing.obj"),
