@@ -3,7 +3,7 @@
  */
 #include "cli/plugin_options.h"
 
-#include "binding/options.h"
+#include "core/options.h"
 
 namespace molv {
 

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "binding/options.h"
+#include "core/options.h"
 
 namespace {
 
