@@ -10,7 +10,9 @@
  * was.  The same sweeps run in the test process too, where the host's count
  * of live allocations shows that each run gave back everything it took.
  *
- * Tests run as root on CI: the permission cases run molv as nobody.
+ * Tests run as root on CI: the permission cases run molv as nobody, from
+ * a copy in a folder nobody may enter (the build may lie in a private one).
+ * Cancels and failures run once more where no nameless file can be made.
  */
 #include <gtest/gtest.h>
 #include <fcntl.h>
