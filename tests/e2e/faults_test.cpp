@@ -743,7 +743,7 @@ TEST_F(Faults, OptionsFilesOfEveryShape) {
   }
 }
 
-// A link, a dangling link or a pipe where the options file lies: the start
+// A link, a dangling link, a pipe or a device where the options file lies: the start
 // never waits, the save replaces it, nothing is written through it; a save
 // that cannot be made leaves the old file, even one that could be written.
 TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
@@ -764,6 +764,12 @@ TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << kind;
     EXPECT_EQ(qel_test::read_file(file), busy_options()) << kind;
   }
+  // A device there is never read: the run starts from the built-in
+  // defaults, where /dev/zero would have cleared every option.
+  ::unlink(file.c_str());
+  ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
+  EXPECT_EQ(run({scene, "-o", "device"}).exit_status, 0);
+  EXPECT_EQ(qel_test::read_file(file), kDefaults);
   // Side by side, the workers' options go back the same way.
   ::unlink(file.c_str());
   ASSERT_EQ(::symlink(path("victim").c_str(), file.c_str()), 0);
