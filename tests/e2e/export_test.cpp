@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,6 +58,25 @@ TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {
   }
   EXPECT_EQ(qel_test::read_file(plugin_.options_file()), kDefaults);
   EXPECT_EQ(entries(), std::vector<std::string>{"sample.x"});
+}
+
+// Polygons of 12 and 9 corners sharing four (a face of more than 8 corners
+// is laid out on a path of its own), the shared corners merged, and the
+// header's total patched with the 17 vertices written, not the 21 that the
+// surfaces use.
+TEST_F(ExportRun, NGonsWithMergedCornersAndThePatchedTotalMatchTheGoldenFile) {
+  const std::string options =
+      qel_test::options_with("", {{1, '1'}, {7, '1'}, {14, '1'}, {17, '1'}, {23, '1'}});
+  auto r = run({std::string(QEL_TEST_DIR) + "/golden/export_ngons.json", "-o", "ngons",
+                "--options", options});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::string text = qel_test::read_file(path("ngons.x"));
+  EXPECT_EQ(text, qel_test::golden("export_ngons.x"));
+  const auto number_after = [&](const std::string &mark) {
+    const size_t at = text.find(mark);
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + mark.size());
+  };
+  EXPECT_EQ(number_after("// Total number of vertices : "), number_after("\nMesh ngons {\n"));
 }
 
 TEST_F(ExportRun, OptionsFileOfTheLastRunIsLoadedByTheNext) {

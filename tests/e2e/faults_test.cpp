@@ -10,7 +10,9 @@
  * was.  The same sweeps run in the test process too, where the host's count
  * of live allocations shows that each run gave back everything it took.
  *
- * Tests run as root on CI: the permission cases run molv as nobody.
+ * Tests run as root on CI: the permission cases run molv as nobody, from
+ * a copy in a folder nobody may enter (the build may lie in a private one).
+ * Cancels and failures run once more where no nameless file can be made.
  */
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -165,11 +168,28 @@ class Faults : public ::testing::Test {
     EXPECT_EQ(count_of(lines, "Ready !"), 0) << context;
   }
 
+  // Run options for molv as nobody, from a copy of the program that
+  // nobody may run.  False, and the test skipped with one line that says
+  // why, where nobody cannot run it or reach the test's folders.
+  bool as_nobody(qel_test::RunOptions *options) {
+    if (!nobody_molv_) nobody_molv_ = std::make_unique<qel_test::MolvForNobody>();
+    const std::string why = nobody_molv_->unusable_for(
+        {fs::path(work_).parent_path(), fs::path(plugin_.path()).parent_path()});
+    if (!why.empty()) {
+      [&] { GTEST_SKIP() << why; }();
+      return false;
+    }
+    options->program = nobody_molv_->program();
+    options->drop_privileges = true;
+    return true;
+  }
+
   qel_test::PluginDir plugin_;
   std::string work_;
   std::string earlier_;
   std::set<std::string> before_;
   std::string options_before_;
+  std::unique_ptr<qel_test::MolvForNobody> nobody_molv_;
 };
 
 // ---- a full disk ----------------------------------------------------------
@@ -453,9 +473,9 @@ TEST_F(Faults, FolderThatCannotBeWrittenGivesTheOpenMessage) {
   ASSERT_EQ(::chmod(work_.c_str(), 0755), 0);  // root's: nobody reads the scene
   ASSERT_EQ(::mkdir(path("locked").c_str(), 0755), 0);
   qel_test::give_to_nobody(plugin_.path());
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  auto r = run({scene, "-o", "locked/m", "--options", kDefaults}, as_nobody);
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  auto r = run({scene, "-o", "locked/m", "--options", kDefaults}, nobody);
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'locked/m.x' for writing !")
       << r.err;
@@ -482,9 +502,9 @@ TEST_F(Faults, ReadOnlyTargetIsRefusedForAnUnprivilegedUser) {
   ASSERT_EQ(::chmod(path("m.x").c_str(), 0444), 0);
   qel_test::give_to_nobody(work_);
   qel_test::give_to_nobody(plugin_.path());
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  auto r = run({scene, "--options", busy_options()}, as_nobody);
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  auto r = run({scene, "--options", busy_options()}, nobody);
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_EQ(qel_test::final_status(r.err), "molv: Can not open file 'm.x' for writing !") << r.err;
   expect_left_alone("m", "read-only");
@@ -551,31 +571,31 @@ TEST_F(Faults, WritableTargetInALockedFolderIsWrittenInPlaceOnlyWhenComplete) {
   ASSERT_EQ(::chmod(work_.c_str(), 0755), 0);
   ASSERT_EQ(::chown(path("m.x").c_str(), qel_test::nobody_uid(), qel_test::nobody_gid()), 0);
   qel_test::give_to_nobody(plugin_.path());
-  const std::string temp = qel_test::make_temp_dir("faults_tmp");
+  const qel_test::TempDir temp_dir("faults_tmp");
+  const std::string &temp = temp_dir.path();
   qel_test::give_to_nobody(temp);
   struct stat before {};
   ASSERT_EQ(::stat(path("m.x").c_str(), &before), 0);
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  as_nobody.env = {{"TMPDIR", temp}};
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  nobody.env = {{"TMPDIR", temp}};
 
-  as_nobody.file_size_limit = 100;
-  auto full = run({scene, "--options", busy_options()}, as_nobody);
+  nobody.file_size_limit = 100;
+  auto full = run({scene, "--options", busy_options()}, nobody);
   expect_write_failure(full, "m.x", "full disk");
   expect_left_alone("m", "full disk");
-  as_nobody.file_size_limit = -1;
-  auto cancelled = run({scene, "--options", busy_options(), "--cancel-at-poll", "5"}, as_nobody);
+  nobody.file_size_limit = -1;
+  auto cancelled = run({scene, "--options", busy_options(), "--cancel-at-poll", "5"}, nobody);
   EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
   expect_left_alone("m", "cancel");
 
-  auto ok = run({scene, "--options", busy_options()}, as_nobody);
+  auto ok = run({scene, "--options", busy_options()}, nobody);
   EXPECT_EQ(ok.exit_status, 0) << ok.err;
   EXPECT_EQ(read("m.x"), read("plain.x"));
   struct stat after {};
   ASSERT_EQ(::stat(path("m.x").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_TRUE(fs::is_empty(temp)) << "a temporary file was left behind";
-  qel_test::remove_tree(temp);
 }
 
 // A file the user may write but not replace, in a sticky folder or
@@ -585,15 +605,15 @@ TEST_F(Faults, WhatTheUserSetOnTheTargetIsKept) {
   const std::string scene = write("m.json", kSeveralMeshes);
   ASSERT_EQ(run({scene, "-o", "plain", "--options", busy_options()}).exit_status, 0);
   qel_test::give_to_nobody(plugin_.path());
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
   for (const mode_t folder : {mode_t{01777}, mode_t{0777}}) {
     ASSERT_EQ(run({scene, "--options", kDefaults}).exit_status, 0);  // root's m.x
     ASSERT_EQ(::chmod(path("m.x").c_str(), 0666), 0);
     ASSERT_EQ(::chmod(work_.c_str(), folder), 0);
     struct stat before {}, after {};
     ASSERT_EQ(::stat(path("m.x").c_str(), &before), 0);
-    auto r = run({scene, "--options", busy_options()}, as_nobody);
+    auto r = run({scene, "--options", busy_options()}, nobody);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(read("m.x"), read("plain.x"));
     ASSERT_EQ(::stat(path("m.x").c_str(), &after), 0);
@@ -636,9 +656,9 @@ TEST_F(Faults, PluginFolderThatCannotBeWrittenStillExportsWithoutSavingOptions) 
   const std::string scene = write("m.json", kSeveralMeshes);
   ASSERT_EQ(::chmod(plugin_.path().c_str(), 0755), 0);  // root's: nobody reads only
   qel_test::give_to_nobody(work_);
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  auto r = run({scene, "--options", busy_options()}, as_nobody);
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  auto r = run({scene, "--options", busy_options()}, nobody);
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   EXPECT_EQ(r.err.find("molv:"), std::string::npos) << "a message was shown: " << r.err;
@@ -726,7 +746,7 @@ TEST_F(Faults, OptionsFilesOfEveryShape) {
   }
 }
 
-// A link, a dangling link or a pipe where the options file lies: the start
+// A link, a dangling link, a pipe or a device where the options file lies: the start
 // never waits, the save replaces it, nothing is written through it; a save
 // that cannot be made leaves the old file, even one that could be written.
 TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
@@ -747,6 +767,12 @@ TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << kind;
     EXPECT_EQ(qel_test::read_file(file), busy_options()) << kind;
   }
+  // A device there is never read: the run starts from the built-in
+  // defaults, where /dev/zero would have cleared every option.
+  ::unlink(file.c_str());
+  ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
+  EXPECT_EQ(run({scene, "-o", "device"}).exit_status, 0);
+  EXPECT_EQ(qel_test::read_file(file), kDefaults);
   // Side by side, the workers' options go back the same way.
   ::unlink(file.c_str());
   ASSERT_EQ(::symlink(path("victim").c_str(), file.c_str()), 0);
@@ -762,9 +788,9 @@ TEST_F(Faults, OptionsFileIsReplacedNeverWrittenThroughNorWaitedFor) {
   ASSERT_EQ(::chown(file.c_str(), qel_test::nobody_uid(), qel_test::nobody_gid()), 0);
   ASSERT_EQ(::chmod(plugin_.path().c_str(), 0755), 0);
   qel_test::give_to_nobody(work_);
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  EXPECT_EQ(run({scene, "--options", kDefaults}, as_nobody).exit_status, 0);
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  EXPECT_EQ(run({scene, "--options", kDefaults}, nobody).exit_status, 0);
   EXPECT_EQ(qel_test::read_file(file), busy_options());
 }
 
@@ -793,6 +819,44 @@ TEST_F(Faults, CancelAtEveryPollOfSeveralMeshesLeavesNothingBehind) {
   }
   EXPECT_GE(cancelled, 10) << "too few polls reached";
   EXPECT_LT(poll, 400);
+}
+
+// Where no nameless file can be made (as on a file system without them),
+// the run's file has its hidden name from the start: a cancel, a failed
+// allocation and a failed write must each remove it again.
+TEST_F(Faults, WithoutNamelessFilesACancelOrFailureLeavesOnlyTheEarlierExport) {
+  if (!qel_test::can_hide_proc()) GTEST_SKIP() << "no file system can be mounted here";
+  qel_test::RunOptions hidden;
+  hidden.hide_proc = true;
+  // The name is there from the start: a run killed in a mesh leaves it.
+  const std::string big = write("big.json", big_scene());
+  qel_test::RunOptions killed = hidden;
+  killed.interrupt_on = "Export X File - Mesh Vertices ...\n";
+  killed.interrupt_signals = {SIGKILL};
+  auto k = run({big, "--options", busy_options()}, killed);
+  ASSERT_EQ(k.signal, SIGKILL) << k.err;
+  std::vector<std::string> left;
+  for (const std::string &name : entries())
+    if (name.rfind(".qel_export.", 0) == 0) left.push_back(name);
+  ASSERT_EQ(left.size(), 1u) << "the run had no hidden name: nameless files were made";
+  ::unlink(path(left[0]).c_str());
+  ::unlink(big.c_str());
+
+  const std::string scene = write("m.json", kSeveralMeshes);
+  make_earlier_export(scene, "m");
+  auto cancelled = run({scene, "--options", busy_options(), "--cancel-at-poll", "5"}, hidden);
+  EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
+  EXPECT_EQ(qel_test::final_status(cancelled.err), "*** Abort by User ! ***") << cancelled.err;
+  expect_left_alone("m", "cancel");
+  auto no_memory =
+      run({scene, "--options", busy_options(), "--fail-alloc-after", "20"}, hidden);
+  EXPECT_EQ(no_memory.exit_status, 1) << no_memory.err;
+  EXPECT_EQ(count_of(qel_test::text_lines(no_memory.err), "molv: Out of memory !"), 1)
+      << no_memory.err;
+  expect_left_alone("m", "out of memory");
+  hidden.file_size_limit = 100;
+  expect_write_failure(run({scene, "--options", busy_options()}, hidden), "m.x", "full disk");
+  expect_left_alone("m", "full disk");
 }
 
 TEST_F(Faults, CtrlCAtEachPhaseOfAMeshCancelsAndLeavesNothingBehind) {

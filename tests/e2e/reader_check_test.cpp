@@ -97,6 +97,7 @@ const std::vector<Golden> &goldens() {
        options_with(qel::kDefaultOptions, {{1, '1'}, {23, '0'}}),
        {}},
       {"templates_short.x", "templates_short.json", Kind::kHead, with({4, 5, 6}), {}},
+      {"export_ngons.x", "export_ngons.json", Kind::kWhole, with({1, 7, 14, 17, 23}), {}},
   };
   return list;
 }
@@ -319,7 +320,7 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
   constexpr int kScenes = 400;
   constexpr int kOptionsPerScene = 3;
   int failures = 0;
-  long corners = 0, normals = 0, uvs = 0, materials = 0, frames = 0;
+  long corners = 0, normals = 0, uvs = 0, materials = 0, frames = 0, large_faces = 0;
   // Which value each option took at least once.
   std::set<std::pair<int, char>> seen;
 
@@ -343,6 +344,7 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
                       << r.report() << "scene: " << scene;
       }
       corners += r.corners;
+      large_faces += r.large_faces;
       normals += r.normals;
       uvs += r.texture_coords;
       materials += r.materials;
@@ -350,10 +352,11 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
     }
   }
   std::printf(
-      "[ checked  ] %ld frames, %ld corners, %ld normals, %ld texture coordinates, "
-      "%ld materials\n",
-      frames, corners, normals, uvs, materials);
+      "[ checked  ] %ld frames, %ld corners, %ld faces of 9 to 16 corners, %ld normals, "
+      "%ld texture coordinates, %ld materials\n",
+      frames, corners, large_faces, normals, uvs, materials);
   EXPECT_GT(corners, 1000);
+  EXPECT_GT(large_faces, 100);
   EXPECT_GT(normals, 100);
   EXPECT_GT(uvs, 100);
   EXPECT_GT(materials, 100);

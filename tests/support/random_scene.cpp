@@ -166,12 +166,14 @@ class Generator {
 
   // A surface of an object with `count` vertices: mostly polygons of
   // three to six corners (vertices shared between surfaces, as they are
-  // drawn from one pool), some lines, a few polygons too small to be
-  // written.
+  // drawn from one pool), some of 9 to 16 (the mesh writer lays out a
+  // face of more than 8 corners on a path of its own), some lines, a few
+  // polygons too small to be written.
   json surface(int count, bool polygon_only) {
     json s;
     const double r = std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
     int corners = between(3, std::min(count, 6));
+    if (count >= 9 && chance(0.3)) corners = between(9, std::min(count, 16));
     if (!polygon_only && r < 0.12) {
       s["type"] = chance(0.5) ? "line" : "closed_line";
       corners = between(1, std::min(count, 4));
@@ -199,7 +201,7 @@ class Generator {
   }
 
   void polygon_body(json &object, bool lines_only) {
-    const int count = between(3, 10);
+    const int count = chance(0.2) ? between(9, 16) : between(3, 10);
     object["vertices"] = points(count);
     json surfaces = json::array();
     const int n = between(1, 6);

@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +18,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <system_error>
 
 #include "support/child_process.h"
 
@@ -25,6 +29,14 @@ extern char **environ;
 
 namespace qel_test {
 namespace {
+
+// An empty /proc for this process and its children: a private mount
+// namespace with a small tmpfs over it.
+bool hide_proc_here() {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount("qel", "/proc", "tmpfs", 0, "size=16k") == 0;
+}
 
 std::vector<std::string> child_environment(const RunOptions &options) {
   std::map<std::string, std::string> env;
@@ -80,6 +92,7 @@ std::vector<char *> pointers(std::vector<std::string> &words) {
     limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.memory_limit);
     if (::setrlimit(RLIMIT_AS, &limit) != 0) die("setrlimit");
   }
+  if (options.hide_proc && !hide_proc_here()) die("hiding /proc");
   if (options.drop_privileges && ::geteuid() == 0) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
       die("dropping privileges");
@@ -183,7 +196,48 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
   return result;
 }
 
-RunResult run_molv(const RunOptions &options) { return run_program(MOLV_BINARY, options); }
+RunResult run_molv(const RunOptions &options) {
+  return run_program(options.program.empty() ? MOLV_BINARY : options.program, options);
+}
+
+bool can_hide_proc() { return run_in_child(false, [] { return hide_proc_here() ? 0 : 1; }) == 0; }
+
+MolvForNobody::MolvForNobody() {
+  namespace fs = std::filesystem;
+  std::string pattern = "/tmp/qel_molv_XXXXXX";
+  if (::mkdtemp(&pattern[0]) == nullptr) {
+    error_ = "no folder can be made in /tmp: " + std::string(std::strerror(errno));
+    return;
+  }
+  folder_ = pattern;
+  program_ = folder_ + "/molv";
+  std::error_code error;
+  fs::copy_file(MOLV_BINARY, program_, error);
+  if (!error) fs::permissions(folder_, fs::perms(0755), error);
+  if (!error) fs::permissions(program_, fs::perms(0755), error);
+  if (error) error_ = "molv cannot be copied to " + folder_ + ": " + error.message();
+}
+
+MolvForNobody::~MolvForNobody() {
+  if (!folder_.empty()) remove_tree(folder_);
+}
+
+std::string MolvForNobody::unusable_for(const std::vector<std::string> &folders) const {
+  if (!error_.empty()) return error_;
+  // Asked as nobody: the modes of every folder on the way, ACLs, a noexec
+  // mount.
+  const int rc = run_in_child(true, [&] {
+    if (::access(program_.c_str(), X_OK) != 0) return 1;
+    for (size_t i = 0; i < folders.size(); ++i)
+      if (::access(folders[i].c_str(), X_OK) != 0) return static_cast<int>(2 + i);
+    return 0;
+  });
+  if (rc == 0) return std::string();
+  if (rc == 1) return "nobody may not run " + program_ + " (is /tmp mounted noexec?)";
+  if (rc >= 2 && static_cast<size_t>(rc - 2) < folders.size())
+    return "nobody may not enter " + folders[static_cast<size_t>(rc - 2)] + " (is TMPDIR private?)";
+  return "no child process can drop to nobody";
+}
 
 RunResult run_molv(const std::vector<std::string> &args) {
   RunOptions options;

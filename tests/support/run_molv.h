@@ -38,6 +38,14 @@ struct RunOptions {
   long memory_limit = -1;
   // The child is killed when it runs longer.
   int timeout_seconds = 120;
+  // The program run_molv runs instead of the molv the build made (a copy
+  // that nobody may run, see MolvForNobody).
+  std::string program;
+  // The program sees an empty /proc (a private mount namespace, so root
+  // only; see can_hide_proc): the plug-in can then give no nameless file
+  // a name and makes its temporary file under a hidden name from the
+  // start, as on a file system without nameless files.
+  bool hide_proc = false;
 };
 
 struct RunResult {
@@ -54,6 +62,32 @@ RunResult run_program(const std::string &binary, const RunOptions &options);
 // The molv the build made.
 RunResult run_molv(const RunOptions &options);
 RunResult run_molv(const std::vector<std::string> &args);
+
+// True when a child can be given an empty /proc (hide_proc).
+bool can_hide_proc();
+
+// The molv program where nobody may run it, for the tests that drop
+// privileges: the build may lie in a folder that only its owner can enter
+// (a clone in a home folder or in a `mktemp -d` folder).  A copy in a
+// fresh folder of mode 0755 under /tmp, removed with the object, also when
+// the test fails.
+class MolvForNobody {
+ public:
+  MolvForNobody();
+  ~MolvForNobody();
+  MolvForNobody(const MolvForNobody &) = delete;
+  MolvForNobody &operator=(const MolvForNobody &) = delete;
+
+  const std::string &program() const { return program_; }
+  // Empty when nobody can run the copy and enter every one of `folders`;
+  // else one line that says why not.
+  std::string unusable_for(const std::vector<std::string> &folders) const;
+
+ private:
+  std::string folder_;
+  std::string program_;
+  std::string error_;
+};
 
 // The lines of a text, without their line ends (a last line without one
 // counts too).

@@ -766,6 +766,7 @@ class Comparison {
       const aiFace &face = actual.mFaces[f];
       const std::vector<ExpCorner> &corners = faces[f]->corners;
       const std::string at_face = where + " face " + std::to_string(f);
+      if (corners.size() > 8) ++r_.large_faces;
       if (face.mNumIndices != corners.size()) {
         fault(at_face, std::to_string(face.mNumIndices) + " corners, expected " +
                            std::to_string(corners.size()));

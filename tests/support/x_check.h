@@ -53,7 +53,8 @@ struct XCheck {
   int meshes = 0;     // Mesh blocks
   int submeshes = 0;  // per material, as the reader splits them
   int faces = 0;
-  int corners = 0;  // positions compared
+  int large_faces = 0;  // of them, faces of more than 8 corners
+  int corners = 0;      // positions compared
   int normals = 0;
   int texture_coords = 0;
   int materials = 0;  // templates compared with the palette or a texture
