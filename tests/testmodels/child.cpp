@@ -76,8 +76,8 @@ std::string termination(int status) {
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     if (signal == SIGALRM) return "did not end in time";
-    return std::string("killed by signal ") + std::to_string(signal) + " (" +
-           strsignal(signal) + ")";
+    return std::string("killed by signal ") + std::to_string(signal) + " (" + strsignal(signal) +
+           ")";
   }
   return "exit status " + std::to_string(WEXITSTATUS(status));
 }

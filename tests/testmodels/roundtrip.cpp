@@ -144,8 +144,8 @@ bool zero_area(const PointIndex &points, const Side &side, const FaceRef &r) {
     normal[2] += (double(p.x) - q.x) * (double(p.y) + q.y);
     longest = std::max(longest, double((p - q).Length()));
   }
-  const double twice_area = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] +
-                                      normal[2] * normal[2]);
+  const double twice_area =
+      std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
   return twice_area <= points.tolerance() * longest;
 }
 
@@ -391,12 +391,14 @@ Comparison compare(const WorldFaces &model, const WorldFaces &back) {
   const size_t reversed = match(ours, &lost, theirs, &extra).size();
   if (reversed > 0) result.differences.push_back(text("winding: %zu faces reversed", reversed));
   if (!lost.empty() || !extra.empty()) {
-    result.differences.push_back(text("positions: %zu of %ld faces not read back, %zu read back "
-                                      "that the model lacks",
-                                      lost.size(), result.faces, extra.size()));
+    result.differences.push_back(
+        text("positions: %zu of %ld faces not read back, %zu read back "
+             "that the model lacks",
+             lost.size(), result.faces, extra.size()));
   }
-  for (const std::string &found : {check_normals(ours, theirs, pairs), check_uv(ours, theirs, pairs),
-                                   check_materials(ours, theirs, pairs)}) {
+  for (const std::string &found :
+       {check_normals(ours, theirs, pairs), check_uv(ours, theirs, pairs),
+        check_materials(ours, theirs, pairs)}) {
     if (!found.empty()) result.differences.push_back(found);
   }
   result.non_finite = non_finite;

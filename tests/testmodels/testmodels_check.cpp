@@ -110,7 +110,16 @@ bool is_known(const std::string &model, const std::string &difference) {
 }
 
 // What became of a model.
-enum Verdict { kNoReader, kReaderFails, kNoFaces, kEqual, kKnownOnly, kDiffers, kFailed, kVerdicts };
+enum Verdict {
+  kNoReader,
+  kReaderFails,
+  kNoFaces,
+  kEqual,
+  kKnownOnly,
+  kDiffers,
+  kFailed,
+  kVerdicts
+};
 const char *const kVerdictNames[] = {"no-reader", "reader-fails", "no-faces", "equal",
                                      "known",     "differs",      "failed"};
 
@@ -168,7 +177,8 @@ Outcome export_and_compare(const Job &job, const WorldFaces &model) {
     return {kFailed, "molv " + termination(run.status) + (run.err.empty() ? "" : ": " + run.err)};
   }
   if (refused) {
-    if (run.err.find('\n') != std::string::npos || run.err.rfind("molv: " + job.path + ": ", 0) != 0) {
+    if (run.err.find('\n') != std::string::npos ||
+        run.err.rfind("molv: " + job.path + ": ", 0) != 0) {
       return {kFailed, "refused without one line naming the file: " + run.err};
     }
     if (fs::exists(x_file)) return {kFailed, "refused, but wrote " + x_file};
@@ -255,13 +265,15 @@ void tally(const std::string &name, const Outcome &outcome, bool in_sample, Tota
 
 void print_summary(const Totals &t) {
   const int compared = t.count[kEqual] + t.count[kKnownOnly] + t.count[kDiffers];
-  std::printf("%d files: %d not read by Assimp (%d in a format it has no reader for, %d its "
-              "reader fails on), %d without polygon faces; %d compared: %d equal, %d equal but for "
-              "known differences of the model or the reader, %d differ; %d failed\n",
-              t.files, t.count[kNoReader] + t.count[kReaderFails], t.count[kNoReader],
-              t.count[kReaderFails], t.count[kNoFaces], compared, t.count[kEqual],
-              t.count[kKnownOnly], t.count[kDiffers], t.count[kFailed]);
-  for (const auto &[kind, models] : t.kinds) std::printf("  differ in %s: %d\n", kind.c_str(), models);
+  std::printf(
+      "%d files: %d not read by Assimp (%d in a format it has no reader for, %d its "
+      "reader fails on), %d without polygon faces; %d compared: %d equal, %d equal but for "
+      "known differences of the model or the reader, %d differ; %d failed\n",
+      t.files, t.count[kNoReader] + t.count[kReaderFails], t.count[kNoReader],
+      t.count[kReaderFails], t.count[kNoFaces], compared, t.count[kEqual], t.count[kKnownOnly],
+      t.count[kDiffers], t.count[kFailed]);
+  for (const auto &[kind, models] : t.kinds)
+    std::printf("  differ in %s: %d\n", kind.c_str(), models);
   for (const std::string &line : t.lines) std::printf("  %s\n", line.c_str());
 }
 
@@ -278,7 +290,8 @@ void print_table(const Totals &t) {
   std::printf("| equal but for the model's or the reader's own differences | %d |\n",
               t.count[kKnownOnly]);
   std::printf("| different | %d |\n", t.count[kDiffers]);
-  for (const auto &[kind, models] : t.kinds) std::printf("| different in %s | %d |\n", kind.c_str(), models);
+  for (const auto &[kind, models] : t.kinds)
+    std::printf("| different in %s | %d |\n", kind.c_str(), models);
   std::printf("| failed (molv or the reader of the export) | %d |\n", t.count[kFailed]);
 }
 

@@ -94,8 +94,9 @@ bool read_world_faces(const std::string &path, bool written_by_us, WorldFaces *o
     return false;
   }
   for (unsigned m = 0; m < scene->mNumMaterials; ++m) {
-    out->materials.push_back(scene->mMaterials[m] != nullptr ? read_material(*scene->mMaterials[m], written_by_us)
-                                                             : FaceMaterial());
+    out->materials.push_back(scene->mMaterials[m] != nullptr
+                                 ? read_material(*scene->mMaterials[m], written_by_us)
+                                 : FaceMaterial());
   }
   // Last, the one for a mesh that names a material the scene lacks.
   out->materials.emplace_back();
