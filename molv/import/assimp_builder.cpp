@@ -386,8 +386,13 @@ class ModelBuilder {
       }
       if (face.mNumIndices == 2) ++line_faces_;
       if (face.mNumIndices == 1) ++point_faces_;
+      // A face of a flat material whose corners the model gives normals
+      // that differ is smooth: the model shades it by them (a LightWave
+      // normal map on a surface without a smoothing angle, which Assimp
+      // calls flat).
+      const bool own_smoothing = shading == 0 && !normals.empty() && !one_normal(face, normals);
       object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
-                                  shading, twosided, material);
+                                  own_smoothing ? 1 : shading, twosided, material);
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,
@@ -477,6 +482,16 @@ class ModelBuilder {
       }
       host_index[i] = vertex;
     }
+  }
+
+  // Whether the model's normals of a face's corners agree (about a
+  // degree; a corner without one agrees with any).
+  static bool one_normal(const aiFace &face, const std::vector<float> &normals) {
+    const float *first = &normals[3 * size_t{face.mIndices[0]}];
+    for (unsigned k = 1; k < face.mNumIndices; ++k) {
+      if (!agree(first, &normals[3 * size_t{face.mIndices[k]}])) return false;
+    }
+    return true;
   }
 
   static bool is_finite(const Position &position) {
