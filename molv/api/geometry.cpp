@@ -501,9 +501,25 @@ void set_surface_normals(mo_object *object, VertexNormalSums *sums) {
   }
 }
 
-// Surface-vertex normals: the surface's own for flat surfaces, the
-// normalised sum around the vertex (UNIT, by slot) for smooth ones (zero
-// for a vertex no polygon uses).
+// The model's own normal of a corner of OBJECT, or null where it has none
+// (an object not imported from a model with normals, a zero normal, a
+// corner that is not one of the object's records).
+const float *model_normal(const mo_object *object, const mo_svertex *corner) {
+  if (object->model_normals.empty()) return nullptr;
+  const auto at = reinterpret_cast<uintptr_t>(corner);
+  const auto first = reinterpret_cast<uintptr_t>(object->svertex_store.data());
+  if (at < first || (at - first) % sizeof(SVertex) != 0) return nullptr;
+  const size_t index = (at - first) / sizeof(SVertex);
+  if (index >= object->svertex_store.size()) return nullptr;
+  const float *normal = &object->model_normals[3 * index];
+  if (normal[0] == 0.0f && normal[1] == 0.0f && normal[2] == 0.0f) return nullptr;
+  return normal;
+}
+
+// Surface-vertex normals: the surface's own for flat surfaces; for smooth
+// ones the model's own normal of the corner where it has one, else the
+// normalised sum around the vertex (UNIT, by slot; zero for a vertex no
+// polygon uses).
 void set_corner_normals(mo_object *object, const VertexNormalSums &sums,
                         const std::vector<float> &unit) {
   static const float kZero[3] = {0.0f, 0.0f, 0.0f};
@@ -515,6 +531,8 @@ void set_corner_normals(mo_object *object, const VertexNormalSums &sums,
       if (corner == nullptr) continue;
       if (surface->shading == 0) {
         copy_float3(surface->rec.normal, corner->normal);
+      } else if (const float *own = model_normal(object, corner)) {
+        copy_float3(own, corner->normal);
       } else {
         const size_t slot = sums.find_slot(corner->vertex);
         copy_float3(slot != VertexNormalSums::kNoSlot ? &unit[3 * slot] : kZero, corner->normal);

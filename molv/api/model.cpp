@@ -187,6 +187,14 @@ void build_object(mo_object *object, const std::vector<float> &positions,
   build_object_from(object, positions, set, children);
 }
 
+void keep_model_normals(mo_object *object, std::vector<float> normals) {
+  if (normals.size() != 3 * object->svertex_store.size()) return;
+  for (size_t i = 0; i < object->svertex_store.size(); ++i) {
+    std::memcpy(object->svertex_store[i].rec.normal, &normals[3 * i], 3 * sizeof(float));
+  }
+  object->model_normals = std::move(normals);
+}
+
 double host_version() { return model().version; }
 
 void set_host_version(double version) { model().version = version; }

@@ -117,6 +117,13 @@ void build_object(mo_object *object, const std::vector<float> &positions,
                   const std::vector<SurfaceSpec> &surfaces,
                   const std::vector<mo_object *> &children);
 
+// Gives the corners of OBJECT (built) the model's own normals: three floats
+// per corner, in the order of its surfaces' corners, zero where the model
+// gives none.  object_calc_normals_force gives them back to the corners of
+// smooth surfaces; until it runs each corner's normal holds its own, so a
+// copy of a surface carries it either way.
+void keep_model_normals(mo_object *object, std::vector<float> normals);
+
 // The centre of the bounding box of an object's own vertices: each
 // component (min + max) / 2 in float, min and max by strict comparison in
 // vertex order (the first of equal values is kept); (0, 0, 0) without

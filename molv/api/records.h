@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/molv_host.h"
 
@@ -125,6 +126,7 @@ class Store {
   }
   size_t size() const { return size_; }
   T *data() { return items_.get(); }
+  const T *data() const { return items_.get(); }
   T &operator[](size_t i) { return items_[i]; }
   const T &operator[](size_t i) const { return items_[i]; }
   T *begin() { return items_.get(); }
@@ -174,6 +176,12 @@ struct mo_object {
   molv::Store<molv::SVertex> svertex_store;
   molv::Store<molv::ListNode> head_store;    // the first node of each list
   molv::Store<mo_list_node> link_store;      // the others, bare, then 16 zero bytes
+
+  // The model's own normal of each record of svertex_store (x, y, z, in
+  // its order), for an object imported from a model that carries normals;
+  // empty for every other object.  (0, 0, 0) where the model gives none.
+  // Kept apart from the records, so that objects without them pay nothing.
+  std::vector<float> model_normals;
 };
 
 #endif  // MOLV_API_RECORDS_H

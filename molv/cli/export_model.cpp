@@ -16,6 +16,7 @@
 #include "api/plugin_loader.h"
 #include "api/run_outcome.h"
 #include "api/test_hooks.h"
+#include "cli/texture_check.h"
 #include "cli/x_summary.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
@@ -237,6 +238,9 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
     return 1;
   }
   report_file(session.console, name + ".x", start);
+  if (source_of(scene) == Source::kModel && session.console.shows_notes())
+    for (const std::string &warning : texture_warnings(name + ".x"))
+      session.console.note("molv: " + scene + ": warning: " + warning);
   return 0;
 }
 

@@ -105,11 +105,29 @@ proc ::molv::gui::fill_export_menu {} {
 }
 
 # A plug-in's menu entry; what fails is said in a message, not as a
-# background error.
+# background error.  While it runs, the current folder is the model's, so
+# that a dialog proposing its file "here" proposes it beside the model
+# (where the textures the model names are); the window's own folder is back
+# once the entry has run.
 proc ::molv::gui::run_entry {label script} {
-    if {[catch {uplevel #0 $script} message]} {
-        show_message "$label: $message"
+    set here [pwd]
+    set folder [model_folder]
+    if {$folder ne ""} {catch {cd $folder}}
+    try {
+        if {[catch {uplevel #0 $script} message]} {
+            show_message "$label: $message"
+        }
+    } finally {
+        catch {cd $here}
     }
+}
+
+# The folder of the loaded file, "" for the sample or a folder that has gone.
+proc ::molv::gui::model_folder {} {
+    set name [scene_name]
+    if {$name eq ""} {return ""}
+    set folder [file dirname [file normalize $name]]
+    return [expr {[file isdirectory $folder] ? $folder : ""}]
 }
 
 # The loaded model in the tree, the summary and the title.
@@ -161,6 +179,8 @@ proc ::molv::gui::choose_save_file {title filters} {
         lappend types [list $description $pattern]
     }
     set args [list -parent [dialog_parent] -title $title]
+    set folder [model_folder]
+    if {$folder ne ""} {lappend args -initialdir $folder}
     if {[llength $types]} {
         lappend args -filetypes $types
         # A name typed without extension gets the first filter's.

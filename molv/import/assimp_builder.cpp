@@ -100,7 +100,11 @@ class ModelBuilder {
     leave_out_empty_groups();
     if (plan_[0].children.empty()) {
       std::string reason = "the model holds no faces, lines or lights to export";
-      if (!empty_meshes_.empty()) reason += " (" + empty_meshes_warning() + ")";
+      std::string left_out = empty_meshes_.empty() ? "" : empty_meshes_warning();
+      if (non_finite_faces_ > 0) {
+        left_out += (left_out.empty() ? "" : "; ") + non_finite_warning();
+      }
+      if (!left_out.empty()) reason += " (" + left_out + ")";
       throw ImportError{reason};
     }
     place_centres(plan_);
@@ -132,6 +136,7 @@ class ModelBuilder {
       if (point_faces_ > 0) what += plural(point_faces_, "point", "points");
       lines.push_back(what + " left out (a .x mesh holds polygons only)");
     }
+    if (non_finite_faces_ > 0) lines.push_back(non_finite_warning());
     if (!empty_meshes_.empty()) lines.push_back(empty_meshes_warning());
     if (!embedded_names_.empty()) {
       const size_t n = embedded_names_.size();
@@ -227,12 +232,26 @@ class ModelBuilder {
       plan_[holder].empty_meshes = meshes == 0 && node.mNumMeshes > 0;
     }
 
+    // The objects of one node differ in name, so that a reader that takes
+    // frames of one name for one frame places each apart: the first keeps
+    // its name, a later one of the same name gets "_1", "_2", ...
+    std::set<std::string> taken;
+    if (is_root || holder != parent) taken.insert(plan_[holder].name);
     for (const auto &mesh : node_meshes_) {
       std::string object_name = name;
       if (meshes > 1) object_name += "_" + mesh_name(mesh.first, mesh.second);
+      object_name = unused_name(object_name, &taken);
       plan_mesh(mesh.first, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
     }
     return holder;
+  }
+
+  // NAME, or NAME_k with the least k >= 1 that makes it a name not in
+  // *TAKEN; added to it.
+  static std::string unused_name(const std::string &name, std::set<std::string> *taken) {
+    std::string unused = name;
+    for (size_t k = 1; !taken->insert(unused).second; ++k) unused = name + "_" + std::to_string(k);
+    return unused;
   }
 
   // Whether a mesh a node names has a vertex and a face with corners; the
@@ -257,6 +276,11 @@ class ModelBuilder {
       empty_mesh_names_.push_back(one_line(mesh->mName.C_Str()));
     }
     return false;
+  }
+
+  std::string non_finite_warning() const {
+    return plural(non_finite_faces_, "face", "faces") +
+           " with a corner at an infinite or undefined (NaN) position left out";
   }
 
   std::string empty_meshes_warning() const {
@@ -306,13 +330,17 @@ class ModelBuilder {
     return index;
   }
 
-  // A mesh that holds_faces() approved.
+  // A mesh that holds_faces() approved.  Faces with a corner at a
+  // non-finite position (after the node transforms) are left out and
+  // counted; a polygon object left without faces becomes a group, which
+  // goes with the empty ones unless something is below it.
   void plan_mesh(unsigned mesh_index, const aiMatrix4x4 &global, size_t index) {
     const aiMesh &mesh = *scene_.mMeshes[mesh_index];
     Planned &object = plan_[index];
 
     std::vector<int32_t> host_index(mesh.mNumVertices);
-    join_corners(mesh, global, object.positions, host_index);
+    std::vector<float> normals;
+    join_corners(mesh, global, object.positions, host_index, normals);
 
     // The material: palette entry, shading, sides, texture.
     const uint16_t material = palette_index(mesh.mMaterialIndex);
@@ -336,6 +364,7 @@ class ModelBuilder {
     size_t corners = 0;
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) corners += mesh.mFaces[f].mNumIndices;
     object.surfaces.reserve(mesh.mNumFaces, corners);
+    if (!normals.empty()) object.normals.reserve(3 * corners);
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
       const aiFace &face = mesh.mFaces[f];
       if (face.mNumIndices == 0) continue;
@@ -345,16 +374,39 @@ class ModelBuilder {
                           " vertices, but a surface holds at most " +
                           std::to_string(kMaxSurfaceVertices)};
       }
-      if (face.mNumIndices == 2) ++line_faces_;
-      if (face.mNumIndices == 1) ++point_faces_;
-      object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
-                                  shading, twosided, material);
+      bool finite = true;
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
+        finite = finite && host_index[i] >= 0;
+      }
+      if (!finite) {
+        ++non_finite_faces_;
+        continue;
+      }
+      if (face.mNumIndices == 2) ++line_faces_;
+      if (face.mNumIndices == 1) ++point_faces_;
+      // A face of a flat material whose corners the model gives normals
+      // that differ is smooth: the model shades it by them (a LightWave
+      // normal map on a surface without a smoothing angle, which Assimp
+      // calls flat).
+      const bool own_smoothing = shading == 0 && !normals.empty() && !one_normal(face, normals);
+      object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
+                                  own_smoothing ? 1 : shading, twosided, material);
+      for (unsigned k = 0; k < face.mNumIndices; ++k) {
+        const unsigned i = face.mIndices[k];
         object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,
                                    uv != nullptr ? uv[i].y : 0.0f);
+        if (!normals.empty()) {
+          object.normals.insert(object.normals.end(), &normals[3 * size_t{i}],
+                                &normals[3 * size_t{i}] + 3);
+        }
       }
+    }
+    if (object.surfaces.size() == 0) {
+      object.type = MO_OBJ_GROUP;
+      std::vector<float>().swap(object.positions);
+      std::vector<float>().swap(object.normals);
     }
   }
 
@@ -363,16 +415,21 @@ class ModelBuilder {
   // (all of them when it gives none), so that the host's normals keep the
   // model's hard edges and its smooth parts smooth.  Texture coordinates
   // never part corners: they belong to the surfaces.  host_index gets each
-  // of the mesh's vertices' host vertex.
+  // of the mesh's vertices' host vertex, -1 for a position that is not
+  // finite (which becomes no host vertex); `normals` each vertex's normal
+  // in world coordinates (the inverse transpose of the node transform,
+  // made unit length; zero where the file gives none), or nothing when
+  // the mesh has no normals.
   static void join_corners(const aiMesh &mesh, const aiMatrix4x4 &global,
-                           std::vector<float> &positions, std::vector<int32_t> &host_index) {
+                           std::vector<float> &positions, std::vector<int32_t> &host_index,
+                           std::vector<float> &normals) {
     const bool by_normal = mesh.HasNormals();
+    if (by_normal) world_normals(mesh, global, &normals);
     PositionIndex joined(mesh.mNumVertices / 4);
     // With normals, per host vertex: its normal (the first corner's that
     // has one) and the next host vertex at the same position, or -1.
     std::vector<float> normal_of;
     std::vector<int32_t> same_place;
-    float normal[3] = {0.0f, 0.0f, 0.0f};
     // The positions and hashes of the next kAhead corners, their slots
     // already on their way into the cache.
     constexpr unsigned kAhead = 16;
@@ -393,11 +450,15 @@ class ModelBuilder {
       const Ahead current = ahead[i % kAhead];
       look_ahead(i + kAhead);
       const Position &position = current.position;
+      if (!is_finite(position)) {
+        host_index[i] = -1;
+        continue;
+      }
       const auto next = static_cast<int32_t>(positions.size() / 3);
       // The position goes in first, so that the index can compare with it.
       positions.insert(positions.end(), position.p, position.p + 3);
       const int32_t found = joined.find_or_add(position, current.hash, positions, next);
-      if (by_normal) unit_normal(mesh.mNormals[i], normal);
+      const float *normal = by_normal ? &normals[3 * size_t{i}] : nullptr;
       int32_t vertex = found;
       if (found < 0) {
         vertex = next;
@@ -411,7 +472,7 @@ class ModelBuilder {
           if (vertex == next) break;
         }
         float *kept = &normal_of[3 * static_cast<size_t>(vertex)];
-        if (vertex != next && is_zero(kept)) std::memcpy(kept, normal, sizeof normal);
+        if (vertex != next && is_zero(kept)) std::memcpy(kept, normal, 3 * sizeof(float));
       }
       if (vertex != next) {
         positions.resize(positions.size() - 3);
@@ -423,20 +484,67 @@ class ModelBuilder {
     }
   }
 
+  // Whether the model's normals of a face's corners agree (about a
+  // degree; a corner without one agrees with any).
+  static bool one_normal(const aiFace &face, const std::vector<float> &normals) {
+    const float *first = &normals[3 * size_t{face.mIndices[0]}];
+    for (unsigned k = 1; k < face.mNumIndices; ++k) {
+      if (!agree(first, &normals[3 * size_t{face.mIndices[k]}])) return false;
+    }
+    return true;
+  }
+
+  static bool is_finite(const Position &position) {
+    return std::isfinite(position.p[0]) && std::isfinite(position.p[1]) &&
+           std::isfinite(position.p[2]);
+  }
+
+  // Each vertex's normal in world coordinates: through the inverse
+  // transpose of the node transform's 3x3, in double, made unit length.
+  static void world_normals(const aiMesh &mesh, const aiMatrix4x4 &global,
+                            std::vector<float> *normals) {
+    double m[3][3], inv[3][3];
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) m[r][c] = global[r][c];
+    }
+    // The inverse transpose is the cofactor matrix over the determinant;
+    // the determinant's size goes with the normalising, only its sign
+    // counts (a mirroring transform turns the normals round with it).
+    inv[0][0] = m[1][1] * m[2][2] - m[1][2] * m[2][1];
+    inv[0][1] = m[1][2] * m[2][0] - m[1][0] * m[2][2];
+    inv[0][2] = m[1][0] * m[2][1] - m[1][1] * m[2][0];
+    inv[1][0] = m[0][2] * m[2][1] - m[0][1] * m[2][2];
+    inv[1][1] = m[0][0] * m[2][2] - m[0][2] * m[2][0];
+    inv[1][2] = m[0][1] * m[2][0] - m[0][0] * m[2][1];
+    inv[2][0] = m[0][1] * m[1][2] - m[0][2] * m[1][1];
+    inv[2][1] = m[0][2] * m[1][0] - m[0][0] * m[1][2];
+    inv[2][2] = m[0][0] * m[1][1] - m[0][1] * m[1][0];
+    const double det = m[0][0] * inv[0][0] + m[0][1] * inv[0][1] + m[0][2] * inv[0][2];
+    const double sign = det < 0.0 ? -1.0 : 1.0;
+    normals->resize(3 * size_t{mesh.mNumVertices});
+    for (unsigned i = 0; i < mesh.mNumVertices; ++i) {
+      const aiVector3D &n = mesh.mNormals[i];
+      const double x = n.x, y = n.y, z = n.z;
+      const double w[3] = {sign * (inv[0][0] * x + inv[0][1] * y + inv[0][2] * z),
+                           sign * (inv[1][0] * x + inv[1][1] * y + inv[1][2] * z),
+                           sign * (inv[2][0] * x + inv[2][1] * y + inv[2][2] * z)};
+      unit_normal(w, &(*normals)[3 * size_t{i}]);
+    }
+  }
+
   static bool is_zero(const float *n) { return n[0] == 0.0f && n[1] == 0.0f && n[2] == 0.0f; }
 
-  // The direction of a file's normal, or (0, 0, 0) where it gives none (a
+  // The direction of a normal, or (0, 0, 0) where the file gives none (a
   // zero, infinite or NaN normal).
-  static void unit_normal(const aiVector3D &n, float out[3]) {
-    const double x = n.x, y = n.y, z = n.z;
-    const double length = std::sqrt(x * x + y * y + z * z);
+  static void unit_normal(const double n[3], float out[3]) {
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     if (!(length > 1e-30) || !std::isfinite(length)) {
       out[0] = out[1] = out[2] = 0.0f;
       return;
     }
-    out[0] = static_cast<float>(x / length);
-    out[1] = static_cast<float>(y / length);
-    out[2] = static_cast<float>(z / length);
+    out[0] = static_cast<float>(n[0] / length);
+    out[1] = static_cast<float>(n[1] / length);
+    out[2] = static_cast<float>(n[2] / length);
   }
 
   // Two normals agree within about a degree: a smooth surface's normals at
@@ -552,6 +660,7 @@ class ModelBuilder {
   std::vector<std::string> empty_mesh_names_;
   std::vector<std::string> empty_groups_;
   size_t line_faces_ = 0;
+  size_t non_finite_faces_ = 0;  // faces left out for a corner at a non-finite position
   size_t point_faces_ = 0;
   std::vector<std::string> embedded_names_;  // as the model names them
   std::vector<std::string> unwritten_textures_;

@@ -6,6 +6,7 @@
  */
 #include "import/assimp_import.h"
 
+#include <assimp/config.h>
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
@@ -115,6 +116,9 @@ bool load_model_file(const std::string &path, std::string *error) {
     Assimp::Importer importer;
     auto *files = new ModelFiles;  // the importer owns it
     importer.SetIOHandler(files);
+    // Not the meshes Assimp makes up to show the bones of a file without
+    // geometry (a BVH motion, a Collada of lights): they are not the model.
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     ReadProgress progress(importer, load_progress());
     const auto read_start = std::chrono::steady_clock::now();
     const aiScene *scene = importer.ReadFile(path, 0);

@@ -48,6 +48,7 @@ void create_objects(std::vector<Planned> &plan, Model &model) {
     children.clear();
     for (size_t child : planned.children) children.push_back(plan[child].object);
     build_object_from(object, planned.positions, planned.surfaces, children);
+    if (!planned.normals.empty()) keep_model_normals(object, std::move(planned.normals));
     // The lists hold what they need; the planned copies can go.
     std::vector<float>().swap(planned.positions);
     planned.surfaces = SurfaceSet();

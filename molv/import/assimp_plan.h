@@ -45,6 +45,10 @@ struct Planned {
   std::string name;
   std::vector<float> positions;  // polygon objects: x, y, z per vertex
   SurfaceSet surfaces;
+  // The model's normal of each corner of `surfaces` (x, y, z in world
+  // coordinates, zero where it gives none), or nothing for a mesh without
+  // normals.
+  std::vector<float> normals;
   std::vector<size_t> children;  // indices into the plan
   int texture_id = -1;
   float light_position[3] = {0.0f, 0.0f, 0.0f};

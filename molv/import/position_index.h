@@ -45,9 +45,12 @@ class PositionIndex {
 
   // The index given to an equal position before, or -1 after giving
   // `next` to this one.  A position with a NaN equals nothing and gets its
-  // own index every time.
+  // own index every time; it is not filed, as no lookup could find it
+  // (and NaNs of one bit pattern, all in one run of slots, would make
+  // every later lookup there walk past them all).
   int32_t find_or_add(const Position &position, uint64_t hash, const std::vector<float> &positions,
                       int32_t next) {
+    if (!(position == position)) return -1;
     const size_t mask = slots_.size() - 1;
     size_t slot = static_cast<size_t>(hash) & mask;
     for (; slots_[slot] >= 0; slot = (slot + 1) & mask) {

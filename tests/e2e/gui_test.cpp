@@ -257,13 +257,17 @@ TEST_F(Window, AFileThatCannotBeWrittenIsAMessageAndTheDialogStaysOpen) {
   EXPECT_FALSE(fs::exists(plugin_.options_file()));
 }
 
+// The file proposed is beside the model (where the files it names are),
+// not in the window's current folder, which stays as it was.
 TEST_F(Window, TheDialogProposesTheModelsFileOpensBesideTheWindowAndResetsToDefaults) {
-  const std::string scene = write("tree.json", kTreeScene);
+  fs::create_directory(work_ + "/models");
+  const std::string scene = write("models/tree.json", kTreeScene);
   const auto r = run_gui(R"(
     puts "theme=[ttk::style theme use]"
     .menubar.file.export invoke 0
     update
     puts "file=[.x_export_save.file.name get]"
+    puts "here=[pwd]"
     set d [list [winfo rootx .x_export_save] [winfo width .x_export_save]]
     set m [list [winfo rootx .] [winfo width .]]
     lassign $d dx dw
@@ -285,7 +289,8 @@ TEST_F(Window, TheDialogProposesTheModelsFileOpensBesideTheWindowAndResetsToDefa
                          scene);
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(value_of(r.out, "theme"), "clam");
-  EXPECT_EQ(value_of(r.out, "file"), work_ + "/tree.x");
+  EXPECT_EQ(value_of(r.out, "file"), work_ + "/models/tree.x");
+  EXPECT_EQ(value_of(r.out, "here"), work_);
   EXPECT_EQ(value_of(r.out, "apart"), "1") << "the dialog hides part of the window";
   EXPECT_EQ(value_of(r.out, "on_screen"), "1");
   // Defaults is the plug-in's own default.
@@ -293,7 +298,7 @@ TEST_F(Window, TheDialogProposesTheModelsFileOpensBesideTheWindowAndResetsToDefa
   EXPECT_EQ(value_of(r.out, "reset"), "1");
   EXPECT_EQ(value_of(r.out, "status"), "Ready !");
   EXPECT_EQ(value_of(r.out, "dialog"), "0");
-  EXPECT_TRUE(fs::exists(work_ + "/tree.x"));
+  EXPECT_TRUE(fs::exists(work_ + "/models/tree.x"));
 }
 
 TEST_F(Window, TheDialogClosesAfterACompleteExportOnlyAsTheStatusLineSays) {

@@ -274,7 +274,7 @@ TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
       "glTF2/BoxTextured-glTF/BoxTextured.gltf",        // nested nodes
       "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb",  // an embedded texture
       "Collada/duck.dae",                               // a camera, a light, polygons
-      "Collada/lights.dae",                             // lights
+      "AC/SphereWithLight.ac",                          // a light beside a sphere
       "OFF/Cube.off",
   };
   std::string all_on = qel_test::all_clear_options();

@@ -122,6 +122,40 @@ TEST_F(GeometryTest, FlatAndSmoothSurfaceVertices) {
   expect_normal(surface_get_svertex_at(surface(3), 1)->normal, 1.0f, 0.0f, 0.0f);
 }
 
+// An object that keeps a model's normals: a smooth corner gets its own
+// back (also after a plug-in wrote over it), a corner whose own is zero
+// the normals around its vertex, a flat surface its surface normal; the
+// triangles and the copy of a surface carry the corners' normals.
+TEST_F(GeometryTest, TheModelsOwnNormalsComeBackOnSmoothSurfaces) {
+  // A smooth quad in z = 0 and a flat triangle in x = 0 beside it.
+  load_object(R"("vertices": [[0,0,0], [1,0,0], [1,1,0], [0,1,0], [0,0,1]],
+                 "surfaces": [{"verts": [0, 1, 2, 3]},
+                              {"shading": "flat", "verts": [0, 3, 4]}])");
+  molv::keep_model_normals(object_, {0.6f, 0, 0.8f, 0, 0.6f, 0.8f, -0.6f, 0, 0.8f, 0, 0, 0,  //
+                                     0, 1, 0, 0, 1, 0, 0, 1, 0});
+  surface_get_svertex_at(surface(0), 0)->normal[0] = 5.0f;
+  object_calc_normals_force(object_);
+  mo_surface *quad = surface(0);
+  expect_normal(surface_get_svertex_at(quad, 0)->normal, 0.6f, 0.0f, 0.8f);
+  expect_normal(surface_get_svertex_at(quad, 1)->normal, 0.0f, 0.6f, 0.8f);
+  expect_normal(surface_get_svertex_at(quad, 2)->normal, -0.6f, 0.0f, 0.8f);
+  // Vertex 3 is the quad's and the triangle's (facing +x).
+  const float half = static_cast<float>(1.0 / std::sqrt(2.0));
+  expect_normal(surface_get_svertex_at(quad, 3)->normal, half, 0.0f, half);
+  for (int k = 0; k < 3; ++k) {
+    expect_normal(surface_get_svertex_at(surface(1), k)->normal, 1.0f, 0.0f, 0.0f);
+  }
+
+  mo_list triangles = surface_get_triangulations(quad);
+  ASSERT_EQ(triples(triangles), (std::vector<Triple>{{0, 1, 2}, {0, 2, 3}}));
+  mo_surface *second = static_cast<mo_surface *>(list_get_item(triangles, 1));
+  expect_normal(surface_get_svertex_at(second, 1)->normal, -0.6f, 0.0f, 0.8f);
+  mo_surface *copy = surface_clone(quad, object_);
+  expect_normal(surface_get_svertex_at(copy, 1)->normal, 0.0f, 0.6f, 0.8f);
+  list_add_item(&triangles, copy);
+  mo_surfacelist_free(triangles);
+}
+
 TEST_F(GeometryTest, ASurfaceListingAVertexTwiceCountsOnce) {
   // A lists vertex 0 twice (the closing edge 0 -> 0 adds nothing to its
   // normal).  Counted twice, vertex 0 would get (1, 0, 2) / sqrt(5).
