@@ -116,7 +116,7 @@ void print_text(const std::string &file, const Json &info) {
                                          {"animations", "animation"}})
                     .c_str());
   const Json &x = info["x"];
-  std::printf("  its .x: %s\n",
+  std::printf("  for the .x: %s\n",
               counts_text(x, {{"objects", "object"}, {"meshes", "mesh"}, {"vertices", "vertex"},
                               {"faces", "face"}, {"materials", "material"}})
                   .c_str());

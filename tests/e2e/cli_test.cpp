@@ -349,7 +349,7 @@ TEST_F(Cli, BadOptionValueIsRefusedBeforeTheModelIsRead) {
   write("box.json", R"({"world": {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
                                    "surfaces": [{"verts": [0, 1, 2]}]}})");
   const auto r = run({"export", "box.json", "--plugin-dir", plugin.path(), "--set", "13=2"});
-  EXPECT_EQ(one_failure_line(r, 2), "molv: --set '13=2': a switch is 0 or 1 (try 'molv --help')");
+  EXPECT_EQ(one_failure_line(r, 2), "molv: --set '13=2': option 13 is a switch: 0 or 1 (try 'molv --help')");
   EXPECT_EQ(files_left(), std::vector<std::string>{"box.json"});
   EXPECT_FALSE(fs::exists(plugin.options_file()));
 }
@@ -373,7 +373,7 @@ TEST_F(Cli, VersionNamesTheHostAndThePlugin) {
   fs::create_directory(work_ + "/empty");
   const auto missing = run({"--version", "--plugin-dir", "empty"});
   const std::string line = one_failure_line(missing, 1);
-  EXPECT_EQ(line.rfind("molv: empty/qel_export.so: ", 0), 0u) << line;
+  EXPECT_EQ(line.rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << line;
 }
 
 // One quad: the remembered options triangulate it, the defaults do not.
@@ -399,8 +399,8 @@ TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
     return qel_test::run_molv(options);
   };
 
-  // A plain run uses what was remembered.
-  ASSERT_EQ(export_quad(plugin.path(), {"-o", "plain"}).exit_status, 0);
+  // --remembered uses what was remembered.
+  ASSERT_EQ(export_quad(plugin.path(), {"-o", "plain", "--remembered"}).exit_status, 0);
   EXPECT_NE(qel_test::read_file(work_ + "/plain.x").find("\n2;\n3;"), std::string::npos);
 
   // --defaults writes what a plug-in that never ran writes, and leaves the
@@ -424,10 +424,11 @@ TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
 
 // ---- what a run says -------------------------------------------------------
 
-// "wrote FILE (SIZE): COUNTS in T s", with the time taken out.
+// "wrote FILE (SIZE): COUNTS in T s, options STRING", with the time and
+// the options taken out.
 std::string without_time(const std::string &line) {
   const size_t in = line.rfind(" in ");
-  return in == std::string::npos || line.compare(line.size() - 2, 2, " s") != 0
+  return in == std::string::npos || line.find(" s, options ", in) == std::string::npos
              ? line
              : line.substr(0, in);
 }
@@ -448,27 +449,29 @@ TEST_F(Cli, CompleteExportEndsWithItsSummaryAndWarnings) {
   };
 
   // Standard error is no terminal here: the last status, then the summary.
+  // The plug-in's own line comes first; standard output stays empty.
   auto r = export_of("quad.json", {});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, "Export Direct X File\n");
+  EXPECT_EQ(r.out, "");
   auto lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 2u) << r.err;
-  EXPECT_EQ(lines[0], "Ready !");
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(lines[0], "Export Direct X File");
+  EXPECT_EQ(lines[1], "Ready !");
   const std::string size = std::to_string(fs::file_size(work_ + "/quad.x")) + " bytes";
-  EXPECT_EQ(without_time(lines[1]), "wrote quad.x (" + size + "): 1 mesh, 4 vertices, 1 face");
+  EXPECT_EQ(without_time(lines[2]), "wrote quad.x (" + size + "): 1 mesh, 4 vertices, 1 face");
 
   r = export_of("empty.json", {});
   lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 3u) << r.err;
-  EXPECT_EQ(without_time(lines[1]).rfind("wrote empty.x (", 0), 0u) << lines[1];
-  EXPECT_NE(lines[1].find("): 0 meshes, 0 vertices, 0 faces in "), std::string::npos);
-  EXPECT_EQ(lines[2], "molv: empty.x: warning: the file holds no mesh");
+  ASSERT_EQ(lines.size(), 4u) << r.err;
+  EXPECT_EQ(without_time(lines[2]).rfind("wrote empty.x (", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("): 0 meshes, 0 vertices, 0 faces in "), std::string::npos);
+  EXPECT_EQ(lines[3], "molv: empty.x: warning: the file holds no mesh");
 
   // --verbose: every status line as it comes; --quiet: not a word.
   r = export_of("quad.json", {"--verbose"});
   lines = qel_test::text_lines(r.err);
-  EXPECT_GT(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Export X File ...");
+  EXPECT_GT(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "Export X File ...");
   EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   r = export_of("empty.json", {"--quiet"});
   EXPECT_EQ(r.exit_status, 0);
@@ -481,10 +484,10 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
   auto r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--set", "normals=0"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const auto lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 3u) << r.err;
+  ASSERT_EQ(lines.size(), 4u) << r.err;
   EXPECT_EQ(lines[0].rfind("molv: wire.obj: warning: 1 line segment", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1], "Ready !");
-  EXPECT_EQ(without_time(lines[2]).rfind("wrote wire.x (", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[2], "Ready !");
+  EXPECT_EQ(without_time(lines[3]).rfind("wrote wire.x (", 0), 0u) << lines[3];
   r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--quiet"});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out + r.err, "");
@@ -602,11 +605,13 @@ TEST_F(Cli, ManyModelsInOneRunOrSideBySide) {
     qel_test::PluginDir plugin;
     const std::string out = std::string("out") + jobs + "/";
     const auto r = run({"export", "a.json", "b.json", "c.json", "-o", out, "--jobs", jobs,
-                        "--plugin-dir", plugin.path(), "--set", "triangulate=1"});
+                        "--plugin-dir", plugin.path(), "--set", "triangulate=1",
+                        "--remembered"});
     // The bad scene is named and the worst status wins; the others go.
     EXPECT_EQ(r.exit_status, 2) << r.err;
     const auto lines = qel_test::text_lines(r.err);
-    EXPECT_EQ(lines.size(), 5u) << r.err;
+    // Two plug-in lines, two statuses, two summaries, the failure, the total.
+    EXPECT_EQ(lines.size(), 8u) << r.err;
     int bad = 0, ready = 0, wrote = 0;
     for (const std::string &line : lines) {
       bad += line.rfind("molv: b.json: ", 0) == 0;
@@ -617,7 +622,8 @@ TEST_F(Cli, ManyModelsInOneRunOrSideBySide) {
     EXPECT_EQ(bad, 1) << r.err;
     EXPECT_EQ(ready, 2) << r.err;
     EXPECT_EQ(wrote, 2) << r.err;
-    EXPECT_EQ(r.out, "Export Direct X File\nExport Direct X File\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(lines.back().rfind("molv: 3 models: 2 done, 1 failed in ", 0), 0u) << r.err;
     EXPECT_NE(qel_test::read_file(work_ + "/" + out + "a.x").find("\n2;\n3;"), std::string::npos);
     EXPECT_FALSE(fs::exists(work_ + "/" + out + "b.x"));
     // The options of the complete exports are remembered, as by one run.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -214,40 +215,73 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
 
 // ---- the depfile and make ------------------------------------------------------------
 
-TEST_F(Pipeline, MakeWithTheDepfileConvertsOnlyWhatChanged) {
+// The README's example of that kind: the block of the given language, or
+// the command line that begins with the given text.
+std::string readme_block(const std::string &fence) {
+  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const size_t from = readme.find("```" + fence + "\n");
+  if (from == std::string::npos) return std::string();
+  const size_t body = from + fence.size() + 4;
+  return readme.substr(body, readme.find("```", body) - body);
+}
+std::string readme_command(const std::string &start) {
+  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const size_t from = readme.find("$ " + start);
+  if (from == std::string::npos) return std::string();
+  return readme.substr(from + 2, readme.find('\n', from) - from - 2);
+}
+
+TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
   fs::create_directory(path("models"));
   write("models/tri.obj", kTriangleObj);
   write("models/tri.mtl", kTriangleMtl);
   write("models/red.png", "png");
-  write("models/quad.json", kQuad);
-  // The Makefile of the README, with the plug-in folder of the test.
-  write("Makefile",
-        "MODELS := $(wildcard models/*.obj models/*.json)\n"
-        "XS := $(patsubst models/%,out/%.x,$(basename $(MODELS)))\n"
-        "all: $(XS)\n"
-        "out/%.x: models/%.obj\n"
-        "\t@mkdir -p $(@D)\n"
-        "\tmolv export $< -o $@ --depfile $@.d --plugin-dir $(PLUGIN)\n"
-        "out/%.x: models/%.json\n"
-        "\t@mkdir -p $(@D)\n"
-        "\tmolv export $< -o $@ --depfile $@.d --plugin-dir $(PLUGIN)\n"
-        "-include $(XS:=.d)\n");
+  write("models/quad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n");
+  const std::string makefile = readme_block("make");
+  ASSERT_NE(makefile.find("--depfile"), std::string::npos) << makefile;
+  write("Makefile", makefile);
   auto r = shell("make -s");
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(read("out/tri.x.d"), "out/tri.x: \\\n  models/tri.obj \\\n  models/tri.mtl \\\n"
                                  "  models/red.png\n");
+  EXPECT_EQ(nlohmann::json::parse(read("out/quad.x.json")).at("faces"), 1);
   // Nothing changed: nothing is converted.
-  r = shell("make -q");
-  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
   r = shell("make");
-  EXPECT_EQ(r.err.find("molv"), std::string::npos) << r.err;
-  EXPECT_EQ(r.out.find("molv export"), std::string::npos) << r.out;
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "make: Nothing to be done for 'all'.\n");
   // A newer .mtl converts its model again, and only that one.
-  fs::last_write_time(path("models/tri.mtl"), fs::file_time_type::clock::now() +
-                                                  std::chrono::hours(1));
+  fs::last_write_time(path("models/tri.mtl"),
+                      fs::file_time_type::clock::now() + std::chrono::hours(1));
   r = shell("make");
   EXPECT_NE(r.out.find("molv export models/tri.obj"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("models/quad.json"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("models/quad.obj"), std::string::npos) << r.out;
+}
+
+// The README's GNU parallel line, where Debian's parallel and the test
+// models are installed.
+TEST_F(Pipeline, TheReadmesParallelLineReportsEveryModel) {
+  const std::string folder = "/usr/share/assimp/models/OBJ";
+  if (access("/usr/bin/parallel", X_OK) != 0 || !fs::is_directory(folder))
+    GTEST_SKIP() << "needs Debian's parallel and assimp-testmodels";
+  const std::string command = readme_command("find " + folder);
+  ASSERT_NE(command.find("| parallel"), std::string::npos) << command;
+  const auto r = shell(command);
+  EXPECT_FALSE(r.timed_out);
+  size_t models = 0;
+  for (const auto &entry : fs::directory_iterator(folder))
+    models += entry.path().extension() == ".obj";
+  // One valid object per model, each done one with its file.
+  const auto lines = qel_test::text_lines(read("report.jsonl"));
+  EXPECT_EQ(lines.size(), models);
+  size_t done = 0;
+  for (const std::string &line : lines) {
+    const auto model = nlohmann::json::parse(line);
+    if (model.at("status") != "done") continue;
+    ++done;
+    EXPECT_EQ(model.at("bytes").get<std::uintmax_t>(),
+              fs::file_size(path(model.at("output").get<std::string>())));
+  }
+  EXPECT_GT(done, models / 2);
 }
 
 // ---- molv info --------------------------------------------------------------------------
@@ -267,7 +301,7 @@ TEST_F(Pipeline, InfoTellsWhatTheModelAndItsXHoldAndWritesNothing) {
   EXPECT_NE(r.out.find("1 face, 1 line, 0 points, "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  texture missing.png: not found\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  warning: 1 line segment left out"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("quad.json\n  its .x: 1 object, 1 mesh, 4 vertices, 1 face"),
+  EXPECT_NE(r.out.find("quad.json\n  for the .x: 1 object, 1 mesh, 4 vertices, 1 face"),
             std::string::npos) << r.out;
   options.args = {"info", "wire.obj", "--report", "-"};
   r = qel_test::run_molv(options);
