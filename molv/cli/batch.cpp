@@ -48,6 +48,8 @@ int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
       if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
     if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
       what = "the debug log";
+    if (what.empty() && args.report != "-" && same_file(scene, args.report)) what = "the report";
+    if (what.empty() && same_file(scene, args.depfile)) what = "the depfile";
     if (what.empty()) continue;
     error_line(scene + ": " + what + " would write over the scene being read");
     return 2;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/report.h"
+
 namespace molv {
 namespace cli {
 namespace {
@@ -45,12 +47,8 @@ std::string make_rule(const std::string &target, const std::vector<std::string> 
 
 bool open_depfile(const Args &args, std::string *error) {
   if (args.depfile.empty()) return true;
-  g_fd = open(args.depfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
-  if (g_fd < 0) {
-    *error = args.depfile + ": cannot write the depfile: " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  g_fd = open_run_output(args.depfile, "depfile", error);
+  return g_fd >= 0;
 }
 
 void depfile_rule(const std::string &target, const std::vector<std::string> &deps) {

@@ -85,7 +85,7 @@ Json x_holds(const std::string &file) {
   holds["line_surfaces"] = lines;
   holds["materials"] = current.palette.size();
   holds["textures"] = Json::array();
-  for (const ReportTexture &texture : model_textures(file, "", false))
+  for (const ReportTexture &texture : model_textures(file, file, false))
     holds["textures"].push_back(
         {{"name", texture.name}, {"found", texture.found}, {"embedded", texture.embedded}});
   return holds;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -78,6 +79,26 @@ std::string report_json(const ModelReport &model) {
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+int open_run_output(const std::string &path, const char *what, std::string *error) {
+  // Appended, so that the lines of several workers never overwrite one
+  // another.
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = path + ": cannot write the " + what + ": " +
+             (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno));
+    return -1;
+  }
+  struct stat info {};
+  if ((fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) ||
+      fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    *error = path + ": cannot write the " + what + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 bool open_report(const Args &args, std::string *error) {
   g_start = std::chrono::steady_clock::now();
   void *memory = mmap(nullptr, sizeof(Totals), PROT_READ | PROT_WRITE,
@@ -88,13 +109,8 @@ bool open_report(const Args &args, std::string *error) {
     g_fd = 1;
     return true;
   }
-  // Appended, so that the lines of several workers never overwrite one
-  // another.
-  g_fd = open(args.report.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
-  if (g_fd < 0) {
-    *error = args.report + ": cannot write the report: " + std::strerror(errno);
-    return false;
-  }
+  g_fd = open_run_output(args.report, "report", error);
+  if (g_fd < 0) return false;
   g_own_fd = true;
   return true;
 }

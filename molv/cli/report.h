@@ -52,6 +52,11 @@ std::string warning_code(const std::string &text);
 // The model as one line of JSON, without the line end.
 std::string report_json(const ModelReport &model);
 
+// Opens PATH for the run's lines (emptied, appended to): a FIFO only when
+// a reader is there already, so that the open never blocks.  -1 with a
+// one-line *error ("PATH: cannot write the WHAT: reason").
+int open_run_output(const std::string &path, const char *what, std::string *error);
+
 // Opens the run's report (nothing without --report; "-" is standard
 // output) and the counters of the total, before any worker starts.
 // False with a one-line *error.

@@ -129,6 +129,23 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
   EXPECT_EQ(model.at("warnings"), nlohmann::json::array());
 }
 
+TEST_F(Pipeline, TheReportNeverTakesTheModelNorWaitsForAReader) {
+  const std::string quad = write("quad.json", kQuad);
+  auto r = run({"quad.json", "--report", "quad.json"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("quad.json: the report would write over the scene"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(read("quad.json"), kQuad);
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  qel_test::RunOptions options;
+  options.timeout_seconds = 30;
+  r = run({"quad.json", "--report", "fifo"}, options);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("fifo: cannot write the report: a FIFO that nobody reads"),
+            std::string::npos) << r.err;
+}
+
 // ---- standard input and output -------------------------------------------------
 
 TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
