@@ -91,13 +91,17 @@ Json x_holds(const std::string &file) {
   return holds;
 }
 
-std::string counts_text(const Json &holds, const std::vector<std::pair<const char *, const char *>> &names) {
+// "N things" for each of NAMES (key, one, many) that HOLDS has.
+struct CountName {
+  const char *key, *one, *many;
+};
+std::string counts_text(const Json &holds, const std::vector<CountName> &names) {
   std::string text;
-  for (const auto &name : names) {
-    if (!holds.contains(name.first)) continue;
-    const std::uint64_t n = holds[name.first].get<std::uint64_t>();
+  for (const CountName &name : names) {
+    if (!holds.contains(name.key)) continue;
+    const std::uint64_t n = holds[name.key].get<std::uint64_t>();
     if (!text.empty()) text += ", ";
-    text += std::to_string(n) + " " + (n == 1 ? name.second : name.first);
+    text += std::to_string(n) + " " + (n == 1 ? name.one : name.many);
   }
   return text;
 }
@@ -107,18 +111,26 @@ void print_text(const std::string &file, const Json &info) {
   const Json &model_part = info["model"];
   if (!model_part.empty())
     std::printf("  the model: %s\n",
-                counts_text(model_part, {{"nodes", "node"}, {"meshes", "mesh"},
-                                         {"vertices", "vertex"}, {"faces", "face"},
-                                         {"lines", "line"}, {"points", "point"},
-                                         {"materials", "material"},
-                                         {"embedded_textures", "embedded_texture"},
-                                         {"lights", "light"}, {"cameras", "camera"},
-                                         {"animations", "animation"}})
+                counts_text(model_part,
+                            {{"nodes", "node", "nodes"},
+                             {"meshes", "mesh", "meshes"},
+                             {"vertices", "vertex", "vertices"},
+                             {"faces", "face", "faces"},
+                             {"lines", "line", "lines"},
+                             {"points", "point", "points"},
+                             {"materials", "material", "materials"},
+                             {"embedded_textures", "embedded texture", "embedded textures"},
+                             {"lights", "light", "lights"},
+                             {"cameras", "camera", "cameras"},
+                             {"animations", "animation", "animations"}})
                     .c_str());
   const Json &x = info["x"];
   std::printf("  for the .x: %s\n",
-              counts_text(x, {{"objects", "object"}, {"meshes", "mesh"}, {"vertices", "vertex"},
-                              {"faces", "face"}, {"materials", "material"}})
+              counts_text(x, {{"objects", "object", "objects"},
+                              {"meshes", "mesh", "meshes"},
+                              {"vertices", "vertex", "vertices"},
+                              {"faces", "face", "faces"},
+                              {"materials", "material", "materials"}})
                   .c_str());
   for (const Json &texture : x["textures"])
     std::printf("  texture %s: %s\n", texture["name"].get<std::string>().c_str(),

@@ -168,6 +168,10 @@ TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
   EXPECT_NE(shell("molv export - -o - --plugin-dir \"$PLUGIN\" < tri.obj").err.find(
                 "needs --format EXT"),
             std::string::npos);
+  // A model that cannot be read is named as the user gave it.
+  r = shell("echo garbage | molv export - --format ply -o - --plugin-dir \"$PLUGIN\"");
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err.rfind("molv: -: ", 0), 0u) << r.err;
   // --quiet silences molv, never the file: a target that is standard
   // output still gets every byte.
   fs::create_symlink("/dev/stdout", path("link.x"));
