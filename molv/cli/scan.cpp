@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -38,6 +40,8 @@ struct Walk {
   std::vector<std::string> files;
   std::vector<std::string> below;
   std::string error;
+  // The folders entered, so that a link back up is not followed round.
+  std::set<std::pair<dev_t, ino_t>> entered;
 
   // Adds the models of ROOT + RELATIVE (a folder, "" or ending in '/').
   bool folder(const std::string &root, const std::string &relative) {
@@ -57,6 +61,7 @@ struct Walk {
       if (stat((path + name).c_str(), &info) != 0) continue;
       if (S_ISDIR(info.st_mode)) {
         if (has_skip && info.st_dev == skip_dev && info.st_ino == skip_ino) continue;
+        if (!entered.insert({info.st_dev, info.st_ino}).second) continue;
         if (!folder(root, relative + name + "/")) return false;
         continue;
       }
@@ -91,8 +96,10 @@ int expand_folders(const Args &args, std::vector<std::string> *scenes,
       places.emplace_back();
       continue;
     }
-    Walk walk{args, extensions, out.st_dev, out.st_ino, has_out, {}, {}, {}};
+    Walk walk{args, extensions, out.st_dev, out.st_ino, has_out, {}, {}, {}, {}};
     const std::string root = scene.back() == '/' ? scene : scene + "/";
+    struct stat top {};
+    if (stat(root.c_str(), &top) == 0) walk.entered.insert({top.st_dev, top.st_ino});
     if (!walk.folder(root, "")) {
       error_line(walk.error);
       return 2;

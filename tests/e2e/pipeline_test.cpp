@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "cli/depfile.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
@@ -201,6 +202,8 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
   write("models/notes.txt", "not a model");
   write("models/sub/a.obj", kTri);
   write("models/sub/deeper/c.obj", kTri);
+  // A link back up is not followed round.
+  fs::create_directory_symlink("../..", path("models/sub/up"));
   auto r = run({"models", "-o", "out/", "--quiet"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   for (const char *x : {"out/a.x", "out/b.x", "out/sub/a.x", "out/sub/deeper/c.x"})
@@ -303,6 +306,11 @@ TEST_F(Pipeline, TheReadmesParallelLineReportsEveryModel) {
               fs::file_size(path(model.at("output").get<std::string>())));
   }
   EXPECT_GT(done, models / 2);
+}
+
+TEST(PipelineDepfile, NamesAreWrittenAsMakeReadsThem) {
+  EXPECT_EQ(molv::cli::make_rule("out/a b.x", {"m/a b.obj", "m/$x#1.obj", "m/a b.obj", "c:d"}),
+            "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n");
 }
 
 // ---- molv info --------------------------------------------------------------------------
