@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "cli/plugin_options.h"
+#include "cli/suggest.h"
 #include "import/load.h"
 
 #ifndef MOLV_DEFAULT_PLUGIN_DIR
@@ -68,7 +70,21 @@ bool is_export_only(const std::string &name) {
   return name == "-o" || name == "--output" || name == "--options" || name == "--set" ||
          name == "--cancel-at-poll" || name == "--fail-alloc-after" || name == "--quiet" ||
          name == "--defaults" || name == "--verbose" || name == "--extract-textures" ||
-         name == "--jobs" || name == "-j";
+         name == "--jobs" || name == "-j" || name == "--remembered" || name == "--report" ||
+         name == "--depfile" || name == "--format" || name == "--include" ||
+         name == "--exclude" || name == "--keep-extension";
+}
+
+// Every option, for the nearest one to a mistyped word.
+const std::vector<std::string> &known_options() {
+  static const std::vector<std::string> known = {
+      "--output",         "--options",          "--set",          "--defaults",
+      "--remembered",     "--extract-textures", "--jobs",         "--quiet",
+      "--verbose",        "--plugin-dir",       "--debug-log",    "--host-version",
+      "--report",         "--depfile",          "--format",       "--script",
+      "--cancel-at-poll", "--fail-alloc-after", "--help",       "--include",
+      "--exclude",        "--keep-extension"};
+  return known;
 }
 
 // The switch an option without a value sets; null for any other option.
@@ -77,6 +93,8 @@ bool *flag_of(const std::string &name, Args *args) {
   if (name == "--defaults") return &args->defaults;
   if (name == "--verbose") return &args->verbose;
   if (name == "--extract-textures") return &args->extract_textures;
+  if (name == "--remembered") return &args->remembered;
+  if (name == "--keep-extension") return &args->keep_extension;
   return nullptr;
 }
 
@@ -84,21 +102,30 @@ bool takes_value(const std::string &name) {
   return name == "--jobs" || name == "-j" || name == "-o" || name == "--output" ||
          name == "--options" || name == "--set" || name == "--plugin-dir" ||
          name == "--debug-log" || name == "--host-version" || name == "--cancel-at-poll" ||
-         name == "--fail-alloc-after" || name == "--script";
+         name == "--fail-alloc-after" || name == "--script" || name == "--report" ||
+         name == "--depfile" || name == "--format" || name == "--include" ||
+         name == "--exclude";
 }
 
 // --set NAME=C or N=C.
 bool parse_set(const std::string &value, Args *args, std::string *error) {
   const size_t at = value.find('=');
-  if (at == std::string::npos || at + 2 != value.size())
+  if (at == std::string::npos || at + 1 == value.size())
     return fail(error, "--set '" + value + "': expected NAME=C or N=C (one character)");
-  const int index = option_index(value.substr(0, at));
-  if (index < 0)
-    return fail(error, "--set '" + value + "': no option '" + value.substr(0, at) +
-                           "' (a name of the list or a number 0 to 49)");
-  if (!option_value_ok(index, value[at + 1]))
+  const std::string key = value.substr(0, at);
+  const int index = option_index(key);
+  if (index < 0) {
+    std::vector<std::string> names;
+    for (const PluginOption &option : plugin_options()) names.emplace_back(option.name);
+    return fail(error, "--set '" + value + "': no option '" + key +
+                           "' (a name of the list or a number 0 to 49)" +
+                           did_you_mean(key, names));
+  }
+  if (at + 2 != value.size() || !option_value_ok(index, value[at + 1]))
     return fail(error, "--set '" + value + "': " +
-                           (index == kDecimalsIndex ? "decimals is a digit" : "a switch is 0 or 1"));
+                           (index == kDecimalsIndex ? "decimals is a digit 0-9"
+                                                    : (std::isdigit(static_cast<unsigned char>(key[0])) ? "option " : "") +
+                                                          key + " is a switch: 0 or 1"));
   args->sets.emplace_back(index, value[at + 1]);
   return true;
 }
@@ -128,6 +155,19 @@ bool set_value(const std::string &name, const std::string &value, Args *args,
     return parse_set(value, args, error);
   } else if (name == "--plugin-dir") {
     return set_name(value, "--plugin-dir: empty folder name", &args->plugin_dir, error);
+  } else if (name == "--report") {
+    return set_name(value, "--report: empty file name (- for standard output)", &args->report,
+                    error);
+  } else if (name == "--include" || name == "--exclude") {
+    if (value.empty()) return fail(error, name + ": empty pattern");
+    (name == "--include" ? args->include : args->exclude).push_back(value);
+  } else if (name == "--depfile") {
+    return set_name(value, "--depfile: empty file name", &args->depfile, error);
+  } else if (name == "--format") {
+    std::string ext = value.empty() || value[0] == '.' ? value : "." + value;
+    if (ext.size() < 2 || ext.find('/') != std::string::npos)
+      return fail(error, "--format '" + value + "': expected an extension (obj, gltf, ply, ...)");
+    args->format = ext;
   } else if (name == "--debug-log") {
     return set_name(value, "--debug-log: empty file name", &args->debug_log, error);
   } else if (name == "--host-version") {
@@ -161,15 +201,18 @@ bool parse_option(const std::vector<std::string> &words, size_t *i, Args *args,
     inline_value = true;
   }
   const bool is_export = args->mode == Mode::kExport;
-  if (!is_export && is_export_only(name))
+  if (!is_export && is_export_only(name) && !(args->mode == Mode::kInfo && name == "--report"))
     return fail(error, "option '" + name + "' belongs to molv export");
+  if (args->mode == Mode::kInfo && name != "--report")
+    return fail(error, "molv info takes only --report, not '" + name + "'");
   if (is_export && name == "--script") return fail(error, "option '--script' belongs to molv gui");
   if (bool *flag = flag_of(name, args)) {
     if (inline_value) return fail(error, "option '" + name + "' takes no value");
     *flag = true;
     return true;
   }
-  if (!takes_value(name)) return fail(error, "unknown option '" + name + "'");
+  if (!takes_value(name))
+    return fail(error, "unknown option '" + name + "'" + did_you_mean(name, known_options()));
   if (!inline_value) {
     if (*i + 1 >= words.size()) return fail(error, "option '" + name + "' needs a value");
     value = words[++*i];
@@ -192,14 +235,17 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     args->mode = Mode::kExport;
   else if (command == "gui")
     args->mode = Mode::kGui;
+  else if (command == "info")
+    args->mode = Mode::kInfo;
   else
-    return fail(error, "unknown command '" + command + "'");
+    return fail(error, "unknown command '" + command + "'" +
+                           did_you_mean(command, {"export", "gui", "info"}));
 
   bool options_done = false;
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string &word = words[i];
     if (options_done || word.empty() || word[0] != '-' || word == "-") {
-      if (args->mode != Mode::kExport && !args->scenes.empty())
+      if (args->mode == Mode::kGui && !args->scenes.empty())
         return fail(error, "molv gui takes one scene, not also '" + word + "'");
       if (word.empty()) return fail(error, "empty scene file name");
       args->scenes.push_back(word);
@@ -211,6 +257,12 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     } else if (!parse_option(words, &i, args, error)) {
       return false;
     }
+  }
+  if (args->mode == Mode::kExport) {
+    if (args->remembered && args->defaults)
+      return fail(error, "--remembered and --defaults exclude each other");
+    // A plain run is reproducible: the plug-in's defaults, nothing remembered.
+    args->defaults = !args->remembered;
   }
   return true;
 }
@@ -233,7 +285,7 @@ std::string export_name(const Args &args, const std::string &scene) {
   if (!scene.empty()) {
     const size_t slash = scene.find_last_of('/');
     stem = slash == std::string::npos ? scene : scene.substr(slash + 1);
-    stem.resize(stem.size() - file_extension(scene).size());
+    if (!args.keep_extension) stem.resize(stem.size() - file_extension(scene).size());
   }
   if (!args.has_out) return stem;
   const std::string &out = args.out;
@@ -241,6 +293,14 @@ std::string export_name(const Args &args, const std::string &scene) {
   if (out.size() >= 2 && out.compare(out.size() - 2, 2, ".x") == 0)
     return out.substr(0, out.size() - 2);
   return out;
+}
+
+std::string output_name_warning(const Args &args) {
+  if (!args.has_out || args.out == "-" || names_folder(args.out)) return std::string();
+  const std::string ext = file_extension(args.out);
+  if (ext.empty() || ext == ".x") return std::string();
+  return "warning: -o " + args.out + " writes " + args.out +
+         ".x (molv writes .x files only; -o NAME or NAME.x)";
 }
 
 bool apply_options(const Args &args, std::string *options, std::string *error) {

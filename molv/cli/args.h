@@ -17,7 +17,7 @@ namespace cli {
 // What a usage error adds to its line.
 constexpr const char *kHelpHint = " (try 'molv --help')";
 
-enum class Mode { kHelp, kVersion, kExport, kGui };
+enum class Mode { kHelp, kVersion, kExport, kGui, kInfo };
 
 // The faults a test sets off in molv export (--cancel-at-poll,
 // --fail-alloc-after); see api/test_hooks.h.
@@ -36,6 +36,7 @@ struct Args {
   std::string options;
   std::vector<std::pair<long, char>> sets;  // --set N=C or NAME=C, by index, in order
   bool defaults = false;                    // the plug-in's defaults, no options file
+  bool remembered = false;  // --remembered: the options file is read and written
   std::string plugin_dir;                   // empty: where the build put it
   std::string debug_log;
   bool has_host_version = false;
@@ -44,6 +45,12 @@ struct Args {
   bool verbose = false;           // every status line, also when stderr is no terminal
   bool extract_textures = false;  // embedded textures as files beside the .x
   long jobs = 1;                  // processes that export side by side
+  std::string report;             // --report FILE: a JSON line per model ("-": stdout)
+  std::string depfile;            // --depfile FILE: a Makefile rule per model
+  std::string format;             // --format EXT: the format of a model on stdin
+  std::vector<std::string> include;  // --include PATTERN: models of a folder SCENE taken
+  std::vector<std::string> exclude;  // --exclude PATTERN: and left out
+  bool keep_extension = false;       // duck.dae becomes duck.dae.x
   TestHooks test;
   // gui
   std::string script;
@@ -64,9 +71,13 @@ bool names_folder(const std::string &out);
 
 // The NAME handed to qel_save for SCENE (empty: the sample): OUT without
 // one trailing ".x"; without OUT the scene's file name without its
-// extension, or "sample", in the current folder; with a folder OUT, that
+// extension (with it for --keep-extension), or "sample", in the current folder; with a folder OUT, that
 // name in the folder.
 std::string export_name(const Args &args, const std::string &scene);
+
+// The warning for -o NAME.EXT with an extension other than .x (molv
+// writes NAME.EXT.x); empty when there is nothing to say.
+std::string output_name_warning(const Args &args);
 
 // The dialog's option string with --options copied over its start and then
 // each --set applied.  False with *error when a --set index lies beyond it.

@@ -16,6 +16,10 @@
 #include "api/run_outcome.h"
 #include "api/tcl_bridge.h"
 #include "cli/console.h"
+#include "cli/depfile.h"
+#include "cli/report.h"
+#include "cli/scan.h"
+#include "cli/streams.h"
 #include "cli/export_model.h"
 #include "cli/jobs.h"
 #include "common/signals.h"
@@ -44,6 +48,8 @@ int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
       if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
     if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
       what = "the debug log";
+    if (what.empty() && args.report != "-" && same_file(scene, args.report)) what = "the report";
+    if (what.empty() && same_file(scene, args.depfile)) what = "the depfile";
     if (what.empty()) continue;
     error_line(scene + ": " + what + " would write over the scene being read");
     return 2;
@@ -67,30 +73,34 @@ bool make_folders(const std::string &folder, std::string *error) {
   return true;
 }
 
-// The run's output names, one per model, after the checks that need no
-// model: one file name for one model only, no two models to one file.
-// 0, or the exit status (the reason is shown).
-int plan_outputs(const Args &args, const std::vector<std::string> &scenes,
+// The run's models (a folder SCENE stands for its models, scan.h) and
+// their output names, after the checks that need no model: one file name
+// for one model only, no two models to one file.  0, or the exit status
+// (the reason is shown).
+int plan_outputs(const Args &args, std::vector<std::string> *scenes,
                  std::vector<std::string> *names) {
-  if (scenes.size() > 1 && args.has_out && !names_folder(args.out)) {
-    error_line("-o " + args.out + " names one file; for " + std::to_string(scenes.size()) +
+  std::vector<std::string> below;
+  if (const int status = expand_folders(args, scenes, &below)) return status;
+  if (scenes->size() > 1 && args.has_out && !names_folder(args.out)) {
+    error_line("-o " + args.out + " names one file; for " + std::to_string(scenes->size()) +
                " models give a folder (-o DIR/)" + kHelpHint);
     return 2;
   }
-  for (size_t i = 0; i < scenes.size(); ++i) {
-    names->push_back(export_name(args, scenes[i]));
-    for (size_t j = 0; j < i; ++j) {
-      if ((*names)[j] != names->back()) continue;
-      error_line(scenes[j] + " and " + scenes[i] + " would both be written to " + names->back() +
-                 ".x" + kHelpHint);
-      return 2;
-    }
-  }
+  if (const int status = place_outputs(args, *scenes, below, names)) return status;
   std::string error;
   if (args.has_out && !args.out.empty() && args.out.back() == '/' &&
       !make_folders(args.out.substr(0, args.out.size() - 1), &error)) {
     error_line(error);
     return 1;
+  }
+  // The folders a folder SCENE's models keep below it.
+  for (size_t i = 0; i < names->size(); ++i) {
+    const std::string &name = (*names)[i];
+    if (below[i].empty() || name.find('/') == std::string::npos) continue;
+    if (!make_folders(name.substr(0, name.find_last_of('/')), &error)) {
+      error_line(error);
+      return 1;
+    }
   }
   return 0;
 }
@@ -142,15 +152,46 @@ struct EndingSignals {
   }
 };
 
+// The batch's report and depfile, open while it lives.
+struct RunFiles {
+  ~RunFiles() {
+    close_report();
+    close_depfile();
+  }
+};
+
+int export_batch(const Args &args, const std::vector<std::string> &scenes,
+                 const std::vector<std::string> &names);
+
 }  // namespace
 
 int run_export(const Args &args) {
   // No scene: the sample, as one model.
-  const std::vector<std::string> scenes =
+  std::vector<std::string> scenes =
       args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
+  StreamFolder streams;
+  if (const int status = read_stdin_scene(args, &streams, &scenes)) return status;
   std::vector<std::string> names;
-  if (const int status = plan_outputs(args, scenes, &names)) return status;
+  if (const int status = plan_outputs(args, &scenes, &names)) return status;
+  if (const int status = plan_stdout_export(args, scenes, &streams, &names)) return status;
   if (const int status = scenes_kept_apart(args, scenes, names)) return status;
+  const std::string warning = output_name_warning(args);
+  if (!warning.empty() && !args.quiet) error_line(warning);
+  RunFiles files;
+  std::string error;
+  if (!open_report(args, &error) || !open_depfile(args, &error)) {
+    error_line(error);
+    return 2;
+  }
+  const int status = export_batch(args, scenes, names);
+  report_total(args, scenes.size());
+  return status;
+}
+
+namespace {
+
+int export_batch(const Args &args, const std::vector<std::string> &scenes,
+                 const std::vector<std::string> &names) {
   if (args.jobs > 1 && scenes.size() > 1) {
     if (!args.debug_log.empty()) {
       error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
@@ -175,6 +216,8 @@ int run_export(const Args &args) {
       [&] { return next < static_cast<long>(scenes.size()) ? next++ : -1L; },
       args.defaults ? &private_folder : nullptr, [] {});
 }
+
+}  // namespace
 
 }  // namespace cli
 }  // namespace molv

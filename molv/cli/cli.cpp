@@ -19,6 +19,7 @@
 #include "cli/batch.h"
 #include "cli/console.h"
 #include "cli/export_model.h"
+#include "cli/info.h"
 #include "cli/usage.h"
 #include "gui/gui.h"
 
@@ -71,6 +72,7 @@ int run(int argc, char **argv) {
     std::fputs(text.c_str(), stdout);
     return 0;
   }
+  if (args.mode == Mode::kInfo) return run_info(args);
   return args.mode == Mode::kExport ? run_export(args) : run_gui(args);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "api/display.h"
+#include "cli/why.h"
 
 namespace molv {
 namespace cli {
@@ -26,11 +27,29 @@ std::string one_line(const std::string &text) {
   return start == std::string::npos ? std::string() : line.substr(start);
 }
 
+namespace {
+std::string g_last_error;
+std::string g_stdin_scene;  // where a model from standard input was put
+}  // namespace
+
 void error_line(const std::string &text) {
-  std::fprintf(stderr, "molv: %s\n", one_line(text).c_str());
+  g_last_error = one_line(text);
+  // A model from standard input is "-", never the private file it went to.
+  if (!g_stdin_scene.empty())
+    for (size_t at; (at = g_last_error.find(g_stdin_scene)) != std::string::npos;)
+      g_last_error.replace(at, g_stdin_scene.size(), "-");
+  std::fprintf(stderr, "molv: %s\n", g_last_error.c_str());
 }
 
-std::string scene_label(const std::string &scene) { return scene.empty() ? "sample" : scene; }
+const std::string &last_error() { return g_last_error; }
+void clear_last_error() { g_last_error.clear(); }
+
+void name_stdin_scene(const std::string &path) { g_stdin_scene = path; }
+
+std::string scene_label(const std::string &scene) {
+  if (!g_stdin_scene.empty() && scene == g_stdin_scene) return "-";
+  return scene.empty() ? "sample" : scene;
+}
 
 // ---- Console ------------------------------------------------------------------
 
@@ -117,7 +136,9 @@ void Console::progress(int percent) {
 
 void Console::message(const std::string &text) {
   end_line();
-  error_line(label_.empty() ? text : label_ + ": " + text);
+  const std::string why = system_reason(text);
+  const std::string line = why.empty() ? text : text + " (" + why + ")";
+  error_line(label_.empty() ? line : label_ + ": " + line);
 }
 
 void Console::redraw() {
@@ -145,25 +166,18 @@ void Console::redraw() {
 
 // ---- standard output and the debug log -----------------------------------------
 
-SilencedStdout::SilencedStdout(bool on) {
-  if (!on) return;
+SilencedStdout::SilencedStdout(bool quiet) {
   std::fflush(stdout);
-  saved_ = dup(1);
-  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved_ < 0 || null_fd < 0 || dup2(null_fd, 1) < 0) {
-    if (null_fd >= 0) close(null_fd);
-    if (saved_ >= 0) close(saved_);
-    saved_ = -1;
-    return;
-  }
-  close(null_fd);
+  saved_ = stdout;
+  if (quiet) null_ = std::fopen("/dev/null", "we");
+  stdout = quiet ? null_ : stderr;
+  if (stdout == nullptr) stdout = saved_;
 }
 
 SilencedStdout::~SilencedStdout() {
-  if (saved_ < 0) return;
   std::fflush(stdout);
-  dup2(saved_, 1);
-  close(saved_);
+  stdout = saved_;
+  if (null_ != nullptr) std::fclose(null_);
 }
 
 DebugLog::~DebugLog() {

@@ -19,9 +19,15 @@ std::string one_line(const std::string &text);
 
 // "molv: TEXT" on standard error, as one line.
 void error_line(const std::string &text);
+// The TEXT of the last error_line since clear_last_error (for the report:
+// why a model failed).
+const std::string &last_error();
+void clear_last_error();
 
-// How messages name a scene of the command line (empty: the sample).
+// How messages name a scene of the command line (empty: the sample; the
+// file a model from standard input was put in: "-").
 std::string scene_label(const std::string &scene);
+void name_stdin_scene(const std::string &path);
 
 // The status line and the progress bar on standard error.  On a terminal
 // both share one line that is redrawn.  Elsewhere (a log, a pipe) only the
@@ -73,18 +79,22 @@ class Console {
   std::string label_;
 };
 
-// The plug-in writes a line of its own to standard output when it opens
-// the file; --quiet promises silence after a complete export, so that
-// line goes nowhere while the export runs.
+// The plug-in writes a line of its own ("Export Direct X File") to standard
+// output when it opens the file.  Standard output holds only what the user
+// asked for (a .x file with -o -), so while this lives the plug-in's
+// stdout is standard error, or nowhere with --quiet.  Only the C stream is
+// swapped, never descriptor 1: a target that leads there (-o /dev/stdout)
+// still gets the file.
 class SilencedStdout {
  public:
-  explicit SilencedStdout(bool on);
+  explicit SilencedStdout(bool quiet);
   ~SilencedStdout();
   SilencedStdout(const SilencedStdout &) = delete;
   SilencedStdout &operator=(const SilencedStdout &) = delete;
 
  private:
-  int saved_ = -1;
+  std::FILE *saved_ = nullptr;
+  std::FILE *null_ = nullptr;
 };
 
 // The plug-in's trace (--debug-log), written while this lives.

@@ -16,6 +16,10 @@
 #include "api/plugin_loader.h"
 #include "api/run_outcome.h"
 #include "api/test_hooks.h"
+#include "cli/depfile.h"
+#include "cli/model_report.h"
+#include "cli/report.h"
+#include "cli/streams.h"
 #include "cli/texture_check.h"
 #include "cli/x_summary.h"
 #include "import/assimp_import.h"
@@ -57,15 +61,24 @@ int start_session(ExportSession &session) {
   return 0;
 }
 
-// The line after a complete export, and the warning when the file holds
-// nothing an engine could draw.
-void report_file(Console &console, const std::string &file, Clock::time_point start) {
-  // Counting reads the whole file again: not for a line nobody sees.
-  if (!console.shows_notes()) return;
+// The line after a complete export of FILE (SHOWN: how the line names
+// it), and the warning when the file holds nothing an engine could draw.
+// Counting reads the whole file again: only for a line or report someone
+// reads, and never a target that cannot be read back (a FIFO, a device):
+// that would block or take what is not ours.
+void report_file(Console &console, const std::string &file, const std::string &shown,
+                 Clock::time_point start, ModelReport *report) {
+  if (!console.shows_notes() && !report_wanted()) return;
   XFileCounts counts;
   std::string error;
-  if (!count_x_file(file, &counts, &error)) {
-    console.note("wrote " + file + " (" + error + ")");
+  if (!is_regular_file(file)) {
+    error = "not a regular file: not counted";
+  } else if (count_x_file(file, &counts, &error)) {
+    report->counted = true;
+    report->counts = counts;
+  }
+  if (!report->counted) {
+    console.note("wrote " + shown + " (" + error + ")");
     return;
   }
   char time[32];
@@ -73,13 +86,17 @@ void report_file(Console &console, const std::string &file, Clock::time_point st
   auto count = [](std::uint64_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
   };
-  console.note("wrote " + file + " (" + size_text(counts.bytes) +
+  console.note("wrote " + shown + " (" + size_text(counts.bytes) +
                "): " + count(counts.meshes, "mesh", "meshes") + ", " +
                count(counts.vertices, "vertex", "vertices") + ", " +
-               count(counts.faces, "face", "faces") + " in " + time);
-  if (counts.meshes == 0) console.note("molv: " + file + ": warning: the file holds no mesh");
+               count(counts.faces, "face", "faces") + " in " + time + ", options " +
+               report->options);
+  if (counts.meshes == 0) {
+    const std::string warning = "the file holds no mesh";
+    console.note("molv: " + shown + ": warning: " + warning);
+    report->warnings.push_back({warning_code(warning), warning});
+  }
 }
-
 
 // Loads the model, with the loading line on a terminal and the load's
 // warnings after it.  0, or the exit status (the reason is shown).
@@ -99,7 +116,7 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   }
   if (source_of(scene) == Source::kModel)
     for (const std::string &warning : load_warnings())
-      console.note("molv: " + scene + ": warning: " + warning);
+      console.note("molv: " + scene_label(scene) + ": warning: " + warning);
   return 0;
 }
 
@@ -208,6 +225,10 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder) {
   }
   const int init = plugin_load(private_folder != nullptr ? private_folder->path() : dir, &error);
   if (init == -2) {
+    // The folder the user gave, never the private one of links to it.
+    if (private_folder != nullptr)
+      for (size_t at; (at = error.find(private_folder->path())) != std::string::npos;)
+        error.replace(at, private_folder->path().size(), dir);
     error_line(error);
     return 1;
   }
@@ -220,28 +241,76 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder) {
   return 0;
 }
 
-int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
-  const Clock::time_point start = Clock::now();
+namespace {
+
+// The export of one model, its report filled as far as it got.
+int export_one(ExportSession &session, const std::string &scene, const std::string &name,
+               Clock::time_point start, ModelReport *report) {
+  const Args &args = session.args;
   // In a run of several models each failure names its model.
-  const std::string who = session.args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
-  if (const int status = load_model(session, scene, name)) return status;
+  const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
+  if (const int status = load_model(session, scene, name)) {
+    report->status = "refused";
+    return status;
+  }
+  if (source_of(scene) == Source::kModel)
+    for (const std::string &warning : load_warnings())
+      report->warnings.push_back({warning_code(warning), warning});
   // Extracted textures go in place only with a complete export.
   struct DiscardTextures {
     ~DiscardTextures() { discard_embedded_textures(); }
   } discard_textures;
   std::string options;
   if (const int status = dialog_options(session, who, &options)) return status;
-  if (const int status = confirm_export(session, who, name, options)) return status;
+  report->options = options;
+  if (const int status = confirm_export(session, who, name, options)) {
+    const RunOutcome &outcome = run_outcome();
+    if (outcome.has_status && outcome.last_status == kAborted) report->status = "cancelled";
+    return status;
+  }
   std::string error;
   if (!commit_embedded_textures(&error)) {
     error_line(who + error);
     return 1;
   }
-  report_file(session.console, name + ".x", start);
-  if (source_of(scene) == Source::kModel && session.console.shows_notes())
-    for (const std::string &warning : texture_warnings(name + ".x"))
-      session.console.note("molv: " + scene + ": warning: " + warning);
+  const bool to_stdout = args.has_out && args.out == "-";
+  report->textures = model_textures(scene, name, args.extract_textures);
+  report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x", start,
+              report);
+  depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(scene, report->textures));
+  // The .x names its textures relative to itself: a file sent to standard
+  // output has no place to look from.
+  if (!to_stdout && source_of(scene) == Source::kModel) {
+    for (const std::string &warning : texture_warnings(name + ".x")) {
+      report->warnings.push_back({warning_code(warning), warning});
+      if (session.console.shows_notes())
+        session.console.note("molv: " + scene + ": warning: " + warning);
+    }
+  }
+  if (to_stdout && !send_to_stdout(name + ".x", &error)) {
+    error_line(error);
+    return 1;
+  }
   return 0;
+}
+
+}  // namespace
+
+int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
+  const Clock::time_point start = Clock::now();
+  const Args &args = session.args;
+  clear_last_error();
+  ModelReport report;
+  report.input = scene_label(scene);
+  report.output = args.has_out && args.out == "-" ? "-" : name + ".x";
+  report.status = "failed";
+  const int status = export_one(session, scene, name, start, &report);
+  report.exit_status = status;
+  if (status == 0) report.status = "done";
+  else report.reason = last_error().empty() ? run_outcome().last_status : last_error();
+  report.seconds = seconds_since(start);
+  report_model(report);
+  return status;
 }
 
 }  // namespace cli

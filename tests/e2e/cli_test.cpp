@@ -106,7 +106,7 @@ TEST(CliArgs, UsageErrorsSayWhatIsWrongOnOneLine) {
       {{"export", "--bogus"}, "unknown option '--bogus'"},
       {{"export", "-o"}, "option '-o' needs a value"},
       {{"export", "--set", "7"}, "--set '7': expected NAME=C or N=C"},
-      {{"export", "--set", "7=ab"}, "--set '7=ab': expected NAME=C or N=C"},
+      {{"export", "--set", "7=ab"}, "--set '7=ab': option 7 is a switch: 0 or 1"},
       {{"export", "--cancel-at-poll", "0"}, "--cancel-at-poll '0'"},
       {{"export", "--cancel-at-poll", "2x"}, "--cancel-at-poll '2x'"},
       {{"export", "--fail-alloc-after", "-1"}, "--fail-alloc-after '-1'"},
@@ -172,15 +172,17 @@ TEST(CliArgs, OptionsByNameOrNumberWithTheirValuesChecked) {
   EXPECT_EQ(named.sets, (std::vector<std::pair<long, char>>{
                             {9, '1'}, {13, '1'}, {49, '3'}, {0, '1'}, {49, '0'}}));
   EXPECT_TRUE(named.defaults);
-  EXPECT_FALSE(parse_ok({"export"}).defaults);
+  // A plain run starts from the defaults too; --remembered asks otherwise.
+  EXPECT_TRUE(parse_ok({"export"}).defaults);
+  EXPECT_FALSE(parse_ok({"export", "--remembered"}).defaults);
 
   // Each refusal names what was given and why, on one line.
   struct Case {
     std::vector<std::string> words;
     std::string error;
   } cases[] = {
-      {{"export", "--set", "13=2"}, "--set '13=2': a switch is 0 or 1"},
-      {{"export", "--set", "triangulate=y"}, "--set 'triangulate=y': a switch is 0 or 1"},
+      {{"export", "--set", "13=2"}, "--set '13=2': option 13 is a switch: 0 or 1"},
+      {{"export", "--set", "triangulate=y"}, "--set 'triangulate=y': triangulate is a switch"},
       {{"export", "--set", "decimals=x"}, "--set 'decimals=x': decimals is a digit"},
       {{"export", "--set", "49=-"}, "--set '49=-': decimals is a digit"},
       {{"export", "--set", "triangle=1"}, "--set 'triangle=1': no option 'triangle'"},
@@ -332,7 +334,7 @@ TEST_F(Cli, FolderWithoutThePluginNamesTheLibrary) {
   fs::create_directory(work_ + "/empty");
   const auto r = run({"export", "--plugin-dir", "empty"});
   const std::string line = one_failure_line(r, 1);
-  EXPECT_EQ(line.rfind("molv: " + work_ + "/empty/qel_export.so: ", 0), 0u) << line;
+  EXPECT_EQ(line.rfind("molv: empty/qel_export.so: ", 0), 0u) << line;
 }
 
 TEST_F(Cli, UnwritableDebugLogIsAUsageError) {
@@ -347,7 +349,7 @@ TEST_F(Cli, BadOptionValueIsRefusedBeforeTheModelIsRead) {
   write("box.json", R"({"world": {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
                                    "surfaces": [{"verts": [0, 1, 2]}]}})");
   const auto r = run({"export", "box.json", "--plugin-dir", plugin.path(), "--set", "13=2"});
-  EXPECT_EQ(one_failure_line(r, 2), "molv: --set '13=2': a switch is 0 or 1 (try 'molv --help')");
+  EXPECT_EQ(one_failure_line(r, 2), "molv: --set '13=2': option 13 is a switch: 0 or 1 (try 'molv --help')");
   EXPECT_EQ(files_left(), std::vector<std::string>{"box.json"});
   EXPECT_FALSE(fs::exists(plugin.options_file()));
 }
@@ -397,8 +399,8 @@ TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
     return qel_test::run_molv(options);
   };
 
-  // A plain run uses what was remembered.
-  ASSERT_EQ(export_quad(plugin.path(), {"-o", "plain"}).exit_status, 0);
+  // --remembered uses what was remembered.
+  ASSERT_EQ(export_quad(plugin.path(), {"-o", "plain", "--remembered"}).exit_status, 0);
   EXPECT_NE(qel_test::read_file(work_ + "/plain.x").find("\n2;\n3;"), std::string::npos);
 
   // --defaults writes what a plug-in that never ran writes, and leaves the
@@ -422,10 +424,11 @@ TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
 
 // ---- what a run says -------------------------------------------------------
 
-// "wrote FILE (SIZE): COUNTS in T s", with the time taken out.
+// "wrote FILE (SIZE): COUNTS in T s, options STRING", with the time and
+// the options taken out.
 std::string without_time(const std::string &line) {
   const size_t in = line.rfind(" in ");
-  return in == std::string::npos || line.compare(line.size() - 2, 2, " s") != 0
+  return in == std::string::npos || line.find(" s, options ", in) == std::string::npos
              ? line
              : line.substr(0, in);
 }
@@ -446,27 +449,29 @@ TEST_F(Cli, CompleteExportEndsWithItsSummaryAndWarnings) {
   };
 
   // Standard error is no terminal here: the last status, then the summary.
+  // The plug-in's own line comes first; standard output stays empty.
   auto r = export_of("quad.json", {});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, "Export Direct X File\n");
+  EXPECT_EQ(r.out, "");
   auto lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 2u) << r.err;
-  EXPECT_EQ(lines[0], "Ready !");
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(lines[0], "Export Direct X File");
+  EXPECT_EQ(lines[1], "Ready !");
   const std::string size = std::to_string(fs::file_size(work_ + "/quad.x")) + " bytes";
-  EXPECT_EQ(without_time(lines[1]), "wrote quad.x (" + size + "): 1 mesh, 4 vertices, 1 face");
+  EXPECT_EQ(without_time(lines[2]), "wrote quad.x (" + size + "): 1 mesh, 4 vertices, 1 face");
 
   r = export_of("empty.json", {});
   lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 3u) << r.err;
-  EXPECT_EQ(without_time(lines[1]).rfind("wrote empty.x (", 0), 0u) << lines[1];
-  EXPECT_NE(lines[1].find("): 0 meshes, 0 vertices, 0 faces in "), std::string::npos);
-  EXPECT_EQ(lines[2], "molv: empty.x: warning: the file holds no mesh");
+  ASSERT_EQ(lines.size(), 4u) << r.err;
+  EXPECT_EQ(without_time(lines[2]).rfind("wrote empty.x (", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("): 0 meshes, 0 vertices, 0 faces in "), std::string::npos);
+  EXPECT_EQ(lines[3], "molv: empty.x: warning: the file holds no mesh");
 
   // --verbose: every status line as it comes; --quiet: not a word.
   r = export_of("quad.json", {"--verbose"});
   lines = qel_test::text_lines(r.err);
-  EXPECT_GT(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Export X File ...");
+  EXPECT_GT(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "Export X File ...");
   EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   r = export_of("empty.json", {"--quiet"});
   EXPECT_EQ(r.exit_status, 0);
@@ -479,10 +484,10 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
   auto r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--set", "normals=0"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   const auto lines = qel_test::text_lines(r.err);
-  ASSERT_EQ(lines.size(), 3u) << r.err;
+  ASSERT_EQ(lines.size(), 4u) << r.err;
   EXPECT_EQ(lines[0].rfind("molv: wire.obj: warning: 1 line segment", 0), 0u) << lines[0];
-  EXPECT_EQ(lines[1], "Ready !");
-  EXPECT_EQ(without_time(lines[2]).rfind("wrote wire.x (", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[2], "Ready !");
+  EXPECT_EQ(without_time(lines[3]).rfind("wrote wire.x (", 0), 0u) << lines[3];
   r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--quiet"});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out + r.err, "");
@@ -600,11 +605,13 @@ TEST_F(Cli, ManyModelsInOneRunOrSideBySide) {
     qel_test::PluginDir plugin;
     const std::string out = std::string("out") + jobs + "/";
     const auto r = run({"export", "a.json", "b.json", "c.json", "-o", out, "--jobs", jobs,
-                        "--plugin-dir", plugin.path(), "--set", "triangulate=1"});
+                        "--plugin-dir", plugin.path(), "--set", "triangulate=1",
+                        "--remembered"});
     // The bad scene is named and the worst status wins; the others go.
     EXPECT_EQ(r.exit_status, 2) << r.err;
     const auto lines = qel_test::text_lines(r.err);
-    EXPECT_EQ(lines.size(), 5u) << r.err;
+    // Two plug-in lines, two statuses, two summaries, the failure, the total.
+    EXPECT_EQ(lines.size(), 8u) << r.err;
     int bad = 0, ready = 0, wrote = 0;
     for (const std::string &line : lines) {
       bad += line.rfind("molv: b.json: ", 0) == 0;
@@ -615,7 +622,8 @@ TEST_F(Cli, ManyModelsInOneRunOrSideBySide) {
     EXPECT_EQ(bad, 1) << r.err;
     EXPECT_EQ(ready, 2) << r.err;
     EXPECT_EQ(wrote, 2) << r.err;
-    EXPECT_EQ(r.out, "Export Direct X File\nExport Direct X File\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(lines.back().rfind("molv: 3 models: 2 done, 1 failed in ", 0), 0u) << r.err;
     EXPECT_NE(qel_test::read_file(work_ + "/" + out + "a.x").find("\n2;\n3;"), std::string::npos);
     EXPECT_FALSE(fs::exists(work_ + "/" + out + "b.x"));
     // The options of the complete exports are remembered, as by one run.

@@ -46,9 +46,11 @@ class ExportRun : public qel_test::MolvRunTest {
 };
 
 TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {
-  auto r = run({"-o", "sample", "--options", kDefaults});
+  auto r = run({"-o", "sample", "--options", kDefaults, "--remembered"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(r.out, "Export Direct X File\n");
+  // Standard output is kept for what the user asks for (-o -).
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("Export Direct X File\n", 0), 0u) << r.err;
   EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
   std::string text = qel_test::read_file(path("sample.x"));
   for (const char *block : {"xof 0302txt 0064\n", "\nMaterial Mat_", "\nMaterial Tex_",
@@ -83,9 +85,9 @@ TEST_F(ExportRun, OptionsFileOfTheLastRunIsLoadedByTheNext) {
   std::string scene = write("m.json", kTwoMeshes);
   std::string options = kDefaults;
   options[13] = '1';
-  ASSERT_EQ(run({scene, "--options", options}).exit_status, 0);
+  ASSERT_EQ(run({scene, "--options", options, "--remembered"}).exit_status, 0);
   // Without --options the dialog gets what the options file holds.
-  ASSERT_EQ(run({scene, "-o", "again"}).exit_status, 0);
+  ASSERT_EQ(run({scene, "-o", "again", "--remembered"}).exit_status, 0);
   EXPECT_EQ(qel_test::read_file(path("again.x")), qel_test::read_file(path("m.x")));
   EXPECT_NE(qel_test::read_file(path("again.x")).find("VertexDuplicationIndices"),
             std::string::npos);
@@ -133,12 +135,13 @@ TEST_F(ExportRun, CancelAtEveryPollLeavesNothingBehind) {
   options[13] = '1';  // duplication indices
   // How many polls a complete run makes: one update per poll, and one when
   // the dialog is shown again.
-  ASSERT_EQ(run({scene, "--options", options, "-o", "full"}).exit_status, 0);
+  ASSERT_EQ(run({scene, "--options", options, "-o", "full", "--remembered"}).exit_status, 0);
   write("m.x", "earlier export\n");
   std::string saved = qel_test::read_file(plugin_.options_file());
   int cancelled = 0;
   for (int poll = 2; poll < 40; ++poll) {
-    auto r = run({scene, "--options", options, "--cancel-at-poll", std::to_string(poll)});
+    auto r = run({scene, "--options", options, "--cancel-at-poll", std::to_string(poll),
+                  "--remembered"});
     if (r.exit_status == 0) break;  // past the last poll
     ++cancelled;
     EXPECT_EQ(r.exit_status, 1) << "poll " << poll << ": " << r.err;

@@ -425,7 +425,7 @@ TEST_F(Hostile, DecimalPlacesThatAreNotADigit) {
     std::string options = kDefaults;
     options[49] = places;
     qel_test::write_file(plugin_.options_file(), options);
-    auto r = run({file});
+    auto r = run({file, "--remembered"});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     return read("d.x");
   };

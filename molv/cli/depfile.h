@@ -1,0 +1,37 @@
+/*
+ * --depfile FILE: what each export depends on, as a Makefile rule
+ * ("OUT.x: MODEL MTL TEXTURES..."), as compilers write with -MD, so that
+ * make or ninja export a model again only when one of its files changed.
+ * The files are those the import opened (import/assimp_import.h) and the
+ * texture files found beside the model.  One rule per complete export;
+ * the --jobs workers append to the one file the run opened.
+ */
+#ifndef MOLV_CLI_DEPFILE_H
+#define MOLV_CLI_DEPFILE_H
+
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+
+namespace molv {
+namespace cli {
+
+// NAME as make reads it in a rule: spaces, '#' and ':' behind a
+// backslash, '$' doubled.
+std::string make_escaped(const std::string &name);
+
+// "TARGET: DEP DEP ...\n", each name once.
+std::string make_rule(const std::string &target, const std::vector<std::string> &deps);
+
+// Opens (empties) the run's depfile, nothing without --depfile.  False
+// with a one-line *error.
+bool open_depfile(const Args &args, std::string *error);
+// Appends TARGET's rule.
+void depfile_rule(const std::string &target, const std::vector<std::string> &deps);
+void close_depfile();
+
+}  // namespace cli
+}  // namespace molv
+
+#endif  // MOLV_CLI_DEPFILE_H

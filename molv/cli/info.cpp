@@ -1,0 +1,181 @@
+/*
+ * molv info.
+ */
+#include "cli/info.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "api/model.h"
+#include "cli/console.h"
+#include "cli/model_report.h"
+#include "cli/report.h"
+#include "import/assimp_import.h"
+#include "import/load.h"
+#include "import/model_files.h"
+
+namespace molv {
+namespace cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// What Assimp's reader finds in the file itself.
+Json assimp_holds(const std::string &file) {
+  Assimp::Importer importer;
+  importer.SetIOHandler(new ModelFiles);  // the importer owns it
+  const aiScene *scene = importer.ReadFile(file, 0);
+  Json holds = Json::object();
+  if (scene == nullptr) return holds;
+  std::uint64_t vertices = 0, polygons = 0, lines = 0, points = 0;
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh *mesh = scene->mMeshes[m];
+    vertices += mesh->mNumVertices;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+      const unsigned corners = mesh->mFaces[f].mNumIndices;
+      (corners >= 3 ? polygons : corners == 2 ? lines : points)++;
+    }
+  }
+  unsigned nodes = 0;
+  std::vector<const aiNode *> todo = {scene->mRootNode};
+  while (!todo.empty()) {
+    const aiNode *node = todo.back();
+    todo.pop_back();
+    if (node == nullptr) continue;
+    ++nodes;
+    for (unsigned c = 0; c < node->mNumChildren; ++c) todo.push_back(node->mChildren[c]);
+  }
+  holds["nodes"] = nodes;
+  holds["meshes"] = scene->mNumMeshes;
+  holds["vertices"] = vertices;
+  holds["faces"] = polygons;
+  holds["lines"] = lines;
+  holds["points"] = points;
+  holds["materials"] = scene->mNumMaterials;
+  holds["embedded_textures"] = scene->mNumTextures;
+  holds["lights"] = scene->mNumLights;
+  holds["cameras"] = scene->mNumCameras;
+  holds["animations"] = scene->mNumAnimations;
+  return holds;
+}
+
+// What the host's model, and so the .x, holds.
+Json x_holds(const std::string &file) {
+  std::uint64_t objects = 0, meshes = 0, vertices = 0, faces = 0, lines = 0;
+  const Model &current = model();
+  for (const auto &object : current.objects) {
+    if (object->in_subdivision || object->type == MO_OBJ_WORLD) continue;
+    ++objects;
+    if (object->type != MO_OBJ_POLYGON) continue;
+    ++meshes;
+    vertices += object->vertex_store.size();
+    for (const Surface &surface : object->surface_store)
+      (surface.type == MO_SURF_POLYGON ? faces : lines)++;
+  }
+  Json holds;
+  holds["objects"] = objects;
+  holds["meshes"] = meshes;
+  holds["vertices"] = vertices;
+  holds["faces"] = faces;
+  holds["line_surfaces"] = lines;
+  holds["materials"] = current.palette.size();
+  holds["textures"] = Json::array();
+  for (const ReportTexture &texture : model_textures(file, file, false))
+    holds["textures"].push_back(
+        {{"name", texture.name}, {"found", texture.found}, {"embedded", texture.embedded}});
+  return holds;
+}
+
+// "N things" for each of NAMES (key, one, many) that HOLDS has.
+struct CountName {
+  const char *key, *one, *many;
+};
+std::string counts_text(const Json &holds, const std::vector<CountName> &names) {
+  std::string text;
+  for (const CountName &name : names) {
+    if (!holds.contains(name.key)) continue;
+    const std::uint64_t n = holds[name.key].get<std::uint64_t>();
+    if (!text.empty()) text += ", ";
+    text += std::to_string(n) + " " + (n == 1 ? name.one : name.many);
+  }
+  return text;
+}
+
+void print_text(const std::string &file, const Json &info) {
+  std::printf("%s\n", file.c_str());
+  const Json &model_part = info["model"];
+  if (!model_part.empty())
+    std::printf("  the model: %s\n",
+                counts_text(model_part,
+                            {{"nodes", "node", "nodes"},
+                             {"meshes", "mesh", "meshes"},
+                             {"vertices", "vertex", "vertices"},
+                             {"faces", "face", "faces"},
+                             {"lines", "line", "lines"},
+                             {"points", "point", "points"},
+                             {"materials", "material", "materials"},
+                             {"embedded_textures", "embedded texture", "embedded textures"},
+                             {"lights", "light", "lights"},
+                             {"cameras", "camera", "cameras"},
+                             {"animations", "animation", "animations"}})
+                    .c_str());
+  const Json &x = info["x"];
+  std::printf("  for the .x: %s\n",
+              counts_text(x, {{"objects", "object", "objects"},
+                              {"meshes", "mesh", "meshes"},
+                              {"vertices", "vertex", "vertices"},
+                              {"faces", "face", "faces"},
+                              {"materials", "material", "materials"}})
+                  .c_str());
+  for (const Json &texture : x["textures"])
+    std::printf("  texture %s: %s\n", texture["name"].get<std::string>().c_str(),
+                texture["embedded"].get<bool>() ? "embedded in the model"
+                : texture["found"].get<bool>()  ? "found"
+                                                : "not found");
+  for (const Json &warning : info["warnings"])
+    std::printf("  warning: %s\n", warning["text"].get<std::string>().c_str());
+}
+
+}  // namespace
+
+int run_info(const Args &args) {
+  if (args.scenes.empty()) {
+    error_line(std::string("molv info needs a MODEL") + kHelpHint);
+    return 2;
+  }
+  std::string error;
+  if (!open_report(args, &error)) {
+    error_line(error);
+    return 2;
+  }
+  int worst = 0;
+  for (const std::string &file : args.scenes) {
+    if (!load_source(file, &error)) {
+      error_line(error);
+      worst = 2;
+      continue;
+    }
+    Json info;
+    info["input"] = file;
+    info["model"] = source_of(file) == Source::kModel ? assimp_holds(file) : Json::object();
+    info["x"] = x_holds(file);
+    info["warnings"] = Json::array();
+    if (source_of(file) == Source::kModel)
+      for (const std::string &warning : load_warnings())
+        info["warnings"].push_back({{"code", warning_code(warning)}, {"text", warning}});
+    if (args.report.empty())
+      print_text(file, info);
+    else
+      report_line(info.dump(-1, ' ', false, Json::error_handler_t::replace));
+  }
+  close_report();
+  return worst;
+}
+
+}  // namespace cli
+}  // namespace molv

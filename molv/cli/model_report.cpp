@@ -1,0 +1,74 @@
+/*
+ * The textures and files of the model just exported.
+ */
+#include "cli/model_report.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "api/model.h"
+#include "import/assimp_import.h"
+#include "import/load.h"
+
+namespace molv {
+namespace cli {
+namespace {
+
+// The folder of PATH with its slash ("" in the current folder).
+std::string folder_of(const std::string &path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Where a texture named NAME is, seen from FOLDER ("": none found).
+std::string texture_at(const std::string &folder, const std::string &name) {
+  if (name.empty() || name[0] == '*') return std::string();
+  const std::string path = name[0] == '/' ? name : folder + name;
+  return is_regular_file(path) ? path : std::string();
+}
+
+}  // namespace
+
+bool is_regular_file(const std::string &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::vector<ReportTexture> model_textures(const std::string &scene, const std::string &name,
+                                          bool extracted) {
+  std::vector<ReportTexture> textures;
+  const std::string stem = name.substr(folder_of(name).size()) + "_";
+  for (const std::string &texture : model().textures) {
+    ReportTexture entry;
+    entry.name = texture;
+    entry.embedded = !texture.empty() && texture[0] == '*';
+    entry.extracted = extracted && texture.rfind(stem, 0) == 0 &&
+                      !texture_at(folder_of(name), texture).empty();
+    entry.embedded = entry.embedded || entry.extracted;
+    entry.found = !texture_at(folder_of(scene), texture).empty() ||
+                  !texture_at(folder_of(name), texture).empty();
+    textures.push_back(entry);
+  }
+  return textures;
+}
+
+std::vector<std::string> model_dependencies(const std::string &scene,
+                                            const std::vector<ReportTexture> &textures) {
+  std::vector<std::string> deps;
+  if (scene.empty()) return deps;
+  if (source_of(scene) == Source::kModel)
+    deps = load_opened_files();
+  else
+    deps.push_back(scene);
+  for (const ReportTexture &texture : textures) {
+    if (texture.extracted) continue;
+    const std::string path = texture_at(folder_of(scene), texture.name);
+    if (!path.empty()) deps.push_back(path);
+  }
+  return deps;
+}
+
+}  // namespace cli
+}  // namespace molv

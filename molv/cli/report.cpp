@@ -1,0 +1,157 @@
+/*
+ * The run's report.
+ */
+#include "cli/report.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace molv {
+namespace cli {
+namespace {
+
+// Shared with the --jobs workers (an anonymous shared mapping made before
+// they start).
+struct Totals {
+  std::atomic<long> done{0};
+  std::atomic<long> failed{0};
+};
+
+int g_fd = -1;
+bool g_own_fd = false;
+Totals *g_totals = nullptr;
+std::chrono::steady_clock::time_point g_start;
+
+bool contains(const std::string &text, const char *part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+std::string warning_code(const std::string &text) {
+  if (contains(text, "holds no lights")) return "lights-left-out";
+  if (contains(text, "holds no cameras")) return "cameras-left-out";
+  if (contains(text, "polygons only")) return "lines-left-out";
+  if (contains(text, "without faces left out")) return "empty-meshes-left-out";
+  if (contains(text, "embedded in the model")) return "embedded-texture";
+  if (contains(text, "nothing below")) return "empty-nodes-left-out";
+  if (contains(text, "holds no mesh")) return "no-mesh";
+  if (contains(text, "differ in letter case")) return "texture-letter-case";
+  if (contains(text, "which is not there")) return "texture-missing";
+  if (contains(text, "texture")) return "texture";
+  return "other";
+}
+
+std::string report_json(const ModelReport &model) {
+  nlohmann::ordered_json line;
+  line["input"] = model.input.empty() ? "sample" : model.input;
+  line["output"] = model.output;
+  line["status"] = model.status;
+  line["exit"] = model.exit_status;
+  if (!model.reason.empty()) line["reason"] = model.reason;
+  if (model.counted) {
+    line["meshes"] = model.counts.meshes;
+    line["vertices"] = model.counts.vertices;
+    line["faces"] = model.counts.faces;
+    line["bytes"] = model.counts.bytes;
+  }
+  line["seconds"] = static_cast<double>(static_cast<long>(model.seconds * 1000.0)) / 1000.0;
+  line["options"] = model.options;
+  line["warnings"] = nlohmann::ordered_json::array();
+  for (const ReportWarning &warning : model.warnings)
+    line["warnings"].push_back({{"code", warning.code}, {"text", warning.text}});
+  line["textures"] = nlohmann::ordered_json::array();
+  for (const ReportTexture &texture : model.textures)
+    line["textures"].push_back({{"name", texture.name},
+                                {"found", texture.found},
+                                {"embedded", texture.embedded},
+                                {"extracted", texture.extracted}});
+  // Names are bytes: one that is no UTF-8 is kept readable, not refused.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+int open_run_output(const std::string &path, const char *what, std::string *error) {
+  // Appended, so that the lines of several workers never overwrite one
+  // another.
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = path + ": cannot write the " + what + ": " +
+             (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno));
+    return -1;
+  }
+  struct stat info {};
+  if ((fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) ||
+      fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    *error = path + ": cannot write the " + what + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool open_report(const Args &args, std::string *error) {
+  g_start = std::chrono::steady_clock::now();
+  void *memory = mmap(nullptr, sizeof(Totals), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (memory != MAP_FAILED) g_totals = new (memory) Totals();
+  if (args.report.empty()) return true;
+  if (args.report == "-") {
+    g_fd = 1;
+    return true;
+  }
+  g_fd = open_run_output(args.report, "report", error);
+  if (g_fd < 0) return false;
+  g_own_fd = true;
+  return true;
+}
+
+bool report_wanted() { return g_fd >= 0; }
+
+void report_model(const ModelReport &model) {
+  if (g_totals != nullptr) (model.exit_status == 0 ? g_totals->done : g_totals->failed)++;
+  report_line(report_json(model));
+}
+
+void report_line(const std::string &json) {
+  if (g_fd < 0) return;
+  const std::string line = json + "\n";
+  std::fflush(stdout);
+  size_t at = 0;
+  while (at < line.size()) {
+    const ssize_t n = write(g_fd, line.data() + at, line.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    at += static_cast<size_t>(n);
+  }
+}
+
+void report_total(const Args &args, size_t count) {
+  if (args.quiet || count < 2 || g_totals == nullptr) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
+  std::fprintf(stderr, "molv: %zu models: %ld done, %ld failed in %.2f s\n", count,
+               g_totals->done.load(), g_totals->failed.load(), seconds);
+}
+
+void close_report() {
+  if (g_own_fd) close(g_fd);
+  g_fd = -1;
+  g_own_fd = false;
+  if (g_totals != nullptr) munmap(g_totals, sizeof(Totals));
+  g_totals = nullptr;
+}
+
+}  // namespace cli
+}  // namespace molv

@@ -1,0 +1,78 @@
+/*
+ * What a run of molv export tells programs (--report FILE): one JSON
+ * object per model on a line of its own (JSON Lines), written the moment
+ * the model is done, and the run's total (models done and failed, time)
+ * as one line on standard error after a batch.  The --jobs workers write
+ * to the one file the run opened, each line in one write, and count into
+ * counters they share with the parent.
+ */
+#ifndef MOLV_CLI_REPORT_H
+#define MOLV_CLI_REPORT_H
+
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/x_summary.h"
+
+namespace molv {
+namespace cli {
+
+struct ReportWarning {
+  std::string code;  // stable: "lights-left-out", "no-mesh", ...
+  std::string text;
+};
+
+struct ReportTexture {
+  std::string name;  // as the .x names it
+  bool found = false;      // a file of that name is there, beside the model or the .x
+  bool embedded = false;   // the model holds the image (glTF's *0)
+  bool extracted = false;  // written beside the .x by --extract-textures
+};
+
+// One model of the run.
+struct ModelReport {
+  std::string input;   // the SCENE as given ("" for the built-in sample)
+  std::string output;  // the .x written ("-" for standard output)
+  std::string status;  // "done", "failed", "cancelled" or "refused" (not read)
+  int exit_status = 0;
+  std::string reason;  // why it did not complete; empty when done
+  bool counted = false;  // the counts below are known
+  XFileCounts counts;
+  double seconds = 0.0;
+  std::string options;  // the option string the export used
+  std::vector<ReportWarning> warnings;
+  std::vector<ReportTexture> textures;
+};
+
+// The stable code of a warning line of the load (import/assimp_import.h)
+// or of molv's own.
+std::string warning_code(const std::string &text);
+
+// The model as one line of JSON, without the line end.
+std::string report_json(const ModelReport &model);
+
+// Opens PATH for the run's lines (emptied, appended to): a FIFO only when
+// a reader is there already, so that the open never blocks.  -1 with a
+// one-line *error ("PATH: cannot write the WHAT: reason").
+int open_run_output(const std::string &path, const char *what, std::string *error);
+
+// Opens the run's report (nothing without --report; "-" is standard
+// output) and the counters of the total, before any worker starts.
+// False with a one-line *error.
+bool open_report(const Args &args, std::string *error);
+// Writes one LINE (a JSON object, without its line end) to the report.
+void report_line(const std::string &line);
+// Writes MODEL's line and counts it.
+void report_model(const ModelReport &model);
+// Whether a line is written per model (else only the counts are kept).
+bool report_wanted();
+// The total after a batch of COUNT models: "molv: N models: D done, F
+// failed in T s" on standard error (not with --quiet).
+void report_total(const Args &args, size_t count);
+void close_report();
+
+}  // namespace cli
+}  // namespace molv
+
+#endif  // MOLV_CLI_REPORT_H

@@ -1,0 +1,408 @@
+/*
+ * molv export in scripts and build systems: reproducible runs, the JSON
+ * report, standard input and output as model and export, the depfile
+ * that make reads, and errors that say what to do.
+ */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/depfile.h"
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/molv_run_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kQuad[] = R"({"world": {"children": [{"name": "quad",
+    "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2, 3]}]}]}})";
+const char kTriangleObj[] = "mtllib tri.mtl\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+const char kTriangleMtl[] = "newmtl red\nKd 1 0 0\nmap_Kd red.png\n";
+const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+
+class Pipeline : public qel_test::MolvRunTest {
+ protected:
+  // A shell command line in the test's folder, with the build's molv
+  // first on the path.
+  qel_test::RunResult shell(const std::string &command) {
+    qel_test::RunOptions options;
+    options.args = {"-c", command};
+    options.cwd = work_;
+    const std::string bin = fs::path(MOLV_BINARY).parent_path().string();
+    options.env = {{"PATH", bin + ":" + std::getenv("PATH")},
+                   {"PLUGIN", plugin_.path()}};
+    return qel_test::run_program("/bin/sh", options);
+  }
+};
+
+// ---- the options a run starts from ---------------------------------------------
+
+TEST_F(Pipeline, APlainRunIsTheDefaultsAndRememberedIsAskedFor) {
+  write("quad.json", kQuad);
+  std::string triangulate = kDefaults;
+  triangulate[9] = '1';
+  qel_test::write_file(plugin_.options_file(), triangulate);
+  // A plain run neither sees nor changes what the plug-in remembers, and
+  // its summary names the options it used.
+  auto r = run({"quad.json", "-o", "plain"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(read("plain.x").find("\n1;\n4;"), std::string::npos);
+  EXPECT_NE(r.err.find(", options " + kDefaults + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(qel_test::read_file(plugin_.options_file()), triangulate);
+  // --remembered is the dialog's way: read, then written with this run's.
+  r = run({"quad.json", "-o", "kept", "--remembered", "--set", "decimals=3"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(read("kept.x").find("\n2;\n3;"), std::string::npos);
+  triangulate[49] = '3';
+  EXPECT_EQ(qel_test::read_file(plugin_.options_file()), triangulate);
+}
+
+// ---- the report --------------------------------------------------------------------
+
+TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
+  write("a.json", kQuad);
+  write("bad.json", "{\"world\": {");
+  write("tri.obj", kTriangleObj);
+  write("tri.mtl", kTriangleMtl);
+  write("red.png", "not really a png");
+  for (const char *jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    const std::string out = std::string("out") + jobs + "/";
+    const auto r = run({"a.json", "bad.json", "tri.obj", "-o", out, "--jobs", jobs,
+                        "--report", out + "report.jsonl"});
+    EXPECT_EQ(r.exit_status, 2) << r.err;
+    // The total is the last line of standard error.
+    const auto err = qel_test::text_lines(r.err);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back().rfind("molv: 3 models: 2 done, 1 failed in ", 0), 0u) << r.err;
+    const auto lines = qel_test::text_lines(read(out + "report.jsonl"));
+    ASSERT_EQ(lines.size(), 3u);
+    int seen = 0;
+    for (const std::string &line : lines) {
+      const auto model = nlohmann::json::parse(line);
+      const std::string input = model.at("input");
+      if (input == "bad.json") {
+        EXPECT_EQ(model.at("status"), "refused");
+        EXPECT_EQ(model.at("exit"), 2);
+        EXPECT_NE(model.at("reason").get<std::string>().find("bad.json"), std::string::npos);
+        EXPECT_FALSE(model.contains("bytes"));
+        seen += 1;
+        continue;
+      }
+      // The counts are those the summary line gives for the same file.
+      const std::string x = model.at("output");
+      EXPECT_EQ(model.at("status"), "done");
+      EXPECT_EQ(model.at("options"), kDefaults);
+      EXPECT_EQ(model.at("bytes").get<std::uintmax_t>(), fs::file_size(path(x)));
+      const std::string summary = "wrote " + x + " (" + std::to_string(fs::file_size(path(x))) +
+                                  " bytes): 1 mesh, " +
+                                  std::to_string(model.at("vertices").get<int>()) +
+                                  " vertices, 1 face in ";
+      EXPECT_NE(r.err.find(summary), std::string::npos) << summary << "\n" << r.err;
+      if (input == "tri.obj") {
+        EXPECT_EQ(model.at("vertices"), 3);
+        EXPECT_EQ(model.at("textures"),
+                  nlohmann::json::parse(R"([{"name": "red.png", "found": true,
+                      "embedded": false, "extracted": false}])"));
+        seen += 10;
+      } else {
+        EXPECT_EQ(model.at("vertices"), 4);
+        seen += 100;
+      }
+    }
+    EXPECT_EQ(seen, 111);
+  }
+  // "-": the lines go to standard output, with nothing else there.
+  const auto r = run({"tri.obj", "-o", "one", "--report", "-"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const auto model = nlohmann::json::parse(r.out);
+  EXPECT_EQ(model.at("output"), "one.x");
+  EXPECT_EQ(model.at("warnings"), nlohmann::json::array());
+}
+
+TEST_F(Pipeline, TheReportNeverTakesTheModelNorWaitsForAReader) {
+  const std::string quad = write("quad.json", kQuad);
+  auto r = run({"quad.json", "--report", "quad.json"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("quad.json: the report would write over the scene"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(read("quad.json"), kQuad);
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  qel_test::RunOptions options;
+  options.timeout_seconds = 30;
+  r = run({"quad.json", "--report", "fifo"}, options);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("fifo: cannot write the report: a FIFO that nobody reads"),
+            std::string::npos) << r.err;
+}
+
+// ---- standard input and output -------------------------------------------------
+
+TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
+  write("quad.json", kQuad);
+  write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ASSERT_EQ(run({"quad.json", "-o", "file"}).exit_status, 0);
+  const std::string file = read("file.x");
+  // The plug-in's own line goes to standard error with the status.
+  auto r = run({"quad.json", "-o", "-"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, file);
+  EXPECT_EQ(r.err.rfind("Export Direct X File\n", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("wrote standard output (" + std::to_string(file.size()) + " bytes)"),
+            std::string::npos) << r.err;
+  // A model from standard input, by the format --format names.
+  r = shell("molv export - --format obj -o - --plugin-dir \"$PLUGIN\" < tri.obj > piped.x");
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  ASSERT_EQ(run({"tri.obj", "-o", "tri"}).exit_status, 0);
+  EXPECT_EQ(read("piped.x"), read("tri.x"));
+  EXPECT_NE(shell("molv export - -o - --plugin-dir \"$PLUGIN\" < tri.obj").err.find(
+                "needs --format EXT"),
+            std::string::npos);
+  // A model that cannot be read is named as the user gave it.
+  r = shell("echo garbage | molv export - --format ply -o - --plugin-dir \"$PLUGIN\"");
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err.rfind("molv: -: ", 0), 0u) << r.err;
+  // --quiet silences molv, never the file: a target that is standard
+  // output still gets every byte.
+  fs::create_symlink("/dev/stdout", path("link.x"));
+  r = run({"quad.json", "-o", "link", "--quiet"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, file);
+  EXPECT_EQ(r.err, "");
+  // A FIFO target: the reader gets the file and the run ends, the summary
+  // saying that it could not count it.
+  ASSERT_EQ(mkfifo(path("fifo.x").c_str(), 0600), 0);
+  r = shell("cat fifo.x > from_fifo & molv export quad.json -o fifo --plugin-dir \"$PLUGIN\"; "
+            "status=$?; wait; exit $status");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(read("from_fifo"), file);
+  EXPECT_NE(r.err.find("wrote fifo.x (not a regular file: not counted)"), std::string::npos)
+      << r.err;
+}
+
+// ---- folders ---------------------------------------------------------------------------
+
+TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
+  const char kTri[] = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  fs::create_directories(path("models/sub/deeper"));
+  write("models/a.obj", kTri);
+  write("models/b.json", kQuad);
+  write("models/notes.txt", "not a model");
+  write("models/sub/a.obj", kTri);
+  write("models/sub/deeper/c.obj", kTri);
+  // A link back up is not followed round.
+  fs::create_directory_symlink("../..", path("models/sub/up"));
+  auto r = run({"models", "-o", "out/", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"out/a.x", "out/b.x", "out/sub/a.x", "out/sub/deeper/c.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+  EXPECT_FALSE(fs::exists(path("out/notes.x")));
+  // Patterns on the path below the folder or on the file name.
+  r = run({"models/", "-o", "some/", "--quiet", "--exclude", "sub/*", "--include",
+           "*.obj"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  std::vector<std::string> written;
+  for (const auto &entry : fs::recursive_directory_iterator(path("some")))
+    written.push_back(fs::relative(entry.path(), path("some")).string());
+  EXPECT_EQ(written, std::vector<std::string>{"a.x"});
+
+  // Every clash in one run and nothing written; --keep-extension avoids them.
+  fs::create_directory(path("clash"));
+  write("clash/a.obj", kTri);
+  write("clash/a.json", kQuad);
+  write("clash/b.obj", kTri);
+  write("clash/b.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  r = run({"clash", "-o", "flat/"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("clash/a.json and clash/a.obj would both be written to flat/a.x"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("clash/b.obj and clash/b.off would both be written to flat/b.x"),
+            std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(path("flat")));
+  r = run({"clash", "-o", "flat/", "--keep-extension", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"flat/a.obj.x", "flat/a.json.x", "flat/b.obj.x", "flat/b.off.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+}
+
+// ---- the depfile and make ------------------------------------------------------------
+
+// The README's example of that kind: the block of the given language, or
+// the command line that begins with the given text.
+std::string readme_block(const std::string &fence) {
+  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const size_t from = readme.find("```" + fence + "\n");
+  if (from == std::string::npos) return std::string();
+  const size_t body = from + fence.size() + 4;
+  return readme.substr(body, readme.find("```", body) - body);
+}
+std::string readme_command(const std::string &start) {
+  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const size_t from = readme.find("$ " + start);
+  if (from == std::string::npos) return std::string();
+  return readme.substr(from + 2, readme.find('\n', from) - from - 2);
+}
+
+TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
+  fs::create_directory(path("models"));
+  write("models/tri.obj", kTriangleObj);
+  write("models/tri.mtl", kTriangleMtl);
+  write("models/red.png", "png");
+  write("models/quad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n");
+  const std::string makefile = readme_block("make");
+  ASSERT_NE(makefile.find("--depfile"), std::string::npos) << makefile;
+  write("Makefile", makefile);
+  auto r = shell("make -s");
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(read("out/tri.x.d"), "out/tri.x: \\\n  models/tri.obj \\\n  models/tri.mtl \\\n"
+                                 "  models/red.png\n");
+  EXPECT_EQ(nlohmann::json::parse(read("out/quad.x.json")).at("faces"), 1);
+  // Nothing changed: nothing is converted.
+  r = shell("make");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "make: Nothing to be done for 'all'.\n");
+  // A newer .mtl converts its model again, and only that one.
+  fs::last_write_time(path("models/tri.mtl"),
+                      fs::file_time_type::clock::now() + std::chrono::hours(1));
+  r = shell("make");
+  EXPECT_NE(r.out.find("molv export models/tri.obj"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("models/quad.obj"), std::string::npos) << r.out;
+}
+
+// The README's GNU parallel line, where Debian's parallel and the test
+// models are installed.
+TEST_F(Pipeline, TheReadmesParallelLineReportsEveryModel) {
+  const std::string folder = "/usr/share/assimp/models/OBJ";
+  if (access("/usr/bin/parallel", X_OK) != 0 || !fs::is_directory(folder))
+    GTEST_SKIP() << "needs Debian's parallel and assimp-testmodels";
+  const std::string command = readme_command("find " + folder);
+  ASSERT_NE(command.find("| parallel"), std::string::npos) << command;
+  const auto r = shell(command);
+  EXPECT_FALSE(r.timed_out);
+  size_t models = 0;
+  for (const auto &entry : fs::directory_iterator(folder))
+    models += entry.path().extension() == ".obj";
+  // One valid object per model, each done one with its file.
+  const auto lines = qel_test::text_lines(read("report.jsonl"));
+  EXPECT_EQ(lines.size(), models);
+  size_t done = 0;
+  for (const std::string &line : lines) {
+    const auto model = nlohmann::json::parse(line);
+    if (model.at("status") != "done") continue;
+    ++done;
+    EXPECT_EQ(model.at("bytes").get<std::uintmax_t>(),
+              fs::file_size(path(model.at("output").get<std::string>())));
+  }
+  EXPECT_GT(done, models / 2);
+}
+
+TEST(PipelineDepfile, NamesAreWrittenAsMakeReadsThem) {
+  EXPECT_EQ(molv::cli::make_rule("out/a b.x", {"m/a b.obj", "m/$x#1.obj", "m/a b.obj", "c:d"}),
+            "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n");
+}
+
+// ---- molv info --------------------------------------------------------------------------
+
+TEST_F(Pipeline, InfoTellsWhatTheModelAndItsXHoldAndWritesNothing) {
+  write("wire.obj", "mtllib wire.mtl\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n"
+                    "f 1 2 3\nl 1 4\n");
+  write("wire.mtl", "newmtl red\nKd 1 0 0\nmap_Kd missing.png\n");
+  write("quad.json", kQuad);
+  const auto before = entries();
+  qel_test::RunOptions options;
+  options.args = {"info", "wire.obj", "quad.json"};
+  options.cwd = work_;
+  auto r = qel_test::run_molv(options);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("wire.obj\n  the model: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 face, 1 line, 0 points, "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  texture missing.png: not found\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  warning: 1 line segment left out"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("quad.json\n  for the .x: 1 object, 1 mesh, 4 vertices, 1 face"),
+            std::string::npos) << r.out;
+  options.args = {"info", "wire.obj", "--report", "-"};
+  r = qel_test::run_molv(options);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const auto info = nlohmann::json::parse(r.out);
+  EXPECT_EQ(info.at("model").at("lines"), 1);
+  EXPECT_EQ(info.at("x").at("faces"), 1);
+  EXPECT_EQ(info.at("x").at("textures").at(0).at("found"), false);
+  EXPECT_EQ(info.at("warnings").at(0).at("code"), "lines-left-out");
+  EXPECT_EQ(entries(), before);
+  options.args = {"info", "none.obj"};
+  EXPECT_EQ(qel_test::run_molv(options).exit_status, 2);
+}
+
+// ---- errors that say what to do ------------------------------------------------------
+
+TEST(PipelineArgs, MistakesGetTheNearestValidWordAndWhatIsAllowed) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string part;
+  } cases[] = {
+      {{"export", "--default"}, "(did you mean --defaults?)"},
+      {{"export", "--extract-texture"}, "(did you mean --extract-textures?)"},
+      {{"export", "--remembred"}, "(did you mean --remembered?)"},
+      {{"export", "--set", "triangluate=1"}, "(did you mean triangulate?)"},
+      {{"export", "--set", "decimals=10"}, "decimals is a digit 0-9"},
+      {{"export", "--set", "normals=2"}, "normals is a switch: 0 or 1"},
+      {{"export", "--defaults", "--remembered"}, "exclude each other"},
+  };
+  for (const auto &c : cases) {
+    molv::cli::Args args;
+    std::string error;
+    EXPECT_FALSE(molv::cli::parse_args(c.words, &args, &error)) << c.words.back();
+    EXPECT_NE(error.find(c.part), std::string::npos) << error;
+  }
+  molv::cli::Args args;
+  std::string error;
+  ASSERT_FALSE(molv::cli::parse_args({"export", "--frobnicate"}, &args, &error));
+  EXPECT_EQ(error.find("did you mean"), std::string::npos) << error;
+}
+
+TEST_F(Pipeline, FailuresSayWhyInTheNamesTheUserGave) {
+  write("quad.json", kQuad);
+  auto r = run({"quad.json", "-o", "out.fbx"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("molv: warning: -o out.fbx writes out.fbx.x"), std::string::npos)
+      << r.err;
+  // The plug-in's words stay; the host adds the system's reason.
+  r = run({"quad.json", "-o", "no/such/quad"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("Can not open file 'no/such/quad.x' for writing ! (no such folder "
+                       "'no/such')"),
+            std::string::npos)
+      << r.err;
+  fs::create_directory(path("locked"));
+  chmod(path("locked").c_str(), 0555);
+  qel_test::give_to_nobody(work_);
+  qel_test::give_to_nobody(plugin_.path());
+  qel_test::RunOptions as_nobody;
+  as_nobody.drop_privileges = true;
+  r = run({"quad.json", "-o", "locked/quad"}, as_nobody);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("for writing ! (Permission denied in 'locked')"), std::string::npos)
+      << r.err;
+  // A plug-in folder without the plug-in is named as given.
+  fs::create_directory(path("empty"));
+  qel_test::RunOptions in_work;
+  in_work.args = {"export", "quad.json", "--plugin-dir", "empty"};
+  in_work.cwd = work_;
+  r = qel_test::run_molv(in_work);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err.rfind("molv: empty/qel_export.so: ", 0), 0u) << r.err;
+}
+
+}  // namespace
