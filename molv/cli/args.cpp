@@ -68,7 +68,7 @@ bool is_export_only(const std::string &name) {
   return name == "-o" || name == "--output" || name == "--options" || name == "--set" ||
          name == "--cancel-at-poll" || name == "--fail-alloc-after" || name == "--quiet" ||
          name == "--defaults" || name == "--verbose" || name == "--extract-textures" ||
-         name == "--jobs" || name == "-j";
+         name == "--copy-textures" || name == "--jobs" || name == "-j";
 }
 
 // The switch an option without a value sets; null for any other option.
@@ -77,6 +77,7 @@ bool *flag_of(const std::string &name, Args *args) {
   if (name == "--defaults") return &args->defaults;
   if (name == "--verbose") return &args->verbose;
   if (name == "--extract-textures") return &args->extract_textures;
+  if (name == "--copy-textures") return &args->copy_textures;
   return nullptr;
 }
 

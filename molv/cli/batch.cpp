@@ -24,32 +24,6 @@ namespace molv {
 namespace cli {
 namespace {
 
-// True when both names lead to one file (through links, hard links or
-// another spelling).
-bool same_file(const std::string &a, const std::string &b) {
-  struct stat first {}, second {};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// A model being read is never written: not by an export of the run
-// (Assimp reads .x files too) nor by the debug log.  0, or the exit status
-// 2 with the reason shown, before anything is read or written.
-int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
-                      const std::vector<std::string> &names) {
-  for (const std::string &scene : scenes) {
-    if (scene.empty()) continue;
-    std::string what;
-    for (const std::string &name : names)
-      if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
-    if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
-      what = "the debug log";
-    if (what.empty()) continue;
-    error_line(scene + ": " + what + " would write over the scene being read");
-    return 2;
-  }
-  return 0;
-}
 // Makes FOLDER and the folders above it that are missing.
 bool make_folders(const std::string &folder, std::string *error) {
   for (size_t at = 1; at <= folder.size(); ++at) {
@@ -114,6 +88,9 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
   catch_ending_signals();
   begin_export();
   ExportSession session{args, console, folder};
+  RunFiles files;
+  if (!plan_run_files(args, scenes, names, &files)) return 2;
+  session.files = &files;
 
   // The worst status of the models; a failed model does not stop the
   // others, a cancel by the user or a plug-in that does not run does.
@@ -128,6 +105,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
     const RunOutcome &outcome = run_outcome();
     if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
   }
+  if (worst == 0) debug.complete();
   return worst;
 }
 
@@ -150,7 +128,9 @@ int run_export(const Args &args) {
       args.scenes.empty() ? std::vector<std::string>{std::string()} : args.scenes;
   std::vector<std::string> names;
   if (const int status = plan_outputs(args, scenes, &names)) return status;
-  if (const int status = scenes_kept_apart(args, scenes, names)) return status;
+  // Nothing the run reads or writes is written twice, before anything is.
+  RunFiles files;
+  if (!plan_run_files(args, scenes, names, &files)) return 2;
   if (args.jobs > 1 && scenes.size() > 1) {
     if (!args.debug_log.empty()) {
       error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +

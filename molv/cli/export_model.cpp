@@ -7,7 +7,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "api/plugin_loader.h"
 #include "api/run_outcome.h"
 #include "api/test_hooks.h"
+#include "cli/run_files.h"
 #include "cli/x_summary.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
@@ -85,7 +89,7 @@ void report_file(Console &console, const std::string &file, Clock::time_point st
 int load_model(ExportSession &session, const std::string &scene, const std::string &name) {
   const Args &args = session.args;
   Console &console = session.console;
-  set_embedded_texture_stem(args.extract_textures ? name : std::string());
+  set_embedded_texture_stem(args.extract_textures ? texture_stem(name) : std::string());
   console.loading(scene);
   set_load_progress([&console](int percent) { console.load_progress(percent); });
   std::string error;
@@ -230,10 +234,23 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   } discard_textures;
   std::string options;
   if (const int status = dialog_options(session, who, &options)) return status;
+  // Every file of the model is prepared and held against the run's others
+  // before the export; they go in place with it.
+  std::vector<std::unique_ptr<OutputFile>> copies;
+  if (session.files != nullptr) {
+    if (const int status = plan_model_files(session.args, scene, name, options, session.files, &copies))
+      return status;
+  }
   if (const int status = confirm_export(session, who, name, options)) return status;
   std::string error;
   if (!commit_embedded_textures(&error)) {
-    error_line(who + error);
+    error_line(who + error + " (" + name + ".x is in place)");
+    return 1;
+  }
+  for (auto &copy : copies) {
+    if (copy->commit()) continue;
+    error_line(who + "cannot write the copied texture " + copy->path() + ": " +
+               std::strerror(errno) + " (" + name + ".x is in place)");
     return 1;
   }
   report_file(session.console, name + ".x", start);

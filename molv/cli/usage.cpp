@@ -48,6 +48,8 @@ constexpr const char *kUsageHead =
     "                         options are neither read nor changed\n"
     "  --extract-textures     write textures embedded in a model (glTF's *0) as\n"
     "                         files beside the .x and name those files in it\n"
+    "  --copy-textures        copy the model's texture files beside the .x, under\n"
+    "                         the names the .x gives them\n"
     "  -j, --jobs N           export several SCENEs in N processes side by side\n"
     "  --quiet                nothing but failures on standard output and error\n"
     "  --verbose              every status line, also when standard error is no\n"

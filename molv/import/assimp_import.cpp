@@ -95,6 +95,7 @@ bool commit_embedded_textures(std::string *error) {
 }
 
 void discard_embedded_textures() { pending_textures().discard(); }
+std::vector<std::string> embedded_texture_files() { return pending_textures().paths(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
 
 double &read_seconds() {
