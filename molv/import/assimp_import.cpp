@@ -9,7 +9,6 @@
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
-#include <assimp/ProgressHandler.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -22,7 +21,7 @@
 #include "import/assimp_builder.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
-#include "import/model_files.h"
+#include "import/isolated_read.h"
 
 namespace molv {
 namespace {
@@ -52,31 +51,6 @@ std::function<void(int)> &load_progress() {
   static std::function<void(int)> report;
   return report;
 }
-
-// Assimp's progress of reading the file, as a percentage, to the report
-// the command line gave.  Set on the importer only for one ReadFile and
-// taken off again before the importer goes (it does not own it).
-class ReadProgress : public Assimp::ProgressHandler {
- public:
-  ReadProgress(Assimp::Importer &importer, const std::function<void(int)> &report)
-      : importer_(importer), report_(report) {
-    if (report_) importer_.SetProgressHandler(this);
-  }
-  ~ReadProgress() override {
-    if (report_) importer_.SetProgressHandler(nullptr);
-  }
-  ReadProgress(const ReadProgress &) = delete;
-  ReadProgress &operator=(const ReadProgress &) = delete;
-
-  bool Update(float) override { return true; }
-  void UpdateFileRead(int step, int steps) override {
-    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
-  }
-
- private:
-  Assimp::Importer &importer_;
-  const std::function<void(int)> &report_;
-};
 
 }  // namespace
 
@@ -114,23 +88,19 @@ bool load_model_file(const std::string &path, std::string *error) {
   pending_textures().discard();
   try {
     Assimp::Importer importer;
-    auto *files = new ModelFiles;  // the importer owns it
-    importer.SetIOHandler(files);
-    ReadProgress progress(importer, load_progress());
     const auto read_start = std::chrono::steady_clock::now();
-    const aiScene *scene = importer.ReadFile(path, 0);
+    // A model that crashes the reader ends a child process, not molv.
+    IsolatedRead read = read_isolated(importer, path, load_progress());
     read_seconds() =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
-    opened_files() = files->opened();
-    if (!files->refusal().empty()) {
+    opened_files() = std::move(read.opened);
+    const aiScene *scene = read.scene;
+    if (!read.refusal.empty()) {
       // Also where the reader went on without the file (an OBJ without its
       // .mtl): the model would not be the one the user has.
-      reason = files->refusal();
+      reason = read.refusal;
     } else if (scene == nullptr) {
-      reason = importer.GetErrorString();
-      if (reason.empty()) reason = "Assimp cannot read it";
-    } else if (scene->mRootNode == nullptr) {
-      reason = "the file holds no scene";
+      reason = read.reason;
     } else {
       std::vector<std::string> lines;
       install_model(build_model(*scene, embedded_texture_stem(), pending_textures(),

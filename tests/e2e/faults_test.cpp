@@ -326,7 +326,7 @@ TEST_F(Faults, TheModelBeingReadIsNeverWritten) {
     auto r = run(args);
     EXPECT_EQ(r.exit_status, 2) << r.err;
     EXPECT_EQ(qel_test::text_lines(r.err).size(), 1u) << r.err;
-    EXPECT_NE(r.err.find("would write over the scene being read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("would write over the model"), std::string::npos) << r.err;
     expect_left_alone("model", args.back());
   }
   EXPECT_EQ(run({"link.x", "-o", "copy"}).exit_status, 0);
