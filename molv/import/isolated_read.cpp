@@ -4,6 +4,7 @@
 #include "import/isolated_read.h"
 
 #include <assimp/scene.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -118,10 +119,16 @@ int read_in_child(const std::string &path, const std::function<void(int)> &progr
     ok = answer.number(1) && answer.number(scene->mNumTextures);
     for (unsigned i = 0; ok && i < scene->mNumTextures; ++i)
       ok = answer.text(scene->mTextures[i]->mFilename.C_Str());
+    if (!ok) return 3;
+    // The read is over and said so: a scene the binary form cannot take
+    // (Assimp's copy of it asserts on some) is read again by the parent.
+    // Assimp's own complaints there are no concern of the user's.
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (quiet >= 0) ::dup2(quiet, 2);
     Assimp::Exporter exporter;
     const aiExportDataBlob *blob = exporter.ExportToBlob(scene, "assbin");
-    if (blob == nullptr) return ok && answer.text(exporter.GetErrorString()) ? 4 : 3;
-    return ok && answer.bytes(blob->data, blob->size) ? 0 : 3;
+    if (blob == nullptr) return 4;
+    return answer.bytes(blob->data, blob->size) ? 0 : 3;
   } catch (const std::bad_alloc &) {
     return 5;
   } catch (...) {
@@ -168,8 +175,13 @@ void take_answer(Assimp::Importer &importer, const char *map, std::size_t size,
   }
   const char *blob = nullptr;
   std::size_t blob_size = 0;
-  if (!ok || !in.bytes(&blob, &blob_size)) {
+  if (!ok) {
     read->reason = "the model's reader ended without an answer";
+    return;
+  }
+  if (!in.bytes(&blob, &blob_size)) {
+    // Read, but not handed over: the reader is safe on this file.
+    read->read_again = true;
     return;
   }
   const aiScene *scene = importer.ReadFileFromMemory(blob, blob_size, 0, "assbin");
@@ -201,7 +213,7 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
     }
   }
   struct stat st;
-  if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::fstat(fd, &st) == 0 &&
+  if (pid > 0 && (WIFEXITED(status) || WIFSIGNALED(status)) && ::fstat(fd, &st) == 0 &&
       st.st_size > 0) {
     const std::size_t size = static_cast<std::size_t>(st.st_size);
     void *map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -211,10 +223,24 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
     } else {
       read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
     }
-  } else if (pid > 0) {
-    read.reason = child_end(status);
   }
+  // A child that did not end well says why in how it ended.
+  if (pid > 0 && read.scene == nullptr && !read.read_again &&
+      !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+    read.reason = child_end(status);
   ::close(fd);
+  if (read.read_again) {
+    read.opened.clear();
+    auto *files = new ModelFiles;  // the importer owns it
+    importer.SetIOHandler(files);
+    {
+      ReadProgress report(importer, progress);
+      read.scene = importer.ReadFile(path, 0);
+    }
+    read.opened = files->opened();
+    read.refusal = files->refusal();
+    if (read.scene == nullptr) read.reason = importer.GetErrorString();
+  }
   return read;
 }
 

@@ -28,6 +28,8 @@ struct IsolatedRead {
   // The files the reader opened, and why one was refused (model_files.h).
   std::vector<std::string> opened;
   std::string refusal;
+  // The child read the model but could not hand it over: read here.
+  bool read_again = false;
 };
 
 // Reads PATH into IMPORTER (no post-processing) in a child process;
