@@ -61,8 +61,10 @@ int plan_outputs(const Args &args, const std::vector<std::string> &scenes,
     }
   }
   std::string error;
+  // "-o /" names the root folder.
+  const std::string folder = args.out.size() > 1 ? args.out.substr(0, args.out.size() - 1) : "/";
   if (args.has_out && !args.out.empty() && args.out.back() == '/' &&
-      !make_folders(args.out.substr(0, args.out.size() - 1), &error)) {
+      !make_folders(folder, &error)) {
     error_line(error);
     return 1;
   }

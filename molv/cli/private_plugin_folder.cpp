@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "common/file_beside.h"
+#include "common/output_file.h"
+#include "core/options.h"
 
 namespace molv {
 namespace {
@@ -84,45 +86,42 @@ PrivatePluginFolder::~PrivatePluginFolder() {
   rmdir(path_.c_str());
 }
 
-// The copy goes into a new file beside TO that is renamed over it, as the
-// plug-in saves its options: a link at TO is replaced, never written
-// through, and a copy that fails leaves TO as it was.  TO keeps its mode.
-// The copy reaches the disk before the rename.
+// FROM is read by the plug-in's own rules: a regular file only, opened
+// without blocking, at most the option string's length (anything else
+// there is no remembered options, as in a single run).  The copy is
+// prepared beside TO and renamed over it, as the plug-in saves its
+// options: a link at TO is replaced, never written through, TO keeps its
+// mode, the copy reaches the disk before the rename, and a copy that fails
+// leaves TO as it was.
 bool copy_options_file(const std::string &from, const std::string &to, std::string *error) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (in < 0) {
     if (errno == ENOENT) return true;
     *error = from + ": cannot read the remembered options: " + std::strerror(errno);
     return false;
   }
-  std::string temp;
-  const int out = open_beside(to, &temp);
-  bool ok = out >= 0;
-  struct stat st {};
-  if (ok) {
-    const bool kept = ::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    ok = ::fchmod(out, kept ? st.st_mode & 07777 : new_file_mode()) == 0;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return true;
   }
-  char buffer[4096];
-  while (ok) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    ok = write_all(out, buffer, static_cast<size_t>(got));
+  char bytes[qel::kOptionCount];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::read(in, bytes + got, sizeof bytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
   }
   ::close(in);
-  // On the disk before the rename, as the plug-in saves its options.
-  ok = ok && ::fsync(out) == 0;
-  if (out >= 0) ok = ::close(out) == 0 && ok;
-  ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
-  if (!ok) {
-    *error = to + ": cannot copy the remembered options: " + std::strerror(errno);
-    if (out >= 0) ::unlink(temp.c_str());
+  OutputFile out;
+  std::string why;
+  if (!out.open(to, false, &why) || !write_all(out.fd(), bytes, got) || !out.commit()) {
+    if (why.empty()) why = std::strerror(errno);
+    *error = to + ": cannot copy the remembered options: " + why;
+    return false;
   }
-  return ok;
+  return true;
 }
 
 }  // namespace molv

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -228,6 +230,57 @@ TEST_F(RunFiles, AModelThatCrashesTheReaderIsNamed) {
                    "molv: " + model + ": the model's reader crashed on it");
     EXPECT_EQ(read("out.x"), "an earlier export");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- pipes and devices -----------------------------------------------------------
+
+// --jobs copies the remembered options for its workers by the plug-in's own
+// rules: a FIFO, a device or a folder in the place of the options file is
+// no options file, never waited for or read without end, and the private
+// folders go.
+TEST_F(RunFiles, JobsTakeTheOptionsFileAsThePluginDoes) {
+  write("a.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  write("b.obj", read("a.obj"));
+  ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
+  const std::string opt = plugin_.options_file();
+  const std::vector<std::pair<std::string, std::function<int()>>> kinds = {
+      {"a FIFO", [&] { return ::mkfifo(opt.c_str(), 0600); }},
+      {"a device", [&] { return ::symlink("/dev/zero", opt.c_str()); }},
+      {"a folder", [&] { return ::mkdir(opt.c_str(), 0700); }},
+  };
+  for (const auto &kind : kinds) {
+    ASSERT_EQ(kind.second(), 0) << kind.first;
+    qel_test::RunOptions options;
+    options.timeout_seconds = 20;
+    options.env = {{"TMPDIR", path("tmp")}};
+    const auto r = run({"a.obj", "b.obj", "-o", "out/", "-j", "2"}, options);
+    EXPECT_FALSE(r.timed_out) << kind.first;
+    EXPECT_EQ(r.exit_status, 0) << kind.first << ": " << r.err;
+    EXPECT_EQ(qel_test::text_lines(read("out/a.x")).size() > 10, true) << kind.first;
+    std::vector<std::string> left;
+    for (const auto &entry : std::filesystem::directory_iterator(path("tmp")))
+      left.push_back(entry.path().string());
+    EXPECT_EQ(left, std::vector<std::string>{}) << kind.first;
+    qel_test::remove_tree(opt);
+    qel_test::remove_tree(path("out"));
+  }
+}
+
+// "-o /" names the root folder: the line says what keeps the file from
+// being written there, not that "" is no folder.
+TEST_F(RunFiles, TheRootFolderAsTargetIsAFolder) {
+  qel_test::give_to_nobody(work_);
+  qel_test::give_to_nobody(plugin_.path());
+  qel_test::RunOptions options;
+  options.drop_privileges = true;
+  const auto r = run({"-o", "/", "--defaults"}, options);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.err.find("'/sample.x'"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("not a folder"), std::string::npos) << r.err;
 }
 
 }  // namespace
