@@ -115,10 +115,14 @@ int read_in_child(const std::string &path, const std::function<void(int)> &progr
     if (scene == nullptr || !files->refusal().empty()) return answer.number(0) ? 0 : 3;
     if (scene->mRootNode == nullptr) return answer.number(2) ? 0 : 3;
     // The names of embedded textures (a .zae's or an .fbx's) are no part
-    // of assbin: they go alongside.
+    // of Assimp's binary form here: they go alongside.
     ok = answer.number(1) && answer.number(scene->mNumTextures);
     for (unsigned i = 0; ok && i < scene->mNumTextures; ++i)
       ok = answer.text(scene->mTextures[i]->mFilename.C_Str());
+    // Nor are the meshes' names.
+    ok = ok && answer.number(scene->mNumMeshes);
+    for (unsigned i = 0; ok && i < scene->mNumMeshes; ++i)
+      ok = answer.text(scene->mMeshes[i]->mName.C_Str());
     if (!ok) return 3;
     // The read is over and said so: a scene the binary form cannot take
     // (Assimp's copy of it asserts on some) is read again by the parent.
@@ -167,12 +171,17 @@ void take_answer(Assimp::Importer &importer, const char *map, std::size_t size,
     read->reason = state == 2 ? "the file holds no scene" : error.empty() ? "Assimp cannot read it" : error;
     return;
   }
-  std::vector<std::string> names;
-  ok = in.number(&count);
-  for (std::uint64_t i = 0; ok && i < count; ++i) {
-    names.emplace_back();
-    ok = in.text(&names.back());
-  }
+  auto texts = [&in](std::vector<std::string> *list) {
+    std::uint64_t n = 0;
+    if (!in.number(&n)) return false;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      list->emplace_back();
+      if (!in.text(&list->back())) return false;
+    }
+    return true;
+  };
+  std::vector<std::string> names, mesh_names;
+  ok = texts(&names) && texts(&mesh_names);
   const char *blob = nullptr;
   std::size_t blob_size = 0;
   if (!ok) {
@@ -185,11 +194,13 @@ void take_answer(Assimp::Importer &importer, const char *map, std::size_t size,
     return;
   }
   const aiScene *scene = importer.ReadFileFromMemory(blob, blob_size, 0, "assbin");
-  if (scene == nullptr || scene->mNumTextures != names.size()) {
+  if (scene == nullptr || scene->mNumTextures != names.size() ||
+      scene->mNumMeshes != mesh_names.size()) {
     read->reason = std::string("the model could not be handed over: ") + importer.GetErrorString();
     return;
   }
   for (unsigned i = 0; i < scene->mNumTextures; ++i) scene->mTextures[i]->mFilename.Set(names[i]);
+  for (unsigned i = 0; i < scene->mNumMeshes; ++i) scene->mMeshes[i]->mName.Set(mesh_names[i]);
   read->scene = scene;
 }
 
