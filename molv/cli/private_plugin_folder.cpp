@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,12 +33,53 @@ std::string absolute(const std::string &path) {
   return std::string(buffer.data()) + "/" + path;
 }
 
+constexpr const char kPrefix[] = "molv-plugin-";
+
+// Empties and removes FOLDER: only what a run puts there (links, the
+// options the plug-in saved), never a folder inside.
+void remove_folder(const std::string &folder) {
+  if (DIR *dir = opendir(folder.c_str())) {
+    std::vector<std::string> names;
+    while (const dirent *entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    for (const std::string &name : names) unlink((folder + "/" + name).c_str());
+  }
+  rmdir(folder.c_str());
+}
+
+// The private folders of runs that died (SIGKILL, a crash) before they
+// could remove theirs: each is named after its run's process, and one of
+// ours whose process is gone is removed.
+void sweep_dead_folders(const std::string &tmp) {
+  DIR *dir = opendir(tmp.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> dead;
+  while (const dirent *entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, sizeof kPrefix - 1, kPrefix) != 0) continue;
+    char *end = nullptr;
+    const long pid = std::strtol(name.c_str() + sizeof kPrefix - 1, &end, 10);
+    struct stat st;
+    if (pid <= 0 || end == nullptr || *end != '-' || pid == getpid()) continue;
+    if (lstat((tmp + "/" + name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != geteuid())
+      continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) dead.push_back(tmp + "/" + name);
+  }
+  closedir(dir);
+  for (const std::string &folder : dead) remove_folder(folder);
+}
+
 }  // namespace
 
 bool PrivatePluginFolder::create(const std::string &source, bool copy_options, std::string *error) {
   const char *tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/molv-plugin-XXXXXX";
+  const std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  sweep_dead_folders(folder);
+  std::string pattern = folder + "/" + kPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) {
     *error = pattern + ": cannot make a private plug-in folder: " + std::strerror(errno);
     return false;
@@ -72,18 +114,7 @@ void PrivatePluginFolder::forget_options() const {
 }
 
 PrivatePluginFolder::~PrivatePluginFolder() {
-  if (path_.empty()) return;
-  // Only what this run put there: the links and what the plug-in saved.
-  if (DIR *dir = opendir(path_.c_str())) {
-    std::vector<std::string> names;
-    while (const dirent *entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    for (const std::string &name : names) unlink((path_ + "/" + name).c_str());
-  }
-  rmdir(path_.c_str());
+  if (!path_.empty()) remove_folder(path_);
 }
 
 // FROM is read by the plug-in's own rules: a regular file only, opened

@@ -284,3 +284,36 @@ TEST_F(RunFiles, TheRootFolderAsTargetIsAFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- signals ---------------------------------------------------------------------
+
+// A --defaults run killed outright cannot remove its private plug-in
+// folder; the next run does, and leaves a living run's folder alone.
+TEST_F(RunFiles, APrivatePluginFolderDoesNotOutliveItsRun) {
+  write("a.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
+  const std::string living = path("tmp/molv-plugin-" + std::to_string(::getpid()) + "-keep00");
+  ASSERT_EQ(::mkdir(living.c_str(), 0700), 0);
+  qel_test::RunOptions options;
+  options.env = {{"TMPDIR", path("tmp")}};
+  options.interrupt_on = "Export X File ...\n";
+  options.interrupt_signals = {SIGKILL};
+  auto r = run({"a.obj", "--defaults", "--verbose"}, options);
+  ASSERT_TRUE(r.interrupted) << r.err;
+  EXPECT_EQ(r.signal, SIGKILL);
+  auto left = [&] {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(path("tmp")))
+      names.push_back(entry.path().string());
+    return names;
+  };
+  EXPECT_EQ(left().size(), 2u);
+  options.interrupt_on.clear();
+  r = run({"a.obj", "--defaults"}, options);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(left(), std::vector<std::string>{living});
+}
+
+}  // namespace
