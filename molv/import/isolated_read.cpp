@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <assimp/Exporter.hpp>
 #include <assimp/ProgressHandler.hpp>
 #include <cerrno>
 #include <cstdint>
@@ -50,13 +49,12 @@ class ReadProgress : public Assimp::ProgressHandler {
   const std::function<void(int)> &report_;
 };
 
-// The child's answer: words of the read, then the scene's bytes.
+// The child's answer: what the reader opened, refused and said, and whether it read the model.
 class Answer {
  public:
   explicit Answer(int fd) : fd_(fd) {}
   bool number(std::uint64_t n) { return write_all(fd_, &n, sizeof n); }
   bool text(const std::string &s) { return number(s.size()) && write_all(fd_, s.data(), s.size()); }
-  bool bytes(const void *data, std::size_t size) { return number(size) && write_all(fd_, data, size); }
 
  private:
   int fd_;
@@ -94,50 +92,38 @@ class AnswerReader {
   std::size_t left_;
 };
 
-// The child: reads the model and writes the answer to FD.  Its exit status.
+// The child: reads the model, lets go of it, and only then writes the
+// answer to FD, so that a crash anywhere in the reader (freeing a deep
+// scene included) leaves no answer.  Its exit status.
 int read_in_child(const std::string &path, const std::function<void(int)> &progress, int fd) {
   // A crash leaves no core file behind.
   const struct rlimit none = {0, 0};
   (void)::setrlimit(RLIMIT_CORE, &none);
+  std::vector<std::string> opened;
+  std::string refusal, error;
+  int state = 0;
   try {
     Assimp::Importer importer;
     auto *files = new ModelFiles;  // the importer owns it
     importer.SetIOHandler(files);
     ReadProgress report(importer, progress);
     const aiScene *scene = importer.ReadFile(path, 0);
-    Answer answer(fd);
-    bool ok = answer.number(files->opened().size());
-    for (const std::string &opened : files->opened()) ok = ok && answer.text(opened);
-    ok = ok && answer.text(files->refusal()) && answer.text(importer.GetErrorString());
-    if (!ok) return 3;
+    opened = files->opened();
+    refusal = files->refusal();
+    error = importer.GetErrorString();
     // 0: nothing read (the reason is the refusal or the error), 2: no
-    // scene in it, 1: the scene follows.
-    if (scene == nullptr || !files->refusal().empty()) return answer.number(0) ? 0 : 3;
-    if (scene->mRootNode == nullptr) return answer.number(2) ? 0 : 3;
-    // The names of embedded textures (a .zae's or an .fbx's) are no part
-    // of Assimp's binary form here: they go alongside.
-    ok = answer.number(1) && answer.number(scene->mNumTextures);
-    for (unsigned i = 0; ok && i < scene->mNumTextures; ++i)
-      ok = answer.text(scene->mTextures[i]->mFilename.C_Str());
-    // Nor are the meshes' names.
-    ok = ok && answer.number(scene->mNumMeshes);
-    for (unsigned i = 0; ok && i < scene->mNumMeshes; ++i)
-      ok = answer.text(scene->mMeshes[i]->mName.C_Str());
-    if (!ok) return 3;
-    // The read is over and said so: a scene the binary form cannot take
-    // (Assimp's copy of it asserts on some) is read again by the parent.
-    // Assimp's own complaints there are no concern of the user's.
-    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (quiet >= 0) ::dup2(quiet, 2);
-    Assimp::Exporter exporter;
-    const aiExportDataBlob *blob = exporter.ExportToBlob(scene, "assbin");
-    if (blob == nullptr) return 4;
-    return answer.bytes(blob->data, blob->size) ? 0 : 3;
+    // scene in it, 1: read.
+    state = scene == nullptr || !refusal.empty() ? 0 : scene->mRootNode == nullptr ? 2 : 1;
   } catch (const std::bad_alloc &) {
     return 5;
   } catch (...) {
     return 3;
   }
+  Answer answer(fd);
+  bool ok = answer.number(opened.size());
+  for (const std::string &name : opened) ok = ok && answer.text(name);
+  ok = ok && answer.text(refusal) && answer.text(error) && answer.number(state);
+  return ok ? 0 : 3;
 }
 
 std::string child_end(int status) {
@@ -151,9 +137,9 @@ std::string child_end(int status) {
          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
 }
 
-// The scene from the child's answer (the MAP of SIZE bytes).
-void take_answer(Assimp::Importer &importer, const char *map, std::size_t size,
-                 IsolatedRead *read) {
+// The child's answer (the MAP of SIZE bytes).  True when the reader read
+// the model; else the reason is in *read.
+bool take_answer(const char *map, std::size_t size, IsolatedRead *read) {
   AnswerReader in(map, size);
   std::uint64_t count = 0, state = 0;
   bool ok = in.number(&count);
@@ -165,43 +151,35 @@ void take_answer(Assimp::Importer &importer, const char *map, std::size_t size,
   ok = ok && in.text(&read->refusal) && in.text(&error) && in.number(&state);
   if (!ok) {
     read->reason = "the model's reader ended without an answer";
-    return;
+  } else if (state == 2) {
+    read->reason = "the file holds no scene";
+  } else if (state != 1) {
+    read->reason = error.empty() ? "Assimp cannot read it" : error;
   }
-  if (state != 1) {
-    read->reason = state == 2 ? "the file holds no scene" : error.empty() ? "Assimp cannot read it" : error;
-    return;
+  return ok && state == 1;
+}
+
+// The answer of the child that ended with STATUS, from FD.
+bool child_read(int fd, int status, IsolatedRead *read) {
+  // A child that did not end well says why in how it ended.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    read->reason = child_end(status);
+    return false;
   }
-  auto texts = [&in](std::vector<std::string> *list) {
-    std::uint64_t n = 0;
-    if (!in.number(&n)) return false;
-    for (std::uint64_t i = 0; i < n; ++i) {
-      list->emplace_back();
-      if (!in.text(&list->back())) return false;
-    }
-    return true;
-  };
-  std::vector<std::string> names, mesh_names;
-  ok = texts(&names) && texts(&mesh_names);
-  const char *blob = nullptr;
-  std::size_t blob_size = 0;
-  if (!ok) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
     read->reason = "the model's reader ended without an answer";
-    return;
+    return false;
   }
-  if (!in.bytes(&blob, &blob_size)) {
-    // Read, but not handed over: the reader is safe on this file.
-    read->read_again = true;
-    return;
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  void *map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) {
+    read->reason = std::string("cannot read it apart: ") + std::strerror(errno);
+    return false;
   }
-  const aiScene *scene = importer.ReadFileFromMemory(blob, blob_size, 0, "assbin");
-  if (scene == nullptr || scene->mNumTextures != names.size() ||
-      scene->mNumMeshes != mesh_names.size()) {
-    read->reason = std::string("the model could not be handed over: ") + importer.GetErrorString();
-    return;
-  }
-  for (unsigned i = 0; i < scene->mNumTextures; ++i) scene->mTextures[i]->mFilename.Set(names[i]);
-  for (unsigned i = 0; i < scene->mNumMeshes; ++i) scene->mMeshes[i]->mName.Set(mesh_names[i]);
-  read->scene = scene;
+  const bool ok = take_answer(static_cast<const char *>(map), size, read);
+  ::munmap(map, size);
+  return ok;
 }
 
 }  // namespace
@@ -214,8 +192,14 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
     return read;
   }
+  // The progress: the first half is the child's read, the second ours.
+  std::function<void(int)> first, second;
+  if (progress) {
+    first = [&progress](int percent) { progress(percent / 2); };
+    second = [&progress](int percent) { progress(50 + percent / 2); };
+  }
   const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(read_in_child(path, progress, fd));
+  if (pid == 0) ::_exit(read_in_child(path, first, fd));
   int status = 0;
   if (pid < 0) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
@@ -223,35 +207,20 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  struct stat st;
-  if (pid > 0 && (WIFEXITED(status) || WIFSIGNALED(status)) && ::fstat(fd, &st) == 0 &&
-      st.st_size > 0) {
-    const std::size_t size = static_cast<std::size_t>(st.st_size);
-    void *map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map != MAP_FAILED) {
-      take_answer(importer, static_cast<const char *>(map), size, &read);
-      ::munmap(map, size);
-    } else {
-      read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
-    }
-  }
-  // A child that did not end well says why in how it ended.
-  if (pid > 0 && read.scene == nullptr && !read.read_again &&
-      !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-    read.reason = child_end(status);
+  const bool safe = pid > 0 && child_read(fd, status, &read);
   ::close(fd);
-  if (read.read_again) {
-    read.opened.clear();
-    auto *files = new ModelFiles;  // the importer owns it
-    importer.SetIOHandler(files);
-    {
-      ReadProgress report(importer, progress);
-      read.scene = importer.ReadFile(path, 0);
-    }
-    read.opened = files->opened();
-    read.refusal = files->refusal();
-    if (read.scene == nullptr) read.reason = importer.GetErrorString();
+  if (!safe) return read;
+  // The reader survives this file: it is read here for the model.
+  auto *files = new ModelFiles;  // the importer owns it
+  importer.SetIOHandler(files);
+  {
+    ReadProgress report(importer, second);
+    read.scene = importer.ReadFile(path, 0);
   }
+  read.opened = files->opened();
+  read.refusal = files->refusal();
+  if (read.scene == nullptr) read.reason = importer.GetErrorString();
+  if (read.scene == nullptr && read.reason.empty()) read.reason = "Assimp cannot read it";
   return read;
 }
 

@@ -1,12 +1,13 @@
 /*
- * Assimp's reader in a child process.  A model can crash the reader (a
- * glTF image whose mime type has no '/', a chain of twenty thousand nested
- * nodes): read in a forked child, such a model ends the child, and molv
- * names the file instead of going down with it.  A child that read the
- * model hands the scene back in Assimp's own binary form (assbin, through
- * a memory file), with what the file system of the read (model_files.h)
- * saw; the parent builds the scene from it, which takes a fraction of the
- * read.
+ * Assimp's reader, first in a child process.  A model can crash the reader
+ * (a glTF image whose mime type has no '/', a chain of twenty thousand
+ * nested nodes): read in a forked child first, such a model ends the
+ * child, and molv names the file instead of going down with it.  Only a
+ * file the reader read (and let go of) in the child is read again here for
+ * the model; the child answers through a memory file with what the file
+ * system of the read (model_files.h) saw and what the reader said.  The
+ * price is a second read of every model; the memory of the two reads is
+ * never held at once.
  */
 #ifndef MOLV_IMPORT_ISOLATED_READ_H
 #define MOLV_IMPORT_ISOLATED_READ_H
@@ -28,8 +29,6 @@ struct IsolatedRead {
   // The files the reader opened, and why one was refused (model_files.h).
   std::vector<std::string> opened;
   std::string refusal;
-  // The child read the model but could not hand it over: read here.
-  bool read_again = false;
 };
 
 // Reads PATH into IMPORTER (no post-processing) in a child process;
