@@ -173,11 +173,15 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
   if (!exists && errno != ENOENT) return fail(nullptr);
   const bool link = exists && S_ISLNK(st.st_mode);
   const bool leads = link && ::stat(path.c_str(), &followed) == 0;
+  // A link through /proc (/dev/stderr) names an open file, not a path.
+  const bool open_file = leads && follow_name_links(path) == path;
   if ((exists && !link && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) ||
-      (leads && !S_ISREG(followed.st_mode) && !S_ISDIR(followed.st_mode))) {
-    // A pipe, terminal or device: never waited for, never replaced.
+      (leads && !S_ISREG(followed.st_mode) && !S_ISDIR(followed.st_mode)) ||
+      (streams && open_file)) {
+    // A pipe, terminal or device: never waited for, never replaced; a file
+    // open as standard error gets the log after what it holds.
     if (!streams) return fail("not a regular file");
-    fd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (open_file ? O_APPEND : 0));
     if (fd_ < 0) return fail(errno == ENXIO ? "a pipe that nobody reads" : nullptr);
     (void)::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     kind_ = Kind::kStream;
