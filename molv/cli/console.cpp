@@ -171,7 +171,8 @@ DebugLog::~DebugLog() {
   if (file_ == nullptr) return;
   const bool written = std::fclose(file_) == 0;
   if (written && (complete_ || !out_.replaces())) {
-    if (!out_.commit()) error_line(out_.path() + ": cannot write the debug log: " + std::strerror(errno));
+    if (!out_.commit())
+      error_line(out_.path() + ": cannot write the debug log: " + std::strerror(errno));
   } else {
     out_.discard();
   }

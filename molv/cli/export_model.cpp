@@ -238,7 +238,8 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   // before the export; they go in place with it.
   std::vector<std::unique_ptr<OutputFile>> copies;
   if (session.files != nullptr) {
-    if (const int status = plan_model_files(session.args, scene, name, options, session.files, &copies))
+    if (const int status =
+            plan_model_files(session.args, scene, name, options, session.files, &copies))
       return status;
   }
   if (const int status = confirm_export(session, who, name, options)) return status;

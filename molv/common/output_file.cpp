@@ -79,7 +79,8 @@ bool give_name(int folder_fd, int fd, std::string *name) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   return under_hidden_name(
       [&](const std::string &candidate) {
-        return ::linkat(AT_FDCWD, self.c_str(), folder_fd, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        return ::linkat(AT_FDCWD, self.c_str(), folder_fd, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
+               0;
       },
       name);
 }
@@ -168,7 +169,8 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
     return false;
   };
   if (name_.empty() || name_ == "." || name_ == "..") return fail("not a file name");
-  struct stat st {}, followed {};
+  struct stat st {
+  }, followed{};
   const bool exists = ::lstat(path.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) return fail(nullptr);
   const bool link = exists && S_ISLNK(st.st_mode);
@@ -181,7 +183,8 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
     // A pipe, terminal or device: never waited for, never replaced; a file
     // open as standard error gets the log after what it holds.
     if (!streams) return fail("not a regular file");
-    fd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (open_file ? O_APPEND : 0));
+    fd_ = ::open(path.c_str(),
+                 O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (open_file ? O_APPEND : 0));
     if (fd_ < 0) return fail(errno == ENXIO ? "a pipe that nobody reads" : nullptr);
     (void)::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     kind_ = Kind::kStream;
@@ -223,10 +226,11 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
 }
 
 bool OutputFile::copy_in() {
-  const int target = ::openat(folder_fd_, name_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int target =
+      ::openat(folder_fd_, name_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat run, st;
-  bool ok = target >= 0 && ::fstat(target, &st) == 0 && S_ISREG(st.st_mode) &&
-            ::fstat(fd_, &run) == 0;
+  bool ok =
+      target >= 0 && ::fstat(target, &st) == 0 && S_ISREG(st.st_mode) && ::fstat(fd_, &run) == 0;
   if (ok && run.st_size > 0) {
     // The space first, while the earlier content is still whole.
     const int error = ::posix_fallocate(target, 0, run.st_size);

@@ -52,10 +52,10 @@ class OutputFile {
   void close_all();
 
   std::string path_;
-  std::string name_;     // the file name in the folder
+  std::string name_;  // the file name in the folder
   int folder_fd_ = -1;
   int fd_ = -1;
-  std::string temp_;     // the hidden name of a prepared file that has one
+  std::string temp_;  // the hidden name of a prepared file that has one
   Kind kind_ = Kind::kRename;
   bool replaces_ = false;
   bool active_ = false;

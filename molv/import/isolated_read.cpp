@@ -13,6 +13,7 @@
 
 #include <assimp/ProgressHandler.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -129,8 +130,12 @@ int read_in_child(const std::string &path, const std::function<void(int)> &progr
 std::string child_end(int status) {
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
-    return "the model's reader crashed on it (signal " + std::to_string(signal) + ", " +
-           strsignal(signal) + ")";
+    // Ended from outside (a signal that ends molv too), not by the file.
+    const bool stopped =
+        signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGKILL;
+    return std::string(stopped ? "the model's reader was stopped"
+                               : "the model's reader crashed on it") +
+           " (signal " + std::to_string(signal) + ", " + strsignal(signal) + ")";
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 5) return "too large: out of memory";
   return "the model's reader ended without an answer (exit status " +

@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -36,7 +36,8 @@ std::string base64(const std::string &data) {
     unsigned n = static_cast<unsigned char>(data[i]) << 16;
     if (i + 1 < data.size()) n |= static_cast<unsigned char>(data[i + 1]) << 8;
     if (i + 2 < data.size()) n |= static_cast<unsigned char>(data[i + 2]);
-    for (size_t k = 0; k < 4; ++k) out += k <= data.size() - i ? kAlphabet[(n >> (18 - 6 * k)) & 63] : '=';
+    for (size_t k = 0; k < 4; ++k)
+      out += k <= data.size() - i ? kAlphabet[(n >> (18 - 6 * k)) & 63] : '=';
   }
   return out;
 }
@@ -48,7 +49,9 @@ json triangles(const std::vector<json> &images) {
   std::string positions(36, '\0');
   const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
   std::memcpy(&positions[0], corners, sizeof corners);
-  json g = {{"asset", {{"version", "2.0"}}}, {"scene", 0}, {"scenes", {{{"nodes", {0}}}}},
+  json g = {{"asset", {{"version", "2.0"}}},
+            {"scene", 0},
+            {"scenes", {{{"nodes", {0}}}}},
             {"nodes", {{{"name", "body"}, {"mesh", 0}}}}};
   json primitives = json::array(), materials = json::array(), textures = json::array();
   for (size_t i = 0; i < images.size(); ++i) {
@@ -61,11 +64,15 @@ json triangles(const std::vector<json> &images) {
   g["materials"] = materials;
   g["textures"] = textures;
   g["images"] = images;
-  g["buffers"] = {{{"byteLength", 36},
-                   {"uri", "data:application/octet-stream;base64," + base64(positions)}}};
+  g["buffers"] = {
+      {{"byteLength", 36}, {"uri", "data:application/octet-stream;base64," + base64(positions)}}};
   g["bufferViews"] = {{{"buffer", 0}, {"byteLength", 36}}};
-  g["accessors"] = {{{"bufferView", 0}, {"componentType", 5126}, {"count", 3}, {"type", "VEC3"},
-                     {"min", {0, 0, 0}}, {"max", {1, 1, 0}}}};
+  g["accessors"] = {{{"bufferView", 0},
+                     {"componentType", 5126},
+                     {"count", 3},
+                     {"type", "VEC3"},
+                     {"min", {0, 0, 0}},
+                     {"max", {1, 1, 0}}}};
   return g;
 }
 
@@ -101,7 +108,8 @@ TEST_F(RunFiles, AFileTheRunReadsOrWritesIsNeverWrittenOver) {
   expect_refused({"m_0.png", "-o", "m", "--defaults", "--extract-textures"},
                  "would write over the model m_0.png");
   // The debug log over the export, or over the plug-in's own files.
-  for (const std::string &log : {path("car.x"), plugin_.options_file(), plugin_.file("qel_export.so")})
+  for (const std::string &log :
+       {path("car.x"), plugin_.options_file(), plugin_.file("qel_export.so")})
     expect_refused({"car.gltf", "--defaults", "--debug-log", log}, "the debug log");
   // Over another model's export in a batch: the first model goes, the
   // second is refused and its texture replaces nothing.
