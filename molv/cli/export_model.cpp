@@ -5,9 +5,9 @@
 
 #include <tcl.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
