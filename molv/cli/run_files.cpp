@@ -139,9 +139,12 @@ int plan_model_files(const Args &args, const std::string &scene, const std::stri
                      const std::string &options, RunFiles *files,
                      std::vector<std::unique_ptr<OutputFile>> *copies) {
   const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
-  if (source_of(scene) != Source::kModel) return 0;
-  for (const std::string &opened : load_opened_files())
-    files->reads(opened, "the file " + opened + " of the model");
+  // The sample's textures are names only.
+  if (source_of(scene) == Source::kSample) return 0;
+  if (source_of(scene) == Source::kModel) {
+    for (const std::string &opened : load_opened_files())
+      files->reads(opened, "the file " + opened + " of the model");
+  }
   const std::vector<std::string> extracted = embedded_texture_files();
   std::vector<std::string> external;
   // The table names each extracted file once; any other entry of that
