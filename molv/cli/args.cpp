@@ -70,7 +70,8 @@ bool is_export_only(const std::string &name) {
   return name == "-o" || name == "--output" || name == "--options" || name == "--set" ||
          name == "--cancel-at-poll" || name == "--fail-alloc-after" || name == "--quiet" ||
          name == "--defaults" || name == "--verbose" || name == "--extract-textures" ||
-         name == "--jobs" || name == "-j" || name == "--remembered" || name == "--report" ||
+         name == "--copy-textures" || name == "--jobs" || name == "-j" ||
+         name == "--remembered" || name == "--report" ||
          name == "--depfile" || name == "--format" || name == "--include" ||
          name == "--exclude" || name == "--keep-extension";
 }
@@ -79,7 +80,7 @@ bool is_export_only(const std::string &name) {
 const std::vector<std::string> &known_options() {
   static const std::vector<std::string> known = {
       "--output",         "--options",          "--set",          "--defaults",
-      "--remembered",     "--extract-textures", "--jobs",         "--quiet",
+      "--remembered",     "--extract-textures", "--copy-textures", "--jobs",         "--quiet",
       "--verbose",        "--plugin-dir",       "--debug-log",    "--host-version",
       "--report",         "--depfile",          "--format",       "--script",
       "--cancel-at-poll", "--fail-alloc-after", "--help",       "--include",
@@ -95,6 +96,7 @@ bool *flag_of(const std::string &name, Args *args) {
   if (name == "--extract-textures") return &args->extract_textures;
   if (name == "--remembered") return &args->remembered;
   if (name == "--keep-extension") return &args->keep_extension;
+  if (name == "--copy-textures") return &args->copy_textures;
   return nullptr;
 }
 

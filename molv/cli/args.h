@@ -44,6 +44,7 @@ struct Args {
   bool quiet = false;
   bool verbose = false;           // every status line, also when stderr is no terminal
   bool extract_textures = false;  // embedded textures as files beside the .x
+  bool copy_textures = false;     // the model's texture files copied beside the .x
   long jobs = 1;                  // processes that export side by side
   std::string report;             // --report FILE: a JSON line per model ("-": stdout)
   std::string depfile;            // --depfile FILE: a Makefile rule per model

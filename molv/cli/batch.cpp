@@ -18,6 +18,7 @@
 #include "cli/console.h"
 #include "cli/depfile.h"
 #include "cli/report.h"
+#include "cli/run_files.h"
 #include "cli/scan.h"
 #include "cli/streams.h"
 #include "cli/export_model.h"
@@ -36,9 +37,9 @@ bool same_file(const std::string &a, const std::string &b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-// A model being read is never written: not by an export of the run
-// (Assimp reads .x files too) nor by the debug log.  0, or the exit status
-// 2 with the reason shown, before anything is read or written.
+// A model being read is never written by the report or the depfile (the
+// run's other files are kept apart by plan_run_files).  0, or the exit
+// status 2 with the reason shown, before anything is read or written.
 int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
                       const std::vector<std::string> &names) {
   for (const std::string &scene : scenes) {
@@ -88,8 +89,10 @@ int plan_outputs(const Args &args, std::vector<std::string> *scenes,
   }
   if (const int status = place_outputs(args, *scenes, below, names)) return status;
   std::string error;
+  // "-o /" names the root folder.
+  const std::string folder = args.out.size() > 1 ? args.out.substr(0, args.out.size() - 1) : "/";
   if (args.has_out && !args.out.empty() && args.out.back() == '/' &&
-      !make_folders(args.out.substr(0, args.out.size() - 1), &error)) {
+      !make_folders(folder, &error)) {
     error_line(error);
     return 1;
   }
@@ -124,6 +127,9 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
   catch_ending_signals();
   begin_export();
   ExportSession session{args, console, folder};
+  RunFiles files;
+  if (!plan_run_files(args, scenes, names, &files)) return 2;
+  session.files = &files;
 
   // The worst status of the models; a failed model does not stop the
   // others, a cancel by the user or a plug-in that does not run does.
@@ -138,6 +144,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
     const RunOutcome &outcome = run_outcome();
     if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
   }
+  if (worst == 0) debug.complete();
   return worst;
 }
 
@@ -153,8 +160,8 @@ struct EndingSignals {
 };
 
 // The batch's report and depfile, open while it lives.
-struct RunFiles {
-  ~RunFiles() {
+struct ReportAndDepfile {
+  ~ReportAndDepfile() {
     close_report();
     close_depfile();
   }
@@ -174,10 +181,13 @@ int run_export(const Args &args) {
   std::vector<std::string> names;
   if (const int status = plan_outputs(args, &scenes, &names)) return status;
   if (const int status = plan_stdout_export(args, scenes, &streams, &names)) return status;
+  // Nothing the run reads or writes is written twice, before anything is.
+  RunFiles planned;
+  if (!plan_run_files(args, scenes, names, &planned)) return 2;
   if (const int status = scenes_kept_apart(args, scenes, names)) return status;
   const std::string warning = output_name_warning(args);
   if (!warning.empty() && !args.quiet) error_line(warning);
-  RunFiles files;
+  ReportAndDepfile open_files;
   std::string error;
   if (!open_report(args, &error) || !open_depfile(args, &error)) {
     error_line(error);

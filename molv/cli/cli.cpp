@@ -45,7 +45,9 @@ int run_gui(const Args &args) {
   window.load_scene = [&args](const std::string &file, std::string *why) {
     return load_for(args, file, why);
   };
-  return gui::run(window);
+  const int status = gui::run(window);
+  debug.complete();
+  return status;
 }
 
 }  // namespace

@@ -182,14 +182,26 @@ SilencedStdout::~SilencedStdout() {
 
 DebugLog::~DebugLog() {
   set_debug_file(nullptr);
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ == nullptr) return;
+  const bool written = std::fclose(file_) == 0;
+  if (written && (complete_ || !out_.replaces())) {
+    if (!out_.commit())
+      error_line(out_.path() + ": cannot write the debug log: " + std::strerror(errno));
+  } else {
+    out_.discard();
+  }
 }
 
 bool DebugLog::open(const std::string &path) {
   if (path.empty()) return true;
-  file_ = std::fopen(path.c_str(), "w");
+  std::string why;
+  const int fd = out_.open(path, true, &why) ? ::fcntl(out_.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+  if (fd >= 0) file_ = ::fdopen(fd, "w");
   if (file_ == nullptr) {
-    error_line(path + ": cannot write the debug log: " + std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    if (why.empty()) why = std::strerror(errno);
+    error_line(path + ": cannot write the debug log: " + why);
+    out_.discard();
     return false;
   }
   set_debug_file(file_);

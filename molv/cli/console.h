@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/output_file.h"
+
 #include "cli/args.h"
 
 namespace molv {
@@ -97,7 +99,10 @@ class SilencedStdout {
   std::FILE *null_ = nullptr;
 };
 
-// The plug-in's trace (--debug-log), written while this lives.
+// The plug-in's trace (--debug-log), written while this lives: one of the
+// run's files (common/output_file.h), opened without blocking and put in
+// place at the end; an earlier file of that name is replaced only by a
+// run that completed (complete()).
 class DebugLog {
  public:
   DebugLog() = default;
@@ -107,9 +112,13 @@ class DebugLog {
   // Opens PATH (nothing for an empty PATH).  False when it cannot be
   // written (the reason is shown).
   bool open(const std::string &path);
+  // The run completed: the log may replace an earlier file.
+  void complete() { complete_ = true; }
 
  private:
   std::FILE *file_ = nullptr;
+  OutputFile out_;
+  bool complete_ = false;
 };
 
 }  // namespace cli

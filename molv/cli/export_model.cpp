@@ -5,9 +5,12 @@
 
 #include <tcl.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "cli/depfile.h"
 #include "cli/model_report.h"
 #include "cli/report.h"
+#include "cli/run_files.h"
 #include "cli/streams.h"
 #include "cli/texture_check.h"
 #include "cli/x_summary.h"
@@ -103,7 +107,7 @@ void report_file(Console &console, const std::string &file, const std::string &s
 int load_model(ExportSession &session, const std::string &scene, const std::string &name) {
   const Args &args = session.args;
   Console &console = session.console;
-  set_embedded_texture_stem(args.extract_textures ? name : std::string());
+  set_embedded_texture_stem(args.extract_textures ? texture_stem(name) : std::string());
   console.loading(scene);
   set_load_progress([&console](int percent) { console.load_progress(percent); });
   std::string error;
@@ -263,6 +267,14 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
   std::string options;
   if (const int status = dialog_options(session, who, &options)) return status;
   report->options = options;
+  // Every file of the model is prepared and held against the run's others
+  // before the export; they go in place with it.
+  std::vector<std::unique_ptr<OutputFile>> copies;
+  if (session.files != nullptr) {
+    if (const int status =
+            plan_model_files(session.args, scene, name, options, session.files, &copies))
+      return status;
+  }
   if (const int status = confirm_export(session, who, name, options)) {
     const RunOutcome &outcome = run_outcome();
     if (outcome.has_status && outcome.last_status == kAborted) report->status = "cancelled";
@@ -270,11 +282,26 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
   }
   std::string error;
   if (!commit_embedded_textures(&error)) {
-    error_line(who + error);
+    error_line(who + error + " (" + name + ".x is in place)");
+    return 1;
+  }
+  for (auto &copy : copies) {
+    if (copy->commit()) continue;
+    error_line(who + "cannot write the copied texture " + copy->path() + ": " +
+               std::strerror(errno) + " (" + name + ".x is in place)");
     return 1;
   }
   const bool to_stdout = args.has_out && args.out == "-";
   report->textures = model_textures(scene, name, args.extract_textures);
+  // A copy bears the texture's name as the .x gives it, which may have
+  // lost the model's folders (and takes '\\' as a folder mark).
+  const auto last_part = [](const std::string &path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  };
+  for (ReportTexture &texture : report->textures)
+    for (const auto &copy : copies)
+      if (last_part(copy->path()) == last_part(texture.name)) texture.copied = true;
   report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x", start,
               report);
   depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(scene, report->textures));

@@ -13,6 +13,7 @@
 #include "cli/args.h"
 #include "cli/console.h"
 #include "cli/private_plugin_folder.h"
+#include "cli/run_files.h"
 
 namespace molv {
 namespace cli {
@@ -43,6 +44,7 @@ struct ExportSession {
   PrivatePluginFolder *private_folder;  // null: the plug-in's own folder
   const MenuItem *entry = nullptr;
   bool plugin_failed = false;  // the run cannot go on
+  RunFiles *files = nullptr;   // the run's files (run_files.h)
 };
 
 // One model, written to NAME.x.  Returns its exit status.

@@ -49,6 +49,14 @@ extern "C" void pass_on_signal(int signal) {
   for (sig_atomic_t i = 0; i < g_worker_count; ++i) kill(g_workers[i], signal);
 }
 
+// SIGINT: a Ctrl-C on the terminal reaches every worker itself; one sent
+// to molv alone (by kill, a supervisor) is passed on as the others are.
+extern "C" void pass_on_interrupt(int signal, siginfo_t *info, void *) {
+  // The workers end as they would by a Ctrl-C (a first one cancels).
+  if (info == nullptr || (info->si_code != SI_USER && info->si_code != SI_QUEUE)) return;
+  for (sig_atomic_t i = 0; i < g_worker_count; ++i) kill(g_workers[i], signal);
+}
+
 // What the workers share: the next model to take, one worker that
 // completed an export (whose remembered options are the run's), and the
 // model each worker is on (-1: none), to name it should the worker die.
@@ -104,16 +112,18 @@ int make_worker_folders(const Args &args, size_t workers, Folders *folders) {
 
 // The parent's handling of the ending signals while the workers run:
 // Ctrl-C reaches every worker from the terminal, so the parent only waits;
-// SIGTERM and SIGHUP it passes on.
+// SIGTERM, SIGHUP and a SIGINT sent to molv alone it passes on.
 class PassOnSignals {
  public:
   PassOnSignals() {
-    struct sigaction ignore {}, pass_on{};
-    ignore.sa_handler = SIG_IGN;
+    struct sigaction interrupt {}, pass_on{};
+    interrupt.sa_sigaction = pass_on_interrupt;
+    interrupt.sa_flags = SA_SIGINFO;
+    sigemptyset(&interrupt.sa_mask);
     pass_on.sa_handler = pass_on_signal;
     sigemptyset(&pass_on.sa_mask);
     g_passed_on = 0;
-    sigaction(SIGINT, &ignore, &old_int_);
+    sigaction(SIGINT, &interrupt, &old_int_);
     sigaction(SIGTERM, &pass_on, &old_term_);
     sigaction(SIGHUP, &pass_on, &old_hup_);
   }

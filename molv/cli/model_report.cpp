@@ -10,6 +10,7 @@
 
 #include "api/model.h"
 #include "import/assimp_import.h"
+#include "common/texture_file.h"
 #include "import/load.h"
 
 namespace molv {
@@ -24,9 +25,7 @@ std::string folder_of(const std::string &path) {
 
 // Where a texture named NAME is, seen from FOLDER ("": none found).
 std::string texture_at(const std::string &folder, const std::string &name) {
-  if (name.empty() || name[0] == '*') return std::string();
-  const std::string path = name[0] == '/' ? name : folder + name;
-  return is_regular_file(path) ? path : std::string();
+  return model_texture_file(folder + "model", name);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
  * loads the plug-in from a new temporary folder that holds links to the
  * files of the real one and no options file.  The plug-in runs as it does
  * in the modeller, only in a folder where nothing was remembered yet.
+ * The folder is named after the run's process (molv-plugin-PID-XXXXXX):
+ * one whose run died before it could remove it (SIGKILL, a crash) is
+ * removed by the next run that makes one.
  */
 #ifndef MOLV_PRIVATE_PLUGIN_FOLDER_H
 #define MOLV_PRIVATE_PLUGIN_FOLDER_H

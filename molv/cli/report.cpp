@@ -76,7 +76,8 @@ std::string report_json(const ModelReport &model) {
     line["textures"].push_back({{"name", texture.name},
                                 {"found", texture.found},
                                 {"embedded", texture.embedded},
-                                {"extracted", texture.extracted}});
+                                {"extracted", texture.extracted},
+                                {"copied", texture.copied}});
   // Names are bytes: one that is no UTF-8 is kept readable, not refused.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

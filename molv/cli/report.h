@@ -28,6 +28,7 @@ struct ReportTexture {
   bool found = false;      // a file of that name is there, beside the model or the .x
   bool embedded = false;   // the model holds the image (glTF's *0)
   bool extracted = false;  // written beside the .x by --extract-textures
+  bool copied = false;     // copied beside the .x by --copy-textures
 };
 
 // One model of the run.

@@ -56,6 +56,8 @@ constexpr const char *kUsageHead =
     "                         changed\n"
     "  --extract-textures     write textures embedded in a model (glTF's *0) as\n"
     "                         files beside the .x and name those files in it\n"
+    "  --copy-textures        copy the model's texture files beside the .x, under\n"
+    "                         the names the .x gives them\n"
     "  -j, --jobs N           export several SCENEs in N processes side by side\n"
     "  --report FILE          one JSON object per model (JSON Lines; - for\n"
     "                         standard output); a batch ends with its total\n"

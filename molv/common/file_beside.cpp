@@ -1,5 +1,5 @@
 /*
- * New files beside a name, for a rename over it.
+ * The mode of a new file, and a write of every byte.
  */
 #include "common/file_beside.h"
 
@@ -11,15 +11,6 @@
 #include <cstdlib>
 
 namespace molv {
-
-int open_beside(const std::string &path, std::string *temp) {
-  std::string pattern = path + ".XXXXXX";
-  const std::string::size_type slash = pattern.rfind('/');
-  pattern.insert(slash == std::string::npos ? 0 : slash + 1, ".");
-  const int fd = ::mkostemp(&pattern[0], O_CLOEXEC);
-  if (fd >= 0) *temp = pattern;
-  return fd;
-}
 
 mode_t new_file_mode() {
   const mode_t mask = ::umask(022);

@@ -1,10 +1,7 @@
 /*
- * Files molv writes beside a name and renames over it once they are
- * complete (the textures it extracts from a model, the plug-in's options
- * copied back after a --jobs run): a new hidden file in the same folder,
- * so that the rename replaces whatever stands at the name, a link
- * included, and never writes through it; a file that fails is removed and
- * leaves the name as it was.
+ * The small pieces of writing a file that molv's own files share (the
+ * run's files, common/output_file.h; the options copied for --jobs
+ * workers): the mode a new file gets and a write that writes everything.
  */
 #ifndef MOLV_FILE_BESIDE_H
 #define MOLV_FILE_BESIDE_H
@@ -15,10 +12,6 @@
 #include <string>
 
 namespace molv {
-
-// A new hidden file ("." NAME ".XXXXXX") in the folder of PATH, open for
-// writing, its path in *temp.  -1 (errno set) when none can be made.
-int open_beside(const std::string &path, std::string *temp);
 
 // The mode a new file gets: 0666 less the process's umask.
 mode_t new_file_mode();

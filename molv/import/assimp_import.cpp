@@ -10,7 +10,6 @@
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
-#include <assimp/ProgressHandler.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -23,7 +22,7 @@
 #include "import/assimp_builder.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
-#include "import/model_files.h"
+#include "import/isolated_read.h"
 
 namespace molv {
 namespace {
@@ -54,31 +53,6 @@ std::function<void(int)> &load_progress() {
   return report;
 }
 
-// Assimp's progress of reading the file, as a percentage, to the report
-// the command line gave.  Set on the importer only for one ReadFile and
-// taken off again before the importer goes (it does not own it).
-class ReadProgress : public Assimp::ProgressHandler {
- public:
-  ReadProgress(Assimp::Importer &importer, const std::function<void(int)> &report)
-      : importer_(importer), report_(report) {
-    if (report_) importer_.SetProgressHandler(this);
-  }
-  ~ReadProgress() override {
-    if (report_) importer_.SetProgressHandler(nullptr);
-  }
-  ReadProgress(const ReadProgress &) = delete;
-  ReadProgress &operator=(const ReadProgress &) = delete;
-
-  bool Update(float) override { return true; }
-  void UpdateFileRead(int step, int steps) override {
-    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
-  }
-
- private:
-  Assimp::Importer &importer_;
-  const std::function<void(int)> &report_;
-};
-
 }  // namespace
 
 const std::vector<std::string> &load_warnings() { return warnings(); }
@@ -96,6 +70,7 @@ bool commit_embedded_textures(std::string *error) {
 }
 
 void discard_embedded_textures() { pending_textures().discard(); }
+std::vector<std::string> embedded_texture_files() { return pending_textures().paths(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
 
 double &read_seconds() {
@@ -114,26 +89,22 @@ bool load_model_file(const std::string &path, std::string *error) {
   pending_textures().discard();
   try {
     Assimp::Importer importer;
-    auto *files = new ModelFiles;  // the importer owns it
-    importer.SetIOHandler(files);
     // Not the meshes Assimp makes up to show the bones of a file without
     // geometry (a BVH motion, a Collada of lights): they are not the model.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
-    ReadProgress progress(importer, load_progress());
     const auto read_start = std::chrono::steady_clock::now();
-    const aiScene *scene = importer.ReadFile(path, 0);
+    // A model that crashes the reader ends a child process, not molv.
+    IsolatedRead read = read_isolated(importer, path, load_progress());
     read_seconds() =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
-    opened_files() = files->opened();
-    if (!files->refusal().empty()) {
+    opened_files() = std::move(read.opened);
+    const aiScene *scene = read.scene;
+    if (!read.refusal.empty()) {
       // Also where the reader went on without the file (an OBJ without its
       // .mtl): the model would not be the one the user has.
-      reason = files->refusal();
+      reason = read.refusal;
     } else if (scene == nullptr) {
-      reason = importer.GetErrorString();
-      if (reason.empty()) reason = "Assimp cannot read it";
-    } else if (scene->mRootNode == nullptr) {
-      reason = "the file holds no scene";
+      reason = read.reason;
     } else {
       std::vector<std::string> lines;
       install_model(build_model(*scene, embedded_texture_stem(), pending_textures(),

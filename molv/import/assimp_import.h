@@ -33,6 +33,9 @@ void set_embedded_texture_stem(const std::string &stem);
 // that does not complete.
 bool commit_embedded_textures(std::string *error);
 void discard_embedded_textures();
+// The names of the texture files of the last load_model_file that wait
+// for the commit, as they will be written.
+std::vector<std::string> embedded_texture_files();
 // While load_model_file reads a file, REPORT hears how far it got (0 to
 // 100) as often as Assimp's reader tells; an empty REPORT hears nothing.
 void set_load_progress(std::function<void(int percent)> report);

@@ -11,21 +11,24 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/file_beside.h"
+#include "common/output_file.h"
 #include "import/import_error.h"
 
 struct aiTexture;
 
 namespace molv {
 
-// Textures embedded in the model, written beside the export: each into a
-// new hidden file in the folder first, renamed to its name only when the
+// Textures embedded in the model, written beside the export: each
+// prepared in full beside its name first (common/output_file.h: nameless,
+// with the mode of the file it replaces) and put in place only when the
 // export is complete, so a load or an export that fails leaves no file
-// behind and replaces none.  A rename never writes through a link that
-// stands at the name: the link itself is replaced.
+// behind and replaces none.  A link at such a name is replaced, never
+// written through.
 class TextureFiles {
  public:
   TextureFiles() = default;
@@ -36,52 +39,44 @@ class TextureFiles {
   // Writes `head` and `size` bytes of `data` for the file `path`; throws
   // an ImportError naming the file when that fails.
   void add(const std::string &path, const std::string &head, const void *data, size_t size) {
-    std::string temp;
-    const int fd = open_beside(path, &temp);
-    if (fd < 0) fail(path);
-    files_.push_back({path, temp});
-    // On the disk before it can replace an earlier file of the name, as
-    // the export is.
-    bool ok = ::fchmod(fd, new_file_mode()) == 0 && write_all(fd, head.data(), head.size()) &&
-              write_all(fd, data, size) && ::fsync(fd) == 0;
-    const int error = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) fail(path, error);
+    files_.push_back(std::make_unique<OutputFile>());
+    OutputFile &file = *files_.back();
+    std::string why;
+    if (!file.open(path, false, &why)) fail(path, why);
+    if (!write_all(file.fd(), head.data(), head.size()) || !write_all(file.fd(), data, size))
+      fail(path, std::strerror(errno));
+  }
+
+  // The names of the files waiting, in order.
+  std::vector<std::string> paths() const {
+    std::vector<std::string> names;
+    for (const auto &file : files_) names.push_back(file->path());
+    return names;
   }
 
   // Puts every file in its place; throws an ImportError on the first that
   // cannot be, after which the rest are removed.
   void commit() {
-    for (File &file : files_) {
-      if (::rename(file.temp.c_str(), file.path.c_str()) != 0) {
+    for (auto &file : files_) {
+      if (!file->commit()) {
         const int error = errno;
+        const std::string path = file->path();
         discard();
-        fail(file.path, error);
+        fail(path, std::strerror(error));
       }
-      file.temp.clear();
     }
     files_.clear();
   }
 
   // Removes the files not yet in place.
-  void discard() {
-    for (const File &file : files_) {
-      if (!file.temp.empty()) ::unlink(file.temp.c_str());
-    }
-    files_.clear();
-  }
+  void discard() { files_.clear(); }
 
  private:
-  struct File {
-    std::string path;
-    std::string temp;  // empty once renamed
-  };
-
-  [[noreturn]] static void fail(const std::string &path, int error = errno) {
-    throw ImportError{"cannot write the embedded texture " + path + ": " + std::strerror(error)};
+  [[noreturn]] static void fail(const std::string &path, const std::string &why) {
+    throw ImportError{"cannot write the embedded texture " + path + ": " + why};
   }
 
-  std::vector<File> files_;
+  std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
 // The file name extension for a compressed embedded texture's format hint

@@ -350,7 +350,7 @@ TEST_F(Faults, TheModelBeingReadIsNeverWritten) {
     auto r = run(args);
     EXPECT_EQ(r.exit_status, 2) << r.err;
     EXPECT_EQ(qel_test::text_lines(r.err).size(), 1u) << r.err;
-    EXPECT_NE(r.err.find("would write over the scene being read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("would write over the model"), std::string::npos) << r.err;
     expect_left_alone("model", args.back());
   }
   EXPECT_EQ(run({"link.x", "-o", "copy"}).exit_status, 0);
@@ -946,6 +946,14 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
   EXPECT_EQ(term.signal, SIGTERM) << term.err;
   expect_left_alone("g", "SIGTERM");
   expect_left_alone("h", "SIGTERM");
+  // SIGINT sent to molv alone (a supervisor, not the terminal) stops the
+  // workers as a Ctrl-C does: each cancels its export.
+  auto interrupt = jobs({SIGINT}, false);
+  ASSERT_TRUE(interrupt.interrupted) << interrupt.err;
+  EXPECT_EQ(interrupt.exit_status, 1) << interrupt.err;
+  EXPECT_EQ(interrupt.err.find("Ready !"), std::string::npos) << interrupt.err;
+  expect_left_alone("g", "SIGINT");
+  expect_left_alone("h", "SIGINT");
   // A worker killed outright fails its model, which is named; the earlier
   // files stay as they were, and its unfinished file had no name to leave
   // behind.

@@ -496,6 +496,31 @@ TEST_F(Window, OpenLoadsAnotherFileAndKeepsTheModelWhenItCannotBeRead) {
   EXPECT_EQ(lines_with(r.out, "row=").size(), 5u);
 }
 
+// A model that crashes the model's reader (a chain of 20,000 nested glTF
+// nodes) is a message naming it; the window and its model stay.
+TEST_F(Window, OpenSurvivesAModelThatCrashesTheReader) {
+  const std::string tree = write("tree.json", kTreeScene);
+  std::string nodes;
+  for (int i = 0; i < 20000; ++i)
+    nodes += "{\"children\": [" + std::to_string(i + 1) + "]},";
+  const std::string deep =
+      write("deep.gltf", "{\"asset\": {\"version\": \"2.0\"}, \"scene\": 0, \"scenes\": "
+                         "[{\"nodes\": [0]}], \"nodes\": [" + nodes + "{}]}");
+  const auto r = run_gui(R"(
+    proc tk_getOpenFile {args} {return [lindex $::answers 0]}
+    set ::answers [list )" + tree + R"(]
+    ::molv::gui::open_file
+    set ::answers [list )" + deep + R"(]
+    ::molv::gui::open_file
+    puts "title=[wm title .]"
+    exit 0
+  )");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "message"), deep + ": the model's reader crashed on it (signal 11, "
+                                               "Segmentation fault)");
+  EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
+}
+
 TEST_F(Window, OpenOffersModelFormatsBesideScenes) {
   const auto r = run_gui(R"(
     set types [::molv::gui::open_types]

@@ -653,13 +653,14 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "scene_0.png");
   EXPECT_EQ(warnings(), std::vector<std::string>{});
-  // Until the export is complete the texture waits in a hidden file.
+  // Until the export is complete the texture waits in a file without a
+  // name (a run that dies leaves nothing).
   struct stat st;
   ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  const auto waiting = names_in(dir_ + "/out");
-  ASSERT_EQ(waiting.size(), 2u);
-  EXPECT_EQ(waiting[0].rfind(".scene_0.png.", 0), 0u) << waiting[0];
+  if (qel_test::makes_nameless_files(dir_ + "/out")) {
+    EXPECT_EQ(names_in(dir_ + "/out"), std::vector<std::string>{"scene_0.png"});
+  }
   std::string error;
   ASSERT_TRUE(molv::commit_embedded_textures(&error)) << error;
   ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
