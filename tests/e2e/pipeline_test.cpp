@@ -113,7 +113,7 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
         EXPECT_EQ(model.at("vertices"), 3);
         EXPECT_EQ(model.at("textures"),
                   nlohmann::json::parse(R"([{"name": "red.png", "found": true,
-                      "embedded": false, "extracted": false}])"));
+                      "embedded": false, "extracted": false, "copied": false}])"));
         seen += 10;
       } else {
         EXPECT_EQ(model.at("vertices"), 4);
