@@ -10,6 +10,8 @@
 #   ::molv::gui::busy           1 while a plug-in command runs (an export)
 #   ::molv::gui::cancel_export  asks the running export to stop, as Ctrl-C does
 #   ::molv::gui::open_types     the file types File > Open offers
+#   ::molv::gui::x_summary FILE what a written .x holds, in one line
+#   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The status line shows ::molv::status and the progress bar
 # ::molv::progress; the host sets both for the plug-in.  A plug-in's dialog
@@ -19,7 +21,9 @@
 #
 # Window names, for scripts (molv gui --script):
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export,
-#   .summary, .tree, .status, .progress
+#   .summary, .tree, .status, .progress, .scene.gl (the 3D view),
+#   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
+#   (what it shows), .scene.agreement (the line under it)
 
 namespace eval ::molv::gui {}
 
@@ -58,6 +62,9 @@ proc ::molv::gui::build {} {
     .tree column surfaces -width 80 -anchor e -stretch 0
     pack .view.scroll -side right -fill y
     pack .tree -in .view -side left -fill both -expand 1
+    .tree configure -height 8
+    bind .tree <<TreeviewSelect>> ::molv::gui::selected
+    build_view
 
     ttk::frame .bottom
     ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
@@ -67,13 +74,15 @@ proc ::molv::gui::build {} {
 
     pack .bottom -side bottom -fill x
     pack .summary -side top -fill x
-    pack .view -side top -fill both -expand 1 -padx 8 -pady {0 6}
-    wm minsize . 420 240
+    pack .view -side bottom -fill x -padx 8 -pady {0 6}
+    pack .scene -side top -fill both -expand 1 -padx 8 -pady {0 6}
+    wm minsize . 420 360
     # Left of the middle, with room on its right for a plug-in's dialog of
     # about its own width (on a screen of 1280 or more).
     set x [expr {max(0, ([winfo screenwidth .] - 1270) / 2)}]
-    set y [expr {max(0, ([winfo screenheight .] - 660) / 3)}]
-    wm geometry . 600x420+$x+$y
+    set height [expr {min(740, [winfo screenheight .] - 60)}]
+    set y [expr {max(0, ([winfo screenheight .] - $height) / 3)}]
+    wm geometry . 600x$height+$x+$y
 
     fill_export_menu
     show_model
@@ -130,6 +139,10 @@ proc ::molv::gui::show_model {} {
     }
     .summary configure -text [string map {"\n" "    "} [string trim [molv get_info]]]
     set name [scene_name]
+    view build $name
+    set ::molv::gui::showing model
+    .scene.agreement configure -text ""
+    foreach b {export both} {.scene.bar.$b state disabled}
     wm title . [expr {$name eq "" ? "molv - sample" : "molv - [file tail $name]"}]
 }
 
@@ -195,4 +208,104 @@ proc ::molv::gui::quit {} {
         return
     }
     destroy .
+}
+
+# ---- the 3D view ----------------------------------------------------------------
+
+# The view, the buttons above it and the line under it.  Left button turns
+# the model, the middle button (or Shift and the left) moves it, the right
+# button or the wheel brings it closer; F frames the whole model, X
+# switches between the model and the exported file, B shows them side by
+# side.
+proc ::molv::gui::build_view {} {
+    package require Togl 2.0
+    ttk::frame .scene
+    ttk::frame .scene.bar
+    ttk::radiobutton .scene.bar.model -text Model -value model \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::radiobutton .scene.bar.export -text ".x as read back" -value export \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::radiobutton .scene.bar.both -text "Side by side" -value both \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::button .scene.bar.frame -text "Frame (F)" -command {::molv::gui::view frame} \
+        -style Toolbutton
+    pack .scene.bar.model .scene.bar.export .scene.bar.both -side left
+    pack .scene.bar.frame -side right
+    togl .scene.gl -width 480 -height 360 -rgba true -double true -depth true \
+        -createcommand ::molv::gui::view_create \
+        -displaycommand ::molv::gui::view_display
+    ttk::label .scene.agreement -anchor w -padding {2 2}
+    pack .scene.bar -side top -fill x -pady {0 2}
+    pack .scene.agreement -side bottom -fill x
+    pack .scene.gl -side top -fill both -expand 1
+    set ::molv::gui::showing model
+
+    bind .scene.gl <ButtonPress> {
+        focus %W
+        set ::molv::gui::last [list %x %y]
+    }
+    bind .scene.gl <B1-Motion> {::molv::gui::drag orbit %x %y}
+    bind .scene.gl <Shift-B1-Motion> {::molv::gui::drag pan %x %y}
+    bind .scene.gl <B2-Motion> {::molv::gui::drag pan %x %y}
+    bind .scene.gl <B3-Motion> {::molv::gui::drag zoom %x %y}
+    bind .scene.gl <Button-4> {::molv::gui::view zoom 0.9}
+    bind .scene.gl <Button-5> {::molv::gui::view zoom 1.1}
+    bind .scene.gl <MouseWheel> {::molv::gui::view zoom [expr {%D > 0 ? 0.9 : 1.1}]}
+    # The keys work wherever the window has the focus but in a text field.
+    foreach {key script} {
+        f {::molv::gui::view frame}
+        x {::molv::gui::toggle export}
+        b {::molv::gui::toggle both}
+    } {
+        bind . <Key-$key> [list ::molv::gui::key %W $script]
+        bind . <Key-[string toupper $key]> [list ::molv::gui::key %W $script]
+    }
+}
+
+proc ::molv::gui::key {w script} {
+    if {[winfo class $w] in {TEntry Entry TSpinbox Spinbox Text}} return
+    uplevel #0 $script
+}
+
+proc ::molv::gui::drag {how x y} {
+    lassign $::molv::gui::last x0 y0
+    set ::molv::gui::last [list $x $y]
+    set dx [expr {$x - $x0}]
+    set dy [expr {$y - $y0}]
+    if {$how eq "zoom"} {
+        view zoom [expr {exp($dy * 0.01)}]
+    } else {
+        view $how $dx $dy
+    }
+}
+
+proc ::molv::gui::show {} {
+    view show $::molv::gui::showing
+    set ::molv::gui::showing [view showing]
+}
+
+# X and B: the export (or both) and back to the model.
+proc ::molv::gui::toggle {what} {
+    set ::molv::gui::showing [expr {$::molv::gui::showing eq $what ? "model" : $what}]
+    show
+}
+
+# The object chosen in the list, highlighted in the view.
+proc ::molv::gui::selected {} {
+    set item [lindex [.tree selection] 0]
+    view select [expr {[string match o* $item] ? [string range $item 1 end] : -1}]
+}
+
+# A complete export of FILE: what it holds in the status line, and the file
+# as Assimp's .x reader sees it in the view.
+proc ::molv::gui::exported {file} {
+    if {![catch {x_summary $file} line]} {set ::molv::status $line}
+    if {[catch {view read_export $file} result]} {
+        .scene.agreement configure -text "The .x could not be read back: $result" \
+            -foreground #a00000
+        return
+    }
+    lassign $result agree line
+    .scene.agreement configure -text $line -foreground [expr {$agree ? "#006000" : "#a00000"}]
+    foreach b {export both} {.scene.bar.$b state !disabled}
 }
