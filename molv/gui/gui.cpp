@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gui_script.h"
+#include "gui/background_load.h"
 #include "gui/view.h"
 #include "api/display.h"
 #include "api/model.h"
@@ -88,6 +89,11 @@ void tell_exported(ClientData) {
 }
 
 int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  // The loading thread fills the model: the plug-in waits for it.
+  if (g_depth == 0 && load_running()) {
+    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    return TCL_ERROR;
+  }
   // `molv qel_save export NAME ...` writes NAME.x; save_as writes the
   // chooser's file.
   const bool save = g_depth == 0 && objc >= 3 && std::string(Tcl_GetString(objv[1])) == "qel_save";
@@ -227,6 +233,10 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_SetObjResult(interp, new_string("an export is running"));
     return TCL_ERROR;
   }
+  if (load_running()) {
+    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    return TCL_ERROR;
+  }
   const std::string file = Tcl_GetString(objv[1]);
   // A file that cannot be read leaves the model the window shows.
   auto kept = std::make_unique<Model>(std::move(model()));
@@ -343,6 +353,9 @@ void create_commands(Tcl_Interp *interp) {
   for (const auto &command : commands)
     Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
   create_view_commands(interp);
+  create_load_commands(
+      interp, g_window->load_scene, [](const std::string &file) { g_scene = file; },
+      [] { return g_busy != 0; });
 }
 
 // Everything run() set up, undone in reverse order.
@@ -350,6 +363,7 @@ struct Teardown {
   ~Teardown() {
     hooks() = Hooks();
     Tcl_CancelIdleCall(tell_exported, nullptr);
+    finish_load();
     reset_view();
     release_ending_signals();
     tcl_stop();

@@ -11,6 +11,8 @@
 #   ::molv::gui::cancel_export  asks the running export to stop, as Ctrl-C does
 #   ::molv::gui::open_types     the file types File > Open offers
 #   ::molv::gui::x_summary FILE what a written .x holds, in one line
+#   ::molv::gui::load_start, load_poll, load_cancel, loading
+#                               File > Open in a thread (gui/background_load.h)
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The status line shows ::molv::status and the progress bar
@@ -21,7 +23,7 @@
 #
 # Window names, for scripts (molv gui --script):
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export,
-#   .summary, .tree, .status, .progress, .scene.gl (the 3D view),
+#   .summary, .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
 #   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
 #   (what it shows), .scene.agreement (the line under it)
 
@@ -69,6 +71,7 @@ proc ::molv::gui::build {} {
     ttk::frame .bottom
     ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
     ttk::progressbar .progress -variable ::molv::progress -maximum 100 -length 160
+    ttk::button .cancel -text Cancel -command ::molv::gui::cancel_load
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
 
@@ -116,6 +119,10 @@ proc ::molv::gui::fill_export_menu {} {
 # A plug-in's menu entry; what fails is said in a message, not as a
 # background error.
 proc ::molv::gui::run_entry {label script} {
+    if {[loading]} {
+        show_message "A model is loading: let it finish or cancel it first."
+        return
+    }
     if {[catch {uplevel #0 $script} message]} {
         show_message "$label: $message"
     }
@@ -151,6 +158,10 @@ proc ::molv::gui::open_file {} {
         show_message "An export is running: let it finish or cancel it first."
         return
     }
+    if {[loading]} {
+        show_message "A model is loading: let it finish or cancel it first."
+        return
+    }
     set args [list -parent . -title "Open" -filetypes [open_types]]
     set current [scene_name]
     if {$current ne "" && [file isdirectory [file dirname $current]]} {
@@ -158,12 +169,67 @@ proc ::molv::gui::open_file {} {
     }
     set file [tk_getOpenFile {*}$args]
     if {$file eq ""} return
-    if {[catch {load_file $file} why]} {
+    # A name as Tk's chooser gives it; "~" is a file name, not a home.
+    if {[string match ~* $file]} {set file ./$file}
+    load_model $file
+}
+
+# Reads FILE off the event loop: the window keeps painting and answering,
+# the status line says how long the read has taken, Cancel (or Escape)
+# keeps the model that was open.  Returns once the load has ended.
+proc ::molv::gui::load_model {file} {
+    if {[catch {load_start $file} why]} {
         show_message $why
         return
     }
-    show_model
-    set ::molv::status "Opened [file tail $file]"
+    set size ""
+    catch {set size " ([format %.1f [expr {[file size $file] / 1e6}]] MB)"}
+    set name [file tail $file]
+    set ::molv::status "Loading $name$size ..."
+    .progress configure -mode indeterminate
+    .progress start 20
+    pack .cancel -in .bottom -side right -before .progress -padx 2
+    bind . <Escape> ::molv::gui::cancel_load
+    set wait 5
+    while 1 {
+        after $wait {set ::molv::gui::tick 1}
+        vwait ::molv::gui::tick
+        set wait 100
+        lassign [load_poll] state detail
+        if {$state ne "running"} break
+        set ::molv::status "Loading $name$size ... [format %.1f $detail] s"
+    }
+    bind . <Escape> {}
+    pack forget .cancel
+    .progress stop
+    .progress configure -mode determinate
+    set ::molv::progress 0
+    switch -- $state {
+        done {
+            show_model
+            set ::molv::status "Opened $name"
+        }
+        failed {
+            set ::molv::status ""
+            show_message $detail
+        }
+        default {
+            set ::molv::status "Loading $name cancelled; the model stays as it was"
+            # The reader stops at its own pace; the earlier model is back once
+            # it has.
+            after 100 ::molv::gui::drain_load
+        }
+    }
+}
+
+proc ::molv::gui::cancel_load {} {
+    load_cancel
+}
+
+proc ::molv::gui::drain_load {} {
+    if {[lindex [load_poll] 0] in {running cancelling}} {
+        after 100 ::molv::gui::drain_load
+    }
 }
 
 # tk_getSaveFile for the plug-in's file chooser: TITLE and FILTERS, a list
@@ -202,6 +268,11 @@ proc ::molv::gui::dialog_parent {} {
 # Quit: a running export is cancelled first, and molv ends once it has
 # cleaned up.
 proc ::molv::gui::quit {} {
+    if {[loading]} {
+        load_cancel
+        after 50 ::molv::gui::quit
+        return
+    }
     if {[busy]} {
         cancel_export
         after 50 ::molv::gui::quit

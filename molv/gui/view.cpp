@@ -407,6 +407,8 @@ int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     g_view.file = std::move(drawn);
     Tcl_Obj *result[2] = {Tcl_NewBooleanObj(agree), Tcl_NewStringObj(line.c_str(), -1)};
     Tcl_SetObjResult(interp, Tcl_NewListObj(2, result));
+    redraw();
+    return TCL_OK;
   } else if (what == "show") {
     const std::string mode = objc == 3 ? Tcl_GetString(objv[2]) : "";
     if (mode != "model" && mode != "export" && mode != "both") {
