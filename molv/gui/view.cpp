@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,13 +37,16 @@ struct Drawn {
   ViewMesh mesh;             // the vertices are dropped once uploaded
   std::size_t vertex_count = 0;
   GLuint buffer = 0;
+  GLuint index_buffer = 0;
   std::vector<GLuint> textures;  // per mesh.textures; 0 when it did not load
   bool uploaded = false;
 
   void release() {
     if (buffer != 0) glDeleteBuffers(1, &buffer);
+    if (index_buffer != 0) glDeleteBuffers(1, &index_buffer);
     if (!textures.empty()) glDeleteTextures(static_cast<GLsizei>(textures.size()), textures.data());
     buffer = 0;
+    index_buffer = 0;
     textures.clear();
   }
 };
@@ -122,9 +126,16 @@ void upload(Tcl_Interp *interp, Drawn *drawn) {
                  static_cast<GLsizeiptr>(drawn->vertex_count * sizeof(ViewVertex)),
                  drawn->mesh.vertices.data(), GL_STATIC_DRAW);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glGenBuffers(1, &drawn->index_buffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, drawn->index_buffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER,
+                 static_cast<GLsizeiptr>(drawn->mesh.indices.size() * sizeof(std::uint32_t)),
+                 drawn->mesh.indices.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
   }
-  // The buffer holds them now.
+  // The buffers hold them now.
   std::vector<ViewVertex>().swap(drawn->mesh.vertices);
+  std::vector<std::uint32_t>().swap(drawn->mesh.indices);
   for (const std::string &file : drawn->mesh.textures)
     drawn->textures.push_back(load_texture(interp, file));
 }
@@ -170,12 +181,15 @@ void set_camera(int width, int height) {
 }
 
 void draw_range(std::size_t first, std::size_t count) {
-  if (count != 0) glDrawArrays(GL_TRIANGLES, static_cast<GLint>(first), static_cast<GLsizei>(count));
+  if (count != 0)
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
+                   reinterpret_cast<void *>(first * sizeof(std::uint32_t)));
 }
 
 void draw_mesh(const Drawn *drawn, bool highlight) {
   if (drawn == nullptr || drawn->buffer == 0) return;
   glBindBuffer(GL_ARRAY_BUFFER, drawn->buffer);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, drawn->index_buffer);
   const GLsizei stride = sizeof(ViewVertex);
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_NORMAL_ARRAY);
@@ -218,6 +232,7 @@ void draw_mesh(const Drawn *drawn, bool highlight) {
   glDisableClientState(GL_COLOR_ARRAY);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 }
 
 void setup_state() {
@@ -416,6 +431,15 @@ int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
       return TCL_ERROR;
     }
     g_view.showing = mode == "model" || g_view.file ? mode : "model";
+  } else if (what == "redraw") {
+    // One whole frame now, finished: what a benchmark times.
+    if (g_view.togl != nullptr) {
+      render(interp);
+      glFinish();
+      Togl_SwapBuffers(g_view.togl);
+    }
+    Tcl_ResetResult(interp);
+    return TCL_OK;
   } else if (what == "showing") {
     Tcl_SetObjResult(interp, Tcl_NewStringObj(g_view.showing.c_str(), -1));
     return TCL_OK;

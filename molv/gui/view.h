@@ -25,6 +25,7 @@
  *                             the model (an error when it cannot be read)
  *   view show model|export|both
  *   view showing              what is shown
+ *   view redraw               draws one frame now and waits for it
  *   view ppm FILE             the view's pixels as a binary PPM image
  *   view pixel X Y            "R G B" of one pixel (0,0 the top left)
  */

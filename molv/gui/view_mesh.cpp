@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -84,7 +85,7 @@ class Builder {
     if (!mesh_->parts.empty() && mesh_->parts.back().texture == texture) return;
     close_part();
     ViewPart part;
-    part.first = mesh_->vertices.size();
+    part.first = mesh_->indices.size();
     part.texture = texture;
     mesh_->parts.push_back(part);
   }
@@ -98,22 +99,28 @@ class Builder {
     vertex.uv[0] = u;
     vertex.uv[1] = v;
     std::memcpy(vertex.colour, colour, sizeof vertex.colour);
-    mesh_->vertices.push_back(vertex);
+    const auto found = index_of_.emplace(vertex, static_cast<std::uint32_t>(mesh_->vertices.size()));
+    if (found.second) mesh_->vertices.push_back(vertex);
+    mesh_->indices.push_back(found.first->second);
   }
+
+  // Corners of different objects are not joined: the table stays small.
+  void new_object() { index_of_.clear(); }
 
   void finish() {
     close_part();
     mesh_->parts.erase(std::remove_if(mesh_->parts.begin(), mesh_->parts.end(),
                                       [](const ViewPart &p) { return p.count == 0; }),
                        mesh_->parts.end());
-    mesh_->triangle_count = mesh_->vertices.size() / 3;
+    mesh_->triangle_count = mesh_->indices.size() / 3;
+    index_of_.clear();
     bounds_and_positions();
   }
 
  private:
   void close_part() {
     if (!mesh_->parts.empty())
-      mesh_->parts.back().count = mesh_->vertices.size() - mesh_->parts.back().first;
+      mesh_->parts.back().count = mesh_->indices.size() - mesh_->parts.back().first;
   }
 
   struct PositionHash {
@@ -128,7 +135,7 @@ class Builder {
     for (int i = 0; i < 3; ++i)
       mesh_->min[i] = mesh_->max[i] = mesh_->vertices[0].position[i];
     std::unordered_set<std::array<std::uint32_t, 3>, PositionHash> seen;
-    seen.reserve(mesh_->vertices.size() / 3);
+    seen.reserve(mesh_->vertices.size());
     for (const ViewVertex &v : mesh_->vertices) {
       std::array<std::uint32_t, 3> bits;
       for (int i = 0; i < 3; ++i) {
@@ -143,8 +150,25 @@ class Builder {
     mesh_->positions = seen.size();
   }
 
+  struct VertexHash {
+    size_t operator()(const ViewVertex &v) const {
+      static_assert(sizeof(ViewVertex) == 28, "seven words");
+      std::uint32_t words[7];
+      std::memcpy(words, &v, sizeof words);
+      std::uint64_t h = 0x9e3779b97f4a7c15ull;
+      for (std::uint32_t w : words) h = (h ^ w) * 0xff51afd7ed558ccdull;
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  struct VertexEqual {
+    bool operator()(const ViewVertex &a, const ViewVertex &b) const {
+      return std::memcmp(&a, &b, sizeof a) == 0;
+    }
+  };
+
   ViewMesh *mesh_;
   std::map<std::string, int> texture_of_;
+  std::unordered_map<ViewVertex, std::uint32_t, VertexHash, VertexEqual> index_of_;
 };
 
 struct Colour {
@@ -217,10 +241,11 @@ ViewMesh mesh_of_model(const std::string &model_file) {
   }
   mesh.subtree.resize(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
-    mesh.subtree[i].first = mesh.vertices.size();
+    mesh.subtree[i].first = mesh.indices.size();
+    builder.new_object();
     if (order[i]->type == MO_OBJ_POLYGON)
       add_object_surfaces(order[i], m, model_file, &builder, &mesh);
-    mesh.subtree[i].second = mesh.vertices.size();
+    mesh.subtree[i].second = mesh.indices.size();
   }
   // A subtree ends where its last descendant ends.
   for (size_t i = order.size(); i-- > 0;)
@@ -269,6 +294,7 @@ bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error)
       const aiMesh *m = scene->mMeshes[node->mMeshes[k]];
       const unsigned material = m->mMaterialIndex < colours.size() ? m->mMaterialIndex : 0;
       const Colour colour = material < colours.size() ? colours[material] : Colour();
+      builder.new_object();
       builder.begin_part(material < textures.size() ? textures[material] : -1);
       for (unsigned f = 0; f < m->mNumFaces; ++f) {
         const aiFace &face = m->mFaces[f];

@@ -23,7 +23,8 @@ struct ViewVertex {
   std::uint8_t colour[4];
 };
 
-// A run of triangles drawn with one texture (-1: none).
+// A run of triangles (of indices into the vertices) drawn with one
+// texture (-1: none).
 struct ViewPart {
   std::size_t first = 0;
   std::size_t count = 0;
@@ -31,10 +32,12 @@ struct ViewPart {
 };
 
 struct ViewMesh {
-  std::vector<ViewVertex> vertices;  // three per triangle
+  std::vector<ViewVertex> vertices;      // each once: corners that agree in
+                                         // everything share one
+  std::vector<std::uint32_t> indices;    // three per triangle
   std::vector<ViewPart> parts;
   std::vector<std::string> textures;  // files found, indexed by ViewPart::texture
-  // Per object in tree order: the vertices of it and everything below it,
+  // Per object in tree order: the indices of it and everything below it,
   // [first, end).  Empty for a file read back.
   std::vector<std::pair<std::size_t, std::size_t>> subtree;
   float min[3] = {0, 0, 0};
@@ -42,9 +45,9 @@ struct ViewMesh {
   std::uint64_t faces = 0;               // polygons
   std::uint64_t twosided_triangles = 0;  // triangles of two-sided polygons
   std::uint64_t positions = 0;        // distinct corner positions
-  std::uint64_t triangle_count = 0;      // kept when the vertices go to the GL
+  std::uint64_t triangle_count = 0;      // kept when the buffers go to the GL
   std::uint64_t triangles() const { return triangle_count; }
-  bool empty() const { return vertices.empty(); }
+  bool empty() const { return indices.empty(); }
 };
 
 // The open model: the host's normals as the export recalculates them
