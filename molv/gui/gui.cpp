@@ -41,6 +41,19 @@ namespace {
 const Window *g_window = nullptr;
 std::string g_scene;
 
+// A file name as Tcl's file commands take it literally: "~m.x" is a file
+// in the current folder, not a home folder.
+std::string literal_name(const std::string &file) {
+  return !file.empty() && file[0] == '~' ? "./" + file : file;
+}
+
+// The file of the open model, for the window and a plug-in's dialog
+// (which may trace ::molv::gui::scene to follow it).
+void set_scene(const std::string &file) {
+  g_scene = literal_name(file);
+  Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
+}
+
 void error_line(const std::string &text) {
   std::string line = text;
   for (char &c : line)
@@ -246,7 +259,7 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_SetObjResult(interp, new_string(error.empty() ? file + ": cannot be loaded" : error));
     return TCL_ERROR;
   }
-  g_scene = file;
+  set_scene(file);
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
@@ -354,7 +367,7 @@ void create_commands(Tcl_Interp *interp) {
     Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
   create_view_commands(interp);
   create_load_commands(
-      interp, g_window->load_scene, [](const std::string &file) { g_scene = file; },
+      interp, g_window->load_scene, [](const std::string &file) { set_scene(file); },
       [] { return g_busy != 0; });
 }
 
@@ -378,7 +391,6 @@ struct Teardown {
 
 int run(const Window &window) {
   g_window = &window;
-  g_scene = window.scene;
   Teardown teardown;
   tcl_start(true);
   Tcl_Interp *interp = tcl_interp();
@@ -392,6 +404,7 @@ int run(const Window &window) {
   Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
   set_window_hooks(interp);
   create_commands(interp);
+  set_scene(window.scene);
   count_molv_commands(interp);
   // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
   catch_ending_signals();

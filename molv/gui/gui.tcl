@@ -150,7 +150,13 @@ proc ::molv::gui::show_model {} {
     set ::molv::gui::showing model
     .scene.agreement configure -text ""
     foreach b {export both} {.scene.bar.$b state disabled}
-    wm title . [expr {$name eq "" ? "molv - sample" : "molv - [file tail $name]"}]
+    wm title . [expr {$name eq "" ? "molv - sample" : "molv - [name_of $name]"}]
+}
+
+# The last part of a file name as written ("~m.x" of "./~m.x", where
+# Tcl's file tail keeps the "./" of a name that begins with "~").
+proc ::molv::gui::name_of {file} {
+    regsub {^.*/} $file {}
 }
 
 proc ::molv::gui::open_file {} {
@@ -184,7 +190,7 @@ proc ::molv::gui::load_model {file} {
     }
     set size ""
     catch {set size " ([format %.1f [expr {[file size $file] / 1e6}]] MB)"}
-    set name [file tail $file]
+    set name [name_of $file]
     set ::molv::status "Loading $name$size ..."
     .progress configure -mode indeterminate
     .progress start 20

@@ -214,7 +214,7 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
                 ::molv::gui::open_file
                 .menubar.file.export invoke 0
                 puts "dialog_during_load=[winfo exists .x_export_save]"
-                puts "cancel_shown=[winfo ismapped .cancel]"
+                puts "cancel_shown=[expr {[winfo manager .cancel] eq "pack"}]"
                 if {$::cancel} {.cancel invoke}
             }
         }
@@ -252,6 +252,53 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
   EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj");
   EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250000");
+}
+
+TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsItsSize) {
+  const std::string cube = write("cube.json", kRedCube);
+  qel_test::RunOptions exporting;
+  exporting.args = {"export", cube, "-o", "~m", "--plugin-dir", plugin_.path(), "--quiet"};
+  exporting.cwd = work_;
+  ASSERT_EQ(qel_test::run_molv(exporting).exit_status, 0);
+  const auto r = run_gui(R"(
+    puts "title=[wm title .]"
+    .menubar.file.export invoke 0
+    update
+    set d .x_export_save
+    puts "proposed=[regsub {^.*/} [$d.file.name get] {}]"
+    set height [winfo height $d]
+    ::qel_export::hint [string repeat "A help text long enough to wrap. " 12]
+    update
+    puts "steady=[expr {[winfo height $d] == $height}]"
+    # The open model, typed with its tilde.
+    $d.file.name delete 0 end
+    $d.file.name insert 0 ~m
+    $d.buttons.export invoke
+    # A file that exists is not replaced without a yes.
+    $d.file.name delete 0 end
+    $d.file.name insert 0 cube
+    close [open cube.x w]
+    $d.buttons.export invoke
+    puts "cube_size=[file size cube.x]"
+    # File > Open while the dialog is open: the proposal follows.
+    proc tk_getOpenFile {args} {return )" +
+                         cube + R"(}
+    ::molv::gui::open_file
+    puts "follows=[file tail [$d.file.name get]]"
+    exit 0
+  )",
+                         "~m.x");
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(value_of(r.out, "title"), "molv - ~m.x");
+  EXPECT_EQ(value_of(r.out, "proposed"), "~m.x");
+  EXPECT_EQ(value_of(r.out, "steady"), "1");
+  std::vector<std::string> messages;
+  for (const std::string &line : qel_test::text_lines(r.out))
+    if (line.rfind("message=", 0) == 0) messages.push_back(line);
+  EXPECT_EQ(messages, (std::vector<std::string>{"message=~m.x is the model that is open.",
+                                                "message=cube.x already exists."}));
+  EXPECT_EQ(value_of(r.out, "cube_size"), "0");
+  EXPECT_EQ(value_of(r.out, "follows"), "cube.x");
 }
 
 }  // namespace
