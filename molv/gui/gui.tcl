@@ -296,6 +296,8 @@ proc ::molv::gui::quit {} {
 # side.
 proc ::molv::gui::build_view {} {
     package require Togl 2.0
+    # Textures in JPEG and TGA files too where Tk's Img package is there.
+    foreach format {jpeg tga} {catch {package require img::$format}}
     ttk::frame .scene
     ttk::frame .scene.bar
     ttk::radiobutton .scene.bar.model -text Model -value model \

@@ -37,6 +37,7 @@ struct ViewMesh {
   std::vector<std::uint32_t> indices;    // three per triangle
   std::vector<ViewPart> parts;
   std::vector<std::string> textures;  // files found, indexed by ViewPart::texture
+  std::vector<std::string> missing_textures;  // names whose file is not there
   // Per object in tree order: the indices of it and everything below it,
   // [first, end).  Empty for a file read back.
   std::vector<std::pair<std::size_t, std::size_t>> subtree;
