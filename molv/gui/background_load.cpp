@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "api/model.h"
+#include "import/assimp_import.h"
 
 namespace molv {
 namespace gui {
@@ -29,6 +30,8 @@ struct Load {
 };
 
 std::unique_ptr<Load> g_load;
+// How far the reader got, 0 to 100, as Assimp's reader tells.
+std::atomic<int> g_percent{0};
 LoadFunction g_read;
 bool (*g_export_running)() = nullptr;
 std::function<void(const std::string &)> g_on_done;
@@ -40,6 +43,7 @@ Tcl_Obj *text(const std::string &s) { return Tcl_NewStringObj(s.data(), static_c
 std::unique_ptr<Load> take_ended() {
   std::unique_ptr<Load> load = std::move(g_load);
   load->thread.join();
+  set_load_progress(nullptr);
   if (load->cancelled || !load->ok) install_model(std::move(load->kept));
   return load;
 }
@@ -63,6 +67,8 @@ int load_start_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
   load->start = std::chrono::steady_clock::now();
   Load *l = load.get();
   g_load = std::move(load);
+  g_percent = 0;
+  set_load_progress([](int percent) { g_percent = percent; });
   l->thread = std::thread([l] {
     l->ok = g_read && g_read(l->file, &l->error);
     l->finished = true;
@@ -84,6 +90,7 @@ int load_poll_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
                                                          g_load->start).count();
     Tcl_ListObjAppendElement(nullptr, result, text(g_load->cancelled ? "cancelling" : "running"));
     Tcl_ListObjAppendElement(nullptr, result, Tcl_NewDoubleObj(seconds));
+    Tcl_ListObjAppendElement(nullptr, result, Tcl_NewIntObj(g_percent));
   } else {
     const std::unique_ptr<Load> load = take_ended();
     if (load->cancelled) {

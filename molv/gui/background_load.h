@@ -8,8 +8,9 @@
  * Tcl commands (::molv::gui::...):
  *   load_start FILE  starts reading FILE; an error when a load or an
  *                    export runs
- *   load_poll        {running SECONDS} while it reads ({cancelling SECONDS}
- *                    once cancelled); then, once, {done},
+ *   load_poll        {running SECONDS PERCENT} while it reads (PERCENT as
+ *                    far as the reader tells; {cancelling ...} once
+ *                    cancelled); then, once, {done},
  *                    {failed MESSAGE} (the earlier model back) or
  *                    {cancelled} (the earlier model back)
  *   load_cancel      the load's result will be dropped; the earlier model

@@ -32,6 +32,7 @@
 #include "api/tcl_bridge.h"
 #include "cli/x_summary.h"
 #include "common/signals.h"
+#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
@@ -351,6 +352,21 @@ int x_summary_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
   return TCL_OK;
 }
 
+// What the load of the open model had to say, one line each (models read
+// by Assimp; a scene file says nothing).
+int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+  if (source_of(g_scene) == Source::kModel)
+    for (const std::string &line : load_warnings())
+      Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+  Tcl_SetObjResult(interp, list);
+  return TCL_OK;
+}
+
 void create_commands(Tcl_Interp *interp) {
   const std::pair<const char *, Tcl_ObjCmdProc *> commands[] = {
       {"::molv::gui::model_rows", model_rows_command},
@@ -361,6 +377,7 @@ void create_commands(Tcl_Interp *interp) {
       {"::molv::gui::cancel_export", cancel_export_command},
       {"::molv::gui::open_types", open_types_command},
       {"::molv::gui::x_summary", x_summary_command},
+      {"::molv::gui::load_warnings", load_warnings_command},
   };
   tcl_eval("namespace eval ::molv::gui {}");
   for (const auto &command : commands)

@@ -11,6 +11,7 @@
 #   ::molv::gui::cancel_export  asks the running export to stop, as Ctrl-C does
 #   ::molv::gui::open_types     the file types File > Open offers
 #   ::molv::gui::x_summary FILE what a written .x holds, in one line
+#   ::molv::gui::load_warnings  what the load of the open model had to say
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
 #                               File > Open in a thread (gui/background_load.h)
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
@@ -23,7 +24,7 @@
 #
 # Window names, for scripts (molv gui --script):
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export,
-#   .summary, .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
+#   .summary, .warnings (what the load had to say, one line each), .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
 #   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
 #   (what it shows), .scene.agreement (the line under it)
 
@@ -50,14 +51,15 @@ proc ::molv::gui::build {} {
     bind . <Control-q> ::molv::gui::quit
 
     ttk::label .summary -anchor w -padding {10 6}
+    ttk::label .warnings -anchor w -padding {10 0 10 6} -foreground #9a5800 -justify left
     ttk::frame .view
     ttk::treeview .tree -columns {type vertices surfaces} -selectmode browse \
         -yscrollcommand {.view.scroll set}
     ttk::scrollbar .view.scroll -orient vertical -command {.tree yview}
     .tree heading #0 -text Name -anchor w
     .tree heading type -text Type -anchor w
-    .tree heading vertices -text Vertices -anchor e
-    .tree heading surfaces -text Surfaces -anchor e
+    .tree heading vertices -text "Model vertices" -anchor e
+    .tree heading surfaces -text "Model surfaces" -anchor e
     .tree column #0 -width 240 -stretch 1
     .tree column type -width 150 -stretch 0
     .tree column vertices -width 80 -anchor e -stretch 0
@@ -77,6 +79,7 @@ proc ::molv::gui::build {} {
 
     pack .bottom -side bottom -fill x
     pack .summary -side top -fill x
+    pack .warnings -side top -fill x -after .summary
     pack .view -side bottom -fill x -padx 8 -pady {0 6}
     pack .scene -side top -fill both -expand 1 -padx 8 -pady {0 6}
     wm minsize . 420 360
@@ -131,14 +134,29 @@ proc ::molv::gui::run_entry {label script} {
 # The loaded model in the tree, the summary and the title.
 proc ::molv::gui::show_model {} {
     .tree delete [.tree children {}]
+    set ids {}
     foreach row [model_rows] {
         lassign $row id parent type name vertices surfaces
+        lappend ids $id
         if {$name eq ""} {set name "(no name)"}
         # The world is open, so its children show; deeper groups open on a
         # click.
         .tree insert $parent end -id $id -text $name \
             -values [list $type $vertices $surfaces] -open [expr {$parent eq ""}]
     }
+    # A group counts everything below it.
+    foreach item [lreverse $ids] {
+        set parent [.tree parent $item]
+        if {$parent eq ""} continue
+        lassign [.tree item $parent -values] type v s
+        lassign [.tree item $item -values] - cv cs
+        if {$type in {group world}} {
+            .tree item $parent -values [list $type [expr {$v + $cv}] [expr {$s + $cs}]]
+        }
+    }
+    set lines {}
+    foreach line [load_warnings] {lappend lines "warning: $line"}
+    .warnings configure -text [join $lines \n]
     set first [lindex [.tree children {}] 0]
     if {$first ne ""} {
         .tree selection set $first
@@ -201,9 +219,9 @@ proc ::molv::gui::load_model {file} {
         after $wait {set ::molv::gui::tick 1}
         vwait ::molv::gui::tick
         set wait 100
-        lassign [load_poll] state detail
+        lassign [load_poll] state detail percent
         if {$state ne "running"} break
-        set ::molv::status "Loading $name$size ... [format %.1f $detail] s"
+        set ::molv::status "Loading $name$size ... $percent %, [format %.1f $detail] s"
     }
     bind . <Escape> {}
     pack forget .cancel

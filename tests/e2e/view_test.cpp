@@ -201,7 +201,7 @@ std::string grid_obj(int size) {
 
 TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   const std::string scene = write("cube.json", kRedCube);
-  const std::string big = write("big.obj", grid_obj(500));
+  const std::string big = write("big.obj", grid_obj(500) + "l 1 2\n");
   const auto r = run_gui(R"(
     set ::ran_during_load 0
     set ::statuses {}
@@ -235,11 +235,13 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
     puts "loading_status=[lindex $::statuses 0]"
     puts "status=$::molv::status"
     puts "summary=[.summary cget -text]"
+    puts "warnings=[.warnings cget -text]"
     exit 0
   )",
                          scene);
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-  EXPECT_NE(value_of(r.out, "loading_status").find("Loading big.obj"), std::string::npos) << r.out;
+  EXPECT_EQ(value_of(r.out, "warnings").rfind("warning: 1 line", 0), 0u) << r.out;
+  EXPECT_EQ(value_of(r.out, "loading_status").rfind("Loading big.obj (", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "cancel_shown"), "1");
   EXPECT_EQ(value_of(r.out, "dialog_during_load"), "0");
   std::vector<std::string> messages;
@@ -251,7 +253,7 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   EXPECT_EQ(value_of(r.out, "summary_cancelled"), "Objects : 1    Vertices : 8    Surfaces : 6");
   EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
   EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj");
-  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250000");
+  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250001");
 }
 
 TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsItsSize) {
