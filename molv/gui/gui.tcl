@@ -126,6 +126,7 @@ proc ::molv::gui::run_entry {label script} {
         show_message "A model is loading: let it finish or cancel it first."
         return
     }
+    clear_outcome
     if {[catch {uplevel #0 $script} message]} {
         show_message "$label: $message"
     }
@@ -186,6 +187,7 @@ proc ::molv::gui::open_file {} {
         show_message "A model is loading: let it finish or cancel it first."
         return
     }
+    clear_outcome
     set args [list -parent . -title "Open" -filetypes [open_types]]
     set current [scene_name]
     if {$current ne "" && [file isdirectory [file dirname $current]]} {
@@ -339,6 +341,7 @@ proc ::molv::gui::build_view {} {
 
     bind .scene.gl <ButtonPress> {
         focus %W
+        ::molv::gui::clear_outcome
         set ::molv::gui::last [list %x %y]
     }
     bind .scene.gl <B1-Motion> {::molv::gui::drag orbit %x %y}
@@ -387,8 +390,14 @@ proc ::molv::gui::toggle {what} {
     show
 }
 
+# A failed or cancelled export is said once: the next action clears it.
+proc ::molv::gui::clear_outcome {} {
+    if {[string match {\*\*\* * \*\*\*} $::molv::status]} {set ::molv::status ""}
+}
+
 # The object chosen in the list, highlighted in the view.
 proc ::molv::gui::selected {} {
+    clear_outcome
     set item [lindex [.tree selection] 0]
     view select [expr {[string match o* $item] ? [string range $item 1 end] : -1}]
 }
