@@ -60,10 +60,13 @@ proc ::molv::gui::build {} {
     .tree heading type -text Type -anchor w
     .tree heading vertices -text "Model vertices" -anchor e
     .tree heading surfaces -text "Model surfaces" -anchor e
-    .tree column #0 -width 240 -stretch 1
-    .tree column type -width 150 -stretch 0
-    .tree column vertices -width 80 -anchor e -stretch 0
-    .tree column surfaces -width 80 -anchor e -stretch 0
+    # The counts next to the names: a dialog at the right edge of a narrow
+    # screen (1024 wide) covers only the types.
+    .tree configure -displaycolumns {vertices surfaces type}
+    .tree column #0 -width 110 -stretch 0
+    .tree column type -width 150 -stretch 1
+    .tree column vertices -width 128 -anchor e -stretch 0
+    .tree column surfaces -width 128 -anchor e -stretch 0
     pack .view.scroll -side right -fill y
     pack .tree -in .view -side left -fill both -expand 1
     .tree configure -height 8
@@ -79,7 +82,6 @@ proc ::molv::gui::build {} {
 
     pack .bottom -side bottom -fill x
     pack .summary -side top -fill x
-    pack .warnings -side top -fill x -after .summary
     pack .view -side bottom -fill x -padx 8 -pady {0 6}
     pack .scene -side top -fill both -expand 1 -padx 8 -pady {0 6}
     wm minsize . 420 360
@@ -158,6 +160,11 @@ proc ::molv::gui::show_model {} {
     set lines {}
     foreach line [load_warnings] {lappend lines "warning: $line"}
     .warnings configure -text [join $lines \n]
+    if {[llength $lines]} {
+        pack .warnings -side top -fill x -after .summary
+    } else {
+        pack forget .warnings
+    }
     set first [lindex [.tree children {}] 0]
     if {$first ne ""} {
         .tree selection set $first
