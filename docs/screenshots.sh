@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Takes docs/window.png, docs/export-dialog.png and docs/export-progress.png
+# Takes docs/window.png, docs/window-compare.png, docs/export-dialog.png and
+# docs/export-progress.png
 # from a real molv gui on a private Xvfb display.  Needs a build
 # (tools/build.sh), Xvfb and Tk's Img package (Debian: xvfb libtk-img).
 set -euo pipefail

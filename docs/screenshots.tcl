@@ -1,4 +1,5 @@
-# Takes the README's pictures of the window and the export dialog; run by
+# Takes the README's pictures of the window, its view of the model and of
+# the export, and the export dialog; run by
 # docs/screenshots.sh as `molv gui --script`.  Needs Tk's Img package
 # (Debian: libtk-img) for the "window" photo format.
 package require img::window
@@ -14,12 +15,17 @@ proc shoot {window file} {
     image delete $photo
 }
 
-# The window with its tree opened one level deeper, after an export.
+# The window on a textured model, turned a little, its tree opened one
+# level deeper.
+set spider /usr/share/assimp/models/OBJ/spider.obj
+::molv::gui::load_model $spider
 wm geometry . +0+0
+update
 foreach item [.tree children {}] {
     foreach child [.tree children $item] {.tree item $child -open 1}
 }
-set ::molv::status "Ready !"
+::molv::gui::view orbit -40 10
+.tree selection set o3
 
 # File > Export > Direct X ...; the dialog places itself beside the window.
 # The file field shows a name as a user's folder would give it.
@@ -32,6 +38,15 @@ update
 event generate $::qel_export::button(9) <Enter>
 shoot . [file join $out window.png]
 shoot .x_export_save [file join $out export-dialog.png]
+
+# The export, and the model beside the .x as Assimp's reader sees it.
+set ::qel_export::filename [file join [pwd] spider.x]
+.x_export_save.buttons.export invoke
+update
+.tree selection set o0
+set ::molv::gui::showing both
+::molv::gui::show
+shoot . [file join $out window-compare.png]
 
 # The dialog during an export of a grid of 200 x 200 quads, taken while the
 # plug-in writes the normals.
@@ -53,8 +68,7 @@ puts $f "{\"world\": {\"children\": \[{\"name\": \"grid\",\
     \"vertices\": \[[join $vertices ,]\], \"surfaces\": \[[join $faces ,]\]}\]}}"
 close $f
 destroy .x_export_save
-::molv::gui::load_file [file join [pwd] grid.json]
-::molv::gui::show_model
+::molv::gui::load_model [file join [pwd] grid.json]
 .menubar.file.export invoke 0
 update
 proc on_status {args} {

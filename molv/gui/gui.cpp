@@ -17,6 +17,7 @@
 #include <tk.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -24,10 +25,14 @@
 #include <vector>
 
 #include "gui_script.h"
+#include "gui/background_load.h"
+#include "gui/view.h"
 #include "api/display.h"
 #include "api/model.h"
 #include "api/tcl_bridge.h"
+#include "cli/x_summary.h"
 #include "common/signals.h"
+#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
@@ -36,6 +41,19 @@ namespace {
 
 const Window *g_window = nullptr;
 std::string g_scene;
+
+// A file name as Tcl's file commands take it literally: "~m.x" is a file
+// in the current folder, not a home folder.
+std::string literal_name(const std::string &file) {
+  return !file.empty() && file[0] == '~' ? "./" + file : file;
+}
+
+// The file of the open model, for the window and a plug-in's dialog
+// (which may trace ::molv::gui::scene to follow it).
+void set_scene(const std::string &file) {
+  g_scene = literal_name(file);
+  Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
+}
 
 void error_line(const std::string &text) {
   std::string line = text;
@@ -71,13 +89,46 @@ Tcl_ObjCmdProc *g_molv_proc = nullptr;
 ClientData g_molv_data = nullptr;
 int g_depth = 0;
 volatile std::sig_atomic_t g_busy = 0;
+// The plug-in's status texts so far, and the last file its chooser gave.
+unsigned long g_status_count = 0;
+std::string g_chosen_file;
+// The file of the last complete export, for the window once the command
+// has returned.
+std::string g_exported;
+
+void tell_exported(ClientData) {
+  const std::string file = std::move(g_exported);
+  g_exported.clear();
+  if (!file.empty()) eval_words({"::molv::gui::exported", file}, nullptr);
+}
 
 int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  // The loading thread fills the model: the plug-in waits for it.
+  if (g_depth == 0 && load_running()) {
+    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    return TCL_ERROR;
+  }
+  // `molv qel_save export NAME ...` writes NAME.x; save_as writes the
+  // chooser's file.
+  const bool save = g_depth == 0 && objc >= 3 && std::string(Tcl_GetString(objv[1])) == "qel_save";
+  std::string target;
+  if (save && std::string(Tcl_GetString(objv[2])) != "save_as" && objc >= 4 &&
+      Tcl_GetString(objv[3])[0] != '\0')
+    target = std::string(Tcl_GetString(objv[3])) + ".x";
+  const unsigned long statuses = g_status_count;
+  if (save) g_chosen_file.clear();
   if (g_depth++ == 0) begin_export();
   g_busy = 1;
   const int code = g_molv_proc(g_molv_data, interp, objc, objv);
   if (--g_depth == 0) {
     g_busy = 0;
+    const char *status = Tcl_GetVar(interp, "::molv::status", TCL_GLOBAL_ONLY);
+    if (save && target.empty()) target = g_chosen_file;
+    if (save && g_status_count != statuses && status != nullptr &&
+        std::string(status) == "Ready !" && !target.empty()) {
+      g_exported = target;
+      Tcl_DoWhenIdle(tell_exported, nullptr);
+    }
     // A signal during the command that ends molv does so now.
     end_export();
   }
@@ -99,6 +150,7 @@ bool count_molv_commands(Tcl_Interp *interp) {
 void set_window_hooks(Tcl_Interp *interp) {
   Hooks &h = hooks();
   h.status = [interp](const std::string &text) {
+    ++g_status_count;
     Tcl_SetVar(interp, "::molv::status", text.c_str(), TCL_GLOBAL_ONLY);
   };
   h.progress = [interp](int percent) {
@@ -123,6 +175,7 @@ void set_window_hooks(Tcl_Interp *interp) {
                    &chosen) != TCL_OK ||
         chosen.empty())
       return nullptr;
+    g_chosen_file = chosen;
     return chosen.c_str();
   };
 }
@@ -194,6 +247,10 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_SetObjResult(interp, new_string("an export is running"));
     return TCL_ERROR;
   }
+  if (load_running()) {
+    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    return TCL_ERROR;
+  }
   const std::string file = Tcl_GetString(objv[1]);
   // A file that cannot be read leaves the model the window shows.
   auto kept = std::make_unique<Model>(std::move(model()));
@@ -203,7 +260,7 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_SetObjResult(interp, new_string(error.empty() ? file + ": cannot be loaded" : error));
     return TCL_ERROR;
   }
-  g_scene = file;
+  set_scene(file);
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
@@ -271,6 +328,45 @@ int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
   return TCL_OK;
 }
 
+// What the command line says after a complete export: the file, its size,
+// and the meshes, vertices and faces it holds.
+int x_summary_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "file");
+    return TCL_ERROR;
+  }
+  const std::string file = Tcl_GetString(objv[1]);
+  XFileCounts counts;
+  std::string error;
+  if (!count_x_file(file, &counts, &error)) {
+    Tcl_SetObjResult(interp, new_string(error));
+    return TCL_ERROR;
+  }
+  const auto plural = [](std::uint64_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  Tcl_SetObjResult(interp, new_string("Wrote " + file + " (" + size_text(counts.bytes) + "): " +
+                                      plural(counts.meshes, "mesh", "meshes") + ", " +
+                                      plural(counts.vertices, "vertex", "vertices") + ", " +
+                                      plural(counts.faces, "face", "faces")));
+  return TCL_OK;
+}
+
+// What the load of the open model had to say, one line each (models read
+// by Assimp; a scene file says nothing).
+int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+  if (source_of(g_scene) == Source::kModel)
+    for (const std::string &line : load_warnings())
+      Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+  Tcl_SetObjResult(interp, list);
+  return TCL_OK;
+}
+
 void create_commands(Tcl_Interp *interp) {
   const std::pair<const char *, Tcl_ObjCmdProc *> commands[] = {
       {"::molv::gui::model_rows", model_rows_command},
@@ -280,16 +376,25 @@ void create_commands(Tcl_Interp *interp) {
       {"::molv::gui::busy", busy_command},
       {"::molv::gui::cancel_export", cancel_export_command},
       {"::molv::gui::open_types", open_types_command},
+      {"::molv::gui::x_summary", x_summary_command},
+      {"::molv::gui::load_warnings", load_warnings_command},
   };
   tcl_eval("namespace eval ::molv::gui {}");
   for (const auto &command : commands)
     Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
+  create_view_commands(interp);
+  create_load_commands(
+      interp, g_window->load_scene, [](const std::string &file) { set_scene(file); },
+      [] { return g_busy != 0; });
 }
 
 // Everything run() set up, undone in reverse order.
 struct Teardown {
   ~Teardown() {
     hooks() = Hooks();
+    Tcl_CancelIdleCall(tell_exported, nullptr);
+    finish_load();
+    reset_view();
     release_ending_signals();
     tcl_stop();
     g_window = nullptr;
@@ -303,7 +408,6 @@ struct Teardown {
 
 int run(const Window &window) {
   g_window = &window;
-  g_scene = window.scene;
   Teardown teardown;
   tcl_start(true);
   Tcl_Interp *interp = tcl_interp();
@@ -317,6 +421,7 @@ int run(const Window &window) {
   Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
   set_window_hooks(interp);
   create_commands(interp);
+  set_scene(window.scene);
   count_molv_commands(interp);
   // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
   catch_ending_signals();

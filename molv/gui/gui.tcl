@@ -10,6 +10,11 @@
 #   ::molv::gui::busy           1 while a plug-in command runs (an export)
 #   ::molv::gui::cancel_export  asks the running export to stop, as Ctrl-C does
 #   ::molv::gui::open_types     the file types File > Open offers
+#   ::molv::gui::x_summary FILE what a written .x holds, in one line
+#   ::molv::gui::load_warnings  what the load of the open model had to say
+#   ::molv::gui::load_start, load_poll, load_cancel, loading
+#                               File > Open in a thread (gui/background_load.h)
+#   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The status line shows ::molv::status and the progress bar
 # ::molv::progress; the host sets both for the plug-in.  A plug-in's dialog
@@ -19,7 +24,9 @@
 #
 # Window names, for scripts (molv gui --script):
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export,
-#   .summary, .tree, .status, .progress
+#   .summary, .warnings (what the load had to say, one line each), .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
+#   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
+#   (what it shows), .scene.agreement (the line under it)
 
 namespace eval ::molv::gui {}
 
@@ -44,36 +51,46 @@ proc ::molv::gui::build {} {
     bind . <Control-q> ::molv::gui::quit
 
     ttk::label .summary -anchor w -padding {10 6}
+    ttk::label .warnings -anchor w -padding {10 0 10 6} -foreground #9a5800 -justify left
     ttk::frame .view
     ttk::treeview .tree -columns {type vertices surfaces} -selectmode browse \
         -yscrollcommand {.view.scroll set}
     ttk::scrollbar .view.scroll -orient vertical -command {.tree yview}
     .tree heading #0 -text Name -anchor w
     .tree heading type -text Type -anchor w
-    .tree heading vertices -text Vertices -anchor e
-    .tree heading surfaces -text Surfaces -anchor e
-    .tree column #0 -width 240 -stretch 1
-    .tree column type -width 150 -stretch 0
-    .tree column vertices -width 80 -anchor e -stretch 0
-    .tree column surfaces -width 80 -anchor e -stretch 0
+    .tree heading vertices -text "Model vertices" -anchor e
+    .tree heading surfaces -text "Model surfaces" -anchor e
+    # The counts next to the names: a dialog at the right edge of a narrow
+    # screen (1024 wide) covers only the types.
+    .tree configure -displaycolumns {vertices surfaces type}
+    .tree column #0 -width 110 -stretch 0
+    .tree column type -width 150 -stretch 1
+    .tree column vertices -width 128 -anchor e -stretch 0
+    .tree column surfaces -width 128 -anchor e -stretch 0
     pack .view.scroll -side right -fill y
     pack .tree -in .view -side left -fill both -expand 1
+    .tree configure -height 8
+    bind .tree <<TreeviewSelect>> ::molv::gui::selected
+    build_view
 
     ttk::frame .bottom
     ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
     ttk::progressbar .progress -variable ::molv::progress -maximum 100 -length 160
+    ttk::button .cancel -text Cancel -command ::molv::gui::cancel_load
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
 
     pack .bottom -side bottom -fill x
     pack .summary -side top -fill x
-    pack .view -side top -fill both -expand 1 -padx 8 -pady {0 6}
-    wm minsize . 420 240
+    pack .view -side bottom -fill x -padx 8 -pady {0 6}
+    pack .scene -side top -fill both -expand 1 -padx 8 -pady {0 6}
+    wm minsize . 420 360
     # Left of the middle, with room on its right for a plug-in's dialog of
     # about its own width (on a screen of 1280 or more).
     set x [expr {max(0, ([winfo screenwidth .] - 1270) / 2)}]
-    set y [expr {max(0, ([winfo screenheight .] - 660) / 3)}]
-    wm geometry . 600x420+$x+$y
+    set height [expr {min(740, [winfo screenheight .] - 60)}]
+    set y [expr {max(0, ([winfo screenheight .] - $height) / 3)}]
+    wm geometry . 600x$height+$x+$y
 
     fill_export_menu
     show_model
@@ -110,6 +127,11 @@ proc ::molv::gui::fill_export_menu {} {
 # (where the textures the model names are); the window's own folder is back
 # once the entry has run.
 proc ::molv::gui::run_entry {label script} {
+    if {[loading]} {
+        show_message "A model is loading: let it finish or cancel it first."
+        return
+    }
+    clear_outcome
     set here [pwd]
     set folder [model_folder]
     if {$folder ne ""} {catch {cd $folder}}
@@ -133,13 +155,33 @@ proc ::molv::gui::model_folder {} {
 # The loaded model in the tree, the summary and the title.
 proc ::molv::gui::show_model {} {
     .tree delete [.tree children {}]
+    set ids {}
     foreach row [model_rows] {
         lassign $row id parent type name vertices surfaces
+        lappend ids $id
         if {$name eq ""} {set name "(no name)"}
         # The world is open, so its children show; deeper groups open on a
         # click.
         .tree insert $parent end -id $id -text $name \
             -values [list $type $vertices $surfaces] -open [expr {$parent eq ""}]
+    }
+    # A group counts everything below it.
+    foreach item [lreverse $ids] {
+        set parent [.tree parent $item]
+        if {$parent eq ""} continue
+        lassign [.tree item $parent -values] type v s
+        lassign [.tree item $item -values] - cv cs
+        if {$type in {group world}} {
+            .tree item $parent -values [list $type [expr {$v + $cv}] [expr {$s + $cs}]]
+        }
+    }
+    set lines {}
+    foreach line [load_warnings] {lappend lines "warning: $line"}
+    .warnings configure -text [join $lines \n]
+    if {[llength $lines]} {
+        pack .warnings -side top -fill x -after .summary
+    } else {
+        pack forget .warnings
     }
     set first [lindex [.tree children {}] 0]
     if {$first ne ""} {
@@ -148,7 +190,17 @@ proc ::molv::gui::show_model {} {
     }
     .summary configure -text [string map {"\n" "    "} [string trim [molv get_info]]]
     set name [scene_name]
-    wm title . [expr {$name eq "" ? "molv - sample" : "molv - [file tail $name]"}]
+    view build $name
+    set ::molv::gui::showing model
+    .scene.agreement configure -text ""
+    foreach b {export both} {.scene.bar.$b state disabled}
+    wm title . [expr {$name eq "" ? "molv - sample" : "molv - [name_of $name]"}]
+}
+
+# The last part of a file name as written ("~m.x" of "./~m.x", where
+# Tcl's file tail keeps the "./" of a name that begins with "~").
+proc ::molv::gui::name_of {file} {
+    regsub {^.*/} $file {}
 }
 
 proc ::molv::gui::open_file {} {
@@ -156,6 +208,11 @@ proc ::molv::gui::open_file {} {
         show_message "An export is running: let it finish or cancel it first."
         return
     }
+    if {[loading]} {
+        show_message "A model is loading: let it finish or cancel it first."
+        return
+    }
+    clear_outcome
     set args [list -parent . -title "Open" -filetypes [open_types]]
     set current [scene_name]
     if {$current ne "" && [file isdirectory [file dirname $current]]} {
@@ -163,12 +220,67 @@ proc ::molv::gui::open_file {} {
     }
     set file [tk_getOpenFile {*}$args]
     if {$file eq ""} return
-    if {[catch {load_file $file} why]} {
+    # A name as Tk's chooser gives it; "~" is a file name, not a home.
+    if {[string match ~* $file]} {set file ./$file}
+    load_model $file
+}
+
+# Reads FILE off the event loop: the window keeps painting and answering,
+# the status line says how long the read has taken, Cancel (or Escape)
+# keeps the model that was open.  Returns once the load has ended.
+proc ::molv::gui::load_model {file} {
+    if {[catch {load_start $file} why]} {
         show_message $why
         return
     }
-    show_model
-    set ::molv::status "Opened [file tail $file]"
+    set size ""
+    catch {set size " ([format %.1f [expr {[file size $file] / 1e6}]] MB)"}
+    set name [name_of $file]
+    set ::molv::status "Loading $name$size ..."
+    .progress configure -mode indeterminate
+    .progress start 20
+    pack .cancel -in .bottom -side right -before .progress -padx 2
+    bind . <Escape> ::molv::gui::cancel_load
+    set wait 5
+    while 1 {
+        after $wait {set ::molv::gui::tick 1}
+        vwait ::molv::gui::tick
+        set wait 100
+        lassign [load_poll] state detail percent
+        if {$state ne "running"} break
+        set ::molv::status "Loading $name$size ... $percent %, [format %.1f $detail] s"
+    }
+    bind . <Escape> {}
+    pack forget .cancel
+    .progress stop
+    .progress configure -mode determinate
+    set ::molv::progress 0
+    switch -- $state {
+        done {
+            show_model
+            set ::molv::status "Opened $name"
+        }
+        failed {
+            set ::molv::status ""
+            show_message $detail
+        }
+        default {
+            set ::molv::status "Loading $name cancelled; the model stays as it was"
+            # The reader stops at its own pace; the earlier model is back once
+            # it has.
+            after 100 ::molv::gui::drain_load
+        }
+    }
+}
+
+proc ::molv::gui::cancel_load {} {
+    load_cancel
+}
+
+proc ::molv::gui::drain_load {} {
+    if {[lindex [load_poll] 0] in {running cancelling}} {
+        after 100 ::molv::gui::drain_load
+    }
 }
 
 # tk_getSaveFile for the plug-in's file chooser: TITLE and FILTERS, a list
@@ -209,10 +321,124 @@ proc ::molv::gui::dialog_parent {} {
 # Quit: a running export is cancelled first, and molv ends once it has
 # cleaned up.
 proc ::molv::gui::quit {} {
+    if {[loading]} {
+        load_cancel
+        after 50 ::molv::gui::quit
+        return
+    }
     if {[busy]} {
         cancel_export
         after 50 ::molv::gui::quit
         return
     }
     destroy .
+}
+
+# ---- the 3D view ----------------------------------------------------------------
+
+# The view, the buttons above it and the line under it.  Left button turns
+# the model, the middle button (or Shift and the left) moves it, the right
+# button or the wheel brings it closer; F frames the whole model, X
+# switches between the model and the exported file, B shows them side by
+# side.
+proc ::molv::gui::build_view {} {
+    package require Togl 2.0
+    # Textures in JPEG and TGA files too where Tk's Img package is there.
+    foreach format {jpeg tga} {catch {package require img::$format}}
+    ttk::frame .scene
+    ttk::frame .scene.bar
+    ttk::radiobutton .scene.bar.model -text Model -value model \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::radiobutton .scene.bar.export -text ".x as read back" -value export \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::radiobutton .scene.bar.both -text "Side by side" -value both \
+        -variable ::molv::gui::showing -command ::molv::gui::show -style Toolbutton
+    ttk::button .scene.bar.frame -text "Frame (F)" -command {::molv::gui::view frame} \
+        -style Toolbutton
+    pack .scene.bar.model .scene.bar.export .scene.bar.both -side left
+    pack .scene.bar.frame -side right
+    togl .scene.gl -width 480 -height 360 -rgba true -double true -depth true \
+        -createcommand ::molv::gui::view_create \
+        -displaycommand ::molv::gui::view_display
+    ttk::label .scene.agreement -anchor w -padding {2 2}
+    pack .scene.bar -side top -fill x -pady {0 2}
+    pack .scene.agreement -side bottom -fill x
+    pack .scene.gl -side top -fill both -expand 1
+    set ::molv::gui::showing model
+
+    bind .scene.gl <ButtonPress> {
+        focus %W
+        ::molv::gui::clear_outcome
+        set ::molv::gui::last [list %x %y]
+    }
+    bind .scene.gl <B1-Motion> {::molv::gui::drag orbit %x %y}
+    bind .scene.gl <Shift-B1-Motion> {::molv::gui::drag pan %x %y}
+    bind .scene.gl <B2-Motion> {::molv::gui::drag pan %x %y}
+    bind .scene.gl <B3-Motion> {::molv::gui::drag zoom %x %y}
+    bind .scene.gl <Button-4> {::molv::gui::view zoom 0.9}
+    bind .scene.gl <Button-5> {::molv::gui::view zoom 1.1}
+    bind .scene.gl <MouseWheel> {::molv::gui::view zoom [expr {%D > 0 ? 0.9 : 1.1}]}
+    # The keys work wherever the window has the focus but in a text field.
+    foreach {key script} {
+        f {::molv::gui::view frame}
+        x {::molv::gui::toggle export}
+        b {::molv::gui::toggle both}
+    } {
+        bind . <Key-$key> [list ::molv::gui::key %W $script]
+        bind . <Key-[string toupper $key]> [list ::molv::gui::key %W $script]
+    }
+}
+
+proc ::molv::gui::key {w script} {
+    if {[winfo class $w] in {TEntry Entry TSpinbox Spinbox Text}} return
+    uplevel #0 $script
+}
+
+proc ::molv::gui::drag {how x y} {
+    lassign $::molv::gui::last x0 y0
+    set ::molv::gui::last [list $x $y]
+    set dx [expr {$x - $x0}]
+    set dy [expr {$y - $y0}]
+    if {$how eq "zoom"} {
+        view zoom [expr {exp($dy * 0.01)}]
+    } else {
+        view $how $dx $dy
+    }
+}
+
+proc ::molv::gui::show {} {
+    view show $::molv::gui::showing
+    set ::molv::gui::showing [view showing]
+}
+
+# X and B: the export (or both) and back to the model.
+proc ::molv::gui::toggle {what} {
+    set ::molv::gui::showing [expr {$::molv::gui::showing eq $what ? "model" : $what}]
+    show
+}
+
+# A failed or cancelled export is said once: the next action clears it.
+proc ::molv::gui::clear_outcome {} {
+    if {[string match {\*\*\* * \*\*\*} $::molv::status]} {set ::molv::status ""}
+}
+
+# The object chosen in the list, highlighted in the view.
+proc ::molv::gui::selected {} {
+    clear_outcome
+    set item [lindex [.tree selection] 0]
+    view select [expr {[string match o* $item] ? [string range $item 1 end] : -1}]
+}
+
+# A complete export of FILE: what it holds in the status line, and the file
+# as Assimp's .x reader sees it in the view.
+proc ::molv::gui::exported {file} {
+    if {![catch {x_summary $file} line]} {set ::molv::status $line}
+    if {[catch {view read_export $file} result]} {
+        .scene.agreement configure -text "The .x could not be read back: $result" \
+            -foreground #a00000
+        return
+    }
+    lassign $result agree line
+    .scene.agreement configure -text $line -foreground [expr {$agree ? "#006000" : "#a00000"}]
+    foreach b {export both} {.scene.bar.$b state !disabled}
 }

@@ -189,10 +189,12 @@ proc ::qel_export::build {w options version} {
     build_file $w
     build_groups $w $options
     build_buttons $w
+    # The buttons and the help line from the bottom up, so that the
+    # buttons stay where they are whatever the help says.
+    pack $w.buttons -side bottom -fill x
+    pack $w.help -side bottom -fill x
     pack $w.file -fill x
     pack $w.groups -fill both -expand 1
-    pack $w.help -fill x
-    pack $w.buttons -fill x
 
     bind $w <Return> {::qel_export::confirm export}
     bind $w <KP_Enter> {::qel_export::confirm export}
@@ -205,8 +207,24 @@ proc ::qel_export::build {w options version} {
     grey_out
     hint ""
     place $w
+    # One size whatever the help line says: room for two lines more.
+    set extra [expr {2 * [font metrics TkDefaultFont -linespace]}]
+    wm geometry $w [winfo reqwidth $w]x[expr {[winfo reqheight $w] + $extra}]
     wm deiconify $w
     focus $w.file.name
+    # The proposed file follows the model the host opens.
+    if {[info exists ::molv::gui::scene]} {
+        trace add variable ::molv::gui::scene write ::qel_export::scene_changed
+        bind $w <Destroy> {
+            if {"%W" eq [winfo toplevel %W]} {
+                trace remove variable ::molv::gui::scene write ::qel_export::scene_changed
+            }
+        }
+    }
+}
+
+proc ::qel_export::scene_changed {args} {
+    propose_file
 }
 
 proc ::qel_export::build_file {w} {
@@ -339,8 +357,9 @@ proc ::qel_export::propose_file {} {
         set filename ""
         return
     }
-    set stem [expr {$scene eq "" ? "sample" : [file rootname [file tail $scene]]}]
-    set filename [file join [pwd] $stem.x]
+    set stem [expr {$scene eq "" ? "sample" : [file rootname [name_of $scene]]}]
+    # Joined as text: file join would take a stem "~m" for a home folder.
+    set filename [string trimright [pwd] /]/$stem.x
 }
 
 # Puts the dialog beside the host's window, right of it or else left of
@@ -452,6 +471,12 @@ proc ::qel_export::option_string {} {
     return $options
 }
 
+# The last part of a file name as written: "~m.x" of "./~m.x" (Tcl's file
+# tail keeps the "./" of a name that begins with "~").
+proc ::qel_export::name_of {file} {
+    regsub {^.*/} $file {}
+}
+
 # The NAME word of qel_save: the file name without one trailing ".x".
 proc ::qel_export::export_name {} {
     variable filename
@@ -459,6 +484,8 @@ proc ::qel_export::export_name {} {
     if {[string match *.x $name]} {
         set name [string range $name 0 end-2]
     }
+    # Taken literally, as the plug-in writes it: "~m" is a file here.
+    if {[string match ~* $name]} {set name ./$name}
     return $name
 }
 
@@ -472,7 +499,7 @@ proc ::qel_export::browse {} {
         if {[file isdirectory [file dirname $name]]} {
             lappend args -initialdir [file dirname $name]
         }
-        lappend args -initialfile [file tail $name]
+        lappend args -initialfile [name_of $name]
     }
     set chosen [tk_getSaveFile {*}$args]
     if {$chosen ne ""} {set filename $chosen}
@@ -625,8 +652,14 @@ proc ::qel_export::confirm {command} {
     # unless that file is the model itself.
     if {$command eq "export" && [is_open_model $name]} {
         set answer [tk_messageBox -parent $w -icon warning -type yesno -default no \
-            -title "Export" -message "[file tail $name.x] is the model that is open." \
+            -title "Export" -message "[name_of $name.x] is the model that is open." \
             -detail "The export would replace it. Replace the model's file?"]
+        if {$answer ne "yes"} return
+    } elseif {$command eq "export" && $name ne "" && [file exists $name.x]} {
+        # As Browse... asks.
+        set answer [tk_messageBox -parent $w -icon warning -type yesno -default no \
+            -title "Export" -message "[name_of $name.x] already exists." \
+            -detail "Do you want to replace it?"]
         if {$answer ne "yes"} return
     }
     set ::qel_cancel 0

@@ -147,9 +147,10 @@ TEST_F(Window, ShowsTheObjectTreeTheSummaryAndTheExportMenu) {
   EXPECT_EQ(value_of(r.out, "entries"), "1");
   EXPECT_EQ(value_of(r.out, "status"), "Ready");
   EXPECT_EQ(value_of(r.out, "summary"), "Objects : 4    Vertices : 7    Surfaces : 3");
+  // A group counts everything below it.
   EXPECT_EQ(lines_with(r.out, "row="), (std::vector<std::string>{
-                                           "world|world|0|0",
-                                           ".Props|group|0|0",
+                                           "world|world|7|3",
+                                           ".Props|group|4|1",
                                            "..Box|polygon|4|1",
                                            "..Lamp|light|0|0",
                                            ".(no name)|polygon, subdivided|3|2",

@@ -1,0 +1,153 @@
+/*
+ * One load at a time: the thread owns the process's model until it ends;
+ * the model the window showed before waits aside and comes back when the
+ * load fails or is cancelled.
+ */
+#include "gui/background_load.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "api/model.h"
+#include "import/assimp_import.h"
+
+namespace molv {
+namespace gui {
+namespace {
+
+struct Load {
+  std::thread thread;
+  std::atomic<bool> finished{false};
+  bool ok = false;
+  bool cancelled = false;
+  std::string file;
+  std::string error;
+  std::unique_ptr<Model> kept;
+  std::chrono::steady_clock::time_point start;
+};
+
+std::unique_ptr<Load> g_load;
+// How far the reader got, 0 to 100, as Assimp's reader tells.
+std::atomic<int> g_percent{0};
+LoadFunction g_read;
+bool (*g_export_running)() = nullptr;
+std::function<void(const std::string &)> g_on_done;
+
+Tcl_Obj *text(const std::string &s) { return Tcl_NewStringObj(s.data(), static_cast<int>(s.size())); }
+
+// Joins the ended thread and puts back the earlier model unless the load
+// is to stay.  Returns the load, no longer running.
+std::unique_ptr<Load> take_ended() {
+  std::unique_ptr<Load> load = std::move(g_load);
+  load->thread.join();
+  set_load_progress(nullptr);
+  if (load->cancelled || !load->ok) install_model(std::move(load->kept));
+  return load;
+}
+
+int load_start_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "file");
+    return TCL_ERROR;
+  }
+  if (g_load != nullptr) {
+    Tcl_SetObjResult(interp, text("a model is loading"));
+    return TCL_ERROR;
+  }
+  if (g_export_running != nullptr && g_export_running()) {
+    Tcl_SetObjResult(interp, text("an export is running"));
+    return TCL_ERROR;
+  }
+  auto load = std::make_unique<Load>();
+  load->file = Tcl_GetString(objv[1]);
+  load->kept = std::make_unique<Model>(std::move(model()));
+  load->start = std::chrono::steady_clock::now();
+  Load *l = load.get();
+  g_load = std::move(load);
+  g_percent = 0;
+  set_load_progress([](int percent) { g_percent = percent; });
+  l->thread = std::thread([l] {
+    l->ok = g_read && g_read(l->file, &l->error);
+    l->finished = true;
+  });
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+int load_poll_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_Obj *result = Tcl_NewListObj(0, nullptr);
+  if (g_load == nullptr) {
+    Tcl_ListObjAppendElement(nullptr, result, text("idle"));
+  } else if (!g_load->finished) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                         g_load->start).count();
+    Tcl_ListObjAppendElement(nullptr, result, text(g_load->cancelled ? "cancelling" : "running"));
+    Tcl_ListObjAppendElement(nullptr, result, Tcl_NewDoubleObj(seconds));
+    Tcl_ListObjAppendElement(nullptr, result, Tcl_NewIntObj(g_percent));
+  } else {
+    const std::unique_ptr<Load> load = take_ended();
+    if (load->cancelled) {
+      Tcl_ListObjAppendElement(nullptr, result, text("cancelled"));
+    } else if (!load->ok) {
+      Tcl_ListObjAppendElement(nullptr, result, text("failed"));
+      Tcl_ListObjAppendElement(
+          nullptr, result, text(load->error.empty() ? load->file + ": cannot be loaded" : load->error));
+    } else {
+      if (g_on_done) g_on_done(load->file);
+      Tcl_ListObjAppendElement(nullptr, result, text("done"));
+    }
+  }
+  Tcl_SetObjResult(interp, result);
+  return TCL_OK;
+}
+
+int load_cancel_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  if (g_load != nullptr) g_load->cancelled = true;
+  Tcl_ResetResult(interp);
+  return TCL_OK;
+}
+
+int loading_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  Tcl_SetObjResult(interp, Tcl_NewBooleanObj(g_load != nullptr));
+  return TCL_OK;
+}
+
+}  // namespace
+
+bool load_running() { return g_load != nullptr; }
+
+void finish_load() {
+  if (g_load == nullptr) return;
+  g_load->cancelled = true;
+  take_ended();
+}
+
+void create_load_commands(Tcl_Interp *interp, LoadFunction load,
+                          std::function<void(const std::string &)> on_done,
+                          bool (*busy)()) {
+  g_read = std::move(load);
+  g_on_done = std::move(on_done);
+  g_export_running = busy;
+  Tcl_CreateObjCommand(interp, "::molv::gui::load_start", load_start_command, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "::molv::gui::load_poll", load_poll_command, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "::molv::gui::load_cancel", load_cancel_command, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "::molv::gui::loading", loading_command, nullptr, nullptr);
+}
+
+}  // namespace gui
+}  // namespace molv

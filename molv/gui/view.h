@@ -1,0 +1,50 @@
+/*
+ * The window's 3D view: a Togl widget drawn with OpenGL (Mesa renders it in
+ * software where there is no GPU).  It shows the model as the export will
+ * see it -- the materials' diffuse colours, textures whose file is found,
+ * the normals the host recalculates for the export -- and, after an
+ * export, the .x file as Assimp's .x reader reads it back, alone or side by
+ * side with the model.
+ *
+ * The geometry goes into one vertex buffer per model, built when the model
+ * is installed (::molv::gui::view build) and uploaded at the next redraw;
+ * a redraw only sets the camera and draws the buffers.
+ *
+ * The Tcl side (gui.tcl) makes the widget with these commands as its
+ * callbacks and binds the mouse and the keys to `::molv::gui::view`:
+ *
+ *   view build                the open model into the view (once per model)
+ *   view orbit DX DY          turn the camera by pixels of mouse motion
+ *   view pan DX DY            move the camera sideways
+ *   view zoom FACTOR          move closer (< 1) or away (> 1)
+ *   view frame                the whole model in view
+ *   view select INDEX         highlight the object at INDEX in tree order
+ *                             (the tree's "oINDEX"); -1: none
+ *   view read_export FILE     reads FILE with Assimp's .x reader; returns
+ *                             the line that says whether it agrees with
+ *                             the model (an error when it cannot be read)
+ *   view show model|export|both
+ *   view showing              what is shown
+ *   view redraw               draws one frame now and waits for it
+ *   view ppm FILE             the view's pixels as a binary PPM image
+ *   view pixel X Y            "R G B" of one pixel (0,0 the top left)
+ */
+#ifndef MOLV_GUI_VIEW_H
+#define MOLV_GUI_VIEW_H
+
+#include <tcl.h>
+
+namespace molv {
+namespace gui {
+
+// Creates ::molv::gui::view and the widget's callbacks
+// ::molv::gui::view_create, view_display and view_reshape.
+void create_view_commands(Tcl_Interp *interp);
+
+// Forgets every buffer (the window is going away).
+void reset_view();
+
+}  // namespace gui
+}  // namespace molv
+
+#endif  // MOLV_GUI_VIEW_H

@@ -1,0 +1,391 @@
+/*
+ * The view's triangles: polygons become fans of triangles (the view only
+ * draws; the export keeps the polygons), corners keep their own normal and
+ * texture coordinates, and each object's triangles follow its parent's, so
+ * that an object and everything below it are one run of the buffer.
+ */
+#include "gui/view_mesh.h"
+
+#include <sys/stat.h>
+
+#include <assimp/Importer.hpp>
+#include <assimp/material.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "api/model.h"
+
+extern "C" {
+void object_calc_normals_force(mo_object *object);
+int surface_get_shading(mo_surface *surface);
+int surface_get_twosided(mo_surface *surface);
+}
+
+namespace molv {
+namespace gui {
+namespace {
+
+bool is_regular_file(const std::string &path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string folder_of(const std::string &file) {
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+// The file a texture name stands for, beside BESIDE when relative; empty
+// when there is no such file (an embedded "*0" among them).
+std::string texture_file(const std::string &name, const std::string &beside) {
+  if (name.empty() || name[0] == '*') return std::string();
+  std::string path = name;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (path[0] != '/') path = folder_of(beside) + path;
+  if (is_regular_file(path)) return path;
+  // Only the file name, beside the model.
+  const size_t slash = path.rfind('/');
+  const std::string alone = folder_of(beside) + path.substr(slash + 1);
+  return is_regular_file(alone) ? alone : std::string();
+}
+
+std::int8_t normal_byte(float value) {
+  const float scaled = std::round(std::max(-1.0f, std::min(1.0f, value)) * 127.0f);
+  return static_cast<std::int8_t>(scaled);
+}
+
+std::uint8_t colour_byte(float value) {
+  if (!(value > 0.0f)) return 0;
+  return static_cast<std::uint8_t>(std::lround(std::min(1.0f, value) * 255.0f));
+}
+
+// Builds the vertices and the parts, one texture at a time.
+class Builder {
+ public:
+  explicit Builder(ViewMesh *mesh) : mesh_(mesh) {}
+
+  int texture(const std::string &file) {
+    if (file.empty()) return -1;
+    const auto found = texture_of_.find(file);
+    if (found != texture_of_.end()) return found->second;
+    mesh_->textures.push_back(file);
+    return texture_of_[file] = static_cast<int>(mesh_->textures.size() - 1);
+  }
+
+  void begin_part(int texture) {
+    if (!mesh_->parts.empty() && mesh_->parts.back().texture == texture) return;
+    close_part();
+    ViewPart part;
+    part.first = mesh_->indices.size();
+    part.texture = texture;
+    mesh_->parts.push_back(part);
+  }
+
+  void add(const float position[3], const float normal[3], float u, float v,
+           const std::uint8_t colour[4]) {
+    ViewVertex vertex;
+    std::memcpy(vertex.position, position, sizeof vertex.position);
+    for (int i = 0; i < 3; ++i) vertex.normal[i] = normal_byte(normal[i]);
+    vertex.normal[3] = 0;
+    vertex.uv[0] = u;
+    vertex.uv[1] = v;
+    std::memcpy(vertex.colour, colour, sizeof vertex.colour);
+    const auto found = index_of_.emplace(vertex, static_cast<std::uint32_t>(mesh_->vertices.size()));
+    if (found.second) mesh_->vertices.push_back(vertex);
+    mesh_->indices.push_back(found.first->second);
+  }
+
+  // Corners of different objects are not joined: the table stays small.
+  void new_object() { index_of_.clear(); }
+
+  void finish() {
+    close_part();
+    mesh_->parts.erase(std::remove_if(mesh_->parts.begin(), mesh_->parts.end(),
+                                      [](const ViewPart &p) { return p.count == 0; }),
+                       mesh_->parts.end());
+    mesh_->triangle_count = mesh_->indices.size() / 3;
+    index_of_.clear();
+    bounds_and_positions();
+  }
+
+ private:
+  void close_part() {
+    if (!mesh_->parts.empty())
+      mesh_->parts.back().count = mesh_->indices.size() - mesh_->parts.back().first;
+  }
+
+  struct PositionHash {
+    size_t operator()(const std::array<std::int64_t, 3> &p) const {
+      return (static_cast<size_t>(p[0]) * 73856093u) ^ (static_cast<size_t>(p[1]) * 19349663u) ^
+             (static_cast<size_t>(p[2]) * 83492791u);
+    }
+  };
+
+  void bounds_and_positions() {
+    if (mesh_->vertices.empty()) return;
+    for (int i = 0; i < 3; ++i)
+      mesh_->min[i] = mesh_->max[i] = mesh_->vertices[0].position[i];
+    for (const ViewVertex &v : mesh_->vertices)
+      for (int i = 0; i < 3; ++i) {
+        mesh_->min[i] = std::min(mesh_->min[i], v.position[i]);
+        mesh_->max[i] = std::max(mesh_->max[i], v.position[i]);
+      }
+    // Positions on a grid of a hundred-thousandth of the model's size: a
+    // file holds six significant digits, and a reader adds a frame's
+    // offset back, so the same position comes back a few bits apart.
+    float size = 0;
+    for (int i = 0; i < 3; ++i) size = std::max(size, mesh_->max[i] - mesh_->min[i]);
+    const double step = size > 0 ? size * 1e-5 : 1.0;
+    std::unordered_set<std::array<std::int64_t, 3>, PositionHash> seen;
+    seen.reserve(mesh_->vertices.size());
+    for (const ViewVertex &v : mesh_->vertices) {
+      std::array<std::int64_t, 3> cell;
+      for (int i = 0; i < 3; ++i)
+        cell[i] = static_cast<std::int64_t>(std::llround((v.position[i] - mesh_->min[i]) / step));
+      seen.insert(cell);
+    }
+    mesh_->positions = seen.size();
+  }
+
+  struct VertexHash {
+    size_t operator()(const ViewVertex &v) const {
+      static_assert(sizeof(ViewVertex) == 28, "seven words");
+      std::uint32_t words[7];
+      std::memcpy(words, &v, sizeof words);
+      std::uint64_t h = 0x9e3779b97f4a7c15ull;
+      for (std::uint32_t w : words) h = (h ^ w) * 0xff51afd7ed558ccdull;
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  struct VertexEqual {
+    bool operator()(const ViewVertex &a, const ViewVertex &b) const {
+      return std::memcmp(&a, &b, sizeof a) == 0;
+    }
+  };
+
+  ViewMesh *mesh_;
+  std::map<std::string, int> texture_of_;
+  std::unordered_map<ViewVertex, std::uint32_t, VertexHash, VertexEqual> index_of_;
+};
+
+struct Colour {
+  std::uint8_t rgba[4] = {204, 204, 204, 255};
+};
+
+Colour colour_of(const Model &m, unsigned index) {
+  Colour colour;
+  if (index < m.palette.size()) {
+    const mo_material &material = *m.palette[index];
+    for (int i = 0; i < 3; ++i) colour.rgba[i] = colour_byte(material.diffuse[i]);
+  }
+  return colour;
+}
+
+void add_object_surfaces(mo_object *object, const Model &m, const std::string &model_file,
+                         Builder *builder, ViewMesh *mesh) {
+  object_calc_normals_force(object);
+  int texture = -1;
+  if (object->has_texture && object->texture_id >= 0 &&
+      static_cast<size_t>(object->texture_id) < m.textures.size())
+    texture = builder->texture(texture_file(m.textures[object->texture_id], model_file));
+  builder->begin_part(texture);
+  std::vector<mo_svertex *> corners;
+  for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
+    mo_surface *surface = static_cast<mo_surface *>(node->item);
+    corners.clear();
+    for (mo_list_node *c = surface->svertices; c != nullptr; c = c->next)
+      corners.push_back(static_cast<mo_svertex *>(c->item));
+    if (corners.size() < 3) continue;  // lines and points are not exported as faces
+    const Colour colour = colour_of(m, surface->material);
+    const bool flat = surface_get_shading(surface) == 0;
+    const bool twosided = surface_get_twosided(surface) != 0;
+    ++mesh->faces;
+    if (twosided) mesh->twosided_triangles += corners.size() - 2;
+    for (size_t k = 1; k + 1 < corners.size(); ++k) {
+      for (const mo_svertex *corner : {corners[0], corners[k], corners[k + 1]}) {
+        const float zero[3] = {0, 0, 0};
+        const float *position = corner->vertex != nullptr ? &corner->vertex->x : zero;
+        builder->add(position, flat ? surface->normal : corner->normal, corner->u,
+                     corner->v, colour.rgba);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ViewMesh mesh_of_model(const std::string &model_file) {
+  ViewMesh mesh;
+  Builder builder(&mesh);
+  const Model &m = model();
+  // Tree order, as the window's object list: an object, then its children.
+  std::vector<mo_object *> order;
+  std::vector<size_t> parent_of;
+  std::vector<std::pair<mo_object *, size_t>> stack;
+  if (mo_object *world = m.world()) stack.push_back({world, SIZE_MAX});
+  std::vector<mo_object *> children;
+  while (!stack.empty()) {
+    const auto item = stack.back();
+    stack.pop_back();
+    const size_t index = order.size();
+    order.push_back(item.first);
+    parent_of.push_back(item.second);
+    children.clear();
+    for (mo_list_node *node = item.first->children; node != nullptr; node = node->next)
+      children.push_back(static_cast<mo_object *>(node->item));
+    for (auto child = children.rbegin(); child != children.rend(); ++child)
+      stack.push_back({*child, index});
+  }
+  mesh.subtree.resize(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    mesh.subtree[i].first = mesh.indices.size();
+    builder.new_object();
+    if (order[i]->type == MO_OBJ_POLYGON)
+      add_object_surfaces(order[i], m, model_file, &builder, &mesh);
+    mesh.subtree[i].second = mesh.indices.size();
+  }
+  // A subtree ends where its last descendant ends.
+  for (size_t i = order.size(); i-- > 0;)
+    if (parent_of[i] != SIZE_MAX)
+      mesh.subtree[parent_of[i]].second =
+          std::max(mesh.subtree[parent_of[i]].second, mesh.subtree[i].second);
+  builder.finish();
+  return mesh;
+}
+
+bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error) {
+  *mesh = ViewMesh();
+  if (!is_regular_file(file)) {
+    *error = file + ": no such file";
+    return false;
+  }
+  Assimp::Importer importer;
+  const aiScene *scene = importer.ReadFile(file, 0);
+  if (scene == nullptr || scene->mRootNode == nullptr) {
+    *error = file + ": " + importer.GetErrorString();
+    return false;
+  }
+  Builder builder(mesh);
+  std::vector<Colour> colours(scene->mNumMaterials);
+  std::vector<int> textures(scene->mNumMaterials, -1);
+  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
+    const aiMaterial *material = scene->mMaterials[i];
+    aiColor4D diffuse(0.8f, 0.8f, 0.8f, 1.0f);
+    material->Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
+    colours[i].rgba[0] = colour_byte(diffuse.r);
+    colours[i].rgba[1] = colour_byte(diffuse.g);
+    colours[i].rgba[2] = colour_byte(diffuse.b);
+    aiString path;
+    if (material->GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS) {
+      const std::string found = texture_file(path.C_Str(), file);
+      textures[i] = builder.texture(found);
+      if (found.empty() &&
+          std::find(mesh->missing_textures.begin(), mesh->missing_textures.end(), path.C_Str()) ==
+              mesh->missing_textures.end())
+        mesh->missing_textures.push_back(path.C_Str());
+    }
+  }
+  std::vector<std::pair<const aiNode *, aiMatrix4x4>> stack{{scene->mRootNode, aiMatrix4x4()}};
+  while (!stack.empty()) {
+    const auto item = stack.back();
+    stack.pop_back();
+    const aiNode *node = item.first;
+    const aiMatrix4x4 transform = item.second * node->mTransformation;
+    aiMatrix3x3 turn(transform);
+    turn.Inverse().Transpose();
+    for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+      const aiMesh *m = scene->mMeshes[node->mMeshes[k]];
+      const unsigned material = m->mMaterialIndex < colours.size() ? m->mMaterialIndex : 0;
+      const Colour colour = material < colours.size() ? colours[material] : Colour();
+      builder.new_object();
+      builder.begin_part(material < textures.size() ? textures[material] : -1);
+      for (unsigned f = 0; f < m->mNumFaces; ++f) {
+        const aiFace &face = m->mFaces[f];
+        if (face.mNumIndices < 3) continue;
+        ++mesh->faces;
+        // A face without normals takes its plane's.
+        aiVector3D plane = (m->mVertices[face.mIndices[1]] - m->mVertices[face.mIndices[0]]) ^
+                           (m->mVertices[face.mIndices[2]] - m->mVertices[face.mIndices[0]]);
+        plane = (turn * plane).NormalizeSafe();
+        for (unsigned c = 1; c + 1 < face.mNumIndices; ++c) {
+          for (unsigned index : {face.mIndices[0], face.mIndices[c], face.mIndices[c + 1]}) {
+            const aiVector3D p = transform * m->mVertices[index];
+            const aiVector3D n = m->HasNormals() ? (turn * m->mNormals[index]).NormalizeSafe() : plane;
+            const float position[3] = {p.x, p.y, p.z};
+            const float normal[3] = {n.x, n.y, n.z};
+            float u = 0, v = 0;
+            if (m->HasTextureCoords(0)) {
+              u = m->mTextureCoords[0][index].x;
+              v = m->mTextureCoords[0][index].y;
+            }
+            builder.add(position, normal, u, v, colour.rgba);
+          }
+        }
+      }
+    }
+    for (unsigned c = node->mNumChildren; c-- > 0;)
+      stack.push_back({node->mChildren[c], transform});
+  }
+  builder.finish();
+  return true;
+}
+
+std::string compare_meshes(const ViewMesh &model, const ViewMesh &file, bool *agree) {
+  char box[200];
+  std::snprintf(box, sizeof box, "box %.4g %.4g %.4g to %.4g %.4g %.4g", file.min[0],
+                file.min[1], file.min[2], file.max[0], file.max[1], file.max[2]);
+  std::vector<std::string> differ;
+  // A two-sided polygon is written twice, once for each side; a file may
+  // also hold polygons as triangles: triangles count the same either way.
+  const std::uint64_t t = model.triangles();
+  if (file.triangles() != t && file.triangles() != t + model.twosided_triangles)
+    differ.push_back("the model has " + std::to_string(t) + " triangles, the file " +
+                     std::to_string(file.triangles()));
+  // Positions a few bits apart may fall either side of the grid they are
+  // counted on: a difference of one in two hundred is no difference.
+  const std::uint64_t apart = file.positions > model.positions ? file.positions - model.positions
+                                                                : model.positions - file.positions;
+  if (apart > model.positions / 200)
+    differ.push_back("the model has " + std::to_string(model.positions) +
+                     " vertex positions, the file " + std::to_string(file.positions));
+  float size = 0;
+  for (int i = 0; i < 3; ++i) size = std::max(size, model.max[i] - model.min[i]);
+  const float tolerance = std::max(1e-5f, size * 1e-4f);
+  bool box_agrees = true;
+  for (int i = 0; i < 3; ++i)
+    box_agrees = box_agrees && std::fabs(model.min[i] - file.min[i]) <= tolerance &&
+                 std::fabs(model.max[i] - file.max[i]) <= tolerance;
+  if (!box_agrees) {
+    char line[480];
+    std::snprintf(line, sizeof line,
+                  "the box differs: model %.4g %.4g %.4g to %.4g %.4g %.4g, file %s",
+                  model.min[0], model.min[1], model.min[2], model.max[0], model.max[1],
+                  model.max[2], box + 4);
+    differ.push_back(line);
+  }
+  if (!file.missing_textures.empty())
+    differ.push_back(std::to_string(file.missing_textures.size()) +
+                     (file.missing_textures.size() == 1 ? " texture" : " textures") +
+                     " not found beside the .x (" + file.missing_textures[0] +
+                     (file.missing_textures.size() > 1 ? ", ..." : "") + ")");
+  *agree = differ.empty();
+  if (*agree)
+    return "The .x agrees with the model: " + std::to_string(file.faces) + " faces (" +
+           std::to_string(file.triangles()) + " triangles), " +
+           std::to_string(file.positions) + " vertex positions, " + box;
+  std::string text = "The .x differs: ";
+  for (size_t i = 0; i < differ.size(); ++i) text += (i ? "; " : "") + differ[i];
+  return text;
+}
+
+}  // namespace gui
+}  // namespace molv

@@ -1,0 +1,70 @@
+/*
+ * What the 3D view draws, made on the processor: triangles with their
+ * normal, texture coordinates and colour, in parts of one texture each, and
+ * what is needed to compare two of them.  One comes from the open model
+ * (with the normals the export writes), one from a .x file as Assimp's .x
+ * reader reads it.  No OpenGL here: view.cpp uploads these.
+ */
+#ifndef MOLV_GUI_VIEW_MESH_H
+#define MOLV_GUI_VIEW_MESH_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace molv {
+namespace gui {
+
+struct ViewVertex {
+  float position[3];
+  std::int8_t normal[4];  // x, y, z scaled to 127; the fourth is padding
+  float uv[2];            // texture coordinates, t going up the image
+  std::uint8_t colour[4];
+};
+
+// A run of triangles (of indices into the vertices) drawn with one
+// texture (-1: none).
+struct ViewPart {
+  std::size_t first = 0;
+  std::size_t count = 0;
+  int texture = -1;
+};
+
+struct ViewMesh {
+  std::vector<ViewVertex> vertices;      // each once: corners that agree in
+                                         // everything share one
+  std::vector<std::uint32_t> indices;    // three per triangle
+  std::vector<ViewPart> parts;
+  std::vector<std::string> textures;  // files found, indexed by ViewPart::texture
+  std::vector<std::string> missing_textures;  // names whose file is not there
+  // Per object in tree order: the indices of it and everything below it,
+  // [first, end).  Empty for a file read back.
+  std::vector<std::pair<std::size_t, std::size_t>> subtree;
+  float min[3] = {0, 0, 0};
+  float max[3] = {0, 0, 0};
+  std::uint64_t faces = 0;               // polygons
+  std::uint64_t twosided_triangles = 0;  // triangles of two-sided polygons
+  std::uint64_t positions = 0;        // distinct corner positions
+  std::uint64_t triangle_count = 0;      // kept when the buffers go to the GL
+  std::uint64_t triangles() const { return triangle_count; }
+  bool empty() const { return indices.empty(); }
+};
+
+// The open model: the host's normals as the export recalculates them
+// (object_calc_normals_force), flat surfaces with their surface normal.
+// Relative texture names are looked up beside MODEL_FILE.
+ViewMesh mesh_of_model(const std::string &model_file);
+
+// FILE read by Assimp's .x reader as an engine would take it.  False with
+// *error when it cannot be read.
+bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error);
+
+// One line: whether FILE_MESH shows what MODEL holds (faces, distinct
+// vertices, bounding box), else what differs.  *agree tells which.
+std::string compare_meshes(const ViewMesh &model, const ViewMesh &file, bool *agree);
+
+}  // namespace gui
+}  // namespace molv
+
+#endif  // MOLV_GUI_VIEW_MESH_H

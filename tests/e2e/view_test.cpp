@@ -1,0 +1,306 @@
+/*
+ * The window's 3D view by its pixels: the built molv runs `molv gui
+ * --script` on a private X display with the real plug-in, Mesa draws the
+ * view in software, and the script reads the view back (glReadPixels) into
+ * PPM images that are compared here.
+ */
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/export_harness.h"
+#include "support/plugin_dir.h"
+#include "support/run_molv.h"
+#include "support/virtual_display.h"
+
+namespace {
+
+// A cube of red faces, centred on the origin.
+constexpr const char *kRedCube = R"({"palette": [{"name": "red", "diffuse": [1, 0, 0]}],
+ "world": {"children": [{"name": "Cube",
+  "vertices": [[-1,-1,-1],[1,-1,-1],[1,1,-1],[-1,1,-1],[-1,-1,1],[1,-1,1],[1,1,1],[-1,1,1]],
+  "surfaces": [{"verts": [0,3,2,1]}, {"verts": [4,5,6,7]}, {"verts": [0,1,5,4]},
+               {"verts": [2,3,7,6]}, {"verts": [1,2,6,5]}, {"verts": [0,4,7,3]}]}]}})";
+
+// The view's default background.
+constexpr int kBackground[3] = {77, 84, 97};
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  const unsigned char *at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+  bool is_background(int x, int y) const {
+    const unsigned char *p = at(x, y);
+    for (int c = 0; c < 3; ++c)
+      if (std::abs(p[c] - kBackground[c]) > 3) return false;
+    return true;
+  }
+};
+
+Image read_ppm(const std::string &path) {
+  Image image;
+  const std::string bytes = qel_test::read_file(path);
+  std::istringstream in(bytes);
+  std::string magic;
+  int max = 0;
+  in >> magic >> image.width >> image.height >> max;
+  in.get();
+  if (magic != "P6" || image.width <= 0 || image.height <= 0) return Image();
+  const size_t size = static_cast<size_t>(image.width) * image.height * 3;
+  const size_t start = static_cast<size_t>(in.tellg());
+  if (bytes.size() < start + size) return Image();
+  image.rgb.assign(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(start + size));
+  return image;
+}
+
+// The share of pixels that are model in one image and background in the
+// other.
+double silhouette_difference(const Image &a, const Image &b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.empty()) return 1.0;
+  size_t differ = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) differ += a.is_background(x, y) != b.is_background(x, y);
+  return static_cast<double>(differ) / (static_cast<double>(a.width) * a.height);
+}
+
+// The mean difference of the channels, 0 to 255.
+double mean_difference(const Image &a, const Image &b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.empty()) return 255.0;
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(a.rgb[i] - b.rgb[i]);
+  return sum / static_cast<double>(a.rgb.size());
+}
+
+std::string value_of(const std::string &text, const std::string &key) {
+  std::string found = "<no " + key + ">";
+  for (const std::string &line : qel_test::text_lines(text))
+    if (line.rfind(key + "=", 0) == 0) found = line.substr(key.size() + 1);
+  return found;
+}
+
+class View : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (display_.name().empty()) GTEST_SKIP() << "no Xvfb";
+    work_ = qel_test::make_temp_dir("view");
+  }
+  void TearDown() override {
+    if (!work_.empty()) qel_test::remove_tree(work_);
+  }
+  std::string write(const std::string &name, const std::string &text) const {
+    qel_test::write_file(work_ + "/" + name, text);
+    return work_ + "/" + name;
+  }
+  qel_test::RunResult run_gui(const std::string &script, const std::string &scene) {
+    const std::string file = write("script.tcl",
+                                   "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
+                                   "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
+                                   script);
+    qel_test::RunOptions options;
+    options.args = {"gui", scene, "--plugin-dir", plugin_.path(), "--script", file};
+    options.cwd = work_;
+    options.env = {{"DISPLAY", display_.name()}};
+    options.timeout_seconds = 120;
+    return qel_test::run_molv(options);
+  }
+
+  qel_test::VirtualDisplay display_;
+  qel_test::PluginDir plugin_;
+  std::string work_;
+};
+
+TEST_F(View, ShowsTheModelTurnsItAndShowsTheExportAsTheReaderSeesIt) {
+  const std::string scene = write("cube.json", kRedCube);
+  const auto r = run_gui(R"(
+    set w [winfo width .scene.gl]
+    set h [winfo height .scene.gl]
+    puts "centre=[::molv::gui::view pixel [expr {$w / 2}] [expr {$h / 2}]]"
+    ::molv::gui::view ppm front.ppm
+    # A drag with the left button, through the view's own bindings.
+    event generate .scene.gl <ButtonPress-1> -x 100 -y 100
+    event generate .scene.gl <B1-Motion> -x 190 -y 160
+    event generate .scene.gl <ButtonRelease-1> -x 190 -y 160
+    ::molv::gui::view ppm turned.ppm
+    puts "export_enabled=[.scene.bar.export instate !disabled]"
+    # An export with the default options through the dialog.
+    .menubar.file.export invoke 0
+    update
+    .x_export_save.file.name delete 0 end
+    .x_export_save.file.name insert 0 cube
+    .x_export_save.buttons.export invoke
+    update
+    puts "status=$::molv::status"
+    puts "agreement=[.scene.agreement cget -text]"
+    ::molv::gui::view show model
+    ::molv::gui::view ppm model.ppm
+    focus -force .scene.gl
+    event generate .scene.gl <Key-x>
+    puts "showing=[::molv::gui::view showing]"
+    ::molv::gui::view ppm export.ppm
+    event generate .scene.gl <Key-b>
+    ::molv::gui::view ppm both.ppm
+    exit 0
+  )",
+                         scene);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  // Red in the middle, the background in every corner.
+  std::istringstream centre(value_of(r.out, "centre"));
+  int red = 0, green = 0, blue = 0;
+  centre >> red >> green >> blue;
+  EXPECT_GT(red, 120) << value_of(r.out, "centre");
+  EXPECT_LT(green, 40);
+  EXPECT_LT(blue, 40);
+  const Image front = read_ppm(work_ + "/front.ppm");
+  ASSERT_GT(front.width, 100);
+  for (const auto &corner : {std::make_pair(0, 0), std::make_pair(front.width - 1, 0),
+                             std::make_pair(0, front.height - 1),
+                             std::make_pair(front.width - 1, front.height - 1)})
+    EXPECT_TRUE(front.is_background(corner.first, corner.second));
+  // Turned, the cube covers other pixels.
+  EXPECT_GT(silhouette_difference(front, read_ppm(work_ + "/turned.ppm")), 0.01);
+
+  EXPECT_EQ(value_of(r.out, "export_enabled"), "0") << "nothing exported yet";
+  EXPECT_EQ(value_of(r.out, "status").rfind("Wrote cube.x (", 0), 0u) << r.out;
+  EXPECT_NE(value_of(r.out, "status").find("1 mesh, "), std::string::npos) << r.out;
+  EXPECT_EQ(value_of(r.out, "agreement").rfind("The .x agrees with the model: 6 faces", 0), 0u)
+      << r.out;
+  EXPECT_EQ(value_of(r.out, "showing"), "export");
+  // The cube comes through unchanged: the same picture.
+  const Image model = read_ppm(work_ + "/model.ppm");
+  const Image file = read_ppm(work_ + "/export.ppm");
+  EXPECT_LT(mean_difference(model, file), 1.0);
+  EXPECT_LT(silhouette_difference(model, file), 0.002);
+  // Side by side: two cubes, so the middle column is no cube's.
+  const Image both = read_ppm(work_ + "/both.ppm");
+  EXPECT_GT(silhouette_difference(model, both), 0.01);
+}
+
+// A grid of SIZE x SIZE squares as an OBJ file.
+std::string grid_obj(int size) {
+  std::string text;
+  text.reserve(static_cast<size_t>(size + 1) * (size + 1) * 30 + static_cast<size_t>(size) * size * 40);
+  char line[96];
+  for (int y = 0; y <= size; ++y)
+    for (int x = 0; x <= size; ++x) {
+      std::snprintf(line, sizeof line, "v %d %d 0\n", x, y);
+      text += line;
+    }
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const int a = y * (size + 1) + x + 1;
+      std::snprintf(line, sizeof line, "f %d %d %d %d\n", a, a + 1, a + size + 2, a + size + 1);
+      text += line;
+    }
+  return text;
+}
+
+TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
+  const std::string scene = write("cube.json", kRedCube);
+  const std::string big = write("big.obj", grid_obj(500) + "l 1 2\n");
+  const auto r = run_gui(R"(
+    set ::ran_during_load 0
+    set ::statuses {}
+    proc tick {} {
+        if {[::molv::gui::loading]} {
+            incr ::ran_during_load
+            if {$::ran_during_load == 1} {
+                lappend ::statuses $::molv::status
+                # Open and Export wait for the load.
+                ::molv::gui::open_file
+                .menubar.file.export invoke 0
+                puts "dialog_during_load=[winfo exists .x_export_save]"
+                puts "cancel_shown=[expr {[winfo manager .cancel] eq "pack"}]"
+                if {$::cancel} {.cancel invoke}
+            }
+        }
+        after 10 tick
+    }
+    proc tk_getOpenFile {args} {return )" +
+                         big + R"(}
+    set ::cancel 1
+    after 10 tick
+    ::molv::gui::open_file
+    puts "cancelled=$::molv::status"
+    puts "summary_cancelled=[.summary cget -text]"
+    while {[::molv::gui::loading]} {after 50; update}
+    set ::ran_during_load 0
+    set ::cancel 0
+    ::molv::gui::open_file
+    puts "ran=$::ran_during_load"
+    puts "loading_status=[lindex $::statuses 0]"
+    puts "status=$::molv::status"
+    puts "summary=[.summary cget -text]"
+    puts "warnings=[.warnings cget -text]"
+    exit 0
+  )",
+                         scene);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(value_of(r.out, "warnings").rfind("warning: 1 line", 0), 0u) << r.out;
+  EXPECT_EQ(value_of(r.out, "loading_status").rfind("Loading big.obj (", 0), 0u) << r.out;
+  EXPECT_EQ(value_of(r.out, "cancel_shown"), "1");
+  EXPECT_EQ(value_of(r.out, "dialog_during_load"), "0");
+  std::vector<std::string> messages;
+  for (const std::string &line : qel_test::text_lines(r.out))
+    if (line.rfind("message=", 0) == 0) messages.push_back(line);
+  ASSERT_EQ(messages.size(), 4u) << r.out;
+  EXPECT_EQ(messages[0], "message=A model is loading: let it finish or cancel it first.");
+  EXPECT_EQ(value_of(r.out, "cancelled").rfind("Loading big.obj cancelled", 0), 0u) << r.out;
+  EXPECT_EQ(value_of(r.out, "summary_cancelled"), "Objects : 1    Vertices : 8    Surfaces : 6");
+  EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
+  EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj");
+  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250001");
+}
+
+TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsItsSize) {
+  const std::string cube = write("cube.json", kRedCube);
+  qel_test::RunOptions exporting;
+  exporting.args = {"export", cube, "-o", "~m", "--plugin-dir", plugin_.path(), "--quiet"};
+  exporting.cwd = work_;
+  ASSERT_EQ(qel_test::run_molv(exporting).exit_status, 0);
+  const auto r = run_gui(R"(
+    puts "title=[wm title .]"
+    .menubar.file.export invoke 0
+    update
+    set d .x_export_save
+    puts "proposed=[regsub {^.*/} [$d.file.name get] {}]"
+    set height [winfo height $d]
+    ::qel_export::hint [string repeat "A help text long enough to wrap. " 12]
+    update
+    puts "steady=[expr {[winfo height $d] == $height}]"
+    # The open model, typed with its tilde.
+    $d.file.name delete 0 end
+    $d.file.name insert 0 ~m
+    $d.buttons.export invoke
+    # A file that exists is not replaced without a yes.
+    $d.file.name delete 0 end
+    $d.file.name insert 0 cube
+    close [open cube.x w]
+    $d.buttons.export invoke
+    puts "cube_size=[file size cube.x]"
+    # File > Open while the dialog is open: the proposal follows.
+    proc tk_getOpenFile {args} {return )" +
+                         cube + R"(}
+    ::molv::gui::open_file
+    puts "follows=[file tail [$d.file.name get]]"
+    exit 0
+  )",
+                         "~m.x");
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(value_of(r.out, "title"), "molv - ~m.x");
+  EXPECT_EQ(value_of(r.out, "proposed"), "~m.x");
+  EXPECT_EQ(value_of(r.out, "steady"), "1");
+  std::vector<std::string> messages;
+  for (const std::string &line : qel_test::text_lines(r.out))
+    if (line.rfind("message=", 0) == 0) messages.push_back(line);
+  EXPECT_EQ(messages, (std::vector<std::string>{"message=~m.x is the model that is open.",
+                                                "message=cube.x already exists."}));
+  EXPECT_EQ(value_of(r.out, "cube_size"), "0");
+  EXPECT_EQ(value_of(r.out, "follows"), "cube.x");
+}
+
+}  // namespace
