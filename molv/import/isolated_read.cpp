@@ -98,9 +98,12 @@ class AnswerReader {
 // answer to FD, so that a crash anywhere in the reader (freeing a deep
 // scene included) leaves no answer.  Its exit status.
 int read_in_child(const std::string &path, const std::function<void(int)> &progress, int fd) {
-  // A crash leaves no core file behind.
+  // A crash leaves no core file behind, and ends the child by its signal
+  // whatever handler the process had (a sanitizer build's would print a
+  // report of its own and exit).
   const struct rlimit none = {0, 0};
   (void)::setrlimit(RLIMIT_CORE, &none);
+  for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, SIG_DFL);
   std::vector<std::string> opened;
   std::string refusal, error;
   int state = 0;
