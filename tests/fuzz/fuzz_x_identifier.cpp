@@ -6,7 +6,8 @@
  * a host name does.
  *
  * The identifier never holds a character that ends a name in the file
- * ({ } , ; " space, control bytes 0..31 and 127), never starts with '#' or
+ * ({ } , ; " space, the GUID brackets < >, control bytes 0..31 and 127),
+ * never starts with '#' or
  * '/', and is otherwise the name: the same length (one more with the
  * digit's '_'), each byte the name's own or a '_' where the name had a
  * breaking byte or (first byte only) a '#' or '/'.
@@ -23,7 +24,7 @@ namespace {
 
 bool ends_a_name(unsigned char c) {
   return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' ||
-         c == '"';
+         c == '"' || c == '<' || c == '>';
 }
 
 std::string shown(const std::string &text) {
