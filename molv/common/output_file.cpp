@@ -156,6 +156,31 @@ void OutputFile::close_all() {
   }
 }
 
+// A pipe, terminal or device: never waited for, never replaced; a file
+// open as standard error (APPEND) gets the log after what it holds.
+bool OutputFile::open_stream(const std::string &path, bool append) {
+  fd_ =
+      ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : 0));
+  if (fd_ < 0) return false;
+  (void)::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  kind_ = Kind::kStream;
+  active_ = true;
+  return true;
+}
+
+// The prepared file takes the mode a new file gets, or (EARLIER) what the
+// earlier file was set up with; where that cannot be (several hard links,
+// an owner not ours to give) the content will be copied in instead.
+bool OutputFile::set_up_like(const struct stat *earlier) {
+  if (earlier == nullptr) return ::fchmod(fd_, new_file_mode()) == 0;
+  struct stat mine;
+  if (::fstat(fd_, &mine) != 0) return false;
+  const bool owner = (mine.st_uid == earlier->st_uid && mine.st_gid == earlier->st_gid) ||
+                     ::fchown(fd_, earlier->st_uid, earlier->st_gid) == 0;
+  if (earlier->st_nlink > 1 || !owner) kind_ = Kind::kCopyIn;
+  return ::fchmod(fd_, earlier->st_mode & 07777) == 0;
+}
+
 bool OutputFile::open(const std::string &path, bool streams, std::string *error) {
   discard();
   path_ = path;
@@ -180,15 +205,9 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
   if ((exists && !link && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) ||
       (leads && !S_ISREG(followed.st_mode) && !S_ISDIR(followed.st_mode)) ||
       (streams && open_file)) {
-    // A pipe, terminal or device: never waited for, never replaced; a file
-    // open as standard error gets the log after what it holds.
     if (!streams) return fail("not a regular file");
-    fd_ = ::open(path.c_str(),
-                 O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (open_file ? O_APPEND : 0));
-    if (fd_ < 0) return fail(errno == ENXIO ? "a pipe that nobody reads" : nullptr);
-    (void)::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-    kind_ = Kind::kStream;
-    active_ = true;
+    if (!open_stream(path, open_file))
+      return fail(errno == ENXIO ? "a pipe that nobody reads" : nullptr);
     return true;
   }
   if (exists && S_ISDIR(st.st_mode)) return fail("a folder stands at that name");
@@ -201,20 +220,7 @@ bool OutputFile::open(const std::string &path, bool streams, std::string *error)
   if (regular && ::access(path.c_str(), W_OK) != 0) return fail(nullptr);
   fd_ = make_prepared(folder_fd_, &temp_);
   if (fd_ < 0) return fail(nullptr);
-  bool ok;
-  if (!regular) {
-    ok = ::fchmod(fd_, new_file_mode()) == 0;
-  } else {
-    // The replacement is the earlier file as the user set it up, or the
-    // content is copied in (several hard links, an owner not ours to give).
-    struct stat mine;
-    ok = ::fstat(fd_, &mine) == 0;
-    const bool owner = ok && ((mine.st_uid == st.st_uid && mine.st_gid == st.st_gid) ||
-                              ::fchown(fd_, st.st_uid, st.st_gid) == 0);
-    if (st.st_nlink > 1 || !owner) kind_ = Kind::kCopyIn;
-    ok = ok && ::fchmod(fd_, st.st_mode & 07777) == 0;
-  }
-  if (!ok) {
+  if (!set_up_like(regular ? &st : nullptr)) {
     const int saved = errno;
     if (!temp_.empty()) ::unlinkat(folder_fd_, temp_.c_str(), 0);
     temp_.clear();

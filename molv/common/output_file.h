@@ -19,6 +19,8 @@
 #define MOLV_COMMON_OUTPUT_FILE_H
 
 #include <cstddef>
+#include <sys/stat.h>
+
 #include <string>
 
 namespace molv {
@@ -50,6 +52,8 @@ class OutputFile {
   enum class Kind { kRename, kCopyIn, kStream };
   bool copy_in();
   void close_all();
+  bool open_stream(const std::string &path, bool append);
+  bool set_up_like(const struct stat *earlier);
 
   std::string path_;
   std::string name_;  // the file name in the folder

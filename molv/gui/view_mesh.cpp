@@ -262,6 +262,55 @@ ViewMesh mesh_of_model(const std::string &model_file) {
   return mesh;
 }
 
+namespace {
+
+// A material of a .x read back: its diffuse colour into *COLOUR, its
+// texture (where its file is found beside FILE) into *TEXTURE, and a
+// texture not found into the mesh's list of missing ones.
+void read_x_material(const aiMaterial &material, const std::string &file, Builder *builder,
+                     ViewMesh *mesh, Colour *colour, int *texture) {
+  aiColor4D diffuse(0.8f, 0.8f, 0.8f, 1.0f);
+  material.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
+  colour->rgba[0] = colour_byte(diffuse.r);
+  colour->rgba[1] = colour_byte(diffuse.g);
+  colour->rgba[2] = colour_byte(diffuse.b);
+  aiString path;
+  if (material.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS) return;
+  const std::string found = texture_file(path.C_Str(), file);
+  *texture = builder->texture(found);
+  auto &missing = mesh->missing_textures;
+  if (found.empty() && std::find(missing.begin(), missing.end(), path.C_Str()) == missing.end())
+    missing.push_back(path.C_Str());
+}
+
+// The polygon faces of a mesh of a .x read back, as fans of triangles in
+// world space (TRANSFORM; TURN for the normals).
+void add_x_faces(const aiMesh &m, const aiMatrix4x4 &transform, const aiMatrix3x3 &turn,
+                 const Colour &colour, Builder *builder, ViewMesh *mesh) {
+  for (unsigned f = 0; f < m.mNumFaces; ++f) {
+    const aiFace &face = m.mFaces[f];
+    if (face.mNumIndices < 3) continue;
+    ++mesh->faces;
+    // A face without normals takes its plane's.
+    aiVector3D plane = (m.mVertices[face.mIndices[1]] - m.mVertices[face.mIndices[0]]) ^
+                       (m.mVertices[face.mIndices[2]] - m.mVertices[face.mIndices[0]]);
+    plane = (turn * plane).NormalizeSafe();
+    for (unsigned c = 1; c + 1 < face.mNumIndices; ++c) {
+      for (unsigned index : {face.mIndices[0], face.mIndices[c], face.mIndices[c + 1]}) {
+        const aiVector3D p = transform * m.mVertices[index];
+        const aiVector3D n = m.HasNormals() ? (turn * m.mNormals[index]).NormalizeSafe() : plane;
+        const float position[3] = {p.x, p.y, p.z};
+        const float normal[3] = {n.x, n.y, n.z};
+        const bool uv = m.HasTextureCoords(0);
+        builder->add(position, normal, uv ? m.mTextureCoords[0][index].x : 0.0f,
+                     uv ? m.mTextureCoords[0][index].y : 0.0f, colour.rgba);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error) {
   *mesh = ViewMesh();
   if (!is_regular_file(file)) {
@@ -277,23 +326,8 @@ bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error)
   Builder builder(mesh);
   std::vector<Colour> colours(scene->mNumMaterials);
   std::vector<int> textures(scene->mNumMaterials, -1);
-  for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
-    const aiMaterial *material = scene->mMaterials[i];
-    aiColor4D diffuse(0.8f, 0.8f, 0.8f, 1.0f);
-    material->Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
-    colours[i].rgba[0] = colour_byte(diffuse.r);
-    colours[i].rgba[1] = colour_byte(diffuse.g);
-    colours[i].rgba[2] = colour_byte(diffuse.b);
-    aiString path;
-    if (material->GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS) {
-      const std::string found = texture_file(path.C_Str(), file);
-      textures[i] = builder.texture(found);
-      if (found.empty() &&
-          std::find(mesh->missing_textures.begin(), mesh->missing_textures.end(), path.C_Str()) ==
-              mesh->missing_textures.end())
-        mesh->missing_textures.push_back(path.C_Str());
-    }
-  }
+  for (unsigned i = 0; i < scene->mNumMaterials; ++i)
+    read_x_material(*scene->mMaterials[i], file, &builder, mesh, &colours[i], &textures[i]);
   std::vector<std::pair<const aiNode *, aiMatrix4x4>> stack{{scene->mRootNode, aiMatrix4x4()}};
   while (!stack.empty()) {
     const auto item = stack.back();
@@ -308,29 +342,7 @@ bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error)
       const Colour colour = material < colours.size() ? colours[material] : Colour();
       builder.new_object();
       builder.begin_part(material < textures.size() ? textures[material] : -1);
-      for (unsigned f = 0; f < m->mNumFaces; ++f) {
-        const aiFace &face = m->mFaces[f];
-        if (face.mNumIndices < 3) continue;
-        ++mesh->faces;
-        // A face without normals takes its plane's.
-        aiVector3D plane = (m->mVertices[face.mIndices[1]] - m->mVertices[face.mIndices[0]]) ^
-                           (m->mVertices[face.mIndices[2]] - m->mVertices[face.mIndices[0]]);
-        plane = (turn * plane).NormalizeSafe();
-        for (unsigned c = 1; c + 1 < face.mNumIndices; ++c) {
-          for (unsigned index : {face.mIndices[0], face.mIndices[c], face.mIndices[c + 1]}) {
-            const aiVector3D p = transform * m->mVertices[index];
-            const aiVector3D n = m->HasNormals() ? (turn * m->mNormals[index]).NormalizeSafe() : plane;
-            const float position[3] = {p.x, p.y, p.z};
-            const float normal[3] = {n.x, n.y, n.z};
-            float u = 0, v = 0;
-            if (m->HasTextureCoords(0)) {
-              u = m->mTextureCoords[0][index].x;
-              v = m->mTextureCoords[0][index].y;
-            }
-            builder.add(position, normal, u, v, colour.rgba);
-          }
-        }
-      }
+      add_x_faces(*m, transform, turn, colour, &builder, mesh);
     }
     for (unsigned c = node->mNumChildren; c-- > 0;)
       stack.push_back({node->mChildren[c], transform});
