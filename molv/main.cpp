@@ -6,6 +6,9 @@
 #include "api/host_memory.h"
 #include "api/test_hooks.h"
 #include "cli/cli.h"
+#include "import/isolated_read.h"
+
+#include <cstring>
 
 #if defined(__SANITIZE_ADDRESS__)
 // Under the leak checker: the font library behind Tk keeps its caches until
@@ -15,6 +18,10 @@ extern "C" const char *__lsan_default_options() { return "print_suppressions=0";
 #endif
 
 int main(int argc, char **argv) {
+  // The reader's child, started by a molv whose load runs off its main
+  // thread.
+  if (argc == 4 && std::strcmp(argv[1], molv::kReadApartCommand) == 0)
+    return molv::read_apart(argv[2], argv[3]);
   molv::keep_freed_memory();
   // What a plug-in shows is for the user; the recording is for tests.
   molv::set_recording(false);

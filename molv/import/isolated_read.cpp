@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -194,6 +195,10 @@ bool child_read(int fd, int status, IsolatedRead *read) {
 
 }  // namespace
 
+int read_apart(const char *path, const char *fd_text) {
+  return read_in_child(path, {}, std::atoi(fd_text));
+}
+
 IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
                            const std::function<void(int)> &progress) {
   IsolatedRead read;
@@ -208,7 +213,21 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
     first = [&progress](int percent) { progress(percent / 2); };
     second = [&progress](int percent) { progress(50 + percent / 2); };
   }
+  // Off the main thread (the window's load) the child is a new molv: a
+  // forked copy of a process with threads may find a lock (the allocator's,
+  // Tcl's) held by a thread it does not have, and wait on it for ever.
+  char exe[4096];
+  const ssize_t exe_length =
+      ::gettid() != ::getpid() ? ::readlink("/proc/self/exe", exe, sizeof exe - 1) : -1;
+  const std::string fd_text = std::to_string(fd);
+  const char *const argv[] = {"molv", kReadApartCommand, path.c_str(), fd_text.c_str(), nullptr};
+  if (exe_length > 0) exe[exe_length] = '\0';
   const pid_t pid = ::fork();
+  if (pid == 0 && exe_length > 0) {
+    (void)::fcntl(fd, F_SETFD, 0);
+    ::execv(exe, const_cast<char *const *>(argv));
+    ::_exit(127);
+  }
   if (pid == 0) ::_exit(read_in_child(path, first, fd));
   int status = 0;
   if (pid < 0) {

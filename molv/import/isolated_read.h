@@ -31,6 +31,11 @@ struct IsolatedRead {
   std::string refusal;
 };
 
+// The hidden command of a child that reads apart in a new molv (used off
+// the main thread): `molv --read-apart PATH FD`, answering into FD.
+inline constexpr const char *kReadApartCommand = "--read-apart";
+int read_apart(const char *path, const char *fd_text);
+
 // Reads PATH into IMPORTER (no post-processing) in a child process;
 // PROGRESS (may be empty) hears how far the read got.
 IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
