@@ -75,7 +75,11 @@ proc ::molv::gui::build {} {
 
     ttk::frame .bottom
     ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
-    ttk::progressbar .progress -variable ::molv::progress -maximum 100 -length 160
+    ttk::progressbar .progress -variable ::molv::gui::bar -maximum 100 -length 160
+    namespace eval ::qel_export {}
+    trace add variable ::molv::progress write ::molv::gui::follow_bar
+    trace add variable ::qel_export::percent write ::molv::gui::follow_bar
+    follow_bar
     ttk::button .cancel -text Cancel -command ::molv::gui::cancel_load
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
@@ -118,6 +122,18 @@ proc ::molv::gui::fill_export_menu {} {
     }
     if {![llength $entries]} {
         .menubar.file.export add command -label "(no plug-in)" -state disabled
+    }
+}
+
+# The window's bar: while the export dialog follows an export, the figure
+# it shows (the plug-in's own value weighed with the phases of each mesh),
+# so that the two bars never disagree; else the host's progress value.
+proc ::molv::gui::follow_bar {args} {
+    if {[info exists ::qel_export::busy] && $::qel_export::busy &&
+            [info exists ::qel_export::percent]} {
+        set ::molv::gui::bar $::qel_export::percent
+    } else {
+        set ::molv::gui::bar [expr {[info exists ::molv::progress] ? $::molv::progress : 0}]
     }
 }
 

@@ -340,7 +340,7 @@ TEST_F(Window, TheDialogShowsThePhaseAndABarThatMovesThroughTheExport) {
         set ::last $phase
         after 150
         update
-        puts "seen=[winfo ismapped .x_export_save.buttons.progress]|$::qel_export::percent|$phase|[.x_export_save.help cget -text]"
+        puts "seen=[winfo ismapped .x_export_save.buttons.progress]|$::qel_export::percent|$phase|[.x_export_save.help cget -text]|[expr {int([.progress cget -value])}]"
     }
     set ::last ""
     .menubar.file.export invoke 0
@@ -360,8 +360,10 @@ TEST_F(Window, TheDialogShowsThePhaseAndABarThatMovesThroughTheExport) {
     std::vector<std::string> fields;
     std::stringstream fields_of(line);
     for (std::string field; std::getline(fields_of, field, '|');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 4u) << line;
+    ASSERT_EQ(fields.size(), 5u) << line;
     if (fields[2] == "Ready !") break;
+    // The window's bar shows what the dialog's shows.
+    EXPECT_EQ(fields[4], fields[1]) << line;
     EXPECT_EQ(fields[0], "1") << "no bar during the export: " << line;
     const int value = std::stoi(fields[1]);
     EXPECT_GE(value, last) << "the bar went back: " << line;
