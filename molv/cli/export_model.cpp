@@ -24,8 +24,8 @@
 #include "cli/report.h"
 #include "cli/run_files.h"
 #include "cli/streams.h"
-#include "cli/texture_check.h"
 #include "cli/x_summary.h"
+#include "common/texture_check.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
 

@@ -32,6 +32,7 @@
 #include "api/tcl_bridge.h"
 #include "cli/x_summary.h"
 #include "common/signals.h"
+#include "common/texture_check.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
 
@@ -367,6 +368,22 @@ int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   return TCL_OK;
 }
 
+// What a reader of a written .x will not find: each texture it names that
+// is not beside it, or is there only in another letter case.
+int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 2) {
+    Tcl_WrongNumArgs(interp, 1, objv, "file");
+    return TCL_ERROR;
+  }
+  Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
+  // A scene file's textures are names only (the sample's are).
+  if (source_of(g_scene) == Source::kModel)
+    for (const std::string &line : texture_warnings(Tcl_GetString(objv[1])))
+      Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+  Tcl_SetObjResult(interp, list);
+  return TCL_OK;
+}
+
 void create_commands(Tcl_Interp *interp) {
   const std::pair<const char *, Tcl_ObjCmdProc *> commands[] = {
       {"::molv::gui::model_rows", model_rows_command},
@@ -378,6 +395,7 @@ void create_commands(Tcl_Interp *interp) {
       {"::molv::gui::open_types", open_types_command},
       {"::molv::gui::x_summary", x_summary_command},
       {"::molv::gui::load_warnings", load_warnings_command},
+      {"::molv::gui::texture_warnings", texture_warnings_command},
   };
   tcl_eval("namespace eval ::molv::gui {}");
   for (const auto &command : commands)

@@ -12,6 +12,7 @@
 #   ::molv::gui::open_types     the file types File > Open offers
 #   ::molv::gui::x_summary FILE what a written .x holds, in one line
 #   ::molv::gui::load_warnings  what the load of the open model had to say
+#   ::molv::gui::texture_warnings FILE  textures a written .x names that are not beside it
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
 #                               File > Open in a thread (gui/background_load.h)
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
@@ -191,14 +192,7 @@ proc ::molv::gui::show_model {} {
             .tree item $parent -values [list $type [expr {$v + $cv}] [expr {$s + $cs}]]
         }
     }
-    set lines {}
-    foreach line [load_warnings] {lappend lines "warning: $line"}
-    .warnings configure -text [join $lines \n]
-    if {[llength $lines]} {
-        pack .warnings -side top -fill x -after .summary
-    } else {
-        pack forget .warnings
-    }
+    show_warnings {}
     set first [lindex [.tree children {}] 0]
     if {$first ne ""} {
         .tree selection set $first
@@ -445,10 +439,25 @@ proc ::molv::gui::selected {} {
     view select [expr {[string match o* $item] ? [string range $item 1 end] : -1}]
 }
 
+# What the load of the open model had to say and what the last export
+# has to say (EXPORTED), one line each, as the command line says them; the
+# panel is there only when there is something to say.
+proc ::molv::gui::show_warnings {exported} {
+    set lines {}
+    foreach line [concat [load_warnings] $exported] {lappend lines "warning: $line"}
+    .warnings configure -text [join $lines \n]
+    if {[llength $lines]} {
+        pack .warnings -side top -fill x -after .summary
+    } else {
+        pack forget .warnings
+    }
+}
+
 # A complete export of FILE: what it holds in the status line, and the file
 # as Assimp's .x reader sees it in the view.
 proc ::molv::gui::exported {file} {
     if {![catch {x_summary $file} line]} {set ::molv::status $line}
+    show_warnings [texture_warnings $file]
     if {[catch {view read_export $file} result]} {
         .scene.agreement configure -text "The .x could not be read back: $result" \
             -foreground #a00000

@@ -213,6 +213,33 @@ TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
   EXPECT_EQ(from_dialog, qel_test::read_file(work_ + "/reference.x"));
 }
 
+// What the command line says after an export the window says too: a
+// texture the written .x names that is not beside it, under the load's own
+// warnings.
+TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
+  write("m.mtl", "newmtl t\nKd 1 0 0\nmap_Kd wood.png\n");
+  const std::string model = write(
+      "m.obj", "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\nf 1/1 2/1 3/1\nl 1 2\n");
+  const auto r = run_gui(R"(
+    puts "before=[.warnings cget -text]"
+    .menubar.file.export invoke 0
+    update
+    set_name "out"
+    click .x_export_save.buttons.export
+    update
+    puts "after=[join [split [.warnings cget -text] \n] |]"
+    exit 0
+  )",
+                         model);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(value_of(r.out, "before").rfind("warning: 1 line segment left out", 0), 0u) << r.out;
+  EXPECT_EQ(value_of(r.out, "after"),
+            value_of(r.out, "before") +
+                "|warning: the .x names the texture wood.png, which is not there (no file "
+                "wood.png)")
+      << r.out;
+}
+
 TEST_F(Window, ExportAsAsksTkSaveDialogWithThePluginsFilter) {
   // Tk's save dialog, over the export dialog, is filled in once it is up.
   const auto r = run_gui(R"(

@@ -5,14 +5,13 @@
  * told apart (TEST.PNG for test.png, which a reader on Windows finds and
  * one anywhere else does not), is named in one warning line each.
  */
-#ifndef MOLV_CLI_TEXTURE_CHECK_H
-#define MOLV_CLI_TEXTURE_CHECK_H
+#ifndef MOLV_COMMON_TEXTURE_CHECK_H
+#define MOLV_COMMON_TEXTURE_CHECK_H
 
 #include <string>
 #include <vector>
 
 namespace molv {
-namespace cli {
 
 // The texture names of a text .x file as this plug-in writes them (its
 // "  TextureFileName { "NAME"; }" lines, all in the templates ahead of the
@@ -25,7 +24,6 @@ std::vector<std::string> x_texture_names(const std::string &x_path);
 // the model ("*0"), which the import warns about, are left alone.
 std::vector<std::string> texture_warnings(const std::string &x_path);
 
-}  // namespace cli
 }  // namespace molv
 
-#endif  // MOLV_CLI_TEXTURE_CHECK_H
+#endif  // MOLV_COMMON_TEXTURE_CHECK_H

@@ -1,7 +1,7 @@
 /*
  * The textures a .x file names, looked for beside it.
  */
-#include "cli/texture_check.h"
+#include "common/texture_check.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -13,7 +13,6 @@
 #include <vector>
 
 namespace molv {
-namespace cli {
 namespace {
 
 bool starts_with(const std::string &text, const char *prefix) {
@@ -85,5 +84,4 @@ std::vector<std::string> texture_warnings(const std::string &x_path) {
   return lines;
 }
 
-}  // namespace cli
 }  // namespace molv
