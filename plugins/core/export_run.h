@@ -10,7 +10,7 @@
  * Ownership: the run owns its maps (given back to the host when it ends)
  * and a copy of its options; the output is the caller's.
  *
- * Part of the floor: includes nothing of the plug-in above it.
+ * On the floor: includes nothing of the plug-in above it.
  */
 #ifndef QEL_CORE_EXPORT_RUN_H
 #define QEL_CORE_EXPORT_RUN_H

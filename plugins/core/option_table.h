@@ -7,7 +7,7 @@
  *
  * The meanings fit one line of --help: at most 50 characters.
  *
- * Part of the floor: a list of data, it includes nothing.
+ * On the floor: a list of data, it includes nothing.
  */
 #ifndef QEL_CORE_OPTION_TABLE_H
 #define QEL_CORE_OPTION_TABLE_H

@@ -4,7 +4,7 @@
  * character 49 is the digit of decimal places.  The enum and the built-in
  * default come from the option table.
  *
- * Part of the floor: includes nothing of the plug-in but the table.  The
+ * On the floor: includes nothing of the plug-in but the table.  The
  * string the host and the dialog share, and its file, belong to the
  * binding (binding/options.h); the writers see only the run's copy.
  */

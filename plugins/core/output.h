@@ -8,7 +8,7 @@
  * are dropped, so a writer never needs to look at a result: the run looks
  * at the error (ExportRun::running) and fails with it.
  *
- * Part of the floor: includes nothing of the plug-in.
+ * On the floor: includes nothing of the plug-in.
  */
 #ifndef QEL_CORE_OUTPUT_H
 #define QEL_CORE_OUTPUT_H

@@ -21,8 +21,11 @@ unsigned nobody_gid();
 int run_in_child(bool drop_privileges, const std::function<int()> &body);
 
 // A fresh temporary folder in $TMPDIR or /tmp (removed with its contents by
-// remove_tree).
+// remove_tree).  Folders that tests killed outright left there are removed
+// first.  try_make_temp_dir makes it in IN (if not empty) and gives "" where
+// make_temp_dir would abort.
 std::string make_temp_dir(const std::string &tag);
+std::string try_make_temp_dir(const std::string &tag, const std::string &in);
 void remove_tree(const std::string &path);
 
 // True when the file system of `folder` makes files without a name

@@ -210,12 +210,12 @@ bool can_hide_proc() { return run_in_child(false, [] { return hide_proc_here() ?
 
 MolvForNobody::MolvForNobody() {
   namespace fs = std::filesystem;
-  std::string pattern = "/tmp/qel_molv_XXXXXX";
-  if (::mkdtemp(&pattern[0]) == nullptr) {
+  // In /tmp whatever $TMPDIR says: a private $TMPDIR is out of nobody's reach.
+  folder_ = try_make_temp_dir("molv", "/tmp");
+  if (folder_.empty()) {
     error_ = "no folder can be made in /tmp: " + std::string(std::strerror(errno));
     return;
   }
-  folder_ = pattern;
   program_ = folder_ + "/molv";
   std::error_code error;
   fs::copy_file(MOLV_BINARY, program_, error);

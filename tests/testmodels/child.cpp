@@ -133,8 +133,10 @@ MolvRun run_molv(const std::string &molv, const std::string &plugin_dir, const s
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/testmodels.XXXXXX";
+  // Named as the unit tests name theirs (qel_TAG_PID_XXXXXX), so that one
+  // a time limit killed is removed by the next test that makes a folder.
+  std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                        "/qel_testmodels_" + std::to_string(getpid()) + "_XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (mkdtemp(name.data()) != nullptr) path_ = name.data();

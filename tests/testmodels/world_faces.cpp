@@ -19,8 +19,9 @@ FaceMaterial read_material(const aiMaterial &source, bool any_kind) {
   material.two_sided = source.Get(AI_MATKEY_TWOSIDED, two_sided) == AI_SUCCESS && two_sided != 0;
   // The diffuse texture (glTF: the base colour's), as molv's import takes
   // it.  Assimp's .x reader files a texture whose name holds "bump",
-  // "normal", "spec", ... under that kind instead, so in a file of ours,
-  // which names diffuse textures only, any kind will do.
+  // "normal", the short word for specular and the like under that kind of
+  // map instead, so in a file of ours, which names diffuse textures only,
+  // any kind will do.
   aiString path;
   if (source.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS ||
       source.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS) {
