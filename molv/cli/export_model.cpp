@@ -25,6 +25,7 @@
 #include "cli/run_files.h"
 #include "cli/streams.h"
 #include "cli/x_summary.h"
+#include "common/path_parts.h"
 #include "common/texture_check.h"
 #include "import/assimp_import.h"
 #include "import/load.h"

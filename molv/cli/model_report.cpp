@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "api/model.h"
-#include "import/assimp_import.h"
+#include "common/path_parts.h"
 #include "common/texture_file.h"
+#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
 namespace cli {
 namespace {
-
-// The folder of PATH with its slash ("" in the current folder).
-std::string folder_of(const std::string &path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // Where a texture named NAME is, seen from FOLDER ("": none found).
 std::string texture_at(const std::string &folder, const std::string &name) {
@@ -30,24 +25,20 @@ std::string texture_at(const std::string &folder, const std::string &name) {
 
 }  // namespace
 
-bool is_regular_file(const std::string &path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 std::vector<ReportTexture> model_textures(const std::string &scene, const std::string &name,
                                           bool extracted) {
   std::vector<ReportTexture> textures;
-  const std::string stem = name.substr(folder_of(name).size()) + "_";
+  const std::string stem = name.substr(folder_prefix(name).size()) + "_";
   for (const std::string &texture : model().textures) {
     ReportTexture entry;
     entry.name = texture;
     entry.embedded = !texture.empty() && texture[0] == '*';
     entry.extracted = extracted && texture.rfind(stem, 0) == 0 &&
-                      !texture_at(folder_of(name), texture).empty();
+                      !texture_at(folder_prefix(name), texture).empty();
     entry.embedded = entry.embedded || entry.extracted;
-    entry.found = !texture_at(folder_of(scene), texture).empty() ||
-                  !texture_at(folder_of(name), texture).empty();
+    entry.found = !texture_at(folder_prefix(scene), texture).empty() ||
+                  !texture_at(folder_prefix(name), texture).empty();
     textures.push_back(entry);
   }
   return textures;
@@ -63,7 +54,7 @@ std::vector<std::string> model_dependencies(const std::string &scene,
     deps.push_back(scene);
   for (const ReportTexture &texture : textures) {
     if (texture.extracted) continue;
-    const std::string path = texture_at(folder_of(scene), texture.name);
+    const std::string path = texture_at(folder_prefix(scene), texture.name);
     if (!path.empty()) deps.push_back(path);
   }
   return deps;

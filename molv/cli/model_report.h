@@ -14,9 +14,6 @@
 namespace molv {
 namespace cli {
 
-// Whether PATH is a regular file (through links).
-bool is_regular_file(const std::string &path);
-
 // The texture table of the current model, loaded from SCENE and exported
 // to NAME.x (EXTRACTED: with --extract-textures).
 std::vector<ReportTexture> model_textures(const std::string &scene, const std::string &name,

@@ -14,6 +14,7 @@
 
 #include "api/model.h"
 #include "cli/console.h"
+#include "common/path_parts.h"
 #include "common/texture_file.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
@@ -21,17 +22,6 @@
 namespace molv {
 namespace cli {
 namespace {
-
-std::string folder_of(const std::string &path) {
-  const std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string &path) {
-  const std::string::size_type slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // PATH's name with its folder made absolute and that folder's links
 // followed, so that two spellings of one place are one name.

@@ -14,20 +14,10 @@
 #include <vector>
 
 #include "common/file_beside.h"
+#include "common/path_parts.h"
 
 namespace molv {
 namespace {
-
-std::string folder_of(const std::string &path) {
-  const std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string &path) {
-  const std::string::size_type slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // A short hidden name (".molv." and six random characters); ATTEMPT
 // varies it where no random bytes are to be had.

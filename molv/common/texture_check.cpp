@@ -12,17 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "common/path_parts.h"
+
 namespace molv {
 namespace {
 
 bool starts_with(const std::string &text, const char *prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
-std::string folder_of(const std::string &path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // The entry of FOLDER whose name equals NAME but for letter case, or "".

@@ -23,6 +23,8 @@
 #include <utility>
 
 #include "api/model.h"
+#include "common/path_parts.h"
+#include "common/texture_file.h"
 
 extern "C" {
 void object_calc_normals_force(mo_object *object);
@@ -33,30 +35,6 @@ int surface_get_twosided(mo_surface *surface);
 namespace molv {
 namespace gui {
 namespace {
-
-bool is_regular_file(const std::string &path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string folder_of(const std::string &file) {
-  const size_t slash = file.rfind('/');
-  return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-}
-
-// The file a texture name stands for, beside BESIDE when relative; empty
-// when there is no such file (an embedded "*0" among them).
-std::string texture_file(const std::string &name, const std::string &beside) {
-  if (name.empty() || name[0] == '*') return std::string();
-  std::string path = name;
-  std::replace(path.begin(), path.end(), '\\', '/');
-  if (path[0] != '/') path = folder_of(beside) + path;
-  if (is_regular_file(path)) return path;
-  // Only the file name, beside the model.
-  const size_t slash = path.rfind('/');
-  const std::string alone = folder_of(beside) + path.substr(slash + 1);
-  return is_regular_file(alone) ? alone : std::string();
-}
 
 std::int8_t normal_byte(float value) {
   const float scaled = std::round(std::max(-1.0f, std::min(1.0f, value)) * 127.0f);
@@ -196,7 +174,7 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
   int texture = -1;
   if (object->has_texture && object->texture_id >= 0 &&
       static_cast<size_t>(object->texture_id) < m.textures.size())
-    texture = builder->texture(texture_file(m.textures[object->texture_id], model_file));
+    texture = builder->texture(model_texture_file(model_file, m.textures[object->texture_id]));
   builder->begin_part(texture);
   std::vector<mo_svertex *> corners;
   for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
@@ -276,7 +254,7 @@ void read_x_material(const aiMaterial &material, const std::string &file, Builde
   colour->rgba[2] = colour_byte(diffuse.b);
   aiString path;
   if (material.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS) return;
-  const std::string found = texture_file(path.C_Str(), file);
+  const std::string found = model_texture_file(file, path.C_Str());
   *texture = builder->texture(found);
   auto &missing = mesh->missing_textures;
   if (found.empty() && std::find(missing.begin(), missing.end(), path.C_Str()) == missing.end())
