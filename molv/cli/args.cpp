@@ -16,10 +16,6 @@
 #include "cli/suggest.h"
 #include "import/load.h"
 
-#ifndef MOLV_DEFAULT_PLUGIN_DIR
-#define MOLV_DEFAULT_PLUGIN_DIR "plugin"
-#endif
-
 namespace molv {
 namespace cli {
 namespace {

@@ -12,10 +12,6 @@
 #include "cli/console.h"
 #include "cli/plugin_options.h"
 
-#ifndef MOLV_DEFAULT_PLUGIN_DIR
-#define MOLV_DEFAULT_PLUGIN_DIR "plugin"
-#endif
-
 namespace molv {
 namespace cli {
 namespace {
