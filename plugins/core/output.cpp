@@ -19,24 +19,18 @@ Output::Output() : buffer_(new char[kCapacity]) {}
 
 Output::~Output() { delete[] buffer_; }
 
-void Output::attach_fd(int fd, bool write_ahead) {
-  fd_ = fd;
-  sink_ = nullptr;
-  used_ = 0;
-  flushed_ = 0;
-  sent_ = 0;
-  failed_ = false;
-  write_ahead_ = write_ahead;
-}
+void Output::attach_fd(int fd, bool write_ahead) { attach(fd, nullptr, write_ahead); }
 
-void Output::attach_string(std::string *sink) {
-  fd_ = -1;
+void Output::attach_string(std::string *sink) { attach(-1, sink, false); }
+
+void Output::attach(int fd, std::string *sink, bool write_ahead) {
+  fd_ = fd;
   sink_ = sink;
   used_ = 0;
   flushed_ = 0;
   sent_ = 0;
   failed_ = false;
-  write_ahead_ = false;
+  write_ahead_ = write_ahead;
 }
 
 bool write_all(int fd, const char *data, std::size_t size) {

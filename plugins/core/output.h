@@ -132,6 +132,8 @@ class Output {
 
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+  // A new run into FD or SINK: nothing buffered, written or failed yet.
+  void attach(int fd, std::string *sink, bool write_ahead);
   void write_slow(const char *data, std::size_t size);
   void send_ahead(long end);
 
