@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/report.h"
+#include "common/file_beside.h"
 
 namespace molv {
 namespace cli {
@@ -54,13 +55,9 @@ bool open_depfile(const Args &args, std::string *error) {
 void depfile_rule(const std::string &target, const std::vector<std::string> &deps) {
   if (g_fd < 0) return;
   const std::string rule = make_rule(target, deps);
-  size_t at = 0;
-  while (at < rule.size()) {
-    const ssize_t n = write(g_fd, rule.data() + at, rule.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += static_cast<size_t>(n);
-  }
+  // A file that stops taking bytes (a full disk) loses the rest: the
+  // export itself goes on.
+  (void)write_all(g_fd, rule.data(), rule.size());
 }
 
 void close_depfile() {

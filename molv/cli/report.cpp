@@ -17,6 +17,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/file_beside.h"
+
 namespace molv {
 namespace cli {
 namespace {
@@ -129,13 +131,9 @@ void report_line(const std::string &json) {
   if (g_fd < 0) return;
   const std::string line = json + "\n";
   std::fflush(stdout);
-  size_t at = 0;
-  while (at < line.size()) {
-    const ssize_t n = write(g_fd, line.data() + at, line.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += static_cast<size_t>(n);
-  }
+  // A file that stops taking bytes (a full disk) loses the rest: the
+  // export itself goes on.
+  (void)write_all(g_fd, line.data(), line.size());
 }
 
 void report_total(const Args &args, size_t count) {
