@@ -62,47 +62,75 @@ bool parse_version(const std::vector<std::string> &words, Args *args, std::strin
   return true;
 }
 
-bool is_export_only(const std::string &name) {
-  return name == "-o" || name == "--output" || name == "--options" || name == "--set" ||
-         name == "--cancel-at-poll" || name == "--fail-alloc-after" || name == "--quiet" ||
-         name == "--defaults" || name == "--verbose" || name == "--extract-textures" ||
-         name == "--copy-textures" || name == "--jobs" || name == "-j" ||
-         name == "--remembered" || name == "--report" ||
-         name == "--depfile" || name == "--format" || name == "--include" ||
-         name == "--exclude" || name == "--keep-extension";
+// Every option of the command line, once: which command it belongs to,
+// whether it takes a value, and the switch it sets when it takes none.  In
+// the order the suggestions weigh them when two are as near.
+struct OptionWord {
+  const char *name;
+  bool export_only;  // belongs to molv export (molv info takes --report too)
+  bool takes_value;
+  bool Args::*flag;  // the switch an option without a value sets, or null
+};
+
+constexpr OptionWord kOptionWords[] = {
+    {"-o", true, true, nullptr},
+    {"--output", true, true, nullptr},
+    {"--options", true, true, nullptr},
+    {"--set", true, true, nullptr},
+    {"--defaults", true, false, &Args::defaults},
+    {"--remembered", true, false, &Args::remembered},
+    {"--extract-textures", true, false, &Args::extract_textures},
+    {"--copy-textures", true, false, &Args::copy_textures},
+    {"-j", true, true, nullptr},
+    {"--jobs", true, true, nullptr},
+    {"--quiet", true, false, &Args::quiet},
+    {"--verbose", true, false, &Args::verbose},
+    {"--plugin-dir", false, true, nullptr},
+    {"--debug-log", false, true, nullptr},
+    {"--host-version", false, true, nullptr},
+    {"--report", true, true, nullptr},
+    {"--depfile", true, true, nullptr},
+    {"--format", true, true, nullptr},
+    {"--script", false, true, nullptr},
+    {"--cancel-at-poll", true, true, nullptr},
+    {"--fail-alloc-after", true, true, nullptr},
+    {"--help", false, false, nullptr},
+    {"--include", true, true, nullptr},
+    {"--exclude", true, true, nullptr},
+    {"--keep-extension", true, false, &Args::keep_extension},
+};
+
+const OptionWord *option_word(const std::string &name) {
+  for (const OptionWord &word : kOptionWords)
+    if (name == word.name) return &word;
+  return nullptr;
 }
 
-// Every option, for the nearest one to a mistyped word.
+bool is_export_only(const std::string &name) {
+  const OptionWord *word = option_word(name);
+  return word != nullptr && word->export_only;
+}
+
+// Every long option, for the nearest one to a mistyped word.
 const std::vector<std::string> &known_options() {
-  static const std::vector<std::string> known = {
-      "--output",         "--options",          "--set",          "--defaults",
-      "--remembered",     "--extract-textures", "--copy-textures", "--jobs",         "--quiet",
-      "--verbose",        "--plugin-dir",       "--debug-log",    "--host-version",
-      "--report",         "--depfile",          "--format",       "--script",
-      "--cancel-at-poll", "--fail-alloc-after", "--help",       "--include",
-      "--exclude",        "--keep-extension"};
+  static const std::vector<std::string> known = [] {
+    std::vector<std::string> names;
+    for (const OptionWord &word : kOptionWords)
+      if (word.name[1] == '-') names.push_back(word.name);
+    return names;
+  }();
   return known;
 }
 
 // The switch an option without a value sets; null for any other option.
 bool *flag_of(const std::string &name, Args *args) {
-  if (name == "--quiet") return &args->quiet;
-  if (name == "--defaults") return &args->defaults;
-  if (name == "--verbose") return &args->verbose;
-  if (name == "--extract-textures") return &args->extract_textures;
-  if (name == "--remembered") return &args->remembered;
-  if (name == "--keep-extension") return &args->keep_extension;
-  if (name == "--copy-textures") return &args->copy_textures;
-  return nullptr;
+  const OptionWord *word = option_word(name);
+  return word != nullptr && word->flag != nullptr ? &(args->*(word->flag)) : nullptr;
 }
 
 bool takes_value(const std::string &name) {
-  return name == "--jobs" || name == "-j" || name == "-o" || name == "--output" ||
-         name == "--options" || name == "--set" || name == "--plugin-dir" ||
-         name == "--debug-log" || name == "--host-version" || name == "--cancel-at-poll" ||
-         name == "--fail-alloc-after" || name == "--script" || name == "--report" ||
-         name == "--depfile" || name == "--format" || name == "--include" ||
-         name == "--exclude";
+  const OptionWord *word = option_word(name);
+  return word != nullptr && word->takes_value;
 }
 
 // --set NAME=C or N=C.
