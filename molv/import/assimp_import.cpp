@@ -6,7 +6,6 @@
  */
 #include "import/assimp_import.h"
 
-#include <assimp/config.h>
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
@@ -89,9 +88,6 @@ bool load_model_file(const std::string &path, std::string *error) {
   pending_textures().discard();
   try {
     Assimp::Importer importer;
-    // Not the meshes Assimp makes up to show the bones of a file without
-    // geometry (a BVH motion, a Collada of lights): they are not the model.
-    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const auto read_start = std::chrono::steady_clock::now();
     // A model that crashes the reader ends a child process, not molv.
     IsolatedRead read = read_isolated(importer, path, load_progress());

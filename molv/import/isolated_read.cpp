@@ -52,6 +52,17 @@ class ReadProgress : public Assimp::ProgressHandler {
   const std::function<void(int)> &report_;
 };
 
+// The reader as both reads take it: the files through our file system
+// (regular files only, never blocking), and none of the meshes Assimp makes
+// up to show the bones of a file without geometry (a BVH motion, a Collada
+// of lights), which are not the model.
+ModelFiles *prepare_reader(Assimp::Importer &importer) {
+  auto *files = new ModelFiles;  // the importer owns it
+  importer.SetIOHandler(files);
+  importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+  return files;
+}
+
 // The child's answer: what the reader opened, refused and said, and whether it read the model.
 class Answer {
  public:
@@ -110,9 +121,7 @@ int read_in_child(const std::string &path, const std::function<void(int)> &progr
   int state = 0;
   try {
     Assimp::Importer importer;
-    auto *files = new ModelFiles;  // the importer owns it
-    importer.SetIOHandler(files);
-    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+    ModelFiles *files = prepare_reader(importer);
     ReadProgress report(importer, progress);
     const aiScene *scene = importer.ReadFile(path, 0);
     opened = files->opened();
@@ -240,8 +249,7 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
   ::close(fd);
   if (!safe) return read;
   // The reader survives this file: it is read here for the model.
-  auto *files = new ModelFiles;  // the importer owns it
-  importer.SetIOHandler(files);
+  ModelFiles *files = prepare_reader(importer);
   {
     ReadProgress report(importer, second);
     read.scene = importer.ReadFile(path, 0);
