@@ -177,15 +177,9 @@ class Faults : public ::testing::Test {
   // why, where nobody cannot run it or reach the test's folders.
   bool as_nobody(qel_test::RunOptions *options) {
     if (!nobody_molv_) nobody_molv_ = std::make_unique<qel_test::MolvForNobody>();
-    const std::string why = nobody_molv_->unusable_for(
-        {fs::path(work_).parent_path(), fs::path(plugin_.path()).parent_path()});
-    if (!why.empty()) {
-      [&] { GTEST_SKIP() << why; }();
-      return false;
-    }
-    options->program = nobody_molv_->program();
-    options->drop_privileges = true;
-    return true;
+    const std::string why = nobody_molv_->use_for({work_, plugin_.path()}, options);
+    if (!why.empty()) [&] { GTEST_SKIP() << why; }();
+    return why.empty();
   }
 
   qel_test::PluginDir plugin_;

@@ -387,11 +387,9 @@ TEST_F(Pipeline, FailuresSayWhyInTheNamesTheUserGave) {
       << r.err;
   fs::create_directory(path("locked"));
   chmod(path("locked").c_str(), 0555);
-  qel_test::give_to_nobody(work_);
-  qel_test::give_to_nobody(plugin_.path());
-  qel_test::RunOptions as_nobody;
-  as_nobody.drop_privileges = true;
-  r = run({"quad.json", "-o", "locked/quad"}, as_nobody);
+  qel_test::RunOptions nobody;
+  if (!as_nobody(&nobody)) return;
+  r = run({"quad.json", "-o", "locked/quad"}, nobody);
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("for writing ! (Permission denied in 'locked')"), std::string::npos)
       << r.err;

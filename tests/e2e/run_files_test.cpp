@@ -284,10 +284,8 @@ TEST_F(RunFiles, JobsTakeTheOptionsFileAsThePluginDoes) {
 // "-o /" names the root folder: the line says what keeps the file from
 // being written there, not that "" is no folder.
 TEST_F(RunFiles, TheRootFolderAsTargetIsAFolder) {
-  qel_test::give_to_nobody(work_);
-  qel_test::give_to_nobody(plugin_.path());
   qel_test::RunOptions options;
-  options.drop_privileges = true;
+  if (!as_nobody(&options)) return;
   const auto r = run({"-o", "/", "--defaults"}, options);
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_NE(r.err.find("'/sample.x'"), std::string::npos) << r.err;

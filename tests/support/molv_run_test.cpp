@@ -21,6 +21,15 @@ RunResult MolvRunTest::run(std::vector<std::string> args, RunOptions options) {
   return run_molv(options);
 }
 
+bool MolvRunTest::as_nobody(RunOptions *options) {
+  give_to_nobody(work_);
+  give_to_nobody(plugin_.path());
+  if (!nobody_molv_) nobody_molv_ = std::make_unique<MolvForNobody>();
+  const std::string why = nobody_molv_->use_for({work_, plugin_.path()}, options);
+  if (!why.empty()) [&] { GTEST_SKIP() << why; }();
+  return why.empty();
+}
+
 std::string MolvRunTest::write(const std::string &name, const std::string &text) const {
   write_file(path(name), text);
   return path(name);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,16 @@ class MolvRunTest : public ::testing::Test {
   std::string read(const std::string &name) const;
   // The names in the test's folder, sorted.
   std::vector<std::string> entries() const;
+  // Gives the test's folder and plug-in copy to nobody and sets OPTIONS to
+  // run a copy of molv as nobody; else skips the test with the reason, and
+  // is false.
+  bool as_nobody(RunOptions *options);
 
   PluginDir plugin_;
   std::string work_;
+
+ private:
+  std::unique_ptr<MolvForNobody> nobody_molv_;
 };
 
 }  // namespace qel_test

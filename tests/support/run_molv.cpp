@@ -228,6 +228,18 @@ MolvForNobody::~MolvForNobody() {
   if (!folder_.empty()) remove_tree(folder_);
 }
 
+std::string MolvForNobody::use_for(const std::vector<std::string> &paths,
+                                   RunOptions *options) const {
+  std::vector<std::string> folders;
+  for (const std::string &path : paths)
+    folders.push_back(std::filesystem::path(path).parent_path().string());
+  std::string why = unusable_for(folders);
+  if (!why.empty()) return why;
+  options->program = program_;
+  options->drop_privileges = true;
+  return why;
+}
+
 std::string MolvForNobody::unusable_for(const std::vector<std::string> &folders) const {
   if (!error_.empty()) return error_;
   // Asked as nobody: the modes of every folder on the way, ACLs, a noexec

@@ -82,6 +82,9 @@ class MolvForNobody {
   // Empty when nobody can run the copy and enter every one of `folders`;
   // else one line that says why not.
   std::string unusable_for(const std::vector<std::string> &folders) const;
+  // Sets OPTIONS to run the copy as nobody, where nobody can run it and
+  // reach the folders that hold PATHS; else the line that says why not.
+  std::string use_for(const std::vector<std::string> &paths, RunOptions *options) const;
 
  private:
   std::string folder_;
