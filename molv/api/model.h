@@ -12,11 +12,27 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/records.h"
 
 namespace molv {
+
+// An image the model holds in itself (a glTF's "*0"), which a .x file can
+// name only as a file: the slot of the texture table that names it, the
+// name the model gives it, the number the model knows it by, and the file
+// it becomes: an extension ("png"; empty for a format not known here), a
+// head to write before its bytes (a TGA image's, for bare texels) and the
+// bytes.
+struct EmbeddedImage {
+  int slot = 0;
+  int index = 0;
+  std::string name;
+  std::string extension;
+  std::string head;
+  std::string bytes;
+};
 
 struct Model {
   // Every object, the world first; children and subdivided forms are
@@ -28,6 +44,7 @@ struct Model {
   std::string version_string = "molv 6.0";
   bool has_info = false;
   std::string info;
+  std::vector<EmbeddedImage> embedded_images;
 
   mo_object *world() const { return objects.empty() ? nullptr : objects.front().get(); }
 };
@@ -81,6 +98,17 @@ class SurfaceSet {
     vertex_index_.push_back(vertex_index);
     uv_.push_back(u);
     uv_.push_back(v);
+  }
+
+  // The arrays as they are, and a set made of them (a model read in a
+  // child process comes back so).
+  const std::vector<Face> &faces() const { return faces_; }
+  const std::vector<int32_t> &vertex_indices() const { return vertex_index_; }
+  const std::vector<float> &uvs() const { return uv_; }
+  void assign(std::vector<Face> faces, std::vector<int32_t> vertex_indices, std::vector<float> uvs) {
+    faces_ = std::move(faces);
+    vertex_index_ = std::move(vertex_indices);
+    uv_ = std::move(uvs);
   }
 
   size_t size() const { return faces_.size(); }

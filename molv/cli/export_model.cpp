@@ -108,7 +108,6 @@ void report_file(Console &console, const std::string &file, const std::string &s
 int load_model(ExportSession &session, const std::string &scene, const std::string &name) {
   const Args &args = session.args;
   Console &console = session.console;
-  set_embedded_texture_stem(args.extract_textures ? texture_stem(name) : std::string());
   console.loading(scene);
   set_load_progress([&console](int percent) { console.load_progress(percent); });
   std::string error;
@@ -117,6 +116,12 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   console.loaded();
   if (!loaded) {
     error_line(error);
+    return 2;
+  }
+  // The textures the model embeds, written beside the .x for its names.
+  if (source_of(scene) == Source::kModel && args.extract_textures &&
+      !extract_embedded_textures(texture_stem(name), &error)) {
+    error_line(scene + ": " + error);
     return 2;
   }
   if (source_of(scene) == Source::kModel)

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "import/assimp_plan.h"
+#include "import/embedded_textures.h"
 #include "import/import_error.h"
 #include "import/mesh_corners.h"
 #include "import/position_index.h"
@@ -65,12 +66,23 @@ std::string some_names(const std::vector<std::string> &names) {
   return text;
 }
 
+std::string non_finite_warning(uint64_t faces) {
+  return plural(faces, "face", "faces") +
+         " with a corner at an infinite or undefined (NaN) position left out";
+}
+
+std::string empty_meshes_warning(size_t count, const std::vector<std::string> &names_of) {
+  std::string line = plural(count, "mesh", "meshes") +
+                     " without faces left out";
+  const std::string names = some_names(names_of);
+  if (!names.empty()) line += ": " + names;
+  return line;
+}
+
 class ModelBuilder {
  public:
-  // Embedded textures are written as STEM_<n>.<ext> into `files` when
-  // `stem` is not empty.
-  ModelBuilder(const aiScene &scene, Model &model, const std::string &stem, TextureFiles &files)
-      : scene_(scene), model_(model), stem_(stem), files_(files) {
+  ModelBuilder(const aiScene &scene, ModelPlan &plan)
+      : scene_(scene), model_(*plan.model), plan_(plan.objects), notes_(plan.notes) {
     if ((scene.mNumMeshes > 0 && scene.mMeshes == nullptr) ||
         (scene.mNumMaterials > 0 && scene.mMaterials == nullptr) ||
         (scene.mNumLights > 0 && scene.mLights == nullptr) ||
@@ -101,62 +113,20 @@ class ModelBuilder {
     leave_out_empty_groups();
     if (plan_[0].children.empty()) {
       std::string reason = "the model holds no faces, lines or lights to export";
-      std::string left_out = empty_meshes_.empty() ? "" : empty_meshes_warning();
-      if (non_finite_faces_ > 0) {
-        left_out += (left_out.empty() ? "" : "; ") + non_finite_warning();
+      std::string left_out =
+          empty_meshes_.empty() ? "" : empty_meshes_warning(empty_meshes_.size(), empty_mesh_names_);
+      if (notes_.non_finite_faces > 0) {
+        left_out += (left_out.empty() ? "" : "; ") + non_finite_warning(notes_.non_finite_faces);
       }
       if (!left_out.empty()) reason += " (" + left_out + ")";
       throw ImportError{reason};
     }
     place_centres(plan_);
-  }
-
-  // Fills the model from the plan, without the file's scene.
-  void build() {
-    create_objects(plan_, model_);
-    if (model_.palette.empty()) model_.palette.push_back(make_default_material());
-  }
-
-  // One line for each kind of thing the model holds that the .x file will
-  // not: what the import leaves out, and what the plug-in leaves out of
-  // every file (lights, lines and points).
-  std::vector<std::string> warning_lines() const {
-    std::vector<std::string> lines;
-    if (scene_.mNumLights > 0) {
-      lines.push_back(plural(scene_.mNumLights, "light", "lights") +
-                      " left out (a .x file holds no lights)");
-    }
-    if (scene_.mNumCameras > 0) {
-      lines.push_back(plural(scene_.mNumCameras, "camera", "cameras") +
-                      " left out (a .x file holds no cameras)");
-    }
-    if (line_faces_ > 0 || point_faces_ > 0) {
-      std::string what;
-      if (line_faces_ > 0) what = plural(line_faces_, "line segment", "line segments");
-      if (line_faces_ > 0 && point_faces_ > 0) what += " and ";
-      if (point_faces_ > 0) what += plural(point_faces_, "point", "points");
-      lines.push_back(what + " left out (a .x mesh holds polygons only)");
-    }
-    if (non_finite_faces_ > 0) lines.push_back(non_finite_warning());
-    if (!empty_meshes_.empty()) lines.push_back(empty_meshes_warning());
-    if (!embedded_names_.empty()) {
-      const size_t n = embedded_names_.size();
-      lines.push_back(plural(n, "texture", "textures") + " embedded in the model, named " +
-                      some_names(embedded_names_) + " in the .x, which no engine finds" +
-                      " (--extract-textures writes " + (n == 1 ? "it" : "them") +
-                      " beside the .x)");
-    }
-    for (const std::string &line : unwritten_textures_) lines.push_back(line);
-    if (!empty_groups_.empty()) {
-      std::string line = empty_groups_.size() == 1
-                             ? std::string("1 node with nothing below it left out")
-                             : std::to_string(empty_groups_.size()) +
-                                   " nodes with nothing below them left out";
-      const std::string names = some_names(empty_groups_);
-      if (!names.empty()) line += ": " + names;
-      lines.push_back(line);
-    }
-    return lines;
+    notes_.lights = scene_.mNumLights;
+    notes_.cameras = scene_.mNumCameras;
+    notes_.empty_meshes = empty_meshes_.size();
+    notes_.empty_mesh_names = empty_mesh_names_;
+    notes_.empty_groups = empty_groups_;
   }
 
  private:
@@ -279,19 +249,6 @@ class ModelBuilder {
     return false;
   }
 
-  std::string non_finite_warning() const {
-    return plural(non_finite_faces_, "face", "faces") +
-           " with a corner at an infinite or undefined (NaN) position left out";
-  }
-
-  std::string empty_meshes_warning() const {
-    std::string line = plural(empty_meshes_.size(), "mesh", "meshes") +
-                       " without faces left out";
-    const std::string names = some_names(empty_mesh_names_);
-    if (!names.empty()) line += ": " + names;
-    return line;
-  }
-
   // Groups with nothing below them (no polygons, lines or lights, however
   // deep) go, and are counted unless their node's meshes were; the world
   // stays.  Children come after their parents in the
@@ -382,11 +339,11 @@ class ModelBuilder {
         finite = finite && host_index[i] >= 0;
       }
       if (!finite) {
-        ++non_finite_faces_;
+        ++notes_.non_finite_faces;
         continue;
       }
-      if (face.mNumIndices == 2) ++line_faces_;
-      if (face.mNumIndices == 1) ++point_faces_;
+      if (face.mNumIndices == 2) ++notes_.line_faces;
+      if (face.mNumIndices == 1) ++notes_.point_faces;
       // A face of a flat material whose corners the model gives normals
       // that differ is smooth: the model shades it by them (a LightWave
       // normal map on a surface without a smoothing angle, which Assimp
@@ -459,53 +416,39 @@ class ModelBuilder {
     const std::string text = path.C_Str();
     const auto found = texture_of_.find(text);
     if (found != texture_of_.end()) return found->second;
-    std::string name = text;
     const auto embedded = scene_.GetEmbeddedTextureAndIndex(text.c_str());
-    if (embedded.first != nullptr) {
-      if (stem_.empty()) {
-        embedded_names_.push_back(one_line(text));
-      } else {
-        name = extract(*embedded.first, embedded.second, text);
-      }
-    }
-    model_.textures.push_back(name);
+    if (embedded.first != nullptr) keep_image(*embedded.first, embedded.second, text);
+    model_.textures.push_back(text);
     const int id = static_cast<int>(model_.textures.size() - 1);
     texture_of_.emplace(text, id);
     return id;
   }
 
-  // Writes an embedded texture as STEM_<index>.<ext> and gives that file's
-  // name without its folder; one whose format is not known keeps the name
-  // the model gives it, with a warning.  Compressed data (a PNG, a JPEG)
-  // is written as it is, texels as a TGA image.
-  std::string extract(const aiTexture &texture, int index, const std::string &text) {
-    std::string ext, head;
-    size_t size = 0;
+  // Keeps an image the file embeds for the texture table's next slot,
+  // ready to be written as a file: compressed data (a PNG, a JPEG) as it
+  // is, texels as a TGA image; one whose format is not known here without
+  // an extension.
+  void keep_image(const aiTexture &texture, int index, const std::string &text) {
+    EmbeddedImage image;
+    image.slot = static_cast<int>(model_.textures.size());
+    image.index = index;
+    image.name = text;
+    const char *data = reinterpret_cast<const char *>(texture.pcData);
     if (texture.mHeight == 0) {
-      ext = extension_of(texture);
-      size = texture.mWidth;
+      image.extension = extension_of(texture);
+      image.bytes.assign(data, texture.mWidth);
     } else if (texture.mWidth <= 0xffff && texture.mHeight <= 0xffff) {
-      ext = "tga";
-      head = tga_head(texture.mWidth, texture.mHeight);
-      size = size_t{texture.mWidth} * texture.mHeight * sizeof(aiTexel);
+      image.extension = "tga";
+      image.head = tga_head(texture.mWidth, texture.mHeight);
+      image.bytes.assign(data, size_t{texture.mWidth} * texture.mHeight * sizeof(aiTexel));
     }
-    if (ext.empty()) {
-      unwritten_textures_.push_back("the embedded texture " + one_line(text) +
-                                    " is in a format not known here and was not written; "
-                                    "the .x names it as the model does");
-      return text;
-    }
-    const std::string path = stem_ + "_" + std::to_string(index) + "." + ext;
-    files_.add(path, head, texture.pcData, size);
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    model_.embedded_images.push_back(std::move(image));
   }
 
   const aiScene &scene_;
   Model &model_;
-  const std::string &stem_;
-  TextureFiles &files_;
-  std::vector<Planned> plan_;
+  std::vector<Planned> &plan_;
+  PlanNotes &notes_;
   std::multimap<std::string, const aiLight *> lights_;
   std::multimap<std::string, const aiCamera *> cameras_;
   std::map<unsigned, uint16_t> palette_of_;
@@ -514,27 +457,70 @@ class ModelBuilder {
   std::set<unsigned> empty_meshes_;
   std::vector<std::string> empty_mesh_names_;
   std::vector<std::string> empty_groups_;
-  size_t line_faces_ = 0;
-  size_t non_finite_faces_ = 0;  // faces left out for a corner at a non-finite position
-  size_t point_faces_ = 0;
-  std::vector<std::string> embedded_names_;  // as the model names them
-  std::vector<std::string> unwritten_textures_;
 };
 
 }  // namespace
 
-std::unique_ptr<Model> build_model(const aiScene &scene, const std::string &stem,
-                                   TextureFiles &files, const std::function<void()> &free_scene,
-                                   std::vector<std::string> *warnings) {
-  auto next = std::make_unique<Model>();
-  ModelBuilder builder(scene, *next, stem, files);
-  builder.plan();
-  *warnings = builder.warning_lines();
-  // The file's scene is as large as the model; the model's records
-  // take the memory it leaves.
-  free_scene();
-  builder.build();
-  return next;
+ModelPlan plan_model(const aiScene &scene) {
+  ModelPlan plan;
+  ModelBuilder(scene, plan).plan();
+  return plan;
+}
+
+std::unique_ptr<Model> build_planned(ModelPlan &plan) {
+  Model &model = *plan.model;
+  create_objects(plan.objects, model);
+  if (model.palette.empty()) model.palette.push_back(make_default_material());
+  plan.objects.clear();
+  return std::move(plan.model);
+}
+
+std::vector<std::string> plan_warnings(const PlanNotes &notes, const Model &model,
+                                       bool extracted) {
+  std::vector<std::string> lines;
+  if (notes.lights > 0) {
+    lines.push_back(plural(notes.lights, "light", "lights") +
+                    " left out (a .x file holds no lights)");
+  }
+  if (notes.cameras > 0) {
+    lines.push_back(plural(notes.cameras, "camera", "cameras") +
+                    " left out (a .x file holds no cameras)");
+  }
+  if (notes.line_faces > 0 || notes.point_faces > 0) {
+    std::string what;
+    if (notes.line_faces > 0) what = plural(notes.line_faces, "line segment", "line segments");
+    if (notes.line_faces > 0 && notes.point_faces > 0) what += " and ";
+    if (notes.point_faces > 0) what += plural(notes.point_faces, "point", "points");
+    lines.push_back(what + " left out (a .x mesh holds polygons only)");
+  }
+  if (notes.non_finite_faces > 0) lines.push_back(non_finite_warning(notes.non_finite_faces));
+  if (notes.empty_meshes > 0)
+    lines.push_back(empty_meshes_warning(notes.empty_meshes, notes.empty_mesh_names));
+  std::vector<std::string> named;
+  for (const EmbeddedImage &image : model.embedded_images) {
+    if (extracted && image.extension.empty()) {
+      lines.push_back("the embedded texture " + one_line(image.name) +
+                      " is in a format not known here and was not written; "
+                      "the .x names it as the model does");
+    }
+    if (!extracted) named.push_back(one_line(image.name));
+  }
+  if (!named.empty()) {
+    const size_t n = named.size();
+    lines.push_back(plural(n, "texture", "textures") + " embedded in the model, named " +
+                    some_names(named) + " in the .x, which no engine finds" +
+                    " (--extract-textures writes " + (n == 1 ? "it" : "them") + " beside the .x)");
+  }
+  if (!notes.empty_groups.empty()) {
+    std::string line = notes.empty_groups.size() == 1
+                           ? std::string("1 node with nothing below it left out")
+                           : std::to_string(notes.empty_groups.size()) +
+                                 " nodes with nothing below them left out";
+    const std::string names = some_names(notes.empty_groups);
+    if (!names.empty()) line += ": " + names;
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace molv

@@ -4,27 +4,29 @@
 #ifndef MOLV_IMPORT_ASSIMP_BUILDER_H
 #define MOLV_IMPORT_ASSIMP_BUILDER_H
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "api/model.h"
-#include "import/embedded_textures.h"
+#include "import/assimp_plan.h"
 
 struct aiScene;
 
 namespace molv {
 
-// Makes the model of SCENE.  Embedded textures are written as STEM_<n>.<ext>
-// into FILES when STEM is not empty.  FREE_SCENE is called once all the
-// model needs has been taken from SCENE, before the model's records are
-// made, so that they take the memory the scene leaves.  *WARNINGS gets
-// the lines of what the model holds that a .x file will not.  Throws an
+// Takes all the model needs from SCENE, which may go after it.  Throws an
 // ImportError when the scene is broken or nothing in it can be taken.
-std::unique_ptr<Model> build_model(const aiScene &scene, const std::string &stem,
-                                   TextureFiles &files, const std::function<void()> &free_scene,
-                                   std::vector<std::string> *warnings);
+ModelPlan plan_model(const aiScene &scene);
+
+// The model of PLAN, whose objects are used up.
+std::unique_ptr<Model> build_planned(ModelPlan &plan);
+
+// One line for each kind of thing the planned model holds that the .x
+// file will not, with the images MODEL embeds as they are named now
+// (written as files when EXTRACTED, else under the model's own names).
+std::vector<std::string> plan_warnings(const PlanNotes &notes, const Model &model,
+                                       bool extracted);
 
 }  // namespace molv
 

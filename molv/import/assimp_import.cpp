@@ -6,8 +6,6 @@
  */
 #include "import/assimp_import.h"
 
-#include <assimp/scene.h>
-
 #include <assimp/Importer.hpp>
 #include <chrono>
 #include <functional>
@@ -19,6 +17,7 @@
 
 #include "api/model.h"
 #include "import/assimp_builder.h"
+#include "import/assimp_plan.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
 #include "import/isolated_read.h"
@@ -37,9 +36,22 @@ TextureFiles &pending_textures() {
   return files;
 }
 
-std::string &embedded_texture_stem() {
-  static std::string stem;
-  return stem;
+// What the last load counted of what a .x file will not hold, and whether
+// the model's embedded images are written as files for the export.
+PlanNotes &load_notes() {
+  static PlanNotes notes;
+  return notes;
+}
+bool g_extracted = false;
+
+// The texture table names each image the model embeds by the model's own
+// name again ("*0").
+void name_images_as_the_model_does() {
+  Model &current = model();
+  for (const EmbeddedImage &image : current.embedded_images)
+    if (image.slot >= 0 && static_cast<size_t>(image.slot) < current.textures.size())
+      current.textures[image.slot] = image.name;
+  g_extracted = false;
 }
 
 std::vector<std::string> &opened_files() {
@@ -54,9 +66,30 @@ std::function<void(int)> &load_progress() {
 
 }  // namespace
 
-const std::vector<std::string> &load_warnings() { return warnings(); }
+const std::vector<std::string> &load_warnings() {
+  warnings() = plan_warnings(load_notes(), model(), g_extracted);
+  return warnings();
+}
 
-void set_embedded_texture_stem(const std::string &stem) { embedded_texture_stem() = stem; }
+bool extract_embedded_textures(const std::string &stem, std::string *error) {
+  discard_embedded_textures();
+  Model &current = model();
+  try {
+    for (const EmbeddedImage &image : current.embedded_images) {
+      if (image.extension.empty()) continue;  // named as the model does, with a warning
+      const std::string path = stem + "_" + std::to_string(image.index) + "." + image.extension;
+      pending_textures().add(path, image.head, image.bytes.data(), image.bytes.size());
+      const size_t slash = path.rfind('/');
+      current.textures.at(image.slot) = slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+  } catch (const ImportError &e) {
+    discard_embedded_textures();
+    if (error != nullptr) *error = one_line(e.what);
+    return false;
+  }
+  g_extracted = true;
+  return true;
+}
 
 bool commit_embedded_textures(std::string *error) {
   try {
@@ -68,7 +101,11 @@ bool commit_embedded_textures(std::string *error) {
   return true;
 }
 
-void discard_embedded_textures() { pending_textures().discard(); }
+void discard_embedded_textures() {
+  if (pending_textures().paths().empty()) return;
+  pending_textures().discard();
+  name_images_as_the_model_does();
+}
 std::vector<std::string> embedded_texture_files() { return pending_textures().paths(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
 
@@ -86,26 +123,24 @@ bool load_model_file(const std::string &path, std::string *error) {
   warnings().clear();
   opened_files().clear();
   pending_textures().discard();
+  load_notes() = PlanNotes();
+  g_extracted = false;
   try {
-    Assimp::Importer importer;
     const auto read_start = std::chrono::steady_clock::now();
     // A model that crashes the reader ends a child process, not molv.
-    IsolatedRead read = read_isolated(importer, path, load_progress());
+    IsolatedRead read = read_isolated(path, load_progress());
     read_seconds() =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
     opened_files() = std::move(read.opened);
-    const aiScene *scene = read.scene;
     if (!read.refusal.empty()) {
       // Also where the reader went on without the file (an OBJ without its
       // .mtl): the model would not be the one the user has.
       reason = read.refusal;
-    } else if (scene == nullptr) {
+    } else if (!read.planned) {
       reason = read.reason;
     } else {
-      std::vector<std::string> lines;
-      install_model(build_model(*scene, embedded_texture_stem(), pending_textures(),
-                                [&importer] { importer.FreeScene(); }, &lines));
-      warnings() = std::move(lines);
+      load_notes() = std::move(read.plan.notes);
+      install_model(build_planned(read.plan));
       if (error != nullptr) error->clear();
       return true;
     }
@@ -114,7 +149,6 @@ bool load_model_file(const std::string &path, std::string *error) {
   } catch (const std::bad_alloc &) {
     reason = "too large: out of memory";
   }
-  pending_textures().discard();
   clear_model();
   if (error != nullptr) *error = one_line(path + ": " + reason);
   return false;

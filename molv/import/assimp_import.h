@@ -17,20 +17,22 @@ namespace molv {
 // one line "FILE: reason".
 bool load_model_file(const std::string &path, std::string *error);
 // What the last load_model_file wants the user to know besides: parts of
-// the model that were left out, textures a .x file cannot name.  One line
-// each, without the file name; empty after a load with nothing to say.
+// the model that were left out, textures a .x file cannot name (as they
+// are named now).  One line each, without the file name; empty after a
+// load with nothing to say.
 const std::vector<std::string> &load_warnings();
-// Textures embedded in a model (glTF's "*0"): with a non-empty stem,
-// load_model_file writes each one for STEM_<n>.<ext> and names that file
-// (without its folder) in the texture table; with an empty stem (the
-// default) the texture keeps the name the model gives it.
-void set_embedded_texture_stem(const std::string &stem);
-// The texture files of the last load_model_file wait in hidden files
-// beside their names until the export is complete: commit puts them in
-// place (false with *error set when one cannot be), discard removes them
-// (every other end of an export; the next load and the end of the process
-// do so too).  An earlier file of such a name is never replaced by a run
-// that does not complete.
+// Textures embedded in the model (glTF's "*0") are named in the .x as the
+// model names them, with a warning.  extract_embedded_textures writes each
+// one for STEM_<n>.<ext> (hidden until the commit) and names that file,
+// without its folder, in the texture table; false with the one line
+// *error when one cannot be prepared.  A second call starts again from
+// the model's own names.  The files wait beside their names until the
+// export is complete: commit puts them in place (false with *error set
+// when one cannot be), discard removes them and names the textures as the
+// model does again (every other end of an export; the next load and the
+// end of the process remove them too).  An earlier file of such a name is
+// never replaced by a run that does not complete.
+bool extract_embedded_textures(const std::string &stem, std::string *error);
 bool commit_embedded_textures(std::string *error);
 void discard_embedded_textures();
 // The names of the texture files of the last load_model_file that wait

@@ -7,6 +7,8 @@
 #define MOLV_IMPORT_ASSIMP_PLAN_H
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,28 @@ struct Planned {
   bool keep = true;  // false for a group with nothing below it
   bool empty_meshes = false;  // a group whose node names meshes, all empty
   mo_object *object = nullptr;
+};
+
+// What the walk over the file's scene counted of what a .x file will not
+// hold, for the load's warnings.
+struct PlanNotes {
+  uint64_t lights = 0;
+  uint64_t cameras = 0;
+  uint64_t line_faces = 0;
+  uint64_t point_faces = 0;
+  uint64_t non_finite_faces = 0;  // left out for a corner at a non-finite position
+  uint64_t empty_meshes = 0;
+  std::vector<std::string> empty_mesh_names;
+  std::vector<std::string> empty_groups;  // in the order of the walk
+};
+
+// All a model needs from the file's scene: its objects to be, and a model
+// without objects that holds the palette, the texture table and the
+// images the file embeds.
+struct ModelPlan {
+  std::unique_ptr<Model> model = std::make_unique<Model>();
+  std::vector<Planned> objects;
+  PlanNotes notes;
 };
 
 // The bounding box of every object's subtree.

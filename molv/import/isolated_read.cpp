@@ -1,5 +1,5 @@
 /*
- * Assimp's reader in a child process, the scene handed back as assbin.
+ * Assimp's reader in a child process, the model's plan handed back.
  */
 #include "import/isolated_read.h"
 
@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
 #include <cerrno>
 #include <csignal>
@@ -22,7 +23,10 @@
 #include <string>
 
 #include "common/file_beside.h"
+#include "import/assimp_builder.h"
+#include "import/import_error.h"
 #include "import/model_files.h"
+#include "import/plan_wire.h"
 
 namespace molv {
 namespace {
@@ -63,83 +67,64 @@ ModelFiles *prepare_reader(Assimp::Importer &importer) {
   return files;
 }
 
-// The child's answer: what the reader opened, refused and said, and whether it read the model.
-class Answer {
- public:
-  explicit Answer(int fd) : fd_(fd) {}
-  bool number(std::uint64_t n) { return write_all(fd_, &n, sizeof n); }
-  bool text(const std::string &s) { return number(s.size()) && write_all(fd_, s.data(), s.size()); }
+// How the child's read ended: 0 nothing read (the reason is the refusal
+// or the error), 1 planned, 2 no scene in the file, 3 the plan refused it.
+enum ReadState : uint64_t { kNotRead = 0, kPlanned = 1, kNoScene = 2, kRefused = 3 };
 
- private:
-  int fd_;
-};
-
-class AnswerReader {
- public:
-  AnswerReader(const char *data, std::size_t size) : data_(data), left_(size) {}
-  bool number(std::uint64_t *n) {
-    if (left_ < sizeof *n) return false;
-    std::memcpy(n, data_, sizeof *n);
-    data_ += sizeof *n;
-    left_ -= sizeof *n;
-    return true;
-  }
-  bool bytes(const char **at, std::size_t *size) {
-    std::uint64_t n;
-    if (!number(&n) || n > left_) return false;
-    *at = data_;
-    *size = static_cast<std::size_t>(n);
-    data_ += n;
-    left_ -= n;
-    return true;
-  }
-  bool text(std::string *s) {
-    const char *at;
-    std::size_t size;
-    if (!bytes(&at, &size)) return false;
-    s->assign(at, size);
-    return true;
-  }
-
- private:
-  const char *data_;
-  std::size_t left_;
-};
-
-// The child: reads the model, lets go of it, and only then writes the
-// answer to FD, so that a crash anywhere in the reader (freeing a deep
-// scene included) leaves no answer.  Its exit status.
-int read_in_child(const std::string &path, const std::function<void(int)> &progress, int fd) {
+// The child: reads the model and plans it, lets go of the file's scene,
+// and only then writes the answer to ANSWER_FD, so that a crash anywhere
+// in the reader (freeing a deep scene included) leaves no answer.  How
+// far the read got goes to PROGRESS_FD (one byte per new percentage; none
+// when it is negative).  Its exit status.
+int read_in_child(const std::string &path, int answer_fd, int progress_fd) {
   // A crash leaves no core file behind, and ends the child by its signal
   // whatever handler the process had (a sanitizer build's would print a
   // report of its own and exit).
   const struct rlimit none = {0, 0};
   (void)::setrlimit(RLIMIT_CORE, &none);
   for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, SIG_DFL);
+  int told = -1;
+  const auto tell = [progress_fd, &told](int percent) {
+    if (progress_fd < 0 || percent == told) return;
+    told = percent;
+    const unsigned char byte = static_cast<unsigned char>(percent);
+    (void)write_all(progress_fd, &byte, 1);
+  };
+  // The read is most of the time; planning the model the rest.
+  const std::function<void(int)> reading = [&tell](int percent) { tell(percent * 8 / 10); };
   std::vector<std::string> opened;
   std::string refusal, error;
-  int state = 0;
+  ReadState state = kNotRead;
+  ModelPlan plan;
   try {
     Assimp::Importer importer;
     ModelFiles *files = prepare_reader(importer);
-    ReadProgress report(importer, progress);
+    ReadProgress report(importer, reading);
     const aiScene *scene = importer.ReadFile(path, 0);
     opened = files->opened();
     refusal = files->refusal();
     error = importer.GetErrorString();
-    // 0: nothing read (the reason is the refusal or the error), 2: no
-    // scene in it, 1: read.
-    state = scene == nullptr || !refusal.empty() ? 0 : scene->mRootNode == nullptr ? 2 : 1;
+    if (scene != nullptr && refusal.empty()) {
+      state = scene->mRootNode == nullptr ? kNoScene : kPlanned;
+      try {
+        if (state == kPlanned) plan = plan_model(*scene);
+      } catch (const ImportError &e) {
+        state = kRefused;
+        error = e.what;
+      }
+    }
   } catch (const std::bad_alloc &) {
     return 5;
   } catch (...) {
     return 3;
   }
-  Answer answer(fd);
-  bool ok = answer.number(opened.size());
-  for (const std::string &name : opened) ok = ok && answer.text(name);
-  ok = ok && answer.text(refusal) && answer.text(error) && answer.number(state);
-  return ok ? 0 : 3;
+  tell(90);
+  WireOut answer(answer_fd);
+  (void)answer.count(opened);
+  for (const std::string &name : opened) (void)answer.text(name);
+  (void)(answer.text(refusal) && answer.text(error) && answer.pod(state));
+  if (state == kPlanned) (void)send_plan(answer, plan);
+  return answer.ok() ? 0 : 3;
 }
 
 std::string child_end(int status) {
@@ -157,26 +142,24 @@ std::string child_end(int status) {
          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
 }
 
-// The child's answer (the MAP of SIZE bytes).  True when the reader read
-// the model; else the reason is in *read.
+// The child's answer (the MAP of SIZE bytes).  True when the child
+// planned the model; else the reason is in *read.
 bool take_answer(const char *map, std::size_t size, IsolatedRead *read) {
-  AnswerReader in(map, size);
-  std::uint64_t count = 0, state = 0;
-  bool ok = in.number(&count);
-  for (std::uint64_t i = 0; ok && i < count; ++i) {
-    read->opened.emplace_back();
-    ok = in.text(&read->opened.back());
-  }
+  WireIn in(map, size);
+  ReadState state = kNotRead;
   std::string error;
-  ok = ok && in.text(&read->refusal) && in.text(&error) && in.number(&state);
+  bool ok = in.count(read->opened, sizeof(uint64_t));
+  for (std::string &name : read->opened) ok = ok && in.text(name);
+  ok = ok && in.text(read->refusal) && in.text(error) && in.pod(state);
+  if (ok && state == kPlanned) ok = take_plan(in, &read->plan);
   if (!ok) {
     read->reason = "the model's reader ended without an answer";
-  } else if (state == 2) {
+  } else if (state == kNoScene) {
     read->reason = "the file holds no scene";
-  } else if (state != 1) {
+  } else if (state != kPlanned) {
     read->reason = error.empty() ? "Assimp cannot read it" : error;
   }
-  return ok && state == 1;
+  return ok && state == kPlanned;
 }
 
 // The answer of the child that ended with STATUS, from FD.
@@ -204,23 +187,18 @@ bool child_read(int fd, int status, IsolatedRead *read) {
 
 }  // namespace
 
-int read_apart(const char *path, const char *fd_text) {
-  return read_in_child(path, {}, std::atoi(fd_text));
+int read_apart(const char *path, const char *answer_fd, const char *progress_fd) {
+  return read_in_child(path, std::atoi(answer_fd), std::atoi(progress_fd));
 }
 
-IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
-                           const std::function<void(int)> &progress) {
+IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress) {
   IsolatedRead read;
   const int fd = ::memfd_create("molv-read", MFD_CLOEXEC);
-  if (fd < 0) {
+  int pipe_fds[2] = {-1, -1};
+  if (fd < 0 || (progress && ::pipe2(pipe_fds, O_CLOEXEC) != 0)) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
     return read;
-  }
-  // The progress: the first half is the child's read, the second ours.
-  std::function<void(int)> first, second;
-  if (progress) {
-    first = [&progress](int percent) { progress(percent / 2); };
-    second = [&progress](int percent) { progress(50 + percent / 2); };
   }
   // Off the main thread (the window's load) the child is a new molv: a
   // forked copy of a process with threads may find a lock (the allocator's,
@@ -228,36 +206,36 @@ IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
   char exe[4096];
   const ssize_t exe_length =
       ::gettid() != ::getpid() ? ::readlink("/proc/self/exe", exe, sizeof exe - 1) : -1;
-  const std::string fd_text = std::to_string(fd);
-  const char *const argv[] = {"molv", kReadApartCommand, path.c_str(), fd_text.c_str(), nullptr};
+  const std::string fd_text = std::to_string(fd), progress_text = std::to_string(pipe_fds[1]);
+  const char *const argv[] = {"molv",         kReadApartCommand, path.c_str(), fd_text.c_str(),
+                              progress_text.c_str(), nullptr};
   if (exe_length > 0) exe[exe_length] = '\0';
   const pid_t pid = ::fork();
   if (pid == 0 && exe_length > 0) {
     (void)::fcntl(fd, F_SETFD, 0);
+    if (pipe_fds[1] >= 0) (void)::fcntl(pipe_fds[1], F_SETFD, 0);
     ::execv(exe, const_cast<char *const *>(argv));
     ::_exit(127);
   }
-  if (pid == 0) ::_exit(read_in_child(path, first, fd));
+  if (pid == 0) ::_exit(read_in_child(path, fd, pipe_fds[1]));
+  if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
   int status = 0;
   if (pid < 0) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
   } else {
+    // The child's progress until it ends (and its end of the pipe with it).
+    unsigned char bytes[64];
+    ssize_t n;
+    while (pipe_fds[0] >= 0 &&
+           ((n = ::read(pipe_fds[0], bytes, sizeof bytes)) > 0 || (n < 0 && errno == EINTR))) {
+      if (n > 0) progress(bytes[n - 1]);
+    }
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  const bool safe = pid > 0 && child_read(fd, status, &read);
+  if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+  read.planned = pid > 0 && child_read(fd, status, &read);
   ::close(fd);
-  if (!safe) return read;
-  // The reader survives this file: it is read here for the model.
-  ModelFiles *files = prepare_reader(importer);
-  {
-    ReadProgress report(importer, second);
-    read.scene = importer.ReadFile(path, 0);
-  }
-  read.opened = files->opened();
-  read.refusal = files->refusal();
-  if (read.scene == nullptr) read.reason = importer.GetErrorString();
-  if (read.scene == nullptr && read.reason.empty()) read.reason = "Assimp cannot read it";
   return read;
 }
 

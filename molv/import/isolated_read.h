@@ -1,30 +1,30 @@
 /*
- * Assimp's reader, first in a child process.  A model can crash the reader
- * (a glTF image whose mime type has no '/', a chain of twenty thousand
- * nested nodes): read in a forked child first, such a model ends the
- * child, and molv names the file instead of going down with it.  Only a
- * file the reader read (and let go of) in the child is read again here for
- * the model; the child answers through a memory file with what the file
- * system of the read (model_files.h) saw and what the reader said.  The
- * price is a second read of every model; the memory of the two reads is
- * never held at once.
+ * Assimp's reader in a child process.  A model can crash the reader (a
+ * glTF image whose mime type has no '/', a chain of twenty thousand nested
+ * nodes): read in a child, such a model ends the child, and molv names the
+ * file instead of going down with it.  The child reads the file once,
+ * makes the plan of the model (assimp_plan.h) and hands it back through a
+ * memory file (plan_wire.h) with what the file system of the read
+ * (model_files.h) saw; molv builds the model from the plan.  How far the
+ * read got comes back as it goes, through a pipe.
  */
 #ifndef MOLV_IMPORT_ISOLATED_READ_H
 #define MOLV_IMPORT_ISOLATED_READ_H
 
-#include <assimp/Importer.hpp>
 #include <functional>
 #include <string>
 #include <vector>
 
-struct aiScene;
+#include "import/assimp_plan.h"
 
 namespace molv {
 
 struct IsolatedRead {
-  // The scene, owned by the importer; null when the file was not read.
-  const aiScene *scene = nullptr;
-  // Why not (the reader's error, or that it crashed), when scene is null.
+  // Whether the child read the file and planned the model in `plan`.
+  bool planned = false;
+  ModelPlan plan;
+  // Why not (the reader's error, what the plan refused, or that the
+  // reader crashed), when not planned.
   std::string reason;
   // The files the reader opened, and why one was refused (model_files.h).
   std::vector<std::string> opened;
@@ -32,14 +32,13 @@ struct IsolatedRead {
 };
 
 // The hidden command of a child that reads apart in a new molv (used off
-// the main thread): `molv --read-apart PATH FD`, answering into FD.
+// the main thread): `molv --read-apart PATH ANSWER_FD PROGRESS_FD`.
 inline constexpr const char *kReadApartCommand = "--read-apart";
-int read_apart(const char *path, const char *fd_text);
+int read_apart(const char *path, const char *answer_fd, const char *progress_fd);
 
-// Reads PATH into IMPORTER (no post-processing) in a child process;
-// PROGRESS (may be empty) hears how far the read got.
-IsolatedRead read_isolated(Assimp::Importer &importer, const std::string &path,
-                           const std::function<void(int)> &progress);
+// Reads PATH and plans its model in a child process; PROGRESS (may be
+// empty) hears how far it got, 0 to 100.
+IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress);
 
 }  // namespace molv
 

@@ -1,0 +1,99 @@
+/*
+ * The plan's fields, once for both ways.
+ */
+#include "import/plan_wire.h"
+
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "common/file_beside.h"
+
+namespace molv {
+namespace {
+
+// A vector of records: its count, then each record's fields.
+template <class Wire, class Records, class Field>
+bool records(Wire &wire, Records &list, const Field &field) {
+  if (!wire.count(list)) return false;
+  for (auto &record : list)
+    if (!field(record)) return false;
+  return true;
+}
+
+template <class Wire, class Plan>
+bool wire_plan(Wire &w, Plan &plan) {
+  constexpr bool kIn = !std::is_const<Plan>::value;
+  auto &model = *plan.model;
+  const bool materials = records(w, model.palette, [&w](auto &material) {
+    if constexpr (kIn) material = std::make_unique<mo_material>();
+    auto &m = *material;
+    return w.text(m.name) && w.pod(m.diffuse) && w.pod(m.ambient) && w.pod(m.specular) &&
+           w.pod(m.emissive) && w.pod(m.shininess) && w.pod(m.transparency);
+  });
+  const bool textures = materials && records(w, model.textures, [&w](auto &name) {
+    return w.text(name);
+  });
+  const bool images = textures && records(w, model.embedded_images, [&w](auto &image) {
+    return w.pod(image.slot) && w.pod(image.index) && w.text(image.name) &&
+           w.text(image.extension) && w.text(image.head) && w.text(image.bytes);
+  });
+  auto &notes = plan.notes;
+  const auto name = [&w](auto &text) { return w.text(text); };
+  const bool noted = images && w.pod(notes.lights) && w.pod(notes.cameras) &&
+                     w.pod(notes.line_faces) && w.pod(notes.point_faces) &&
+                     w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
+                     records(w, notes.empty_mesh_names, name) &&
+                     records(w, notes.empty_groups, name);
+  const auto surfaces = [&w](auto &set) {
+    if constexpr (kIn) {
+      std::vector<SurfaceSet::Face> faces;
+      std::vector<int32_t> corners;
+      std::vector<float> uvs;
+      if (!w.array(faces) || !w.array(corners) || !w.array(uvs)) return false;
+      set.assign(std::move(faces), std::move(corners), std::move(uvs));
+      return true;
+    } else {
+      return w.array(set.faces()) && w.array(set.vertex_indices()) && w.array(set.uvs());
+    }
+  };
+  return noted && records(w, plan.objects, [&w, &surfaces](auto &object) {
+           return w.pod(object.type) && w.text(object.name) && w.array(object.positions) &&
+                  surfaces(object.surfaces) && w.array(object.normals) &&
+                  w.array(object.children) && w.pod(object.texture_id) &&
+                  w.pod(object.light_position) && w.pod(object.subtree.empty) &&
+                  w.pod(object.subtree.low) && w.pod(object.subtree.high) && w.pod(object.keep);
+         });
+}
+
+}  // namespace
+
+bool WireOut::bytes(const void *data, size_t size) {
+  ok_ = ok_ && write_all(fd_, data, size);
+  return ok_;
+}
+
+bool WireIn::bytes(void *out, size_t size) {
+  if (!ok_ || size > left_) return ok_ = false;
+  if (size > 0) std::memcpy(out, data_, size);
+  data_ += size;
+  left_ -= size;
+  return true;
+}
+
+bool WireIn::text(std::string &s) {
+  uint64_t size = 0;
+  if (!pod(size) || size > left_) return ok_ = false;
+  s.assign(data_, static_cast<size_t>(size));
+  data_ += size;
+  left_ -= size;
+  return true;
+}
+
+bool send_plan(WireOut &out, const ModelPlan &plan) { return wire_plan(out, plan); }
+
+bool take_plan(WireIn &in, ModelPlan *plan) { return wire_plan(in, *plan) && in.ok(); }
+
+}  // namespace molv
