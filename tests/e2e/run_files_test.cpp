@@ -281,15 +281,33 @@ TEST_F(RunFiles, JobsTakeTheOptionsFileAsThePluginDoes) {
   }
 }
 
-// "-o /" names the root folder: the line says what keeps the file from
-// being written there, not that "" is no folder.
-TEST_F(RunFiles, TheRootFolderAsTargetIsAFolder) {
+// As another user.  "-o /" names the root folder: the line says what keeps
+// the file from being written there, not that "" is no folder.  A texture
+// the user may write but not replace (root's, in a shared or a sticky
+// folder) is written in place and keeps its owner, as the .x does.
+TEST_F(RunFiles, AsAnotherUser) {
   qel_test::RunOptions options;
   if (!as_nobody(&options)) return;
-  const auto r = run({"-o", "/", "--defaults"}, options);
+  auto r = run({"-o", "/", "--defaults"}, options);
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_NE(r.err.find("'/sample.x'"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("not a folder"), std::string::npos) << r.err;
+
+  write("box.gltf", triangles({embedded()}).dump());
+  for (const mode_t folder : {mode_t{01777}, mode_t{0777}}) {
+    write("box_0.png", "an earlier texture");
+    ASSERT_EQ(::chmod(path("box_0.png").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(work_.c_str(), folder), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(path("box_0.png").c_str(), &before), 0);
+    r = run({"box.gltf", "--defaults", "--extract-textures"}, options);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(read("box_0.png"), kPng);
+    ASSERT_EQ(::stat(path("box_0.png").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << std::oct << folder;
+    EXPECT_EQ(after.st_uid, 0u) << std::oct << folder;
+    EXPECT_EQ(after.st_mode & 0777, 0666u) << std::oct << folder;
+  }
 }
 
 }  // namespace
