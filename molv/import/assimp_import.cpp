@@ -64,6 +64,11 @@ std::function<void(int)> &load_progress() {
   return report;
 }
 
+std::function<bool()> &load_stop() {
+  static std::function<bool()> stop;
+  return stop;
+}
+
 }  // namespace
 
 const std::vector<std::string> &load_warnings() {
@@ -108,6 +113,7 @@ void discard_embedded_textures() {
 }
 std::vector<std::string> embedded_texture_files() { return pending_textures().paths(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }
+void set_load_stop(std::function<bool()> stop) { load_stop() = std::move(stop); }
 
 double &read_seconds() {
   static double seconds = 0.0;
@@ -128,7 +134,7 @@ bool load_model_file(const std::string &path, std::string *error) {
   try {
     const auto read_start = std::chrono::steady_clock::now();
     // A model that crashes the reader ends a child process, not molv.
-    IsolatedRead read = read_isolated(path, load_progress());
+    IsolatedRead read = read_isolated(path, load_progress(), load_stop());
     read_seconds() =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
     opened_files() = std::move(read.opened);

@@ -41,6 +41,10 @@ std::vector<std::string> embedded_texture_files();
 // While load_model_file reads a file, REPORT hears how far it got (0 to
 // 100) as often as Assimp's reader tells; an empty REPORT hears nothing.
 void set_load_progress(std::function<void(int percent)> report);
+// While load_model_file reads a file, STOP is asked a few times a second
+// whether to give up (the window's Cancel); when it says so the reader
+// ends at once and the load fails.  An empty STOP never gives up.
+void set_load_stop(std::function<bool()> stop);
 
 // The seconds the last load_model_file spent in Assimp's reader, the rest
 // of its time being the host's model (for the benchmark's breakdown).

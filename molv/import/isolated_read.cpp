@@ -4,6 +4,7 @@
 #include "import/isolated_read.h"
 
 #include <assimp/config.h>
+#include <poll.h>
 #include <assimp/scene.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -191,11 +192,12 @@ int read_apart(const char *path, const char *answer_fd, const char *progress_fd)
   return read_in_child(path, std::atoi(answer_fd), std::atoi(progress_fd));
 }
 
-IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress) {
+IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress,
+                           const std::function<bool()> &stop) {
   IsolatedRead read;
   const int fd = ::memfd_create("molv-read", MFD_CLOEXEC);
   int pipe_fds[2] = {-1, -1};
-  if (fd < 0 || (progress && ::pipe2(pipe_fds, O_CLOEXEC) != 0)) {
+  if (fd < 0 || ::pipe2(pipe_fds, O_CLOEXEC) != 0) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return read;
@@ -213,28 +215,39 @@ IsolatedRead read_isolated(const std::string &path, const std::function<void(int
   const pid_t pid = ::fork();
   if (pid == 0 && exe_length > 0) {
     (void)::fcntl(fd, F_SETFD, 0);
-    if (pipe_fds[1] >= 0) (void)::fcntl(pipe_fds[1], F_SETFD, 0);
+    (void)::fcntl(pipe_fds[1], F_SETFD, 0);
     ::execv(exe, const_cast<char *const *>(argv));
     ::_exit(127);
   }
   if (pid == 0) ::_exit(read_in_child(path, fd, pipe_fds[1]));
-  if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
+  ::close(pipe_fds[1]);
   int status = 0;
+  bool stopped = false;
   if (pid < 0) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
   } else {
-    // The child's progress until it ends (and its end of the pipe with it).
-    unsigned char bytes[64];
-    ssize_t n;
-    while (pipe_fds[0] >= 0 &&
-           ((n = ::read(pipe_fds[0], bytes, sizeof bytes)) > 0 || (n < 0 && errno == EINTR))) {
-      if (n > 0) progress(bytes[n - 1]);
+    // The child's progress until it ends (and its end of the pipe with
+    // it), asking STOP a few times a second whether to give up.
+    for (;;) {
+      struct pollfd in = {pipe_fds[0], POLLIN, 0};
+      const int ready = ::poll(&in, 1, stop ? 100 : -1);
+      if (stop && !stopped && stop()) {
+        stopped = true;
+        (void)::kill(pid, SIGKILL);
+      }
+      if (ready < 0 && errno != EINTR) break;
+      if (ready <= 0) continue;
+      unsigned char bytes[64];
+      const ssize_t n = ::read(pipe_fds[0], bytes, sizeof bytes);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+      if (n > 0 && progress && !stopped) progress(bytes[n - 1]);
     }
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
-  read.planned = pid > 0 && child_read(fd, status, &read);
+  ::close(pipe_fds[0]);
+  if (stopped) read.reason = "the load was cancelled";
+  read.planned = pid > 0 && !stopped && child_read(fd, status, &read);
   ::close(fd);
   return read;
 }

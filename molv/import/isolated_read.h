@@ -37,8 +37,11 @@ inline constexpr const char *kReadApartCommand = "--read-apart";
 int read_apart(const char *path, const char *answer_fd, const char *progress_fd);
 
 // Reads PATH and plans its model in a child process; PROGRESS (may be
-// empty) hears how far it got, 0 to 100.
-IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress);
+// empty) hears how far it got, 0 to 100.  STOP (may be empty) is asked a
+// few times a second whether to give up: when it says so, the child is
+// ended and the read is "the load was cancelled".
+IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress,
+                           const std::function<bool()> &stop);
 
 }  // namespace molv
 
