@@ -3,9 +3,6 @@
  */
 #include "cli/info.h"
 
-#include <assimp/Importer.hpp>
-#include <assimp/scene.h>
-
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -17,7 +14,6 @@
 #include "cli/report.h"
 #include "import/assimp_import.h"
 #include "import/load.h"
-#include "import/model_files.h"
 
 namespace molv {
 namespace cli {
@@ -25,42 +21,21 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// What Assimp's reader finds in the file itself.
-Json assimp_holds(const std::string &file) {
-  Assimp::Importer importer;
-  importer.SetIOHandler(new ModelFiles);  // the importer owns it
-  const aiScene *scene = importer.ReadFile(file, 0);
+// What Assimp's reader found in the file itself (counted in the load).
+Json assimp_holds() {
+  const SceneCounts &counts = load_scene_counts();
   Json holds = Json::object();
-  if (scene == nullptr) return holds;
-  std::uint64_t vertices = 0, polygons = 0, lines = 0, points = 0;
-  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-    const aiMesh *mesh = scene->mMeshes[m];
-    vertices += mesh->mNumVertices;
-    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-      const unsigned corners = mesh->mFaces[f].mNumIndices;
-      (corners >= 3 ? polygons : corners == 2 ? lines : points)++;
-    }
-  }
-  unsigned nodes = 0;
-  std::vector<const aiNode *> todo = {scene->mRootNode};
-  while (!todo.empty()) {
-    const aiNode *node = todo.back();
-    todo.pop_back();
-    if (node == nullptr) continue;
-    ++nodes;
-    for (unsigned c = 0; c < node->mNumChildren; ++c) todo.push_back(node->mChildren[c]);
-  }
-  holds["nodes"] = nodes;
-  holds["meshes"] = scene->mNumMeshes;
-  holds["vertices"] = vertices;
-  holds["faces"] = polygons;
-  holds["lines"] = lines;
-  holds["points"] = points;
-  holds["materials"] = scene->mNumMaterials;
-  holds["embedded_textures"] = scene->mNumTextures;
-  holds["lights"] = scene->mNumLights;
-  holds["cameras"] = scene->mNumCameras;
-  holds["animations"] = scene->mNumAnimations;
+  holds["nodes"] = counts.nodes;
+  holds["meshes"] = counts.meshes;
+  holds["vertices"] = counts.vertices;
+  holds["faces"] = counts.faces;
+  holds["lines"] = counts.lines;
+  holds["points"] = counts.points;
+  holds["materials"] = counts.materials;
+  holds["embedded_textures"] = counts.embedded_textures;
+  holds["lights"] = counts.lights;
+  holds["cameras"] = counts.cameras;
+  holds["animations"] = counts.animations;
   return holds;
 }
 
@@ -162,7 +137,7 @@ int run_info(const Args &args) {
     }
     Json info;
     info["input"] = file;
-    info["model"] = source_of(file) == Source::kModel ? assimp_holds(file) : Json::object();
+    info["model"] = source_of(file) == Source::kModel ? assimp_holds() : Json::object();
     info["x"] = x_holds(file);
     info["warnings"] = Json::array();
     if (source_of(file) == Source::kModel)

@@ -124,12 +124,44 @@ class ModelBuilder {
     place_centres(plan_);
     notes_.lights = scene_.mNumLights;
     notes_.cameras = scene_.mNumCameras;
+    notes_.file = count_scene();
     notes_.empty_meshes = empty_meshes_.size();
     notes_.empty_mesh_names = empty_mesh_names_;
     notes_.empty_groups = empty_groups_;
   }
 
  private:
+  // What the file holds, before anything is left out; the walk has
+  // checked the meshes and nodes it counts.
+  SceneCounts count_scene() const {
+    SceneCounts counts;
+    counts.meshes = scene_.mNumMeshes;
+    for (unsigned m = 0; m < scene_.mNumMeshes; ++m) {
+      const aiMesh *mesh = scene_.mMeshes[m];
+      if (mesh == nullptr || (mesh->mNumFaces > 0 && mesh->mFaces == nullptr)) continue;
+      counts.vertices += mesh->mNumVertices;
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        const unsigned corners = mesh->mFaces[f].mNumIndices;
+        ++(corners >= 3 ? counts.faces : corners == 2 ? counts.lines : counts.points);
+      }
+    }
+    std::vector<const aiNode *> todo = {scene_.mRootNode};
+    while (!todo.empty()) {
+      const aiNode *node = todo.back();
+      todo.pop_back();
+      if (node == nullptr) continue;
+      ++counts.nodes;
+      for (unsigned c = 0; c < node->mNumChildren && node->mChildren != nullptr; ++c)
+        todo.push_back(node->mChildren[c]);
+    }
+    counts.materials = scene_.mNumMaterials;
+    counts.embedded_textures = scene_.mNumTextures;
+    counts.lights = scene_.mNumLights;
+    counts.cameras = scene_.mNumCameras;
+    counts.animations = scene_.mNumAnimations;
+    return counts;
+  }
+
   struct Visit {
     const aiNode *node;
     size_t parent;  // plan index of the object the node's objects go into

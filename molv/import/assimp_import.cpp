@@ -71,6 +71,8 @@ std::function<bool()> &load_stop() {
 
 }  // namespace
 
+const SceneCounts &load_scene_counts() { return load_notes().file; }
+
 const std::vector<std::string> &load_warnings() {
   warnings() = plan_warnings(load_notes(), model(), g_extracted);
   return warnings();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "import/assimp_plan.h"
+
 namespace molv {
 
 // Replaces the current model with a model in any format Assimp reads.  On
@@ -21,6 +23,9 @@ bool load_model_file(const std::string &path, std::string *error);
 // are named now).  One line each, without the file name; empty after a
 // load with nothing to say.
 const std::vector<std::string> &load_warnings();
+// What the file of the last load_model_file holds itself, as Assimp read
+// it (zero after a load that failed).
+const SceneCounts &load_scene_counts();
 // Textures embedded in the model (glTF's "*0") are named in the .x as the
 // model names them, with a warning.  extract_embedded_textures writes each
 // one for STEM_<n>.<ext> (hidden until the commit) and names that file,

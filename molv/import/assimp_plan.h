@@ -60,6 +60,21 @@ struct Planned {
   mo_object *object = nullptr;
 };
 
+// What the file's scene itself holds, as Assimp read it (molv info).
+struct SceneCounts {
+  uint64_t nodes = 0;
+  uint64_t meshes = 0;
+  uint64_t vertices = 0;
+  uint64_t faces = 0;  // of three corners or more
+  uint64_t lines = 0;
+  uint64_t points = 0;
+  uint64_t materials = 0;
+  uint64_t embedded_textures = 0;
+  uint64_t lights = 0;
+  uint64_t cameras = 0;
+  uint64_t animations = 0;
+};
+
 // What the walk over the file's scene counted of what a .x file will not
 // hold, for the load's warnings.
 struct PlanNotes {
@@ -71,6 +86,7 @@ struct PlanNotes {
   uint64_t empty_meshes = 0;
   std::vector<std::string> empty_mesh_names;
   std::vector<std::string> empty_groups;  // in the order of the walk
+  SceneCounts file;
 };
 
 // All a model needs from the file's scene: its objects to be, and a model

@@ -46,7 +46,7 @@ bool wire_plan(Wire &w, Plan &plan) {
                      w.pod(notes.line_faces) && w.pod(notes.point_faces) &&
                      w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
                      records(w, notes.empty_mesh_names, name) &&
-                     records(w, notes.empty_groups, name);
+                     records(w, notes.empty_groups, name) && w.pod(notes.file);
   const auto surfaces = [&w](auto &set) {
     if constexpr (kIn) {
       std::vector<SurfaceSet::Face> faces;
