@@ -27,12 +27,13 @@ namespace molv {
 namespace cli {
 namespace {
 
-// The window is gui.cpp's; the command line loads the scene, opens the
-// debug log and says where the plug-in is.
+// The window is gui.cpp's; the command line loads the sample (the window
+// reads the scene once it is up), opens the debug log and says where the
+// plug-in is.
 int run_gui(const Args &args) {
   const std::string scene = args.scenes.empty() ? std::string() : args.scenes[0];
   std::string error;
-  if (!load_for(args, scene, &error)) {
+  if (!load_for(args, "", &error)) {
     error_line(error);
     return 2;
   }

@@ -143,6 +143,11 @@ void create_load_commands(Tcl_Interp *interp, LoadFunction load,
   g_read = std::move(load);
   g_on_done = std::move(on_done);
   g_export_running = busy;
+  // A script's `exit` during a load ends molv once the thread has let go
+  // of the model.
+  static bool exit_handler = false;
+  if (!exit_handler) Tcl_CreateExitHandler([](ClientData) { finish_load(); }, nullptr);
+  exit_handler = true;
   Tcl_CreateObjCommand(interp, "::molv::gui::load_start", load_start_command, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::load_poll", load_poll_command, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::load_cancel", load_cancel_command, nullptr, nullptr);

@@ -1,5 +1,6 @@
 /*
- * File > Open off the event loop: the model is read in a thread of its own
+ * File > Open and the model of the command line off the event loop: the
+ * model is read in a thread of its own
  * while Tk keeps painting and answering, and installed by the main thread
  * once it is complete.  While a load runs the main thread leaves the
  * process's model alone (the window draws from its own copies; File > Open

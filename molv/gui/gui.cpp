@@ -3,6 +3,8 @@
  * hooks that send what a plug-in shows to the window, and the commands the
  * window's Tcl side (gui.tcl, compiled in as gui_script.h) calls: the
  * object tree, File > Open, the export menu, and whether a plug-in is busy.
+ * The model of the command line is read once the window is up, as File >
+ * Open reads (background_load.h).
  *
  * A plug-in works inside its own Tcl commands (`molv qel_save ...`) and
  * lets Tk process events while it does, so the window stays live during an
@@ -439,7 +441,7 @@ int run(const Window &window) {
   Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
   set_window_hooks(interp);
   create_commands(interp);
-  set_scene(window.scene);
+  set_scene("");
   count_molv_commands(interp);
   // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
   catch_ending_signals();
@@ -456,12 +458,22 @@ int run(const Window &window) {
   if (plugin == 0) Tcl_SetVar(interp, "::molv::status", "Ready", TCL_GLOBAL_ONLY);
 
   tcl_eval("update");
+  // The model of the command line comes in while the window answers; the
+  // sample is the model until it has.
+  if (!window.scene.empty() &&
+      eval_words({"::molv::gui::begin_load", window.scene, "1"}, &result) != TCL_OK) {
+    error_line(result);
+    return 1;
+  }
   if (!window.script.empty() && Tcl_EvalFile(interp, window.script.c_str()) != TCL_OK) {
     error_line(window.script + ": " + Tcl_GetStringResult(interp));
     return 1;
   }
   Tk_MainLoop();
-  return 0;
+  // A model of the command line that could not be read is a bad scene, as
+  // for molv export.
+  const char *failed = Tcl_GetVar(interp, "::molv::gui::start_failed", TCL_GLOBAL_ONLY);
+  return failed != nullptr && std::string(failed) == "1" ? 2 : 0;
 }
 
 }  // namespace gui

@@ -18,7 +18,8 @@ namespace molv {
 namespace gui {
 
 struct Window {
-  // The file already loaded when the window opens; empty for the sample.
+  // The file the window reads once it is up (load_scene, off the event
+  // loop); empty: the sample, which is the model until then.
   std::string scene;
   // A Tcl file evaluated once the window is up (`--script`); empty: none.
   std::string script;
@@ -30,8 +31,8 @@ struct Window {
 };
 
 // Opens the window and runs it until it closes.  Returns the exit status:
-// 0, or 1 when the window cannot open or the script fails (one line on
-// standard error says why).
+// 0, 1 when the window cannot open or the script fails, 2 when SCENE could
+// not be read (one line on standard error says why).
 int run(const Window &window);
 
 }  // namespace gui

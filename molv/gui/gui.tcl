@@ -14,8 +14,13 @@
 #   ::molv::gui::load_warnings  what the load of the open model had to say
 #   ::molv::gui::texture_warnings FILE  textures a written .x names that are not beside it
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
-#                               File > Open in a thread (gui/background_load.h)
+#                               File > Open and the model of the command
+#                               line in a thread (gui/background_load.h)
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
+#
+# The model of the command line is read as File > Open reads (begin_load):
+# the window is up at once and a --script runs while it loads; a script
+# that needs that model calls ::molv::gui::wait_load first.
 #
 # The status line shows ::molv::status and the progress bar
 # ::molv::progress; the host sets both for the plug-in.  A plug-in's dialog
@@ -239,26 +244,39 @@ proc ::molv::gui::open_file {} {
 # the status line says how long the read has taken, Cancel (or Escape)
 # keeps the model that was open.  Returns once the load has ended.
 proc ::molv::gui::load_model {file} {
-    if {[catch {load_start $file} why]} {
+    if {[catch {begin_load $file} why]} {
         show_message $why
         return
     }
+    vwait ::molv::gui::load_ended
+}
+
+# Starts reading FILE and returns at once; the reading is followed by
+# events (poll_load), and ::molv::gui::load_ended is set to how it ended.
+# STARTUP: the model of the command line, whose failure is said in the
+# status line and the panel (and on standard error) rather than in a
+# message, and which leaves the status line as it was when it is in.
+proc ::molv::gui::begin_load {file {startup 0}} {
+    load_start $file
     set size ""
     catch {set size " ([format %.1f [expr {[file size $file] / 1e6}]] MB)"}
-    set name [name_of $file]
-    set ::molv::status "Loading $name$size ..."
+    variable reading [list $file [name_of $file] $size $startup $::molv::status]
+    set ::molv::status "Loading [name_of $file]$size ..."
     .progress configure -mode indeterminate
     .progress start 20
     pack .cancel -in .bottom -side right -before .progress -padx 2
     bind . <Escape> ::molv::gui::cancel_load
-    set wait 5
-    while 1 {
-        after $wait {set ::molv::gui::tick 1}
-        vwait ::molv::gui::tick
-        set wait 100
-        lassign [load_poll] state detail percent
-        if {$state ne "running"} break
+    after 5 ::molv::gui::poll_load
+}
+
+proc ::molv::gui::poll_load {} {
+    variable reading
+    lassign $reading file name size startup before
+    lassign [load_poll] state detail percent
+    if {$state eq "running"} {
         set ::molv::status "Loading $name$size ... $percent %, [format %.1f $detail] s"
+        after 100 ::molv::gui::poll_load
+        return
     }
     bind . <Escape> {}
     pack forget .cancel
@@ -268,11 +286,18 @@ proc ::molv::gui::load_model {file} {
     switch -- $state {
         done {
             show_model
-            set ::molv::status "Opened $name"
+            set ::molv::status [expr {$startup ? $before : "Opened $name"}]
         }
         failed {
-            set ::molv::status ""
-            show_message $detail
+            if {$startup} {
+                variable start_failed 1
+                puts stderr "molv: $detail"
+                set ::molv::status "Cannot open $name: the model stays the sample"
+                show_warnings {} [list "error: $detail"]
+            } else {
+                set ::molv::status ""
+                show_message $detail
+            }
         }
         default {
             set ::molv::status "Loading $name cancelled; the model stays as it was"
@@ -280,6 +305,17 @@ proc ::molv::gui::load_model {file} {
             # it has.
             after 100 ::molv::gui::drain_load
         }
+    }
+    set ::molv::gui::load_ended $state
+}
+
+# Returns once no model is loading (the start-up load included), the event
+# loop running meanwhile: a script that needs the model of the command line
+# begins with it.
+proc ::molv::gui::wait_load {} {
+    while {[loading]} {
+        after 20 {set ::molv::gui::tick 1}
+        vwait ::molv::gui::tick
     }
 }
 
@@ -440,10 +476,11 @@ proc ::molv::gui::selected {} {
 }
 
 # What the load of the open model had to say and what the last export
-# has to say (EXPORTED), one line each, as the command line says them; the
-# panel is there only when there is something to say.
-proc ::molv::gui::show_warnings {exported} {
-    set lines {}
+# has to say (EXPORTED), one line each, as the command line says them,
+# after ERRORS (lines as they are); the panel is there only when there is
+# something to say.
+proc ::molv::gui::show_warnings {exported {errors {}}} {
+    set lines $errors
     foreach line [concat [load_warnings] $exported] {lappend lines "warning: $line"}
     .warnings configure -text [join $lines \n]
     if {[llength $lines]} {

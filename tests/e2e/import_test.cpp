@@ -926,14 +926,6 @@ TEST_F(ImportRun, UnreadableModelsGiveOneLineAndStatusTwo) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(read("out.x"), "an earlier export\n") << model;
   }
-  // The window reads its model the same way, before it opens.
-  qel_test::RunOptions options;
-  options.args = {"gui", models[2]};
-  options.cwd = work_;
-  options.unset_env = {"DISPLAY"};
-  const auto gui = qel_test::run_molv(options);
-  EXPECT_EQ(gui.exit_status, 2);
-  EXPECT_EQ(gui.err.rfind("molv: " + models[2] + ": No suitable reader found", 0), 0u) << gui.err;
   EXPECT_EQ(entries(), (std::vector<std::string>{"broken.stl", "noise.obj", "notes.xyz", "out.x"}));
 }
 

@@ -96,11 +96,13 @@ class View : public ::testing::Test {
     qel_test::write_file(work_ + "/" + name, text);
     return work_ + "/" + name;
   }
-  qel_test::RunResult run_gui(const std::string &script, const std::string &scene) {
+  // WAIT: the script begins once the model of the command line is in.
+  qel_test::RunResult run_gui(const std::string &script, const std::string &scene,
+                              bool wait = true) {
     const std::string file = write("script.tcl",
                                    "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
                                    "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
-                                   script);
+                                   std::string(wait ? "::molv::gui::wait_load\n" : "") + script);
     qel_test::RunOptions options;
     options.args = {"gui", scene, "--plugin-dir", plugin_.path(), "--script", file};
     options.cwd = work_;
@@ -199,8 +201,10 @@ std::string grid_obj(int size) {
   return text;
 }
 
+// The model of the command line and File > Open are read beside the event
+// loop: the window answers, refuses Open and Export meanwhile, and Cancel
+// keeps the model that was there (the sample, at start).
 TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
-  const std::string scene = write("cube.json", kRedCube);
   const std::string big = write("big.obj", grid_obj(500) + "l 1 2\n");
   const auto r = run_gui(R"(
     set ::ran_during_load 0
@@ -221,13 +225,14 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
         after 10 tick
     }
     proc tk_getOpenFile {args} {return )" +
-                         big + R"(}
+                             big + R"(}
     set ::cancel 1
+    puts "summary_before=[.summary cget -text]"
     after 10 tick
-    ::molv::gui::open_file
+    ::molv::gui::wait_load
     puts "cancelled=$::molv::status"
     puts "summary_cancelled=[.summary cget -text]"
-    while {[::molv::gui::loading]} {after 50; update}
+    puts "title_cancelled=[wm title .]"
     set ::ran_during_load 0
     set ::cancel 0
     ::molv::gui::open_file
@@ -238,7 +243,7 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
     puts "warnings=[.warnings cget -text]"
     exit 0
   )",
-                         scene);
+                         big, false);
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(value_of(r.out, "warnings").rfind("warning: 1 line", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "loading_status").rfind("Loading big.obj (", 0), 0u) << r.out;
@@ -250,10 +255,29 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   ASSERT_EQ(messages.size(), 4u) << r.out;
   EXPECT_EQ(messages[0], "message=A model is loading: let it finish or cancel it first.");
   EXPECT_EQ(value_of(r.out, "cancelled").rfind("Loading big.obj cancelled", 0), 0u) << r.out;
-  EXPECT_EQ(value_of(r.out, "summary_cancelled"), "Objects : 1    Vertices : 8    Surfaces : 6");
+  EXPECT_EQ(value_of(r.out, "summary_cancelled"), value_of(r.out, "summary_before"));
+  EXPECT_EQ(value_of(r.out, "title_cancelled"), "molv - sample");
   EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
   EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj");
   EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250001");
+
+  // A model of the command line that cannot be read is said in the window
+  // and on standard error, and molv ends with the status of a bad scene.
+  const std::string notes = write("notes.xyz", "nothing a reader knows\n");
+  const auto bad = run_gui(R"(
+    puts "status=$::molv::status"
+    puts "warnings=[.warnings cget -text]"
+    puts "title=[wm title .]"
+    destroy .
+  )",
+                           notes);
+  EXPECT_EQ(bad.exit_status, 2) << bad.out << bad.err;
+  EXPECT_EQ(bad.err.rfind("molv: " + notes + ": No suitable reader found", 0), 0u) << bad.err;
+  EXPECT_EQ(qel_test::text_lines(bad.err).size(), 1u) << bad.err;
+  EXPECT_EQ(value_of(bad.out, "status"), "Cannot open notes.xyz: the model stays the sample");
+  EXPECT_EQ(value_of(bad.out, "warnings").rfind("error: " + notes + ": No suitable reader", 0), 0u)
+      << bad.out;
+  EXPECT_EQ(value_of(bad.out, "title"), "molv - sample");
 }
 
 TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsItsSize) {
