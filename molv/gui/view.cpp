@@ -36,6 +36,7 @@ constexpr double kPi = 3.14159265358979323846;
 struct Drawn {
   ViewMesh mesh;             // the vertices are dropped once uploaded
   std::size_t vertex_count = 0;
+  std::size_t edge_offset = 0;  // where the edges begin in the index buffer
   GLuint buffer = 0;
   GLuint index_buffer = 0;
   std::vector<GLuint> textures;  // per mesh.textures; 0 when it did not load
@@ -126,16 +127,27 @@ void upload(Tcl_Interp *interp, Drawn *drawn) {
                  static_cast<GLsizeiptr>(drawn->vertex_count * sizeof(ViewVertex)),
                  drawn->mesh.vertices.data(), GL_STATIC_DRAW);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    // The triangles, then the edges of the outline.
+    const std::vector<std::uint32_t> &indices = drawn->mesh.indices;
+    const std::vector<std::uint32_t> &edges = drawn->mesh.edges;
+    drawn->edge_offset = indices.size();
     glGenBuffers(1, &drawn->index_buffer);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, drawn->index_buffer);
     glBufferData(GL_ELEMENT_ARRAY_BUFFER,
-                 static_cast<GLsizeiptr>(drawn->mesh.indices.size() * sizeof(std::uint32_t)),
-                 drawn->mesh.indices.data(), GL_STATIC_DRAW);
+                 static_cast<GLsizeiptr>((indices.size() + edges.size()) * sizeof(std::uint32_t)),
+                 nullptr, GL_STATIC_DRAW);
+    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0,
+                    static_cast<GLsizeiptr>(indices.size() * sizeof(std::uint32_t)),
+                    indices.data());
+    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER,
+                    static_cast<GLintptr>(indices.size() * sizeof(std::uint32_t)),
+                    static_cast<GLsizeiptr>(edges.size() * sizeof(std::uint32_t)), edges.data());
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
   }
   // The buffers hold them now.
   std::vector<ViewVertex>().swap(drawn->mesh.vertices);
   std::vector<std::uint32_t>().swap(drawn->mesh.indices);
+  std::vector<std::uint32_t>().swap(drawn->mesh.edges);
   for (const std::string &file : drawn->mesh.textures)
     drawn->textures.push_back(load_texture(interp, file));
 }
@@ -180,9 +192,9 @@ void set_camera(int width, int height) {
   glTranslated(-c.target[0], -c.target[1], -c.target[2]);
 }
 
-void draw_range(std::size_t first, std::size_t count) {
+void draw_range(GLenum what, std::size_t first, std::size_t count) {
   if (count != 0)
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
+    glDrawElements(what, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
                    reinterpret_cast<void *>(first * sizeof(std::uint32_t)));
 }
 
@@ -210,7 +222,7 @@ void draw_mesh(const Drawn *drawn, bool highlight) {
       glEnable(GL_TEXTURE_2D);
       glBindTexture(GL_TEXTURE_2D, texture);
     }
-    draw_range(part.first, part.count);
+    draw_range(GL_TRIANGLES, part.first, part.count);
     if (texture != 0) glDisable(GL_TEXTURE_2D);
   }
   glDisable(GL_POLYGON_OFFSET_FILL);
@@ -222,9 +234,7 @@ void draw_mesh(const Drawn *drawn, bool highlight) {
     glDisableClientState(GL_COLOR_ARRAY);
     glDisable(GL_LIGHTING);
     glColor3f(1.0f, 0.72f, 0.2f);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-    draw_range(range.first, range.second - range.first);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    draw_range(GL_LINES, drawn->edge_offset + range.first, range.second - range.first);
     glEnable(GL_LIGHTING);
   }
   glDisableClientState(GL_VERTEX_ARRAY);

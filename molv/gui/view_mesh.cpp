@@ -1,8 +1,10 @@
 /*
  * The view's triangles: polygons become fans of triangles (the view only
  * draws; the export keeps the polygons), corners keep their own normal and
- * texture coordinates, and each object's triangles follow its parent's, so
- * that an object and everything below it are one run of the buffer.
+ * texture coordinates, and each object's triangles and edges follow its
+ * parent's, so that an object and everything below it are one run of the
+ * buffer.  The outline of a chosen object is its polygons' edges, not the
+ * edges of their triangles.
  */
 #include "gui/view_mesh.h"
 
@@ -70,6 +72,12 @@ class Builder {
 
   void add(const float position[3], const float normal[3], float u, float v,
            const std::uint8_t colour[4]) {
+    mesh_->indices.push_back(vertex(position, normal, u, v, colour));
+  }
+
+  // The index of a corner, added when no earlier one agrees with it.
+  std::uint32_t vertex(const float position[3], const float normal[3], float u, float v,
+                       const std::uint8_t colour[4]) {
     ViewVertex vertex;
     std::memcpy(vertex.position, position, sizeof vertex.position);
     for (int i = 0; i < 3; ++i) vertex.normal[i] = normal_byte(normal[i]);
@@ -79,7 +87,7 @@ class Builder {
     std::memcpy(vertex.colour, colour, sizeof vertex.colour);
     const auto found = index_of_.emplace(vertex, static_cast<std::uint32_t>(mesh_->vertices.size()));
     if (found.second) mesh_->vertices.push_back(vertex);
-    mesh_->indices.push_back(found.first->second);
+    return found.first->second;
   }
 
   // Corners of different objects are not joined: the table stays small.
@@ -177,6 +185,7 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
     texture = builder->texture(model_texture_file(model_file, m.textures[object->texture_id]));
   builder->begin_part(texture);
   std::vector<mo_svertex *> corners;
+  std::vector<std::uint32_t> ring;
   for (mo_list_node *node = object->surfaces; node != nullptr; node = node->next) {
     mo_surface *surface = static_cast<mo_surface *>(node->item);
     corners.clear();
@@ -188,14 +197,18 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
     const bool twosided = surface_get_twosided(surface) != 0;
     ++mesh->faces;
     if (twosided) mesh->twosided_triangles += corners.size() - 2;
-    for (size_t k = 1; k + 1 < corners.size(); ++k) {
-      for (const mo_svertex *corner : {corners[0], corners[k], corners[k + 1]}) {
-        const float zero[3] = {0, 0, 0};
-        const float *position = corner->vertex != nullptr ? &corner->vertex->x : zero;
-        builder->add(position, flat ? surface->normal : corner->normal, corner->u,
-                     corner->v, colour.rgba);
-      }
+    ring.clear();
+    for (const mo_svertex *corner : corners) {
+      const float zero[3] = {0, 0, 0};
+      const float *position = corner->vertex != nullptr ? &corner->vertex->x : zero;
+      ring.push_back(builder->vertex(position, flat ? surface->normal : corner->normal,
+                                     corner->u, corner->v, colour.rgba));
     }
+    // A fan for the faces; the polygon's own edges for its outline.
+    for (size_t k = 1; k + 1 < ring.size(); ++k)
+      mesh->indices.insert(mesh->indices.end(), {ring[0], ring[k], ring[k + 1]});
+    for (size_t k = 0; k < ring.size(); ++k)
+      mesh->edges.insert(mesh->edges.end(), {ring[k], ring[(k + 1) % ring.size()]});
   }
 }
 
@@ -225,11 +238,11 @@ ViewMesh mesh_of_model(const std::string &model_file) {
   }
   mesh.subtree.resize(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
-    mesh.subtree[i].first = mesh.indices.size();
+    mesh.subtree[i].first = mesh.edges.size();
     builder.new_object();
     if (order[i]->type == MO_OBJ_POLYGON)
       add_object_surfaces(order[i], m, model_file, &builder, &mesh);
-    mesh.subtree[i].second = mesh.indices.size();
+    mesh.subtree[i].second = mesh.edges.size();
   }
   // A subtree ends where its last descendant ends.
   for (size_t i = order.size(); i-- > 0;)

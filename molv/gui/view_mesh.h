@@ -35,11 +35,13 @@ struct ViewMesh {
   std::vector<ViewVertex> vertices;      // each once: corners that agree in
                                          // everything share one
   std::vector<std::uint32_t> indices;    // three per triangle
+  std::vector<std::uint32_t> edges;      // two per edge of a polygon (its
+                                         // outline, not its triangles')
   std::vector<ViewPart> parts;
   std::vector<std::string> textures;  // files found, indexed by ViewPart::texture
   std::vector<std::string> missing_textures;  // names whose file is not there
-  // Per object in tree order: the indices of it and everything below it,
-  // [first, end).  Empty for a file read back.
+  // Per object in tree order: its edges and those of everything below it,
+  // [first, end) in `edges`.  Empty for a file read back.
   std::vector<std::pair<std::size_t, std::size_t>> subtree;
   float min[3] = {0, 0, 0};
   float max[3] = {0, 0, 0};

@@ -180,6 +180,32 @@ TEST_F(View, ShowsTheModelTurnsItAndShowsTheExportAsTheReaderSeesIt) {
   // Side by side: two cubes, so the middle column is no cube's.
   const Image both = read_ppm(work_ + "/both.ppm");
   EXPECT_GT(silhouette_difference(model, both), 0.01);
+
+  // A chosen quad is outlined by its four edges: the diagonal of its two
+  // triangles, through its centre (the view's), is not drawn.
+  const std::string quad = write("quad.json", R"({"world": {"children": [{"name": "Quad",
+      "vertices": [[-1,-1,0],[1,-1,0],[1,1,0],[-1,1,0]], "surfaces": [{"verts": [0,1,2,3]}]}]}})");
+  const auto q = run_gui(R"(
+    .tree selection set o1
+    update
+    ::molv::gui::view ppm quad.ppm
+    exit 0
+  )",
+                         quad);
+  ASSERT_EQ(q.exit_status, 0) << q.out << q.err;
+  const Image outlined = read_ppm(work_ + "/quad.ppm");
+  ASSERT_GT(outlined.width, 100);
+  const auto is_outline = [&outlined](int x, int y) {
+    const unsigned char *p = outlined.at(x, y);
+    return p[0] > 230 && p[1] > 150 && p[1] < 215 && p[2] < 100;
+  };
+  size_t outline = 0;
+  for (int y = 0; y < outlined.height; ++y)
+    for (int x = 0; x < outlined.width; ++x) outline += is_outline(x, y);
+  EXPECT_GT(outline, 100u) << "no outline drawn";
+  for (int y = outlined.height / 2 - 3; y <= outlined.height / 2 + 3; ++y)
+    for (int x = outlined.width / 2 - 3; x <= outlined.width / 2 + 3; ++x)
+      EXPECT_FALSE(is_outline(x, y)) << x << "," << y;
 }
 
 // A grid of SIZE x SIZE squares as an OBJ file.
