@@ -1,111 +1,22 @@
 /*
- * The files of one molv export run, held apart before anything is written.
+ * The command line's files of a run: its arguments into the plan, and a
+ * clash or a texture not there said on standard error.
  */
 #include "cli/run_files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "api/model.h"
 #include "cli/console.h"
-#include "common/path_parts.h"
-#include "common/texture_file.h"
-#include "import/assimp_import.h"
-#include "import/load.h"
 
 namespace molv {
 namespace cli {
-namespace {
-
-// PATH's name with its folder made absolute and that folder's links
-// followed, so that two spellings of one place are one name.
-std::string absolute_name(const std::string &path) {
-  const std::string folder = folder_of(path);
-  char real[PATH_MAX];
-  std::string base;
-  if (::realpath(folder.c_str(), real) != nullptr) {
-    base = real;
-  } else if (!folder.empty() && folder[0] == '/') {
-    base = folder;
-  } else {
-    char cwd[PATH_MAX];
-    base = ::getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + folder : folder;
-  }
-  if (base.size() > 1 && base.back() == '/') base.pop_back();
-  return (base == "/" ? "" : base) + "/" + name_of(path);
-}
-
-// NAME in the folder of FILE ("a/b.png" for "a/m.obj", "b.png").
-std::string in_folder_of(const std::string &file, const std::string &name) {
-  if (!name.empty() && name[0] == '/') return name;
-  return file.find('/') == std::string::npos ? name : folder_of(file) + "/" + name;
-}
-
-constexpr int kStripTexturePath = 4;
-
-}  // namespace
-
-RunFiles::Entry RunFiles::identify(const std::string &path, bool follows, const std::string &what) {
-  Entry entry;
-  const std::string named = follows ? follow_name_links(path) : path;
-  entry.name = absolute_name(named);
-  entry.what = what;
-  struct stat st;
-  if ((follows ? ::stat(named.c_str(), &st) : ::lstat(named.c_str(), &st)) == 0) {
-    // A pipe or a device is no file the run could lose.
-    entry.exists = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
-    if (!entry.exists) entry.name.clear();
-    entry.dev = st.st_dev;
-    entry.ino = st.st_ino;
-  }
-  return entry;
-}
-
-void RunFiles::reads(const std::string &path, const std::string &what) {
-  reads_.push_back(identify(path, true, what));
-}
-
-bool RunFiles::writes(const std::string &path, bool follows, const std::string &what,
-                      std::string *error) {
-  const Entry entry = identify(path, follows, what);
-  auto same = [&entry](const Entry &other) {
-    return (!entry.name.empty() && entry.name == other.name) ||
-           (entry.exists && other.exists && entry.dev == other.dev && entry.ino == other.ino);
-  };
-  for (const std::vector<Entry> *list : {&reads_, &writes_}) {
-    for (const Entry &other : *list) {
-      if (!same(other)) continue;
-      *error = what + " would write over " + other.what;
-      return false;
-    }
-  }
-  writes_.push_back(entry);
-  return true;
-}
-
-bool RunFiles::copied_already(const std::string &target, const std::string &source) {
-  struct stat st;
-  if (::stat(source.c_str(), &st) != 0) return false;
-  const std::string name = absolute_name(target);
-  for (const Copy &copy : copies_)
-    if (copy.target == name && copy.dev == st.st_dev && copy.ino == st.st_ino) return true;
-  copies_.push_back({name, st.st_dev, st.st_ino});
-  return false;
-}
 
 bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
                     const std::vector<std::string> &names, RunFiles *files) {
   for (const std::string &scene : scenes)
     if (!scene.empty()) files->reads(scene, "the model " + scene);
-  const std::string plugin = plugin_folder(args);
-  for (const char *own : {"qel_export.so", "qel_export.tcl", "qel_export.opt"})
-    files->reads(plugin + "/" + own, std::string("the plug-in's ") + own);
+  plan_plugin_files(plugin_folder(args), files);
   std::string error;
   for (const std::string &name : names) {
     if (files->writes(name + ".x", true, "the export file " + name + ".x", &error)) continue;
@@ -120,77 +31,19 @@ bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
   return true;
 }
 
-std::string texture_stem(const std::string &name) {
-  const std::string file = follow_name_links(name + ".x");
-  if (file.find('/') == std::string::npos) return name_of(name);
-  return folder_of(file) + "/" + name_of(name);
-}
-
 int plan_model_files(const Args &args, const std::string &scene, const std::string &name,
                      const std::string &options, RunFiles *files,
                      std::vector<std::unique_ptr<OutputFile>> *copies) {
+  // In a run of several models each line names its model.
   const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
-  // The sample's textures are names only.
-  if (source_of(scene) == Source::kSample) return 0;
-  if (source_of(scene) == Source::kModel) {
-    for (const std::string &opened : load_opened_files())
-      files->reads(opened, "the file " + opened + " of the model");
-  }
-  const std::vector<std::string> extracted = embedded_texture_files();
-  std::vector<std::string> external;
-  // The table names each extracted file once; any other entry of that
-  // name is a file of the model's own.
-  std::multiset<std::string> ours;
-  for (const std::string &path : extracted) ours.insert(name_of(path));
-  for (const std::string &texture : model().textures) {
-    if (texture.empty() || texture[0] == '*') continue;
-    const auto own = ours.find(texture);
-    if (own != ours.end()) {
-      ours.erase(own);
-      continue;
-    }
-    external.push_back(texture);
-    std::string source = model_texture_file(scene, texture);
-    if (source.empty()) source = in_folder_of(scene, texture);
-    files->reads(source, "the texture " + source + " of the model");
-  }
+  std::vector<std::string> notes;
   std::string error;
-  for (const std::string &path : extracted) {
-    if (files->writes(path, false, "the extracted texture " + path, &error)) continue;
-    error_line(who + error);
-    return 2;
-  }
-  if (!args.copy_textures) return 0;
-  const bool strip = options.size() > kStripTexturePath && options[kStripTexturePath] == '1';
-  const std::string folder = folder_of(follow_name_links(name + ".x"));
-  for (const std::string &texture : external) {
-    // The .x names a full path itself: the texture is found there.
-    if (texture[0] == '/' && !strip) continue;
-    std::string source = model_texture_file(scene, texture);
-    if (source.empty()) source = in_folder_of(scene, texture);
-    const std::string target = folder + "/" + (strip ? texture_base_name(texture) : texture);
-    struct stat from, to;
-    if (::stat(source.c_str(), &from) != 0) {
-      error_line(who + "warning: the texture " + source + " is not there and was not copied");
-      continue;
-    }
-    // Beside the .x already.
-    if (::stat(target.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
-      continue;
-    // Two models of the batch may share a texture: it goes once.
-    if (files->copied_already(target, source)) continue;
-    if (!files->writes(target, false, "the copied texture " + target, &error)) {
-      error_line(who + error);
-      return 2;
-    }
-    copies->push_back(std::make_unique<OutputFile>());
-    if (!copies->back()->open(target, false, &error) ||
-        !copy_regular_file(source, copies->back()->fd(), &error)) {
-      error_line(who + "cannot copy the texture " + source + " to " + target + ": " + error);
-      return 2;
-    }
-  }
-  return 0;
+  const bool planned = plan_texture_files(scene, name, options, args.copy_textures, files,
+                                          copies, &notes, &error);
+  for (const std::string &note : notes) error_line(who + note);
+  if (planned) return 0;
+  error_line(who + error);
+  return 2;
 }
 
 }  // namespace cli

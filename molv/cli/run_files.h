@@ -1,20 +1,10 @@
 /*
- * The files of one molv export run as one plan: every file the run will
- * write (the .x files, the textures it extracts or copies, the debug log)
- * is held against every file the run reads (the models, the files their
- * reader opened, their textures, the plug-in's own files) and against the
- * other files it writes, by device and inode and by name, before anything
- * is written.  A clash is refused with one line.
- *
- * The textures of a model (extracted or copied) are prepared in full
- * beside their names before the export and put in place right after it
- * completes, with the export; a cancelled or failed export leaves every
- * earlier file as it was.
+ * The command line's run as one plan of files (common/run_files.h): the
+ * models, the plug-in's files, the .x files and the debug log before any
+ * model is read, then each model's own files as it is loaded.
  */
 #ifndef MOLV_CLI_RUN_FILES_H
 #define MOLV_CLI_RUN_FILES_H
-
-#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -22,41 +12,13 @@
 
 #include "cli/args.h"
 #include "common/output_file.h"
+#include "common/run_files.h"
 
 namespace molv {
 namespace cli {
 
-class RunFiles {
- public:
-  // A file the run reads; WHAT says what it is ("the model a.obj").
-  void reads(const std::string &path, const std::string &what);
-  // A file the run writes.  FOLLOWS: the name's links are followed (the
-  // .x), else a link there is replaced.  False with the one-line *error
-  // when it would write over a file the run reads or another it writes.
-  bool writes(const std::string &path, bool follows, const std::string &what, std::string *error);
-
-  // True when TARGET was copied from SOURCE by this run already (a
-  // texture two models share); else remembers that it is.
-  bool copied_already(const std::string &target, const std::string &source);
-
- private:
-  struct Entry {
-    std::string name;  // absolute, the folder's links followed
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::string what;
-  };
-  struct Copy {
-    std::string target;
-    dev_t dev;
-    ino_t ino;
-  };
-  static Entry identify(const std::string &path, bool follows, const std::string &what);
-  std::vector<Entry> reads_;
-  std::vector<Entry> writes_;
-  std::vector<Copy> copies_;
-};
+using molv::RunFiles;
+using molv::texture_stem;
 
 // The plan before any model is read: the models, the plug-in's files, the
 // .x files and the debug log.  False (the line shown) on a clash.
@@ -70,10 +32,6 @@ bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
 int plan_model_files(const Args &args, const std::string &scene, const std::string &name,
                      const std::string &options, RunFiles *files,
                      std::vector<std::unique_ptr<OutputFile>> *copies);
-
-// Where an extracted texture of NAME.x goes: beside the file the .x will
-// be (its links followed), named after NAME ("dir/NAME" of "dir/NAME.x").
-std::string texture_stem(const std::string &name);
 
 }  // namespace cli
 }  // namespace molv
