@@ -42,6 +42,8 @@ int run_gui(const Args &args) {
   gui::Window window;
   window.scene = scene;
   window.script = args.script;
+  window.plugin_folder = plugin_folder(args);
+  window.debug_log = args.debug_log;
   window.start_plugin = [&args] { return start_plugin(args); };
   window.load_scene = [&args](const std::string &file, std::string *why) {
     return load_for(args, file, why);

@@ -28,6 +28,7 @@
 
 #include "gui_script.h"
 #include "gui/background_load.h"
+#include "gui/export_textures.h"
 #include "gui/view.h"
 #include "api/display.h"
 #include "api/model.h"
@@ -99,6 +100,29 @@ std::string g_chosen_file;
 // has returned.
 std::string g_exported;
 
+// The options and the textures of the export being saved (export_textures.h).
+bool g_saving = false;
+std::string g_save_options;
+bool g_textures_prepared = false;
+
+// Prepares the textures the window's choices ask for before the plug-in
+// writes X_FILE; false (the line shown in the status line and a message)
+// when the export must not run.
+bool prepare_textures(const std::string &x_file) {
+  ExportContext context;
+  context.plugin_folder = g_window->plugin_folder;
+  context.debug_log = g_window->debug_log;
+  std::string error;
+  if (prepare_export_textures(tcl_interp(), context, g_scene, x_file, g_save_options, &error)) {
+    g_textures_prepared = true;
+    return true;
+  }
+  const std::string line = "Not exported: " + error;
+  Tcl_SetVar(tcl_interp(), "::molv::status", line.c_str(), TCL_GLOBAL_ONLY);
+  eval_words({"::molv::gui::show_message", line}, nullptr);
+  return false;
+}
+
 void tell_exported(ClientData) {
   const std::string file = std::move(g_exported);
   g_exported.clear();
@@ -119,7 +143,14 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
       Tcl_GetString(objv[3])[0] != '\0')
     target = std::string(Tcl_GetString(objv[3])) + ".x";
   const unsigned long statuses = g_status_count;
-  if (save) g_chosen_file.clear();
+  if (save) {
+    g_chosen_file.clear();
+    g_save_options = objc >= 5 ? Tcl_GetString(objv[4]) : "";
+    g_textures_prepared = false;
+    // A clash of the export's files: the plug-in does not run.
+    if (!target.empty() && !prepare_textures(target)) return TCL_OK;
+  }
+  g_saving = save;
   if (g_depth++ == 0) begin_export();
   g_busy = 1;
   const int code = g_molv_proc(g_molv_data, interp, objc, objv);
@@ -127,8 +158,16 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     g_busy = 0;
     const char *status = Tcl_GetVar(interp, "::molv::status", TCL_GLOBAL_ONLY);
     if (save && target.empty()) target = g_chosen_file;
-    if (save && g_status_count != statuses && status != nullptr &&
-        std::string(status) == "Ready !" && !target.empty()) {
+    const bool complete = save && g_status_count != statuses && status != nullptr &&
+                          std::string(status) == "Ready !" && !target.empty();
+    g_saving = false;
+    if (g_textures_prepared) {
+      // A texture that cannot be put in place is said under the export.
+      std::string error;
+      finish_export_textures(complete, &error);
+      g_textures_prepared = false;
+    }
+    if (complete) {
       g_exported = target;
       Tcl_DoWhenIdle(tell_exported, nullptr);
     }
@@ -179,6 +218,8 @@ void set_window_hooks(Tcl_Interp *interp) {
         chosen.empty())
       return nullptr;
     g_chosen_file = chosen;
+    // Export as...: the name is known now.
+    if (g_saving && !g_textures_prepared && !prepare_textures(chosen)) return nullptr;
     return chosen.c_str();
   };
 }
@@ -382,6 +423,8 @@ int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *
   if (source_of(g_scene) == Source::kModel)
     for (const std::string &line : texture_warnings(Tcl_GetString(objv[1])))
       Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+  for (const std::string &line : export_texture_notes())
+    Tcl_ListObjAppendElement(nullptr, list, new_string(line));
   Tcl_SetObjResult(interp, list);
   return TCL_OK;
 }
@@ -421,6 +464,12 @@ struct Teardown {
     g_molv_proc = nullptr;
     g_depth = 0;
     g_busy = 0;
+    if (g_textures_prepared) {
+      std::string ignored;
+      finish_export_textures(false, &ignored);
+    }
+    g_textures_prepared = false;
+    g_saving = false;
   }
 };
 

@@ -26,6 +26,10 @@ struct Window {
   // Loads the plug-in once the interpreter runs.  0 when it runs, else a
   // failure that has been reported; the window opens either way.
   std::function<int()> start_plugin;
+  // The plug-in's folder and the debug log ("" without one): files an
+  // export's textures are held against (export_textures.h).
+  std::string plugin_folder;
+  std::string debug_log;
   // File > Open: loads FILE as the model.  False with a one-line *error.
   std::function<bool(const std::string &file, std::string *error)> load_scene;
 };

@@ -12,7 +12,8 @@
 #   ::molv::gui::open_types     the file types File > Open offers
 #   ::molv::gui::x_summary FILE what a written .x holds, in one line
 #   ::molv::gui::load_warnings  what the load of the open model had to say
-#   ::molv::gui::texture_warnings FILE  textures a written .x names that are not beside it
+#   ::molv::gui::texture_warnings FILE  textures a written .x names that are not beside it,
+#                               and what the export's textures had to say
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
 #                               File > Open and the model of the command
 #                               line in a thread (gui/background_load.h)
@@ -29,7 +30,9 @@
 # the file it proposes.
 #
 # Window names, for scripts (molv gui --script):
-#   .menubar.file (Open..., Export, Quit), .menubar.file.export,
+#   .menubar.file (Open..., Export, Quit), .menubar.file.export (the
+#   plug-ins' entries, then the check buttons of ::molv::gui::extract_textures
+#   and ::molv::gui::copy_textures),
 #   .summary, .warnings (what the load had to say, one line each), .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
 #   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
 #   (what it shows), .scene.agreement (the line under it)
@@ -117,7 +120,10 @@ proc ::molv::gui::theme {} {
         selectForeground [ttk::style lookup . -selectforeground]
 }
 
-# The plug-ins' export entries; a menu that says so when there are none.
+# The plug-ins' export entries (a menu that says so when there are none),
+# and the choices for the textures, kept for the session.
+set ::molv::gui::extract_textures 0
+set ::molv::gui::copy_textures 0
 proc ::molv::gui::fill_export_menu {} {
     .menubar.file.export delete 0 end
     set entries [export_entries]
@@ -129,6 +135,13 @@ proc ::molv::gui::fill_export_menu {} {
     if {![llength $entries]} {
         .menubar.file.export add command -label "(no plug-in)" -state disabled
     }
+    # What an export writes besides the .x, as molv export's
+    # --extract-textures and --copy-textures (gui/export_textures.h).
+    .menubar.file.export add separator
+    .menubar.file.export add checkbutton -label "Extract embedded textures" \
+        -variable ::molv::gui::extract_textures
+    .menubar.file.export add checkbutton -label "Copy textures beside the .x" \
+        -variable ::molv::gui::copy_textures
 }
 
 # The window's bar: while the export dialog follows an export, the figure

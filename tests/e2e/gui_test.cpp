@@ -135,7 +135,11 @@ TEST_F(Window, ShowsTheObjectTreeTheSummaryAndTheExportMenu) {
   const auto r = run_gui(R"(
     puts "title=[wm title .]"
     puts "export=[.menubar.file.export entrycget 0 -label]"
-    puts "entries=[expr {[.menubar.file.export index end] + 1}]"
+    set entries 0
+    for {set i 0} {$i <= [.menubar.file.export index end]} {incr i} {
+        incr entries [expr {[.menubar.file.export type $i] eq "command"}]
+    }
+    puts "entries=$entries"
     puts "status=$::molv::status"
     puts "summary=[.summary cget -text]"
     tree_rows
@@ -240,6 +244,100 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
                 "|warning: the .x names the texture wood.png, which is not there (no file "
                 "wood.png)")
       << r.out;
+}
+
+// A glTF triangle per image, each with a base colour texture of its own:
+// an image is a URI, a data URI for one the model embeds.
+std::string textured_triangle(const std::vector<std::string> &images) {
+  std::string primitives, materials, textures, uris;
+  for (size_t i = 0; i < images.size(); ++i) {
+    const std::string n = std::to_string(i), comma = i == 0 ? "" : ",";
+    primitives += comma + R"({"attributes": {"POSITION": 0}, "material": )" + n + "}";
+    materials += comma + R"({"pbrMetallicRoughness": {"baseColorTexture": {"index": )" + n + "}}}";
+    textures += comma + R"({"source": )" + n + "}";
+    uris += comma + R"({"uri": ")" + images[i] + "\"}";
+  }
+  return R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+    "nodes": [{"mesh": 0}], "meshes": [{"primitives": [)" + primitives + R"(]}],
+    "buffers": [{"byteLength": 36, "uri": "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],
+    "bufferViews": [{"buffer": 0, "byteLength": 36}],
+    "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                   "min": [0, 0, 0], "max": [1, 1, 0]}],
+    "materials": [)" + materials + R"(], "textures": [)" + textures + R"(], "images": [)" + uris + "]}";
+}
+
+// The Export menu's texture choices act as --extract-textures and
+// --copy-textures do: the files go beside the .x with it, the .x names
+// them, and a texture that would write over a file of the model stops the
+// export before anything is written.
+TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
+  // The bytes of the embedded image (a compressed image is kept as it is).
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR an image", 25);
+  const std::string embedded = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUiBhbiBpbWFnZQ==";
+  const std::string box = write("box.gltf", textured_triangle({embedded}));
+  const std::string car = write("car.gltf", textured_triangle({embedded, "car_0.png"}));
+  write("car_0.png", "the model's own texture");
+  fs::create_directories(work_ + "/src/maps");
+  fs::create_directory(work_ + "/out");
+  const std::string obj = write("src/m.obj",
+                                "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\n"
+                                "f 1/1 2/1 3/1\n");
+  write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
+  write("src/maps/wood.png", "wood");
+  const auto r = run_gui(R"(
+    proc choose {label} {.menubar.file.export invoke [.menubar.file.export index $label]}
+    proc export_to {name} {
+        .menubar.file.export invoke 0
+        update
+        set_name $name
+        click .x_export_save.buttons.export
+        puts "status=$::molv::status"
+        # A refused export leaves the dialog open.
+        destroy .x_export_save
+    }
+    proc tk_getOpenFile {args} {return $::answer}
+    choose "Extract embedded textures"
+    export_to )" + work_ + R"(/box
+    choose "Extract embedded textures"
+    export_to )" + work_ + R"(/plain
+    choose "Extract embedded textures"
+    set ::answer )" + car + R"(
+    ::molv::gui::open_file
+    export_to )" + work_ + R"(/car
+    choose "Extract embedded textures"
+    choose "Copy textures beside the .x"
+    set ::answer )" + obj + R"(
+    ::molv::gui::open_file
+    export_to )" + work_ + R"(/out/m
+    puts "warnings=[.warnings cget -text]"
+    exit 0
+  )",
+                         box);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(lines_with(r.out, "status="),
+            (std::vector<std::string>{"Ready !", "Ready !",
+                                      "Not exported: the extracted texture " + work_ +
+                                          "/car_0.png would write over the texture " + work_ +
+                                          "/car_0.png of the model",
+                                      "Ready !"}));
+  EXPECT_EQ(lines_with(r.out, "message="),
+            std::vector<std::string>{lines_with(r.out, "status=")[2]});
+  // Extracted beside the .x, which names it; the next export without the
+  // choice names the texture as the model does.
+  EXPECT_EQ(qel_test::read_file(work_ + "/box_0.png"), png);
+  EXPECT_NE(qel_test::read_file(work_ + "/box.x").find("\"box_0.png\""), std::string::npos);
+  EXPECT_NE(qel_test::read_file(work_ + "/plain.x").find("\"*0\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(work_ + "/plain_0.png"));
+  // The clash wrote nothing.
+  EXPECT_EQ(qel_test::read_file(work_ + "/car_0.png"), "the model's own texture");
+  EXPECT_FALSE(fs::exists(work_ + "/car.x"));
+  // Copied beside the .x.
+  EXPECT_EQ(qel_test::read_file(work_ + "/out/wood.png"), "wood");
+  EXPECT_NE(qel_test::read_file(work_ + "/out/m.x").find("\"wood.png\""), std::string::npos);
+  EXPECT_EQ(value_of(r.out, "warnings"), "");
+  EXPECT_EQ(files_left(), (std::vector<std::string>{"box.gltf", "box.x", "box_0.png", "car.gltf",
+                                                    "car_0.png", "out", "plain.x", "script.tcl",
+                                                    "src"}));
 }
 
 TEST_F(Window, ExportAsAsksTkSaveDialogWithThePluginsFilter) {

@@ -1,0 +1,92 @@
+/*
+ * The textures of an export from the window: prepared before the plug-in
+ * writes, put in place after a complete export.
+ */
+#include "gui/export_textures.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/output_file.h"
+#include "common/run_files.h"
+#include "import/assimp_import.h"
+#include "import/load.h"
+
+namespace molv {
+namespace gui {
+namespace {
+
+std::vector<std::unique_ptr<OutputFile>> g_copies;
+std::vector<std::string> g_notes;
+
+bool chosen(Tcl_Interp *interp, const char *variable) {
+  const char *value = Tcl_GetVar(interp, variable, TCL_GLOBAL_ONLY);
+  int on = 0;
+  return value != nullptr && Tcl_GetBoolean(nullptr, value, &on) == TCL_OK && on != 0;
+}
+
+bool ends_with(const std::string &text, const std::string &end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+void drop_prepared() {
+  g_copies.clear();
+  discard_embedded_textures();
+}
+
+}  // namespace
+
+bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
+                             const std::string &scene, const std::string &x_file,
+                             const std::string &options, std::string *error) {
+  drop_prepared();
+  g_notes.clear();
+  const bool extract = chosen(interp, "::molv::gui::extract_textures");
+  const bool copy = chosen(interp, "::molv::gui::copy_textures");
+  // A scene file's textures are names only, and the sample's are.
+  if ((!extract && !copy) || source_of(scene) != Source::kModel) return true;
+  // NAME of NAME.x, as the command line's -o gives it.
+  const std::string name = ends_with(x_file, ".x") ? x_file.substr(0, x_file.size() - 2) : x_file;
+  RunFiles files;
+  plan_plugin_files(context.plugin_folder, &files);
+  // Before the model's files: the dialog asks before the .x replaces any
+  // file, the model's included.
+  if (!files.writes(x_file, true, "the export file " + x_file, error)) return false;
+  files.reads(scene, "the model " + scene);
+  if (!context.debug_log.empty() &&
+      !files.writes(context.debug_log, false, "the debug log " + context.debug_log, error))
+    return false;
+  if (extract && !extract_embedded_textures(texture_stem(name), error)) {
+    drop_prepared();
+    return false;
+  }
+  if (!plan_texture_files(scene, name, options, copy, &files, &g_copies, &g_notes, error)) {
+    drop_prepared();
+    return false;
+  }
+  // The panel says "warning: " itself.
+  for (std::string &note : g_notes)
+    if (note.rfind("warning: ", 0) == 0) note.erase(0, 9);
+  return true;
+}
+
+bool finish_export_textures(bool complete, std::string *error) {
+  bool ok = true;
+  if (complete && !commit_embedded_textures(error)) ok = false;
+  for (auto &copy : g_copies) {
+    if (!complete || !ok || copy->commit()) continue;
+    *error = "cannot write the copied texture " + copy->path() + ": " + std::strerror(errno);
+    ok = false;
+  }
+  drop_prepared();
+  if (!ok) g_notes.push_back(*error);
+  return ok;
+}
+
+const std::vector<std::string> &export_texture_notes() { return g_notes; }
+
+}  // namespace gui
+}  // namespace molv
