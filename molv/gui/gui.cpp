@@ -148,7 +148,10 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     g_save_options = objc >= 5 ? Tcl_GetString(objv[4]) : "";
     g_textures_prepared = false;
     // A clash of the export's files: the plug-in does not run.
-    if (!target.empty() && !prepare_textures(target)) return TCL_OK;
+    if (!target.empty() && !prepare_textures(target)) {
+      Tcl_ResetResult(interp);
+      return TCL_OK;
+    }
   }
   g_saving = save;
   if (g_depth++ == 0) begin_export();
