@@ -109,9 +109,8 @@ bool commit_embedded_textures(std::string *error) {
 }
 
 void discard_embedded_textures() {
-  if (pending_textures().paths().empty()) return;
   pending_textures().discard();
-  name_images_as_the_model_does();
+  if (g_extracted) name_images_as_the_model_does();
 }
 std::vector<std::string> embedded_texture_files() { return pending_textures().paths(); }
 void set_load_progress(std::function<void(int)> report) { load_progress() = std::move(report); }

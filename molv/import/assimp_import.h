@@ -33,9 +33,9 @@ const SceneCounts &load_scene_counts();
 // *error when one cannot be prepared.  A second call starts again from
 // the model's own names.  The files wait beside their names until the
 // export is complete: commit puts them in place (false with *error set
-// when one cannot be), discard removes them and names the textures as the
-// model does again (every other end of an export; the next load and the
-// end of the process remove them too).  An earlier file of such a name is
+// when one cannot be), discard removes those not in place and names the
+// textures as the model does again (the end of every export; the next load
+// and the end of the process remove them too).  An earlier file of such a name is
 // never replaced by a run that does not complete.
 bool extract_embedded_textures(const std::string &stem, std::string *error);
 bool commit_embedded_textures(std::string *error);
