@@ -44,7 +44,6 @@ xvfb_pid=$!
 read -r display <&3
 
 cat > "$work/fps.tcl" <<TCL
-::molv::gui::wait_load
 update
 set build [lindex [time {::molv::gui::view build $work/grid.obj}] 0]
 set first [lindex [time {::molv::gui::view redraw}] 0]

@@ -22,7 +22,8 @@ struct Load {
   std::thread thread;
   std::atomic<bool> finished{false};
   bool ok = false;
-  bool cancelled = false;
+  // Set by the main thread; the reader's child is ended when it is.
+  std::atomic<bool> cancelled{false};
   std::string file;
   std::string error;
   std::unique_ptr<Model> kept;
@@ -44,6 +45,7 @@ std::unique_ptr<Load> take_ended() {
   std::unique_ptr<Load> load = std::move(g_load);
   load->thread.join();
   set_load_progress(nullptr);
+  set_load_stop(nullptr);
   if (load->cancelled || !load->ok) install_model(std::move(load->kept));
   return load;
 }
@@ -69,6 +71,7 @@ int load_start_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
   g_load = std::move(load);
   g_percent = 0;
   set_load_progress([](int percent) { g_percent = percent; });
+  set_load_stop([l] { return l->cancelled.load(); });
   l->thread = std::thread([l] {
     l->ok = g_read && g_read(l->file, &l->error);
     l->finished = true;

@@ -511,21 +511,24 @@ int run(const Window &window) {
 
   tcl_eval("update");
   // The model of the command line comes in while the window answers; the
-  // sample is the model until it has.
-  if (!window.scene.empty() &&
-      eval_words({"::molv::gui::begin_load", window.scene, "1"}, &result) != TCL_OK) {
-    error_line(result);
-    return 1;
+  // sample is the model until it has.  A script begins once it is in, and
+  // a model that cannot be read ends molv as a bad scene does.
+  if (!window.scene.empty()) {
+    if (eval_words({"::molv::gui::begin_load", window.scene, "1"}, &result) != TCL_OK ||
+        tcl_eval("::molv::gui::wait_load", &result) != TCL_OK) {
+      error_line(result);
+      return 1;
+    }
+    const char *failed = Tcl_GetVar(interp, "::molv::gui::start_failed", TCL_GLOBAL_ONLY);
+    if (failed != nullptr && std::string(failed) == "1") return 2;
+    if (Tk_MainWindow(interp) == nullptr) return 0;  // closed while the model came in
   }
   if (!window.script.empty() && Tcl_EvalFile(interp, window.script.c_str()) != TCL_OK) {
     error_line(window.script + ": " + Tcl_GetStringResult(interp));
     return 1;
   }
   Tk_MainLoop();
-  // A model of the command line that could not be read is a bad scene, as
-  // for molv export.
-  const char *failed = Tcl_GetVar(interp, "::molv::gui::start_failed", TCL_GLOBAL_ONLY);
-  return failed != nullptr && std::string(failed) == "1" ? 2 : 0;
+  return 0;
 }
 
 }  // namespace gui

@@ -20,8 +20,10 @@
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The model of the command line is read as File > Open reads (begin_load):
-# the window is up at once and a --script runs while it loads; a script
-# that needs that model calls ::molv::gui::wait_load first.
+# the window is up at once and answers while it loads; a --script runs
+# once it is in (or the load was cancelled), and a model that cannot be
+# read ends molv as a bad scene does.  ::molv::gui::load_polls says how
+# often the window answered while the last load ran.
 #
 # The status line shows ::molv::status and the progress bar
 # ::molv::progress; the host sets both for the plug-in.  A plug-in's dialog
@@ -271,6 +273,7 @@ proc ::molv::gui::load_model {file} {
 # message, and which leaves the status line as it was when it is in.
 proc ::molv::gui::begin_load {file {startup 0}} {
     load_start $file
+    variable load_polls 0
     set size ""
     catch {set size " ([format %.1f [expr {[file size $file] / 1e6}]] MB)"}
     variable reading [list $file [name_of $file] $size $startup $::molv::status]
@@ -287,8 +290,17 @@ proc ::molv::gui::poll_load {} {
     lassign $reading file name size startup before
     lassign [load_poll] state detail percent
     if {$state eq "running"} {
+        variable load_polls
+        incr load_polls
         set ::molv::status "Loading $name$size ... $percent %, [format %.1f $detail] s"
         after 100 ::molv::gui::poll_load
+        return
+    }
+    if {$state eq "cancelling"} {
+        # The reader's child is being ended; the earlier model comes back
+        # once the thread has let go of it.
+        set ::molv::status "Cancelling the load of $name ..."
+        after 50 ::molv::gui::poll_load
         return
     }
     bind . <Escape> {}
@@ -303,10 +315,9 @@ proc ::molv::gui::poll_load {} {
         }
         failed {
             if {$startup} {
+                # molv ends as for a bad scene (gui.cpp).
                 variable start_failed 1
                 puts stderr "molv: $detail"
-                set ::molv::status "Cannot open $name: the model stays the sample"
-                show_warnings {} [list "error: $detail"]
             } else {
                 set ::molv::status ""
                 show_message $detail
@@ -314,17 +325,13 @@ proc ::molv::gui::poll_load {} {
         }
         default {
             set ::molv::status "Loading $name cancelled; the model stays as it was"
-            # The reader stops at its own pace; the earlier model is back once
-            # it has.
-            after 100 ::molv::gui::drain_load
         }
     }
     set ::molv::gui::load_ended $state
 }
 
-# Returns once no model is loading (the start-up load included), the event
-# loop running meanwhile: a script that needs the model of the command line
-# begins with it.
+# Returns once no model is loading, the event loop running meanwhile: the
+# window waits so for the model of the command line before a --script.
 proc ::molv::gui::wait_load {} {
     while {[loading]} {
         after 20 {set ::molv::gui::tick 1}
@@ -334,12 +341,6 @@ proc ::molv::gui::wait_load {} {
 
 proc ::molv::gui::cancel_load {} {
     load_cancel
-}
-
-proc ::molv::gui::drain_load {} {
-    if {[lindex [load_poll] 0] in {running cancelling}} {
-        after 100 ::molv::gui::drain_load
-    }
 }
 
 # tk_getSaveFile for the plug-in's file chooser: TITLE and FILTERS, a list

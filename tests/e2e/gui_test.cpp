@@ -32,10 +32,8 @@ constexpr const char *kDefaultOptions = "000011110000101001010011111011000000000
 // Tcl the scripts share: a click on a widget, now or (when "tail") at the
 // next event pass, and the object tree as indented rows.  An error in an
 // event handler ends molv at once instead of waiting in Tk's error window.
-// The scripts begin once the model of the command line is in.
 constexpr const char *kScriptHelpers = R"(
 interp bgerror {} {apply {{message options} {puts "bgerror=$message"; exit 9}}}
-::molv::gui::wait_load
 proc click {w {when now}} {
     foreach event {<Enter> <ButtonPress-1> <ButtonRelease-1>} {
         event generate $w $event -x 3 -y 3 -when $when

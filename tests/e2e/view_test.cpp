@@ -96,13 +96,11 @@ class View : public ::testing::Test {
     qel_test::write_file(work_ + "/" + name, text);
     return work_ + "/" + name;
   }
-  // WAIT: the script begins once the model of the command line is in.
-  qel_test::RunResult run_gui(const std::string &script, const std::string &scene,
-                              bool wait = true) {
+  qel_test::RunResult run_gui(const std::string &script, const std::string &scene) {
     const std::string file = write("script.tcl",
                                    "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
                                    "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
-                                   std::string(wait ? "::molv::gui::wait_load\n" : "") + script);
+                                   script);
     qel_test::RunOptions options;
     options.args = {"gui", scene, "--plugin-dir", plugin_.path(), "--script", file};
     options.cwd = work_;
@@ -229,10 +227,17 @@ std::string grid_obj(int size) {
 
 // The model of the command line and File > Open are read beside the event
 // loop: the window answers, refuses Open and Export meanwhile, and Cancel
-// keeps the model that was there (the sample, at start).
+// keeps the model that was there.  A script begins once the model of the
+// command line is in, and one that cannot be read ends molv as a bad
+// scene does.
 TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   const std::string big = write("big.obj", grid_obj(500) + "l 1 2\n");
+  const std::string cube = write("cube.json", kRedCube);
   const auto r = run_gui(R"(
+    puts "startup_polls=$::molv::gui::load_polls"
+    puts "summary_startup=[.summary cget -text]"
+    puts "warnings=[.warnings cget -text]"
+    ::molv::gui::load_model )" + cube + R"(
     set ::ran_during_load 0
     set ::statuses {}
     proc tick {} {
@@ -251,11 +256,11 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
         after 10 tick
     }
     proc tk_getOpenFile {args} {return )" +
-                             big + R"(}
+                         big + R"(}
     set ::cancel 1
     puts "summary_before=[.summary cget -text]"
     after 10 tick
-    ::molv::gui::wait_load
+    ::molv::gui::open_file
     puts "cancelled=$::molv::status"
     puts "summary_cancelled=[.summary cget -text]"
     puts "title_cancelled=[wm title .]"
@@ -266,11 +271,13 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
     puts "loading_status=[lindex $::statuses 0]"
     puts "status=$::molv::status"
     puts "summary=[.summary cget -text]"
-    puts "warnings=[.warnings cget -text]"
     exit 0
   )",
-                         big, false);
+                         big);
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  const std::string big_summary = "Objects : 1    Vertices : 251001    Surfaces : 250001";
+  EXPECT_GT(std::stoi(value_of(r.out, "startup_polls")), 1) << "the window did not answer";
+  EXPECT_EQ(value_of(r.out, "summary_startup"), big_summary);
   EXPECT_EQ(value_of(r.out, "warnings").rfind("warning: 1 line", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "loading_status").rfind("Loading big.obj (", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "cancel_shown"), "1");
@@ -282,28 +289,17 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   EXPECT_EQ(messages[0], "message=A model is loading: let it finish or cancel it first.");
   EXPECT_EQ(value_of(r.out, "cancelled").rfind("Loading big.obj cancelled", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "summary_cancelled"), value_of(r.out, "summary_before"));
-  EXPECT_EQ(value_of(r.out, "title_cancelled"), "molv - sample");
+  EXPECT_EQ(value_of(r.out, "title_cancelled"), "molv - cube.json");
   EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
-  EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj");
-  EXPECT_EQ(value_of(r.out, "summary"), "Objects : 1    Vertices : 251001    Surfaces : 250001");
+  EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj") << r.out;
+  EXPECT_EQ(value_of(r.out, "summary"), big_summary);
 
-  // A model of the command line that cannot be read is said in the window
-  // and on standard error, and molv ends with the status of a bad scene.
   const std::string notes = write("notes.xyz", "nothing a reader knows\n");
-  const auto bad = run_gui(R"(
-    puts "status=$::molv::status"
-    puts "warnings=[.warnings cget -text]"
-    puts "title=[wm title .]"
-    destroy .
-  )",
-                           notes);
+  const auto bad = run_gui("puts ran\n", notes);
   EXPECT_EQ(bad.exit_status, 2) << bad.out << bad.err;
   EXPECT_EQ(bad.err.rfind("molv: " + notes + ": No suitable reader found", 0), 0u) << bad.err;
   EXPECT_EQ(qel_test::text_lines(bad.err).size(), 1u) << bad.err;
-  EXPECT_EQ(value_of(bad.out, "status"), "Cannot open notes.xyz: the model stays the sample");
-  EXPECT_EQ(value_of(bad.out, "warnings").rfind("error: " + notes + ": No suitable reader", 0), 0u)
-      << bad.out;
-  EXPECT_EQ(value_of(bad.out, "title"), "molv - sample");
+  EXPECT_EQ(bad.out, "");
 }
 
 TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsItsSize) {
