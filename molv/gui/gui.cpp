@@ -17,6 +17,7 @@
 
 #include <tcl.h>
 #include <tk.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -45,6 +46,8 @@ namespace {
 
 const Window *g_window = nullptr;
 std::string g_scene;
+// The same from the root: an export entry runs in the model's folder.
+std::string g_scene_path;
 
 // A file name as Tcl's file commands take it literally: "~m.x" is a file
 // in the current folder, not a home folder.
@@ -56,6 +59,10 @@ std::string literal_name(const std::string &file) {
 // (which may trace ::molv::gui::scene to follow it).
 void set_scene(const std::string &file) {
   g_scene = literal_name(file);
+  g_scene_path = g_scene;
+  char here[4096];
+  if (!g_scene.empty() && g_scene[0] != '/' && ::getcwd(here, sizeof here) != nullptr)
+    g_scene_path = std::string(here) + "/" + g_scene;
   Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
 }
 
@@ -113,7 +120,7 @@ bool prepare_textures(const std::string &x_file) {
   context.plugin_folder = g_window->plugin_folder;
   context.debug_log = g_window->debug_log;
   std::string error;
-  if (prepare_export_textures(tcl_interp(), context, g_scene, x_file, g_save_options, &error)) {
+  if (prepare_export_textures(tcl_interp(), context, g_scene_path, x_file, g_save_options, &error)) {
     g_textures_prepared = true;
     return true;
   }

@@ -277,7 +277,7 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   write("car_0.png", "the model's own texture");
   fs::create_directories(work_ + "/src/maps");
   fs::create_directory(work_ + "/out");
-  const std::string obj = write("src/m.obj",
+  write("src/m.obj",
                                 "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\n"
                                 "f 1/1 2/1 3/1\n");
   write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
@@ -304,7 +304,9 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     export_to )" + work_ + R"(/car
     choose "Extract embedded textures"
     choose "Copy textures beside the .x"
-    set ::answer )" + obj + R"(
+    # A name from the current folder, which the export entry leaves for
+    # the model's.
+    set ::answer src/m.obj
     ::molv::gui::open_file
     export_to )" + work_ + R"(/out/m
     puts "warnings=[.warnings cget -text]"
