@@ -182,6 +182,7 @@ int run_export(const Args &args) {
   if (const int status = plan_outputs(args, &scenes, &names)) return status;
   if (const int status = plan_stdout_export(args, scenes, &streams, &names)) return status;
   // Nothing the run reads or writes is written twice, before anything is.
+  look_ahead(args, scenes);
   RunFiles planned;
   if (!plan_run_files(args, scenes, names, &planned)) return 2;
   if (const int status = scenes_kept_apart(args, scenes, names)) return status;

@@ -7,13 +7,35 @@
 #include <string>
 #include <vector>
 
+#include "api/model.h"
 #include "cli/console.h"
+#include "import/load.h"
 
 namespace molv {
 namespace cli {
+namespace {
+
+// The files of the batch's models, as the look ahead found them.
+RunFiles &ahead() {
+  static RunFiles files;
+  return files;
+}
+
+}  // namespace
+
+void look_ahead(const Args &args, const std::vector<std::string> &scenes) {
+  ahead() = RunFiles();
+  if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && args.debug_log.empty()))
+    return;
+  std::string error;
+  for (const std::string &scene : scenes)
+    if (!scene.empty() && load_source(scene, &error)) plan_model_reads(scene, {}, &ahead());
+  clear_model();
+}
 
 bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
                     const std::vector<std::string> &names, RunFiles *files) {
+  *files = ahead();
   for (const std::string &scene : scenes)
     if (!scene.empty()) files->reads(scene, "the model " + scene);
   plan_plugin_files(plugin_folder(args), files);

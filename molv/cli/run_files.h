@@ -20,8 +20,16 @@ namespace cli {
 using molv::RunFiles;
 using molv::texture_stem;
 
-// The plan before any model is read: the models, the plug-in's files, the
-// .x files and the debug log.  False (the line shown) on a clash.
+// A batch that writes more than its .x files (textures, a debug log) reads
+// each of its models once before anything is written, so that the files
+// a later model refers to (its .mtl, buffers, textures) are held against
+// what the earlier ones write.  Each model is read again for its export;
+// one that cannot be read is left to that moment.
+void look_ahead(const Args &args, const std::vector<std::string> &scenes);
+
+// The plan before any model is read for its export: the models, the
+// files a look ahead found them to read, the plug-in's files, the .x
+// files and the debug log.  False (the line shown) on a clash.
 bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
                     const std::vector<std::string> &names, RunFiles *files);
 

@@ -108,18 +108,16 @@ std::string texture_stem(const std::string &name) {
   return folder_of(file) + "/" + name_of(name);
 }
 
-bool plan_texture_files(const std::string &scene, const std::string &name,
-                        const std::string &options, bool copy, RunFiles *files,
-                        std::vector<std::unique_ptr<OutputFile>> *copies,
-                        std::vector<std::string> *notes, std::string *error) {
+std::vector<std::string> plan_model_reads(const std::string &scene,
+                                          const std::vector<std::string> &extracted,
+                                          RunFiles *files) {
+  std::vector<std::string> external;
   // The sample's textures are names only.
-  if (source_of(scene) == Source::kSample) return true;
+  if (source_of(scene) == Source::kSample) return external;
   if (source_of(scene) == Source::kModel) {
     for (const std::string &opened : load_opened_files())
       files->reads(opened, "the file " + opened + " of the model");
   }
-  const std::vector<std::string> extracted = embedded_texture_files();
-  std::vector<std::string> external;
   // The table names each extracted file once; any other entry of that
   // name is a file of the model's own.
   std::multiset<std::string> ours;
@@ -136,6 +134,16 @@ bool plan_texture_files(const std::string &scene, const std::string &name,
     if (source.empty()) source = in_folder_of(scene, texture);
     files->reads(source, "the texture " + source + " of the model");
   }
+  return external;
+}
+
+bool plan_texture_files(const std::string &scene, const std::string &name,
+                        const std::string &options, bool copy, RunFiles *files,
+                        std::vector<std::unique_ptr<OutputFile>> *copies,
+                        std::vector<std::string> *notes, std::string *error) {
+  if (source_of(scene) == Source::kSample) return true;
+  const std::vector<std::string> extracted = embedded_texture_files();
+  const std::vector<std::string> external = plan_model_reads(scene, extracted, files);
   for (const std::string &path : extracted)
     if (!files->writes(path, false, "the extracted texture " + path, error)) return false;
   if (!copy) return true;

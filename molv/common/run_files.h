@@ -61,6 +61,13 @@ class RunFiles {
 // options file) are read by the run.
 void plan_plugin_files(const std::string &folder, RunFiles *files);
 
+// The files the model just loaded from SCENE reads: what its reader
+// opened, and its textures but for the files EXTRACTED from it.  Returns
+// the names of those textures as the model gives them.
+std::vector<std::string> plan_model_reads(const std::string &scene,
+                                          const std::vector<std::string> &extracted,
+                                          RunFiles *files);
+
 // The files of the model just loaded from SCENE for NAME.x under OPTIONS:
 // what its reader opened and its textures are read, its extracted textures
 // and, with COPY, its textures copied beside the .x are written (prepared

@@ -123,6 +123,28 @@ TEST_F(RunFiles, AFileTheRunReadsOrWritesIsNeverWrittenOver) {
       << r.err;
   EXPECT_NE(read("batch/a_0.x").find("3;0,1,2;"), std::string::npos);
   EXPECT_EQ(::access(path("batch/a.x").c_str(), F_OK), -1);
+  // Over a texture of a later model of the batch: known before the first
+  // model is written, which is refused; the later model goes.
+  const std::string obj = "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\nf 1/1 2/1 3/1\n";
+  for (const char *folder : {"src", "out"}) ASSERT_EQ(::mkdir(path(folder).c_str(), 0755), 0);
+  write("src/m.obj", obj);
+  write("src/m.mtl", "newmtl t\nmap_Kd wood.png\n");
+  write("src/wood.png", "the first model's wood");
+  write("out/n.obj", obj);
+  write("out/m.mtl", "newmtl t\nmap_Kd wood.png\n");
+  write("out/wood.png", "the second model's wood");
+  for (const std::string jobs : {"1", "2"}) {
+    const auto later = run({"src/m.obj", "out/n.obj", "-o", "out/", "--defaults",
+                            "--copy-textures", "--jobs", jobs});
+    EXPECT_EQ(later.exit_status, 2) << later.err;
+    EXPECT_NE(later.err.find("src/m.obj: the copied texture out/wood.png would write over the "
+                             "texture out/wood.png of the model"),
+              std::string::npos)
+        << later.err;
+    EXPECT_EQ(read("out/wood.png"), "the second model's wood");
+    EXPECT_EQ(::access(path("out/m.x").c_str(), F_OK), -1);
+  }
+  EXPECT_NE(read("out/n.x").find("\"wood.png\""), std::string::npos);
 }
 
 TEST_F(RunFiles, ATextureThatCannotBeWrittenReplacesNothing) {
