@@ -3,6 +3,7 @@
  */
 #include "import/plan_wire.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -68,6 +69,43 @@ bool wire_plan(Wire &w, Plan &plan) {
          });
 }
 
+// Whether PLAN holds together as the builder needs it: children after
+// their parents and in the plan, faces whose corners are the corners
+// there are and name vertices there are, a value for each corner of the
+// arrays that have one, textures and images in the table.  The child's
+// own walk makes such plans; one that is not is refused whole.
+bool plan_is_sound(const ModelPlan &plan) {
+  const Model &model = *plan.model;
+  const size_t textures = model.textures.size();
+  for (const EmbeddedImage &image : model.embedded_images)
+    if (image.slot < 0 || static_cast<size_t>(image.slot) >= textures) return false;
+  for (const auto &material : model.palette)
+    if (material == nullptr) return false;
+  if (plan.objects.empty()) return false;
+  for (size_t i = 0; i < plan.objects.size(); ++i) {
+    const Planned &object = plan.objects[i];
+    for (const size_t child : object.children)
+      if (child <= i || child >= plan.objects.size()) return false;
+    if (object.texture_id >= 0 && static_cast<size_t>(object.texture_id) >= textures) return false;
+    const SurfaceSet &surfaces = object.surfaces;
+    const size_t corners = surfaces.corner_count();
+    size_t counted = 0;
+    for (const SurfaceSet::Face &face : surfaces.faces()) {
+      // An empty palette gets its one white material when the model is built.
+      if (face.material >= std::max<size_t>(model.palette.size(), 1)) return false;
+      counted += face.corners;
+    }
+    if (counted != corners || surfaces.uvs().size() != 2 * corners ||
+        (!object.normals.empty() && object.normals.size() != 3 * corners) ||
+        object.positions.size() % 3 != 0)
+      return false;
+    const size_t vertices = object.positions.size() / 3;
+    for (const int32_t vertex : surfaces.vertex_indices())
+      if (vertex < 0 || static_cast<size_t>(vertex) >= vertices) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WireOut::bytes(const void *data, size_t size) {
@@ -94,6 +132,8 @@ bool WireIn::text(std::string &s) {
 
 bool send_plan(WireOut &out, const ModelPlan &plan) { return wire_plan(out, plan); }
 
-bool take_plan(WireIn &in, ModelPlan *plan) { return wire_plan(in, *plan) && in.ok(); }
+bool take_plan(WireIn &in, ModelPlan *plan) {
+  return wire_plan(in, *plan) && in.ok() && plan_is_sound(*plan);
+}
 
 }  // namespace molv

@@ -81,7 +81,9 @@ class WireIn {
 };
 
 bool send_plan(WireOut &out, const ModelPlan &plan);
-// Fills *PLAN (a new one) from IN; false when the bytes are not a whole plan.
+// Fills *PLAN (a new one) from IN; false when the bytes are not a whole
+// plan, or not one that holds together (a child before its parent, a
+// corner naming a vertex the object lacks, ...).
 bool take_plan(WireIn &in, ModelPlan *plan);
 
 }  // namespace molv
