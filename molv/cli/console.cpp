@@ -70,9 +70,9 @@ Console::~Console() {
   hooks() = Hooks();
 }
 
-void Console::loading(const std::string &scene) {
+void Console::loading(const std::string &scene, const char *doing) {
   if (mode_ != Mode::kTerminal) return;
-  status_ = "Loading " + (scene.empty() ? std::string("the sample") : scene) + " ...";
+  status_ = doing + (" " + (scene.empty() ? std::string("the sample") : scene)) + " ...";
   percent_ = 0;
   redraw();
 }

@@ -46,8 +46,9 @@ class Console {
   Console(const Console &) = delete;
   Console &operator=(const Console &) = delete;
 
-  // On a terminal, what is going on before the plug-in has anything to say.
-  void loading(const std::string &scene);
+  // On a terminal, what is going on before the plug-in has anything to say
+  // ("Loading SCENE ...", or DOING SCENE).
+  void loading(const std::string &scene, const char *doing = "Loading");
   void load_progress(int percent);
   // Clears the loading line.
   void loaded();

@@ -9,6 +9,7 @@
 
 #include "api/model.h"
 #include "cli/console.h"
+#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
@@ -28,8 +29,15 @@ void look_ahead(const Args &args, const std::vector<std::string> &scenes) {
   if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && args.debug_log.empty()))
     return;
   std::string error;
-  for (const std::string &scene : scenes)
-    if (!scene.empty() && load_source(scene, &error)) plan_model_reads(scene, {}, &ahead());
+  Console console(args, false);
+  for (const std::string &scene : scenes) {
+    if (scene.empty()) continue;
+    console.loading(scene_label(scene), "Looking ahead at the files of");
+    set_load_progress([&console](int percent) { console.load_progress(percent); });
+    if (load_source(scene, &error)) plan_model_reads(scene, {}, &ahead());
+    set_load_progress(nullptr);
+  }
+  console.loaded();
   clear_model();
 }
 
