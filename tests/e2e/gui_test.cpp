@@ -296,6 +296,13 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     proc tk_getOpenFile {args} {return $::answer}
     choose "Extract embedded textures"
     export_to )" + work_ + R"(/box
+    # Export as...: the textures are planned once the file is chosen.
+    proc tk_getSaveFile {args} {return )" + work_ + R"(/asbox.x}
+    .menubar.file.export invoke 0
+    update
+    click .x_export_save.buttons.saveas
+    puts "status=$::molv::status"
+    destroy .x_export_save
     choose "Extract embedded textures"
     export_to )" + work_ + R"(/plain
     choose "Extract embedded textures"
@@ -315,17 +322,19 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                          box);
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(lines_with(r.out, "status="),
-            (std::vector<std::string>{"Ready !", "Ready !",
+            (std::vector<std::string>{"Ready !", "Ready !", "Ready !",
                                       "Not exported: the extracted texture " + work_ +
                                           "/car_0.png would write over the texture " + work_ +
                                           "/car_0.png of the model",
                                       "Ready !"}));
   EXPECT_EQ(lines_with(r.out, "message="),
-            std::vector<std::string>{lines_with(r.out, "status=")[2]});
+            std::vector<std::string>{lines_with(r.out, "status=")[3]});
   // Extracted beside the .x, which names it; the next export without the
   // choice names the texture as the model does.
   EXPECT_EQ(qel_test::read_file(work_ + "/box_0.png"), png);
   EXPECT_NE(qel_test::read_file(work_ + "/box.x").find("\"box_0.png\""), std::string::npos);
+  EXPECT_EQ(qel_test::read_file(work_ + "/asbox_0.png"), png);
+  EXPECT_NE(qel_test::read_file(work_ + "/asbox.x").find("\"asbox_0.png\""), std::string::npos);
   EXPECT_NE(qel_test::read_file(work_ + "/plain.x").find("\"*0\""), std::string::npos);
   EXPECT_FALSE(fs::exists(work_ + "/plain_0.png"));
   // The clash wrote nothing.
@@ -335,7 +344,8 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   EXPECT_EQ(qel_test::read_file(work_ + "/out/wood.png"), "wood");
   EXPECT_NE(qel_test::read_file(work_ + "/out/m.x").find("\"wood.png\""), std::string::npos);
   EXPECT_EQ(value_of(r.out, "warnings"), "");
-  EXPECT_EQ(files_left(), (std::vector<std::string>{"box.gltf", "box.x", "box_0.png", "car.gltf",
+  EXPECT_EQ(files_left(), (std::vector<std::string>{"asbox.x", "asbox_0.png", "box.gltf", "box.x",
+                                                    "box_0.png", "car.gltf",
                                                     "car_0.png", "out", "plain.x", "script.tcl",
                                                     "src"}));
 }
