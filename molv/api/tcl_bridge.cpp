@@ -121,7 +121,7 @@ int molv_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
       return TCL_ERROR;
     }
     const std::string text = name == "get_info" ? host_info_text() : host_version_string();
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
+    Tcl_SetObjResult(interp, tcl_string(text));
     return TCL_OK;
   }
   auto found = state().commands.find(name);
@@ -268,6 +268,10 @@ void tcl_stop() {
 }
 
 Tcl_Interp *tcl_interp() { return state().interp; }
+
+Tcl_Obj *tcl_string(const std::string &text) {
+  return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
+}
 
 int tcl_eval(const std::string &script, std::string *result) {
   Tcl_Interp *interp = state().interp;

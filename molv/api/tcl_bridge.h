@@ -11,6 +11,7 @@
 #include <vector>
 
 struct Tcl_Interp;
+struct Tcl_Obj;
 
 namespace molv {
 
@@ -22,6 +23,8 @@ void tcl_stop();
 Tcl_Interp *tcl_interp();
 // Evaluates at global level; returns the Tcl code, the result in *result.
 int tcl_eval(const std::string &script, std::string *result = nullptr);
+// A new Tcl string of TEXT, every byte of it (a NUL included).
+Tcl_Obj *tcl_string(const std::string &text);
 
 // The export menu's entries, as plug-ins added them.
 struct MenuItem {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "api/model.h"
+#include "api/tcl_bridge.h"
 #include "import/assimp_import.h"
 
 namespace molv {
@@ -37,8 +38,6 @@ LoadFunction g_read;
 bool (*g_export_running)() = nullptr;
 std::function<void(const std::string &)> g_on_done;
 
-Tcl_Obj *text(const std::string &s) { return Tcl_NewStringObj(s.data(), static_cast<int>(s.size())); }
-
 // Joins the ended thread and puts back the earlier model unless the load
 // is to stay.  Returns the load, no longer running.
 std::unique_ptr<Load> take_ended() {
@@ -56,11 +55,11 @@ int load_start_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
     return TCL_ERROR;
   }
   if (g_load != nullptr) {
-    Tcl_SetObjResult(interp, text("a model is loading"));
+    Tcl_SetObjResult(interp, tcl_string("a model is loading"));
     return TCL_ERROR;
   }
   if (g_export_running != nullptr && g_export_running()) {
-    Tcl_SetObjResult(interp, text("an export is running"));
+    Tcl_SetObjResult(interp, tcl_string("an export is running"));
     return TCL_ERROR;
   }
   auto load = std::make_unique<Load>();
@@ -87,24 +86,26 @@ int load_poll_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
   }
   Tcl_Obj *result = Tcl_NewListObj(0, nullptr);
   if (g_load == nullptr) {
-    Tcl_ListObjAppendElement(nullptr, result, text("idle"));
+    Tcl_ListObjAppendElement(nullptr, result, tcl_string("idle"));
   } else if (!g_load->finished) {
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                         g_load->start).count();
-    Tcl_ListObjAppendElement(nullptr, result, text(g_load->cancelled ? "cancelling" : "running"));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - g_load->start).count();
+    Tcl_ListObjAppendElement(nullptr, result,
+                             tcl_string(g_load->cancelled ? "cancelling" : "running"));
     Tcl_ListObjAppendElement(nullptr, result, Tcl_NewDoubleObj(seconds));
     Tcl_ListObjAppendElement(nullptr, result, Tcl_NewIntObj(g_percent));
   } else {
     const std::unique_ptr<Load> load = take_ended();
     if (load->cancelled) {
-      Tcl_ListObjAppendElement(nullptr, result, text("cancelled"));
+      Tcl_ListObjAppendElement(nullptr, result, tcl_string("cancelled"));
     } else if (!load->ok) {
-      Tcl_ListObjAppendElement(nullptr, result, text("failed"));
+      Tcl_ListObjAppendElement(nullptr, result, tcl_string("failed"));
       Tcl_ListObjAppendElement(
-          nullptr, result, text(load->error.empty() ? load->file + ": cannot be loaded" : load->error));
+          nullptr, result,
+          tcl_string(load->error.empty() ? load->file + ": cannot be loaded" : load->error));
     } else {
       if (g_on_done) g_on_done(load->file);
-      Tcl_ListObjAppendElement(nullptr, result, text("done"));
+      Tcl_ListObjAppendElement(nullptr, result, tcl_string("done"));
     }
   }
   Tcl_SetObjResult(interp, result);
@@ -141,8 +142,7 @@ void finish_load() {
 }
 
 void create_load_commands(Tcl_Interp *interp, LoadFunction load,
-                          std::function<void(const std::string &)> on_done,
-                          bool (*busy)()) {
+                          std::function<void(const std::string &)> on_done, bool (*busy)()) {
   g_read = std::move(load);
   g_on_done = std::move(on_done);
   g_export_running = busy;

@@ -73,16 +73,12 @@ void error_line(const std::string &text) {
   std::fprintf(stderr, "molv: %s\n", line.c_str());
 }
 
-Tcl_Obj *new_string(const std::string &text) {
-  return Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
-}
-
 // Evaluates the words as one command, each word exactly as given.
 int eval_words(const std::vector<std::string> &words, std::string *result) {
   Tcl_Interp *interp = tcl_interp();
   std::vector<Tcl_Obj *> objv;
   for (const std::string &word : words) {
-    objv.push_back(new_string(word));
+    objv.push_back(tcl_string(word));
     Tcl_IncrRefCount(objv.back());
   }
   const int code =
@@ -139,7 +135,7 @@ void tell_exported(ClientData) {
 int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   // The loading thread fills the model: the plug-in waits for it.
   if (g_depth == 0 && load_running()) {
-    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    Tcl_SetObjResult(interp, tcl_string("a model is loading"));
     return TCL_ERROR;
   }
   // `molv qel_save export NAME ...` writes NAME.x; save_as writes the
@@ -274,10 +270,10 @@ int model_rows_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
     const std::string id = "o" + std::to_string(next_id++);
     const char *type = type_text(object);
     Tcl_Obj *row[6] = {
-        new_string(id),
-        new_string(item.parent),
-        new_string(type != nullptr ? type : "type " + std::to_string(object->type)),
-        new_string(object->name),
+        tcl_string(id),
+        tcl_string(item.parent),
+        tcl_string(type != nullptr ? type : "type " + std::to_string(object->type)),
+        tcl_string(object->name),
         Tcl_NewIntObj(list_count(object->vertices)),
         Tcl_NewIntObj(list_count(object->surfaces)),
     };
@@ -298,11 +294,11 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     return TCL_ERROR;
   }
   if (g_busy) {
-    Tcl_SetObjResult(interp, new_string("an export is running"));
+    Tcl_SetObjResult(interp, tcl_string("an export is running"));
     return TCL_ERROR;
   }
   if (load_running()) {
-    Tcl_SetObjResult(interp, new_string("a model is loading"));
+    Tcl_SetObjResult(interp, tcl_string("a model is loading"));
     return TCL_ERROR;
   }
   const std::string file = Tcl_GetString(objv[1]);
@@ -311,7 +307,7 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
   std::string error;
   if (!g_window->load_scene || !g_window->load_scene(file, &error)) {
     install_model(std::move(kept));
-    Tcl_SetObjResult(interp, new_string(error.empty() ? file + ": cannot be loaded" : error));
+    Tcl_SetObjResult(interp, tcl_string(error.empty() ? file + ": cannot be loaded" : error));
     return TCL_ERROR;
   }
   set_scene(file);
@@ -324,7 +320,7 @@ int scene_name_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
     Tcl_WrongNumArgs(interp, 1, objv, nullptr);
     return TCL_ERROR;
   }
-  Tcl_SetObjResult(interp, new_string(g_scene));
+  Tcl_SetObjResult(interp, tcl_string(g_scene));
   return TCL_OK;
 }
 
@@ -335,7 +331,7 @@ int export_entries_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *co
   }
   Tcl_Obj *entries = Tcl_NewListObj(0, nullptr);
   for (const MenuItem &item : export_menu()) {
-    Tcl_Obj *pair[2] = {new_string(item.label), new_string(item.tcl_text)};
+    Tcl_Obj *pair[2] = {tcl_string(item.label), tcl_string(item.tcl_text)};
     Tcl_ListObjAppendElement(nullptr, entries, Tcl_NewListObj(2, pair));
   }
   Tcl_SetObjResult(interp, entries);
@@ -370,11 +366,11 @@ int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
   }
   Tcl_Obj *all = Tcl_NewListObj(0, nullptr);
   for (const std::string &extension : readable_extensions())
-    Tcl_ListObjAppendElement(nullptr, all, new_string(extension));
+    Tcl_ListObjAppendElement(nullptr, all, tcl_string(extension));
   Tcl_Obj *types[3][2] = {
-      {new_string("Scenes and models"), all},
-      {new_string("Scenes"), new_string(".json")},
-      {new_string("All Files"), new_string("*")},
+      {tcl_string("Scenes and models"), all},
+      {tcl_string("Scenes"), tcl_string(".json")},
+      {tcl_string("All Files"), tcl_string("*")},
   };
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   for (auto &type : types) Tcl_ListObjAppendElement(nullptr, list, Tcl_NewListObj(2, type));
@@ -393,13 +389,13 @@ int x_summary_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
   XFileCounts counts;
   std::string error;
   if (!count_x_file(file, &counts, &error)) {
-    Tcl_SetObjResult(interp, new_string(error));
+    Tcl_SetObjResult(interp, tcl_string(error));
     return TCL_ERROR;
   }
   const auto plural = [](std::uint64_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
   };
-  Tcl_SetObjResult(interp, new_string("Wrote " + file + " (" + size_text(counts.bytes) + "): " +
+  Tcl_SetObjResult(interp, tcl_string("Wrote " + file + " (" + size_text(counts.bytes) + "): " +
                                       plural(counts.meshes, "mesh", "meshes") + ", " +
                                       plural(counts.vertices, "vertex", "vertices") + ", " +
                                       plural(counts.faces, "face", "faces")));
@@ -416,7 +412,7 @@ int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   if (source_of(g_scene) == Source::kModel)
     for (const std::string &line : load_warnings())
-      Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+      Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   Tcl_SetObjResult(interp, list);
   return TCL_OK;
 }
@@ -432,9 +428,9 @@ int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *
   // A scene file's textures are names only (the sample's are).
   if (source_of(g_scene) == Source::kModel)
     for (const std::string &line : texture_warnings(Tcl_GetString(objv[1])))
-      Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+      Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   for (const std::string &line : export_texture_notes())
-    Tcl_ListObjAppendElement(nullptr, list, new_string(line));
+    Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   Tcl_SetObjResult(interp, list);
   return TCL_OK;
 }
