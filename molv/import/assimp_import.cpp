@@ -25,11 +25,6 @@
 namespace molv {
 namespace {
 
-std::vector<std::string> &warnings() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
 // The textures of the last model, waiting for its export to complete.
 TextureFiles &pending_textures() {
   static TextureFiles files;
@@ -73,9 +68,8 @@ std::function<bool()> &load_stop() {
 
 const SceneCounts &load_scene_counts() { return load_notes().file; }
 
-const std::vector<std::string> &load_warnings() {
-  warnings() = plan_warnings(load_notes(), model(), g_extracted);
-  return warnings();
+std::vector<std::string> load_warnings() {
+  return plan_warnings(load_notes(), model(), g_extracted);
 }
 
 bool extract_embedded_textures(const std::string &stem, std::string *error) {
@@ -127,7 +121,6 @@ const std::vector<std::string> &load_opened_files() { return opened_files(); }
 
 bool load_model_file(const std::string &path, std::string *error) {
   std::string reason;
-  warnings().clear();
   opened_files().clear();
   pending_textures().discard();
   load_notes() = PlanNotes();

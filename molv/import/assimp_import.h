@@ -22,7 +22,7 @@ bool load_model_file(const std::string &path, std::string *error);
 // the model that were left out, textures a .x file cannot name (as they
 // are named now).  One line each, without the file name; empty after a
 // load with nothing to say.
-const std::vector<std::string> &load_warnings();
+std::vector<std::string> load_warnings();
 // What the file of the last load_model_file holds itself, as Assimp read
 // it (zero after a load that failed).
 const SceneCounts &load_scene_counts();
