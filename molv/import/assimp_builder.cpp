@@ -72,8 +72,7 @@ std::string non_finite_warning(uint64_t faces) {
 }
 
 std::string empty_meshes_warning(size_t count, const std::vector<std::string> &names_of) {
-  std::string line = plural(count, "mesh", "meshes") +
-                     " without faces left out";
+  std::string line = plural(count, "mesh", "meshes") + " without faces left out";
   const std::string names = some_names(names_of);
   if (!names.empty()) line += ": " + names;
   return line;
@@ -113,8 +112,9 @@ class ModelBuilder {
     leave_out_empty_groups();
     if (plan_[0].children.empty()) {
       std::string reason = "the model holds no faces, lines or lights to export";
-      std::string left_out =
-          empty_meshes_.empty() ? "" : empty_meshes_warning(empty_meshes_.size(), empty_mesh_names_);
+      std::string left_out = empty_meshes_.empty() ? ""
+                                                   : empty_meshes_warning(empty_meshes_.size(),
+                                                                          notes_.empty_mesh_names);
       if (notes_.non_finite_faces > 0) {
         left_out += (left_out.empty() ? "" : "; ") + non_finite_warning(notes_.non_finite_faces);
       }
@@ -126,8 +126,6 @@ class ModelBuilder {
     notes_.cameras = scene_.mNumCameras;
     notes_.file = count_scene();
     notes_.empty_meshes = empty_meshes_.size();
-    notes_.empty_mesh_names = empty_mesh_names_;
-    notes_.empty_groups = empty_groups_;
   }
 
  private:
@@ -276,7 +274,7 @@ class ModelBuilder {
       }
     }
     if (empty_meshes_.insert(mesh_index).second) {
-      empty_mesh_names_.push_back(one_line(mesh->mName.C_Str()));
+      notes_.empty_mesh_names.push_back(one_line(mesh->mName.C_Str()));
     }
     return false;
   }
@@ -295,11 +293,11 @@ class ModelBuilder {
       if (i > 0 && object.type == MO_OBJ_GROUP && children.empty()) {
         object.keep = false;
         // A node of empty meshes is in the warning on those meshes.
-        if (!object.empty_meshes) empty_groups_.push_back(one_line(object.name));
+        if (!object.empty_meshes) notes_.empty_groups.push_back(one_line(object.name));
       }
     }
     // Listed in the order of the walk.
-    std::reverse(empty_groups_.begin(), empty_groups_.end());
+    std::reverse(notes_.empty_groups.begin(), notes_.empty_groups.end());
   }
 
   std::string mesh_name(unsigned mesh_index, unsigned place) const {
@@ -486,9 +484,7 @@ class ModelBuilder {
   std::map<unsigned, uint16_t> palette_of_;
   std::map<std::string, int> texture_of_;
   std::vector<std::pair<unsigned, unsigned>> node_meshes_;  // mesh index, place in the node
-  std::set<unsigned> empty_meshes_;
-  std::vector<std::string> empty_mesh_names_;
-  std::vector<std::string> empty_groups_;
+  std::set<unsigned> empty_meshes_;  // each counted once; named in notes_
 };
 
 }  // namespace
