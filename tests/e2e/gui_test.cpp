@@ -22,6 +22,7 @@
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
 #include "support/virtual_display.h"
+#include "support/window_test.h"
 
 namespace fs = std::filesystem;
 
@@ -82,35 +83,14 @@ std::string value_of(const std::string &text, const std::string &key) {
   return found.empty() ? "<no " + key + ">" : found.back();
 }
 
-class Window : public ::testing::Test {
+class Window : public qel_test::WindowTest {
  protected:
-  void SetUp() override {
-    if (display_.name().empty()) GTEST_SKIP() << "no Xvfb";
-    work_ = qel_test::make_temp_dir("gui");
-  }
-  void TearDown() override {
-    if (!work_.empty()) qel_test::remove_tree(work_);
-  }
-
-  std::string write(const std::string &name, const std::string &text) const {
-    const std::string path = work_ + "/" + name;
-    qel_test::write_file(path, text);
-    return path;
-  }
+  Window() : WindowTest("gui") {}
 
   // molv gui [SCENE] --script with the helpers and then SCRIPT.
   qel_test::RunResult run_gui(const std::string &script, const std::string &scene = "",
                               std::vector<std::string> extra = {}) {
-    const std::string file = write("script.tcl", std::string(kScriptHelpers) + script);
-    qel_test::RunOptions options;
-    options.args = {"gui"};
-    if (!scene.empty()) options.args.push_back(scene);
-    options.args.insert(options.args.end(), {"--plugin-dir", plugin_.path(), "--script", file});
-    options.args.insert(options.args.end(), extra.begin(), extra.end());
-    options.cwd = work_;
-    options.env = {{"DISPLAY", display_.name()}};
-    options.timeout_seconds = 90;
-    return qel_test::run_molv(options);
+    return run_script(std::string(kScriptHelpers) + script, scene, extra, 90);
   }
 
   std::vector<std::string> files_left() const {
@@ -120,10 +100,6 @@ class Window : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  qel_test::VirtualDisplay display_;
-  qel_test::PluginDir plugin_;
-  std::string work_;
 };
 
 // ---- the window ------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "support/export_harness.h"
 #include "support/plugin_dir.h"
 #include "support/run_molv.h"
+#include "support/window_test.h"
 #include "support/virtual_display.h"
 
 namespace {
@@ -83,35 +84,16 @@ std::string value_of(const std::string &text, const std::string &key) {
   return found;
 }
 
-class View : public ::testing::Test {
+class View : public qel_test::WindowTest {
  protected:
-  void SetUp() override {
-    if (display_.name().empty()) GTEST_SKIP() << "no Xvfb";
-    work_ = qel_test::make_temp_dir("view");
-  }
-  void TearDown() override {
-    if (!work_.empty()) qel_test::remove_tree(work_);
-  }
-  std::string write(const std::string &name, const std::string &text) const {
-    qel_test::write_file(work_ + "/" + name, text);
-    return work_ + "/" + name;
-  }
+  View() : WindowTest("view") {}
   qel_test::RunResult run_gui(const std::string &script, const std::string &scene) {
-    const std::string file = write("script.tcl",
-                                   "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
-                                   "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
-                                   script);
-    qel_test::RunOptions options;
-    options.args = {"gui", scene, "--plugin-dir", plugin_.path(), "--script", file};
-    options.cwd = work_;
-    options.env = {{"DISPLAY", display_.name()}};
-    options.timeout_seconds = 120;
-    return qel_test::run_molv(options);
+    return run_script(
+        "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
+        "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
+            script,
+        scene, {}, 120);
   }
-
-  qel_test::VirtualDisplay display_;
-  qel_test::PluginDir plugin_;
-  std::string work_;
 };
 
 TEST_F(View, ShowsTheModelTurnsItAndShowsTheExportAsTheReaderSeesIt) {
