@@ -177,7 +177,7 @@ long count_surface_vertices(mo_object *object) {
 // One export by the plug-in, in-process, right after loading the model.
 struct PluginRun {
   double load_seconds;  // the model file to the host's model: Assimp's reading and the builder
-  double read_seconds;  // of which Assimp's reading
+  double read_seconds;  // of which the reader's child (Assimp's reading and the plan)
   long load_peak_kib;   // the process's peak resident size when the model is loaded
   double seconds;
   long peak_above_kib;  // peak resident size above the size before the export

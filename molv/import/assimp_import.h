@@ -51,8 +51,9 @@ void set_load_progress(std::function<void(int percent)> report);
 // ends at once and the load fails.  An empty STOP never gives up.
 void set_load_stop(std::function<bool()> stop);
 
-// The seconds the last load_model_file spent in Assimp's reader, the rest
-// of its time being the host's model (for the benchmark's breakdown).
+// The seconds the last load_model_file spent in the reader's child
+// (Assimp's reader and the plan of the model, handed back), the rest of
+// its time being the host's model (for the benchmark's breakdown).
 double last_read_seconds();
 
 // Every file the last load_model_file opened (the model, its .mtl, its
