@@ -9,6 +9,7 @@
  * A line per file, on standard output:
  *   FILE: ok xof frames=F meshes=M d3dx frames=F meshes=M vertices=V
  *         faces=T materials=N textures=a.png|b.png
+ * (texture names with their control bytes, '|' and '\' as \xHH)
  * (one line) or FILE: error <stage> 0x<HRESULT>.  The exit status is 1
  * when any file failed, 2 when no Direct3D device could be made.
  */
@@ -148,7 +149,13 @@ struct Allocator : ID3DXAllocateHierarchy {
       const char *texture = mats[i].pTextureFilename;
       if (texture == nullptr || *texture == '\0') continue;
       if (!textures.empty()) textures += '|';
-      textures += texture;
+      // One line per file: control bytes, '|' and '\\' as \xHH.
+      for (const char *p = texture; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        textures += c < 32 || c == '|' || c == '\\' ? std::string(hex) : std::string(1, *p);
+      }
     }
     *new_container = container;
     return S_OK;
