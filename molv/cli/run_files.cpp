@@ -70,7 +70,8 @@ int plan_model_files(const Args &args, const std::string &scene, const std::stri
   std::string error;
   const bool planned = plan_texture_files(scene, name, options, args.copy_textures, files,
                                           copies, &notes, &error);
-  for (const std::string &note : notes) error_line(who + note);
+  if (!args.quiet)
+    for (const std::string &note : notes) error_line(who + note);
   if (planned) return 0;
   error_line(who + error);
   return 2;

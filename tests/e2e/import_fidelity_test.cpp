@@ -111,7 +111,7 @@ TEST_F(ImportFidelity, TheModelsNormalsReachTheFileOnSmoothSurfaces) {
   molv::clear_model();
 }
 
-// A coordinate that is not finite after the transforms: the faces that
+// A coordinate that is not finite after the transforms (on any axis): the faces that
 // touch it are left out and counted in one warning, and nothing else
 // moves; a model with nothing else is refused in one line and nothing is
 // written.  Thousands of NaN positions load at once.
@@ -134,6 +134,22 @@ TEST_F(ImportFidelity, PositionsThatAreNotFiniteStayOutOfTheFile) {
                                                  {5, 0, 0}, {6, 0, 0}, {6, 1, 0}};
   EXPECT_EQ(corners, expected);
   EXPECT_EQ(x.faces, 2);
+  // A scale that takes one axis of a corner past the float range: x, y, z.
+  std::string big;
+  for (float value : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f,
+                      3e38f, 3e38f, 3e38f}) {
+    big.append(reinterpret_cast<const char *>(&value), sizeof value);
+  }
+  write("big.bin", big);
+  r = run({write("axes.gltf", R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [0, 1, 2]}],
+      "nodes": [{"mesh": 0, "scale": [10, 1, 1]}, {"mesh": 0, "scale": [1, 10, 1]},
+                {"mesh": 0, "scale": [1, 1, 10]}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 6, "type": "VEC3"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 72}],
+      "buffers": [{"byteLength": 72, "uri": "big.bin"}]})"), "-o", "axes", "--defaults"});
+  EXPECT_NE(r.err.find(": warning: 3 faces with a corner at an infinite"), std::string::npos)
+      << r.err;
 
   // A glTF of an infinite and a NaN corner, and an OBJ of NaN only.
   std::string bin;

@@ -761,6 +761,26 @@ TEST_F(Import, NamesThatWouldBeOneInTheXFileAreKeptApart) {
   EXPECT_EQ(names_of(children_of(mo_get_world())),
             (std::vector<std::string>{"a.b", "a_b_1", "7up", "_7up_1", "t\xc3\xa9",
                                       "t\xc3\xa8_1"}));
+  // The mesh of the root node and of a light's node: no object has its
+  // parent's name or a sibling's.
+  load(write("held.gltf", R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+      "nodes": [{"name": "top", "mesh": 0, "children": [1]},
+                {"name": "lamp", "mesh": 0, "extensions": {"KHR_lights_punctual": {"light": 0}}}],
+      "extensionsUsed": ["KHR_lights_punctual"],
+      "extensions": {"KHR_lights_punctual": {"lights": [{"type": "point"}]}},
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}], "buffers": [{"byteLength": 36, "uri":
+      "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}]})"));
+  std::function<void(mo_object *)> apart = [&apart](mo_object *parent) {
+    std::set<std::string> names = {mo_object_get_name(parent)};
+    for (mo_object *child : children_of(parent)) {
+      EXPECT_TRUE(names.insert(mo_object_get_name(child)).second) << mo_object_get_name(child);
+      apart(child);
+    }
+  };
+  apart(mo_get_world());
+  EXPECT_EQ(children_of(children_of(mo_get_world()).at(1)).size(), 1u);
 }
 
 // ---- files that cannot be read ------------------------------------------------------

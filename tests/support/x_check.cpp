@@ -33,7 +33,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -613,6 +615,39 @@ class Comparison {
     if (r_.faults.size() < kMaxFaults) r_.faults.push_back(where + ": " + what);
   }
 
+  // What the reader does not show of a VertexDuplicationIndices block, by
+  // the template: an index for each vertex of its Mesh, each naming the
+  // first vertex written at its place (itself or an earlier one, which
+  // names itself), and nOriginalVertices the count of the places named.
+  void duplication_indices(const std::string &text) {
+    std::istringstream lines(text);
+    long vertices = -1;
+    for (std::string line; std::getline(lines, line);) {
+      line.erase(0, line.find_first_not_of(" \t"));
+      if (line.rfind("Mesh ", 0) == 0 && std::getline(lines, line))
+        vertices = std::strtol(line.c_str(), nullptr, 10);
+      if (line != "VertexDuplicationIndices {") continue;
+      std::vector<long> n;  // nIndices, nOriginalVertices, the indices
+      for (std::string word; std::getline(lines, word) && word != "}";)
+        n.push_back(std::strtol(word.c_str(), nullptr, 10));
+      const std::string where = "duplication indices of a mesh of " + std::to_string(vertices);
+      if (n.size() < 2 || n[0] != vertices || n.size() != static_cast<size_t>(vertices) + 2) {
+        fault(where, std::to_string(n.size() < 2 ? 0 : n[0]) + " indices");
+        continue;
+      }
+      std::set<long> named;
+      for (long i = 0; i < vertices; ++i) {
+        const long first = n[static_cast<size_t>(i) + 2];
+        if (first < 0 || first > i || n[static_cast<size_t>(first) + 2] != first)
+          fault(where, "index " + std::to_string(i) + " names " + std::to_string(first));
+        named.insert(first);
+      }
+      if (named.size() != static_cast<size_t>(n[1]))
+        fault(where, std::to_string(n[1]) + " original vertices, " +
+                         std::to_string(named.size()) + " named");
+    }
+  }
+
   void templates(const aiScene &scene) {
     std::vector<const aiMaterial *> named;
     for (unsigned i = 0; i < scene.mNumMaterials; ++i) {
@@ -895,6 +930,7 @@ XCheck compare(const std::string &text, const Options &options, const Expectatio
     const size_t end = warnings.find('\n', at);
     comparison.fault("material list", "the reader says: " + warnings.substr(at, end - at));
   }
+  comparison.duplication_indices(text);
   if (check_templates) comparison.templates(*scene);
   if (check_tree) {
     if (expected.root == nullptr) {
