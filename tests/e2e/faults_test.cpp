@@ -157,8 +157,7 @@ class Faults : public ::testing::Test {
     ASSERT_EQ(options_before_, kDefaults);
   }
   void expect_left_alone(const std::string &name, const std::string &context) {
-    // Not EXPECT_EQ: its line diff of two large exports takes more memory
-    // than the machine has.
+    // Not EXPECT_EQ, whose diff of two large exports outgrows the memory.
     EXPECT_TRUE(read(name + ".x") == earlier_) << context << ": the earlier export changed";
     EXPECT_EQ(entries(), before_) << context << ": files appeared or went";
     EXPECT_EQ(qel_test::read_file(plugin_.options_file()), options_before_)

@@ -341,14 +341,11 @@ namespace {
 
 // A --defaults run killed outright cannot remove its private plug-in
 // folder; the next run does, and leaves a living run's folder alone.  The
-// killed run's .x goes to a pipe that holds less of it and is never read,
-// so the run cannot end before the signal.
+// killed run cannot end first: its .x goes to a small pipe never read.
 TEST_F(RunFiles, APrivatePluginFolderDoesNotOutliveItsRun) {
-  std::string obj;
-  for (int i = 0; i < 1000; ++i) {
-    const std::string z = " " + std::to_string(i) + "\n";
-    obj += "v 0 0" + z + "v 1 0" + z + "v 0 1" + z + "f -3 -2 -1\n";  // 137 kB in the .x
-  }
+  std::string obj;  // 1000 triangles: 76 kB in the .x
+  for (int i = 0; i < 1000; ++i)
+    obj += "v 0 0 " + std::to_string(i) + "\nv 1 0 0\nv 0 1 0\nf -3 -2 -1\n";
   write("a.obj", obj);
   ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
   const std::string living = path("tmp/molv-plugin-" + std::to_string(::getpid()) + "-keep00");
@@ -363,7 +360,6 @@ TEST_F(RunFiles, APrivatePluginFolderDoesNotOutliveItsRun) {
   auto r = run({"a.obj", "--defaults", "--verbose"}, options);
   ::close(unread);
   ::unlink(path("a.x").c_str());
-  ASSERT_GE(unread, 0);
   ASSERT_TRUE(r.interrupted) << r.err;
   EXPECT_EQ(r.signal, SIGKILL);
   auto left = [&] {

@@ -35,7 +35,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -616,35 +615,26 @@ class Comparison {
   }
 
   // What the reader does not show of a VertexDuplicationIndices block, by
-  // the template: an index for each vertex of its Mesh, each naming the
-  // first vertex written at its place (itself or an earlier one, which
-  // names itself), and nOriginalVertices the count of the places named.
+  // the template: an index per vertex of its Mesh, each naming itself or an
+  // earlier vertex that names itself; nOriginalVertices, how many do.
   void duplication_indices(const std::string &text) {
     std::istringstream lines(text);
     long vertices = -1;
-    for (std::string line; std::getline(lines, line);) {
-      line.erase(0, line.find_first_not_of(" \t"));
-      if (line.rfind("Mesh ", 0) == 0 && std::getline(lines, line))
-        vertices = std::strtol(line.c_str(), nullptr, 10);
+    for (std::string line; std::getline(lines >> std::ws, line);) {
+      if (line.rfind("Mesh ", 0) == 0 && std::getline(lines, line)) vertices = std::atol(&line[0]);
       if (line != "VertexDuplicationIndices {") continue;
       std::vector<long> n;  // nIndices, nOriginalVertices, the indices
       for (std::string word; std::getline(lines, word) && word != "}";)
-        n.push_back(std::strtol(word.c_str(), nullptr, 10));
-      const std::string where = "duplication indices of a mesh of " + std::to_string(vertices);
-      if (n.size() < 2 || n[0] != vertices || n.size() != static_cast<size_t>(vertices) + 2) {
-        fault(where, std::to_string(n.size() < 2 ? 0 : n[0]) + " indices");
-        continue;
+        n.push_back(std::atol(word.c_str()));
+      long own = 0, at = 0;
+      for (size_t i = 2; i < n.size(); ++i, ++at) {
+        own += n[i] == at;
+        if (n[i] < 0 || n[i] > at || n[static_cast<size_t>(n[i]) + 2] != n[i])
+          fault("duplication indices", std::to_string(at) + " names " + std::to_string(n[i]));
       }
-      std::set<long> named;
-      for (long i = 0; i < vertices; ++i) {
-        const long first = n[static_cast<size_t>(i) + 2];
-        if (first < 0 || first > i || n[static_cast<size_t>(first) + 2] != first)
-          fault(where, "index " + std::to_string(i) + " names " + std::to_string(first));
-        named.insert(first);
-      }
-      if (named.size() != static_cast<size_t>(n[1]))
-        fault(where, std::to_string(n[1]) + " original vertices, " +
-                         std::to_string(named.size()) + " named");
+      if (n.size() < 2 || n[0] != vertices || at != vertices || n[1] != own)
+        fault("duplication indices", "counts unlike a mesh of " + std::to_string(vertices) +
+                                         " vertices, " + std::to_string(own) + " first");
     }
   }
 
