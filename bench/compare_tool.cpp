@@ -39,7 +39,7 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
-#include "import/assimp_import.h"
+#include "import/load.h"
 
 namespace {
 
@@ -192,12 +192,14 @@ bool export_once(const std::string &model, const std::string &plugin_dir,
   std::string error;
   reset_peak();
   const auto load_start = Clock::now();
-  if (!molv::load_model_file(model, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  molv::Load load = molv::load_file(model);
+  if (!load.loaded) {
+    std::fprintf(stderr, "%s\n", load.error.c_str());
     return false;
   }
+  molv::install(load);
   run->load_seconds = seconds_since(load_start);
-  run->read_seconds = molv::last_read_seconds();
+  run->read_seconds = load.read_seconds;
   run->load_peak_kib = status_kib("VmHWM:");
   molv::tcl_start(false);
   if (molv::plugin_load(plugin_dir, &error) != 0) {

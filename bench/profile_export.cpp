@@ -21,8 +21,7 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
-#include "import/assimp_import.h"
-#include "import/scene_file.h"
+#include "import/load.h"
 
 // CPU time of this thread: on a busy machine it tells more than the wall
 // clock.
@@ -52,10 +51,12 @@ int main(int argc, char **argv) {
 
   std::string error;
   auto start = std::chrono::steady_clock::now();
-  if (!molv::load_model_file(model, &error) && !molv::load_scene_file(model, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  molv::Load load = molv::load_file(model);
+  if (!load.loaded) {
+    std::fprintf(stderr, "%s\n", load.error.c_str());
     return 1;
   }
+  molv::install(load);
   std::printf("load %.3f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   molv::tcl_start(false);

@@ -20,8 +20,8 @@ extern "C" const char *__lsan_default_options() { return "print_suppressions=0";
 int main(int argc, char **argv) {
   // The reader's child, started by a molv whose load runs off its main
   // thread.
-  if (argc == 5 && std::strcmp(argv[1], molv::kReadApartCommand) == 0)
-    return molv::read_apart(argv[2], argv[3], argv[4]);
+  if (argc == 6 && std::strcmp(argv[1], molv::kReadApartCommand) == 0)
+    return molv::read_apart(argv[2], argv[3], argv[4], argv[5]);
   molv::keep_freed_memory();
   // What a plug-in shows is for the user; the recording is for tests.
   molv::set_recording(false);

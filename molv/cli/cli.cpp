@@ -32,9 +32,9 @@ namespace {
 // plug-in is.
 int run_gui(const Args &args) {
   const std::string scene = args.scenes.empty() ? std::string() : args.scenes[0];
-  std::string error;
-  if (!load_for(args, "", &error)) {
-    error_line(error);
+  Load sample = load_for(args, "");
+  if (!sample.loaded) {
+    error_line(sample.error);
     return 2;
   }
   DebugLog debug;
@@ -45,9 +45,10 @@ int run_gui(const Args &args) {
   window.plugin_folder = plugin_folder(args);
   window.debug_log = args.debug_log;
   window.start_plugin = [&args] { return start_plugin(args); };
-  window.load_scene = [&args](const std::string &file, std::string *why) {
-    return load_for(args, file, why);
+  window.load_scene = [&args](const std::string &file, const LoadWatch &watch) {
+    return load_for(args, file, watch);
   };
+  window.first = &sample;
   const int status = gui::run(window);
   debug.complete();
   return status;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/output_file.h"
+#include "files/output_file.h"
 
 #include "cli/args.h"
 
@@ -101,7 +101,7 @@ class SilencedStdout {
 };
 
 // The plug-in's trace (--debug-log), written while this lives: one of the
-// run's files (common/output_file.h), opened without blocking and put in
+// run's files (files/output_file.h), opened without blocking and put in
 // place at the end; an earlier file of that name is replaced only by a
 // run that completed (complete()).
 class DebugLog {

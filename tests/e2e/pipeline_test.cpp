@@ -190,6 +190,13 @@ TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
   EXPECT_EQ(read("from_fifo"), file);
   EXPECT_NE(r.err.find("wrote fifo.x (not a regular file: not counted)"), std::string::npos)
       << r.err;
+  // A model of another format, whose textures are looked for after the
+  // export: the names are the run's, the FIFO is never read back.
+  write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  r = shell("cat fifo.x > /dev/null & molv export tri.obj -o fifo --plugin-dir \"$PLUGIN\"; "
+            "status=$?; wait; exit $status");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
 }
 
 // ---- folders ---------------------------------------------------------------------------

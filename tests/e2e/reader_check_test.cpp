@@ -21,7 +21,7 @@
 
 #include "api/host_memory.h"
 #include "binding/options.h"
-#include "import/assimp_import.h"
+#include "import/load.h"
 #include "import/scene_file.h"
 #include "support/export_harness.h"
 #include "support/random_scene.h"
@@ -290,9 +290,9 @@ TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
   qel_test::start_host();
   for (const char *model : models) {
     const std::string path = std::string(kTestModels) + "/" + model;
-    std::string error;
-    ASSERT_TRUE(molv::load_model_file(path, &error))
-        << error << " (install assimp-testmodels, tools/packages.txt)";
+    molv::Load load = molv::load_file(path);
+    ASSERT_TRUE(load.loaded) << load.error << " (install assimp-testmodels, tools/packages.txt)";
+    molv::install(load);
     for (const std::string &options : option_sets) {
       const long live = molv::live_allocations();
       const std::string text = qel_test::export_text(options);

@@ -4,7 +4,7 @@
  * in the dialog, and every option in --help.
  */
 #include "cli/usage.h"
-#include "cli/plugin_options.h"
+#include "common/plugin_options.h"
 
 #include <gtest/gtest.h>
 #include <tcl.h>
