@@ -24,7 +24,7 @@
 #include "cli/report.h"
 #include "cli/run_files.h"
 #include "cli/streams.h"
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 #include "common/texture_check.h"
 #include "files/path_parts.h"
 #include "import/embedded_textures.h"

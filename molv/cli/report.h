@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 
 namespace molv {
 namespace cli {

@@ -35,7 +35,7 @@
 #include "api/model.h"
 #include "api/tcl_bridge.h"
 #include "api/run_outcome.h"
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 #include "common/signals.h"
 #include "common/texture_check.h"
 #include "import/load.h"
