@@ -39,11 +39,12 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
+#include "core/options.h"
 #include "import/load.h"
 
 namespace {
 
-const char kDefaults[] = "00001111000010100101001111101100000000000000000006";
+const char *const kDefaults = qel::kDefaultOptions;
 
 using Clock = std::chrono::steady_clock;
 

@@ -21,6 +21,7 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
+#include "core/options.h"
 #include "import/load.h"
 
 // CPU time of this thread: on a busy machine it tells more than the wall
@@ -47,7 +48,7 @@ int main(int argc, char **argv) {
   molv::keep_freed_memory();  // as molv does
   const int runs = argc > 4 ? std::atoi(argv[4]) : 3;
   const std::string options =
-      argc > 5 ? argv[5] : "00001111000010100101001111101100000000000000000006";
+      argc > 5 ? argv[5] : qel::kDefaultOptions;
 
   std::string error;
   auto start = std::chrono::steady_clock::now();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
 #include "support/grid_scene.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kDefaultOptions = "00001111000010100101001111101100000000000000000006";
+constexpr const char *kDefaultOptions = qel::kDefaultOptions;
 
 // Tcl the scripts share: a click on a widget, now or (when "tail") at the
 // next event pass, and the object tree as indented rows.  An error in an

@@ -16,6 +16,7 @@
 
 #include "cli/args.h"
 #include "cli/depfile.h"
+#include "core/options.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
@@ -28,7 +29,7 @@ const char kQuad[] = R"({"world": {"children": [{"name": "quad",
     "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2, 3]}]}]}})";
 const char kTriangleObj[] = "mtllib tri.mtl\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 const char kTriangleMtl[] = "newmtl red\nKd 1 0 0\nmap_Kd red.png\n";
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 class Pipeline : public qel_test::MolvRunTest {
  protected:

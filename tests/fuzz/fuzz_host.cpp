@@ -20,12 +20,13 @@
 #include "binding/plugin.h"
 #include "binding/version.h"
 #include "core/export_run.h"
+#include "core/options.h"
 #include "core/output.h"
 #include "export/save_command.h"
 
 namespace qel_fuzz {
 
-const char kDefaultOptions[] = "00001111000010100101001111101100000000000000000006";
+const char *const kDefaultOptions = qel::kDefaultOptions;
 
 namespace {
 
