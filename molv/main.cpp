@@ -34,7 +34,7 @@ int run_window(const Args &args) {
   const std::string scene = args.scenes.empty() ? std::string() : args.scenes[0];
   molv::Load sample = molv::cli::load_for(args, "");
   if (!sample.loaded) {
-    molv::cli::error_line(sample.error);
+    molv::error_line(sample.error);
     return 2;
   }
   molv::cli::DebugLog debug;

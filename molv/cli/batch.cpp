@@ -18,7 +18,7 @@
 #include "cli/console.h"
 #include "cli/depfile.h"
 #include "cli/report.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 #include "cli/scan.h"
 #include "cli/streams.h"
 #include "cli/export_model.h"

@@ -22,7 +22,7 @@
 #include "cli/depfile.h"
 #include "cli/model_report.h"
 #include "cli/report.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 #include "cli/streams.h"
 #include "common/x_summary.h"
 #include "common/texture_check.h"

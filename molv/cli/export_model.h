@@ -13,7 +13,7 @@
 #include "cli/args.h"
 #include "cli/console.h"
 #include "cli/private_plugin_folder.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 #include "import/load.h"
 
 namespace molv {

@@ -36,6 +36,7 @@
 #include "api/tcl_bridge.h"
 #include "api/run_outcome.h"
 #include "common/x_summary.h"
+#include "common/error_line.h"
 #include "common/signals.h"
 #include "common/texture_check.h"
 #include "import/load.h"
@@ -75,13 +76,6 @@ void set_scene(const std::string &file) {
   if (!g_scene.empty() && g_scene[0] != '/' && ::getcwd(here, sizeof here) != nullptr)
     g_scene_path = std::string(here) + "/" + g_scene;
   Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
-}
-
-void error_line(const std::string &text) {
-  std::string line = text;
-  for (char &c : line)
-    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-  std::fprintf(stderr, "molv: %s\n", line.c_str());
 }
 
 // Evaluates the words as one command, each word exactly as given.

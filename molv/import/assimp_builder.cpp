@@ -290,6 +290,55 @@ class ModelBuilder {
     return index;
   }
 
+  // What a mesh's material gives its surfaces: the palette entry, the
+  // shading and the sides.  Its texture goes to OBJECT.
+  struct MeshLook {
+    uint16_t material = 0;
+    int32_t shading = 1;
+    int32_t twosided = 0;
+  };
+  MeshLook look_of(const aiMesh &mesh, Planned &object) {
+    MeshLook look;
+    look.material = palette_index(mesh.mMaterialIndex);
+    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
+                                   ? scene_.mMaterials[mesh.mMaterialIndex]
+                                   : nullptr;
+    if (source == nullptr) return look;
+    int model = 0;
+    if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS && model == aiShadingMode_Flat)
+      look.shading = 0;
+    int sides = 0;
+    if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) look.twosided = 1;
+    object.texture_id = texture_of(*source);
+    return look;
+  }
+
+  // Whether FACE of MESH becomes a surface: not an empty one, nor one with
+  // a corner at a non-finite position (HOST_INDEX -1), which is counted,
+  // as lines and points are.  Throws on a face that is broken.
+  bool keeps_face(const aiMesh &mesh, const aiFace &face, const std::vector<int32_t> &host_index) {
+    if (face.mNumIndices == 0) return false;
+    if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
+    if (face.mNumIndices > kMaxSurfaceVertices) {
+      throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
+                        " vertices, but a surface holds at most " +
+                        std::to_string(kMaxSurfaceVertices)};
+    }
+    bool finite = true;
+    for (unsigned k = 0; k < face.mNumIndices; ++k) {
+      const unsigned i = face.mIndices[k];
+      if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
+      finite = finite && host_index[i] >= 0;
+    }
+    if (!finite) {
+      ++notes_.non_finite_faces;
+      return false;
+    }
+    if (face.mNumIndices == 2) ++notes_.line_faces;
+    if (face.mNumIndices == 1) ++notes_.point_faces;
+    return true;
+  }
+
   // A mesh that holds_faces() approved.  Faces with a corner at a
   // non-finite position (after the node transforms) are left out and
   // counted; a polygon object left without faces becomes a group, which
@@ -301,24 +350,7 @@ class ModelBuilder {
     std::vector<int32_t> host_index(mesh.mNumVertices);
     std::vector<float> normals;
     join_corners(mesh, global, object.positions, host_index, normals);
-
-    // The material: palette entry, shading, sides, texture.
-    const uint16_t material = palette_index(mesh.mMaterialIndex);
-    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
-                                   ? scene_.mMaterials[mesh.mMaterialIndex]
-                                   : nullptr;
-    int32_t shading = 1;
-    int32_t twosided = 0;
-    if (source != nullptr) {
-      int model = 0;
-      if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS &&
-          model == aiShadingMode_Flat) {
-        shading = 0;
-      }
-      int sides = 0;
-      if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) twosided = 1;
-      object.texture_id = texture_of(*source);
-    }
+    const MeshLook look = look_of(mesh, object);
 
     const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
     size_t corners = 0;
@@ -327,32 +359,15 @@ class ModelBuilder {
     if (!normals.empty()) object.normals.reserve(3 * corners);
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
       const aiFace &face = mesh.mFaces[f];
-      if (face.mNumIndices == 0) continue;
-      if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
-      if (face.mNumIndices > kMaxSurfaceVertices) {
-        throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
-                          " vertices, but a surface holds at most " +
-                          std::to_string(kMaxSurfaceVertices)};
-      }
-      bool finite = true;
-      for (unsigned k = 0; k < face.mNumIndices; ++k) {
-        const unsigned i = face.mIndices[k];
-        if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
-        finite = finite && host_index[i] >= 0;
-      }
-      if (!finite) {
-        ++notes_.non_finite_faces;
-        continue;
-      }
-      if (face.mNumIndices == 2) ++notes_.line_faces;
-      if (face.mNumIndices == 1) ++notes_.point_faces;
+      if (!keeps_face(mesh, face, host_index)) continue;
       // A face of a flat material whose corners the model gives normals
       // that differ is smooth: the model shades it by them (a LightWave
       // normal map on a surface without a smoothing angle, which Assimp
       // calls flat).
-      const bool own_smoothing = shading == 0 && !normals.empty() && !one_normal(face, normals);
+      const bool own_smoothing =
+          look.shading == 0 && !normals.empty() && !one_normal(face, normals);
       object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
-                                  own_smoothing ? 1 : shading, twosided, material);
+                                  own_smoothing ? 1 : look.shading, look.twosided, look.material);
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,

@@ -3,7 +3,7 @@
  * a function that reads a file and plans its model (model_plan.h).  It
  * runs in the reader's child process (isolated_read.h), which gives every
  * reader crash isolation, progress and Cancel, and hands the plan back.
- * Assimp's planner (assimp_import.h) is one; the table in
+ * Assimp's planner (assimp_planner.h) is one; the table in
  * model_readers.cpp is the one place that lists them with the extensions
  * each takes.
  */

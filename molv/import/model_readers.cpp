@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "import/assimp_import.h"
+#include "import/assimp_planner.h"
 #include "import/load.h"
 
 namespace molv {

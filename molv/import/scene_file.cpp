@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "api/model.h"
+#include "files/one_line.h"
 #include "import/scene_file.h"
 #include "import/scene_json.h"
 
@@ -369,14 +370,6 @@ class SceneReader {
   Model &model_;
   Paths paths_;
 };
-
-// Error lines are one line, whatever a file name or key holds.
-std::string one_line(std::string text) {
-  for (char &c : text) {
-    if ((static_cast<unsigned char>(c) < 0x20) || c == 0x7f) c = '?';
-  }
-  return text;
-}
 
 }  // namespace
 

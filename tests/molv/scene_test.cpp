@@ -417,7 +417,7 @@ TEST(SceneErrors, FileErrorsAndFileNamesInTheLine) {
   close(fd);
   EXPECT_FALSE(molv::read_scene_file(name, &error));
   std::string shown = name;
-  shown[15] = '?';  // the line feed in the file name
+  shown[15] = ' ';  // the line feed in the file name
   EXPECT_EQ(error, shown + ": world.name: must be a string, not a number");
   std::remove(name);
 }

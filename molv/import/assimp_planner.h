@@ -4,8 +4,8 @@
  * read through our file system (model_files.h) and walked into the plan
  * of the model (assimp_builder.h).
  */
-#ifndef MOLV_IMPORT_ASSIMP_IMPORT_H
-#define MOLV_IMPORT_ASSIMP_IMPORT_H
+#ifndef MOLV_IMPORT_ASSIMP_PLANNER_H
+#define MOLV_IMPORT_ASSIMP_PLANNER_H
 
 #include <functional>
 #include <string>
@@ -24,4 +24,4 @@ std::vector<std::string> assimp_extensions();
 
 }  // namespace molv
 
-#endif  // MOLV_IMPORT_ASSIMP_IMPORT_H
+#endif  // MOLV_IMPORT_ASSIMP_PLANNER_H

@@ -2,7 +2,7 @@
  * Assimp's planner: the read with our file system and Assimp's progress,
  * then the walk over its scene into the plan.
  */
-#include "import/assimp_import.h"
+#include "import/assimp_planner.h"
 
 #include <assimp/config.h>
 #include <assimp/scene.h>

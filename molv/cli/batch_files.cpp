@@ -2,7 +2,7 @@
  * The command line's files of a run: its arguments into the plan, and a
  * clash or a texture not there said on standard error.
  */
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 
 #include <string>
 #include <vector>

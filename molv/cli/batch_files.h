@@ -3,8 +3,8 @@
  * models, the plug-in's files, the .x files and the debug log before any
  * model is read, then each model's own files as it is loaded.
  */
-#ifndef MOLV_CLI_RUN_FILES_H
-#define MOLV_CLI_RUN_FILES_H
+#ifndef MOLV_CLI_BATCH_FILES_H
+#define MOLV_CLI_BATCH_FILES_H
 
 #include <memory>
 #include <string>
@@ -46,4 +46,4 @@ int plan_model_files(const Args &args, const Load &load, const std::string &name
 }  // namespace cli
 }  // namespace molv
 
-#endif  // MOLV_CLI_RUN_FILES_H
+#endif  // MOLV_CLI_BATCH_FILES_H
