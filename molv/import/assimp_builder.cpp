@@ -1,10 +1,10 @@
 /*
- * A scene Assimp read becomes the host's model (through the plan of
- * assimp_plan.h, built with the same builder as a JSON scene).
+ * A scene Assimp read becomes the plan of the host's model (model_plan.h,
+ * built with the same builder as a JSON scene).
  *
- * The mapping, as the README gives it under "Models from other formats":
- * the root node is the world; the node tree, depth first (a node before its
- * children, children in order), becomes groups, polygon objects and lights;
+ * The mapping, as docs/models.md gives it: the root node is the world;
+ * the node tree, depth first (a node before its children, children in
+ * order), becomes groups, polygon objects and lights;
  * positions are in world coordinates; faces stay the polygons the file has
  * (one- and two-point faces become line surfaces), and equal positions of
  * one object are one host vertex, so neighbouring faces share vertices;

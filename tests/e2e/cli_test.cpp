@@ -206,10 +206,11 @@ TEST(CliArgs, OptionsByNameOrNumberWithTheirValuesChecked) {
   }
 }
 
-// The README shows the whole help as the program prints it (with the
-// build's plug-in folder as "build/plugin").
-TEST(CliArgs, TheReadmeShowsTheHelpAsItIs) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+// The command line's page shows the whole help as the program prints it
+// (with the build's plug-in folder as "build/plugin").
+TEST(CliArgs, TheCommandLinePageShowsTheHelpAsItIs) {
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const std::string start = "$ molv --help\n";
   const size_t from = readme.find(start);
   ASSERT_NE(from, std::string::npos);

@@ -247,23 +247,25 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
 
 // ---- the depfile and make ------------------------------------------------------------
 
-// The README's example of that kind: the block of the given language, or
+// The command line page's example of that kind: the block of the given language, or
 // the command line that begins with the given text.
 std::string readme_block(const std::string &fence) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const size_t from = readme.find("```" + fence + "\n");
   if (from == std::string::npos) return std::string();
   const size_t body = from + fence.size() + 4;
   return readme.substr(body, readme.find("```", body) - body);
 }
 std::string readme_command(const std::string &start) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const size_t from = readme.find("$ " + start);
   if (from == std::string::npos) return std::string();
   return readme.substr(from + 2, readme.find('\n', from) - from - 2);
 }
 
-TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
+TEST_F(Pipeline, TheDocumentedMakefileConvertsOnlyWhatChanged) {
   fs::create_directory(path("models"));
   write("models/tri.obj", kTriangleObj);
   write("models/tri.mtl", kTriangleMtl);
@@ -289,9 +291,9 @@ TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
   EXPECT_EQ(r.out.find("models/quad.obj"), std::string::npos) << r.out;
 }
 
-// The README's GNU parallel line, where Debian's parallel and the test
+// The command line page's GNU parallel line, where Debian's parallel and the test
 // models are installed.
-TEST_F(Pipeline, TheReadmesParallelLineReportsEveryModel) {
+TEST_F(Pipeline, TheDocumentedParallelLineReportsEveryModel) {
   const std::string folder = "/usr/share/assimp/models/OBJ";
   if (access("/usr/bin/parallel", X_OK) != 0 || !fs::is_directory(folder))
     GTEST_SKIP() << "needs Debian's parallel and assimp-testmodels";
