@@ -104,11 +104,17 @@ void report_file(Console &console, const std::string &file, const std::string &s
                count(counts.vertices, "vertex", "vertices") + ", " +
                count(counts.faces, "face", "faces") + " in " + time + ", options " +
                report->options);
+  std::string warning;
   if (counts.meshes == 0) {
-    const std::string warning = "the file holds no mesh";
-    console.note("molv: " + shown + ": warning: " + warning);
-    report->warnings.push_back({warning_code(warning), warning});
+    warning = "the file holds no mesh";
+  } else if (report->options.size() > 17 && report->options[17] == '0') {
+    // The user's choice, and most readers take it; the runtime does not.
+    warning = "numbers in the %g form (fixed_numbers 0), which the DirectX runtime's parser "
+              "refuses: a float written 1 or 1e-07 is no float to it";
   }
+  if (warning.empty()) return;
+  console.note("molv: " + shown + ": warning: " + warning);
+  report->warnings.push_back({warning_code(warning), warning});
 }
 
 // Loads the model into *LOAD and makes it the process's, with the loading

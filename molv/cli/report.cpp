@@ -49,6 +49,7 @@ std::string warning_code(const std::string &text) {
   if (contains(text, "embedded in the model")) return "embedded-texture";
   if (contains(text, "nothing below")) return "empty-nodes-left-out";
   if (contains(text, "holds no mesh")) return "no-mesh";
+  if (contains(text, "DirectX runtime")) return "runtime-refuses";
   if (contains(text, "differ in letter case")) return "texture-letter-case";
   if (contains(text, "which is not there")) return "texture-missing";
   if (contains(text, "texture")) return "texture";

@@ -35,10 +35,12 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "core/x_name.h"
 #include "import/model_plan.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
@@ -139,9 +141,10 @@ class ModelBuilder {
   };
 
   size_t add_planned(int type, const std::string &name, size_t parent) {
+    std::string kept = type == MO_OBJ_WORLD ? name : apart_in_x(name);
     plan_.emplace_back();
     plan_.back().type = type;
-    plan_.back().name = name;
+    plan_.back().name = std::move(kept);
     const size_t index = plan_.size() - 1;
     if (index != parent) plan_[parent].children.push_back(index);
     return index;
@@ -217,6 +220,21 @@ class ModelBuilder {
       plan_mesh(mesh.first, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
     }
     return holder;
+  }
+
+  // A .x name holds fewer characters than a model's (Cube.003 is written
+  // Cube_003), so names that differ in the model differ in the .x as well:
+  // NAME, or NAME_k with the least k >= 1 whose .x name no other name of
+  // the model has.  The same name twice stays as the model has it.  (The
+  // world is written WORLD whatever its name.)
+  std::string apart_in_x(const std::string &name) {
+    std::string kept = name;
+    for (size_t k = 1;; ++k) {
+      qel::mend_x_name(kept.c_str(), true, &x_name_);
+      const auto entry = x_names_.emplace(x_name_, kept);
+      if (entry.second || entry.first->second == kept) return kept;
+      kept = name + "_" + std::to_string(k);
+    }
   }
 
   // NAME, or NAME_k with the least k >= 1 that makes it a name not in
@@ -472,6 +490,8 @@ class ModelBuilder {
   std::map<std::string, int> texture_of_;
   std::vector<std::pair<unsigned, unsigned>> node_meshes_;  // mesh index, place in the node
   std::set<unsigned> empty_meshes_;  // each counted once; named in notes_
+  std::unordered_map<std::string, std::string> x_names_;  // .x name -> the model's name
+  std::string x_name_;                                    // scratch of apart_in_x
 };
 
 }  // namespace

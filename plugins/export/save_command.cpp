@@ -62,6 +62,7 @@ void export_to(ExportRun &run) {
 
   debugf("\nFile-Header ...\n");
   write_header(run);
+  write_template_declarations(run);
 
   if (run.options.is_set(opt_materials)) {
     debugf("\nMaterials ...\n");

@@ -90,7 +90,7 @@ proc ::qel_export::groups {} {
             {15 "Index names"
              "Frames and meshes are named by their place in the object tree (FRM_..., MSH_...)."}
             {29 "'_' before a leading digit"
-             "An object name that begins with a digit gets a leading '_', as most readers need (needs Object names)."}
+             "An object name that begins with a digit gets a leading '_', as the .x format and the DirectX runtime need (needs Object names)."}
             {10 "No frames"
              "Write no Frame blocks; the meshes keep the modeller's positions."}
             {20 "No frame for childless objects"
@@ -98,7 +98,7 @@ proc ::qel_export::groups {} {
         }
         numbers "Numbers" {
             {17 "Fixed-point numbers"
-             "Write numbers with six significant digits in fixed form. Off: the short form (%g)."}
+             "Write numbers with six significant digits in fixed form. Off: the short form (%g), which the DirectX runtime refuses (1 and 1e-07 are no floats to it)."}
         }
     }
 }

@@ -12,12 +12,10 @@
 namespace qel {
 
 // The identifier of a host object name (null counts as the empty name):
-// with `digit_prefix` (opt_digit_prefix) a name that starts with a digit
-// gets a leading '_';
-// spaces, control bytes (0..31, 127) and the characters { } , ; " become
-// '_', and so does a '#' or '/' at the start of the identifier, so that no
-// name ends a token, opens a string or a comment in the file.  Everything
-// else ('-', '.', bytes above 127) is kept.  The name is never shortened.
+// the name as a .x name (mend_x_name): each character a name cannot hold
+// becomes one '_', and with `digit_prefix` (opt_digit_prefix) a name that
+// begins with a digit gets a leading '_'.  A name of letters, digits, '_'
+// and '-' that is no reserved word stays as it is; none is shortened.
 const char *x_identifier(const char *name, bool digit_prefix);
 
 // Three spaces per level: 0 gives the empty text, 85 and above give 255

@@ -108,6 +108,20 @@ void write_template(ExportRun &run, const std::string &name, const MaterialValue
 
 }  // namespace
 
+void write_template_declarations(ExportRun &run) {
+  // Every polygon of 3 or more corners that pass 1 counted is in a written
+  // mesh, and every written mesh holds one.
+  if (!run.options.is_set(opt_duplication_indices) || run.surface_vertex_total == 0) return;
+  // As the format's documentation declares it.
+  run.out.puts(
+      "template VertexDuplicationIndices {\n"
+      "  <B8D65549-D7C9-4995-89CF-53A9A8B031E3>\n"
+      "  DWORD nIndices;\n"
+      "  DWORD nOriginalVertices;\n"
+      "  array DWORD indices[nIndices];\n"
+      "}\n\n");
+}
+
 void write_materials(ExportRun &run) {
   const int palette = mo_get_num_palette();
   for (int i = 0; i < palette; ++i) {

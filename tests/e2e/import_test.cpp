@@ -764,6 +764,18 @@ TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
   EXPECT_EQ(mo_get_num_textures(), 0);
 }
 
+// The .x writes Cube.003 as Cube_003: names that differ in the model
+// must differ there as well, while one name twice stays one name.
+TEST_F(Import, NamesThatWouldBeOneInTheXFileAreKeptApart) {
+  std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+  for (const char *name : {"a.b", "a_b", "7up", "_7up", "t\xc3\xa9", "t\xc3\xa8"})
+    obj += std::string("o ") + name + "\nf 1 2 3\n";
+  load(write("names.obj", obj));
+  EXPECT_EQ(names_of(children_of(mo_get_world())),
+            (std::vector<std::string>{"a.b", "a_b_1", "7up", "_7up_1", "t\xc3\xa9",
+                                      "t\xc3\xa8_1"}));
+}
+
 // ---- files that cannot be read ------------------------------------------------------
 
 // A binary STL that promises two facets and holds one.

@@ -5,13 +5,14 @@
  * leading digit); the rest is the name, which ends at its first NUL byte as
  * a host name does.
  *
- * The identifier never holds a character that ends a name in the file
- * ({ } , ; " space, the GUID brackets < >, control bytes 0..31 and 127),
- * never starts with '#' or
- * '/', and is otherwise the name: the same length (one more with the
- * digit's '_'), each byte the name's own or a '_' where the name had a
- * breaking byte or (first byte only) a '#' or '/'.
+ * The identifier holds only what a .x name may (ASCII letters, digits, '_'
+ * and '-'), never starts like a number ('-', or a digit under the option)
+ * nor is a reserved word, grows by at most the one '_' in front, and is the
+ * name itself when the name needed nothing.
  */
+#include <strings.h>
+
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,9 +23,18 @@
 
 namespace {
 
-bool ends_a_name(unsigned char c) {
-  return c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' ||
-         c == '"' || c == '<' || c == '>';
+bool name_char(unsigned char c) {
+  return (c < 128 && std::isalnum(c) != 0) || c == '_' || c == '-';
+}
+
+bool reserved(const std::string &text) {
+  static const char *const words[] = {
+      "array", "binary", "binary_resource", "char",      "cstring", "double",
+      "dword", "float",  "sdword",          "string",    "sword",   "template",
+      "uchar", "ulonglong", "unicode",      "word"};
+  for (const char *word : words)
+    if (strcasecmp(text.c_str(), word) == 0) return true;
+  return false;
 }
 
 std::string shown(const std::string &text) {
@@ -56,20 +66,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   };
 
   for (unsigned char c : id)
-    if (ends_a_name(c)) fail("holds a byte that ends a name");
-  if (!id.empty() && (id[0] == '#' || id[0] == '/')) fail("starts a comment");
+    if (!name_char(c)) fail("holds a byte a .x name cannot hold");
+  if (!id.empty() && id[0] == '-') fail("starts like a number");
+  if (digit_prefix && !id.empty() && id[0] >= '0' && id[0] <= '9') fail("starts with a digit");
+  if (reserved(id)) fail("is a reserved word");
+  // Each character gives at most one byte; only a '_' in front is added.
+  if (id.size() > name.size() + 1) fail("grew by more than one");
 
-  const bool prefixed = digit_prefix && !name.empty() && name[0] >= '0' && name[0] <= '9';
-  if (id.size() != name.size() + (prefixed ? 1 : 0)) fail("length changed");
-  if (prefixed && id[0] != '_') fail("the leading digit got no '_'");
-  const std::size_t shift = prefixed ? 1 : 0;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    const bool first = i + shift == 0;
-    const bool replaced = ends_a_name(c) || (first && (c == '#' || c == '/'));
-    const char expected = replaced ? '_' : name[i];
-    if (id[i + shift] != expected) fail("byte " + std::to_string(i) + " changed");
-  }
+  // A name the format takes as it is stays as it is.
+  bool fine = !name.empty() && name[0] != '-' && !reserved(name) &&
+              !(digit_prefix && name[0] >= '0' && name[0] <= '9');
+  for (unsigned char c : name) fine = fine && name_char(c);
+  if (fine && id != name) fail("a name that needed nothing changed");
 
   // The same name again gives the same text (the buffer is reused).
   if (qel::x_identifier(name.c_str(), digit_prefix) != id) fail("a second call differs");

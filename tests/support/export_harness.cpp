@@ -16,7 +16,6 @@
 #include "binding/options.h"
 #include "binding/plugin.h"
 #include "binding/version.h"
-#include "core/options.h"
 #include "export/save_command.h"
 #include "import/scene_file.h"
 #include "support/child_process.h"
@@ -78,15 +77,6 @@ void load_scene(const std::string &json) {
 }
 
 std::string all_clear_options() { return std::string(49, '0') + "6"; }
-
-std::vector<int> option_switches() {
-  std::vector<int> numbers;
-#define QEL_TEST_SWITCH(number, name, value, meaning) \
-  if (number != qel::opt_decimals) numbers.push_back(number);
-  QEL_OPTION_TABLE(QEL_TEST_SWITCH)
-#undef QEL_TEST_SWITCH
-  return numbers;
-}
 
 std::string options_with(const std::string &base,
                          std::initializer_list<std::pair<int, char>> changes) {

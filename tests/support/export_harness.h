@@ -30,9 +30,6 @@ void load_scene(const std::string &json);
 std::string options_with(const std::string &base, std::initializer_list<std::pair<int, char>> changes);
 // "0" * 49 followed by '6': every switch clear, six decimal places.
 std::string all_clear_options();
-// The numbers of the plug-in's switches, from its option table: every
-// option but the digit of decimal places.
-std::vector<int> option_switches();
 
 // A run of the plug-in that writes into a string the test keeps: the
 // output and the run object the writers take, under `options` (50

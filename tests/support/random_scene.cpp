@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "support/export_harness.h"
+#include "core/options.h"
 
 namespace qel_test {
 
@@ -302,6 +302,15 @@ uint64_t run_seed() {
 uint64_t scene_seed(uint64_t run, uint64_t index) { return mix(run ^ mix(index)); }
 
 std::string random_scene(uint64_t seed) { return Generator(seed).scene().dump(); }
+
+std::vector<int> option_switches() {
+  std::vector<int> numbers;
+#define QEL_TEST_SWITCH(number, name, value, meaning) \
+  if (number != qel::opt_decimals) numbers.push_back(number);
+  QEL_OPTION_TABLE(QEL_TEST_SWITCH)
+#undef QEL_TEST_SWITCH
+  return numbers;
+}
 
 std::string random_options(uint64_t seed) {
   std::mt19937_64 rng(mix(seed ^ 0x5eedull));

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qel_test {
 
@@ -31,6 +32,10 @@ std::string random_scene(uint64_t seed);
 // A 50-character option string: every switch of the plug-in's table drawn
 // at random, every other character clear, decimal places 0, 2 or 6.
 std::string random_options(uint64_t seed);
+
+// The numbers of the plug-in's switches, from its option table: every
+// option but the digit of decimal places.
+std::vector<int> option_switches();
 
 }  // namespace qel_test
 

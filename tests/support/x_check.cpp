@@ -28,6 +28,9 @@
 #include <assimp/DefaultLogger.hpp>
 #include <assimp/Importer.hpp>
 #include <assimp/LogStream.hpp>
+#include <strings.h>
+
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -101,20 +104,33 @@ std::string triple(const double v[3]) {
   return "(" + number(v[0]) + ", " + number(v[1]) + ", " + number(v[2]) + ")";
 }
 
-// The identifier a name must become: spaces, the characters that end a
-// token (, ; { }), '"' and the GUID brackets < >, control characters as
-// '_'; a leading '#' or '/'
-// as '_' (they open comments); with opt_digit_prefix a '_' before a leading digit.
+// The identifier a name must become: ASCII letters, digits, '_' and '-'
+// stay, every other character is one '_' (a UTF-8 lead byte takes the
+// continuation bytes after it along); with opt_digit_prefix a '_' before a
+// leading digit; a leading '-' as '_'; a reserved word of the format gets a
+// '_' in front.
 std::string identifier(const std::string &name, const Options &options) {
   std::string id;
   if (options.set(29) && !name.empty() && name[0] >= '0' && name[0] <= '9') id = "_";
-  for (unsigned char c : name) {
-    const bool breaks =
-        c < 32 || c == 127 || c == ' ' || c == '{' || c == '}' || c == ',' || c == ';' ||
-        c == '"' || c == '<' || c == '>';
-    id += breaks ? '_' : static_cast<char>(c);
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 128 && (std::isalnum(c) != 0 || c == '_' || c == '-')) {
+      id += static_cast<char>(c);
+      continue;
+    }
+    id += '_';
+    const int more = c >= 0xF0 && c <= 0xF4   ? 3
+                     : c >= 0xE0 && c <= 0xEF ? 2
+                     : c >= 0xC2 && c <= 0xDF ? 1
+                                              : 0;
+    for (int k = 0; k < more && i + 1 < name.size() && (name[i + 1] & 0xC0) == 0x80; ++k) ++i;
   }
-  if (!id.empty() && (id[0] == '#' || id[0] == '/')) id[0] = '_';
+  if (!id.empty() && id[0] == '-') id[0] = '_';
+  for (const char *word : {"array", "binary", "binary_resource", "char", "cstring", "double",
+                           "dword", "float", "sdword", "string", "sword", "template", "uchar",
+                           "ulonglong", "unicode", "word"}) {
+    if (strcasecmp(id.c_str(), word) == 0) return "_" + id;
+  }
   return id;
 }
 

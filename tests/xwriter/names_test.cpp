@@ -30,11 +30,39 @@ TEST(Identifier, DigitPrefixFollowsOption29) {
   EXPECT_STREQ(x_identifier("7up", false), "7up");
 }
 
-TEST(Identifier, OrdinaryCharactersPassUnchanged) {
-  EXPECT_STREQ(x_identifier("wheel-2.left", true), "wheel-2.left");
-  EXPECT_STREQ(x_identifier("a#b/c", true), "a#b/c");
-  EXPECT_STREQ(x_identifier("caf\xc3\xa9 \xff", true), "caf\xc3\xa9_\xff");
-  EXPECT_STREQ(x_identifier("(x)[y]!?*+=%&'", true), "(x)[y]!?*+=%&'");
+TEST(Identifier, NamesOfTheFormatPassUnchanged) {
+  EXPECT_STREQ(x_identifier("wheel-2_left", true), "wheel-2_left");
+  EXPECT_STREQ(x_identifier("Floats", true), "Floats");
+  EXPECT_STREQ(x_identifier("Frame", true), "Frame");
+}
+
+// Every character a .x name cannot hold is one '_', a UTF-8 letter
+// included: the names models bring, as Assimp gives them.
+TEST(Identifier, EveryOtherCharacterIsOneUnderscore) {
+  EXPECT_STREQ(x_identifier("Cube.003", true), "Cube_003");
+  EXPECT_STREQ(x_identifier("nodes[1]", true), "nodes_1_");
+  EXPECT_STREQ(x_identifier("root_$AssimpFbx$_GeometricTranslation", true),
+               "root__AssimpFbx__GeometricTranslation");
+  EXPECT_STREQ(x_identifier("Pivot:simple_cube_(10000000)", true),
+               "Pivot_simple_cube__10000000_");
+  EXPECT_STREQ(x_identifier("\xe4\xb8\xad\xe5\x9b\xbd\xe8\x8f\x9c", true), "___");
+  EXPECT_STREQ(x_identifier("IfcSite_Gel\xc3\xa4nde", true), "IfcSite_Gel_nde");
+  EXPECT_STREQ(x_identifier("a\xf0\x9f\x99\x82z", true), "a_z");
+  EXPECT_STREQ(x_identifier("(x)[y]!?*+=%&'/#", true), "_x__y___________");
+  // A byte that starts no sequence is one character, so is a cut sequence.
+  EXPECT_STREQ(x_identifier("\xff\xc3(\xe4\xb8", true), "____");
+  EXPECT_STREQ(x_identifier("\xbf\xbf", true), "__");
+}
+
+// What the runtime reads as a number or a keyword is no name.
+TEST(Identifier, NumbersAndReservedWordsAreMended) {
+  EXPECT_STREQ(x_identifier("-1", true), "_1");
+  EXPECT_STREQ(x_identifier("-", false), "_");
+  EXPECT_STREQ(x_identifier("a-", false), "a-");
+  EXPECT_STREQ(x_identifier("template", true), "_template");
+  EXPECT_STREQ(x_identifier("Float", true), "_Float");
+  EXPECT_STREQ(x_identifier("BINARY_RESOURCE", true), "_BINARY_RESOURCE");
+  EXPECT_STREQ(x_identifier("word.", true), "word_");
 }
 
 TEST(Identifier, EmptyAndNullNames) {
@@ -52,10 +80,10 @@ TEST(Identifier, TokenBreakingCharactersAreMended) {
 
 TEST(Identifier, LeadingCommentOpenersAreMended) {
   EXPECT_STREQ(x_identifier("#3", false), "_3");
-  EXPECT_STREQ(x_identifier("//note", false), "_/note");
+  EXPECT_STREQ(x_identifier("//note", false), "__note");
   EXPECT_STREQ(x_identifier("/", false), "_");
   EXPECT_STREQ(x_identifier("#3", true), "_3");
-  EXPECT_STREQ(x_identifier("3#", true), "_3#");
+  EXPECT_STREQ(x_identifier("3#", true), "_3_");
 }
 
 TEST(Identifier, LongNamesAreNeverCut) {

@@ -147,6 +147,32 @@ TEST(MaterialTemplate, Option6ClearWritesNoTemplates) {
   EXPECT_EQ(qel_test::last_debug().find("\nTextures ...\n"), std::string::npos);
 }
 
+// ---- declared templates ----------------------------------------------------------
+
+// The runtime's loaders know no VertexDuplicationIndices: a file whose
+// meshes hold one declares it once, ahead of everything that is not the
+// header; a file without such a block declares nothing.
+TEST(DeclaredTemplate, DuplicationIndicesAreDeclaredOnlyWhereAMeshHoldsThem) {
+  const std::string declaration =
+      "\n\n\ntemplate VertexDuplicationIndices {\n"
+      "  <B8D65549-D7C9-4995-89CF-53A9A8B031E3>\n"
+      "  DWORD nIndices;\n"
+      "  DWORD nOriginalVertices;\n"
+      "  array DWORD indices[nIndices];\n"
+      "}\n\nMaterial Mat_3 {";
+  qel_test::load_scene(scene(kPalette, "[]", {triangle(3)}));
+  const std::string with = qel_test::export_text(options_with(qel::kDefaultOptions, {{13, '1'}}));
+  EXPECT_NE(with.find("by Quorrin Talv" + declaration), std::string::npos) << with;
+  EXPECT_EQ(with.find("template", with.find("template") + 1), std::string::npos);
+  EXPECT_EQ(qel_test::export_text(qel::kDefaultOptions).find("template"), std::string::npos);
+
+  // Option 13 without a polygon to write: no block, no declaration.
+  qel_test::load_scene(R"({ "world": { "children": [ { "vertices": [[0,0,0], [1,0,0]],
+      "surfaces": [ { "type": "line", "verts": [0, 1] } ] } ] } })");
+  const std::string none = qel_test::export_text(options_with(qel::kDefaultOptions, {{13, '1'}}));
+  EXPECT_EQ(none.find("VertexDuplicationIndices"), std::string::npos) << none;
+}
+
 // ---- texture templates ------------------------------------------------------------
 
 // The texture line the export writes for texture 0 named `name`.
