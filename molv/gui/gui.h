@@ -34,7 +34,8 @@ struct Window {
   std::string debug_log;
   // File > Open: reads FILE (import/load.h), watched by WATCH.
   std::function<Load(const std::string &file, const LoadWatch &watch)> load_scene;
-  // The record of the model the window opens with (the sample's).
+  // The record of the model the window opens with (the sample's), which
+  // run() takes over; null: the process's model as it is.
   Load *first = nullptr;
 };
 
