@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/report.h"
-#include "files/file_beside.h"
+#include "files/write_all.h"
 
 namespace molv {
 namespace cli {

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files/file_beside.h"
+#include "files/write_all.h"
 #include "files/output_file.h"
 #include "core/options.h"
 

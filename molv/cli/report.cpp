@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "files/file_beside.h"
+#include "files/write_all.h"
 
 namespace molv {
 namespace cli {

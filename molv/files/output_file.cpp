@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files/file_beside.h"
+#include "files/write_all.h"
 #include "files/path_parts.h"
 
 namespace molv {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "files/file_beside.h"
+#include "files/write_all.h"
 #include "files/output_file.h"
 #include "api/model.h"
-#include "files/file_beside.h"
+#include "files/write_all.h"
 #include "files/output_file.h"
 #include "import/import_error.h"
 

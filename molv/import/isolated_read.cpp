@@ -20,7 +20,7 @@
 #include <new>
 #include <string>
 
-#include "files/file_beside.h"
+#include "files/write_all.h"
 #include "import/plan_wire.h"
 
 namespace molv {
