@@ -58,24 +58,29 @@ std::string literal_name(const std::string &file) {
   return !file.empty() && file[0] == '~' ? "./" + file : file;
 }
 
+// FILE, named from the current folder, named from the root.
+std::string from_root(const std::string &file) {
+  char here[4096];
+  if (file.empty() || file[0] == '/' || ::getcwd(here, sizeof here) == nullptr) return file;
+  return std::string(here) + "/" + file;
+}
+
 // The file of the open model, for the window and a plug-in's dialog
 // (which may trace ::molv::gui::scene to follow it).
-void set_scene(const std::string &file);
+void set_scene(const std::string &file) {
+  g_scene = literal_name(file);
+  g_scene_path = from_root(g_scene);
+  Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
+}
 
-// LOAD's model becomes the open one.
+// LOAD's model becomes the open one.  An export runs in the model's
+// folder: the files the load opened are named from the root, as the
+// model is, so that they are held apart from what the export writes.
 void open_model(Load &load) {
   install(load);
   *g_open = std::move(load);
+  for (std::string &file : g_open->opened) file = from_root(file);
   set_scene(g_open->file);
-}
-
-void set_scene(const std::string &file) {
-  g_scene = literal_name(file);
-  g_scene_path = g_scene;
-  char here[4096];
-  if (!g_scene.empty() && g_scene[0] != '/' && ::getcwd(here, sizeof here) != nullptr)
-    g_scene_path = std::string(here) + "/" + g_scene;
-  Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
 }
 
 // Evaluates the words as one command, each word exactly as given.
