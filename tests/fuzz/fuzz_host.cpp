@@ -20,13 +20,10 @@
 #include "binding/plugin.h"
 #include "binding/version.h"
 #include "core/export_run.h"
-#include "core/options.h"
 #include "core/output.h"
 #include "export/save_command.h"
 
 namespace qel_fuzz {
-
-const char *const kDefaultOptions = qel::kDefaultOptions;
 
 namespace {
 
