@@ -1,9 +1,9 @@
 /*
  * The one load of a model, for the command line and the window alike.  A
  * name stands for the built-in sample (none given), a JSON scene file
- * (".json", in any case) or a model in another format, read by the first
- * reader (readers.h) that claims its extension.  What the file's kind is
- * is decided here, once; the load hands back everything it found in one
+ * (".json", in any case) or a model in another format, read by the
+ * reader that claims its extension (model_reader.h).  The file's kind is
+ * decided here, once; the load hands back everything it found in one
  * record, which the export, the report, the depfile, the clash checks,
  * the window and `molv info` read.  Nothing of a load is kept anywhere
  * else.

@@ -1,7 +1,7 @@
 /*
  * The plan of a model read from another format: one host object to be per
  * entry, with what the file holds that a .x will not.  A reader's planner
- * (Assimp's is assimp_builder.h) makes it in the reader's child process,
+ * (Assimp's is assimp_planner.h) makes it in the reader's child process,
  * which hands it back in bytes (plan_wire.h); molv builds the model from
  * it once the file's scene has gone.  Nothing in it belongs to one reader.
  */
