@@ -39,11 +39,12 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
-#include "import/assimp_import.h"
+#include "core/options.h"
+#include "import/load.h"
 
 namespace {
 
-const char kDefaults[] = "00001111000010100101001111101100000000000000000006";
+const char *const kDefaults = qel::kDefaultOptions;
 
 using Clock = std::chrono::steady_clock;
 
@@ -192,12 +193,14 @@ bool export_once(const std::string &model, const std::string &plugin_dir,
   std::string error;
   reset_peak();
   const auto load_start = Clock::now();
-  if (!molv::load_model_file(model, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  molv::Load load = molv::load_file(model);
+  if (!load.loaded) {
+    std::fprintf(stderr, "%s\n", load.error.c_str());
     return false;
   }
+  molv::install(load);
   run->load_seconds = seconds_since(load_start);
-  run->read_seconds = molv::last_read_seconds();
+  run->read_seconds = load.read_seconds;
   run->load_peak_kib = status_kib("VmHWM:");
   molv::tcl_start(false);
   if (molv::plugin_load(plugin_dir, &error) != 0) {

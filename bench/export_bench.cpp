@@ -22,10 +22,11 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "binding/plugin.h"
+#include "core/options.h"
 
 namespace {
 
-const char kDefaults[] = "00001111000010100101001111101100000000000000000006";
+const char *const kDefaults = qel::kDefaultOptions;
 
 std::string g_dir;
 

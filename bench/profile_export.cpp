@@ -21,8 +21,8 @@
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
-#include "import/assimp_import.h"
-#include "import/scene_file.h"
+#include "core/options.h"
+#include "import/load.h"
 
 // CPU time of this thread: on a busy machine it tells more than the wall
 // clock.
@@ -48,14 +48,16 @@ int main(int argc, char **argv) {
   molv::keep_freed_memory();  // as molv does
   const int runs = argc > 4 ? std::atoi(argv[4]) : 3;
   const std::string options =
-      argc > 5 ? argv[5] : "00001111000010100101001111101100000000000000000006";
+      argc > 5 ? argv[5] : qel::kDefaultOptions;
 
   std::string error;
   auto start = std::chrono::steady_clock::now();
-  if (!molv::load_model_file(model, &error) && !molv::load_scene_file(model, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  molv::Load load = molv::load_file(model);
+  if (!load.loaded) {
+    std::fprintf(stderr, "%s\n", load.error.c_str());
     return 1;
   }
+  molv::install(load);
   std::printf("load %.3f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   molv::tcl_start(false);

@@ -32,11 +32,12 @@
 #include "api/tcl_bridge.h"
 #include "api/test_hooks.h"
 #include "binding/plugin.h"
+#include "core/options.h"
 #include "import/scene_file.h"
 
 namespace {
 
-const char kDefaults[] = "00001111000010100101001111101100000000000000000006";
+const char *const kDefaults = qel::kDefaultOptions;
 
 // Resident memory of this process, in kilobytes.
 long resident_kb() {

@@ -1,5 +1,5 @@
-# Takes the README's pictures of the window, its view of the model and of
-# the export, and the export dialog; run by
+# Takes the pictures of docs/window.md: the window, its view of the model
+# and of the export, and the export dialog; run by
 # docs/screenshots.sh as `molv gui --script`.  Needs Tk's Img package
 # (Debian: libtk-img) for the "window" photo format.
 package require img::window

@@ -36,7 +36,6 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/plugin"
 cp "$build/plugin/qel_export.so" "$build/plugin/qel_export.tcl" "$work/plugin/"
 
-defaults=00001111000010100101001111101100000000000000000006
 failed=0
 # check NAME EXPECTED-STATUS MOLV-ARGUMENTS...
 check() {
@@ -62,9 +61,9 @@ check() {
 }
 
 cd "$work"
-check sample 0 -o sample --options "$defaults"
-check cancelled 1 -o cancelled --options "$defaults" --set 13=1 --cancel-at-poll 6
-check no-memory 1 -o no-memory --options "$defaults" --set 13=1 --fail-alloc-after 4
+check sample 0 -o sample --defaults
+check cancelled 1 -o cancelled --defaults --set 13=1 --cancel-at-poll 6
+check no-memory 1 -o no-memory --defaults --set 13=1 --fail-alloc-after 4
 if [ $quick = 0 ]; then
   # 200,000 triangles: a grid of 100,000 quads cut in two (option 9).
   awk 'BEGIN {
@@ -79,7 +78,7 @@ if [ $quick = 0 ]; then
     }
     printf "]}]}}\n"
   }' >"$work/large.json"
-  check large 0 "$work/large.json" -o large --options "$defaults" --set 9=1 --set 13=1
+  check large 0 "$work/large.json" -o large --defaults --set 9=1 --set 13=1
   triangles=$(grep -o '^[0-9]*;$' "$work/large.x" | sed -n 2p)
   echo "large: ${triangles%;} faces written"
 fi

@@ -37,6 +37,8 @@ const RunOutcome &run_outcome() { return g_outcome; }
 
 void clear_run_outcome() { g_outcome = RunOutcome(); }
 
+void note_texture_named(const char *name) { g_outcome.textures_named.push_back(name); }
+
 Recording &recording() { return g_recording; }
 
 void clear_recording() { g_recording = Recording(); }

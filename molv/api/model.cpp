@@ -7,7 +7,9 @@
  * neutral answer (an empty name, no data, null), not a crash in the host.
  */
 #include "api/model.h"
+
 #include "api/lists.h"
+#include "api/run_outcome.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -342,7 +344,9 @@ int mo_get_num_textures(void) { return static_cast<int>(molv::model().textures.s
 const char *texture_id_to_name(int id) {
   const auto &textures = molv::model().textures;
   if (id < 0 || static_cast<size_t>(id) >= textures.size()) return nullptr;
-  return textures[static_cast<size_t>(id)].c_str();
+  const char *name = textures[static_cast<size_t>(id)].c_str();
+  molv::note_texture_named(name);
+  return name;
 }
 
 }  // extern "C"

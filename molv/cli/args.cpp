@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/plugin_options.h"
+#include "common/plugin_options.h"
 #include "cli/suggest.h"
 #include "import/load.h"
 

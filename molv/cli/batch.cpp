@@ -18,7 +18,7 @@
 #include "cli/console.h"
 #include "cli/depfile.h"
 #include "cli/report.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 #include "cli/scan.h"
 #include "cli/streams.h"
 #include "cli/export_model.h"
@@ -111,7 +111,8 @@ int plan_outputs(const Args &args, std::vector<std::string> *scenes,
 }  // namespace
 
 int export_models(const Args &args, bool side_by_side, const std::vector<std::string> &scenes,
-                  const std::vector<std::string> &names, const std::function<long()> &next,
+                  const std::vector<std::string> &names, const RunFiles &planned,
+                  const std::function<long()> &next,
                   PrivatePluginFolder *folder, const std::function<void()> &on_complete) {
   DebugLog debug;
   if (!debug.open(args.debug_log)) return 2;
@@ -127,8 +128,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
   catch_ending_signals();
   begin_export();
   ExportSession session{args, console, folder};
-  RunFiles files;
-  if (!plan_run_files(args, scenes, names, &files)) return 2;
+  RunFiles files = planned;
   session.files = &files;
 
   // The worst status of the models; a failed model does not stop the
@@ -168,7 +168,7 @@ struct ReportAndDepfile {
 };
 
 int export_batch(const Args &args, const std::vector<std::string> &scenes,
-                 const std::vector<std::string> &names);
+                 const std::vector<std::string> &names, const RunFiles &planned);
 
 }  // namespace
 
@@ -182,8 +182,7 @@ int run_export(const Args &args) {
   if (const int status = plan_outputs(args, &scenes, &names)) return status;
   if (const int status = plan_stdout_export(args, scenes, &streams, &names)) return status;
   // Nothing the run reads or writes is written twice, before anything is.
-  look_ahead(args, scenes);
-  RunFiles planned;
+  RunFiles planned = look_ahead(args, scenes);
   if (!plan_run_files(args, scenes, names, &planned)) return 2;
   if (const int status = scenes_kept_apart(args, scenes, names)) return status;
   const std::string warning = output_name_warning(args);
@@ -194,7 +193,7 @@ int run_export(const Args &args) {
     error_line(error);
     return 2;
   }
-  const int status = export_batch(args, scenes, names);
+  const int status = export_batch(args, scenes, names, planned);
   report_total(args, scenes.size());
   return status;
 }
@@ -202,7 +201,7 @@ int run_export(const Args &args) {
 namespace {
 
 int export_batch(const Args &args, const std::vector<std::string> &scenes,
-                 const std::vector<std::string> &names) {
+                 const std::vector<std::string> &names, const RunFiles &planned) {
   if (args.jobs > 1 && scenes.size() > 1) {
     if (!args.debug_log.empty()) {
       error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
@@ -210,7 +209,7 @@ int export_batch(const Args &args, const std::vector<std::string> &scenes,
       return 2;
     }
     int ending = 0;
-    const int status = run_jobs(args, scenes, names, &ending);
+    const int status = run_jobs(args, scenes, names, planned, &ending);
     if (ending != 0) {
       std::fflush(nullptr);
       std::signal(ending, SIG_DFL);
@@ -223,7 +222,7 @@ int export_batch(const Args &args, const std::vector<std::string> &scenes,
   PrivatePluginFolder private_folder;
   long next = 0;
   return export_models(
-      args, false, scenes, names,
+      args, false, scenes, names, planned,
       [&] { return next < static_cast<long>(scenes.size()) ? next++ : -1L; },
       args.defaults ? &private_folder : nullptr, [] {});
 }

@@ -13,6 +13,7 @@
 
 #include "cli/args.h"
 #include "cli/private_plugin_folder.h"
+#include "common/run_files.h"
 
 namespace molv {
 namespace cli {
@@ -21,11 +22,13 @@ namespace cli {
 int run_export(const Args &args);
 
 // Exports, in this process, the models whose places NEXT hands out (-1:
-// none left); the plug-in runs from FOLDER when it is given.  ON_COMPLETE
+// none left), their files held against the run's PLANNED ones
+// (run_files.h); the plug-in runs from FOLDER when it is given.  ON_COMPLETE
 // is told of each complete export.  SIDE_BY_SIDE: one of several worker
 // processes.  Returns the worst status.
 int export_models(const Args &args, bool side_by_side, const std::vector<std::string> &scenes,
-                  const std::vector<std::string> &names, const std::function<long()> &next,
+                  const std::vector<std::string> &names, const RunFiles &planned,
+                  const std::function<long()> &next,
                   PrivatePluginFolder *folder, const std::function<void()> &on_complete);
 
 }  // namespace cli

@@ -7,55 +7,25 @@
  * and confirms the export under a given name.  What the plug-in shows goes
  * to standard error; the exit status tells whether the file was written.
  *
- * `molv gui` opens the modeller's window (gui/gui.cpp) on the scene.
+ * `molv gui` is the window's (gui/gui.h), which main.cpp starts.
  */
 #include "cli/cli.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/args.h"
 #include "cli/batch.h"
 #include "cli/console.h"
-#include "cli/export_model.h"
 #include "cli/info.h"
 #include "cli/usage.h"
-#include "gui/gui.h"
 
 namespace molv {
 namespace cli {
-namespace {
 
-// The window is gui.cpp's; the command line loads the sample (the window
-// reads the scene once it is up), opens the debug log and says where the
-// plug-in is.
-int run_gui(const Args &args) {
-  const std::string scene = args.scenes.empty() ? std::string() : args.scenes[0];
-  std::string error;
-  if (!load_for(args, "", &error)) {
-    error_line(error);
-    return 2;
-  }
-  DebugLog debug;
-  if (!debug.open(args.debug_log)) return 2;
-  gui::Window window;
-  window.scene = scene;
-  window.script = args.script;
-  window.plugin_folder = plugin_folder(args);
-  window.debug_log = args.debug_log;
-  window.start_plugin = [&args] { return start_plugin(args); };
-  window.load_scene = [&args](const std::string &file, std::string *why) {
-    return load_for(args, file, why);
-  };
-  const int status = gui::run(window);
-  debug.complete();
-  return status;
-}
-
-}  // namespace
-
-int run(int argc, char **argv) {
+int run(int argc, char **argv, const std::function<int(const Args &)> &window) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
   Args args;
@@ -78,7 +48,7 @@ int run(int argc, char **argv) {
     return 0;
   }
   if (args.mode == Mode::kInfo) return run_info(args);
-  return args.mode == Mode::kExport ? run_export(args) : run_gui(args);
+  return args.mode == Mode::kExport ? run_export(args) : window(args);
 }
 
 }  // namespace cli

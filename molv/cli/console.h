@@ -9,27 +9,14 @@
 #include <cstdio>
 #include <string>
 
-#include "common/output_file.h"
-
 #include "cli/args.h"
+#include "common/error_line.h"
+#include "files/one_line.h"
+#include "files/output_file.h"
 
 namespace molv {
 namespace cli {
 
-// A text the plug-in shows, as one line of a terminal or log.
-std::string one_line(const std::string &text);
-
-// "molv: TEXT" on standard error, as one line.
-void error_line(const std::string &text);
-// The TEXT of the last error_line since clear_last_error (for the report:
-// why a model failed).
-const std::string &last_error();
-void clear_last_error();
-
-// How messages name a scene of the command line (empty: the sample; the
-// file a model from standard input was put in: "-").
-std::string scene_label(const std::string &scene);
-void name_stdin_scene(const std::string &path);
 
 // The status line and the progress bar on standard error.  On a terminal
 // both share one line that is redrawn.  Elsewhere (a log, a pipe) only the
@@ -101,7 +88,7 @@ class SilencedStdout {
 };
 
 // The plug-in's trace (--debug-log), written while this lives: one of the
-// run's files (common/output_file.h), opened without blocking and put in
+// run's files (files/output_file.h), opened without blocking and put in
 // place at the end; an earlier file of that name is replaced only by a
 // run that completed (complete()).
 class DebugLog {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/report.h"
-#include "common/file_beside.h"
+#include "files/write_all.h"
 
 namespace molv {
 namespace cli {

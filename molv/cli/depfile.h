@@ -2,7 +2,7 @@
  * --depfile FILE: what each export depends on, as a Makefile rule
  * ("OUT.x: MODEL MTL TEXTURES..."), as compilers write with -MD, so that
  * make or ninja export a model again only when one of its files changed.
- * The files are those the import opened (import/assimp_import.h) and the
+ * The files are those the import opened (import/load.h) and the
  * texture files found beside the model.  One rule per complete export;
  * the --jobs workers append to the one file the run opened.
  */

@@ -22,12 +22,12 @@
 #include "cli/depfile.h"
 #include "cli/model_report.h"
 #include "cli/report.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 #include "cli/streams.h"
-#include "cli/x_summary.h"
-#include "common/path_parts.h"
+#include "common/x_summary.h"
 #include "common/texture_check.h"
-#include "import/assimp_import.h"
+#include "files/path_parts.h"
+#include "import/embedded_textures.h"
 #include "import/load.h"
 
 namespace molv {
@@ -38,6 +38,14 @@ constexpr const char *kMenuLabel = "Direct X ...";
 constexpr const char *kReady = "Ready !";
 
 using Clock = std::chrono::steady_clock;
+
+// What an export writes besides the .x, prepared before the plug-in runs
+// and put in place once it has completed; discarded otherwise.
+struct ExportedFiles {
+  ExtractedTextures extracted;
+  std::vector<std::unique_ptr<OutputFile>> copies;
+  Clock::time_point start;
+};
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -109,30 +117,34 @@ void report_file(Console &console, const std::string &file, const std::string &s
   report->warnings.push_back({warning_code(warning), warning});
 }
 
-// Loads the model, with the loading line on a terminal and the load's
-// warnings after it.  0, or the exit status (the reason is shown).
-int load_model(ExportSession &session, const std::string &scene, const std::string &name) {
+// Loads the model into *LOAD and makes it the process's, with the loading
+// line on a terminal, writes the images it embeds beside the .x when asked
+// to, and shows the load's warnings.  0, or the exit status (the reason is
+// shown).
+int load_model(ExportSession &session, const std::string &scene, const std::string &name,
+               Load *load, ExtractedTextures *extracted, ModelReport *report) {
   const Args &args = session.args;
   Console &console = session.console;
   console.loading(scene);
-  set_load_progress([&console](int percent) { console.load_progress(percent); });
-  std::string error;
-  const bool loaded = load_for(args, scene, &error);
-  set_load_progress(nullptr);
+  LoadWatch watch;
+  watch.progress = [&console](int percent) { console.load_progress(percent); };
+  *load = load_for(args, scene, watch);
   console.loaded();
-  if (!loaded) {
-    error_line(error);
+  if (!load->loaded) {
+    error_line(load->error);
     return 2;
   }
+  install(*load);
   // The textures the model embeds, written beside the .x for its names.
-  if (source_of(scene) == Source::kModel && args.extract_textures &&
-      !extract_embedded_textures(texture_stem(name), &error)) {
+  std::string error;
+  if (args.extract_textures && !extracted->extract(model(), texture_stem(name), &error)) {
     error_line(scene + ": " + error);
     return 2;
   }
-  if (source_of(scene) == Source::kModel)
-    for (const std::string &warning : load_warnings())
-      console.note("molv: " + scene_label(scene) + ": warning: " + warning);
+  for (const std::string &warning : load_warnings(*load, extracted->extracted())) {
+    console.note("molv: " + scene_label(scene) + ": warning: " + warning);
+    report->warnings.push_back({warning_code(warning), warning});
+  }
   return 0;
 }
 
@@ -212,10 +224,10 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
 
 }  // namespace
 
-bool load_for(const Args &args, const std::string &file, std::string *error) {
-  if (!load_source(file, error)) return false;
-  if (args.has_host_version) set_host_version(args.host_version);
-  return true;
+Load load_for(const Args &args, const std::string &file, const LoadWatch &watch) {
+  Load load = load_file(file, watch);
+  if (load.loaded && args.has_host_version) load.model->version = args.host_version;
+  return load;
 }
 
 int check_plugin_folder(const Args &args) {
@@ -259,52 +271,27 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder) {
 
 namespace {
 
-// The export of one model, its report filled as far as it got.
-int export_one(ExportSession &session, const std::string &scene, const std::string &name,
-               Clock::time_point start, ModelReport *report) {
+// After a complete export of LOAD's model to NAME.x: the textures it
+// wrote beside the .x put in place, the report's textures, the summary
+// line, the depfile's rule, the textures the .x names looked for beside
+// it, and the file sent on when it goes to standard output.  Returns the
+// exit status.
+int finish_export(ExportSession &session, const Load &load, ExportedFiles &written,
+                  const std::string &who, const std::string &name, ModelReport *report) {
   const Args &args = session.args;
-  // In a run of several models each failure names its model.
-  const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
-  if (const int status = load_model(session, scene, name)) {
-    report->status = "refused";
-    return status;
-  }
-  if (source_of(scene) == Source::kModel)
-    for (const std::string &warning : load_warnings())
-      report->warnings.push_back({warning_code(warning), warning});
-  // Extracted textures go in place only with a complete export.
-  struct DiscardTextures {
-    ~DiscardTextures() { discard_embedded_textures(); }
-  } discard_textures;
-  std::string options;
-  if (const int status = dialog_options(session, who, &options)) return status;
-  report->options = options;
-  // Every file of the model is prepared and held against the run's others
-  // before the export; they go in place with it.
-  std::vector<std::unique_ptr<OutputFile>> copies;
-  if (session.files != nullptr) {
-    if (const int status =
-            plan_model_files(session.args, scene, name, options, session.files, &copies))
-      return status;
-  }
-  if (const int status = confirm_export(session, who, name, options)) {
-    const RunOutcome &outcome = run_outcome();
-    if (outcome.has_status && outcome.last_status == kAborted) report->status = "cancelled";
-    return status;
-  }
   std::string error;
-  if (!commit_embedded_textures(&error)) {
+  if (!written.extracted.commit(&error)) {
     error_line(who + error + " (" + name + ".x is in place)");
     return 1;
   }
-  for (auto &copy : copies) {
+  for (auto &copy : written.copies) {
     if (copy->commit()) continue;
     error_line(who + "cannot write the copied texture " + copy->path() + ": " +
                std::strerror(errno) + " (" + name + ".x is in place)");
     return 1;
   }
   const bool to_stdout = args.has_out && args.out == "-";
-  report->textures = model_textures(scene, name, args.extract_textures);
+  report->textures = model_textures(load, model().textures, name, args.extract_textures);
   // A copy bears the texture's name as the .x gives it, which may have
   // lost the model's folders (and takes '\\' as a folder mark).
   const auto last_part = [](const std::string &path) {
@@ -312,18 +299,20 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
     return slash == std::string::npos ? path : path.substr(slash + 1);
   };
   for (ReportTexture &texture : report->textures)
-    for (const auto &copy : copies)
+    for (const auto &copy : written.copies)
       if (last_part(copy->path()) == last_part(texture.name)) texture.copied = true;
-  report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x", start,
-              report);
-  depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(scene, report->textures));
+  report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x",
+              written.start, report);
+  depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(load, report->textures));
   // The .x names its textures relative to itself: a file sent to standard
-  // output has no place to look from.
-  if (!to_stdout && source_of(scene) == Source::kModel) {
-    for (const std::string &warning : texture_warnings(name + ".x")) {
+  // output has no place to look from.  The names are the run's own.
+  if (!to_stdout && load.source == Source::kModel) {
+    const std::vector<std::string> names =
+        x_texture_names(run_outcome().textures_named, report->options);
+    for (const std::string &warning : texture_warnings(name + ".x", names)) {
       report->warnings.push_back({warning_code(warning), warning});
       if (session.console.shows_notes())
-        session.console.note("molv: " + scene + ": warning: " + warning);
+        session.console.note("molv: " + load.file + ": warning: " + warning);
     }
   }
   if (to_stdout && !send_to_stdout(name + ".x", &error)) {
@@ -331,6 +320,39 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
     return 1;
   }
   return 0;
+}
+
+// The export of one model, its report filled as far as it got.
+int export_one(ExportSession &session, const std::string &scene, const std::string &name,
+               Clock::time_point start, ModelReport *report) {
+  const Args &args = session.args;
+  // In a run of several models each failure names its model.
+  const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
+  Load load;
+  // Extracted textures go in place only with a complete export.
+  ExportedFiles written;
+  written.start = start;
+  if (const int status = load_model(session, scene, name, &load, &written.extracted, report)) {
+    report->status = "refused";
+    return status;
+  }
+  std::string options;
+  if (const int status = dialog_options(session, who, &options)) return status;
+  report->options = options;
+  // Every file of the model is prepared and held against the run's others
+  // before the export; they go in place with it.
+  if (session.files != nullptr) {
+    if (const int status = plan_model_files(session.args, load, name, options,
+                                            written.extracted.paths(), session.files,
+                                            &written.copies))
+      return status;
+  }
+  if (const int status = confirm_export(session, who, name, options)) {
+    const RunOutcome &outcome = run_outcome();
+    if (outcome.has_status && outcome.last_status == kAborted) report->status = "cancelled";
+    return status;
+  }
+  return finish_export(session, load, written, who, name, report);
 }
 
 }  // namespace

@@ -13,7 +13,8 @@
 #include "cli/args.h"
 #include "cli/console.h"
 #include "cli/private_plugin_folder.h"
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
+#include "import/load.h"
 
 namespace molv {
 namespace cli {
@@ -21,10 +22,9 @@ namespace cli {
 // The last status line of an export cancelled by the user.
 constexpr const char *kAborted = "*** Abort by User ! ***";
 
-// Loads FILE (empty: the sample) through the one choice of loader
-// (import/load.h), then gives the model the host version of
-// --host-version.  False with the one-line *error.
-bool load_for(const Args &args, const std::string &file, std::string *error);
+// Loads FILE (empty: the sample) through the one load (import/load.h),
+// its model given the host version of --host-version.
+Load load_for(const Args &args, const std::string &file, const LoadWatch &watch = LoadWatch());
 
 // Loads the plug-in of the folder the command line names, or, when
 // PRIVATE_FOLDER is given, from that private folder with links to its

@@ -10,9 +10,7 @@
 
 #include "api/model.h"
 #include "cli/console.h"
-#include "cli/model_report.h"
 #include "cli/report.h"
-#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
@@ -21,9 +19,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// What Assimp's reader found in the file itself (counted in the load).
-Json assimp_holds() {
-  const SceneCounts &counts = load_scene_counts();
+// What the model's reader found in the file itself (counted in the load).
+Json file_holds(const SceneCounts &counts) {
   Json holds = Json::object();
   holds["nodes"] = counts.nodes;
   holds["meshes"] = counts.meshes;
@@ -40,9 +37,9 @@ Json assimp_holds() {
 }
 
 // What the host's model, and so the .x, holds.
-Json x_holds(const std::string &file) {
+Json x_holds(const Load &load) {
   std::uint64_t objects = 0, meshes = 0, vertices = 0, faces = 0, lines = 0;
-  const Model &current = model();
+  const Model &current = *load.model;
   for (const auto &object : current.objects) {
     if (object->in_subdivision || object->type == MO_OBJ_WORLD) continue;
     ++objects;
@@ -60,9 +57,10 @@ Json x_holds(const std::string &file) {
   holds["line_surfaces"] = lines;
   holds["materials"] = current.palette.size();
   holds["textures"] = Json::array();
-  for (const ReportTexture &texture : model_textures(file, file, false))
-    holds["textures"].push_back(
-        {{"name", texture.name}, {"found", texture.found}, {"embedded", texture.embedded}});
+  for (const NamedTexture &texture : load.textures)
+    holds["textures"].push_back({{"name", texture.name},
+                                 {"found", !texture.file.empty()},
+                                 {"embedded", texture.embedded}});
   return holds;
 }
 
@@ -130,19 +128,19 @@ int run_info(const Args &args) {
   }
   int worst = 0;
   for (const std::string &file : args.scenes) {
-    if (!load_source(file, &error)) {
-      error_line(error);
+    const Load load = load_file(file);
+    if (!load.loaded) {
+      error_line(load.error);
       worst = 2;
       continue;
     }
     Json info;
     info["input"] = file;
-    info["model"] = source_of(file) == Source::kModel ? assimp_holds() : Json::object();
-    info["x"] = x_holds(file);
+    info["model"] = load.source == Source::kModel ? file_holds(load.notes.file) : Json::object();
+    info["x"] = x_holds(load);
     info["warnings"] = Json::array();
-    if (source_of(file) == Source::kModel)
-      for (const std::string &warning : load_warnings())
-        info["warnings"].push_back({{"code", warning_code(warning)}, {"text", warning}});
+    for (const std::string &warning : load_warnings(load, false))
+      info["warnings"].push_back({{"code", warning_code(warning)}, {"text", warning}});
     if (args.report.empty())
       print_text(file, info);
     else

@@ -144,11 +144,12 @@ class PassOnSignals {
 // A worker process: exports the models it takes from SHARED until none is
 // left, then ends with its worst status.
 [[noreturn]] void run_worker(const Args &args, const std::vector<std::string> &scenes,
-                             const std::vector<std::string> &names, size_t w,
+                             const std::vector<std::string> &names, const RunFiles &planned,
+                             size_t w,
                              PrivatePluginFolder *folder, SharedCounters *shared) {
   const long count = static_cast<long>(scenes.size());
   const int status = export_models(
-      args, true, scenes, names,
+      args, true, scenes, names, planned,
       [&] {
         const long i = shared->next.fetch_add(1);
         shared->working_on[w].store(i < count ? i : -1);
@@ -164,7 +165,8 @@ class PassOnSignals {
 // Starts a worker per folder.  0, or 1 when one could not be started
 // (those started before it run on).
 int start_workers(const Args &args, const std::vector<std::string> &scenes,
-                  const std::vector<std::string> &names, const Folders &folders,
+                  const std::vector<std::string> &names, const RunFiles &planned,
+                  const Folders &folders,
                   SharedCounters *shared, const PassOnSignals &signals) {
   std::fflush(stdout);
   std::fflush(stderr);
@@ -172,7 +174,7 @@ int start_workers(const Args &args, const std::vector<std::string> &scenes,
     const pid_t pid = fork();
     if (pid == 0) {
       signals.restore();
-      run_worker(args, scenes, names, w, folders[w].get(), shared);
+      run_worker(args, scenes, names, planned, w, folders[w].get(), shared);
     }
     if (pid < 0) {
       error_line(std::string("--jobs: cannot start a worker: ") + std::strerror(errno));
@@ -203,7 +205,7 @@ int wait_workers(const std::vector<std::string> &scenes, const SharedCounters &s
 }  // namespace
 
 int run_jobs(const Args &args, const std::vector<std::string> &scenes,
-             const std::vector<std::string> &names, int *ending) {
+             const std::vector<std::string> &names, const RunFiles &planned, int *ending) {
   const size_t workers =
       std::min({static_cast<size_t>(args.jobs), scenes.size(), kMaxWorkers});
   if (const int status = check_plugin_folder(args)) return status;
@@ -219,7 +221,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
   int worst = 0;
   {
     PassOnSignals signals;
-    worst = start_workers(args, scenes, names, folders, shared, signals);
+    worst = start_workers(args, scenes, names, planned, folders, shared, signals);
     worst = std::max(worst, wait_workers(scenes, *shared, ending));
   }
   const long completed_by = shared->completed_by.load();

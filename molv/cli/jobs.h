@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "common/run_files.h"
 
 namespace molv {
 namespace cli {
@@ -18,7 +19,7 @@ namespace cli {
 // the workers is left in *ending: the caller ends the run by it once the
 // private folders are gone.
 int run_jobs(const Args &args, const std::vector<std::string> &scenes,
-             const std::vector<std::string> &names, int *ending);
+             const std::vector<std::string> &names, const RunFiles &planned, int *ending);
 
 }  // namespace cli
 }  // namespace molv

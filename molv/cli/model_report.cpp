@@ -3,59 +3,45 @@
  */
 #include "cli/model_report.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
-#include "api/model.h"
-#include "common/path_parts.h"
-#include "common/texture_file.h"
-#include "import/assimp_import.h"
-#include "import/load.h"
+#include "files/path_parts.h"
+#include "files/texture_file.h"
 
 namespace molv {
 namespace cli {
-namespace {
 
-// Where a texture named NAME is, seen from FOLDER ("": none found).
-std::string texture_at(const std::string &folder, const std::string &name) {
-  return model_texture_file(folder + "model", name);
-}
-
-}  // namespace
-
-
-std::vector<ReportTexture> model_textures(const std::string &scene, const std::string &name,
-                                          bool extracted) {
+std::vector<ReportTexture> model_textures(const Load &load, const std::vector<std::string> &table,
+                                          const std::string &name, bool extracted) {
   std::vector<ReportTexture> textures;
+  const std::string beside_x = folder_prefix(name) + "model";
   const std::string stem = name.substr(folder_prefix(name).size()) + "_";
-  for (const std::string &texture : model().textures) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    const std::string &texture = table[i];
+    // An extracted image is named anew; beside the model it is not.
+    const bool renamed = i >= load.textures.size() || load.textures[i].name != texture;
     ReportTexture entry;
     entry.name = texture;
-    entry.embedded = !texture.empty() && texture[0] == '*';
     entry.extracted = extracted && texture.rfind(stem, 0) == 0 &&
-                      !texture_at(folder_prefix(name), texture).empty();
-    entry.embedded = entry.embedded || entry.extracted;
-    entry.found = !texture_at(folder_prefix(scene), texture).empty() ||
-                  !texture_at(folder_prefix(name), texture).empty();
+                      !model_texture_file(beside_x, texture).empty();
+    entry.embedded = (!texture.empty() && texture[0] == '*') || entry.extracted;
+    entry.found = (renamed ? !model_texture_file(load.file, texture).empty()
+                           : !load.textures[i].file.empty()) ||
+                  !model_texture_file(beside_x, texture).empty();
     textures.push_back(entry);
   }
   return textures;
 }
 
-std::vector<std::string> model_dependencies(const std::string &scene,
+std::vector<std::string> model_dependencies(const Load &load,
                                             const std::vector<ReportTexture> &textures) {
   std::vector<std::string> deps;
-  if (scene.empty()) return deps;
-  if (source_of(scene) == Source::kModel)
-    deps = load_opened_files();
-  else
-    deps.push_back(scene);
-  for (const ReportTexture &texture : textures) {
-    if (texture.extracted) continue;
-    const std::string path = texture_at(folder_prefix(scene), texture.name);
-    if (!path.empty()) deps.push_back(path);
+  if (load.source == Source::kSample) return deps;
+  deps = load.opened;
+  for (size_t i = 0; i < textures.size() && i < load.textures.size(); ++i) {
+    if (textures[i].extracted) continue;
+    if (!load.textures[i].file.empty()) deps.push_back(load.textures[i].file);
   }
   return deps;
 }

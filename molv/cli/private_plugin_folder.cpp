@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "common/file_beside.h"
-#include "common/output_file.h"
+#include "files/write_all.h"
+#include "files/output_file.h"
 #include "core/options.h"
 
 namespace molv {

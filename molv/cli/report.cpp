@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "common/file_beside.h"
+#include "files/write_all.h"
 
 namespace molv {
 namespace cli {

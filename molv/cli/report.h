@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 
 namespace molv {
 namespace cli {
@@ -46,7 +46,7 @@ struct ModelReport {
   std::vector<ReportTexture> textures;
 };
 
-// The stable code of a warning line of the load (import/assimp_import.h)
+// The stable code of a warning line of the load (import/load.h)
 // or of molv's own.
 std::string warning_code(const std::string &text);
 

@@ -10,7 +10,7 @@
 #include "api/plugin_loader.h"
 #include "cli/args.h"
 #include "cli/console.h"
-#include "cli/plugin_options.h"
+#include "common/plugin_options.h"
 
 namespace molv {
 namespace cli {

@@ -8,15 +8,13 @@
 
 #include <climits>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "api/model.h"
-#include "common/path_parts.h"
-#include "common/texture_file.h"
-#include "import/assimp_import.h"
-#include "import/load.h"
+#include "common/plugin_options.h"
+#include "core/options.h"
+#include "files/path_parts.h"
+#include "files/texture_file.h"
 
 namespace molv {
 namespace {
@@ -44,8 +42,6 @@ std::string in_folder_of(const std::string &file, const std::string &name) {
   if (!name.empty() && name[0] == '/') return name;
   return file.find('/') == std::string::npos ? name : folder_of(file) + "/" + name;
 }
-
-constexpr int kStripTexturePath = 4;
 
 }  // namespace
 
@@ -108,52 +104,40 @@ std::string texture_stem(const std::string &name) {
   return folder_of(file) + "/" + name_of(name);
 }
 
-std::vector<std::string> plan_model_reads(const std::string &scene,
-                                          const std::vector<std::string> &extracted,
-                                          RunFiles *files) {
+std::vector<std::string> plan_model_reads(const Load &load, RunFiles *files) {
   std::vector<std::string> external;
   // The sample's textures are names only.
-  if (source_of(scene) == Source::kSample) return external;
-  if (source_of(scene) == Source::kModel) {
-    for (const std::string &opened : load_opened_files())
-      files->reads(opened, "the file " + opened + " of the model");
-  }
-  // The table names each extracted file once; any other entry of that
-  // name is a file of the model's own.
-  std::multiset<std::string> ours;
-  for (const std::string &path : extracted) ours.insert(name_of(path));
-  for (const std::string &texture : model().textures) {
-    if (texture.empty() || texture[0] == '*') continue;
-    const auto own = ours.find(texture);
-    if (own != ours.end()) {
-      ours.erase(own);
-      continue;
-    }
-    external.push_back(texture);
-    std::string source = model_texture_file(scene, texture);
-    if (source.empty()) source = in_folder_of(scene, texture);
+  if (load.source == Source::kSample) return external;
+  for (const std::string &opened : load.opened)
+    files->reads(opened, "the file " + opened + " of the model");
+  // Only an embedded image becomes an extracted file; every other entry
+  // of the table is a file of the model's own, whatever its name.
+  for (const NamedTexture &texture : load.textures) {
+    if (texture.name.empty() || texture.embedded) continue;
+    external.push_back(texture.name);
+    const std::string source =
+        texture.file.empty() ? in_folder_of(load.file, texture.name) : texture.file;
     files->reads(source, "the texture " + source + " of the model");
   }
   return external;
 }
 
-bool plan_texture_files(const std::string &scene, const std::string &name,
-                        const std::string &options, bool copy, RunFiles *files,
+bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
                         std::vector<std::unique_ptr<OutputFile>> *copies,
                         std::vector<std::string> *notes, std::string *error) {
-  if (source_of(scene) == Source::kSample) return true;
-  const std::vector<std::string> extracted = embedded_texture_files();
-  const std::vector<std::string> external = plan_model_reads(scene, extracted, files);
-  for (const std::string &path : extracted)
+  const Load &load = plan.load;
+  if (load.source == Source::kSample) return true;
+  const std::vector<std::string> external = plan_model_reads(load, files);
+  for (const std::string &path : plan.extracted)
     if (!files->writes(path, false, "the extracted texture " + path, error)) return false;
-  if (!copy) return true;
-  const bool strip = options.size() > kStripTexturePath && options[kStripTexturePath] == '1';
-  const std::string folder = folder_of(follow_name_links(name + ".x"));
+  if (!plan.copy) return true;
+  const bool strip = option_is_set(plan.options, qel::opt_strip_texture_path);
+  const std::string folder = folder_of(follow_name_links(plan.name + ".x"));
   for (const std::string &texture : external) {
     // The .x names a full path itself: the texture is found there.
     if (texture[0] == '/' && !strip) continue;
-    std::string source = model_texture_file(scene, texture);
-    if (source.empty()) source = in_folder_of(scene, texture);
+    std::string source = model_texture_file(load.file, texture);
+    if (source.empty()) source = in_folder_of(load.file, texture);
     const std::string target = folder + "/" + (strip ? texture_base_name(texture) : texture);
     struct stat from, to;
     if (::stat(source.c_str(), &from) != 0) {

@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
+#include "files/output_file.h"
+#include "import/load.h"
 
 namespace molv {
 
@@ -61,21 +62,24 @@ class RunFiles {
 // options file) are read by the run.
 void plan_plugin_files(const std::string &folder, RunFiles *files);
 
-// The files the model just loaded from SCENE reads: what its reader
-// opened, and its textures but for the files EXTRACTED from it.  Returns
-// the names of those textures as the model gives them.
-std::vector<std::string> plan_model_reads(const std::string &scene,
-                                          const std::vector<std::string> &extracted,
-                                          RunFiles *files);
+// The files LOAD reads: what it opened, and the model's texture files but
+// for its embedded images.  Returns the names of those textures as the
+// model gives them.
+std::vector<std::string> plan_model_reads(const Load &load, RunFiles *files);
 
-// The files of the model just loaded from SCENE for NAME.x under OPTIONS:
-// what its reader opened and its textures are read, its extracted textures
-// and, with COPY, its textures copied beside the .x are written (prepared
-// into *copies; a texture that is not there to copy is a line in *notes).
-// False with the one-line *error on a clash or a copy that cannot be
-// prepared.
-bool plan_texture_files(const std::string &scene, const std::string &name,
-                        const std::string &options, bool copy, RunFiles *files,
+// The files of LOAD's model for NAME.x under OPTIONS: what the load opened
+// and its textures are read, its EXTRACTED textures and, with COPY, its
+// textures copied beside the .x are written (prepared into *copies; a
+// texture that is not there to copy is a line in *notes).  False with the
+// one-line *error on a clash or a copy that cannot be prepared.
+struct TextureFilesPlan {
+  const Load &load;
+  std::vector<std::string> extracted;
+  std::string name;
+  std::string options;
+  bool copy = false;
+};
+bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
                         std::vector<std::unique_ptr<OutputFile>> *copies,
                         std::vector<std::string> *notes, std::string *error);
 

@@ -1,5 +1,5 @@
 /*
- * The textures a .x file names, looked for beside it.
+ * The textures a written .x names, looked for beside it.
  */
 #include "common/texture_check.h"
 
@@ -8,17 +8,24 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "common/path_parts.h"
+#include "common/plugin_options.h"
+#include "core/options.h"
+#include "files/path_parts.h"
 
 namespace molv {
 namespace {
 
-bool starts_with(const std::string &text, const char *prefix) {
-  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+// A texture name as the plug-in strips it: from the character behind the
+// last '/', '\\' or ':' that is not the name's last character.
+std::string without_folder(const std::string &name) {
+  if (name.empty()) return name;
+  size_t start = name.size() - 1;
+  while (start > 0 && name[start - 1] != '/' && name[start - 1] != '\\' && name[start - 1] != ':')
+    --start;
+  return name.substr(start);
 }
 
 // The entry of FOLDER whose name equals NAME but for letter case, or "".
@@ -38,27 +45,24 @@ std::string other_case(const std::string &folder, const std::string &name) {
 
 }  // namespace
 
-std::vector<std::string> x_texture_names(const std::string &x_path) {
-  static const char kOpen[] = "  TextureFileName { \"";
-  static const char kClose[] = "\"; }";
+std::vector<std::string> x_texture_names(const std::vector<std::string> &named,
+                                         const std::string &options) {
   std::vector<std::string> names;
-  std::ifstream in(x_path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (starts_with(line, "Frame ") || starts_with(line, "Mesh ")) break;
-    if (!starts_with(line, kOpen)) continue;
-    const size_t end = line.rfind(kClose);
-    if (end == std::string::npos || end < sizeof kOpen - 1) continue;
-    const std::string name = line.substr(sizeof kOpen - 1, end - (sizeof kOpen - 1));
+  if (!option_is_set(options, qel::opt_textures)) return names;
+  const bool strip = option_is_set(options, qel::opt_strip_texture_path);
+  for (const std::string &given : named) {
+    std::string name = strip ? without_folder(given) : given;
+    std::replace(name.begin(), name.end(), '"', '_');
     if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
   }
   return names;
 }
 
-std::vector<std::string> texture_warnings(const std::string &x_path) {
+std::vector<std::string> texture_warnings(const std::string &x_path,
+                                          const std::vector<std::string> &names) {
   std::vector<std::string> lines;
   const std::string folder = folder_of(x_path);
-  for (const std::string &name : x_texture_names(x_path)) {
+  for (const std::string &name : names) {
     if (name.empty() || name[0] == '*') continue;
     std::string relative = name;
     std::replace(relative.begin(), relative.end(), '\\', '/');

@@ -13,16 +13,20 @@
 
 namespace molv {
 
-// The texture names of a text .x file as this plug-in writes them (its
-// "  TextureFileName { "NAME"; }" lines, all in the templates ahead of the
-// first frame or mesh), each once, in the order of the file.
-std::vector<std::string> x_texture_names(const std::string &x_path);
+// The texture names a run wrote, known from the run itself: NAMED, the
+// names the plug-in was given (run_outcome.h), as it writes them under
+// OPTIONS (without their folder under strip_texture_path, each '"' as
+// '_', none without textures), each once, in the order of the file.
+std::vector<std::string> x_texture_names(const std::vector<std::string> &named,
+                                         const std::string &options);
 
-// One line for each of those names that finds no file beside X_PATH (the
-// name read relative to the .x's folder, a backslash as a folder mark) or
-// finds one only in another letter case.  Names of textures embedded in
-// the model ("*0"), which the import warns about, are left alone.
-std::vector<std::string> texture_warnings(const std::string &x_path);
+// One line for each of NAMES (written in the .x at X_PATH) that finds no
+// file beside X_PATH (the name read relative to the .x's folder, a
+// backslash as a folder mark) or finds one only in another letter case.
+// Names of textures embedded in the model ("*0"), which the import warns
+// about, are left alone.  The .x itself is not read.
+std::vector<std::string> texture_warnings(const std::string &x_path,
+                                          const std::vector<std::string> &names);
 
 }  // namespace molv
 

@@ -1,7 +1,7 @@
 /*
- * One load at a time: the thread owns the process's model until it ends;
- * the model the window showed before waits aside and comes back when the
- * load fails or is cancelled.
+ * One load at a time: the thread fills its record, which the main thread
+ * takes once it has ended; the model the window shows stays until then,
+ * and after a load that fails or is cancelled.
  */
 #include "gui/background_load.h"
 
@@ -11,41 +11,33 @@
 #include <thread>
 #include <utility>
 
-#include "api/model.h"
 #include "api/tcl_bridge.h"
-#include "import/assimp_import.h"
 
 namespace molv {
 namespace gui {
 namespace {
 
-struct Load {
+struct Reading {
   std::thread thread;
   std::atomic<bool> finished{false};
-  bool ok = false;
   // Set by the main thread; the reader's child is ended when it is.
   std::atomic<bool> cancelled{false};
   std::string file;
-  std::string error;
-  std::unique_ptr<Model> kept;
+  Load result;
   std::chrono::steady_clock::time_point start;
 };
 
-std::unique_ptr<Load> g_load;
+std::unique_ptr<Reading> g_load;
 // How far the reader got, 0 to 100, as Assimp's reader tells.
 std::atomic<int> g_percent{0};
 LoadFunction g_read;
 bool (*g_export_running)() = nullptr;
-std::function<void(const std::string &)> g_on_done;
+std::function<void(Load &)> g_on_done;
 
-// Joins the ended thread and puts back the earlier model unless the load
-// is to stay.  Returns the load, no longer running.
-std::unique_ptr<Load> take_ended() {
-  std::unique_ptr<Load> load = std::move(g_load);
+// Joins the ended thread.  Returns the load, no longer running.
+std::unique_ptr<Reading> take_ended() {
+  std::unique_ptr<Reading> load = std::move(g_load);
   load->thread.join();
-  set_load_progress(nullptr);
-  set_load_stop(nullptr);
-  if (load->cancelled || !load->ok) install_model(std::move(load->kept));
   return load;
 }
 
@@ -62,17 +54,17 @@ int load_start_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
     Tcl_SetObjResult(interp, tcl_string("an export is running"));
     return TCL_ERROR;
   }
-  auto load = std::make_unique<Load>();
+  auto load = std::make_unique<Reading>();
   load->file = Tcl_GetString(objv[1]);
-  load->kept = std::make_unique<Model>(std::move(model()));
   load->start = std::chrono::steady_clock::now();
-  Load *l = load.get();
+  Reading *l = load.get();
   g_load = std::move(load);
   g_percent = 0;
-  set_load_progress([](int percent) { g_percent = percent; });
-  set_load_stop([l] { return l->cancelled.load(); });
   l->thread = std::thread([l] {
-    l->ok = g_read && g_read(l->file, &l->error);
+    LoadWatch watch;
+    watch.progress = [](int percent) { g_percent = percent; };
+    watch.stop = [l] { return l->cancelled.load(); };
+    if (g_read) l->result = g_read(l->file, watch);
     l->finished = true;
   });
   Tcl_ResetResult(interp);
@@ -95,16 +87,16 @@ int load_poll_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_ListObjAppendElement(nullptr, result, Tcl_NewDoubleObj(seconds));
     Tcl_ListObjAppendElement(nullptr, result, Tcl_NewIntObj(g_percent));
   } else {
-    const std::unique_ptr<Load> load = take_ended();
+    const std::unique_ptr<Reading> load = take_ended();
+    const std::string &error = load->result.error;
     if (load->cancelled) {
       Tcl_ListObjAppendElement(nullptr, result, tcl_string("cancelled"));
-    } else if (!load->ok) {
+    } else if (!load->result.loaded) {
       Tcl_ListObjAppendElement(nullptr, result, tcl_string("failed"));
-      Tcl_ListObjAppendElement(
-          nullptr, result,
-          tcl_string(load->error.empty() ? load->file + ": cannot be loaded" : load->error));
+      Tcl_ListObjAppendElement(nullptr, result,
+                               tcl_string(error.empty() ? load->file + ": cannot be loaded" : error));
     } else {
-      if (g_on_done) g_on_done(load->file);
+      if (g_on_done) g_on_done(load->result);
       Tcl_ListObjAppendElement(nullptr, result, tcl_string("done"));
     }
   }
@@ -142,12 +134,11 @@ void finish_load() {
 }
 
 void create_load_commands(Tcl_Interp *interp, LoadFunction load,
-                          std::function<void(const std::string &)> on_done, bool (*busy)()) {
+                          std::function<void(Load &)> on_done, bool (*busy)()) {
   g_read = std::move(load);
   g_on_done = std::move(on_done);
   g_export_running = busy;
-  // A script's `exit` during a load ends molv once the thread has let go
-  // of the model.
+  // A script's `exit` during a load ends molv once the thread has ended.
   static bool exit_handler = false;
   if (!exit_handler) Tcl_CreateExitHandler([](ClientData) { finish_load(); }, nullptr);
   exit_handler = true;

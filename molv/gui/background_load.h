@@ -1,10 +1,9 @@
 /*
  * File > Open and the model of the command line off the event loop: the
- * model is read in a thread of its own
- * while Tk keeps painting and answering, and installed by the main thread
- * once it is complete.  While a load runs the main thread leaves the
- * process's model alone (the window draws from its own copies; File > Open
- * and the plug-ins' commands are refused), as the thread fills it.
+ * model is read in a thread of its own while Tk keeps painting and
+ * answering, and installed by the main thread once it is complete.  The
+ * thread fills only its own record of the load (import/load.h); while it
+ * runs, File > Open and the plug-ins' commands are refused.
  *
  * Tcl commands (::molv::gui::...):
  *   load_start FILE  starts reading FILE; an error when a load or an
@@ -12,10 +11,10 @@
  *   load_poll        {running SECONDS PERCENT} while it reads (PERCENT as
  *                    far as the reader tells; {cancelling ...} once
  *                    cancelled); then, once, {done},
- *                    {failed MESSAGE} (the earlier model back) or
- *                    {cancelled} (the earlier model back)
- *   load_cancel      the load's result will be dropped; the earlier model
- *                    comes back as soon as the reader returns
+ *                    {failed MESSAGE} or {cancelled} (the earlier
+ *                    model stays)
+ *   load_cancel      the load's result will be dropped; the reader's
+ *                    child is ended
  *   loading          1 from load_start until load_poll has said how it ended
  */
 #ifndef MOLV_GUI_BACKGROUND_LOAD_H
@@ -26,16 +25,18 @@
 #include <functional>
 #include <string>
 
+#include "import/load.h"
+
 namespace molv {
 namespace gui {
 
-using LoadFunction = std::function<bool(const std::string &file, std::string *error)>;
+using LoadFunction = std::function<Load(const std::string &file, const LoadWatch &watch)>;
 
-// LOAD reads a file into the process's model (in the loading thread);
-// ON_DONE runs on the main thread after a complete load with its file;
-// BUSY tells whether an export runs.
+// LOAD reads a file (in the loading thread); ON_DONE runs on the main
+// thread after a complete load with its record; BUSY tells whether an
+// export runs.
 void create_load_commands(Tcl_Interp *interp, LoadFunction load,
-                          std::function<void(const std::string &)> on_done, bool (*busy)());
+                          std::function<void(Load &)> on_done, bool (*busy)());
 
 // True while a load runs (its thread, or its result not yet taken).
 bool load_running();

@@ -10,16 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
+#include "api/model.h"
 #include "common/run_files.h"
-#include "import/assimp_import.h"
-#include "import/load.h"
+#include "files/output_file.h"
+#include "files/texture_file.h"
+#include "import/embedded_textures.h"
 
 namespace molv {
 namespace gui {
 namespace {
 
 std::vector<std::unique_ptr<OutputFile>> g_copies;
+ExtractedTextures g_extracted;
 std::vector<std::string> g_notes;
 
 bool chosen(Tcl_Interp *interp, const char *variable) {
@@ -34,12 +36,12 @@ bool ends_with(const std::string &text, const std::string &end) {
 
 void drop_prepared() {
   g_copies.clear();
-  discard_embedded_textures();
+  g_extracted.discard();
 }
 
 }  // namespace
 
-bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
+bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context, const Load &load,
                              const std::string &scene, const std::string &x_file,
                              const std::string &options, std::string *error) {
   drop_prepared();
@@ -47,7 +49,7 @@ bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
   const bool extract = chosen(interp, "::molv::gui::extract_textures");
   const bool copy = chosen(interp, "::molv::gui::copy_textures");
   // A scene file's textures are names only, and the sample's are.
-  if ((!extract && !copy) || source_of(scene) != Source::kModel) return true;
+  if ((!extract && !copy) || load.source != Source::kModel) return true;
   // NAME of NAME.x, as the command line's -o gives it.
   const std::string name = ends_with(x_file, ".x") ? x_file.substr(0, x_file.size() - 2) : x_file;
   RunFiles files;
@@ -59,11 +61,21 @@ bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
   if (!context.debug_log.empty() &&
       !files.writes(context.debug_log, false, "the debug log " + context.debug_log, error))
     return false;
-  if (extract && !extract_embedded_textures(texture_stem(name), error)) {
+  if (extract && !g_extracted.extract(model(), texture_stem(name), error)) {
     drop_prepared();
     return false;
   }
-  if (!plan_texture_files(scene, name, options, copy, &files, &g_copies, &g_notes, error)) {
+  // The model's files as the record names them, from the root as the
+  // window's export runs in the model's folder.
+  Load from_root;
+  from_root.file = scene;
+  from_root.source = load.source;
+  from_root.opened = load.opened;
+  from_root.textures = load.textures;
+  for (NamedTexture &texture : from_root.textures)
+    texture.file = model_texture_file(scene, texture.name);
+  const TextureFilesPlan plan{from_root, g_extracted.paths(), name, options, copy};
+  if (!plan_texture_files(plan, &files, &g_copies, &g_notes, error)) {
     drop_prepared();
     return false;
   }
@@ -75,7 +87,7 @@ bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
 
 bool finish_export_textures(bool complete, std::string *error) {
   bool ok = true;
-  if (complete && !commit_embedded_textures(error)) ok = false;
+  if (complete && !g_extracted.commit(error)) ok = false;
   for (auto &copy : g_copies) {
     if (!complete || !ok || copy->commit()) continue;
     *error = "cannot write the copied texture " + copy->path() + ": " + std::strerror(errno);

@@ -12,7 +12,7 @@
  * textures, the plug-in's own files) and against the other files it writes
  * (the .x, the debug log, each other), by device and inode and by name.  A
  * clash prepares nothing and the plug-in is not run.  The textures are put
- * in place only once the export has completed (common/output_file.h: mode
+ * in place only once the export has completed (files/output_file.h: mode
  * and owner kept, a link replaced rather than written through); otherwise
  * they are removed.  The .x against the model's files is the dialog's
  * question (it asks before the .x replaces any file), not a clash.
@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "import/load.h"
+
 namespace molv {
 namespace gui {
 
@@ -34,11 +36,11 @@ struct ExportContext {
   std::string debug_log;      // "" without one
 };
 
-// Before the plug-in writes X_FILE (the .x) of the model read from SCENE
-// under OPTIONS (the option string it is given): prepares what the
-// choices ask for.  False with the one-line *error when the export must
-// not run (nothing is left prepared).
-bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context,
+// Before the plug-in writes X_FILE (the .x) of the model of LOAD (read
+// from SCENE, its name from the root) under OPTIONS (the option string it
+// is given): prepares what the choices ask for.  False with the one-line
+// *error when the export must not run (nothing is left prepared).
+bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context, const Load &load,
                              const std::string &scene, const std::string &x_file,
                              const std::string &options, std::string *error);
 

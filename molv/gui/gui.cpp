@@ -34,10 +34,11 @@
 #include "api/display.h"
 #include "api/model.h"
 #include "api/tcl_bridge.h"
-#include "cli/x_summary.h"
+#include "api/run_outcome.h"
+#include "common/x_summary.h"
+#include "common/error_line.h"
 #include "common/signals.h"
 #include "common/texture_check.h"
-#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
@@ -45,6 +46,8 @@ namespace gui {
 namespace {
 
 const Window *g_window = nullptr;
+// The record of the open model's load, owned by run().
+Load *g_open = nullptr;
 std::string g_scene;
 // The same from the root: an export entry runs in the model's folder.
 std::string g_scene_path;
@@ -55,22 +58,29 @@ std::string literal_name(const std::string &file) {
   return !file.empty() && file[0] == '~' ? "./" + file : file;
 }
 
+// FILE, named from the current folder, named from the root.
+std::string from_root(const std::string &file) {
+  char here[4096];
+  if (file.empty() || file[0] == '/' || ::getcwd(here, sizeof here) == nullptr) return file;
+  return std::string(here) + "/" + file;
+}
+
 // The file of the open model, for the window and a plug-in's dialog
 // (which may trace ::molv::gui::scene to follow it).
 void set_scene(const std::string &file) {
   g_scene = literal_name(file);
-  g_scene_path = g_scene;
-  char here[4096];
-  if (!g_scene.empty() && g_scene[0] != '/' && ::getcwd(here, sizeof here) != nullptr)
-    g_scene_path = std::string(here) + "/" + g_scene;
+  g_scene_path = from_root(g_scene);
   Tcl_SetVar(tcl_interp(), "::molv::gui::scene", g_scene.c_str(), TCL_GLOBAL_ONLY);
 }
 
-void error_line(const std::string &text) {
-  std::string line = text;
-  for (char &c : line)
-    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-  std::fprintf(stderr, "molv: %s\n", line.c_str());
+// LOAD's model becomes the open one.  An export runs in the model's
+// folder: the files the load opened are named from the root, as the
+// model is, so that they are held apart from what the export writes.
+void open_model(Load &load) {
+  install(load);
+  *g_open = std::move(load);
+  for (std::string &file : g_open->opened) file = from_root(file);
+  set_scene(g_open->file);
 }
 
 // Evaluates the words as one command, each word exactly as given.
@@ -107,6 +117,8 @@ std::string g_exported;
 bool g_saving = false;
 std::string g_save_options;
 bool g_textures_prepared = false;
+// The texture names the last complete export wrote, known from its run.
+std::vector<std::string> g_written_textures;
 
 // Prepares the textures the window's choices ask for before the plug-in
 // writes X_FILE; false (the line shown in the status line and a message)
@@ -116,7 +128,8 @@ bool prepare_textures(const std::string &x_file) {
   context.plugin_folder = g_window->plugin_folder;
   context.debug_log = g_window->debug_log;
   std::string error;
-  if (prepare_export_textures(tcl_interp(), context, g_scene_path, x_file, g_save_options, &error)) {
+  if (prepare_export_textures(tcl_interp(), context, *g_open, g_scene_path, x_file, g_save_options,
+                              &error)) {
     g_textures_prepared = true;
     return true;
   }
@@ -147,6 +160,7 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     target = std::string(Tcl_GetString(objv[3])) + ".x";
   const unsigned long statuses = g_status_count;
   if (save) {
+    clear_run_outcome();
     g_chosen_file.clear();
     g_save_options = objc >= 5 ? Tcl_GetString(objv[4]) : "";
     g_textures_prepared = false;
@@ -174,6 +188,7 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
       g_textures_prepared = false;
     }
     if (complete) {
+      g_written_textures = x_texture_names(run_outcome().textures_named, g_save_options);
       g_exported = target;
       Tcl_DoWhenIdle(tell_exported, nullptr);
     }
@@ -303,14 +318,14 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
   }
   const std::string file = Tcl_GetString(objv[1]);
   // A file that cannot be read leaves the model the window shows.
-  auto kept = std::make_unique<Model>(std::move(model()));
-  std::string error;
-  if (!g_window->load_scene || !g_window->load_scene(file, &error)) {
-    install_model(std::move(kept));
-    Tcl_SetObjResult(interp, tcl_string(error.empty() ? file + ": cannot be loaded" : error));
+  Load load;
+  if (g_window->load_scene) load = g_window->load_scene(file, LoadWatch());
+  if (!load.loaded) {
+    Tcl_SetObjResult(interp,
+                     tcl_string(load.error.empty() ? file + ": cannot be loaded" : load.error));
     return TCL_ERROR;
   }
-  set_scene(file);
+  open_model(load);
   Tcl_ResetResult(interp);
   return TCL_OK;
 }
@@ -410,9 +425,8 @@ int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     return TCL_ERROR;
   }
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
-  if (source_of(g_scene) == Source::kModel)
-    for (const std::string &line : load_warnings())
-      Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
+  for (const std::string &line : load_warnings(*g_open, false))
+    Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   Tcl_SetObjResult(interp, list);
   return TCL_OK;
 }
@@ -425,9 +439,10 @@ int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *
     return TCL_ERROR;
   }
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
-  // A scene file's textures are names only (the sample's are).
-  if (source_of(g_scene) == Source::kModel)
-    for (const std::string &line : texture_warnings(Tcl_GetString(objv[1])))
+  // A scene file's textures are names only (the sample's are).  The names
+  // are those the last export wrote.
+  if (g_open->source == Source::kModel)
+    for (const std::string &line : texture_warnings(Tcl_GetString(objv[1]), g_written_textures))
       Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   for (const std::string &line : export_texture_notes())
     Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
@@ -452,9 +467,7 @@ void create_commands(Tcl_Interp *interp) {
   for (const auto &command : commands)
     Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
   create_view_commands(interp);
-  create_load_commands(
-      interp, g_window->load_scene, [](const std::string &file) { set_scene(file); },
-      [] { return g_busy != 0; });
+  create_load_commands(interp, g_window->load_scene, open_model, [] { return g_busy != 0; });
 }
 
 // Everything run() set up, undone in reverse order.
@@ -467,6 +480,7 @@ struct Teardown {
     release_ending_signals();
     tcl_stop();
     g_window = nullptr;
+    g_open = nullptr;
     g_molv_proc = nullptr;
     g_depth = 0;
     g_busy = 0;
@@ -483,6 +497,10 @@ struct Teardown {
 
 int run(const Window &window) {
   g_window = &window;
+  Load open;
+  if (window.first != nullptr) open = std::move(*window.first);
+  if (open.model != nullptr) install(open);
+  g_open = &open;
   Teardown teardown;
   tcl_start(true);
   Tcl_Interp *interp = tcl_interp();

@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 
+#include "import/load.h"
+
 namespace molv {
 namespace gui {
 
@@ -30,8 +32,11 @@ struct Window {
   // export's textures are held against (export_textures.h).
   std::string plugin_folder;
   std::string debug_log;
-  // File > Open: loads FILE as the model.  False with a one-line *error.
-  std::function<bool(const std::string &file, std::string *error)> load_scene;
+  // File > Open: reads FILE (import/load.h), watched by WATCH.
+  std::function<Load(const std::string &file, const LoadWatch &watch)> load_scene;
+  // The record of the model the window opens with (the sample's), which
+  // run() takes over; null: the process's model as it is.
+  Load *first = nullptr;
 };
 
 // Opens the window and runs it until it closes.  Returns the exit status:

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/view_mesh.h"
@@ -367,135 +368,181 @@ bool read_pixels(Tcl_Interp *interp, int *width, int *height, std::vector<unsign
   return true;
 }
 
+// What a subcommand of ::molv::gui::view asks for once it has run: an
+// error (the result says it), nothing more (the result is set), or an
+// empty result and a new frame.
+enum class Then { kError, kDone, kRedraw };
+using Subcommand = Then (*)(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
+
+Then fail(Tcl_Interp *interp, const std::string &text) {
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
+  return Then::kError;
+}
+
+Then build_view(Tcl_Interp *, int objc, Tcl_Obj *const objv[]) {
+  std::string scene;
+  if (objc == 3) scene = Tcl_GetString(objv[2]);
+  if (g_view.model) g_view.retired.push_back(std::move(g_view.model));
+  if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
+  g_view.model.reset(new Drawn);
+  g_view.model->mesh = mesh_of_model(scene);
+  g_view.showing = "model";
+  g_view.selected = -1;
+  frame_camera(g_view.model.get());
+  return Then::kRedraw;
+}
+
+Then orbit_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  double v[2];
+  if (numbers(interp, objc, objv, 2, v) != TCL_OK) return Then::kError;
+  Camera &c = g_view.camera;
+  c.yaw -= v[0] * 0.5;
+  c.pitch = std::max(-90.0, std::min(90.0, c.pitch + v[1] * 0.5));
+  return Then::kRedraw;
+}
+
+Then pan_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  double v[2];
+  if (numbers(interp, objc, objv, 2, v) != TCL_OK) return Then::kError;
+  Camera &c = g_view.camera;
+  const int height = g_view.togl != nullptr ? std::max(1, Togl_Height(g_view.togl)) : 400;
+  const double scale = 2.0 * c.distance * std::tan(kFieldOfView * kPi / 360.0) / height;
+  const double yaw = c.yaw * kPi / 180.0, pitch = c.pitch * kPi / 180.0;
+  // The camera's right and up directions in the model.
+  const double right[3] = {std::cos(yaw), 0, -std::sin(yaw)};
+  const double up[3] = {-std::sin(pitch) * std::sin(yaw), std::cos(pitch),
+                        -std::sin(pitch) * std::cos(yaw)};
+  for (int i = 0; i < 3; ++i) c.target[i] += (-v[0] * right[i] + v[1] * up[i]) * scale;
+  return Then::kRedraw;
+}
+
+Then zoom_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  double v[1];
+  if (numbers(interp, objc, objv, 1, v) != TCL_OK) return Then::kError;
+  Camera &c = g_view.camera;
+  if (v[0] > 0) c.distance = std::max(c.radius * 1e-3, c.distance * v[0]);
+  return Then::kRedraw;
+}
+
+Then frame_view(Tcl_Interp *, int, Tcl_Obj *const[]) {
+  const Drawn *shown =
+      g_view.showing == "export" && g_view.file ? g_view.file.get() : g_view.model.get();
+  frame_camera(shown);
+  return Then::kRedraw;
+}
+
+Then select_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  long index = -1;
+  if (objc != 3 || Tcl_GetLongFromObj(interp, objv[2], &index) != TCL_OK) {
+    Tcl_WrongNumArgs(interp, 2, objv, "index");
+    return Then::kError;
+  }
+  g_view.selected = index;
+  return Then::kRedraw;
+}
+
+// The written .x beside the model: {AGREE LINE}, AGREE whether the two
+// hold the same.
+Then read_export(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 3) {
+    Tcl_WrongNumArgs(interp, 2, objv, "file");
+    return Then::kError;
+  }
+  std::unique_ptr<Drawn> drawn(new Drawn);
+  std::string error;
+  if (!mesh_of_x_file(Tcl_GetString(objv[2]), &drawn->mesh, &error)) return fail(interp, error);
+  if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
+  bool agree = false;
+  const ViewMesh empty;
+  const std::string line =
+      compare_meshes(g_view.model ? g_view.model->mesh : empty, drawn->mesh, &agree);
+  g_view.file = std::move(drawn);
+  Tcl_Obj *result[2] = {Tcl_NewBooleanObj(agree), Tcl_NewStringObj(line.c_str(), -1)};
+  Tcl_SetObjResult(interp, Tcl_NewListObj(2, result));
+  redraw();
+  return Then::kDone;
+}
+
+Then show_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  const std::string mode = objc == 3 ? Tcl_GetString(objv[2]) : "";
+  if (mode != "model" && mode != "export" && mode != "both")
+    return fail(interp, "show model, export or both");
+  g_view.showing = mode == "model" || g_view.file ? mode : "model";
+  return Then::kRedraw;
+}
+
+// One whole frame now, finished: what a benchmark times.
+Then redraw_view(Tcl_Interp *interp, int, Tcl_Obj *const[]) {
+  if (g_view.togl != nullptr) {
+    render(interp);
+    glFinish();
+    Togl_SwapBuffers(g_view.togl);
+  }
+  Tcl_ResetResult(interp);
+  return Then::kDone;
+}
+
+Then showing_in_view(Tcl_Interp *interp, int, Tcl_Obj *const[]) {
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(g_view.showing.c_str(), -1));
+  return Then::kDone;
+}
+
+// {R G B} of the view's pixel at X Y.
+Then view_pixel(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  int width = 0, height = 0, x = 0, y = 0;
+  std::vector<unsigned char> rgb;
+  if (!read_pixels(interp, &width, &height, &rgb)) return fail(interp, "the view is not up");
+  if (objc != 4 || Tcl_GetIntFromObj(interp, objv[2], &x) != TCL_OK ||
+      Tcl_GetIntFromObj(interp, objv[3], &y) != TCL_OK || x < 0 || y < 0 || x >= width ||
+      y >= height)
+    return fail(interp, "pixel x y: inside the view");
+  const unsigned char *p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+  Tcl_Obj *values[3] = {Tcl_NewIntObj(p[0]), Tcl_NewIntObj(p[1]), Tcl_NewIntObj(p[2])};
+  Tcl_SetObjResult(interp, Tcl_NewListObj(3, values));
+  return Then::kDone;
+}
+
+// The view as a PPM image in a new FILE.
+Then view_ppm(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  if (!read_pixels(interp, &width, &height, &rgb)) return fail(interp, "the view is not up");
+  if (objc != 3) {
+    Tcl_WrongNumArgs(interp, 2, objv, "file");
+    return Then::kError;
+  }
+  FILE *out = std::fopen(Tcl_GetString(objv[2]), "wbx");
+  if (out == nullptr) return fail(interp, "cannot write the image");
+  std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+  const bool written = std::fwrite(rgb.data(), 1, rgb.size(), out) == rgb.size();
+  if (std::fclose(out) != 0 || !written) return fail(interp, "cannot write the image");
+  return Then::kDone;
+}
+
 int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  static const std::pair<const char *, Subcommand> kSubcommands[] = {
+      {"build", build_view},       {"orbit", orbit_view},        {"pan", pan_view},
+      {"zoom", zoom_view},         {"frame", frame_view},        {"select", select_in_view},
+      {"read_export", read_export}, {"show", show_in_view},      {"redraw", redraw_view},
+      {"showing", showing_in_view}, {"ppm", view_ppm},           {"pixel", view_pixel},
+  };
   if (objc < 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "subcommand ?arg ...?");
     return TCL_ERROR;
   }
   const std::string what = Tcl_GetString(objv[1]);
-  Camera &c = g_view.camera;
-  double v[2];
-  if (what == "build") {
-    std::string scene;
-    if (objc == 3) scene = Tcl_GetString(objv[2]);
-    if (g_view.model) g_view.retired.push_back(std::move(g_view.model));
-    if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
-    g_view.model.reset(new Drawn);
-    g_view.model->mesh = mesh_of_model(scene);
-    g_view.showing = "model";
-    g_view.selected = -1;
-    frame_camera(g_view.model.get());
-  } else if (what == "orbit") {
-    if (numbers(interp, objc, objv, 2, v) != TCL_OK) return TCL_ERROR;
-    c.yaw -= v[0] * 0.5;
-    c.pitch = std::max(-90.0, std::min(90.0, c.pitch + v[1] * 0.5));
-  } else if (what == "pan") {
-    if (numbers(interp, objc, objv, 2, v) != TCL_OK) return TCL_ERROR;
-    const int height = g_view.togl != nullptr ? std::max(1, Togl_Height(g_view.togl)) : 400;
-    const double scale = 2.0 * c.distance * std::tan(kFieldOfView * kPi / 360.0) / height;
-    const double yaw = c.yaw * kPi / 180.0, pitch = c.pitch * kPi / 180.0;
-    // The camera's right and up directions in the model.
-    const double right[3] = {std::cos(yaw), 0, -std::sin(yaw)};
-    const double up[3] = {-std::sin(pitch) * std::sin(yaw), std::cos(pitch),
-                          -std::sin(pitch) * std::cos(yaw)};
-    for (int i = 0; i < 3; ++i) c.target[i] += (-v[0] * right[i] + v[1] * up[i]) * scale;
-  } else if (what == "zoom") {
-    if (numbers(interp, objc, objv, 1, v) != TCL_OK) return TCL_ERROR;
-    if (v[0] > 0) c.distance = std::max(c.radius * 1e-3, c.distance * v[0]);
-  } else if (what == "frame") {
-    const Drawn *shown = g_view.showing == "export" && g_view.file ? g_view.file.get()
-                                                                   : g_view.model.get();
-    frame_camera(shown);
-  } else if (what == "select") {
-    long index = -1;
-    if (objc != 3 || Tcl_GetLongFromObj(interp, objv[2], &index) != TCL_OK) {
-      Tcl_WrongNumArgs(interp, 2, objv, "index");
-      return TCL_ERROR;
-    }
-    g_view.selected = index;
-  } else if (what == "read_export") {
-    if (objc != 3) {
-      Tcl_WrongNumArgs(interp, 2, objv, "file");
-      return TCL_ERROR;
-    }
-    std::unique_ptr<Drawn> drawn(new Drawn);
-    std::string error;
-    if (!mesh_of_x_file(Tcl_GetString(objv[2]), &drawn->mesh, &error)) {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj(error.c_str(), -1));
-      return TCL_ERROR;
-    }
-    if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
-    bool agree = false;
-    const ViewMesh empty;
-    const std::string line =
-        compare_meshes(g_view.model ? g_view.model->mesh : empty, drawn->mesh, &agree);
-    g_view.file = std::move(drawn);
-    Tcl_Obj *result[2] = {Tcl_NewBooleanObj(agree), Tcl_NewStringObj(line.c_str(), -1)};
-    Tcl_SetObjResult(interp, Tcl_NewListObj(2, result));
-    redraw();
-    return TCL_OK;
-  } else if (what == "show") {
-    const std::string mode = objc == 3 ? Tcl_GetString(objv[2]) : "";
-    if (mode != "model" && mode != "export" && mode != "both") {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj("show model, export or both", -1));
-      return TCL_ERROR;
-    }
-    g_view.showing = mode == "model" || g_view.file ? mode : "model";
-  } else if (what == "redraw") {
-    // One whole frame now, finished: what a benchmark times.
-    if (g_view.togl != nullptr) {
-      render(interp);
-      glFinish();
-      Togl_SwapBuffers(g_view.togl);
-    }
-    Tcl_ResetResult(interp);
-    return TCL_OK;
-  } else if (what == "showing") {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(g_view.showing.c_str(), -1));
-    return TCL_OK;
-  } else if (what == "ppm" || what == "pixel") {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-    if (!read_pixels(interp, &width, &height, &rgb)) {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj("the view is not up", -1));
-      return TCL_ERROR;
-    }
-    if (what == "pixel") {
-      int x = 0, y = 0;
-      if (objc != 4 || Tcl_GetIntFromObj(interp, objv[2], &x) != TCL_OK ||
-          Tcl_GetIntFromObj(interp, objv[3], &y) != TCL_OK || x < 0 || y < 0 || x >= width ||
-          y >= height) {
-        Tcl_SetObjResult(interp, Tcl_NewStringObj("pixel x y: inside the view", -1));
-        return TCL_ERROR;
-      }
-      const unsigned char *p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-      Tcl_Obj *values[3] = {Tcl_NewIntObj(p[0]), Tcl_NewIntObj(p[1]), Tcl_NewIntObj(p[2])};
-      Tcl_SetObjResult(interp, Tcl_NewListObj(3, values));
-      return TCL_OK;
-    }
-    if (objc != 3) {
-      Tcl_WrongNumArgs(interp, 2, objv, "file");
-      return TCL_ERROR;
-    }
-    FILE *out = std::fopen(Tcl_GetString(objv[2]), "wbx");
-    if (out == nullptr) {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj("cannot write the image", -1));
-      return TCL_ERROR;
-    }
-    std::fprintf(out, "P6\n%d %d\n255\n", width, height);
-    const bool written = std::fwrite(rgb.data(), 1, rgb.size(), out) == rgb.size();
-    if (std::fclose(out) != 0 || !written) {
-      Tcl_SetObjResult(interp, Tcl_NewStringObj("cannot write the image", -1));
-      return TCL_ERROR;
+  for (const auto &subcommand : kSubcommands) {
+    if (what != subcommand.first) continue;
+    const Then then = subcommand.second(interp, objc, objv);
+    if (then == Then::kError) return TCL_ERROR;
+    if (then == Then::kRedraw) {
+      Tcl_ResetResult(interp);
+      redraw();
     }
     return TCL_OK;
-  } else {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(("view: unknown subcommand " + what).c_str(), -1));
-    return TCL_ERROR;
   }
-  Tcl_ResetResult(interp);
-  redraw();
-  return TCL_OK;
+  fail(interp, "view: unknown subcommand " + what);
+  return TCL_ERROR;
 }
 
 }  // namespace

@@ -25,8 +25,8 @@
 #include <utility>
 
 #include "api/model.h"
-#include "common/path_parts.h"
-#include "common/texture_file.h"
+#include "files/path_parts.h"
+#include "files/texture_file.h"
 
 extern "C" {
 void object_calc_normals_force(mo_object *object);

@@ -1,10 +1,10 @@
 /*
- * A scene Assimp read becomes the host's model (through the plan of
- * assimp_plan.h, built with the same builder as a JSON scene).
+ * A scene Assimp read becomes the plan of the host's model (model_plan.h,
+ * built with the same builder as a JSON scene).
  *
- * The mapping, as the README gives it under "Models from other formats":
- * the root node is the world; the node tree, depth first (a node before its
- * children, children in order), becomes groups, polygon objects and lights;
+ * The mapping, as docs/models.md gives it: the root node is the world;
+ * the node tree, depth first (a node before its children, children in
+ * order), becomes groups, polygon objects and lights;
  * positions are in world coordinates; faces stay the polygons the file has
  * (one- and two-point faces become line surfaces), and equal positions of
  * one object are one host vertex, so neighbouring faces share vertices;
@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "core/x_name.h"
-#include "import/assimp_plan.h"
+#include "import/model_plan.h"
 #include "import/embedded_textures.h"
 #include "import/import_error.h"
 #include "import/mesh_corners.h"
@@ -51,34 +51,6 @@ namespace molv {
 namespace {
 
 constexpr size_t kMaxSurfaceVertices = 65535;
-
-std::string plural(size_t count, const char *one, const char *many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-// A few names for a warning line: the first three, then "...".
-std::string some_names(const std::vector<std::string> &names) {
-  std::string text;
-  size_t shown = 0;
-  for (const std::string &name : names) {
-    if (name.empty()) continue;
-    if (shown == 3) return text + ", ...";
-    text += (shown++ == 0 ? "" : ", ") + name;
-  }
-  return text;
-}
-
-std::string non_finite_warning(uint64_t faces) {
-  return plural(faces, "face", "faces") +
-         " with a corner at an infinite or undefined (NaN) position left out";
-}
-
-std::string empty_meshes_warning(size_t count, const std::vector<std::string> &names_of) {
-  std::string line = plural(count, "mesh", "meshes") + " without faces left out";
-  const std::string names = some_names(names_of);
-  if (!names.empty()) line += ": " + names;
-  return line;
-}
 
 class ModelBuilder {
  public:
@@ -336,6 +308,55 @@ class ModelBuilder {
     return index;
   }
 
+  // What a mesh's material gives its surfaces: the palette entry, the
+  // shading and the sides.  Its texture goes to OBJECT.
+  struct MeshLook {
+    uint16_t material = 0;
+    int32_t shading = 1;
+    int32_t twosided = 0;
+  };
+  MeshLook look_of(const aiMesh &mesh, Planned &object) {
+    MeshLook look;
+    look.material = palette_index(mesh.mMaterialIndex);
+    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
+                                   ? scene_.mMaterials[mesh.mMaterialIndex]
+                                   : nullptr;
+    if (source == nullptr) return look;
+    int model = 0;
+    if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS && model == aiShadingMode_Flat)
+      look.shading = 0;
+    int sides = 0;
+    if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) look.twosided = 1;
+    object.texture_id = texture_of(*source);
+    return look;
+  }
+
+  // Whether FACE of MESH becomes a surface: not an empty one, nor one with
+  // a corner at a non-finite position (HOST_INDEX -1), which is counted,
+  // as lines and points are.  Throws on a face that is broken.
+  bool keeps_face(const aiMesh &mesh, const aiFace &face, const std::vector<int32_t> &host_index) {
+    if (face.mNumIndices == 0) return false;
+    if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
+    if (face.mNumIndices > kMaxSurfaceVertices) {
+      throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
+                        " vertices, but a surface holds at most " +
+                        std::to_string(kMaxSurfaceVertices)};
+    }
+    bool finite = true;
+    for (unsigned k = 0; k < face.mNumIndices; ++k) {
+      const unsigned i = face.mIndices[k];
+      if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
+      finite = finite && host_index[i] >= 0;
+    }
+    if (!finite) {
+      ++notes_.non_finite_faces;
+      return false;
+    }
+    if (face.mNumIndices == 2) ++notes_.line_faces;
+    if (face.mNumIndices == 1) ++notes_.point_faces;
+    return true;
+  }
+
   // A mesh that holds_faces() approved.  Faces with a corner at a
   // non-finite position (after the node transforms) are left out and
   // counted; a polygon object left without faces becomes a group, which
@@ -347,24 +368,7 @@ class ModelBuilder {
     std::vector<int32_t> host_index(mesh.mNumVertices);
     std::vector<float> normals;
     join_corners(mesh, global, object.positions, host_index, normals);
-
-    // The material: palette entry, shading, sides, texture.
-    const uint16_t material = palette_index(mesh.mMaterialIndex);
-    const aiMaterial *source = mesh.mMaterialIndex < scene_.mNumMaterials
-                                   ? scene_.mMaterials[mesh.mMaterialIndex]
-                                   : nullptr;
-    int32_t shading = 1;
-    int32_t twosided = 0;
-    if (source != nullptr) {
-      int model = 0;
-      if (source->Get(AI_MATKEY_SHADING_MODEL, model) == AI_SUCCESS &&
-          model == aiShadingMode_Flat) {
-        shading = 0;
-      }
-      int sides = 0;
-      if (source->Get(AI_MATKEY_TWOSIDED, sides) == AI_SUCCESS && sides != 0) twosided = 1;
-      object.texture_id = texture_of(*source);
-    }
+    const MeshLook look = look_of(mesh, object);
 
     const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
     size_t corners = 0;
@@ -373,32 +377,15 @@ class ModelBuilder {
     if (!normals.empty()) object.normals.reserve(3 * corners);
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
       const aiFace &face = mesh.mFaces[f];
-      if (face.mNumIndices == 0) continue;
-      if (face.mIndices == nullptr) throw ImportError{"a face of the file has no corners"};
-      if (face.mNumIndices > kMaxSurfaceVertices) {
-        throw ImportError{"a face of " + std::to_string(face.mNumIndices) +
-                          " vertices, but a surface holds at most " +
-                          std::to_string(kMaxSurfaceVertices)};
-      }
-      bool finite = true;
-      for (unsigned k = 0; k < face.mNumIndices; ++k) {
-        const unsigned i = face.mIndices[k];
-        if (i >= mesh.mNumVertices) throw ImportError{"a face names a vertex the mesh lacks"};
-        finite = finite && host_index[i] >= 0;
-      }
-      if (!finite) {
-        ++notes_.non_finite_faces;
-        continue;
-      }
-      if (face.mNumIndices == 2) ++notes_.line_faces;
-      if (face.mNumIndices == 1) ++notes_.point_faces;
+      if (!keeps_face(mesh, face, host_index)) continue;
       // A face of a flat material whose corners the model gives normals
       // that differ is smooth: the model shades it by them (a LightWave
       // normal map on a surface without a smoothing angle, which Assimp
       // calls flat).
-      const bool own_smoothing = shading == 0 && !normals.empty() && !one_normal(face, normals);
+      const bool own_smoothing =
+          look.shading == 0 && !normals.empty() && !one_normal(face, normals);
       object.surfaces.add_surface(face.mNumIndices >= 3 ? MO_SURF_POLYGON : MO_SURF_LINE,
-                                  own_smoothing ? 1 : shading, twosided, material);
+                                  own_smoothing ? 1 : look.shading, look.twosided, look.material);
       for (unsigned k = 0; k < face.mNumIndices; ++k) {
         const unsigned i = face.mIndices[k];
         object.surfaces.add_corner(host_index[i], uv != nullptr ? uv[i].x : 0.0f,
@@ -513,62 +500,6 @@ ModelPlan plan_model(const aiScene &scene) {
   ModelPlan plan;
   ModelBuilder(scene, plan).plan();
   return plan;
-}
-
-std::unique_ptr<Model> build_planned(ModelPlan &plan) {
-  Model &model = *plan.model;
-  create_objects(plan.objects, model);
-  if (model.palette.empty()) model.palette.push_back(make_default_material());
-  plan.objects.clear();
-  return std::move(plan.model);
-}
-
-std::vector<std::string> plan_warnings(const PlanNotes &notes, const Model &model,
-                                       bool extracted) {
-  std::vector<std::string> lines;
-  if (notes.lights > 0) {
-    lines.push_back(plural(notes.lights, "light", "lights") +
-                    " left out (a .x file holds no lights)");
-  }
-  if (notes.cameras > 0) {
-    lines.push_back(plural(notes.cameras, "camera", "cameras") +
-                    " left out (a .x file holds no cameras)");
-  }
-  if (notes.line_faces > 0 || notes.point_faces > 0) {
-    std::string what;
-    if (notes.line_faces > 0) what = plural(notes.line_faces, "line segment", "line segments");
-    if (notes.line_faces > 0 && notes.point_faces > 0) what += " and ";
-    if (notes.point_faces > 0) what += plural(notes.point_faces, "point", "points");
-    lines.push_back(what + " left out (a .x mesh holds polygons only)");
-  }
-  if (notes.non_finite_faces > 0) lines.push_back(non_finite_warning(notes.non_finite_faces));
-  if (notes.empty_meshes > 0)
-    lines.push_back(empty_meshes_warning(notes.empty_meshes, notes.empty_mesh_names));
-  std::vector<std::string> named;
-  for (const EmbeddedImage &image : model.embedded_images) {
-    if (extracted && image.extension.empty()) {
-      lines.push_back("the embedded texture " + one_line(image.name) +
-                      " is in a format not known here and was not written; "
-                      "the .x names it as the model does");
-    }
-    if (!extracted) named.push_back(one_line(image.name));
-  }
-  if (!named.empty()) {
-    const size_t n = named.size();
-    lines.push_back(plural(n, "texture", "textures") + " embedded in the model, named " +
-                    some_names(named) + " in the .x, which no engine finds" +
-                    " (--extract-textures writes " + (n == 1 ? "it" : "them") + " beside the .x)");
-  }
-  if (!notes.empty_groups.empty()) {
-    std::string line = notes.empty_groups.size() == 1
-                           ? std::string("1 node with nothing below it left out")
-                           : std::to_string(notes.empty_groups.size()) +
-                                 " nodes with nothing below them left out";
-    const std::string names = some_names(notes.empty_groups);
-    if (!names.empty()) line += ": " + names;
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 }  // namespace molv

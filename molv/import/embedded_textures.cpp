@@ -1,6 +1,6 @@
 /*
- * Embedded textures: what their files are called and how an uncompressed
- * one starts.
+ * Embedded textures: written as files for an export, what their files are
+ * called and how an uncompressed one starts.
  */
 #include "import/embedded_textures.h"
 
@@ -9,6 +9,45 @@
 #include <string>
 
 namespace molv {
+
+bool ExtractedTextures::extract(Model &model, const std::string &stem, std::string *error) {
+  discard();
+  model_ = &model;
+  extracted_ = true;  // from the first name the table gives another
+  try {
+    for (const EmbeddedImage &image : model.embedded_images) {
+      if (image.extension.empty()) continue;  // named as the model does, with a warning
+      const std::string path = stem + "_" + std::to_string(image.index) + "." + image.extension;
+      files_.add(path, image.head, image.bytes.data(), image.bytes.size());
+      const size_t slash = path.rfind('/');
+      model.textures.at(image.slot) = slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+  } catch (const ImportError &e) {
+    discard();
+    if (error != nullptr) *error = one_line(e.what);
+    return false;
+  }
+  return true;
+}
+
+bool ExtractedTextures::commit(std::string *error) {
+  try {
+    files_.commit();
+  } catch (const ImportError &e) {
+    if (error != nullptr) *error = one_line(e.what);
+    return false;
+  }
+  return true;
+}
+
+void ExtractedTextures::discard() {
+  files_.discard();
+  if (!extracted_) return;
+  for (const EmbeddedImage &image : model_->embedded_images)
+    if (image.slot >= 0 && static_cast<size_t>(image.slot) < model_->textures.size())
+      model_->textures[image.slot] = image.name;
+  extracted_ = false;
+}
 
 // The file name extension for a compressed embedded texture's format hint
 // ("png", "jpg"): lower-case letters and digits only, or empty for a hint

@@ -15,8 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "common/file_beside.h"
-#include "common/output_file.h"
+#include "files/write_all.h"
+#include "files/output_file.h"
+#include "api/model.h"
+#include "files/write_all.h"
+#include "files/output_file.h"
 #include "import/import_error.h"
 
 struct aiTexture;
@@ -24,7 +27,7 @@ struct aiTexture;
 namespace molv {
 
 // Textures embedded in the model, written beside the export: each
-// prepared in full beside its name first (common/output_file.h: nameless,
+// prepared in full beside its name first (files/output_file.h: nameless,
 // with the mode of the file it replaces) and put in place only when the
 // export is complete, so a load or an export that fails leaves no file
 // behind and replaces none.  A link at such a name is replaced, never
@@ -77,6 +80,40 @@ class TextureFiles {
   }
 
   std::vector<std::unique_ptr<OutputFile>> files_;
+};
+
+// The images a model embeds (a glTF's "*0"), which the .x names as the
+// model does, with a warning, unless an export writes each one for
+// STEM_<n>.<ext> and names that file, without its folder, in the model's
+// texture table.  One per export: the files wait beside their names until
+// the export is complete; commit() puts them in place, discard() (and the
+// end of the object) removes those not in place and names the textures as
+// the model does again.  An earlier file of such a name is never replaced
+// by a run that does not complete.
+class ExtractedTextures {
+ public:
+  ExtractedTextures() = default;
+  ~ExtractedTextures() { discard(); }
+  ExtractedTextures(const ExtractedTextures &) = delete;
+  ExtractedTextures &operator=(const ExtractedTextures &) = delete;
+
+  // Writes every image of a known format MODEL embeds and names it so in
+  // MODEL's texture table; false with the one line *error when one cannot
+  // be prepared (nothing is then left prepared).
+  bool extract(Model &model, const std::string &stem, std::string *error);
+  // False with *error set when a file cannot be put in place.
+  bool commit(std::string *error);
+  void discard();
+
+  // Whether the images are written as files for this export.
+  bool extracted() const { return extracted_; }
+  // The names of the files waiting for the commit, as they will be written.
+  std::vector<std::string> paths() const { return files_.paths(); }
+
+ private:
+  Model *model_ = nullptr;
+  TextureFiles files_;
+  bool extracted_ = false;
 };
 
 // The file name extension for a compressed embedded texture's format hint

@@ -7,20 +7,13 @@
 
 #include <string>
 
+#include "files/one_line.h"
+
 namespace molv {
 
 struct ImportError {
   std::string what;
 };
-
-// Error and warning lines are one line, whatever the file's texts hold.
-inline std::string one_line(std::string text) {
-  for (char &c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
 
 }  // namespace molv
 

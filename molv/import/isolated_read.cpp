@@ -1,11 +1,9 @@
 /*
- * Assimp's reader in a child process, the model's plan handed back.
+ * A reader's planner in a child process, the model's plan handed back.
  */
 #include "import/isolated_read.h"
 
-#include <assimp/config.h>
 #include <poll.h>
-#include <assimp/scene.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -13,71 +11,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <assimp/Importer.hpp>
-#include <assimp/ProgressHandler.hpp>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 
-#include "common/file_beside.h"
-#include "import/assimp_builder.h"
-#include "import/import_error.h"
-#include "import/model_files.h"
+#include "files/write_all.h"
 #include "import/plan_wire.h"
 
 namespace molv {
 namespace {
 
-// Assimp's progress of reading the file, as a percentage, to REPORT.  Set
-// on the importer only for one ReadFile and taken off again before the
-// importer goes (it does not own it).
-class ReadProgress : public Assimp::ProgressHandler {
- public:
-  ReadProgress(Assimp::Importer &importer, const std::function<void(int)> &report)
-      : importer_(importer), report_(report) {
-    if (report_) importer_.SetProgressHandler(this);
-  }
-  ~ReadProgress() override {
-    if (report_) importer_.SetProgressHandler(nullptr);
-  }
-  ReadProgress(const ReadProgress &) = delete;
-  ReadProgress &operator=(const ReadProgress &) = delete;
-
-  bool Update(float) override { return true; }
-  void UpdateFileRead(int step, int steps) override {
-    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
-  }
-
- private:
-  Assimp::Importer &importer_;
-  const std::function<void(int)> &report_;
-};
-
-// The reader as both reads take it: the files through our file system
-// (regular files only, never blocking), and none of the meshes Assimp makes
-// up to show the bones of a file without geometry (a BVH motion, a Collada
-// of lights), which are not the model.
-ModelFiles *prepare_reader(Assimp::Importer &importer) {
-  auto *files = new ModelFiles;  // the importer owns it
-  importer.SetIOHandler(files);
-  importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
-  return files;
-}
-
-// How the child's read ended: 0 nothing read (the reason is the refusal
-// or the error), 1 planned, 2 no scene in the file, 3 the plan refused it.
-enum ReadState : uint64_t { kNotRead = 0, kPlanned = 1, kNoScene = 2, kRefused = 3 };
-
-// The child: reads the model and plans it, lets go of the file's scene,
-// and only then writes the answer to ANSWER_FD, so that a crash anywhere
-// in the reader (freeing a deep scene included) leaves no answer.  How
-// far the read got goes to PROGRESS_FD (one byte per new percentage; none
-// when it is negative).  Its exit status.
-int read_in_child(const std::string &path, int answer_fd, int progress_fd) {
+// The child: runs READER's planner on PATH, lets go of whatever the reader
+// held, and only then writes the answer to ANSWER_FD, so that a crash
+// anywhere in the reader (freeing a deep scene included) leaves no answer.
+// How far the read got goes to PROGRESS_FD (one byte per new percentage;
+// none when it is negative).  Its exit status.
+int read_in_child(const ModelReader &reader, const std::string &path, int answer_fd,
+                  int progress_fd) {
   // A crash leaves no core file behind, and ends the child by its signal
   // whatever handler the process had (a sanitizer build's would print a
   // report of its own and exit).
@@ -93,27 +48,9 @@ int read_in_child(const std::string &path, int answer_fd, int progress_fd) {
   };
   // The read is most of the time; planning the model the rest.
   const std::function<void(int)> reading = [&tell](int percent) { tell(percent * 8 / 10); };
-  std::vector<std::string> opened;
-  std::string refusal, error;
-  ReadState state = kNotRead;
-  ModelPlan plan;
+  PlannedRead read;
   try {
-    Assimp::Importer importer;
-    ModelFiles *files = prepare_reader(importer);
-    ReadProgress report(importer, reading);
-    const aiScene *scene = importer.ReadFile(path, 0);
-    opened = files->opened();
-    refusal = files->refusal();
-    error = importer.GetErrorString();
-    if (scene != nullptr && refusal.empty()) {
-      state = scene->mRootNode == nullptr ? kNoScene : kPlanned;
-      try {
-        if (state == kPlanned) plan = plan_model(*scene);
-      } catch (const ImportError &e) {
-        state = kRefused;
-        error = e.what;
-      }
-    }
+    reader.plan(path, reading, &read);
   } catch (const std::bad_alloc &) {
     return 5;
   } catch (...) {
@@ -121,10 +58,10 @@ int read_in_child(const std::string &path, int answer_fd, int progress_fd) {
   }
   tell(90);
   WireOut answer(answer_fd);
-  (void)answer.count(opened);
-  for (const std::string &name : opened) (void)answer.text(name);
-  (void)(answer.text(refusal) && answer.text(error) && answer.pod(state));
-  if (state == kPlanned) (void)send_plan(answer, plan);
+  (void)answer.count(read.opened);
+  for (const std::string &name : read.opened) (void)answer.text(name);
+  (void)(answer.text(read.refusal) && answer.text(read.error) && answer.pod(read.state));
+  if (read.state == PlannedRead::kPlanned) (void)send_plan(answer, read.plan);
   return answer.ok() ? 0 : 3;
 }
 
@@ -147,20 +84,20 @@ std::string child_end(int status) {
 // planned the model; else the reason is in *read.
 bool take_answer(const char *map, std::size_t size, IsolatedRead *read) {
   WireIn in(map, size);
-  ReadState state = kNotRead;
+  PlannedRead::State state = PlannedRead::kNotRead;
   std::string error;
   bool ok = in.count(read->opened, sizeof(uint64_t));
   for (std::string &name : read->opened) ok = ok && in.text(name);
   ok = ok && in.text(read->refusal) && in.text(error) && in.pod(state);
-  if (ok && state == kPlanned) ok = take_plan(in, &read->plan);
+  if (ok && state == PlannedRead::kPlanned) ok = take_plan(in, &read->plan);
   if (!ok) {
     read->reason = "the model's reader ended without an answer";
-  } else if (state == kNoScene) {
+  } else if (state == PlannedRead::kNoScene) {
     read->reason = "the file holds no scene";
-  } else if (state != kPlanned) {
-    read->reason = error.empty() ? "Assimp cannot read it" : error;
+  } else if (state != PlannedRead::kPlanned) {
+    read->reason = error;
   }
-  return ok && state == kPlanned;
+  return ok && state == PlannedRead::kPlanned;
 }
 
 // The answer of the child that ended with STATUS, from FD.
@@ -188,11 +125,15 @@ bool child_read(int fd, int status, IsolatedRead *read) {
 
 }  // namespace
 
-int read_apart(const char *path, const char *answer_fd, const char *progress_fd) {
-  return read_in_child(path, std::atoi(answer_fd), std::atoi(progress_fd));
+int read_apart(const char *reader, const char *path, const char *answer_fd,
+               const char *progress_fd) {
+  const ModelReader *named = reader_named(reader);
+  if (named == nullptr) return 3;
+  return read_in_child(*named, path, std::atoi(answer_fd), std::atoi(progress_fd));
 }
 
-IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress,
+IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
+                           const std::function<void(int)> &progress,
                            const std::function<bool()> &stop) {
   IsolatedRead read;
   const int fd = ::memfd_create("molv-read", MFD_CLOEXEC);
@@ -209,8 +150,8 @@ IsolatedRead read_isolated(const std::string &path, const std::function<void(int
   const ssize_t exe_length =
       ::gettid() != ::getpid() ? ::readlink("/proc/self/exe", exe, sizeof exe - 1) : -1;
   const std::string fd_text = std::to_string(fd), progress_text = std::to_string(pipe_fds[1]);
-  const char *const argv[] = {"molv",         kReadApartCommand, path.c_str(), fd_text.c_str(),
-                              progress_text.c_str(), nullptr};
+  const char *const argv[] = {"molv",          kReadApartCommand, reader.name, path.c_str(),
+                              fd_text.c_str(), progress_text.c_str(), nullptr};
   if (exe_length > 0) exe[exe_length] = '\0';
   const pid_t pid = ::fork();
   if (pid == 0 && exe_length > 0) {
@@ -219,7 +160,7 @@ IsolatedRead read_isolated(const std::string &path, const std::function<void(int
     ::execv(exe, const_cast<char *const *>(argv));
     ::_exit(127);
   }
-  if (pid == 0) ::_exit(read_in_child(path, fd, pipe_fds[1]));
+  if (pid == 0) ::_exit(read_in_child(reader, path, fd, pipe_fds[1]));
   ::close(pipe_fds[1]);
   int status = 0;
   bool stopped = false;

@@ -1,12 +1,12 @@
 /*
- * Assimp's reader in a child process.  A model can crash the reader (a
+ * A reader's planner in a child process.  A model can crash its reader (a
  * glTF image whose mime type has no '/', a chain of twenty thousand nested
  * nodes): read in a child, such a model ends the child, and molv names the
- * file instead of going down with it.  The child reads the file once,
- * makes the plan of the model (assimp_plan.h) and hands it back through a
- * memory file (plan_wire.h) with what the file system of the read
- * (model_files.h) saw; molv builds the model from the plan.  How far the
- * read got comes back as it goes, through a pipe.
+ * file instead of going down with it.  The child runs the planner once
+ * (model_reader.h) and hands its plan back through a memory file
+ * (plan_wire.h) with the files the read opened; molv builds the model from
+ * the plan.  How far the read got comes back as it goes, through a pipe,
+ * and a Cancel ends the child.  Every reader gets all of this alike.
  */
 #ifndef MOLV_IMPORT_ISOLATED_READ_H
 #define MOLV_IMPORT_ISOLATED_READ_H
@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "import/assimp_plan.h"
+#include "import/model_plan.h"
+#include "import/model_reader.h"
 
 namespace molv {
 
@@ -32,15 +33,17 @@ struct IsolatedRead {
 };
 
 // The hidden command of a child that reads apart in a new molv (used off
-// the main thread): `molv --read-apart PATH ANSWER_FD PROGRESS_FD`.
+// the main thread): `molv --read-apart READER PATH ANSWER_FD PROGRESS_FD`.
 inline constexpr const char *kReadApartCommand = "--read-apart";
-int read_apart(const char *path, const char *answer_fd, const char *progress_fd);
+int read_apart(const char *reader, const char *path, const char *answer_fd,
+               const char *progress_fd);
 
-// Reads PATH and plans its model in a child process; PROGRESS (may be
-// empty) hears how far it got, 0 to 100.  STOP (may be empty) is asked a
-// few times a second whether to give up: when it says so, the child is
-// ended and the read is "the load was cancelled".
-IsolatedRead read_isolated(const std::string &path, const std::function<void(int)> &progress,
+// Reads PATH with READER and plans its model in a child process; PROGRESS
+// (may be empty) hears how far it got, 0 to 100.  STOP (may be empty) is
+// asked a few times a second whether to give up: when it says so, the
+// child is ended and the read is "the load was cancelled".
+IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
+                           const std::function<void(int)> &progress,
                            const std::function<bool()> &stop);
 
 }  // namespace molv

@@ -1,17 +1,80 @@
 /*
- * The choice of loader by file name.
+ * The one load: the file's kind decided by its name, the file read by the
+ * scene loader or a reader's planner in its child, and the record of what
+ * the load found.
  */
 #include "import/load.h"
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "import/assimp_import.h"
+#include "files/texture_file.h"
+#include "import/import_error.h"
+#include "import/isolated_read.h"
+#include "import/model_reader.h"
 #include "import/scene_file.h"
 
 namespace molv {
+namespace {
+
+Source source_of(const std::string &file) {
+  if (file.empty()) return Source::kSample;
+  return file_extension(file) == ".json" ? Source::kScene : Source::kModel;
+}
+
+// A model of another format, read and planned in the reader's child.
+void read_model(const std::string &path, const LoadWatch &watch, Load *load) {
+  std::string reason;
+  try {
+    const auto read_start = std::chrono::steady_clock::now();
+    // A model that crashes the reader ends a child process, not molv.
+    IsolatedRead read = read_isolated(reader_for(path), path, watch.progress, watch.stop);
+    load->read_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
+    load->opened = std::move(read.opened);
+    if (!read.refusal.empty()) {
+      // Also where the reader went on without the file (an OBJ without its
+      // .mtl): the model would not be the one the user has.
+      reason = read.refusal;
+    } else if (!read.planned) {
+      reason = read.reason;
+    } else {
+      load->notes = std::move(read.plan.notes);
+      load->model = build_planned(read.plan);
+      return;
+    }
+  } catch (const ImportError &e) {
+    reason = e.what;
+  } catch (const std::bad_alloc &) {
+    reason = "too large: out of memory";
+  }
+  load->error = one_line(path + ": " + reason);
+}
+
+// The texture table of the loaded model, each name looked for beside it.
+void name_textures(Load *load) {
+  for (const std::string &name : load->model->textures) {
+    NamedTexture texture;
+    texture.name = name;
+    texture.embedded = !name.empty() && name[0] == '*';
+    texture.file = model_texture_file(load->file, name);
+    load->textures.push_back(std::move(texture));
+  }
+  for (const EmbeddedImage &image : load->model->embedded_images) {
+    EmbeddedImage named = image;
+    std::string().swap(named.bytes);
+    load->embedded.push_back(std::move(named));
+  }
+}
+
+}  // namespace
+
 std::string file_extension(const std::string &path) {
   const size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -23,38 +86,39 @@ std::string file_extension(const std::string &path) {
   return ext;
 }
 
-Source source_of(const std::string &file) {
-  if (file.empty()) return Source::kSample;
-  return file_extension(file) == ".json" ? Source::kScene : Source::kModel;
+Load load_file(const std::string &file, const LoadWatch &watch) {
+  Load load;
+  load.file = file;
+  load.source = source_of(file);
+  struct stat info {};
+  if (load.source == Source::kSample) {
+    load.model = read_scene_text(sample_scene_json(), "sample", &load.error);
+  } else if (stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    // A folder is no model (a reader would read it as an empty one), and
+    // a pipe or a device would be read without end.
+    load.error = file + ": not a regular file";
+  } else if (load.source == Source::kModel) {
+    // The reader names the file and its reason when it cannot read it.
+    read_model(file, watch, &load);
+  } else {
+    load.opened.push_back(file);
+    load.model = read_scene_file(file, &load.error);
+  }
+  load.loaded = load.model != nullptr;
+  if (load.loaded) name_textures(&load);
+  return load;
 }
 
-bool load_source(const std::string &file, std::string *error) {
-  const Source source = source_of(file);
-  if (source == Source::kSample) return load_scene_text(sample_scene_json(), "sample", error);
-  // A folder is no model (Assimp would read it as an empty one), and a pipe
-  // or a device would be read without end.
-  struct stat info {};
-  if (stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    *error = file + ": not a regular file";
-    return false;
-  }
-  // Assimp names the file and its reason when it cannot read it.
-  if (source == Source::kModel) return load_model_file(file, error);
-  return load_scene_file(file, error);
+void install(Load &load) { install_model(std::move(load.model)); }
+
+std::vector<std::string> load_warnings(const Load &load, bool extracted) {
+  return plan_warnings(load.notes, load.embedded, extracted);
 }
 
 std::vector<std::string> readable_extensions() {
   std::vector<std::string> extensions{".json"};
-  const std::string patterns = assimp_extension_list();  // "*.3ds;*.obj;..."
-  size_t start = 0;
-  while (start < patterns.size()) {
-    size_t end = patterns.find(';', start);
-    if (end == std::string::npos) end = patterns.size();
-    std::string pattern = patterns.substr(start, end - start);
-    if (pattern.compare(0, 1, "*") == 0) pattern.erase(0, 1);
-    if (pattern.size() > 1 && pattern[0] == '.') extensions.push_back(pattern);
-    start = end + 1;
-  }
+  for (const ModelReader &reader : model_readers())
+    for (const std::string &extension : reader.extensions()) extensions.push_back(extension);
   return extensions;
 }
 

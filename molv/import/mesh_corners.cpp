@@ -75,6 +75,33 @@ void world_normals(const aiMesh &mesh, const aiMatrix4x4 &global,
   }
 }
 
+// With normals, per host vertex: its normal (the first corner's that has
+// one) and the next host vertex at the same position, or -1.
+struct NormalChains {
+  std::vector<float> normal_of;
+  std::vector<int32_t> same_place;
+
+  // From FOUND on, the first vertex at its position whose normal agrees
+  // with NORMAL (which it keeps when it had none), or NEXT, the new one at
+  // the end of the chain.
+  int32_t vertex_for(int32_t found, const float *normal, int32_t next) {
+    int32_t vertex = found;
+    while (!agree(&normal_of[3 * static_cast<size_t>(vertex)], normal)) {
+      int32_t &after = same_place[static_cast<size_t>(vertex)];
+      if (after < 0) after = next;
+      vertex = after;
+      if (vertex == next) return next;
+    }
+    float *kept = &normal_of[3 * static_cast<size_t>(vertex)];
+    if (is_zero(kept)) std::memcpy(kept, normal, 3 * sizeof(float));
+    return vertex;
+  }
+  void add(const float *normal) {
+    normal_of.insert(normal_of.end(), normal, normal + 3);
+    same_place.push_back(-1);
+  }
+};
+
 }  // namespace
 
 // The host vertices of a mesh: positions in world coordinates, the
@@ -93,10 +120,7 @@ void join_corners(const aiMesh &mesh, const aiMatrix4x4 &global,
   const bool by_normal = mesh.HasNormals();
   if (by_normal) world_normals(mesh, global, &normals);
   PositionIndex joined(mesh.mNumVertices / 4);
-  // With normals, per host vertex: its normal (the first corner's that
-  // has one) and the next host vertex at the same position, or -1.
-  std::vector<float> normal_of;
-  std::vector<int32_t> same_place;
+  NormalChains chains;
   // The positions and hashes of the next kAhead corners, their slots
   // already on their way into the cache.
   constexpr unsigned kAhead = 16;
@@ -126,26 +150,12 @@ void join_corners(const aiMesh &mesh, const aiMatrix4x4 &global,
     positions.insert(positions.end(), position.p, position.p + 3);
     const int32_t found = joined.find_or_add(position, current.hash, positions, next);
     const float *normal = by_normal ? &normals[3 * size_t{i}] : nullptr;
-    int32_t vertex = found;
-    if (found < 0) {
-      vertex = next;
-    } else if (by_normal) {
-      // The first vertex at this position whose normal agrees, or a new
-      // one at the end of the chain.
-      while (!agree(&normal_of[3 * static_cast<size_t>(vertex)], normal)) {
-        int32_t &after = same_place[static_cast<size_t>(vertex)];
-        if (after < 0) after = next;
-        vertex = after;
-        if (vertex == next) break;
-      }
-      float *kept = &normal_of[3 * static_cast<size_t>(vertex)];
-      if (vertex != next && is_zero(kept)) std::memcpy(kept, normal, 3 * sizeof(float));
-    }
+    const int32_t vertex =
+        found < 0 ? next : by_normal ? chains.vertex_for(found, normal, next) : found;
     if (vertex != next) {
       positions.resize(positions.size() - 3);
     } else if (by_normal) {
-      normal_of.insert(normal_of.end(), normal, normal + 3);
-      same_place.push_back(-1);
+      chains.add(normal);
     }
     host_index[i] = vertex;
   }

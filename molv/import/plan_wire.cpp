@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/file_beside.h"
+#include "files/write_all.h"
 
 namespace molv {
 namespace {

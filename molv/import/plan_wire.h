@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "import/assimp_plan.h"
+#include "import/model_plan.h"
 
 namespace molv {
 

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "api/model.h"
+#include "files/one_line.h"
 #include "import/scene_file.h"
 #include "import/scene_json.h"
 
@@ -370,25 +371,17 @@ class SceneReader {
   Paths paths_;
 };
 
-// Error lines are one line, whatever a file name or key holds.
-std::string one_line(std::string text) {
-  for (char &c : text) {
-    if ((static_cast<unsigned char>(c) < 0x20) || c == 0x7f) c = '?';
-  }
-  return text;
-}
-
 }  // namespace
 
-bool load_scene_text(const std::string &text, const std::string &label, std::string *error) {
+std::unique_ptr<Model> read_scene_text(const std::string &text, const std::string &label,
+                                       std::string *error) {
   SceneError failure;
   try {
     const json scene = parse_scene_json(text);
     auto next = std::make_unique<Model>();
     SceneReader(*next).read(scene);
-    install_model(std::move(next));
     if (error != nullptr) error->clear();
-    return true;
+    return next;
   } catch (const SceneError &e) {
     failure = e;
   } catch (const std::bad_alloc &) {
@@ -396,12 +389,18 @@ bool load_scene_text(const std::string &text, const std::string &label, std::str
   } catch (const std::exception &e) {
     failure = {"scene", e.what()};
   }
-  clear_model();
   if (error != nullptr) *error = one_line(label + ": " + failure.where + ": " + failure.what);
-  return false;
+  return nullptr;
 }
 
-bool load_scene_file(const std::string &path, std::string *error) {
+bool load_scene_text(const std::string &text, const std::string &label, std::string *error) {
+  std::unique_ptr<Model> next = read_scene_text(text, label, error);
+  const bool read = next != nullptr;
+  install_model(read ? std::move(next) : make_empty_model());
+  return read;
+}
+
+std::unique_ptr<Model> read_scene_file(const std::string &path, std::string *error) {
   // Only a regular file is read: a pipe would hold the start up, a device
   // such as /dev/zero would never end.
   std::string text;
@@ -433,12 +432,10 @@ bool load_scene_file(const std::string &path, std::string *error) {
   }
   if (fd >= 0) ::close(fd);
   if (!reason.empty()) {
-    std::string().swap(text);
-    clear_model();
     if (error != nullptr) *error = one_line(path + ": " + reason);
-    return false;
+    return nullptr;
   }
-  return load_scene_text(text, path, error);
+  return read_scene_text(text, path, error);
 }
 
 }  // namespace molv

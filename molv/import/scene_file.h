@@ -5,16 +5,21 @@
 #ifndef MOLV_IMPORT_SCENE_FILE_H
 #define MOLV_IMPORT_SCENE_FILE_H
 
+#include <memory>
 #include <string>
+
+#include "api/model.h"
 
 namespace molv {
 
-// Replaces the current model with the scene in a JSON file or text.  On a
-// bad scene the model is left empty and *error holds the one line
-// "FILE: PATH: what is wrong" (FILE is `label` for load_scene_text).
-bool load_scene_file(const std::string &path, std::string *error);
-bool load_scene_text(const std::string &json, const std::string &label,
-                     std::string *error);
+// The model of the scene in a JSON file or text.  On a bad scene: null,
+// and *error holds the one line "FILE: PATH: what is wrong" (FILE is
+// LABEL for a text).
+std::unique_ptr<Model> read_scene_file(const std::string &path, std::string *error);
+std::unique_ptr<Model> read_scene_text(const std::string &json, const std::string &label,
+                                       std::string *error);
+// The same made the process's model (an empty one on a bad scene).
+bool load_scene_text(const std::string &json, const std::string &label, std::string *error);
 
 // The built-in sample scene: uses every block of the file format under the
 // default options.

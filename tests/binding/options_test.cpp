@@ -38,6 +38,9 @@ class OptionsTest : public ::testing::Test {
 
 TEST(RunOptions, DefaultSwitches) {
   const qel::Options defaults;
+  // What users' stored option files and the documents rely on: the table
+  // must keep making exactly this string.  The one place it is spelt out;
+  // every other test takes it from the table.
   EXPECT_STREQ(defaults.text(), "00001111000010100101001111101100000000000000000006");
   const int set[] = {4, 5, 6, 7, 12, 14, 17, 19, 22, 23, 24, 25, 26, 28, 29};
   for (int i = 0; i < qel::kOptionCount; ++i) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/grid_scene.h"
@@ -149,7 +150,7 @@ TEST(CliArgs, ExportNameDropsOneTrailingDotXOrGoesIntoAFolder) {
 }
 
 TEST(CliArgs, OptionsAreCopiedOverTheStartThenEachSetApplies) {
-  const std::string dialog = "00001111000010100101001111101100000000000000000006";
+  const std::string dialog = qel::kDefaultOptions;
   std::string options = dialog;
   std::string error;
   Args args =
@@ -205,10 +206,11 @@ TEST(CliArgs, OptionsByNameOrNumberWithTheirValuesChecked) {
   }
 }
 
-// The README shows the whole help as the program prints it (with the
-// build's plug-in folder as "build/plugin").
-TEST(CliArgs, TheReadmeShowsTheHelpAsItIs) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+// The command line's page shows the whole help as the program prints it
+// (with the build's plug-in folder as "build/plugin").
+TEST(CliArgs, TheCommandLinePageShowsTheHelpAsItIs) {
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const std::string start = "$ molv --help\n";
   const size_t from = readme.find(start);
   ASSERT_NE(from, std::string::npos);
@@ -379,7 +381,7 @@ TEST_F(Cli, VersionNamesTheHostAndThePlugin) {
 // One quad: the remembered options triangulate it, the defaults do not.
 const char kQuad[] = R"({"world": {"children": [{"name": "quad",
     "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2, 3]}]}]}})";
-const std::string kDefaultOptions = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaultOptions = qel::kDefaultOptions;
 
 TEST_F(Cli, DefaultsNeitherReadNorChangeTheRememberedOptions) {
   qel_test::PluginDir plugin;

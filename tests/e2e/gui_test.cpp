@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
 #include "support/grid_scene.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kDefaultOptions = "00001111000010100101001111101100000000000000000006";
+constexpr const char *kDefaultOptions = qel::kDefaultOptions;
 
 // Tcl the scripts share: a click on a widget, now or (when "tail") at the
 // next event pass, and the object tree as indented rows.  An error in an
@@ -258,6 +259,14 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                                 "f 1/1 2/1 3/1\n");
   write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
   write("src/maps/wood.png", "wood");
+  // A model whose buffer bears the name its extracted texture would get.
+  const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const std::string buffer(reinterpret_cast<const char *>(corners), sizeof corners);
+  std::string gltf = textured_triangle({embedded});
+  const size_t uri = gltf.find("data:application/octet-stream");
+  gltf.replace(uri, gltf.find('"', uri) - uri, "g_0.png");
+  write("src/g.gltf", gltf);
+  write("src/g_0.png", buffer);
   const auto r = run_gui(R"(
     proc choose {label} {.menubar.file.export invoke [.menubar.file.export index $label]}
     proc export_to {name} {
@@ -293,6 +302,10 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     ::molv::gui::open_file
     export_to )" + work_ + R"(/out/m
     puts "warnings=[.warnings cget -text]"
+    choose "Extract embedded textures"
+    set ::answer src/g.gltf
+    ::molv::gui::open_file
+    export_to )" + work_ + R"(/src/g
     exit 0
   )",
                          box);
@@ -302,9 +315,14 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                                       "Not exported: the extracted texture " + work_ +
                                           "/car_0.png would write over the texture " + work_ +
                                           "/car_0.png of the model",
-                                      "Ready !"}));
+                                      "Ready !",
+                                      "Not exported: the extracted texture " + work_ +
+                                          "/src/g_0.png would write over the file " + work_ +
+                                          "/src/g_0.png of the model"}));
   EXPECT_EQ(lines_with(r.out, "message="),
-            std::vector<std::string>{lines_with(r.out, "status=")[3]});
+            (std::vector<std::string>{lines_with(r.out, "status=")[3],
+                                      lines_with(r.out, "status=")[5]}));
+  EXPECT_EQ(qel_test::read_file(work_ + "/src/g_0.png"), buffer);
   // Extracted beside the .x, which names it; the next export without the
   // choice names the texture as the model does.
   EXPECT_EQ(qel_test::read_file(work_ + "/box_0.png"), png);

@@ -20,7 +20,7 @@
 #include "api/model.h"
 #include "api/records.h"
 #include "binding/options.h"
-#include "import/assimp_import.h"
+#include "import/load.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
 #include "support/plugin_dir.h"
@@ -80,8 +80,9 @@ class ImportFidelity : public qel_test::MolvRunTest {};
 // surface's normal under either option.
 TEST_F(ImportFidelity, TheModelsNormalsReachTheFileOnSmoothSurfaces) {
   qel_test::start_host();
-  std::string error;
-  ASSERT_TRUE(molv::load_model_file(write("quad.obj", kLeaningQuad), &error)) << error;
+  molv::Load quad = molv::load_file(write("quad.obj", kLeaningQuad));
+  ASSERT_TRUE(quad.loaded) << quad.error;
+  molv::install(quad);
   const Normals up = {{{0, 0, 0}, {0, 0, 1}}, {{1, 0, 0}, {0, 0, 1}}, {{1, 1, 0}, {0, 0, 1}},
                       {{0, 1, 0}, {0, 0, 1}}, {{2, 0, 0}, {0, 0, 1}}, {{3, 0, 0}, {0, 0, 1}},
                       {{3, 1, 0}, {0, 0, 1}}};
@@ -190,20 +191,21 @@ TEST_F(ImportFidelity, NoSkeletonIsMadeUpAndNamesWithinANodeDiffer) {
   EXPECT_FALSE(std::filesystem::exists(path("motion.x")));
 
   qel_test::start_host();
-  std::string error;
-  ASSERT_TRUE(molv::load_model_file("/usr/share/assimp/models/Collada/lights.dae", &error))
-      << error;
+  molv::Load lights = molv::load_file("/usr/share/assimp/models/Collada/lights.dae");
+  ASSERT_TRUE(lights.loaded) << lights.error;
+  molv::install(lights);
   std::map<int, int> types;
   for (const auto &object : molv::model().objects) ++types[object->type];
   EXPECT_EQ(types[MO_OBJ_POLYGON], 0);
   EXPECT_GT(types[MO_OBJ_LIGHT], 0);
-  EXPECT_NE(molv::load_warnings().at(0).find("left out (a .x file holds no lights)"),
+  EXPECT_NE(molv::load_warnings(lights, false).at(0).find("left out (a .x file holds no lights)"),
             std::string::npos);
 
   // A node whose meshes share a name: each object under one parent has a
   // name of its own, the first the one it always had.
-  ASSERT_TRUE(molv::load_model_file("/usr/share/assimp/models/Collada/regr01.dae", &error))
-      << error;
+  molv::Load shared = molv::load_file("/usr/share/assimp/models/Collada/regr01.dae");
+  ASSERT_TRUE(shared.loaded) << shared.error;
+  molv::install(shared);
   size_t named = 0;
   for (const auto &object : molv::model().objects) {
     std::set<std::string> names;
@@ -246,6 +248,12 @@ TEST_F(ImportFidelity, TexturesTheXNamesAreLookedForBesideIt) {
                        "case, which a reader outside Windows does not overlook)"}))
       << r.err;
   EXPECT_EQ(run({obj, "-o", "quiet", "--defaults", "--quiet"}).err, "");
+  // The names are those the run wrote: with their folder, or none at all.
+  EXPECT_NE(run({obj, "-o", "kept", "--defaults", "--set", "strip_texture_path=0"})
+                .err.find("texture maps/wood.png, which is not there (no file maps/wood.png)"),
+            std::string::npos);
+  EXPECT_EQ(run({obj, "-o", "none", "--defaults", "--set", "textures=0"}).err.find("names the"),
+            std::string::npos);
 
   const std::string scene = write("scene.json", R"({"textures": ["nowhere.png"], "world": {
       "children": [{"vertices": [[0,0,0],[1,0,0],[0,1,0]], "texture": {"id": 0},

@@ -30,7 +30,8 @@
 
 #include "api/model.h"
 #include "binding/options.h"
-#include "import/assimp_import.h"
+#include "import/embedded_textures.h"
+#include "import/load.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
@@ -382,12 +383,21 @@ class Import : public ::testing::Test {
     return dir_ + "/" + name;
   }
   void load(const std::string &path) {
-    std::string error;
-    ASSERT_TRUE(molv::load_model_file(path, &error)) << error;
-    EXPECT_EQ(error, "");
+    extracted_.discard();
+    loaded_ = molv::load_file(path);
+    ASSERT_TRUE(loaded_.loaded) << loaded_.error;
+    EXPECT_EQ(loaded_.error, "");
+    molv::install(loaded_);
   }
-  static std::vector<std::string> warnings() { return molv::load_warnings(); }
+  std::vector<std::string> warnings() const {
+    return molv::load_warnings(loaded_, extracted_.extracted());
+  }
+  bool extract(const std::string &stem, std::string *error) {
+    return extracted_.extract(molv::model(), stem, error);
+  }
   std::string dir_;
+  molv::Load loaded_;
+  molv::ExtractedTextures extracted_;
 };
 
 // ---- the mapping -------------------------------------------------------------------
@@ -618,7 +628,7 @@ TEST_F(Import, CornersAtOnePositionPartOnlyWhereTheNormalsDisagree) {
 class EmbeddedTextures : public Import {
  protected:
   void TearDown() override {
-    molv::discard_embedded_textures();
+    extracted_.discard();
     Import::TearDown();
   }
   std::vector<std::string> names_in(const std::string &folder) const {
@@ -649,7 +659,7 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   ASSERT_EQ(::symlink("../elsewhere.png", (dir_ + "/out/scene_0.png").c_str()), 0);
   load(model);
   std::string error;
-  ASSERT_TRUE(molv::extract_embedded_textures(dir_ + "/out/scene", &error)) << error;
+  ASSERT_TRUE(extract(dir_ + "/out/scene", &error)) << error;
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "scene_0.png");
   EXPECT_EQ(warnings(), std::vector<std::string>{});
@@ -661,7 +671,7 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   if (qel_test::makes_nameless_files(dir_ + "/out")) {
     EXPECT_EQ(names_in(dir_ + "/out"), std::vector<std::string>{"scene_0.png"});
   }
-  ASSERT_TRUE(molv::commit_embedded_textures(&error)) << error;
+  ASSERT_TRUE(extracted_.commit(&error)) << error;
   ASSERT_EQ(::lstat((dir_ + "/out/scene_0.png").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0666 & ~[] {
@@ -677,8 +687,8 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   // An export that does not complete: the waiting file goes, the earlier
   // texture stays, and the model names its image as it did.
   load(model);
-  ASSERT_TRUE(molv::extract_embedded_textures(dir_ + "/out/scene", &error)) << error;
-  molv::discard_embedded_textures();
+  ASSERT_TRUE(extract(dir_ + "/out/scene", &error)) << error;
+  extracted_.discard();
   EXPECT_EQ(names_in(dir_ + "/out"), std::vector<std::string>{"scene_0.png"});
   EXPECT_EQ(qel_test::read_file(dir_ + "/out/scene_0.png"), kPngBytes);
   EXPECT_STREQ(texture_id_to_name(0), "*0");
@@ -688,8 +698,8 @@ TEST_F(EmbeddedTextures, AreWrittenBesideTheExportWithoutWritingThroughALink) {
   // then the texels as they are.
   const std::string mdl = "/usr/share/assimp/models/MDL/MDL (HL1)/chrome_sphere.mdl";
   load(mdl);
-  ASSERT_TRUE(molv::extract_embedded_textures(dir_ + "/out/scene", &error)) << error;
-  ASSERT_TRUE(molv::commit_embedded_textures(&error)) << error;
+  ASSERT_TRUE(extract(dir_ + "/out/scene", &error)) << error;
+  ASSERT_TRUE(extracted_.commit(&error)) << error;
   ASSERT_EQ(mo_get_num_textures(), 1);
   EXPECT_STREQ(texture_id_to_name(0), "scene_0.tga");
   Assimp::Importer importer;
@@ -717,8 +727,11 @@ TEST_F(EmbeddedTextures, ATextureThatCannotBeWrittenIsRefusedAndWritesNothing) {
   ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
   const int rc = qel_test::run_in_child(true, [&] {
     std::string error;
-    if (!molv::load_model_file(model, &error)) return 1;
-    if (molv::extract_embedded_textures(locked + "/scene", &error)) return 2;
+    molv::Load loaded = molv::load_file(model);
+    if (!loaded.loaded) return 1;
+    molv::install(loaded);
+    molv::ExtractedTextures extracted;
+    if (extracted.extract(molv::model(), locked + "/scene", &error)) return 2;
     if (error != "cannot write the embedded texture " + locked + "/scene_0.png: Permission denied")
       return 3;
     return texture_id_to_name(0) == std::string("*0") ? 0 : 4;
@@ -820,18 +833,18 @@ TEST_F(Import, UnreadableFilesAndFilesOfNothingNameTheFileAndLeaveAnEmptyModel) 
     load(good);
     ASSERT_EQ(children_of(mo_get_world()).size(), 2u);
     ASSERT_FALSE(warnings().empty());
-    std::string error;
-    EXPECT_FALSE(molv::load_model_file(c.first, &error)) << c.first;
+    const molv::Load failed = molv::load_file(c.first);
+    const std::string &error = failed.error;
+    EXPECT_FALSE(failed.loaded) << c.first;
     EXPECT_EQ(error.rfind(c.first + ": ", 0), 0u) << error;
     EXPECT_GT(error.size(), c.first.size() + 2) << "no reason: " << error;
     EXPECT_NE(error.find(c.second), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-    // The model is the empty one: a world without children, one white
-    // material, no textures.
-    EXPECT_TRUE(children_of(mo_get_world()).empty());
-    EXPECT_EQ(mo_get_num_palette(), 1);
-    EXPECT_EQ(mo_get_num_textures(), 0);
-    EXPECT_EQ(warnings(), std::vector<std::string>{});
+    // The record has no model and nothing to say, and the model the host
+    // had is left as it was.
+    EXPECT_EQ(failed.model, nullptr);
+    EXPECT_EQ(molv::load_warnings(failed, false), std::vector<std::string>{});
+    EXPECT_EQ(children_of(mo_get_world()).size(), 2u);
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include "cli/args.h"
 #include "cli/depfile.h"
+#include "core/options.h"
 #include "support/child_process.h"
 #include "support/export_harness.h"
 #include "support/molv_run_test.h"
@@ -28,7 +29,7 @@ const char kQuad[] = R"({"world": {"children": [{"name": "quad",
     "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "surfaces": [{"verts": [0, 1, 2, 3]}]}]}})";
 const char kTriangleObj[] = "mtllib tri.mtl\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 const char kTriangleMtl[] = "newmtl red\nKd 1 0 0\nmap_Kd red.png\n";
-const std::string kDefaults = "00001111000010100101001111101100000000000000000006";
+const std::string kDefaults = qel::kDefaultOptions;
 
 class Pipeline : public qel_test::MolvRunTest {
  protected:
@@ -190,6 +191,13 @@ TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
   EXPECT_EQ(read("from_fifo"), file);
   EXPECT_NE(r.err.find("wrote fifo.x (not a regular file: not counted)"), std::string::npos)
       << r.err;
+  // A model of another format, whose textures are looked for after the
+  // export: the names are the run's, the FIFO is never read back.
+  write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  r = shell("cat fifo.x > /dev/null & molv export tri.obj -o fifo --plugin-dir \"$PLUGIN\"; "
+            "status=$?; wait; exit $status");
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
 }
 
 // ---- folders ---------------------------------------------------------------------------
@@ -239,23 +247,25 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
 
 // ---- the depfile and make ------------------------------------------------------------
 
-// The README's example of that kind: the block of the given language, or
+// The command line page's example of that kind: the block of the given language, or
 // the command line that begins with the given text.
 std::string readme_block(const std::string &fence) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const size_t from = readme.find("```" + fence + "\n");
   if (from == std::string::npos) return std::string();
   const size_t body = from + fence.size() + 4;
   return readme.substr(body, readme.find("```", body) - body);
 }
 std::string readme_command(const std::string &start) {
-  const std::string readme = qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/README.md");
+  const std::string readme =
+      qel_test::read_file(std::string(QEL_SOURCE_DIR) + "/docs/command-line.md");
   const size_t from = readme.find("$ " + start);
   if (from == std::string::npos) return std::string();
   return readme.substr(from + 2, readme.find('\n', from) - from - 2);
 }
 
-TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
+TEST_F(Pipeline, TheDocumentedMakefileConvertsOnlyWhatChanged) {
   fs::create_directory(path("models"));
   write("models/tri.obj", kTriangleObj);
   write("models/tri.mtl", kTriangleMtl);
@@ -281,9 +291,9 @@ TEST_F(Pipeline, TheReadmesMakefileConvertsOnlyWhatChanged) {
   EXPECT_EQ(r.out.find("models/quad.obj"), std::string::npos) << r.out;
 }
 
-// The README's GNU parallel line, where Debian's parallel and the test
+// The command line page's GNU parallel line, where Debian's parallel and the test
 // models are installed.
-TEST_F(Pipeline, TheReadmesParallelLineReportsEveryModel) {
+TEST_F(Pipeline, TheDocumentedParallelLineReportsEveryModel) {
   const std::string folder = "/usr/share/assimp/models/OBJ";
   if (access("/usr/bin/parallel", X_OK) != 0 || !fs::is_directory(folder))
     GTEST_SKIP() << "needs Debian's parallel and assimp-testmodels";

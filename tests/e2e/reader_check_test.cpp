@@ -21,7 +21,7 @@
 
 #include "api/host_memory.h"
 #include "binding/options.h"
-#include "import/assimp_import.h"
+#include "import/load.h"
 #include "import/scene_file.h"
 #include "support/export_harness.h"
 #include "support/random_scene.h"
@@ -177,8 +177,7 @@ TEST(GoldenRead, MeshWithoutPolygonsIsLeftOutOfTheFile) {
 TEST(ReaderCheck, SampleSceneUnderTheDefaultsAndEveryOptionAlone) {
   qel_test::load_scene(molv::sample_scene_json());
   std::vector<std::string> runs = {qel::kDefaultOptions, qel_test::all_clear_options()};
-  for (int option :
-       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 19, 20, 21, 22, 23, 28, 29}) {
+  for (int option : qel_test::option_switches()) {
     std::string flipped = qel::kDefaultOptions;
     flipped[static_cast<size_t>(option)] = flipped[static_cast<size_t>(option)] == '1' ? '0' : '1';
     runs.push_back(flipped);
@@ -278,8 +277,7 @@ TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
       "OFF/Cube.off",
   };
   std::string all_on = qel_test::all_clear_options();
-  for (int k :
-       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 19, 20, 21, 22, 23, 28, 29}) {
+  for (int k : qel_test::option_switches()) {
     all_on[static_cast<size_t>(k)] = '1';
   }
   const std::string option_sets[] = {
@@ -290,9 +288,9 @@ TEST(ReaderCheck, ModelsFromOtherFormatsReadBackAsTheyWereHeld) {
   qel_test::start_host();
   for (const char *model : models) {
     const std::string path = std::string(kTestModels) + "/" + model;
-    std::string error;
-    ASSERT_TRUE(molv::load_model_file(path, &error))
-        << error << " (install assimp-testmodels, tools/packages.txt)";
+    molv::Load load = molv::load_file(path);
+    ASSERT_TRUE(load.loaded) << load.error << " (install assimp-testmodels, tools/packages.txt)";
+    molv::install(load);
     for (const std::string &options : option_sets) {
       const long live = molv::live_allocations();
       const std::string text = qel_test::export_text(options);
@@ -360,8 +358,7 @@ TEST(ReaderCheck, GeneratedScenesReadBackAsTheyWereHeld) {
   EXPECT_GT(normals, 100);
   EXPECT_GT(uvs, 100);
   EXPECT_GT(materials, 100);
-  for (int k :
-       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 19, 20, 21, 22, 23, 28, 29}) {
+  for (int k : qel_test::option_switches()) {
     EXPECT_TRUE(seen.count({k, '0'}) && seen.count({k, '1'})) << "option " << k;
   }
   for (char digits : {'0', '2', '6'}) EXPECT_TRUE(seen.count({49, digits})) << digits;

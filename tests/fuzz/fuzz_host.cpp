@@ -25,8 +25,6 @@
 
 namespace qel_fuzz {
 
-const char kDefaultOptions[] = "00001111000010100101001111101100000000000000000006";
-
 namespace {
 
 std::string g_plugin_dir;

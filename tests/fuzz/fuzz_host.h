@@ -15,9 +15,6 @@
 
 namespace qel_fuzz {
 
-// The plug-in's built-in option string.
-extern const char kDefaultOptions[];
-
 // Starts the headless Tcl host and the plug-in from a temporary plug-in
 // folder holding the dialog script.  Every later call does nothing.
 void start_host();

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/options.h"
 #include "fuzz_host.h"
 #include "import/scene_file.h"
 
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   qel_fuzz::start_host();
   const std::string input(reinterpret_cast<const char *>(data), size);
 
-  std::string options = qel_fuzz::kDefaultOptions;
+  std::string options = qel::kDefaultOptions;
   long fail_after = -1;
   std::string scene = input;
   const std::size_t line_end = input.find('\n');

@@ -16,6 +16,7 @@
 #include "api/model.h"
 #include "api/plugin_loader.h"
 #include "api/tcl_bridge.h"
+#include "core/options.h"
 #include "support/child_process.h"
 #include "support/plugin_dir.h"
 
@@ -170,7 +171,7 @@ TEST_F(PluginLoader, LoadsThePluginWhichRegistersItselfFromItsFolder) {
 
   molv::install_headless_dialog();
   EXPECT_EQ(molv::tcl_eval("molv qel_main", &result), TCL_OK) << result;
-  EXPECT_EQ(result, "00001111000010100101001111101100000000000000000006");
+  EXPECT_EQ(result, qel::kDefaultOptions);
 }
 
 TEST_F(PluginLoader, OldHostIsRefusedByThePlugin) {

@@ -404,9 +404,9 @@ TEST(SceneErrors, AFailedLoadLeavesAnEmptyModel) {
 
 TEST(SceneErrors, FileErrorsAndFileNamesInTheLine) {
   std::string error;
-  EXPECT_FALSE(molv::load_scene_file("/nonexistent/dir/x.json", &error));
+  EXPECT_FALSE(molv::read_scene_file("/nonexistent/dir/x.json", &error));
   EXPECT_EQ(error, "/nonexistent/dir/x.json: cannot read the scene: No such file or directory");
-  EXPECT_FALSE(molv::load_scene_file("/", &error));
+  EXPECT_FALSE(molv::read_scene_file("/", &error));
   EXPECT_EQ(error, "/: cannot read the scene: Is a directory");
 
   char name[] = "/tmp/molv scene\nXXXXXX";
@@ -415,9 +415,9 @@ TEST(SceneErrors, FileErrorsAndFileNamesInTheLine) {
   const std::string text = R"({"world": {"name": 1}})";
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   close(fd);
-  EXPECT_FALSE(molv::load_scene_file(name, &error));
+  EXPECT_FALSE(molv::read_scene_file(name, &error));
   std::string shown = name;
-  shown[15] = '?';  // the line feed in the file name
+  shown[15] = ' ';  // the line feed in the file name
   EXPECT_EQ(error, shown + ": world.name: must be a string, not a number");
   std::remove(name);
 }

@@ -3,7 +3,7 @@
  * only the counts ahead of each Mesh's vertex and face lists count, never
  * the template of the same name, comments or the blocks inside a mesh.
  */
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 
 #include <gtest/gtest.h>
 

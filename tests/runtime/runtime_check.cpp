@@ -5,12 +5,13 @@
  * private Xvfb display, where D3DX gets a Direct3D 9 device).
  *
  *   runtime_check --molv MOLV --plugin-dir DIR --reader EXE --golden DIR
- *                 [--scenes N] [--keep DIR] [MODELS_DIR]
+ *                 [--scenes N] [--keep DIR] [--every-option] [MODELS_DIR]
  *
  * What is read: the hand-written golden files that are whole files; the
  * built-in sample and N generated scenes, each under the defaults and under
  * every option of the plug-in's table alone; every model of MODELS_DIR
- * under the defaults.  Each file must parse and, when it holds a mesh,
+ * under the defaults (and under every option alone with --every-option,
+ * some minutes more).  Each file must parse and, when it holds a mesh,
  * load, with the counts the file states: frames, meshes, vertices, faces
  * (the runtime's triangles, one fewer than corners per polygon) and the
  * texture names; the exports' counts must also be the report's.  Files in
@@ -193,6 +194,7 @@ struct Args {
   std::string molv, plugin_dir, reader, golden, models;
   std::string keep;  // where the files that fail are copied, if anywhere
   int scenes = 8;
+  bool every_option_on_models = false;
 };
 
 // The golden files that are whole files, and whether their options leave
@@ -239,6 +241,7 @@ int main(int argc, char **argv) {
     else if (a == "--golden") args.golden = value();
     else if (a == "--scenes") args.scenes = std::atoi(value().c_str());
     else if (a == "--keep") args.keep = value();
+    else if (a == "--every-option") args.every_option_on_models = true;
     else args.models = a;
   }
   if (args.molv.empty() || args.reader.empty() || args.golden.empty()) {
@@ -284,12 +287,17 @@ int main(int argc, char **argv) {
     export_to({}, dir + "/opt_" + o.name + "/sample.x", o);  // no scene: the sample
   }
   if (!args.models.empty()) {
-    // The files Assimp's own tests hold to be broken are no exports.
-    run({args.molv, "export", args.models, "--plugin-dir", args.plugin_dir, "-o", dir + "/models/",
-         "--keep-extension", "--exclude", "invalid/*", "--jobs", "2", "--report",
-         dir + "/models.jsonl", "--quiet"},
-        "", log);
-    reports.push_back({dir + "/models.jsonl", false});
+    for (const OptionRun &o : option_runs()) {
+      if (!o.set.empty() && !args.every_option_on_models) break;
+      // The files Assimp's own tests hold to be broken are no exports.
+      std::vector<std::string> words{
+          args.molv, "export", args.models, "--plugin-dir", args.plugin_dir, "-o",
+          dir + "/models_" + o.name + "/", "--keep-extension", "--exclude", "invalid/*", "--jobs",
+          "2", "--report", dir + "/models_" + o.name + ".jsonl", "--quiet"};
+      if (!o.set.empty()) words.insert(words.end(), {"--set", o.set});
+      run(words, "", log);
+      reports.push_back({dir + "/models_" + o.name + ".jsonl", o.short_form});
+    }
   }
   std::deque<nlohmann::json> lines;  // the cases point into it
   for (const auto &r : reports) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
+
 namespace qel_test {
 
 namespace {
@@ -301,13 +303,19 @@ uint64_t scene_seed(uint64_t run, uint64_t index) { return mix(run ^ mix(index))
 
 std::string random_scene(uint64_t seed) { return Generator(seed).scene().dump(); }
 
+std::vector<int> option_switches() {
+  std::vector<int> numbers;
+#define QEL_TEST_SWITCH(number, name, value, meaning) \
+  if (number != qel::opt_decimals) numbers.push_back(number);
+  QEL_OPTION_TABLE(QEL_TEST_SWITCH)
+#undef QEL_TEST_SWITCH
+  return numbers;
+}
+
 std::string random_options(uint64_t seed) {
   std::mt19937_64 rng(mix(seed ^ 0x5eedull));
   std::string options(50, '0');
-  for (int i = 1; i <= 29; ++i) {
-    if (i > 23 && i < 28) continue;
-    options[static_cast<size_t>(i)] = (rng() & 1) != 0 ? '1' : '0';
-  }
+  for (int i : option_switches()) options[static_cast<size_t>(i)] = (rng() & 1) != 0 ? '1' : '0';
   const char decimals[] = {'0', '2', '6'};
   options[49] = decimals[rng() % 3];
   return options;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qel_test {
 
@@ -28,9 +29,13 @@ uint64_t scene_seed(uint64_t run, uint64_t index);
 // beyond which the .x reader's number conversion gives up.
 std::string random_scene(uint64_t seed);
 
-// A 50-character option string: switches 1 to 23, 28 and 29 drawn at
-// random, every other switch clear, decimal places 0, 2 or 6.
+// A 50-character option string: every switch of the plug-in's table drawn
+// at random, every other character clear, decimal places 0, 2 or 6.
 std::string random_options(uint64_t seed);
+
+// The numbers of the plug-in's switches, from its option table: every
+// option but the digit of decimal places.
+std::vector<int> option_switches();
 
 }  // namespace qel_test
 

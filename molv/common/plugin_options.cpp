@@ -1,7 +1,7 @@
 /*
- * The plug-in's option table as the command line uses it.
+ * The plug-in's option table as the front ends use it.
  */
-#include "cli/plugin_options.h"
+#include "common/plugin_options.h"
 
 #include "core/options.h"
 
@@ -52,6 +52,10 @@ bool option_string_ok(const std::string &options, std::string *why) {
     }
   }
   return true;
+}
+
+bool option_is_set(const std::string &options, int index) {
+  return qel::Options(options.c_str()).is_set(static_cast<qel::OptionIndex>(index));
 }
 
 }  // namespace molv

@@ -15,8 +15,8 @@
  * - A pipe, terminal or device at the name (the debug log only) is opened
  *   without blocking and written directly; a pipe nobody reads is refused.
  */
-#ifndef MOLV_COMMON_OUTPUT_FILE_H
-#define MOLV_COMMON_OUTPUT_FILE_H
+#ifndef MOLV_FILES_OUTPUT_FILE_H
+#define MOLV_FILES_OUTPUT_FILE_H
 
 #include <cstddef>
 #include <sys/stat.h>
@@ -77,4 +77,4 @@ bool copy_regular_file(const std::string &from, int out_fd, std::string *error);
 
 }  // namespace molv
 
-#endif  // MOLV_COMMON_OUTPUT_FILE_H
+#endif  // MOLV_FILES_OUTPUT_FILE_H

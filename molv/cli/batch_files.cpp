@@ -2,48 +2,35 @@
  * The command line's files of a run: its arguments into the plan, and a
  * clash or a texture not there said on standard error.
  */
-#include "cli/run_files.h"
+#include "cli/batch_files.h"
 
 #include <string>
 #include <vector>
 
-#include "api/model.h"
 #include "cli/console.h"
-#include "import/assimp_import.h"
 #include "import/load.h"
 
 namespace molv {
 namespace cli {
-namespace {
-
-// The files of the batch's models, as the look ahead found them.
-RunFiles &ahead() {
-  static RunFiles files;
-  return files;
-}
-
-}  // namespace
-
-void look_ahead(const Args &args, const std::vector<std::string> &scenes) {
-  ahead() = RunFiles();
+RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
+  RunFiles ahead;
   if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && args.debug_log.empty()))
-    return;
-  std::string error;
+    return ahead;
   Console console(args, false);
   for (const std::string &scene : scenes) {
     if (scene.empty()) continue;
     console.loading(scene_label(scene), "Looking ahead at the files of");
-    set_load_progress([&console](int percent) { console.load_progress(percent); });
-    if (load_source(scene, &error)) plan_model_reads(scene, {}, &ahead());
-    set_load_progress(nullptr);
+    LoadWatch watch;
+    watch.progress = [&console](int percent) { console.load_progress(percent); };
+    const Load load = load_file(scene, watch);
+    if (load.loaded) plan_model_reads(load, &ahead);
   }
   console.loaded();
-  clear_model();
+  return ahead;
 }
 
 bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
                     const std::vector<std::string> &names, RunFiles *files) {
-  *files = ahead();
   for (const std::string &scene : scenes)
     if (!scene.empty()) files->reads(scene, "the model " + scene);
   plan_plugin_files(plugin_folder(args), files);
@@ -61,15 +48,15 @@ bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
   return true;
 }
 
-int plan_model_files(const Args &args, const std::string &scene, const std::string &name,
-                     const std::string &options, RunFiles *files,
-                     std::vector<std::unique_ptr<OutputFile>> *copies) {
+int plan_model_files(const Args &args, const Load &load, const std::string &name,
+                     const std::string &options, const std::vector<std::string> &extracted,
+                     RunFiles *files, std::vector<std::unique_ptr<OutputFile>> *copies) {
   // In a run of several models each line names its model.
-  const std::string who = args.scenes.size() > 1 ? scene_label(scene) + ": " : "";
+  const std::string who = args.scenes.size() > 1 ? scene_label(load.file) + ": " : "";
   std::vector<std::string> notes;
   std::string error;
-  const bool planned = plan_texture_files(scene, name, options, args.copy_textures, files,
-                                          copies, &notes, &error);
+  const TextureFilesPlan plan{load, extracted, name, options, args.copy_textures};
+  const bool planned = plan_texture_files(plan, files, copies, &notes, &error);
   if (!args.quiet)
     for (const std::string &note : notes) error_line(who + note);
   if (planned) return 0;

@@ -1,13 +1,13 @@
 /*
- * The plug-in's option string as the command line names it: 50 characters,
+ * The plug-in's option string as the front ends name it: 50 characters,
  * character N is option N ('1' set, '0' clear), character 49 the digit of
  * decimal places.  The host hands the string to the plug-in unchanged; this
  * table only lets a user say `--set triangulate=1` instead of `--set 9=1`,
  * checks what the command line gives, and explains the options in --help.
  * The rows are those of the plug-in's own option table.
  */
-#ifndef MOLV_PLUGIN_OPTIONS_H
-#define MOLV_PLUGIN_OPTIONS_H
+#ifndef MOLV_COMMON_PLUGIN_OPTIONS_H
+#define MOLV_COMMON_PLUGIN_OPTIONS_H
 
 #include <string>
 #include <vector>
@@ -44,6 +44,10 @@ bool option_value_ok(int index, char c);
 // *why ("character 1 is 'x'; ...").
 bool option_string_ok(const std::string &options, std::string *why);
 
+// Whether the option at INDEX is set in OPTIONS, the string a run hands the
+// plug-in (read over the default, as the plug-in reads it).
+bool option_is_set(const std::string &options, int index);
+
 }  // namespace molv
 
-#endif  // MOLV_PLUGIN_OPTIONS_H
+#endif  // MOLV_COMMON_PLUGIN_OPTIONS_H

@@ -1,7 +1,7 @@
 /*
  * Counting the meshes, vertices and faces of a written .x file.
  */
-#include "cli/x_summary.h"
+#include "common/x_summary.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

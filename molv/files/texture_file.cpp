@@ -1,13 +1,13 @@
 /*
  * Where the file of a model's texture is.
  */
-#include "common/texture_file.h"
+#include "files/texture_file.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "common/path_parts.h"
+#include "files/path_parts.h"
 
 namespace molv {
 namespace {

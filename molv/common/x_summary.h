@@ -6,8 +6,8 @@
  * starts it needs: a file of 100 MB is read in a few tens of milliseconds,
  * straight from the page cache the export has just filled.
  */
-#ifndef MOLV_X_SUMMARY_H
-#define MOLV_X_SUMMARY_H
+#ifndef MOLV_COMMON_X_SUMMARY_H
+#define MOLV_COMMON_X_SUMMARY_H
 
 #include <cstddef>
 #include <cstdint>
@@ -34,4 +34,4 @@ std::string size_text(std::uint64_t bytes);
 
 }  // namespace molv
 
-#endif  // MOLV_X_SUMMARY_H
+#endif  // MOLV_COMMON_X_SUMMARY_H

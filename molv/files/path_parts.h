@@ -2,8 +2,8 @@
  * The parts of a file name the front ends take apart: its folder and its
  * last part, with '/' between folders.
  */
-#ifndef MOLV_COMMON_PATH_PARTS_H
-#define MOLV_COMMON_PATH_PARTS_H
+#ifndef MOLV_FILES_PATH_PARTS_H
+#define MOLV_FILES_PATH_PARTS_H
 
 #include <sys/stat.h>
 
@@ -39,4 +39,4 @@ inline bool is_regular_file(const std::string &path) {
 
 }  // namespace molv
 
-#endif  // MOLV_COMMON_PATH_PARTS_H
+#endif  // MOLV_FILES_PATH_PARTS_H

@@ -6,8 +6,8 @@
  * as a reader of the model would, so that copying, the report and the
  * files a conversion depends on agree on which file that is.
  */
-#ifndef MOLV_COMMON_TEXTURE_FILE_H
-#define MOLV_COMMON_TEXTURE_FILE_H
+#ifndef MOLV_FILES_TEXTURE_FILE_H
+#define MOLV_FILES_TEXTURE_FILE_H
 
 #include <string>
 
@@ -26,4 +26,4 @@ std::string texture_base_name(const std::string &name);
 
 }  // namespace molv
 
-#endif  // MOLV_COMMON_TEXTURE_FILE_H
+#endif  // MOLV_FILES_TEXTURE_FILE_H

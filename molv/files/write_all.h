@@ -1,10 +1,10 @@
 /*
  * The small pieces of writing a file that molv's own files share (the
- * run's files, common/output_file.h; the options copied for --jobs
+ * run's files, files/output_file.h; the options copied for --jobs
  * workers): the mode a new file gets and a write that writes everything.
  */
-#ifndef MOLV_FILE_BESIDE_H
-#define MOLV_FILE_BESIDE_H
+#ifndef MOLV_FILES_WRITE_ALL_H
+#define MOLV_FILES_WRITE_ALL_H
 
 #include <sys/types.h>
 
@@ -22,4 +22,4 @@ bool write_all(int fd, const void *data, std::size_t size);
 
 }  // namespace molv
 
-#endif  // MOLV_FILE_BESIDE_H
+#endif  // MOLV_FILES_WRITE_ALL_H

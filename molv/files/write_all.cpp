@@ -1,7 +1,7 @@
 /*
  * The mode of a new file, and a write of every byte.
  */
-#include "common/file_beside.h"
+#include "files/write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,10 +1,12 @@
 /*
- * The plan of an imported model: one host object to be per entry, made by
- * the walk over the file's scene (assimp_builder.cpp), from which the
- * model is built once the file's scene has gone.
+ * The plan of a model read from another format: one host object to be per
+ * entry, with what the file holds that a .x will not.  A reader's planner
+ * (Assimp's is assimp_planner.h) makes it in the reader's child process,
+ * which hands it back in bytes (plan_wire.h); molv builds the model from
+ * it once the file's scene has gone.  Nothing in it belongs to one reader.
  */
-#ifndef MOLV_IMPORT_ASSIMP_PLAN_H
-#define MOLV_IMPORT_ASSIMP_PLAN_H
+#ifndef MOLV_IMPORT_MODEL_PLAN_H
+#define MOLV_IMPORT_MODEL_PLAN_H
 
 #include <cstddef>
 #include <cstdint>
@@ -60,7 +62,7 @@ struct Planned {
   mo_object *object = nullptr;
 };
 
-// What the file's scene itself holds, as Assimp read it (molv info).
+// What the file's scene itself holds, as its reader read it (molv info).
 struct SceneCounts {
   uint64_t nodes = 0;
   uint64_t meshes = 0;
@@ -98,6 +100,20 @@ struct ModelPlan {
   PlanNotes notes;
 };
 
+// The model of PLAN, whose objects are used up.
+std::unique_ptr<Model> build_planned(ModelPlan &plan);
+
+// One line for each kind of thing the planned model holds that the .x
+// file will not, with the images EMBEDDED as the model names them
+// (written as files when EXTRACTED, else named as the model does).
+std::vector<std::string> plan_warnings(const PlanNotes &notes,
+                                       const std::vector<EmbeddedImage> &embedded,
+                                       bool extracted);
+
+// The lines a planner also refuses a file with.
+std::string non_finite_warning(uint64_t faces);
+std::string empty_meshes_warning(size_t count, const std::vector<std::string> &names_of);
+
 // The bounding box of every object's subtree.
 void place_centres(std::vector<Planned> &plan);
 
@@ -108,4 +124,4 @@ void create_objects(std::vector<Planned> &plan, Model &model);
 
 }  // namespace molv
 
-#endif  // MOLV_IMPORT_ASSIMP_PLAN_H
+#endif  // MOLV_IMPORT_MODEL_PLAN_H

@@ -1,7 +1,7 @@
 /*
  * Files a run writes besides the export, prepared beside their names.
  */
-#include "common/output_file.h"
+#include "files/output_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "common/file_beside.h"
-#include "common/path_parts.h"
+#include "files/write_all.h"
+#include "files/path_parts.h"
 
 namespace molv {
 namespace {
