@@ -33,9 +33,9 @@ accepted survivor), 1 otherwise, 2 when the run could not start.
 
 A run builds the tree once, runs the suite on it, then per fault builds
 again (only what the planted file touches) and runs the suite.  On the
-shared two-core machine that is 4 to 15 minutes for the first build, then
-per fault 5 to 60 s of build and 70 to 100 s of the whole suite: 60 to 80
-minutes for the whole list when the machine is quiet, up to twice that
+shared two-core machine that is 3.5 to 7 minutes for the first build, then
+per fault 5 to 90 s of build and 70 to 170 s of the whole suite: about 70
+minutes for the whole list when the machine is quiet, up to 2.5 hours
 beside other builds.  Every ctest process runs with an address-space limit
 (--memory-limit) so that a fault that makes a test eat memory fails that
 test instead of the machine.
