@@ -12,14 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/report.h"
-#include "files/write_all.h"
+#include "cli/run_output.h"
 
 namespace molv {
 namespace cli {
 namespace {
 
-int g_fd = -1;
+RunOutput g_file;
 
 }  // namespace
 
@@ -48,22 +47,17 @@ std::string make_rule(const std::string &target, const std::vector<std::string> 
 
 bool open_depfile(const Args &args, std::string *error) {
   if (args.depfile.empty()) return true;
-  g_fd = open_run_output(args.depfile, "depfile", error);
-  return g_fd >= 0;
+  return g_file.open(args.depfile, "depfile", error);
 }
 
 void depfile_rule(const std::string &target, const std::vector<std::string> &deps) {
-  if (g_fd < 0) return;
-  const std::string rule = make_rule(target, deps);
-  // A file that stops taking bytes (a full disk) loses the rest: the
-  // export itself goes on.
-  (void)write_all(g_fd, rule.data(), rule.size());
+  // A file that stops taking bytes (a full disk) is said at the end.
+  if (g_file.is_open()) g_file.write(make_rule(target, deps));
 }
 
-void close_depfile() {
-  if (g_fd >= 0) close(g_fd);
-  g_fd = -1;
-}
+bool *depfile_taken() { return g_file.taken(); }
+
+bool close_depfile(bool keep, std::string *error) { return g_file.finish(keep, error); }
 
 }  // namespace cli
 }  // namespace molv

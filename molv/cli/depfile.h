@@ -24,12 +24,16 @@ std::string make_escaped(const std::string &name);
 // "TARGET: DEP DEP ...\n", each name once.
 std::string make_rule(const std::string &target, const std::vector<std::string> &deps);
 
-// Opens (empties) the run's depfile, nothing without --depfile.  False
-// with a one-line *error.
+// Prepares the run's depfile (nothing without --depfile), put in place
+// when the run ends.  False with a one-line *error.
 bool open_depfile(const Args &args, std::string *error);
 // Appends TARGET's rule.
 void depfile_rule(const std::string &target, const std::vector<std::string> &deps);
-void close_depfile();
+// Set when a file the run reads turns out to be the depfile's.
+bool *depfile_taken();
+// KEEP: the run was not cancelled.  False with the one-line *error when
+// the depfile could not be written.
+bool close_depfile(bool keep, std::string *error);
 
 }  // namespace cli
 }  // namespace molv

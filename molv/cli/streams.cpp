@@ -125,6 +125,7 @@ int plan_stdout_export(const Args &args, const std::vector<std::string> &scenes,
                                std::to_string(scenes.size());
   else if (args.report == "-") why = "-o - and --report - cannot both use standard output";
   else if (args.extract_textures) why = "-o - cannot take --extract-textures (no folder to put them in)";
+  else if (args.copy_textures) why = "-o - cannot take --copy-textures (no folder to put them in)";
   if (!why.empty()) {
     error_line(why + kHelpHint);
     return 2;
