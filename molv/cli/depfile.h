@@ -17,9 +17,18 @@
 namespace molv {
 namespace cli {
 
-// NAME as make reads it in a rule: spaces, '#' and ':' behind a
-// backslash, '$' doubled.
+// What keeps NAME out of a rule GNU make reads (a line end, '=', ';', a
+// backslash before a character make escapes, '%' in the target), or null.
+const char *make_cannot_name(const std::string &name, bool target);
+
+// NAME as make reads it in a rule: spaces, '#', ':', '|' and the wildcard
+// characters behind a backslash, '$' doubled; any other backslash stays one.
 std::string make_escaped(const std::string &name);
+
+// Whether TARGET's rule with DEPS (a superset is fine) can be written;
+// false with the one-line *error.  True without a depfile.
+bool depfile_can_name(const std::string &target, const std::vector<std::string> &deps,
+                      std::string *error);
 
 // "TARGET: DEP DEP ...\n", each name once.
 std::string make_rule(const std::string &target, const std::vector<std::string> &deps);

@@ -4,6 +4,7 @@
 #include "cli/run_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,8 +37,12 @@ void RunOutput::write(const std::string &text) {
 
 bool RunOutput::finish(bool keep, std::string *error) {
   if (fd_ < 0) return true;
+  // A run that wrote nothing into it (every model refused) leaves an
+  // earlier file as it was.
+  struct stat st {};
+  const bool empty = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
   fd_ = -1;
-  keep = keep && !taken_;
+  keep = keep && !taken_ && !(empty && file_.replaces());
   if (write_errno_ == 0 && keep && file_.commit()) return true;
   const int why = write_errno_ != 0 ? write_errno_ : errno;
   if (write_errno_ == 0 && !keep) {

@@ -25,7 +25,8 @@ class RunOutput {
   // one another: each write goes to the end.
   void write(const std::string &text);
   // KEEP: the run ended (its models done or failed, not cancelled), and
-  // the file goes in place; else the earlier file stays.  False with the
+  // the file goes in place; else, or when nothing was written into it,
+  // the earlier file stays.  False with the
   // one-line *error when a write or putting it in place failed.
   bool finish(bool keep, std::string *error);
   // Set when a file the run reads turned out to be this one: it is then

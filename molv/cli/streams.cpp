@@ -103,6 +103,12 @@ int read_stdin_scene(const Args &args, StreamFolder *folder, std::vector<std::st
     from_stdin = &scene;
   }
   if (from_stdin == nullptr) return 0;
+  if (!args.depfile.empty()) {
+    // Its rule could name only a file that is gone when make reads it.
+    error_line(std::string("-: a model from standard input has no file for --depfile to name") +
+               kHelpHint);
+    return 2;
+  }
   if (args.format.empty()) {
     error_line(std::string("-: a model from standard input needs --format EXT (obj, gltf, ply, ...)") +
                kHelpHint);

@@ -365,9 +365,37 @@ TEST_F(Pipeline, TheDocumentedParallelLineReportsEveryModel) {
   EXPECT_GT(done, models / 2);
 }
 
-TEST(PipelineDepfile, NamesAreWrittenAsMakeReadsThem) {
+// GNU make itself reads the rules: each model's name, however odd, is
+// the file make watches; a name make cannot hold is refused before
+// anything is written.
+TEST_F(Pipeline, DepfileNamesAreTheFilesMakeWatches) {
   EXPECT_EQ(molv::cli::make_rule("out/a b.x", {"m/a b.obj", "m/$x#1.obj", "m/a b.obj", "c:d"}),
             "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n");
+  write("Makefile", "out.x:\n\ttrue\ninclude deps.d\n");
+  for (const std::string name : {"a b", "h#x", "c:d", "d$x", "b\\s", "st*r", "q?", "v|w", "p%q"}) {
+    write(name + ".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    auto r = run({name + ".obj", "-o", "out.x", "--depfile", "deps.d"});
+    ASSERT_EQ(r.exit_status, 0) << name << "\n" << r.err;
+    qel_test::RunOptions make;
+    make.args = {"-q", "out.x"};
+    make.cwd = work_;
+    EXPECT_EQ(qel_test::run_program("/usr/bin/make", make).exit_status, 0) << name << read("deps.d");
+    const auto earlier = fs::last_write_time(path(name + ".obj")) - std::chrono::seconds(5);
+    fs::last_write_time(path("out.x"), earlier);
+    r = qel_test::run_program("/usr/bin/make", make);
+    EXPECT_EQ(r.exit_status, 1) << name << ": make does not see the model\n" << r.err;
+    fs::remove(path(name + ".obj"));
+  }
+  const std::string rules = read("deps.d");
+  for (const std::string name : {"e=f", "s;t", "x\\ y"}) {
+    write(name + ".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const auto r = run({name + ".obj", "-o", "refused.x", "--depfile", "deps.d"});
+    EXPECT_EQ(r.exit_status, 2) << name << "\n" << r.err;
+    EXPECT_NE(r.err.find("the depfile cannot name"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(path("refused.x")));
+  EXPECT_EQ(read("deps.d"), rules);
+  EXPECT_EQ(run({"-", "--format", "obj", "--depfile", "deps.d"}).exit_status, 2);
 }
 
 // The %g form is the user's choice; the export says that the DirectX
