@@ -75,7 +75,8 @@ int plan_model_files(const Args &args, const Load &load, const std::string &name
   std::string error;
   const TextureFilesPlan plan{load, extracted, name, options, args.copy_textures};
   const bool planned = plan_texture_files(plan, files, copies, &notes, &error);
-  for (const std::string &note : notes) error_line(who + note);
+  if (!args.quiet)
+    for (const std::string &note : notes) error_line(who + note);
   if (planned) return 0;
   error_line(who + error);
   return 2;

@@ -493,6 +493,46 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
   r = run({"export", "wire.obj", "--plugin-dir", plugin.path(), "--quiet"});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out + r.err, "");
+  // Every warning, each drawn by a small model: its code in the report,
+  // and not a word of it (nor of the one for -o NAME.ext) under --quiet.
+  write("a.mtl", "newmtl gone\nmap_Kd gone.png\nnewmtl case\nmap_Kd CASE.png\n");
+  write("case.png", "");
+  write("a.obj", "mtllib a.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1e39\nvt 0 0\nusemtl gone\n"
+                 "f 1/1 2/1 3/1\nusemtl case\nf 1/1 3/1 2/1\nf 1 2 4\nl 1 2\n");
+  write("e.stl", "solid e\nendsolid e\nsolid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
+                 "vertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid t\n");
+  write("l.obj", "v 0 0 0\nv 1 0 0\nl 1 2\n");
+  write("g.gltf", R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [0, 1, 2, 3]}], "nodes": [
+      {"mesh": 0}, {"extensions": {"KHR_lights_punctual": {"light": 0}}}, {"camera": 0}, {}],
+      "extensionsUsed": ["KHR_lights_punctual"],
+      "extensions": {"KHR_lights_punctual": {"lights": [{"type": "point"}]}},
+      "cameras": [{"type": "perspective", "perspective": {"yfov": 1, "znear": 0.1}}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "material": 0}]}],
+      "materials": [{"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+      "textures": [{"source": 0}], "images": [{"uri": "data:image/png;base64,iVBORw0KGgo="}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}], "buffers": [{"byteLength": 36, "uri":
+      "data:;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}]})");
+  const std::pair<std::vector<std::string>, std::vector<std::string>> warnings[] = {
+      {{"a.obj", "--set", "fixed_numbers=0"},
+       {"lines-left-out", "texture-missing", "texture-letter-case", "runtime-refuses"}},
+      {{"a.obj", "-o", "b", "--copy-textures"}, {}},
+      {{"e.stl"}, {"empty-meshes-left-out"}},
+      {{"g.gltf"},
+       {"lights-left-out", "cameras-left-out", "empty-nodes-left-out", "embedded-texture"}},
+      {{"l.obj", "-o", "l.fbx"}, {"no-mesh"}},
+  };
+  for (const auto &[words, codes] : warnings) {
+    std::vector<std::string> all = {"export", "--plugin-dir", plugin.path(), "--quiet", "--report",
+                                    "r"};
+    all.insert(all.end(), words.begin(), words.end());
+    r = run(all);
+    EXPECT_EQ(r.exit_status, 0) << words[0] << r.err;
+    EXPECT_EQ(r.out + r.err, "") << words[0];
+    for (const std::string &code : codes)
+      EXPECT_NE(qel_test::read_file(work_ + "/r").find(R"("code":")" + code + '"'),
+                std::string::npos) << code;
+  }
 }
 
 // What molv writes to a terminal of its own (standard output and error

@@ -157,7 +157,8 @@ class Faults : public ::testing::Test {
     ASSERT_EQ(options_before_, kDefaults);
   }
   void expect_left_alone(const std::string &name, const std::string &context) {
-    EXPECT_EQ(read(name + ".x"), earlier_) << context << ": the earlier export changed";
+    // Not EXPECT_EQ, whose diff of two large exports outgrows the memory.
+    EXPECT_TRUE(read(name + ".x") == earlier_) << context << ": the earlier export changed";
     EXPECT_EQ(entries(), before_) << context << ": files appeared or went";
     EXPECT_EQ(qel_test::read_file(plugin_.options_file()), options_before_)
         << context << ": the options file changed";
@@ -560,11 +561,11 @@ TEST_F(Faults, HardLinkedTargetSurvivesAFullDiskAndACancel) {
   auto full = run_limited({scene, "-o", "one", "--options", busy_options()}, 100);
   expect_write_failure(full, "one.x", "full disk");
   expect_left_alone("one", "full disk");
-  EXPECT_EQ(read("two.x"), earlier_);
+  EXPECT_TRUE(read("two.x") == earlier_);
   auto cancelled = run({scene, "-o", "one", "--options", busy_options(), "--cancel-at-poll", "5"});
   EXPECT_EQ(cancelled.exit_status, 1) << cancelled.err;
   expect_left_alone("one", "cancel");
-  EXPECT_EQ(read("two.x"), earlier_);
+  EXPECT_TRUE(read("two.x") == earlier_);
   struct stat st {};
   ASSERT_EQ(::stat(path("one.x").c_str(), &st), 0);
   EXPECT_EQ(st.st_nlink, 2u);
@@ -954,13 +955,16 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
                 busy_options(), "--report", "-"},
                options);
   };
-  // SIGTERM to molv reaches both workers: each cancels its export, and
-  // molv ends by the signal, its private folders gone.
-  auto term = jobs({SIGTERM}, false);
-  ASSERT_TRUE(term.interrupted) << term.err;
-  EXPECT_EQ(term.signal, SIGTERM) << term.err;
-  expect_left_alone("g", "SIGTERM");
-  expect_left_alone("h", "SIGTERM");
+  // SIGTERM or SIGHUP to molv reaches both workers: each cancels its
+  // export, and molv ends by the signal, its private folders gone.
+  for (const int number : {SIGTERM, SIGHUP}) {
+    auto ended = jobs({number}, false);
+    ASSERT_TRUE(ended.interrupted) << ended.err;
+    EXPECT_EQ(ended.signal, number) << ended.err;
+    EXPECT_EQ(ended.err.find("the export's process was ended"), std::string::npos) << ended.err;
+    expect_left_alone("g", strsignal(number));
+    expect_left_alone("h", strsignal(number));
+  }
   // SIGINT sent to molv alone (a supervisor, not the terminal) stops the
   // workers as a Ctrl-C does: each cancels its export.
   auto interrupt = jobs({SIGINT}, false);
@@ -984,8 +988,8 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
   EXPECT_EQ(lines.size(), 2u) << killed.out;
   EXPECT_NE(killed.out.find(R"("status":"failed","exit":1,"reason":"the export's process was ended by signal 9)"),
             std::string::npos) << killed.out;
-  EXPECT_EQ(read("g.x"), earlier_);
-  EXPECT_EQ(read("h.x"), earlier_);
+  EXPECT_TRUE(read("g.x") == earlier_);
+  EXPECT_TRUE(read("h.x") == earlier_);
   if (qel_test::makes_nameless_files(work_)) {
     EXPECT_EQ(entries(), before_);
   }

@@ -112,7 +112,7 @@ TEST_F(ImportFidelity, TheModelsNormalsReachTheFileOnSmoothSurfaces) {
   molv::clear_model();
 }
 
-// A coordinate that is not finite after the transforms: the faces that
+// A coordinate that is not finite after the transforms (on any axis): the faces that
 // touch it are left out and counted in one warning, and nothing else
 // moves; a model with nothing else is refused in one line and nothing is
 // written.  Thousands of NaN positions load at once.
@@ -159,7 +159,16 @@ TEST_F(ImportFidelity, PositionsThatAreNotFiniteStayOutOfTheFile) {
             std::to_string(i + 3) + "\n";
   }
   const std::string nan_obj = write("nan.obj", nans);
-  for (const auto &[model, faces] : {std::pair{gltf, 2}, std::pair{nan_obj, 6666}}) {
+  // A scale that takes one axis of a corner past the float range: x, y, z.
+  const std::string axes = write("axes.gltf", R"({"asset": {"version": "2.0"},
+      "scenes": [{"nodes": [0, 1, 2]}], "nodes": [{"mesh": 0, "scale": [10, 1, 1]},
+          {"mesh": 0, "scale": [1, 10, 1]}, {"mesh": 0, "scale": [1, 1, 10]}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}], "buffers": [{"byteLength": 36, "uri":
+          "data:;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAA5rFhf+axYX/msWF/"}]})");
+  for (const auto &[model, faces] :
+       {std::pair{gltf, 2}, std::pair{nan_obj, 6666}, std::pair{axes, 3}}) {
     r = run({model, "-o", "none", "--defaults"});
     EXPECT_EQ(r.exit_status, 2) << r.err;
     EXPECT_EQ(r.err, "molv: " + model +

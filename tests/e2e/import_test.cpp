@@ -774,6 +774,19 @@ TEST_F(Import, NamesThatWouldBeOneInTheXFileAreKeptApart) {
   EXPECT_EQ(names_of(children_of(mo_get_world())),
             (std::vector<std::string>{"a.b", "a_b_1", "7up", "_7up_1", "t\xc3\xa9",
                                       "t\xc3\xa8_1"}));
+  // The mesh of the root node and of a light's node: no object has its
+  // parent's name or a sibling's.
+  nlohmann::json g = nlohmann::json::parse(gltf_scene());
+  g["nodes"] = nlohmann::json::array(
+      {{{"name", "top"}, {"mesh", 1}, {"children", {1}}},
+       {{"name", "lamp"}, {"mesh", 1}, {"extensions", {{"KHR_lights_punctual", {{"light", 0}}}}}}});
+  load(write("held.gltf", g.dump()));
+  for (const auto &object : molv::model().objects) {
+    std::set<std::string> names = {object->name};
+    for (mo_list node = object->children; node != nullptr; node = node->next)
+      EXPECT_TRUE(names.insert(static_cast<mo_object *>(node->item)->name).second) << object->name;
+  }
+  EXPECT_EQ(children_of(children_of(mo_get_world()).at(1)).size(), 1u);
 }
 
 // ---- files that cannot be read ------------------------------------------------------

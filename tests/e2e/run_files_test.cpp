@@ -7,6 +7,7 @@
  * longest names).  Then the model's reader, which may crash, and --jobs
  * with its options file and signals.
  */
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -356,17 +357,26 @@ namespace {
 // ---- signals ---------------------------------------------------------------------
 
 // A --defaults run killed outright cannot remove its private plug-in
-// folder; the next run does, and leaves a living run's folder alone.
+// folder; the next run does, and leaves a living run's folder alone.  The
+// killed run cannot end first: its .x goes to a small pipe never read.
 TEST_F(RunFiles, APrivatePluginFolderDoesNotOutliveItsRun) {
-  write("a.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  std::string obj;  // 1000 triangles: 76 kB in the .x
+  for (int i = 0; i < 1000; ++i)
+    obj += "v 0 0 " + std::to_string(i) + "\nv 1 0 0\nv 0 1 0\nf -3 -2 -1\n";
+  write("a.obj", obj);
   ASSERT_EQ(::mkdir(path("tmp").c_str(), 0700), 0);
   const std::string living = path("tmp/molv-plugin-" + std::to_string(::getpid()) + "-keep00");
   ASSERT_EQ(::mkdir(living.c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo(path("a.x").c_str(), 0600), 0);
+  const int unread = ::open(path("a.x").c_str(), O_RDONLY | O_NONBLOCK);
+  ::fcntl(unread, F_SETPIPE_SZ, 4096);
   qel_test::RunOptions options;
   options.env = {{"TMPDIR", path("tmp")}};
   options.interrupt_on = "Export X File ...\n";
   options.interrupt_signals = {SIGKILL};
   auto r = run({"a.obj", "--defaults", "--verbose"}, options);
+  ::close(unread);
+  ::unlink(path("a.x").c_str());
   ASSERT_TRUE(r.interrupted) << r.err;
   EXPECT_EQ(r.signal, SIGKILL);
   auto left = [&] {

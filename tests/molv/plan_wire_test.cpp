@@ -97,6 +97,7 @@ TEST(PlanWire, APlanComesBackAsItWasOrNotAtAll) {
     return take(bytes_of(plan), &back);
   };
   EXPECT_FALSE(broken([](molv::ModelPlan &p) { p.objects[1].children = {0}; }));
+  EXPECT_FALSE(broken([](molv::ModelPlan &p) { p.objects[1].children = {1}; }));
   EXPECT_FALSE(broken([](molv::ModelPlan &p) { p.objects[0].children = {2}; }));
   EXPECT_FALSE(broken([](molv::ModelPlan &p) { p.objects[1].positions.resize(6); }));
   EXPECT_FALSE(broken([](molv::ModelPlan &p) { p.objects[1].normals.resize(6); }));

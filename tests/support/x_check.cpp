@@ -33,6 +33,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -613,6 +614,30 @@ class Comparison {
     if (r_.faults.size() < kMaxFaults) r_.faults.push_back(where + ": " + what);
   }
 
+  // What the reader does not show of a VertexDuplicationIndices block, by
+  // the template: an index per vertex of its Mesh, each naming itself or an
+  // earlier vertex that names itself; nOriginalVertices, how many do.
+  void duplication_indices(const std::string &text) {
+    std::istringstream lines(text);
+    long vertices = -1;
+    for (std::string line; std::getline(lines >> std::ws, line);) {
+      if (line.rfind("Mesh ", 0) == 0 && std::getline(lines, line)) vertices = std::atol(&line[0]);
+      if (line != "VertexDuplicationIndices {") continue;
+      std::vector<long> n;  // nIndices, nOriginalVertices, the indices
+      for (std::string word; std::getline(lines, word) && word != "}";)
+        n.push_back(std::atol(word.c_str()));
+      long own = 0, at = 0;
+      for (size_t i = 2; i < n.size(); ++i, ++at) {
+        own += n[i] == at;
+        if (n[i] < 0 || n[i] > at || n[static_cast<size_t>(n[i]) + 2] != n[i])
+          fault("duplication indices", std::to_string(at) + " names " + std::to_string(n[i]));
+      }
+      if (n.size() < 2 || n[0] != vertices || at != vertices || n[1] != own)
+        fault("duplication indices", "counts unlike a mesh of " + std::to_string(vertices) +
+                                         " vertices, " + std::to_string(own) + " first");
+    }
+  }
+
   void templates(const aiScene &scene) {
     std::vector<const aiMaterial *> named;
     for (unsigned i = 0; i < scene.mNumMaterials; ++i) {
@@ -895,6 +920,7 @@ XCheck compare(const std::string &text, const Options &options, const Expectatio
     const size_t end = warnings.find('\n', at);
     comparison.fault("material list", "the reader says: " + warnings.substr(at, end - at));
   }
+  comparison.duplication_indices(text);
   if (check_templates) comparison.templates(*scene);
   if (check_tree) {
     if (expected.root == nullptr) {

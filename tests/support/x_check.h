@@ -13,8 +13,9 @@
  * and a normal for every corner when those blocks are written.
  *
  * What the reader cannot show is not checked: comments (data, lines, the
- * header), the vertex duplication indices, which corners were merged.  Its
- * habits are followed rather than reported:
+ * header), which corners were merged; of the vertex duplication indices,
+ * read from the text, only what the template holds them to.  Its habits
+ * are followed rather than reported:
  * - an unnamed frame that is its parent's only child, the parent holding
  *   no mesh, is folded into the parent (its own children are dropped);
  * - Meshes outside every frame go onto the root node, in place of its own;
