@@ -29,34 +29,6 @@ namespace molv {
 namespace cli {
 namespace {
 
-// True when both names lead to one file (through links, hard links or
-// another spelling).
-bool same_file(const std::string &a, const std::string &b) {
-  struct stat first {}, second {};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// A model being read is never written by the report or the depfile (the
-// run's other files are kept apart by plan_run_files).  0, or the exit
-// status 2 with the reason shown, before anything is read or written.
-int scenes_kept_apart(const Args &args, const std::vector<std::string> &scenes,
-                      const std::vector<std::string> &names) {
-  for (const std::string &scene : scenes) {
-    if (scene.empty()) continue;
-    std::string what;
-    for (const std::string &name : names)
-      if (what.empty() && same_file(scene, name + ".x")) what = "the export file " + name + ".x";
-    if (what.empty() && !args.debug_log.empty() && same_file(scene, args.debug_log))
-      what = "the debug log";
-    if (what.empty() && args.report != "-" && same_file(scene, args.report)) what = "the report";
-    if (what.empty() && same_file(scene, args.depfile)) what = "the depfile";
-    if (what.empty()) continue;
-    error_line(scene + ": " + what + " would write over the scene being read");
-    return 2;
-  }
-  return 0;
-}
 // Makes FOLDER and the folders above it that are missing.
 bool make_folders(const std::string &folder, std::string *error) {
   for (size_t at = 1; at <= folder.size(); ++at) {
@@ -145,6 +117,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
     if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
   }
   if (worst == 0) debug.complete();
+  if (!debug.finish()) worst = std::max(worst, 1);
   return worst;
 }
 
@@ -159,13 +132,20 @@ struct EndingSignals {
   }
 };
 
-// The batch's report and depfile, open while it lives.
-struct ReportAndDepfile {
-  ~ReportAndDepfile() {
-    close_report();
-    close_depfile();
+// Puts the report and the depfile in place unless the run was cancelled
+// (a run ended by a signal never gets here); STATUS, or 1 when one of them
+// could not be written.
+int end_report_and_depfile(int status) {
+  const RunOutcome &outcome = run_outcome();
+  const bool keep = !(outcome.has_status && outcome.last_status == kAborted);
+  std::string error;
+  for (bool (*close)(bool, std::string *) : {close_report, close_depfile}) {
+    if (close(keep, &error)) continue;
+    error_line(error);
+    status = std::max(status, 1);
   }
-};
+  return status;
+}
 
 int export_batch(const Args &args, const std::vector<std::string> &scenes,
                  const std::vector<std::string> &names, const RunFiles &planned);
@@ -184,18 +164,18 @@ int run_export(const Args &args) {
   // Nothing the run reads or writes is written twice, before anything is.
   RunFiles planned = look_ahead(args, scenes);
   if (!plan_run_files(args, scenes, names, &planned)) return 2;
-  if (const int status = scenes_kept_apart(args, scenes, names)) return status;
   const std::string warning = output_name_warning(args);
   if (!warning.empty() && !args.quiet) error_line(warning);
-  ReportAndDepfile open_files;
   std::string error;
   if (!open_report(args, &error) || !open_depfile(args, &error)) {
     error_line(error);
+    close_report(false, &error);
+    close_depfile(false, &error);
     return 2;
   }
   const int status = export_batch(args, scenes, names, planned);
   report_total(args, scenes.size());
-  return status;
+  return end_report_and_depfile(status);
 }
 
 namespace {

@@ -5,16 +5,24 @@
 #include "cli/batch_files.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/depfile.h"
+#include "cli/report.h"
 #include "import/load.h"
 
 namespace molv {
 namespace cli {
 RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
   RunFiles ahead;
-  if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && args.debug_log.empty()))
+  // --jobs workers hold their own plans: what they find cannot keep the
+  // parent's report or depfile out, so those are held against every
+  // model's files before the workers start.
+  const bool own_files = !args.debug_log.empty() ||
+                         (args.jobs > 1 && (!args.report.empty() || !args.depfile.empty()));
+  if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && !own_files))
     return ahead;
   Console console(args, false);
   for (const std::string &scene : scenes) {
@@ -23,7 +31,8 @@ RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
     LoadWatch watch;
     watch.progress = [&console](int percent) { console.load_progress(percent); };
     const Load load = load_file(scene, watch);
-    if (load.loaded) plan_model_reads(load, &ahead);
+    std::string error;  // no write is planned yet: nothing to clash with
+    if (load.loaded) plan_model_reads(load, &ahead, nullptr, &error);
   }
   console.loaded();
   return ahead;
@@ -40,8 +49,17 @@ bool plan_run_files(const Args &args, const std::vector<std::string> &scenes,
     error_line(error);
     return false;
   }
-  if (!args.debug_log.empty() &&
-      !files->writes(args.debug_log, false, "the debug log " + args.debug_log, &error)) {
+  const struct {
+    const std::string &path;
+    const char *what;
+    bool *taken;
+  } own[] = {{args.debug_log, "the debug log ", nullptr},
+             {args.report, "the report ", report_taken()},
+             {args.depfile, "the depfile ", depfile_taken()}};
+  for (const auto &file : own) {
+    // "-": standard output, no file of the run's.
+    if (file.path.empty() || file.path == "-") continue;
+    if (files->writes(file.path, false, file.what + file.path, &error, file.taken)) continue;
     error_line(error);
     return false;
   }

@@ -147,16 +147,25 @@ SilencedStdout::~SilencedStdout() {
   if (null_ != nullptr) std::fclose(null_);
 }
 
-DebugLog::~DebugLog() {
+DebugLog::~DebugLog() { (void)finish(); }
+
+bool DebugLog::finish() {
   set_debug_file(nullptr);
-  if (file_ == nullptr) return;
-  const bool written = std::fclose(file_) == 0;
+  if (file_ == nullptr) return true;
+  // A trace that lost lines (a full disk) is no log to keep.
+  const bool lost = std::ferror(file_) != 0;
+  const bool written = std::fclose(file_) == 0 && !lost;
+  const int why = lost ? EIO : errno;
+  file_ = nullptr;
   if (written && (complete_ || !out_.replaces())) {
-    if (!out_.commit())
-      error_line(out_.path() + ": cannot write the debug log: " + std::strerror(errno));
-  } else {
-    out_.discard();
+    if (out_.commit()) return true;
+    error_line(out_.path() + ": cannot write the debug log: " + std::strerror(errno));
+    return false;
   }
+  out_.discard();
+  if (written) return true;
+  error_line(out_.path() + ": cannot write the debug log: " + std::strerror(why));
+  return false;
 }
 
 bool DebugLog::open(const std::string &path) {

@@ -102,6 +102,9 @@ class DebugLog {
   bool open(const std::string &path);
   // The run completed: the log may replace an earlier file.
   void complete() { complete_ = true; }
+  // Closes the log and puts it in place (a complete run, or no earlier
+  // file).  False when it could not be written (the reason is shown).
+  bool finish();
 
  private:
   std::FILE *file_ = nullptr;

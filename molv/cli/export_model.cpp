@@ -336,6 +336,15 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
     report->status = "refused";
     return status;
   }
+  // A depfile that make could not read stops the model before anything.
+  std::vector<std::string> deps = load.opened;
+  for (const NamedTexture &texture : load.textures) deps.push_back(texture.file);
+  std::string error;
+  if (!depfile_can_name(name + ".x", deps, &error)) {
+    error_line(who + error);
+    report->status = "refused";
+    return 2;
+  }
   std::string options;
   if (const int status = dialog_options(session, who, &options)) return status;
   report->options = options;

@@ -3,6 +3,7 @@
  */
 #include "cli/info.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -11,6 +12,7 @@
 #include "api/model.h"
 #include "cli/console.h"
 #include "cli/report.h"
+#include "common/run_files.h"
 #include "import/load.h"
 
 namespace molv {
@@ -121,17 +123,33 @@ int run_info(const Args &args) {
     error_line(std::string("molv info needs a MODEL") + kHelpHint);
     return 2;
   }
+  // The report never writes over what is read: the models, then what
+  // each load opened and names.
+  RunFiles files;
   std::string error;
+  for (const std::string &file : args.scenes) files.reads(file, "the model " + file);
+  if (!args.report.empty() && args.report != "-" &&
+      !files.writes(args.report, false, "the report " + args.report, &error, report_taken())) {
+    error_line(error);
+    return 2;
+  }
   if (!open_report(args, &error)) {
     error_line(error);
     return 2;
   }
   int worst = 0;
+  bool clash = false;
   for (const std::string &file : args.scenes) {
     const Load load = load_file(file);
     if (!load.loaded) {
       error_line(load.error);
       worst = 2;
+      continue;
+    }
+    if (!plan_model_reads(load, &files, nullptr, &error)) {
+      error_line(error);
+      worst = 2;
+      clash = true;
       continue;
     }
     Json info;
@@ -146,7 +164,11 @@ int run_info(const Args &args) {
     else
       report_line(info.dump(-1, ' ', false, Json::error_handler_t::replace));
   }
-  close_report();
+  // A report that would write over a file of a model stays out.
+  if (!close_report(!clash, &error)) {
+    error_line(error);
+    worst = std::max(worst, 1);
+  }
   return worst;
 }
 

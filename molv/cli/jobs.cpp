@@ -14,6 +14,7 @@
 #include "cli/jobs.h"
 
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@
 #include "cli/console.h"
 #include "cli/export_model.h"
 #include "cli/private_plugin_folder.h"
+#include "cli/report.h"
 #include "common/signals.h"
 
 namespace molv {
@@ -73,7 +75,8 @@ struct SharedCounters {
 // molv (Ctrl-C from the terminal, or SIGTERM and SIGHUP passed on) is kept
 // in *ending to end the run by, once it is cleaned up; any other (a crash,
 // the kernel's out-of-memory killer) fails the model the worker was on.
-int worker_status(int status, long model, const std::vector<std::string> &scenes, int *ending) {
+int worker_status(int status, long model, const std::vector<std::string> &scenes,
+                  const std::vector<std::string> &names, int *ending) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (!WIFSIGNALED(status)) return 1;
   const int signal = WTERMSIG(status);
@@ -82,8 +85,20 @@ int worker_status(int status, long model, const std::vector<std::string> &scenes
   } else {
     const std::string scene =
         model < 0 ? "a worker" : scene_label(scenes[static_cast<size_t>(model)]);
-    error_line(scene + ": the export's process was ended by signal " + std::to_string(signal) +
-               " (" + strsignal(signal) + ")");
+    const std::string reason = "the export's process was ended by signal " +
+                               std::to_string(signal) + " (" + strsignal(signal) + ")";
+    error_line(scene + ": " + reason);
+    // The worker could not say it: the report and the total still count
+    // the model.
+    if (model >= 0) {
+      ModelReport report;
+      report.input = scenes[static_cast<size_t>(model)];
+      report.output = names[static_cast<size_t>(model)] + ".x";
+      report.status = "failed";
+      report.exit_status = 1;
+      report.reason = reason;
+      report_model(report);
+    }
   }
   return 1;
 }
@@ -170,9 +185,13 @@ int start_workers(const Args &args, const std::vector<std::string> &scenes,
                   SharedCounters *shared, const PassOnSignals &signals) {
   std::fflush(stdout);
   std::fflush(stderr);
+  const pid_t parent = getpid();
   for (size_t w = 0; w < folders.size(); ++w) {
     const pid_t pid = fork();
     if (pid == 0) {
+      // A worker never outlives molv, whatever ends it (SIGKILL too).
+      (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(1);
       signals.restore();
       run_worker(args, scenes, names, planned, w, folders[w].get(), shared);
     }
@@ -188,14 +207,15 @@ int start_workers(const Args &args, const std::vector<std::string> &scenes,
 
 // Waits for every worker.  Returns the worst status; an ending signal is
 // left in *ending.
-int wait_workers(const std::vector<std::string> &scenes, const SharedCounters &shared,
-                 int *ending) {
+int wait_workers(const std::vector<std::string> &scenes, const std::vector<std::string> &names,
+                 const SharedCounters &shared, int *ending) {
   int worst = 0;
   for (sig_atomic_t i = 0; i < g_worker_count; ++i) {
     int status = 0;
     while (waitpid(g_workers[i], &status, 0) < 0 && errno == EINTR) {
     }
-    worst = std::max(worst, worker_status(status, shared.working_on[i].load(), scenes, ending));
+    worst = std::max(worst,
+                     worker_status(status, shared.working_on[i].load(), scenes, names, ending));
   }
   if (g_passed_on != 0) *ending = g_passed_on;
   g_worker_count = 0;
@@ -222,7 +242,7 @@ int run_jobs(const Args &args, const std::vector<std::string> &scenes,
   {
     PassOnSignals signals;
     worst = start_workers(args, scenes, names, planned, folders, shared, signals);
-    worst = std::max(worst, wait_workers(scenes, *shared, ending));
+    worst = std::max(worst, wait_workers(scenes, names, *shared, ending));
   }
   const long completed_by = shared->completed_by.load();
   if (!args.defaults && completed_by >= 0) {

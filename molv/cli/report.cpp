@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cli/run_output.h"
 #include "files/write_all.h"
 
 namespace molv {
@@ -30,8 +31,8 @@ struct Totals {
   std::atomic<long> failed{0};
 };
 
-int g_fd = -1;
-bool g_own_fd = false;
+int g_fd = -1;  // 1 for standard output; 0 when the lines go to g_file
+RunOutput g_file;
 Totals *g_totals = nullptr;
 std::chrono::steady_clock::time_point g_start;
 
@@ -85,26 +86,6 @@ std::string report_json(const ModelReport &model) {
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-int open_run_output(const std::string &path, const char *what, std::string *error) {
-  // Appended, so that the lines of several workers never overwrite one
-  // another.
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = path + ": cannot write the " + what + ": " +
-             (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno));
-    return -1;
-  }
-  struct stat info {};
-  if ((fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) ||
-      fcntl(fd, F_SETFL, O_APPEND) != 0) {
-    *error = path + ": cannot write the " + what + ": " + std::strerror(errno);
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool open_report(const Args &args, std::string *error) {
   g_start = std::chrono::steady_clock::now();
   void *memory = mmap(nullptr, sizeof(Totals), PROT_READ | PROT_WRITE,
@@ -115,9 +96,8 @@ bool open_report(const Args &args, std::string *error) {
     g_fd = 1;
     return true;
   }
-  g_fd = open_run_output(args.report, "report", error);
-  if (g_fd < 0) return false;
-  g_own_fd = true;
+  if (!g_file.open(args.report, "report", error)) return false;
+  g_fd = 0;  // the lines go to g_file
   return true;
 }
 
@@ -131,9 +111,13 @@ void report_model(const ModelReport &model) {
 void report_line(const std::string &json) {
   if (g_fd < 0) return;
   const std::string line = json + "\n";
+  if (g_file.is_open()) {
+    // A file that stops taking bytes (a full disk) is said at the end;
+    // the exports go on.
+    g_file.write(line);
+    return;
+  }
   std::fflush(stdout);
-  // A file that stops taking bytes (a full disk) loses the rest: the
-  // export itself goes on.
   (void)write_all(g_fd, line.data(), line.size());
 }
 
@@ -145,12 +129,14 @@ void report_total(const Args &args, size_t count) {
                g_totals->done.load(), g_totals->failed.load(), seconds);
 }
 
-void close_report() {
-  if (g_own_fd) close(g_fd);
+bool *report_taken() { return g_file.taken(); }
+
+bool close_report(bool keep, std::string *error) {
+  const bool written = g_file.finish(keep, error);
   g_fd = -1;
-  g_own_fd = false;
   if (g_totals != nullptr) munmap(g_totals, sizeof(Totals));
   g_totals = nullptr;
+  return written;
 }
 
 }  // namespace cli

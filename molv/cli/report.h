@@ -53,11 +53,6 @@ std::string warning_code(const std::string &text);
 // The model as one line of JSON, without the line end.
 std::string report_json(const ModelReport &model);
 
-// Opens PATH for the run's lines (emptied, appended to): a FIFO only when
-// a reader is there already, so that the open never blocks.  -1 with a
-// one-line *error ("PATH: cannot write the WHAT: reason").
-int open_run_output(const std::string &path, const char *what, std::string *error);
-
 // Opens the run's report (nothing without --report; "-" is standard
 // output) and the counters of the total, before any worker starts.
 // False with a one-line *error.
@@ -71,7 +66,11 @@ bool report_wanted();
 // The total after a batch of COUNT models: "molv: N models: D done, F
 // failed in T s" on standard error (not with --quiet).
 void report_total(const Args &args, size_t count);
-void close_report();
+// Set when a file the run reads turns out to be the report's.
+bool *report_taken();
+// Ends the report: KEEP puts it in place (the run was not cancelled).
+// False with the one-line *error when it could not be written.
+bool close_report(bool keep, std::string *error);
 
 }  // namespace cli
 }  // namespace molv

@@ -5,8 +5,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "common/signals.h"
 
 namespace molv {
 namespace cli {
@@ -46,30 +49,66 @@ bool copy_fd(int from, int to) {
 
 }  // namespace
 
-StreamFolder::~StreamFolder() {
-  if (path_.empty()) return;
-  // Only what this run put there.
-  if (DIR *dir = opendir(path_.c_str())) {
+namespace {
+
+constexpr char kPrefix[] = "molv-stream-";
+
+// Empties and removes FOLDER (only files: a stream folder holds no others).
+void remove_folder(const std::string &folder) {
+  if (DIR *dir = opendir(folder.c_str())) {
     while (const dirent *entry = readdir(dir)) {
       const std::string name = entry->d_name;
-      if (name != "." && name != "..") unlink((path_ + "/" + name).c_str());
+      if (name != "." && name != "..") unlink((folder + "/" + name).c_str());
     }
     closedir(dir);
   }
-  rmdir(path_.c_str());
+  rmdir(folder.c_str());
+}
+
+// The stream folders of runs that are gone (killed outright, SIGKILL or a
+// power cut, which no handler sees): "molv-stream-PID-XXXXXX" of this user
+// whose PID runs no more.
+void sweep_left_over(const std::string &tmp) {
+  DIR *dir = opendir(tmp.c_str());
+  if (dir == nullptr) return;
+  while (const dirent *entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, sizeof kPrefix - 1, kPrefix) != 0) continue;
+    char *end = nullptr;
+    const long pid = std::strtol(name.c_str() + sizeof kPrefix - 1, &end, 10);
+    struct stat st {};
+    const std::string folder = tmp + "/" + name;
+    if (pid <= 0 || *end != '-' || lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != getuid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+      continue;
+    remove_folder(folder);
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
+StreamFolder::~StreamFolder() {
+  if (path_.empty()) return;
+  remove_when_ended("");
+  // Only what this run put there.
+  remove_folder(path_);
 }
 
 bool StreamFolder::make(std::string *error) {
   if (!path_.empty()) return true;
-  const char *tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/molv-stream-XXXXXX";
+  const char *tmp_env = std::getenv("TMPDIR");
+  const std::string tmp = tmp_env != nullptr && *tmp_env != '\0' ? tmp_env : "/tmp";
+  sweep_left_over(tmp);
+  std::string pattern = tmp + "/" + kPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) {
-    *error = "cannot make a private folder in " + pattern.substr(0, pattern.rfind('/')) + ": " +
-             std::strerror(errno);
+    *error = "cannot make a private folder in " + tmp + ": " + std::strerror(errno);
     return false;
   }
   path_ = pattern;
+  // A signal (Ctrl-C while standard input is read, SIGTERM during the
+  // export) removes it too.
+  remove_when_ended(path_);
   return true;
 }
 
@@ -103,6 +142,12 @@ int read_stdin_scene(const Args &args, StreamFolder *folder, std::vector<std::st
     from_stdin = &scene;
   }
   if (from_stdin == nullptr) return 0;
+  if (!args.depfile.empty()) {
+    // Its rule could name only a file that is gone when make reads it.
+    error_line(std::string("-: a model from standard input has no file for --depfile to name") +
+               kHelpHint);
+    return 2;
+  }
   if (args.format.empty()) {
     error_line(std::string("-: a model from standard input needs --format EXT (obj, gltf, ply, ...)") +
                kHelpHint);
@@ -125,6 +170,7 @@ int plan_stdout_export(const Args &args, const std::vector<std::string> &scenes,
                                std::to_string(scenes.size());
   else if (args.report == "-") why = "-o - and --report - cannot both use standard output";
   else if (args.extract_textures) why = "-o - cannot take --extract-textures (no folder to put them in)";
+  else if (args.copy_textures) why = "-o - cannot take --copy-textures (no folder to put them in)";
   if (!why.empty()) {
     error_line(why + kHelpHint);
     return 2;

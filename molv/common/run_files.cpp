@@ -61,20 +61,30 @@ RunFiles::Entry RunFiles::identify(const std::string &path, bool follows, const 
   return entry;
 }
 
-void RunFiles::reads(const std::string &path, const std::string &what) {
-  reads_.push_back(identify(path, true, what));
+bool RunFiles::same(const Entry &a, const Entry &b) {
+  return (!a.name.empty() && a.name == b.name) ||
+         (a.exists && b.exists && a.dev == b.dev && a.ino == b.ino);
+}
+
+bool RunFiles::reads(const std::string &path, const std::string &what, std::string *error) {
+  const Entry entry = identify(path, true, what);
+  for (const Entry &write : writes_) {
+    if (!same(entry, write)) continue;
+    if (write.taken != nullptr) *write.taken = true;
+    if (error != nullptr) *error = write.what + " would write over " + what;
+    return false;
+  }
+  reads_.push_back(entry);
+  return true;
 }
 
 bool RunFiles::writes(const std::string &path, bool follows, const std::string &what,
-                      std::string *error) {
-  const Entry entry = identify(path, follows, what);
-  auto same = [&entry](const Entry &other) {
-    return (!entry.name.empty() && entry.name == other.name) ||
-           (entry.exists && other.exists && entry.dev == other.dev && entry.ino == other.ino);
-  };
+                      std::string *error, bool *taken) {
+  Entry entry = identify(path, follows, what);
+  entry.taken = taken;
   for (const std::vector<Entry> *list : {&reads_, &writes_}) {
     for (const Entry &other : *list) {
-      if (!same(other)) continue;
+      if (!same(entry, other)) continue;
       *error = what + " would write over " + other.what;
       return false;
     }
@@ -104,22 +114,22 @@ std::string texture_stem(const std::string &name) {
   return folder_of(file) + "/" + name_of(name);
 }
 
-std::vector<std::string> plan_model_reads(const Load &load, RunFiles *files) {
-  std::vector<std::string> external;
+bool plan_model_reads(const Load &load, RunFiles *files, std::vector<std::string> *external,
+                      std::string *error) {
   // The sample's textures are names only.
-  if (load.source == Source::kSample) return external;
+  if (load.source == Source::kSample) return true;
   for (const std::string &opened : load.opened)
-    files->reads(opened, "the file " + opened + " of the model");
+    if (!files->reads(opened, "the file " + opened + " of the model", error)) return false;
   // Only an embedded image becomes an extracted file; every other entry
   // of the table is a file of the model's own, whatever its name.
   for (const NamedTexture &texture : load.textures) {
     if (texture.name.empty() || texture.embedded) continue;
-    external.push_back(texture.name);
+    if (external != nullptr) external->push_back(texture.name);
     const std::string source =
         texture.file.empty() ? in_folder_of(load.file, texture.name) : texture.file;
-    files->reads(source, "the texture " + source + " of the model");
+    if (!files->reads(source, "the texture " + source + " of the model", error)) return false;
   }
-  return external;
+  return true;
 }
 
 bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
@@ -127,15 +137,21 @@ bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
                         std::vector<std::string> *notes, std::string *error) {
   const Load &load = plan.load;
   if (load.source == Source::kSample) return true;
-  const std::vector<std::string> external = plan_model_reads(load, files);
+  std::vector<std::string> external;
+  if (!plan_model_reads(load, files, &external, error)) return false;
   for (const std::string &path : plan.extracted)
     if (!files->writes(path, false, "the extracted texture " + path, error)) return false;
   if (!plan.copy) return true;
   const bool strip = option_is_set(plan.options, qel::opt_strip_texture_path);
   const std::string folder = folder_of(follow_name_links(plan.name + ".x"));
   for (const std::string &texture : external) {
-    // The .x names a full path itself: the texture is found there.
-    if (texture[0] == '/' && !strip) continue;
+    // A copy stays in the .x's folder: a name that leads out of it (a full
+    // path, a "..") is the model's own to keep, found where it names.
+    if (!strip && (texture[0] == '/' || ("/" + texture + "/").find("/../") != std::string::npos)) {
+      notes->push_back("warning: the texture " + texture +
+                       " leads out of the .x's folder and was not copied");
+      continue;
+    }
     std::string source = model_texture_file(load.file, texture);
     if (source.empty()) source = in_folder_of(load.file, texture);
     const std::string target = folder + "/" + (strip ? texture_base_name(texture) : texture);
@@ -157,6 +173,10 @@ bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
       *error = "cannot copy the texture " + source + " to " + target + ": " + why;
       return false;
     }
+    // Readable by nobody the source is not readable by.
+    struct stat copy;
+    if (::fstat(copies->back()->fd(), &copy) == 0)
+      (void)::fchmod(copies->back()->fd(), copy.st_mode & from.st_mode & 0777);
   }
   return true;
 }

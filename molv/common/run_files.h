@@ -29,11 +29,16 @@ namespace molv {
 class RunFiles {
  public:
   // A file the run reads; WHAT says what it is ("the model a.obj").
-  void reads(const std::string &path, const std::string &what);
+  // False with the one-line *error when the run writes it (a read that
+  // becomes known once a model is loaded, after the writes were planned).
+  bool reads(const std::string &path, const std::string &what, std::string *error = nullptr);
   // A file the run writes.  FOLLOWS: the name's links are followed (the
   // .x), else a link there is replaced.  False with the one-line *error
   // when it would write over a file the run reads or another it writes.
-  bool writes(const std::string &path, bool follows, const std::string &what, std::string *error);
+  // TAKEN: set when a read found later (a file a model names) is this
+  // file, so that what would write it stays out.
+  bool writes(const std::string &path, bool follows, const std::string &what, std::string *error,
+              bool *taken = nullptr);
 
   // True when TARGET was copied from SOURCE by this run already (a
   // texture two models share); else remembers that it is.
@@ -46,6 +51,7 @@ class RunFiles {
     dev_t dev = 0;
     ino_t ino = 0;
     std::string what;
+    bool *taken = nullptr;
   };
   struct Copy {
     std::string target;
@@ -53,6 +59,7 @@ class RunFiles {
     ino_t ino;
   };
   static Entry identify(const std::string &path, bool follows, const std::string &what);
+  static bool same(const Entry &a, const Entry &b);
   std::vector<Entry> reads_;
   std::vector<Entry> writes_;
   std::vector<Copy> copies_;
@@ -63,9 +70,11 @@ class RunFiles {
 void plan_plugin_files(const std::string &folder, RunFiles *files);
 
 // The files LOAD reads: what it opened, and the model's texture files but
-// for its embedded images.  Returns the names of those textures as the
-// model gives them.
-std::vector<std::string> plan_model_reads(const Load &load, RunFiles *files);
+// for its embedded images; the names of those textures as the model gives
+// them into *external (when given).  False with the one-line *error when
+// the run writes one of them.
+bool plan_model_reads(const Load &load, RunFiles *files, std::vector<std::string> *external,
+                      std::string *error);
 
 // The files of LOAD's model for NAME.x under OPTIONS: what the load opened
 // and its textures are read, its EXTRACTED textures and, with COPY, its

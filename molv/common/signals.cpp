@@ -4,9 +4,15 @@
  */
 #include "common/signals.h"
 
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "api/tcl_bridge.h"
 
@@ -22,7 +28,40 @@ volatile std::sig_atomic_t g_exporting = 0;
 volatile std::sig_atomic_t g_interrupted = 0;  // a first Ctrl-C was seen
 volatile std::sig_atomic_t g_pending = 0;      // the signal that ends molv
 
+char g_own_folder[PATH_MAX];  // removed when a signal ends molv
+
+// Only system calls that a handler may make: the folder's entries as
+// getdents64 gives them, each removed.
+void remove_own_folder() {
+  if (g_own_folder[0] == '\0') return;
+  const int fd = ::open(g_own_folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    struct Entry {
+      std::uint64_t ino;
+      std::int64_t off;
+      unsigned short reclen;
+      unsigned char type;
+      char name[1];
+    };
+    alignas(8) char buffer[4096];
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        const auto *entry = reinterpret_cast<const Entry *>(buffer + at);
+        const char *name = entry->name;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+          ::unlinkat(fd, name, 0);
+        at += entry->reclen;
+      }
+    }
+    ::close(fd);
+  }
+  ::rmdir(g_own_folder);
+}
+
 void end_by(int signal_number) {
+  remove_own_folder();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -75,6 +114,12 @@ void release_ending_signals() {
   }
   std::signal(SIGALRM, SIG_DFL);
   g_exporting = 0;
+}
+
+void remove_when_ended(const std::string &folder) {
+  if (folder.size() >= sizeof g_own_folder) return;
+  std::memcpy(g_own_folder, folder.c_str(), folder.size() + 1);
+  if (!folder.empty()) catch_ending_signals();
 }
 
 void begin_export() {

@@ -8,12 +8,19 @@
 #ifndef MOLV_SIGNALS_H
 #define MOLV_SIGNALS_H
 
+#include <string>
+
 namespace molv {
 
 // Installs the handlers.
 void catch_ending_signals();
 // Back to the default handling.
 void release_ending_signals();
+
+// FOLDER, a folder of the run's own (empty: none), is emptied and removed
+// by the handler itself when a signal ends molv, so that nothing the run
+// made outlives it.  Also makes the handlers take such a signal now.
+void remove_when_ended(const std::string &folder);
 
 // An export runs from begin_export() to end_export(); end_export() ends the
 // program when a signal asked for that meanwhile.

@@ -915,6 +915,24 @@ TEST_F(Faults, TermAndHangUpCancelTheExportBeforeMolvEnds) {
     EXPECT_EQ(r.signal, number) << r.err;
     expect_left_alone("g", strsignal(number));
   }
+  // Sent to standard output, the export leaves nothing in the temporary
+  // folder either, and a run sweeps what a killed one left there.
+  const std::string tmp = path("tmp");
+  ASSERT_TRUE(fs::create_directory(tmp));
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string left = tmp + "/molv-stream-" + std::to_string(gone) + "-AbCdEf";
+  ASSERT_TRUE(fs::create_directory(left));
+  write("tmp/molv-stream-" + std::to_string(gone) + "-AbCdEf/stdout.x", "a killed run's");
+  qel_test::RunOptions options;
+  options.interrupt_on = "Export X File - Mesh Vertices ...\n";
+  options.interrupt_signals = {SIGTERM};
+  options.env = {{"TMPDIR", tmp}};
+  auto r = run({scene, "-o", "-", "--options", busy_options()}, options);
+  ASSERT_TRUE(r.interrupted) << r.err;
+  EXPECT_EQ(r.signal, SIGTERM) << r.err;
+  EXPECT_TRUE(fs::is_empty(tmp)) << fs::directory_iterator(tmp)->path();
 }
 
 TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
@@ -934,7 +952,7 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
     options.interrupt_signals = signals;
     options.interrupt_children = to_workers;
     return run({scene, path("h.json"), "-o", work_ + "/", "-j", "2", "--verbose", "--options",
-                busy_options()},
+                busy_options(), "--report", "-"},
                options);
   };
   // SIGTERM or SIGHUP to molv reaches both workers: each cancels its
@@ -965,6 +983,11 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
   EXPECT_NE(killed.err.find("g.json: the export's process was ended by signal 9"),
             std::string::npos)
       << killed.err;
+  // The report names it too: a line per model, the killed one failed.
+  const auto lines = qel_test::text_lines(killed.out);
+  EXPECT_EQ(lines.size(), 2u) << killed.out;
+  EXPECT_NE(killed.out.find(R"("status":"failed","exit":1,"reason":"the export's process was ended by signal 9)"),
+            std::string::npos) << killed.out;
   EXPECT_TRUE(read("g.x") == earlier_);
   EXPECT_TRUE(read("h.x") == earlier_);
   if (qel_test::makes_nameless_files(work_)) {

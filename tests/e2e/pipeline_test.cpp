@@ -131,21 +131,68 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
   EXPECT_EQ(model.at("warnings"), nlohmann::json::array());
 }
 
-TEST_F(Pipeline, TheReportNeverTakesTheModelNorWaitsForAReader) {
-  const std::string quad = write("quad.json", kQuad);
-  auto r = run({"quad.json", "--report", "quad.json"});
-  EXPECT_EQ(r.exit_status, 2);
-  EXPECT_NE(r.err.find("quad.json: the report would write over the scene"), std::string::npos)
-      << r.err;
+// The report and the depfile are files of the run like the .x: never
+// over what the run reads (found once the model is read, too) nor over
+// one another, put in place only when the run ends, and a write that
+// fails is said.
+TEST_F(Pipeline, TheRunsOwnFilesNeverTakeWhatItReads) {
+  write("quad.json", kQuad);
+  write("tri.obj", kTriangleObj);
+  write("tri.mtl", kTriangleMtl);
+  write("red.png", "png");
+  const std::string so = plugin_.path() + "/qel_export.so";
+  const struct {
+    std::vector<std::string> words;
+    std::string part;
+  } clashes[] = {
+      {{"tri.obj", "--report", "tri.mtl"}, "the report tri.mtl would write over the file "},
+      {{"tri.obj", "--depfile", "red.png"}, "the depfile red.png would write over the texture "},
+      {{"tri.obj", "--debug-log", "tri.mtl"}, "the debug log tri.mtl would write over the file"},
+      {{"quad.json", "--report", so}, "would write over the plug-in's qel_export.so"},
+      {{"quad.json", "--report", "r", "--depfile", "r"}, "the depfile r would write over the report r"},
+      {{"quad.json", "-o", "q", "--report", "q.x"}, "the report q.x would write over the export file"},
+      {{"quad.json", "--report", "quad.json"}, "the report quad.json would write over the model"},
+  };
+  for (const auto &c : clashes) {
+    const auto r = run(c.words);
+    EXPECT_EQ(r.exit_status, 2) << c.part << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.part), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(read("tri.mtl"), kTriangleMtl);
+  EXPECT_EQ(read("red.png"), "png");
   EXPECT_EQ(read("quad.json"), kQuad);
+  EXPECT_FALSE(fs::exists(path("r")));
+
+  // A link at the .x's name leading to the model's .mtl.
+  fs::create_symlink("tri.mtl", path("link.x"));
+  auto r = run({"tri.obj", "-o", "link"});
+  EXPECT_EQ(r.exit_status, 2) << r.err;
+  EXPECT_NE(r.err.find("would write over the file"), std::string::npos) << r.err;
+  EXPECT_EQ(read("tri.mtl"), kTriangleMtl);
+
+  // molv info writes nothing but its report, never over a model.
+  r = qel_test::run_molv({"info", path("tri.obj"), "--report", path("tri.mtl")});
+  EXPECT_EQ(r.exit_status, 2) << r.err;
+  EXPECT_EQ(read("tri.mtl"), kTriangleMtl);
+  r = qel_test::run_molv({"info", path("quad.json"), "--report", path("quad.json")});
+  EXPECT_EQ(r.exit_status, 2) << r.err;
+  EXPECT_EQ(read("quad.json"), kQuad);
+
+  // A report that cannot be written is said, and the run fails.
+  r = run({"quad.json", "--report", "/dev/full"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.err.find("/dev/full: cannot write the report"), std::string::npos) << r.err;
+  // A pipe nobody reads is refused at once, never waited for.
   ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
   qel_test::RunOptions options;
   options.timeout_seconds = 30;
   r = run({"quad.json", "--report", "fifo"}, options);
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 2);
-  EXPECT_NE(r.err.find("fifo: cannot write the report: a FIFO that nobody reads"),
+  EXPECT_NE(r.err.find("fifo: cannot write the report: a pipe that nobody reads"),
             std::string::npos) << r.err;
+  // Copies have no folder beside standard output.
+  EXPECT_EQ(run({"tri.obj", "-o", "-", "--copy-textures"}).exit_status, 2);
 }
 
 // ---- standard input and output -------------------------------------------------
@@ -318,9 +365,37 @@ TEST_F(Pipeline, TheDocumentedParallelLineReportsEveryModel) {
   EXPECT_GT(done, models / 2);
 }
 
-TEST(PipelineDepfile, NamesAreWrittenAsMakeReadsThem) {
+// GNU make itself reads the rules: each model's name, however odd, is
+// the file make watches; a name make cannot hold is refused before
+// anything is written.
+TEST_F(Pipeline, DepfileNamesAreTheFilesMakeWatches) {
   EXPECT_EQ(molv::cli::make_rule("out/a b.x", {"m/a b.obj", "m/$x#1.obj", "m/a b.obj", "c:d"}),
             "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n");
+  write("Makefile", "out.x:\n\ttrue\ninclude deps.d\n");
+  for (const std::string name : {"a b", "h#x", "c:d", "d$x", "b\\s", "st*r", "q?", "v|w", "p%q"}) {
+    write(name + ".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    auto r = run({name + ".obj", "-o", "out.x", "--depfile", "deps.d"});
+    ASSERT_EQ(r.exit_status, 0) << name << "\n" << r.err;
+    qel_test::RunOptions make;
+    make.args = {"-q", "out.x"};
+    make.cwd = work_;
+    EXPECT_EQ(qel_test::run_program("/usr/bin/make", make).exit_status, 0) << name << read("deps.d");
+    const auto earlier = fs::last_write_time(path(name + ".obj")) - std::chrono::seconds(5);
+    fs::last_write_time(path("out.x"), earlier);
+    r = qel_test::run_program("/usr/bin/make", make);
+    EXPECT_EQ(r.exit_status, 1) << name << ": make does not see the model\n" << r.err;
+    fs::remove(path(name + ".obj"));
+  }
+  const std::string rules = read("deps.d");
+  for (const std::string name : {"e=f", "s;t", "x\\ y"}) {
+    write(name + ".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const auto r = run({name + ".obj", "-o", "refused.x", "--depfile", "deps.d"});
+    EXPECT_EQ(r.exit_status, 2) << name << "\n" << r.err;
+    EXPECT_NE(r.err.find("the depfile cannot name"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(path("refused.x")));
+  EXPECT_EQ(read("deps.d"), rules);
+  EXPECT_EQ(run({"-", "--format", "obj", "--depfile", "deps.d"}).exit_status, 2);
 }
 
 // The %g form is the user's choice; the export says that the DirectX

@@ -214,6 +214,23 @@ TEST_F(RunFiles, CopiedTexturesGoBesideTheExportAndNeverOverTheModel) {
   write("src/maps/m.obj", "a texture named like the model");
   expect_refused({"src/m.obj", "-o", "src/", "--defaults", "--copy-textures"},
                  "the copied texture src/m.obj would write over the model src/m.obj");
+  // With folders kept, a name that leads out of the output folder is not
+  // copied, and a copy of a private file stays private.
+  write("mine", "the user's own file");
+  write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd ../../mine\n");
+  write("src/n.obj", "mtllib n.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\nf 1/1 2/1 3/1\n");
+  write("src/n.mtl", "newmtl t\nKd 1 1 1\nmap_Kd secret.png\n");
+  write("src/secret.png", "private");
+  ASSERT_EQ(::chmod(path("src/secret.png").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(path("out/sub").c_str(), 0755), 0);
+  r = run({"src/m.obj", "src/n.obj", "-o", "out/sub/", "--set", "strip_texture_path=0",
+           "--copy-textures"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("../../mine leads out of the .x's folder"), std::string::npos) << r.err;
+  EXPECT_EQ(read("mine"), "the user's own file");
+  struct stat copy {};
+  ASSERT_EQ(::stat(path("out/sub/secret.png").c_str(), &copy), 0);
+  EXPECT_EQ(copy.st_mode & 0077, 0u) << std::oct << copy.st_mode;
 }
 
 TEST_F(RunFiles, TheDebugLogIsOneOfTheRunsFiles) {
