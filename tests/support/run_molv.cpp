@@ -215,8 +215,7 @@ bool process_ends(int pid) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string skip, state;
-    // pid, (name) and state; a name holds no blank here ("molv").
+    std::string skip, state;  // pid, (name) and state: a name without blanks
     if (!(stat >> skip >> skip >> state) || state == "Z") return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
     ::usleep(10000);

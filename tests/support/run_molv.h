@@ -96,8 +96,7 @@ class MolvForNobody {
   std::string error_;
 };
 
-// Waits (up to ten seconds) until process PID has ended; false when it
-// still runs (a zombie has ended).
+// Waits (up to ten seconds) for process PID to end (a zombie has); false when not.
 bool process_ends(int pid);
 
 // The lines of a text, without their line ends (a last line without one
