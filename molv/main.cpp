@@ -59,8 +59,8 @@ int run_window(const Args &args) {
 int main(int argc, char **argv) {
   // The reader's child, started by a molv whose load runs off its main
   // thread.
-  if (argc == 6 && std::strcmp(argv[1], molv::kReadApartCommand) == 0)
-    return molv::read_apart(argv[2], argv[3], argv[4], argv[5]);
+  if (argc == 7 && std::strcmp(argv[1], molv::kReadApartCommand) == 0)
+    return molv::read_apart(argv[2], argv[3], argv[4], argv[5], argv[6]);
   molv::keep_freed_memory();
   // What a plug-in shows is for the user; the recording is for tests.
   molv::set_recording(false);

@@ -8,7 +8,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,32 @@ bool parse_double(const std::string &text, double *value) {
   const double parsed = std::strtod(text.c_str(), &end);
   if (errno != 0 || *end != '\0' || !std::isfinite(parsed)) return false;
   *value = parsed;
+  return true;
+}
+
+// A size in bytes: digits, then K, M, G or T (powers of 1024; "MiB" and
+// "MB" read alike).
+bool parse_size(const std::string &text, std::uint64_t *value) {
+  size_t at = 0;
+  std::uint64_t number = 0;
+  for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+    if (number > (UINT64_MAX - 9) / 10) return false;
+    number = number * 10 + static_cast<std::uint64_t>(text[at] - '0');
+  }
+  if (at == 0) return false;
+  std::string unit = text.substr(at);
+  for (char &c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char kUnits[] = "KMGT";
+  int shift = 0;
+  if (!unit.empty() && unit != "B") {
+    const char *found = std::strchr(kUnits, unit[0]);
+    if (found == nullptr || *found == '\0' || (unit.size() > 1 && unit.substr(1) != "B" &&
+                                                 unit.substr(1) != "IB"))
+      return false;
+    shift = 10 * static_cast<int>(found - kUnits + 1);
+  }
+  if (number > (UINT64_MAX >> shift)) return false;
+  *value = number << shift;
   return true;
 }
 
@@ -98,6 +126,8 @@ constexpr OptionWord kOptionWords[] = {
     {"--include", true, true, nullptr},
     {"--exclude", true, true, nullptr},
     {"--keep-extension", true, false, &Args::keep_extension},
+    {"--timeout", true, true, nullptr},
+    {"--max-memory", true, true, nullptr},
 };
 
 const OptionWord *option_word(const std::string &name) {
@@ -200,6 +230,12 @@ bool set_value(const std::string &name, const std::string &value, Args *args,
     if (!parse_double(value, &args->host_version))
       return fail(error, "--host-version '" + value + "': not a number");
     args->has_host_version = true;
+  } else if (name == "--timeout") {
+    if (!parse_double(value, &args->limits.seconds) || args->limits.seconds < 0)
+      return fail(error, "--timeout '" + value + "': expected seconds (0: no limit)");
+  } else if (name == "--max-memory") {
+    if (!parse_size(value, &args->limits.bytes))
+      return fail(error, "--max-memory '" + value + "': expected a size such as 512M or 4G (0: no limit)");
   } else if (name == "--cancel-at-poll") {
     if (!parse_long(value, 1, &args->test.cancel_at_poll))
       return fail(error, "--cancel-at-poll '" + value + "': expected a count of 1 or more");
@@ -227,10 +263,13 @@ bool parse_option(const std::vector<std::string> &words, size_t *i, Args *args,
     inline_value = true;
   }
   const bool is_export = args->mode == Mode::kExport;
-  if (!is_export && is_export_only(name) && !(args->mode == Mode::kInfo && name == "--report"))
+  const bool info_takes =
+      name == "--report" || name == "--timeout" || name == "--max-memory";
+  if (!is_export && is_export_only(name) && !(args->mode == Mode::kInfo && info_takes))
     return fail(error, "option '" + name + "' belongs to molv export");
-  if (args->mode == Mode::kInfo && name != "--report")
-    return fail(error, "molv info takes only --report, not '" + name + "'");
+  if (args->mode == Mode::kInfo && !info_takes)
+    return fail(error, "molv info takes only --report, --timeout and --max-memory, not '" +
+                           name + "'");
   if (is_export && name == "--script") return fail(error, "option '--script' belongs to molv gui");
   if (bool *flag = flag_of(name, args)) {
     if (inline_value) return fail(error, "option '" + name + "' takes no value");

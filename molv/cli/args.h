@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "import/isolated_read.h"
+
 namespace molv {
 namespace cli {
 
@@ -52,6 +54,7 @@ struct Args {
   std::vector<std::string> include;  // --include PATTERN: models of a folder SCENE taken
   std::vector<std::string> exclude;  // --exclude PATTERN: and left out
   bool keep_extension = false;       // duck.dae becomes duck.dae.x
+  ReadLimits limits;                 // --timeout, --max-memory: each model's reader
   TestHooks test;
   // gui
   std::string script;

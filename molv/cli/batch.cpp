@@ -112,7 +112,7 @@ int export_models(const Args &args, bool side_by_side, const std::vector<std::st
     const int status = export_model(session, scenes[at], names[at]);
     worst = std::max(worst, status);
     if (status == 0) on_complete();
-    if (session.plugin_failed) break;
+    if (session.plugin_failed || session.stopped) break;
     const RunOutcome &outcome = run_outcome();
     if (status != 0 && outcome.has_status && outcome.last_status == kAborted) break;
   }

@@ -30,6 +30,7 @@ RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
     console.loading(scene_label(scene), "Looking ahead at the files of");
     LoadWatch watch;
     watch.progress = [&console](int percent) { console.load_progress(percent); };
+    watch.limits = args.limits;
     const Load load = load_file(scene, watch);
     std::string error;  // no write is planned yet: nothing to clash with
     if (load.loaded) plan_model_reads(load, &ahead, nullptr, &error);

@@ -24,6 +24,7 @@
 #include "cli/report.h"
 #include "cli/batch_files.h"
 #include "cli/streams.h"
+#include "common/signals.h"
 #include "common/x_summary.h"
 #include "common/texture_check.h"
 #include "files/path_parts.h"
@@ -128,11 +129,14 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   console.loading(scene);
   LoadWatch watch;
   watch.progress = [&console](int percent) { console.load_progress(percent); };
+  watch.stop = stop_asked;
   *load = load_for(args, scene, watch);
   console.loaded();
   if (!load->loaded) {
     error_line(load->error);
-    return 2;
+    // Stopped by a signal, the run stops as after a cancelled export.
+    if (load->read_end == ReadEnd::kStopped) session.stopped = true;
+    return session.stopped ? 1 : 2;
   }
   install(*load);
   // The textures the model embeds, written beside the .x for its names.
@@ -225,7 +229,9 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
 }  // namespace
 
 Load load_for(const Args &args, const std::string &file, const LoadWatch &watch) {
-  Load load = load_file(file, watch);
+  LoadWatch bounded = watch;
+  bounded.limits = args.limits;
+  Load load = load_file(file, bounded);
   if (load.loaded && args.has_host_version) load.model->version = args.host_version;
   return load;
 }
@@ -333,7 +339,10 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
   ExportedFiles written;
   written.start = start;
   if (const int status = load_model(session, scene, name, &load, &written.extracted, report)) {
-    report->status = "refused";
+    report->status = session.stopped                             ? "cancelled"
+                     : load.read_end == ReadEnd::kTimeLimit   ? "time-limit"
+                     : load.read_end == ReadEnd::kMemoryLimit ? "memory-limit"
+                                                              : "refused";
     return status;
   }
   // A depfile that make could not read stops the model before anything.

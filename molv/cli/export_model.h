@@ -44,6 +44,7 @@ struct ExportSession {
   PrivatePluginFolder *private_folder;  // null: the plug-in's own folder
   const MenuItem *entry = nullptr;
   bool plugin_failed = false;  // the run cannot go on
+  bool stopped = false;        // a signal stopped a model's reader: so does the run
   RunFiles *files = nullptr;   // the run's files (run_files.h)
 };
 

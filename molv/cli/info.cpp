@@ -140,7 +140,9 @@ int run_info(const Args &args) {
   int worst = 0;
   bool clash = false;
   for (const std::string &file : args.scenes) {
-    const Load load = load_file(file);
+    LoadWatch watch;
+    watch.limits = args.limits;
+    const Load load = load_file(file, watch);
     if (!load.loaded) {
       error_line(load.error);
       worst = 2;

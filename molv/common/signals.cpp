@@ -128,6 +128,8 @@ void begin_export() {
   g_exporting = 1;
 }
 
+bool stop_asked() { return g_exporting != 0 && (g_interrupted != 0 || g_pending != 0); }
+
 void end_export() {
   g_exporting = 0;
   // A signal from here on ends molv in its handler.

@@ -27,6 +27,10 @@ void remove_when_ended(const std::string &folder);
 void begin_export();
 void end_export();
 
+// Whether a signal asked the export to stop (a Ctrl-C, SIGTERM, SIGHUP)
+// since begin_export(): a model being read stops at once.
+bool stop_asked();
+
 }  // namespace molv
 
 #endif  // MOLV_SIGNALS_H

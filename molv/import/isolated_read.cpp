@@ -4,18 +4,23 @@
 #include "import/isolated_read.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <new>
 #include <string>
@@ -26,13 +31,57 @@
 namespace molv {
 namespace {
 
+// The child's exit status when its memory ran out.
+constexpr int kOutOfMemory = 5;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The bytes of address space this process has now (0 when unknown).
+std::uint64_t address_space() {
+  std::ifstream statm("/proc/self/statm");
+  std::uint64_t pages = 0;
+  return statm >> pages ? pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// The reader may take BYTES (0: no limit) on top of what the process has:
+// an allocation beyond ends the child at once with kOutOfMemory, whoever
+// asked for it (a reader that catches bad_alloc would go on half-read).
+void bound_memory(std::uint64_t bytes) {
+  if (bytes == 0) return;
+  const std::uint64_t limit = address_space() + bytes;
+  const struct rlimit bound = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+  (void)::setrlimit(RLIMIT_AS, &bound);
+  std::set_new_handler([] { ::_exit(kOutOfMemory); });
+}
+
+// The forked child, before it reads: it dies with the thread that started
+// it (a molv ended by SIGKILL included; if that happened already, it ends
+// now), the signals that end molv end it too, and what a reader prints
+// goes nowhere near molv's standard output and error.
+void become_reader(pid_t parent) {
+  (void)::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(kOutOfMemory + 1);
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal : kEndingSignals) {
+    std::signal(signal, SIG_DFL);
+    sigaddset(&ending, signal);
+  }
+  (void)::sigprocmask(SIG_UNBLOCK, &ending, nullptr);
+  const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd >= 0) {
+    (void)::dup2(null_fd, STDOUT_FILENO);
+    (void)::dup2(null_fd, STDERR_FILENO);
+  }
+}
+
 // The child: runs READER's planner on PATH, lets go of whatever the reader
 // held, and only then writes the answer to ANSWER_FD, so that a crash
 // anywhere in the reader (freeing a deep scene included) leaves no answer.
 // How far the read got goes to PROGRESS_FD (one byte per new percentage;
 // none when it is negative).  Its exit status.
 int read_in_child(const ModelReader &reader, const std::string &path, int answer_fd,
-                  int progress_fd) {
+                  int progress_fd, std::uint64_t memory_bytes) {
+  bound_memory(memory_bytes);
   // A crash leaves no core file behind, and ends the child by its signal
   // whatever handler the process had (a sanitizer build's would print a
   // report of its own and exit).
@@ -52,7 +101,7 @@ int read_in_child(const ModelReader &reader, const std::string &path, int answer
   try {
     reader.plan(path, reading, &read);
   } catch (const std::bad_alloc &) {
-    return 5;
+    return kOutOfMemory;
   } catch (...) {
     return 3;
   }
@@ -65,7 +114,8 @@ int read_in_child(const ModelReader &reader, const std::string &path, int answer
   return answer.ok() ? 0 : 3;
 }
 
-std::string child_end(int status) {
+std::string child_end(int status, const ReadLimits &limits, ReadEnd *end) {
+  *end = ReadEnd::kFailed;
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     // Ended from outside (a signal that ends molv too), not by the file.
@@ -75,7 +125,12 @@ std::string child_end(int status) {
                                : "the model's reader crashed on it") +
            " (signal " + std::to_string(signal) + ", " + strsignal(signal) + ")";
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 5) return "too large: out of memory";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kOutOfMemory) {
+    if (limits.bytes == 0) return "too large: out of memory";
+    *end = ReadEnd::kMemoryLimit;
+    return "the model's reader needs more than its memory limit of " + bytes_text(limits.bytes) +
+           " (--max-memory)";
+  }
   return "the model's reader ended without an answer (exit status " +
          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
 }
@@ -101,12 +156,13 @@ bool take_answer(const char *map, std::size_t size, IsolatedRead *read) {
 }
 
 // The answer of the child that ended with STATUS, from FD.
-bool child_read(int fd, int status, IsolatedRead *read) {
+bool child_read(int fd, int status, const ReadLimits &limits, IsolatedRead *read) {
   // A child that did not end well says why in how it ended.
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    read->reason = child_end(status);
+    read->reason = child_end(status, limits, &read->end);
     return false;
   }
+  read->end = ReadEnd::kAnswered;
   struct stat st;
   if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
     read->reason = "the model's reader ended without an answer";
@@ -125,16 +181,30 @@ bool child_read(int fd, int status, IsolatedRead *read) {
 
 }  // namespace
 
+std::string bytes_text(std::uint64_t bytes) {
+  static const char *const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+  int unit = 0;
+  for (; unit < 4 && bytes >= 1024 && bytes % 1024 == 0; ++unit) bytes /= 1024;
+  return std::to_string(bytes) + " " + kUnits[unit];
+}
+
+std::string seconds_text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
 int read_apart(const char *reader, const char *path, const char *answer_fd,
-               const char *progress_fd) {
+               const char *progress_fd, const char *memory_bytes) {
   const ModelReader *named = reader_named(reader);
   if (named == nullptr) return 3;
-  return read_in_child(*named, path, std::atoi(answer_fd), std::atoi(progress_fd));
+  return read_in_child(*named, path, std::atoi(answer_fd), std::atoi(progress_fd),
+                       std::strtoull(memory_bytes, nullptr, 10));
 }
 
 IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
                            const std::function<void(int)> &progress,
-                           const std::function<bool()> &stop) {
+                           const std::function<bool()> &stop, const ReadLimits &limits) {
   IsolatedRead read;
   const int fd = ::memfd_create("molv-read", MFD_CLOEXEC);
   int pipe_fds[2] = {-1, -1};
@@ -149,33 +219,62 @@ IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
   char exe[4096];
   const ssize_t exe_length =
       ::gettid() != ::getpid() ? ::readlink("/proc/self/exe", exe, sizeof exe - 1) : -1;
-  const std::string fd_text = std::to_string(fd), progress_text = std::to_string(pipe_fds[1]);
-  const char *const argv[] = {"molv",          kReadApartCommand, reader.name, path.c_str(),
-                              fd_text.c_str(), progress_text.c_str(), nullptr};
+  const std::string fd_text = std::to_string(fd), progress_text = std::to_string(pipe_fds[1]),
+                    memory_text = std::to_string(limits.bytes);
+  const char *const argv[] = {"molv",          kReadApartCommand,     reader.name,         path.c_str(),
+                              fd_text.c_str(), progress_text.c_str(), memory_text.c_str(), nullptr};
   if (exe_length > 0) exe[exe_length] = '\0';
+  const pid_t parent = ::getpid();
+  const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
+  if (pid == 0) become_reader(parent);
   if (pid == 0 && exe_length > 0) {
     (void)::fcntl(fd, F_SETFD, 0);
     (void)::fcntl(pipe_fds[1], F_SETFD, 0);
     ::execv(exe, const_cast<char *const *>(argv));
     ::_exit(127);
   }
-  if (pid == 0) ::_exit(read_in_child(reader, path, fd, pipe_fds[1]));
+  if (pid == 0) ::_exit(read_in_child(reader, path, fd, pipe_fds[1], limits.bytes));
   ::close(pipe_fds[1]);
   int status = 0;
-  bool stopped = false;
+  bool stopped = false, timed_out = false;
   if (pid < 0) {
     read.reason = std::string("cannot read it apart: ") + std::strerror(errno);
   } else {
+    // The signals that end molv are let in only while it waits, so that
+    // one arriving at any moment wakes the wait and STOP hears of it at
+    // once (a thread of the process that takes it instead leaves the
+    // asking a few times a second).
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (const int signal : kEndingSignals) sigaddset(&ending, signal);
+    (void)::pthread_sigmask(SIG_BLOCK, &ending, &before);
+    const auto deadline =
+        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(limits.seconds));
     // The child's progress until it ends (and its end of the pipe with
-    // it), asking STOP a few times a second whether to give up.
+    // it), asking STOP whether to give up, and ending it at the deadline.
     for (;;) {
-      struct pollfd in = {pipe_fds[0], POLLIN, 0};
-      const int ready = ::poll(&in, 1, stop ? 100 : -1);
-      if (stop && !stopped && stop()) {
+      if (!stopped && !timed_out && stop && stop()) {
         stopped = true;
         (void)::kill(pid, SIGKILL);
       }
+      auto wait = std::chrono::milliseconds(stop ? 100 : -1);
+      // (A limit beyond three years is none.)
+      if (limits.seconds > 0 && limits.seconds < 1e8 && !stopped && !timed_out) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+          timed_out = true;
+          (void)::kill(pid, SIGKILL);
+        } else if (wait.count() < 0 || left < wait) {
+          wait = left;
+        }
+      }
+      const struct timespec timeout = {static_cast<time_t>(wait.count() / 1000),
+                                       static_cast<long>(wait.count() % 1000) * 1000000};
+      struct pollfd in = {pipe_fds[0], POLLIN, 0};
+      const int ready = ::ppoll(&in, 1, wait.count() < 0 ? nullptr : &timeout, &before);
       if (ready < 0 && errno != EINTR) break;
       if (ready <= 0) continue;
       unsigned char bytes[64];
@@ -185,10 +284,18 @@ IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
     }
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
   ::close(pipe_fds[0]);
-  if (stopped) read.reason = "the load was cancelled";
-  read.planned = pid > 0 && !stopped && child_read(fd, status, &read);
+  if (stopped) {
+    read.end = ReadEnd::kStopped;
+    read.reason = "the load was cancelled";
+  } else if (timed_out) {
+    read.end = ReadEnd::kTimeLimit;
+    read.reason = "the model's reader took longer than its time limit of " +
+                  seconds_text(limits.seconds) + " (--timeout)";
+  }
+  read.planned = pid > 0 && !stopped && !timed_out && child_read(fd, status, limits, &read);
   ::close(fd);
   return read;
 }

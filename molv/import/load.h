@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "api/model.h"
+#include "import/isolated_read.h"
 #include "import/model_plan.h"
 
 namespace molv {
@@ -33,12 +34,14 @@ struct NamedTexture {
 };
 
 // How a long load is watched: PROGRESS hears how far the reader got (0 to
-// 100); STOP is asked a few times a second whether to give up (the
-// window's Cancel), upon which the reader ends at once and the load fails.
-// Either may be empty.
+// 100); STOP is asked a few times a second, and after a signal, whether to
+// give up (the window's Cancel, Ctrl-C), upon which the reader ends at once
+// and the load fails.  Either may be empty.  A reader that reaches one of
+// LIMITS is ended as well.
 struct LoadWatch {
   std::function<void(int percent)> progress;
   std::function<bool()> stop;
+  ReadLimits limits;
 };
 
 struct Load {
@@ -46,6 +49,9 @@ struct Load {
   Source source = Source::kSample;
   bool loaded = false;
   std::string error;  // the one line "FILE: reason" when not loaded
+  // How a model's reader ended: stopped or at a limit, the load failed
+  // for that.
+  ReadEnd read_end = ReadEnd::kAnswered;
   // The model, until install() makes it the process's model.
   std::unique_ptr<Model> model;
   // What the file holds that a .x will not, and what it holds itself as

@@ -18,6 +18,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/child_process.h"
@@ -281,6 +282,64 @@ TEST_F(RunFiles, AModelThatCrashesTheReaderIsNamed) {
                    "molv: " + model + ": the model's reader crashed on it");
     EXPECT_EQ(read("out.x"), "an earlier export");
   }
+}
+
+// A PLY whose header never ends: its reader reads on for ever.
+const char kEndlessPly[] = "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n0\n";
+
+// The reader's child ends with molv: at once on a first Ctrl-C or SIGTERM
+// (molv names the model), with molv on SIGKILL, also while a batch looks
+// ahead at its models.
+TEST_F(RunFiles, TheReaderStopsWithMolv) {
+  write("spin.ply", kEndlessPly);
+  write("box.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  const std::vector<std::string> one = {"spin.ply", "--defaults"},
+                                  ahead = {"spin.ply", "box.obj", "-o", "out/", "--copy-textures"};
+  for (const auto &[args, signal] : std::vector<std::pair<std::vector<std::string>, int>>{
+           {one, SIGINT}, {one, SIGTERM}, {one, SIGKILL}, {ahead, SIGTERM}}) {
+    qel_test::RunOptions options;
+    options.interrupt_on_child = true;
+    options.interrupt_signals = {signal};
+    const auto r = run(args, options);
+    const std::string what = strsignal(signal) + std::string(args.size() > 2 ? " ahead" : "");
+    EXPECT_FALSE(r.timed_out) << what;
+    ASSERT_EQ(r.children.size(), 1u) << what;
+    EXPECT_TRUE(qel_test::process_ends(r.children[0])) << what;
+    EXPECT_EQ(r.exit_status, signal == SIGINT ? 1 : -1) << what << ": " << r.err;
+    EXPECT_EQ(r.signal, signal == SIGINT ? 0 : signal) << what;
+    if (signal != SIGKILL && args.size() == 2) {
+      EXPECT_EQ(r.err, "molv: spin.ply: the load was cancelled\n") << what;
+    }
+  }
+}
+
+// A model whose reader reaches the time or the memory limit is one line
+// naming it and the limit, exit status 2; the batch goes on, the report
+// tells why.  A reader's own messages never reach molv's output.
+TEST_F(RunFiles, TheReaderHasLimitsAndKeepsItsMessages) {
+  write("spin.ply", kEndlessPly);
+  write("big.off", "OFF\n353535235358 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  write("box.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  write("odd.ogex", "Metric {float {1.0}} }}");
+  auto r = run({"spin.ply", "big.off", "box.obj", "odd.ogex", "-o", "out/", "--defaults",
+                "--timeout", "0.5", "--max-memory", "64M", "--report", "r.jsonl", "--quiet"});
+  EXPECT_EQ(r.exit_status, 2) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "molv: spin.ply: the model's reader took longer than its time limit of 0.5 s "
+            "(--timeout)\n"
+            "molv: big.off: the model's reader needs more than its memory limit of 64 MiB "
+            "(--max-memory)\n"
+            "molv: odd.ogex: the file holds no scene\n");
+  std::string statuses;
+  for (const std::string &line : qel_test::text_lines(read("r.jsonl")))
+    statuses += json::parse(line).value("status", "") + " ";
+  EXPECT_EQ(statuses, "time-limit memory-limit done refused ");
+  r = qel_test::run_molv({"info", path("big.off"), "--max-memory", "1G", "--timeout", "60"});
+  EXPECT_EQ(r.err, "molv: " + path("big.off") +
+                       ": the model's reader needs more than its memory limit of 1 GiB "
+                       "(--max-memory)\n");
+  EXPECT_EQ(r.exit_status, 2);
 }
 
 }  // namespace

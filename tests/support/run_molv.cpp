@@ -161,7 +161,8 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
       ::kill(pid, SIGKILL);
       break;
     }
-    const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+    const bool watching = options.interrupt_on_child && !result.interrupted;
+    const int ready = ::poll(fds, 2, watching ? 10 : static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) break;
     for (int i = 0; i < 2 && ready > 0; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -175,8 +176,12 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
         --open_pipes;
       }
     }
-    if (!options.interrupt_on.empty() && !result.interrupted &&
-        result.err.find(options.interrupt_on) != std::string::npos) {
+    const std::vector<pid_t> children =
+        watching ? child_processes(pid) : std::vector<pid_t>();
+    if (!children.empty() ||
+        (!options.interrupt_on.empty() && !result.interrupted &&
+         result.err.find(options.interrupt_on) != std::string::npos)) {
+      result.children.assign(children.begin(), children.end());
       std::vector<pid_t> targets{pid};
       if (options.interrupt_children) targets = child_processes(pid);
       const std::vector<int> signals =
@@ -204,6 +209,17 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
 
 RunResult run_molv(const RunOptions &options) {
   return run_program(options.program.empty() ? MOLV_BINARY : options.program, options);
+}
+
+bool process_ends(int pid) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string skip, state;  // pid, (name) and state: a name without blanks
+    if (!(stat >> skip >> skip >> state) || state == "Z") return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ::usleep(10000);
+  }
 }
 
 bool can_hide_proc() { return run_in_child(false, [] { return hide_proc_here() ? 0 : 1; }) == 0; }

@@ -34,6 +34,9 @@ struct RunOptions {
   // They go to the program's child processes (the workers of --jobs)
   // instead of the program itself.
   bool interrupt_children = false;
+  // Sends them as soon as the program has a child process (the reader of
+  // a model), instead of waiting for a text.
+  bool interrupt_on_child = false;
   // RLIMIT_AS in bytes, negative for none: the memory the program may have.
   long memory_limit = -1;
   // The child is killed when it runs longer.
@@ -53,6 +56,7 @@ struct RunResult {
   int signal = 0;        // the signal that ended it, 0 when it exited
   bool timed_out = false;
   bool interrupted = false;  // interrupt_on was seen and SIGINT sent
+  std::vector<int> children;  // the program's child processes then
   std::string out;
   std::string err;
 };
@@ -91,6 +95,9 @@ class MolvForNobody {
   std::string program_;
   std::string error_;
 };
+
+// Waits (up to ten seconds) for process PID to end (a zombie has); false when not.
+bool process_ends(int pid);
 
 // The lines of a text, without their line ends (a last line without one
 // counts too).
