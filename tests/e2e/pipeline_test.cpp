@@ -398,19 +398,6 @@ TEST_F(Pipeline, DepfileNamesAreTheFilesMakeWatches) {
   EXPECT_EQ(run({"-", "--format", "obj", "--depfile", "deps.d"}).exit_status, 2);
 }
 
-// The %g form is the user's choice; the export says that the DirectX
-// runtime refuses it, and only then.
-TEST(PipelineReport, TheShortNumberFormIsNamedAsOneTheRuntimeRefuses) {
-  for (const char *fixed : {"0", "1"}) {
-    const auto r = qel_test::run_molv(
-        {"export", "-o", "-", "--set", std::string("fixed_numbers=") + fixed, "--report",
-         "/dev/stderr", "--quiet"});
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    const bool warned = r.err.find(R"({"code":"runtime-refuses")") != std::string::npos;
-    EXPECT_EQ(warned, fixed[0] == '0') << r.err;
-  }
-}
-
 // ---- molv info --------------------------------------------------------------------------
 
 TEST_F(Pipeline, InfoTellsWhatTheModelAndItsXHoldAndWritesNothing) {
