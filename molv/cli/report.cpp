@@ -31,7 +31,7 @@ struct Totals {
   std::atomic<long> failed{0};
 };
 
-int g_fd = -1;  // 1 for standard output; 0 when the lines go to g_file
+int g_fd = -1;  // standard output for --report -; a file's lines go to g_file
 RunOutput g_file;
 Totals *g_totals = nullptr;
 std::chrono::steady_clock::time_point g_start;
@@ -96,12 +96,10 @@ bool open_report(const Args &args, std::string *error) {
     g_fd = 1;
     return true;
   }
-  if (!g_file.open(args.report, "report", error)) return false;
-  g_fd = 0;  // the lines go to g_file
-  return true;
+  return g_file.open(args.report, "report", error);
 }
 
-bool report_wanted() { return g_fd >= 0; }
+bool report_wanted() { return g_fd >= 0 || g_file.is_open(); }
 
 void report_model(const ModelReport &model) {
   if (g_totals != nullptr) (model.exit_status == 0 ? g_totals->done : g_totals->failed)++;
@@ -109,16 +107,15 @@ void report_model(const ModelReport &model) {
 }
 
 void report_line(const std::string &json) {
-  if (g_fd < 0) return;
   const std::string line = json + "\n";
   if (g_file.is_open()) {
     // A file that stops taking bytes (a full disk) is said at the end;
     // the exports go on.
     g_file.write(line);
-    return;
+  } else if (g_fd >= 0) {
+    std::fflush(stdout);
+    (void)write_all(g_fd, line.data(), line.size());
   }
-  std::fflush(stdout);
-  (void)write_all(g_fd, line.data(), line.size());
 }
 
 void report_total(const Args &args, size_t count) {

@@ -43,12 +43,12 @@ bool RunOutput::finish(bool keep, std::string *error) {
   const bool empty = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
   fd_ = -1;
   keep = keep && !taken_ && !(empty && file_.replaces());
-  if (write_errno_ == 0 && keep && file_.commit()) return true;
-  const int why = write_errno_ != 0 ? write_errno_ : errno;
   if (write_errno_ == 0 && !keep) {
     file_.discard();
     return true;
   }
+  if (write_errno_ == 0 && file_.commit()) return true;
+  const int why = write_errno_ != 0 ? write_errno_ : errno;
   file_.discard();
   *error = file_.path() + ": cannot write the " + what_ + ": " + std::strerror(why);
   return false;
