@@ -47,6 +47,7 @@ struct Args {
   bool verbose = false;           // every status line, also when stderr is no terminal
   bool extract_textures = false;  // embedded textures as files beside the .x
   bool copy_textures = false;     // the model's texture files copied beside the .x
+  bool verify = false;            // every .x read back and compared with the model
   long jobs = 1;                  // processes that export side by side
   std::string report;             // --report FILE: a JSON line per model ("-": stdout)
   std::string depfile;            // --depfile FILE: a Makefile rule per model

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "common/verify.h"
 #include "common/x_summary.h"
 
 namespace molv {
@@ -44,6 +45,8 @@ struct ModelReport {
   std::string options;  // the option string the export used
   std::vector<ReportWarning> warnings;
   std::vector<ReportTexture> textures;
+  bool verified = false;  // --verify ran: VERIFY holds its verdict
+  Verification verify;
 };
 
 // The stable code of a warning line of the load (import/load.h)

@@ -54,6 +54,8 @@ constexpr const char *kUsageHead =
     "                         files beside the .x and name those files in it\n"
     "  --copy-textures        copy the model's texture files beside the .x, under\n"
     "                         the names the .x gives them\n"
+    "  --verify               read every .x back and compare it with the model\n"
+    "                         face by face; a real difference fails the model\n"
     "  -j, --jobs N           export several SCENEs in N processes side by side\n"
     "  --report FILE          one JSON object per model (JSON Lines; - for\n"
     "                         standard output); a batch ends with its total\n"

@@ -1,0 +1,616 @@
+/*
+ * The comparison of the check of an export.  Corner positions become
+ * numbers that compare exactly: a point of the file is the model's
+ * nearest within what the written digits may move it, summed over the
+ * frames.  A face is its corners' numbers from the least one on, so the
+ * file's faces are found among the model's by a hash of that sequence;
+ * what is left is sorted out by the options: the back copies of two-sided
+ * faces, the triangles of a polygon, and what nothing explains.
+ */
+#include "common/verify.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "common/plugin_options.h"
+#include "common/verify_model.h"
+#include "core/options.h"
+
+namespace molv {
+namespace {
+
+using Point = std::array<float, 3>;
+
+// The points of both sides as ids: the model's first, each file point the
+// id of the model's nearest within TOLERANCE, or one of its own.
+class PointIds {
+ public:
+  explicit PointIds(double tolerance) : cell_(tolerance) {}
+
+  int model_point(const Point &p) { return find_or_add(p, cell_ * 0.01); }
+  int file_point(const Point &p) { return find_or_add(p, cell_); }
+
+ private:
+  using Cell = std::array<long long, 3>;
+  struct Hash {
+    std::size_t operator()(const Cell &c) const {
+      return static_cast<std::size_t>((c[0] * 73856093) ^ (c[1] * 19349663) ^ (c[2] * 83492791));
+    }
+  };
+  Cell cell_of(const Point &p) const {
+    Cell c;
+    for (int i = 0; i < 3; ++i)
+      c[i] = static_cast<long long>(std::clamp(std::floor(p[i] / cell_), -1e15, 1e15));
+    return c;
+  }
+  int find_or_add(const Point &p, double within) {
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) return -1;
+    const Cell at = cell_of(p);
+    int best = -1;
+    double best_distance = within * within;
+    for (int d = 0; d < 27; ++d) {
+      const auto found = cells_.find({at[0] + d % 3 - 1, at[1] + d / 3 % 3 - 1, at[2] + d / 9 - 1});
+      if (found == cells_.end()) continue;
+      for (const int id : found->second) {
+        double distance = 0;
+        for (int i = 0; i < 3; ++i) distance += std::pow(double(p[i]) - points_[id][i], 2);
+        if (distance <= best_distance) best = id, best_distance = distance;
+      }
+    }
+    if (best >= 0) return best;
+    points_.push_back(p);
+    cells_[at].push_back(static_cast<int>(points_.size() - 1));
+    return static_cast<int>(points_.size() - 1);
+  }
+
+  double cell_;
+  std::vector<Point> points_;
+  std::unordered_map<Cell, std::vector<int>, Hash> cells_;
+};
+
+// A face's corners by id, from its least id on; REVERSED reads them
+// backwards.  *START: the corner it starts at.
+std::vector<int> face_key(const std::vector<int> &ids, std::uint32_t first, std::uint32_t n,
+                          bool reversed, std::uint32_t *start) {
+  std::vector<int> key(n);
+  for (std::uint32_t k = 0; k < n; ++k) key[k] = ids[first + (reversed ? (n - k) % n : k)];
+  // The least rotation, also where an id comes twice (corners that the
+  // written digits cannot tell apart).
+  std::uint32_t offset = 0;
+  for (std::uint32_t r = 1; r < n; ++r)
+    for (std::uint32_t k = 0; k < n; ++k) {
+      const int a = key[(r + k) % n], b = key[(offset + k) % n];
+      if (a == b) continue;
+      if (a < b) offset = r;
+      break;
+    }
+  std::rotate(key.begin(), key.begin() + offset, key.end());
+  *start = reversed ? (n - offset) % n : offset;
+  return key;
+}
+
+std::uint64_t key_hash(const std::vector<int> &key) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ull;
+  for (const int id : key) h = (h ^ static_cast<std::uint32_t>(id)) * 0xff51afd7ed558ccdull;
+  return h ^ (h >> 31);
+}
+
+// Twice the area vector of a polygon (Newell's method), in doubles.
+std::array<double, 3> area_vector(const std::vector<Point> &p, std::uint32_t first,
+                                  std::uint32_t n, const std::uint32_t *order = nullptr) {
+  std::array<double, 3> a{0, 0, 0};
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const Point &u = p[first + (order ? order[k] : k)];
+    const Point &v = p[first + (order ? order[(k + 1) % n] : (k + 1) % n)];
+    a[0] += (double(u[1]) - v[1]) * (double(u[2]) + v[2]);
+    a[1] += (double(u[2]) - v[2]) * (double(u[0]) + v[0]);
+    a[2] += (double(u[0]) - v[0]) * (double(u[1]) + v[1]);
+  }
+  return a;
+}
+
+double dot(const std::array<double, 3> &a, const std::array<double, 3> &b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+
+// Objects a difference touches, by name: "Floor", "Floor, Wall and 3 more".
+class Names {
+ public:
+  void add(std::uint32_t object) {
+    if (std::find(objects_.begin(), objects_.end(), object) == objects_.end())
+      objects_.push_back(object);
+  }
+  std::string text(const std::vector<std::string> &names) const {
+    std::string out;
+    for (std::size_t i = 0; i < objects_.size() && i < 3; ++i) {
+      const std::string &name = names[objects_[i]];
+      out += (i ? ", " : "") + (name.empty() ? std::string("an unnamed object") : name);
+    }
+    if (objects_.size() > 3) out += " and " + std::to_string(objects_.size() - 3) + " more";
+    return out;
+  }
+
+ private:
+  std::vector<std::uint32_t> objects_;
+};
+
+template <typename... Args>
+std::string text(const char *format, Args... args) {
+  char line[300];
+  std::snprintf(line, sizeof line, format, args...);
+  return line;
+}
+
+// What the options make of a face, and how near the written digits keep
+// a number.
+struct Rules {
+  explicit Rules(const std::string &options) {
+    const auto set = [&options](qel::OptionIndex i) { return option_is_set(options, i); };
+    z_sign = set(qel::opt_z_axis) ? 1.0f : -1.0f;
+    reversed = !set(qel::opt_winding);
+    normal_sign = (set(qel::opt_flip_normals) ? -1.0f : 1.0f) * (set(qel::opt_winding) ? -1.0f : 1.0f);
+    two_sided = set(qel::opt_two_sided);
+    triangulate = set(qel::opt_triangulate);
+    normals = set(qel::opt_normals);
+    materials = set(qel::opt_materials);
+    flip = set(qel::opt_flip_normals);
+    corner_order = set(qel::opt_winding);
+    optimize = set(qel::opt_optimize_vertices);
+    const char d = options.size() > 49 ? options[49] : qel::kDefaultOptions[49];
+    decimals = d - '0';
+    cut = decimals > 0 ? 0.5 * std::pow(10.0, -decimals) : 0.0;
+  }
+  float z_sign, normal_sign;
+  bool reversed, two_sided, triangulate, normals, materials, flip, corner_order, optimize;
+  int decimals;
+  double cut;  // what the decimal places may cut off a number below 1
+};
+
+// One face of the model as the file should hold it: the face, or its back
+// copy (corners reversed, normals turned).
+struct Want {
+  std::uint32_t face;
+  bool back;
+  bool taken = false;
+  std::uint32_t start = 0;     // the corner its key starts at
+  std::uint32_t key = 0;       // into the flat keys
+  double area_found = 0;       // of the triangles found for it
+};
+
+class Compare {
+ public:
+  Compare(const XScene &file, const std::string &options, Verification *out)
+      : file_(file), rules_(options), out_(*out), model_(model_faces(options)) {}
+
+  void run(const XReadProgress &progress);
+
+ private:
+  void file_corners();
+  void ids();
+  void wants();
+  void match_whole(bool reversed);
+  void match_pieces();
+  void check_pair(std::uint32_t f, std::uint32_t f_start, const Want &w);
+  void check_corner(std::uint32_t fc, std::uint32_t mc, const Want &w, std::uint32_t f);
+  void check_fan(const Want &w);
+  void check_look(std::uint32_t f, const Want &w);
+  void finish();
+  void add(const char *kind, bool expected, long count, const std::string &line) {
+    if (count > 0) out_.differences.push_back({kind, expected, count, line});
+  }
+
+  std::uint32_t model_corner(const Want &w, std::uint32_t j) const {
+    const ModelFaces::Face &m = model_.faces[w.face];
+    return m.first + (w.back ? (w.start + m.corners - j % m.corners) % m.corners
+                             : (w.start + j) % m.corners);
+  }
+
+  const XScene &file_;
+  Rules rules_;
+  Verification &out_;
+  ModelFaces model_;
+  // The file's corners in the modeller's space and corner order.
+  std::vector<Point> position_, normal_;
+  std::vector<std::array<float, 2>> uv_;
+  std::vector<int> model_ids_, file_ids_, keys_;
+  std::vector<Want> wants_;
+  std::unordered_multimap<std::uint64_t, std::uint32_t> by_key_;
+  std::vector<char> file_done_;
+  long non_finite_ = 0, pieces_ = 0, polygons_cut_ = 0, collapsed_ = 0;
+  // Real differences, counted, with the objects they touch.
+  long reversed_ = 0, against_ = 0, uncovered_ = 0, concave_ = 0, normals_off_ = 0,
+       normals_none_ = 0, uv_off_ = 0, uv_none_ = 0, looks_off_ = 0, normal_corners_ = 0;
+  double worst_angle_ = 0, worst_move_ = 0, worst_uv_ = 0;
+  Names reversed_in_, against_in_, uncovered_in_, concave_in_, normals_in_, uv_in_, looks_in_,
+      missing_in_;
+  double tolerance_ = 0;
+};
+
+// The file's corners in the modeller's space: z mirrored back, each face's
+// corners back in the modeller's order, the normals' signs undone.
+void Compare::file_corners() {
+  position_.reserve(file_.position.size());
+  normal_.reserve(file_.position.size());
+  uv_.reserve(file_.position.size());
+  for (const XScene::Face &f : file_.faces) {
+    for (std::uint32_t k = 0; k < f.corners; ++k) {
+      const std::uint32_t c = f.first + (rules_.reversed ? (f.corners - k) % f.corners : k);
+      const Point &p = file_.position[c], &n = file_.normal[c];
+      position_.push_back({p[0], p[1], rules_.z_sign * p[2]});
+      const float s = rules_.normal_sign;
+      normal_.push_back({s * n[0], s * n[1], s * rules_.z_sign * n[2]});
+      uv_.push_back(file_.uv[c]);
+    }
+  }
+}
+
+// The points' ids, within what six significant digits and the decimal
+// places may move a number, summed over a few frames.
+void Compare::ids() {
+  double largest = 0;
+  for (const Point &p : model_.position)
+    for (const float v : p)
+      if (std::isfinite(v)) largest = std::max(largest, double(std::fabs(v)));
+  tolerance_ = 2e-5 * largest + 1e-6 + 4 * rules_.cut;
+  PointIds points(tolerance_);
+  model_ids_.reserve(model_.position.size());
+  for (const Point &p : model_.position) model_ids_.push_back(points.model_point(p));
+  file_ids_.reserve(position_.size());
+  for (const Point &p : position_) file_ids_.push_back(points.file_point(p));
+}
+
+void Compare::wants() {
+  for (std::uint32_t f = 0; f < model_.faces.size(); ++f) {
+    const ModelFaces::Face &m = model_.faces[f];
+    bool finite = true;
+    for (std::uint32_t k = 0; k < m.corners; ++k) finite = finite && model_ids_[m.first + k] >= 0;
+    if (!finite) {
+      ++non_finite_;
+      continue;
+    }
+    for (const bool back : {false, true}) {
+      if (back && !(rules_.two_sided && m.two_sided)) continue;
+      Want w{f, back};
+      const std::vector<int> key = face_key(model_ids_, m.first, m.corners, back, &w.start);
+      w.key = static_cast<std::uint32_t>(keys_.size());
+      keys_.insert(keys_.end(), key.begin(), key.end());
+      by_key_.emplace(key_hash(key), static_cast<std::uint32_t>(wants_.size()));
+      wants_.push_back(w);
+    }
+  }
+  out_.model_faces = static_cast<long>(wants_.size());
+}
+
+// The file's faces found whole among the model's (REVERSED: read the
+// other way round, a face that turned).
+void Compare::match_whole(bool reversed) {
+  for (std::uint32_t f = 0; f < file_.faces.size(); ++f) {
+    if (file_done_[f]) continue;
+    const XScene::Face &x = file_.faces[f];
+    std::uint32_t start = 0;
+    const std::vector<int> key = face_key(file_ids_, x.first, x.corners, reversed, &start);
+    if (std::find(key.begin(), key.end(), -1) != key.end()) continue;
+    const auto range = by_key_.equal_range(key_hash(key));
+    for (auto i = range.first; i != range.second; ++i) {
+      Want &w = wants_[i->second];
+      if (w.taken || model_.faces[w.face].corners != x.corners ||
+          !std::equal(key.begin(), key.end(), keys_.begin() + w.key))
+        continue;
+      w.taken = true;
+      file_done_[f] = 1;
+      if (reversed) {
+        ++reversed_;
+        reversed_in_.add(model_.faces[w.face].object);
+      } else if (std::adjacent_find(key.begin(), key.end()) != key.end() ||
+                 key.front() == key.back()) {
+        // Corners the written digits cannot keep apart: which is which,
+        // and so their normals, cannot be told.
+        ++collapsed_;
+      } else {
+        check_pair(f, start, w);
+        check_fan(w);
+      }
+      break;
+    }
+  }
+}
+
+// A file corner FC against the model's corner MC of W's face.
+void Compare::check_corner(std::uint32_t fc, std::uint32_t mc, const Want &w, std::uint32_t f) {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  const XMesh &mesh = file_.meshes[file_.faces[f].mesh];
+  double move = 0;
+  for (int i = 0; i < 3; ++i) move = std::max(move, std::fabs(double(position_[fc][i]) - model_.position[mc][i]));
+  worst_move_ = std::max(worst_move_, move);
+  const Point &n = model_.normal[mc];
+  const double length = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
+  if (rules_.normals && std::isfinite(length) && length > 0.5) {
+    ++normal_corners_;
+    const Point &r = normal_[fc];
+    const double cosine = (double(n[0]) * r[0] + double(n[1]) * r[1] + double(n[2]) * r[2]) / length;
+    const double degrees = std::acos(std::clamp(w.back ? -cosine : cosine, -1.0, 1.0)) * 180.0 / M_PI;
+    if (!mesh.normals) {
+      ++normals_none_;
+      normals_in_.add(m.object);
+    } else if (degrees > 1.0) {
+      ++normals_off_;
+      worst_angle_ = std::max(worst_angle_, degrees);
+      normals_in_.add(m.object);
+    }
+  }
+  if (!m.textured) return;
+  if (!mesh.uv) {
+    ++uv_none_;
+    uv_in_.add(m.object);
+    return;
+  }
+  const auto &t = model_.uv[mc], &r = uv_[fc];
+  const double by = std::max(std::fabs(double(t[0]) - r[0]), std::fabs(double(t[1]) - r[1]));
+  const double allowed = 1e-5 * std::max({1.0f, std::fabs(t[0]), std::fabs(t[1])}) + rules_.cut;
+  if (!(by <= allowed)) {
+    ++uv_off_;
+    worst_uv_ = std::max(worst_uv_, by);
+    uv_in_.add(m.object);
+  }
+}
+
+bool same_colour(const float *a, const float *b, double allowed) {
+  for (int i = 0; i < 4; ++i)
+    if (!(std::fabs(double(a[i]) - b[i]) <= allowed)) return false;
+  return true;
+}
+
+// A whole face: its corners, and its material and texture.
+void Compare::check_pair(std::uint32_t f, std::uint32_t f_start, const Want &w) {
+  const XScene::Face &x = file_.faces[f];
+  for (std::uint32_t j = 0; j < x.corners; ++j)
+    check_corner(x.first + (f_start + j) % x.corners, model_corner(w, j), w, f);
+  check_look(f, w);
+}
+
+// The material and texture a face shows in the file.
+void Compare::check_look(std::uint32_t f, const Want &w) {
+  const XScene::Face &x = file_.faces[f];
+  if (!rules_.materials) return;
+  const ModelFaces::Face &m = model_.faces[w.face];
+  const FaceLook &look = model_.looks[m.look];
+  bool agrees = x.material >= 0;
+  if (agrees) {
+    const XMaterial &got = file_.materials[static_cast<std::size_t>(x.material)];
+    const double allowed = 1e-4 + rules_.cut;
+    agrees = got.has_texture == look.has_texture && got.texture == look.texture;
+    if (m.own_look) {
+      agrees = agrees && same_colour(look.colour, got.colour, allowed);
+    } else {
+      bool any = false;
+      for (const auto &colour : model_.texture_colours[m.look])
+        any = any || same_colour(colour.data(), got.colour, allowed);
+      agrees = agrees && any;
+    }
+  }
+  if (!agrees) {
+    ++looks_off_;
+    looks_in_.add(m.object);
+  }
+}
+
+// A polygon written whole must be convex: how a reader cuts it into
+// triangles is its own (a fan from one corner, ear clipping), and only a
+// convex polygon comes out the same whichever way it is cut.
+void Compare::check_fan(const Want &w) {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  if (m.corners <= 3 || w.back) return;
+  const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);
+  const double size = std::sqrt(dot(whole, whole));
+  if (!(size > 0)) return;
+  const Point *p = &model_.position[m.first];
+  for (std::uint32_t k = 0; k < m.corners; ++k) {
+    const Point &a = p[(k + m.corners - 1) % m.corners], &b = p[k], &c = p[(k + 1) % m.corners];
+    const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+    const double v[3] = {double(c[0]) - b[0], double(c[1]) - b[1], double(c[2]) - b[2]};
+    const std::array<double, 3> turn = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                                        u[0] * v[1] - u[1] * v[0]};
+    if (dot(turn, whole) < -1e-9 * size * size) {
+      ++concave_;
+      concave_in_.add(m.object);
+      return;
+    }
+  }
+}
+
+// The file's triangles left, found among the polygons of the model left:
+// the triangles of a polygon cut by the host, which together cover it and
+// each face its way.
+void Compare::match_pieces() {
+  std::unordered_map<int, std::vector<std::uint32_t>> polygons_at;
+  for (std::uint32_t i = 0; i < wants_.size(); ++i) {
+    const ModelFaces::Face &m = model_.faces[wants_[i].face];
+    if (wants_[i].taken || m.corners <= 3) continue;
+    for (std::uint32_t k = 0; k < m.corners; ++k) {
+      auto &list = polygons_at[model_ids_[m.first + k]];
+      if (list.empty() || list.back() != i) list.push_back(i);
+    }
+  }
+  if (polygons_at.empty()) return;
+  for (std::uint32_t f = 0; f < file_.faces.size(); ++f) {
+    const XScene::Face &x = file_.faces[f];
+    if (file_done_[f] || x.corners != 3) continue;
+    const int *id = &file_ids_[x.first];
+    const auto found = polygons_at.find(id[0]);
+    if (id[1] < 0 || id[2] < 0 || found == polygons_at.end()) continue;
+    const std::array<double, 3> own = area_vector(position_, x.first, 3);
+    for (const std::uint32_t i : found->second) {
+      Want &w = wants_[i];
+      const ModelFaces::Face &m = model_.faces[w.face];
+      std::uint32_t at[3];
+      int seen = 0;
+      for (std::uint32_t j = 0; j < 3; ++j)
+        for (std::uint32_t k = 0; k < m.corners; ++k)
+          if (model_ids_[m.first + k] == id[j]) {
+            at[j] = m.first + k;
+            ++seen;
+            break;
+          }
+      if (seen != 3) continue;
+      const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);
+      file_done_[f] = 1;
+      if ((dot(own, whole) < 0) != w.back) {
+        // Either the triangle faces against its polygon, or it is the
+        // other side's piece: that one is tried next.
+        file_done_[f] = 0;
+        continue;
+      }
+      w.area_found += std::sqrt(dot(own, own));
+      ++pieces_;
+      for (std::uint32_t j = 0; j < 3; ++j) check_corner(x.first + j, at[j], w, f);
+      check_look(f, w);
+      break;
+    }
+    if (!file_done_[f] && !found->second.empty()) {
+      // A triangle of a polygon's corners that faces against it.
+      for (const std::uint32_t i : found->second) {
+        const ModelFaces::Face &m = model_.faces[wants_[i].face];
+        int seen = 0;
+        for (std::uint32_t j = 0; j < 3; ++j)
+          for (std::uint32_t k = 0; k < m.corners; ++k) seen += model_ids_[m.first + k] == id[j];
+        if (seen < 3) continue;
+        file_done_[f] = 1;
+        ++against_;
+        against_in_.add(m.object);
+        break;
+      }
+    }
+  }
+  for (Want &w : wants_) {
+    if (w.taken || w.area_found <= 0) continue;
+    const ModelFaces::Face &m = model_.faces[w.face];
+    const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);
+    const double size = std::sqrt(dot(whole, whole));
+    w.taken = true;
+    if (std::fabs(w.area_found - size) <= 1e-3 * size + 1e-12) {
+      ++polygons_cut_;
+    } else {
+      ++uncovered_;
+      uncovered_in_.add(m.object);
+    }
+  }
+}
+
+void Compare::run(const XReadProgress &progress) {
+  const auto step = [&progress](int percent) {
+    if (progress && !progress(percent)) throw percent;
+  };
+  file_corners();
+  step(10);
+  ids();
+  step(40);
+  wants();
+  step(60);
+  file_done_.assign(file_.faces.size(), 0);
+  match_whole(false);
+  step(80);
+  match_pieces();
+  match_whole(true);
+  step(95);
+  out_.file_faces = static_cast<long>(file_.faces.size());
+  out_.read = true;
+  finish();
+}
+
+// Expected differences first, each one line.
+void Compare::finish() {
+  long lost = 0, extra = 0, copies = 0;
+  Names lost_in;
+  for (const Want &w : wants_) {
+    if (!w.taken) ++lost, lost_in.add(model_.faces[w.face].object);
+    if (w.taken && w.back) ++copies;
+  }
+  for (const char done : file_done_) extra += done ? 0 : 1;
+  // A corner that is not a number is written as 0 (or the largest float
+  // for an infinity): such faces are the model's own.
+  const long from_source = std::min(extra, non_finite_);
+  extra -= from_source;
+  long corners = 0, vertices = 0;
+  for (const XScene::Face &f : file_.faces) corners += f.corners;
+  for (const XMesh &m : file_.meshes) vertices += static_cast<long>(m.vertices);
+  const std::vector<std::string> &names = model_.objects;
+  add("two-sided", true, copies, text("%ld two-sided faces written twice, the copy facing back (two_sided)", copies));
+  add("triangulated", true, polygons_cut_, text("%ld polygons written as %ld triangles (triangulate)", polygons_cut_, pieces_));
+  if (rules_.optimize && vertices < corners)
+    add("merged", true, corners - vertices, text("%ld corners written as %ld vertices (optimize_vertices)", corners, vertices));
+  add("lines", true, model_.lines, text("%ld lines and points not exported: a .x mesh holds faces only", model_.lines));
+  if (rules_.decimals > 0 && rules_.decimals < 6 && worst_move_ > 0)
+    add("decimals", true, 1, text("numbers cut to %d decimal places (decimals): corners moved by up to %g", rules_.decimals, worst_move_));
+  add("texture-colours", true, model_.textured_own_colour, text("%ld textures used with several materials take the colours of the first (texture_material)", model_.textured_own_colour));
+  add("collapsed", true, collapsed_, text("%ld faces too small for the written digits to keep their corners apart: compared by position only", collapsed_));
+  add("non-finite", true, non_finite_, text("%ld faces of the model with a corner that is not a number, written with 0 there", non_finite_));
+  add("flipped-normals", true, rules_.flip && normal_corners_ > 0, "every normal turned the other way (flip_normals)");
+  add("corner-order", true, rules_.corner_order, "faces in the modeller's corner order (winding)");
+  if (!rules_.normals) add("no-normals", true, 1, "no normals written (normals)");
+  if (!rules_.materials) add("no-materials", true, 1, "no materials written (materials)");
+  add("concave", false, concave_, text("%s in %s: turn on Triangulate", concave_ == 1 ? "concave polygon" : (std::to_string(concave_) + " concave polygons").c_str(), concave_in_.text(names).c_str()));
+  add("missing", false, lost, text("%ld faces of %s not in the file", lost, lost_in.text(names).c_str()));
+  add("extra", false, extra, text("%ld faces in the file that the model does not hold", extra));
+  add("winding", false, reversed_, text("%ld faces of %s face the other way", reversed_, reversed_in_.text(names).c_str()));
+  add("back-triangle", false, against_, text("%ld triangles of %s face against their polygon", against_, against_in_.text(names).c_str()));
+  add("uncovered", false, uncovered_, text("the triangles of %ld polygons of %s do not cover them", uncovered_, uncovered_in_.text(names).c_str()));
+  add("normals", false, normals_none_, text("no normals for %ld corners of %s", normals_none_, normals_in_.text(names).c_str()));
+  add("normals", false, normals_off_, text("normals of %s: %ld of %ld corners more than 1 degree off, worst %.0f degrees", normals_in_.text(names).c_str(), normals_off_, normal_corners_, worst_angle_));
+  add("texture-coordinates", false, uv_none_, text("no texture coordinates for %ld corners of %s", uv_none_, uv_in_.text(names).c_str()));
+  add("texture-coordinates", false, uv_off_, text("texture coordinates of %s: %ld corners off, worst by %g", uv_in_.text(names).c_str(), uv_off_, worst_uv_));
+  add("materials", false, looks_off_, text("%ld faces of %s show another material or texture", looks_off_, looks_in_.text(names).c_str()));
+}
+
+}  // namespace
+
+bool Verification::agrees() const {
+  if (!read) return false;
+  for (const VerifyDifference &d : differences)
+    if (!d.expected) return false;
+  return true;
+}
+
+std::string Verification::verdict() const {
+  if (!read) return "verify: the .x could not be read back: " + error;
+  if (agrees())
+    return "verified: the .x agrees with the model (" + std::to_string(model_faces) + " faces)";
+  std::string line = "verify: the .x differs from the model: ";
+  bool first = true;
+  for (const VerifyDifference &d : differences) {
+    if (d.expected) continue;
+    line += (first ? "" : "; ") + d.text;
+    first = false;
+  }
+  return line;
+}
+
+Verification compare_with_model(const XScene &scene, const std::string &options,
+                                const XReadProgress &progress) {
+  Verification result;
+  try {
+    Compare(scene, options, &result).run(progress);
+  } catch (int) {
+    result = Verification();
+    result.error = "stopped";
+  }
+  return result;
+}
+
+Verification verify_export(const std::string &file, const std::string &options, XScene *scene,
+                           const XReadProgress &progress) {
+  XScene own;
+  XScene &read = scene != nullptr ? *scene : own;
+  const auto part = [&progress](int from, int to) -> XReadProgress {
+    if (!progress) return XReadProgress();
+    return [&progress, from, to](int percent) { return progress(from + (to - from) * percent / 100); };
+  };
+  Verification result;
+  if (!read_x_file(file, &read, &result.error, part(0, 60))) return result;
+  return compare_with_model(read, options, part(60, 100));
+}
+
+}  // namespace molv
