@@ -43,13 +43,20 @@ struct Verification {
   std::string verdict() const;
 };
 
-// Compares SCENE, read from the .x the plug-in wrote under OPTIONS (the
-// run's option string), with the process's model.  PROGRESS as for the
+// SCENE, read from a .x the plug-in wrote under OPTIONS (the run's option
+// string), in the modeller's space: z mirrored back where the options
+// mirrored it, every face's corners in the modeller's order (its first
+// corner kept first), the normals' signs undone.  Texture coordinates stay
+// as the file holds them.
+void to_modeller_space(XScene *scene, const std::string &options);
+
+// Compares SCENE (in the modeller's space) with the process's model.  PROGRESS as for the
 // reading (0 to 100 of the comparison).
 Verification compare_with_model(const XScene &scene, const std::string &options,
                                 const XReadProgress &progress = XReadProgress());
 
-// Reads FILE and compares it.  PROGRESS goes 0 to 100 over both.
+// Reads FILE and compares it; *SCENE (when given) keeps what was read, in
+// the modeller's space.  PROGRESS goes 0 to 100 over both.
 Verification verify_export(const std::string &file, const std::string &options,
                            XScene *scene = nullptr,
                            const XReadProgress &progress = XReadProgress());

@@ -164,6 +164,7 @@ proc ::molv::gui::follow_bar {args} {
 # (where the textures the model names are); the window's own folder is back
 # once the entry has run.
 proc ::molv::gui::run_entry {label script} {
+    stop_check
     if {[loading]} {
         show_message "A model is loading: let it finish or cancel it first."
         return
@@ -234,6 +235,7 @@ proc ::molv::gui::name_of {file} {
 }
 
 proc ::molv::gui::open_file {} {
+    stop_check
     if {[busy]} {
         show_message "An export is running: let it finish or cancel it first."
         return
@@ -381,6 +383,11 @@ proc ::molv::gui::dialog_parent {} {
 # Quit: a running export is cancelled first, and molv ends once it has
 # cleaned up.
 proc ::molv::gui::quit {} {
+    if {[verifying]} {
+        verify_cancel
+        after 50 ::molv::gui::quit
+        return
+    }
     if {[loading]} {
         load_cancel
         after 50 ::molv::gui::quit
@@ -504,17 +511,77 @@ proc ::molv::gui::show_warnings {exported {errors {}}} {
     }
 }
 
-# A complete export of FILE: what it holds in the status line, and the file
-# as Assimp's .x reader sees it in the view.
-proc ::molv::gui::exported {file} {
-    if {![catch {x_summary $file} line]} {set ::molv::status $line}
+# A complete export of FILE, written under OPTIONS: what it holds in the
+# status line, then the check of molv export --verify in a thread
+# (poll_check), with the status line and the bar following it; the view's
+# picture of the .x comes from the same reading as the verdict under it.
+proc ::molv::gui::exported {file options} {
+    set summary ""
+    if {![catch {x_summary $file} line]} {set summary $line}
     show_warnings [texture_warnings $file]
-    if {[catch {view read_export $file} result]} {
+    # The earlier picture is not this file's.
+    view forget_export
+    set ::molv::gui::showing [view showing]
+    foreach b {export both} {.scene.bar.$b state disabled}
+    .scene.agreement configure -text "Reading [name_of $file] back ..." -foreground #505050
+    if {[catch {verify_start $file $options} result]} {
+        set ::molv::status $summary
         .scene.agreement configure -text "The .x could not be read back: $result" \
             -foreground #a00000
         return
     }
-    lassign $result agree line
-    .scene.agreement configure -text $line -foreground [expr {$agree ? "#006000" : "#a00000"}]
-    foreach b {export both} {.scene.bar.$b state !disabled}
+    variable checking [list $file $summary]
+    set ::molv::status "Reading [name_of $file] back ..."
+    .cancel configure -command ::molv::gui::verify_cancel
+    pack .cancel -in .bottom -side right -before .progress -padx 2
+    bind . <Escape> ::molv::gui::verify_cancel
+    after 20 ::molv::gui::poll_check
+}
+
+proc ::molv::gui::poll_check {} {
+    variable checking
+    lassign $checking file summary
+    set result [verify_poll]
+    lassign $result state detail
+    if {$state eq "running"} {
+        set ::molv::progress $detail
+        set ::molv::status "Reading [name_of $file] back ... $detail %"
+        after 50 ::molv::gui::poll_check
+        return
+    }
+    bind . <Escape> {}
+    pack forget .cancel
+    .cancel configure -command ::molv::gui::cancel_load
+    set ::molv::progress 0
+    set ::molv::status $summary
+    switch -- $state {
+        done {
+            lassign $result state agrees verdict expected real
+            set lines [list $verdict]
+            if {[llength $expected]} {lappend lines "As the options ask: [join $expected {; }]"}
+            .scene.agreement configure -text [join $lines \n] \
+                -foreground [expr {$agrees ? "#006000" : "#a00000"}]
+            foreach b {export both} {.scene.bar.$b state !disabled}
+        }
+        failed {
+            .scene.agreement configure -text "The .x could not be read back: $detail" \
+                -foreground #a00000
+        }
+        default {
+            .scene.agreement configure -text "The read-back of [name_of $file] was cancelled" \
+                -foreground #505050
+        }
+    }
+    set ::molv::gui::check_ended $state
+}
+
+# Stops a running read-back and returns once it has ended, the event loop
+# running meanwhile.
+proc ::molv::gui::stop_check {} {
+    if {![verifying]} return
+    verify_cancel
+    while {[verifying]} {
+        after 20 {set ::molv::gui::tick 1}
+        vwait ::molv::gui::tick
+    }
 }

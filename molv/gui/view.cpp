@@ -441,26 +441,11 @@ Then select_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   return Then::kRedraw;
 }
 
-// The written .x beside the model: {AGREE LINE}, AGREE whether the two
-// hold the same.
-Then read_export(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-  if (objc != 3) {
-    Tcl_WrongNumArgs(interp, 2, objv, "file");
-    return Then::kError;
-  }
-  std::unique_ptr<Drawn> drawn(new Drawn);
-  std::string error;
-  if (!mesh_of_x_file(Tcl_GetString(objv[2]), &drawn->mesh, &error)) return fail(interp, error);
+// The .x's picture goes: the export it showed is no longer the last.
+Then forget_export(Tcl_Interp *, int, Tcl_Obj *const[]) {
   if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
-  bool agree = false;
-  const ViewMesh empty;
-  const std::string line =
-      compare_meshes(g_view.model ? g_view.model->mesh : empty, drawn->mesh, &agree);
-  g_view.file = std::move(drawn);
-  Tcl_Obj *result[2] = {Tcl_NewBooleanObj(agree), Tcl_NewStringObj(line.c_str(), -1)};
-  Tcl_SetObjResult(interp, Tcl_NewListObj(2, result));
-  redraw();
-  return Then::kDone;
+  if (g_view.showing != "model") g_view.showing = "model";
+  return Then::kRedraw;
 }
 
 Then show_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -523,7 +508,7 @@ int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
   static const std::pair<const char *, Subcommand> kSubcommands[] = {
       {"build", build_view},       {"orbit", orbit_view},        {"pan", pan_view},
       {"zoom", zoom_view},         {"frame", frame_view},        {"select", select_in_view},
-      {"read_export", read_export}, {"show", show_in_view},      {"redraw", redraw_view},
+      {"show", show_in_view},      {"redraw", redraw_view},  {"forget_export", forget_export},
       {"showing", showing_in_view}, {"ppm", view_ppm},           {"pixel", view_pixel},
   };
   if (objc < 2) {
@@ -551,6 +536,14 @@ void create_view_commands(Tcl_Interp *interp) {
   Tcl_CreateObjCommand(interp, "::molv::gui::view", view_command, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::view_create", create_callback, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::view_display", display_callback, nullptr, nullptr);
+}
+
+void show_export(ViewMesh mesh) {
+  std::unique_ptr<Drawn> drawn(new Drawn);
+  drawn->mesh = std::move(mesh);
+  if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
+  g_view.file = std::move(drawn);
+  redraw();
 }
 
 void reset_view() {

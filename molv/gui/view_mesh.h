@@ -2,8 +2,8 @@
  * What the 3D view draws, made on the processor: triangles with their
  * normal, texture coordinates and colour, in parts of one texture each, and
  * what is needed to compare two of them.  One comes from the open model
- * (with the normals the export writes), one from a .x file as Assimp's .x
- * reader reads it.  No OpenGL here: view.cpp uploads these.
+ * (with the normals the export writes), one from a .x file as the check
+ * of the export reads it (common/verify.h).  No OpenGL here: view.cpp uploads these.
  */
 #ifndef MOLV_GUI_VIEW_MESH_H
 #define MOLV_GUI_VIEW_MESH_H
@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "common/x_read.h"
 
 namespace molv {
 namespace gui {
@@ -58,13 +60,9 @@ struct ViewMesh {
 // Relative texture names are looked up beside MODEL_FILE.
 ViewMesh mesh_of_model(const std::string &model_file);
 
-// FILE read by Assimp's .x reader as an engine would take it.  False with
-// *error when it cannot be read.
-bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error);
-
-// One line: whether FILE_MESH shows what MODEL holds (faces, distinct
-// vertices, bounding box), else what differs.  *agree tells which.
-std::string compare_meshes(const ViewMesh &model, const ViewMesh &file, bool *agree);
+// The faces of a .x read back (SCENE, in the modeller's space, as the
+// check of the export read it from FILE), as an engine draws them.
+ViewMesh mesh_of_x_scene(const XScene &scene, const std::string &file);
 
 }  // namespace gui
 }  // namespace molv
