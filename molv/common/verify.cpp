@@ -25,62 +25,77 @@ namespace {
 using Point = std::array<float, 3>;
 
 // The points of both sides as ids: the model's first, each file point the
-// id of the model's nearest within TOLERANCE, or one of its own.
+// id of the model's nearest within TOLERANCE, or one of its own.  A point
+// looks in the cells of four times the tolerance that a ball of its reach
+// touches, one to eight of them.  The corners of one vertex are looked up
+// once (Compare::ids).
 class PointIds {
  public:
-  explicit PointIds(double tolerance) : cell_(tolerance) {}
+  explicit PointIds(double tolerance) : tolerance_(tolerance), cell_(4 * tolerance) {}
 
   // Points of the model that six significant digits (CUT: the decimal
   // places) write alike are one.
   int model_point(const Point &p, double cut) {
     const double largest = std::max({std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])});
-    return find_or_add(p, std::min(cell_, 5e-6 * largest + 5e-7 + cut));
+    return find_or_add(p, std::min(tolerance_, 5e-6 * largest + 5e-7 + cut));
   }
-  int file_point(const Point &p) { return find_or_add(p, cell_); }
+  int file_point(const Point &p) { return find_or_add(p, tolerance_); }
 
  private:
-  using Cell = std::array<long long, 3>;
+  using Key = std::array<long long, 3>;
   struct Hash {
-    std::size_t operator()(const Cell &c) const {
-      return static_cast<std::size_t>((c[0] * 73856093) ^ (c[1] * 19349663) ^ (c[2] * 83492791));
+    std::size_t operator()(const Key &c) const {
+      const std::uint64_t h = static_cast<std::uint64_t>(c[0]) * 0x9e3779b97f4a7c15ull ^
+                              static_cast<std::uint64_t>(c[1]) * 0xc2b2ae3d27d4eb4full ^
+                              static_cast<std::uint64_t>(c[2]) * 0x165667b19e3779f9ull;
+      return static_cast<std::size_t>(h ^ (h >> 29));
     }
   };
-  Cell cell_of(const Point &p) const {
-    Cell c;
-    for (int i = 0; i < 3; ++i)
-      c[i] = static_cast<long long>(std::clamp(std::floor(p[i] / cell_), -1e15, 1e15));
-    return c;
-  }
   int find_or_add(const Point &p, double within) {
     if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) return -1;
-    const Cell at = cell_of(p);
+    Key at, low, high;
+    for (int i = 0; i < 3; ++i) {
+      const double x = std::clamp(double(p[i]) / cell_, -1e15, 1e15);
+      at[i] = static_cast<long long>(std::floor(x));
+      low[i] = (x - double(at[i])) * cell_ < within ? -1 : 0;
+      high[i] = (double(at[i]) + 1 - x) * cell_ < within ? 1 : 0;
+    }
     int best = -1;
     double best_distance = within * within;
-    for (int d = 0; d < 27; ++d) {
-      const auto found = cells_.find({at[0] + d % 3 - 1, at[1] + d / 3 % 3 - 1, at[2] + d / 9 - 1});
-      if (found == cells_.end()) continue;
-      for (const int id : found->second) {
-        double distance = 0;
-        for (int i = 0; i < 3; ++i) distance += std::pow(double(p[i]) - points_[id][i], 2);
-        if (distance <= best_distance) best = id, best_distance = distance;
-      }
+    for (long long dx = low[0]; dx <= high[0]; ++dx)
+      for (long long dy = low[1]; dy <= high[1]; ++dy)
+        for (long long dz = low[2]; dz <= high[2]; ++dz) {
+          const auto found = cells_.find({at[0] + dx, at[1] + dy, at[2] + dz});
+          if (found == cells_.end()) continue;
+          for (int id = found->second; id >= 0; id = next_[static_cast<std::size_t>(id)]) {
+            const Point &q = points_[static_cast<std::size_t>(id)];
+            double distance = 0;
+            for (int i = 0; i < 3; ++i) distance += (double(p[i]) - q[i]) * (double(p[i]) - q[i]);
+            if (distance <= best_distance) best = id, best_distance = distance;
+          }
+        }
+    if (best < 0) {
+      best = static_cast<int>(points_.size());
+      points_.push_back(p);
+      int &head = cells_.try_emplace(at, -1).first->second;
+      next_.push_back(head);
+      head = best;
     }
-    if (best >= 0) return best;
-    points_.push_back(p);
-    cells_[at].push_back(static_cast<int>(points_.size() - 1));
-    return static_cast<int>(points_.size() - 1);
+    return best;
   }
 
-  double cell_;
+  double tolerance_, cell_;
   std::vector<Point> points_;
-  std::unordered_map<Cell, std::vector<int>, Hash> cells_;
+  std::vector<int> next_;  // the next point of the same cell, or -1
+  std::unordered_map<Key, int, Hash> cells_;
 };
 
 // A face's corners by id, from its least id on; REVERSED reads them
 // backwards.  *START: the corner it starts at.
-std::vector<int> face_key(const std::vector<int> &ids, std::uint32_t first, std::uint32_t n,
-                          bool reversed, std::uint32_t *start) {
-  std::vector<int> key(n);
+void face_key(const std::vector<int> &ids, std::uint32_t first, std::uint32_t n, bool reversed,
+              std::vector<int> *out, std::uint32_t *start) {
+  std::vector<int> &key = *out;
+  key.resize(n);
   for (std::uint32_t k = 0; k < n; ++k) key[k] = ids[first + (reversed ? (n - k) % n : k)];
   // The least rotation, also where an id comes twice (corners that the
   // written digits cannot tell apart).
@@ -94,7 +109,6 @@ std::vector<int> face_key(const std::vector<int> &ids, std::uint32_t first, std:
     }
   std::rotate(key.begin(), key.begin() + offset, key.end());
   *start = reversed ? (n - offset) % n : offset;
-  return key;
 }
 
 std::uint64_t key_hash(const std::vector<int> &key) {
@@ -183,7 +197,7 @@ struct Want {
   bool taken = false;
   std::uint32_t start = 0;     // the corner its key starts at
   std::uint32_t key = 0;       // into the flat keys
-  double area_found = 0;       // of the triangles found for it
+  std::array<double, 3> area{0, 0, 0};  // of the triangles found for it
 };
 
 class Compare {
@@ -198,6 +212,12 @@ class Compare {
   void wants();
   void match_whole(bool reversed);
   void match_pieces();
+  bool corners_of(const Want &w, const int *id, std::uint32_t at[3]) const;
+  std::array<double, 3> facing(const Want &w) const;
+  bool look_agrees(std::uint32_t f, const Want &w) const;
+  bool normals_agree(std::uint32_t first, const std::uint32_t at[3], const Want &w) const;
+  double outline(const Want &w) const;
+  bool has_room(const Want &w, const std::array<double, 3> &more) const;
   void match_near();
   void check_pair(std::uint32_t f, std::uint32_t f_start, const Want &w);
   void check_corner(std::uint32_t fc, std::uint32_t mc, const Want &w, std::uint32_t f);
@@ -244,13 +264,32 @@ void Compare::ids() {
       if (std::isfinite(v)) largest = std::max(largest, double(std::fabs(v)));
   tolerance_ = 2e-5 * largest + 1e-6 + 4 * rules_.cut;
   PointIds points(tolerance_);
+  // Each vertex once: its corners share it.
+  std::vector<int> of_vertex(model_.vertex_count, -2);
   model_ids_.reserve(model_.position.size());
-  for (const Point &p : model_.position) model_ids_.push_back(points.model_point(p, rules_.cut));
+  for (std::size_t c = 0; c < model_.position.size(); ++c) {
+    const std::uint32_t v = model_.vertex[c];
+    int *known = v != ModelFaces::kNoVertex ? &of_vertex[v] : nullptr;
+    if (known == nullptr || *known == -2) {
+      const int id = points.model_point(model_.position[c], rules_.cut);
+      if (known != nullptr) *known = id;
+      model_ids_.push_back(id);
+    } else {
+      model_ids_.push_back(*known);
+    }
+  }
+  of_vertex.assign(file_.vertex_count, -2);
   file_ids_.reserve(position_.size());
-  for (const Point &p : position_) file_ids_.push_back(points.file_point(p));
+  for (std::size_t c = 0; c < position_.size(); ++c) {
+    int &known = of_vertex[file_.vertex[c]];
+    if (known == -2) known = points.file_point(position_[c]);
+    file_ids_.push_back(known);
+  }
 }
 
 void Compare::wants() {
+  std::vector<int> key;
+  by_key_.reserve(model_.faces.size());
   for (std::uint32_t f = 0; f < model_.faces.size(); ++f) {
     const ModelFaces::Face &m = model_.faces[f];
     bool finite = true;
@@ -262,7 +301,7 @@ void Compare::wants() {
     for (const bool back : {false, true}) {
       if (back && !(rules_.two_sided && m.two_sided)) continue;
       Want w{f, back};
-      const std::vector<int> key = face_key(model_ids_, m.first, m.corners, back, &w.start);
+      face_key(model_ids_, m.first, m.corners, back, &key, &w.start);
       w.key = static_cast<std::uint32_t>(keys_.size());
       keys_.insert(keys_.end(), key.begin(), key.end());
       by_key_.emplace(key_hash(key), static_cast<std::uint32_t>(wants_.size()));
@@ -275,11 +314,12 @@ void Compare::wants() {
 // The file's faces found whole among the model's (REVERSED: read the
 // other way round, a face that turned).
 void Compare::match_whole(bool reversed) {
+  std::vector<int> key;
   for (std::uint32_t f = 0; f < file_.faces.size(); ++f) {
     if (file_done_[f]) continue;
     const XScene::Face &x = file_.faces[f];
     std::uint32_t start = 0;
-    const std::vector<int> key = face_key(file_ids_, x.first, x.corners, reversed, &start);
+    face_key(file_ids_, x.first, x.corners, reversed, &key, &start);
     if (std::find(key.begin(), key.end(), -1) != key.end()) continue;
     const auto range = by_key_.equal_range(key_hash(key));
     for (auto i = range.first; i != range.second; ++i) {
@@ -359,30 +399,26 @@ void Compare::check_pair(std::uint32_t f, std::uint32_t f_start, const Want &w) 
   check_look(f, w);
 }
 
-// The material and texture a face shows in the file.
-void Compare::check_look(std::uint32_t f, const Want &w) {
+// Whether the material and texture face F shows in the file are W's.
+bool Compare::look_agrees(std::uint32_t f, const Want &w) const {
   const XScene::Face &x = file_.faces[f];
-  if (!rules_.materials) return;
+  if (!rules_.materials) return true;
+  if (x.material < 0) return false;
   const ModelFaces::Face &m = model_.faces[w.face];
   const FaceLook &look = model_.looks[m.look];
-  bool agrees = x.material >= 0;
-  if (agrees) {
-    const XMaterial &got = file_.materials[static_cast<std::size_t>(x.material)];
-    const double allowed = 1e-4 + rules_.cut;
-    agrees = got.has_texture == look.has_texture && got.texture == look.texture;
-    if (m.own_look) {
-      agrees = agrees && same_colour(look.colour, got.colour, allowed);
-    } else {
-      bool any = false;
-      for (const auto &colour : model_.texture_colours[m.look])
-        any = any || same_colour(colour.data(), got.colour, allowed);
-      agrees = agrees && any;
-    }
-  }
-  if (!agrees) {
-    ++looks_off_;
-    looks_in_.add(m.object);
-  }
+  const XMaterial &got = file_.materials[static_cast<std::size_t>(x.material)];
+  const double allowed = 1e-4 + rules_.cut;
+  if (got.has_texture != look.has_texture || got.texture != look.texture) return false;
+  if (m.own_look) return same_colour(look.colour, got.colour, allowed);
+  for (const auto &colour : model_.texture_colours[m.look])
+    if (same_colour(colour.data(), got.colour, allowed)) return true;
+  return false;
+}
+
+void Compare::check_look(std::uint32_t f, const Want &w) {
+  if (look_agrees(f, w)) return;
+  ++looks_off_;
+  looks_in_.add(model_.faces[w.face].object);
 }
 
 // A polygon written whole must be convex: how a reader cuts it into
@@ -409,15 +445,72 @@ void Compare::check_fan(const Want &w) {
   }
 }
 
+// The corners of W's face at the ids of a file triangle, into AT; false
+// when one of them is not among its corners.
+bool Compare::corners_of(const Want &w, const int *id, std::uint32_t at[3]) const {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  for (std::uint32_t j = 0; j < 3; ++j) {
+    std::uint32_t k = 0;
+    while (k < m.corners && model_ids_[m.first + k] != id[j]) ++k;
+    if (k == m.corners) return false;
+    at[j] = m.first + k;
+  }
+  return true;
+}
+
+// The twice-area vector of W's face, facing W's way.
+std::array<double, 3> Compare::facing(const Want &w) const {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  std::array<double, 3> a = area_vector(model_.position, m.first, m.corners);
+  if (w.back)
+    for (double &c : a) c = -c;
+  return a;
+}
+
+// Whether the normals of a file triangle's corners (from FIRST) are those
+// of W's corners AT, within a degree.
+bool Compare::normals_agree(std::uint32_t first, const std::uint32_t at[3], const Want &w) const {
+  for (int j = 0; j < 3; ++j) {
+    const Point &n = model_.normal[at[j]], &r = normal_[first + static_cast<std::uint32_t>(j)];
+    const double cosine = double(n[0]) * r[0] + double(n[1]) * r[1] + double(n[2]) * r[2];
+    if ((w.back ? -cosine : cosine) < 0.9998) return false;
+  }
+  return true;
+}
+
+// The length of the outline of W's face.
+double Compare::outline(const Want &w) const {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  double length = 0;
+  for (std::uint32_t k = 0; k < m.corners; ++k) {
+    const Point &a = model_.position[m.first + k], &b = model_.position[m.first + (k + 1) % m.corners];
+    length += std::sqrt(std::pow(double(a[0]) - b[0], 2) + std::pow(double(a[1]) - b[1], 2) +
+                        std::pow(double(a[2]) - b[2], 2));
+  }
+  return length;
+}
+
+// Whether W's triangles so far and MORE stay within its area.
+bool Compare::has_room(const Want &w, const std::array<double, 3> &more) const {
+  const std::array<double, 3> whole = facing(w);
+  const double size = std::sqrt(dot(whole, whole));
+  const std::array<double, 3> sum = {w.area[0] + more[0], w.area[1] + more[1], w.area[2] + more[2]};
+  return size > 0 && dot(sum, whole) / size <= size * (1 + 1e-3) + 4 * outline(w) * tolerance_;
+}
+
 // The file's triangles left, found among the polygons of the model left:
-// the triangles of a polygon cut by the host, which together cover it and
-// each face its way.
+// the triangles of a polygon cut by the host.  A triangle goes to the
+// polygon of its three corners that it faces the way of and whose look it
+// shows (polygons may share corners); together a polygon's triangles must
+// make up its area (their area vectors add up to its own, also for a
+// polygon that is not flat), and each must face its way.
 void Compare::match_pieces() {
   std::unordered_map<int, std::vector<std::uint32_t>> polygons_at;
   for (std::uint32_t i = 0; i < wants_.size(); ++i) {
     const ModelFaces::Face &m = model_.faces[wants_[i].face];
     if (wants_[i].taken || m.corners <= 3) continue;
-    for (std::uint32_t k = 0; k < m.corners; ++k) {
+    polygons_at[model_ids_[m.first]].push_back(i);
+    for (std::uint32_t k = 1; k < m.corners; ++k) {
       auto &list = polygons_at[model_ids_[m.first + k]];
       if (list.empty() || list.back() != i) list.push_back(i);
     }
@@ -430,59 +523,41 @@ void Compare::match_pieces() {
     const auto found = polygons_at.find(id[0]);
     if (id[1] < 0 || id[2] < 0 || found == polygons_at.end()) continue;
     const std::array<double, 3> own = area_vector(position_, x.first, 3);
+    std::uint32_t best = 0, at[3], best_at[3];
+    int best_fit = 0;
     for (const std::uint32_t i : found->second) {
-      Want &w = wants_[i];
-      const ModelFaces::Face &m = model_.faces[w.face];
-      std::uint32_t at[3];
-      int seen = 0;
-      for (std::uint32_t j = 0; j < 3; ++j)
-        for (std::uint32_t k = 0; k < m.corners; ++k)
-          if (model_ids_[m.first + k] == id[j]) {
-            at[j] = m.first + k;
-            ++seen;
-            break;
-          }
-      if (seen != 3) continue;
-      const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);
-      file_done_[f] = 1;
-      if ((dot(own, whole) < 0) != w.back) {
-        // Either the triangle faces against its polygon, or it is the
-        // other side's piece: that one is tried next.
-        file_done_[f] = 0;
-        continue;
-      }
-      w.area_found += std::sqrt(dot(own, own));
-      ++pieces_;
-      for (std::uint32_t j = 0; j < 3; ++j) check_corner(x.first + j, at[j], w, f);
-      check_look(f, w);
-      break;
+      if (!corners_of(wants_[i], id, at)) continue;
+      const bool ahead = dot(own, facing(wants_[i])) >= 0;
+      int fit = 1 + ahead + (ahead && look_agrees(f, wants_[i]));
+      if (fit == 3 && normals_agree(x.first, at, wants_[i])) ++fit;
+      // Of two polygons alike (a face given twice), the one with room left.
+      if (fit == 4 && has_room(wants_[i], own)) ++fit;
+      if (fit <= best_fit) continue;
+      best_fit = fit, best = i;
+      std::copy(at, at + 3, best_at);
     }
-    if (!file_done_[f] && !found->second.empty()) {
-      // A triangle of a polygon's corners that faces against it.
-      for (const std::uint32_t i : found->second) {
-        const ModelFaces::Face &m = model_.faces[wants_[i].face];
-        int seen = 0;
-        for (std::uint32_t j = 0; j < 3; ++j)
-          for (std::uint32_t k = 0; k < m.corners; ++k) seen += model_ids_[m.first + k] == id[j];
-        if (seen < 3) continue;
-        file_done_[f] = 1;
-        ++against_;
-        against_in_.add(m.object);
-        break;
-      }
-    }
+    if (best_fit == 0) continue;
+    Want &w = wants_[best];
+    file_done_[f] = 1;
+    for (int c = 0; c < 3; ++c) w.area[c] += own[c];
+    ++pieces_;
+    if (best_fit == 1) ++against_, against_in_.add(model_.faces[w.face].object);
+    for (std::uint32_t j = 0; j < 3; ++j) check_corner(x.first + j, best_at[j], w, f);
+    check_look(f, w);
   }
   for (Want &w : wants_) {
-    if (w.taken || w.area_found <= 0) continue;
-    const ModelFaces::Face &m = model_.faces[w.face];
-    const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);
-    const double size = std::sqrt(dot(whole, whole));
+    if (w.taken || (w.area[0] == 0 && w.area[1] == 0 && w.area[2] == 0)) continue;
+    const std::array<double, 3> whole = facing(w);
+    const std::array<double, 3> apart = {w.area[0] - whole[0], w.area[1] - whole[1],
+                                         w.area[2] - whole[2]};
     w.taken = true;
-    if (std::fabs(w.area_found - size) <= 1e-3 * size + 1e-12) {
+    // The written digits move the triangles' corners: as much area as the
+    // outline times what they may move a corner.
+    if (std::sqrt(dot(apart, apart)) <= 1e-3 * std::sqrt(dot(whole, whole)) + 4 * outline(w) * tolerance_) {
       ++polygons_cut_;
     } else {
       ++uncovered_;
-      uncovered_in_.add(m.object);
+      uncovered_in_.add(model_.faces[w.face].object);
     }
   }
 }
@@ -543,6 +618,13 @@ void Compare::finish() {
   long lost = 0, extra = 0, copies = 0;
   Names lost_in;
   for (const Want &w : wants_) {
+    // A polygon of no area within the written digits may be cut into no
+    // triangle at all.
+    const std::array<double, 3> whole = w.taken ? std::array<double, 3>{} : facing(w);
+    if (!w.taken && std::sqrt(dot(whole, whole)) <= 4 * outline(w) * tolerance_) {
+      ++collapsed_;
+      continue;
+    }
     if (!w.taken) ++lost, lost_in.add(model_.faces[w.face].object);
     if (w.taken && w.back) ++copies;
   }
@@ -599,6 +681,7 @@ void to_modeller_space(XScene *scene, const std::string &options) {
     std::reverse(scene->position.begin() + f.first + 1, scene->position.begin() + f.first + f.corners);
     std::reverse(scene->normal.begin() + f.first + 1, scene->normal.begin() + f.first + f.corners);
     std::reverse(scene->uv.begin() + f.first + 1, scene->uv.begin() + f.first + f.corners);
+    std::reverse(scene->vertex.begin() + f.first + 1, scene->vertex.begin() + f.first + f.corners);
   }
 }
 

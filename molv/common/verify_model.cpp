@@ -58,6 +58,7 @@ class Collector {
     if (object->type != MO_OBJ_POLYGON) return;
     mo_object *form = subdivision_ && object->subdivision != nullptr ? object->subdivision : object;
     object_calc_normals_force(form);
+    form_ = form;
     const int texture = object->has_texture && object->texture_id >= 0 &&
                                 static_cast<std::size_t>(object->texture_id) < m_.textures.size()
                             ? object->texture_id
@@ -66,6 +67,7 @@ class Collector {
     out_.objects.push_back(object->name);
     for (mo_list_node *node = form->surfaces; node != nullptr; node = node->next)
       surface(object, static_cast<mo_surface *>(node->item), texture, index);
+    out_.vertex_count += static_cast<std::uint32_t>(form_->vertex_store.size());
   }
 
  private:
@@ -117,6 +119,7 @@ class Collector {
     for (mo_list_node *c = surface->svertices; c != nullptr; c = c->next) {
       const mo_svertex *corner = static_cast<const mo_svertex *>(c->item);
       const mo_vertex *v = corner->vertex;
+      out_.vertex.push_back(vertex_number(v));
       out_.position.push_back(v != nullptr ? std::array<float, 3>{v->x, v->y, v->z}
                                            : std::array<float, 3>{0, 0, 0});
       const float *n = flat ? surface->normal : corner->normal;
@@ -126,8 +129,20 @@ class Collector {
     }
   }
 
+  // The number of a vertex of the object's own store; kNoVertex for any
+  // other.
+  std::uint32_t vertex_number(const mo_vertex *v) const {
+    if (v == nullptr) return ModelFaces::kNoVertex;
+    const std::int32_t index = reinterpret_cast<const Vertex *>(v)->index;
+    if (index < 0 || static_cast<std::size_t>(index) >= form_->vertex_store.size() ||
+        &form_->vertex_store[static_cast<std::size_t>(index)].pos != v)
+      return ModelFaces::kNoVertex;
+    return out_.vertex_count + static_cast<std::uint32_t>(index);
+  }
+
   ModelFaces &out_;
   const Model &m_;
+  mo_object *form_ = nullptr;
   bool materials_, textures_, strip_, first_colour_, surface_shading_, subdivision_;
   std::map<std::pair<int, unsigned>, std::uint32_t> look_of_;
 };

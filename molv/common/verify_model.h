@@ -37,6 +37,11 @@ struct ModelFaces {
   std::vector<std::array<float, 3>> position;
   std::vector<std::array<float, 3>> normal;  // zero where the model gives none
   std::vector<std::array<float, 2>> uv;      // as the file should hold them
+  // Per corner its vertex, numbered over the model (kNoVertex: none of
+  // its object's own).
+  static constexpr std::uint32_t kNoVertex = UINT32_MAX;
+  std::vector<std::uint32_t> vertex;
+  std::uint32_t vertex_count = 0;
   std::vector<std::string> objects;          // names
   std::vector<FaceLook> looks;
   // Per texture (by look): the colours it may take, of each material it

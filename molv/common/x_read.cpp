@@ -399,8 +399,10 @@ void SceneReader::place_mesh(const MeshData &d, const Matrix &m) {
       scene_.position.push_back(w);
       scene_.normal.push_back(n);
       scene_.uv.push_back(d.uv.empty() ? std::array<float, 2>{0, 0} : d.uv[d.indices[corner]]);
+      scene_.vertex.push_back(scene_.vertex_count + d.indices[corner]);
     }
   }
+  scene_.vertex_count += static_cast<std::uint32_t>(d.positions.size());
 }
 
 }  // namespace

@@ -55,6 +55,10 @@ struct XScene {
   std::vector<std::array<float, 3>> position;
   std::vector<std::array<float, 3>> normal;
   std::vector<std::array<float, 2>> uv;
+  // Per corner, its vertex: one number per vertex of every mesh, so that
+  // corners of one vertex share it.
+  std::vector<std::uint32_t> vertex;
+  std::uint32_t vertex_count = 0;
 };
 
 // Called now and then with how far the reading got (0 to 100); the read

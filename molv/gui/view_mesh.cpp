@@ -11,13 +11,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "api/model.h"
@@ -27,7 +25,6 @@
 extern "C" {
 void object_calc_normals_force(mo_object *object);
 int surface_get_shading(mo_surface *surface);
-int surface_get_twosided(mo_surface *surface);
 }
 
 namespace molv {
@@ -96,7 +93,7 @@ class Builder {
                        mesh_->parts.end());
     mesh_->triangle_count = mesh_->indices.size() / 3;
     index_of_.clear();
-    bounds_and_positions();
+    bounds();
   }
 
  private:
@@ -105,14 +102,7 @@ class Builder {
       mesh_->parts.back().count = mesh_->indices.size() - mesh_->parts.back().first;
   }
 
-  struct PositionHash {
-    size_t operator()(const std::array<std::int64_t, 3> &p) const {
-      return (static_cast<size_t>(p[0]) * 73856093u) ^ (static_cast<size_t>(p[1]) * 19349663u) ^
-             (static_cast<size_t>(p[2]) * 83492791u);
-    }
-  };
-
-  void bounds_and_positions() {
+  void bounds() {
     if (mesh_->vertices.empty()) return;
     for (int i = 0; i < 3; ++i)
       mesh_->min[i] = mesh_->max[i] = mesh_->vertices[0].position[i];
@@ -121,21 +111,6 @@ class Builder {
         mesh_->min[i] = std::min(mesh_->min[i], v.position[i]);
         mesh_->max[i] = std::max(mesh_->max[i], v.position[i]);
       }
-    // Positions on a grid of a hundred-thousandth of the model's size: a
-    // file holds six significant digits, and a reader adds a frame's
-    // offset back, so the same position comes back a few bits apart.
-    float size = 0;
-    for (int i = 0; i < 3; ++i) size = std::max(size, mesh_->max[i] - mesh_->min[i]);
-    const double step = size > 0 ? size * 1e-5 : 1.0;
-    std::unordered_set<std::array<std::int64_t, 3>, PositionHash> seen;
-    seen.reserve(mesh_->vertices.size());
-    for (const ViewVertex &v : mesh_->vertices) {
-      std::array<std::int64_t, 3> cell;
-      for (int i = 0; i < 3; ++i)
-        cell[i] = static_cast<std::int64_t>(std::llround((v.position[i] - mesh_->min[i]) / step));
-      seen.insert(cell);
-    }
-    mesh_->positions = seen.size();
   }
 
   struct VertexHash {
@@ -190,9 +165,7 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
     if (corners.size() < 3) continue;  // lines and points are not exported as faces
     const Colour colour = colour_of(m, surface->material);
     const bool flat = surface_get_shading(surface) == 0;
-    const bool twosided = surface_get_twosided(surface) != 0;
     ++mesh->faces;
-    if (twosided) mesh->twosided_triangles += corners.size() - 2;
     ring.clear();
     for (const mo_svertex *corner : corners) {
       const float zero[3] = {0, 0, 0};

@@ -1,9 +1,9 @@
 /*
  * What the 3D view draws, made on the processor: triangles with their
  * normal, texture coordinates and colour, in parts of one texture each, and
- * what is needed to compare two of them.  One comes from the open model
- * (with the normals the export writes), one from a .x file as the check
- * of the export reads it (common/verify.h).  No OpenGL here: view.cpp uploads these.
+ * their bounds.  One comes from the open model (with the normals the
+ * export writes), one from a .x file as the check of the export reads it
+ * (common/verify.h).  No OpenGL here: view.cpp uploads these.
  */
 #ifndef MOLV_GUI_VIEW_MESH_H
 #define MOLV_GUI_VIEW_MESH_H
@@ -48,8 +48,6 @@ struct ViewMesh {
   float min[3] = {0, 0, 0};
   float max[3] = {0, 0, 0};
   std::uint64_t faces = 0;               // polygons
-  std::uint64_t twosided_triangles = 0;  // triangles of two-sided polygons
-  std::uint64_t positions = 0;        // distinct corner positions
   std::uint64_t triangle_count = 0;      // kept when the buffers go to the GL
   std::uint64_t triangles() const { return triangle_count; }
   bool empty() const { return indices.empty(); }
