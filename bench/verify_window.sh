@@ -4,8 +4,8 @@
 # the dialog on a private Xvfb display, and a timer of 10 ms runs on the
 # event loop from the export's end until the read-back has ended.  Prints
 # the read-back's time, how often the timer ran, the longest gap between
-# two runs (the longest the window did not answer), and how the status
-# line and the bar ended.
+# two runs (the longest the window did not answer) and each gap over
+# 100 ms, and how the status line and the bar ended.
 #
 #   bench/verify_window.sh [QUADS_PER_SIDE]
 #
@@ -52,11 +52,16 @@ cat > "$work/answer.tcl" <<'TCL'
 # timer's runs and the longest gap between two.
 set ::runs 0
 set ::gap 0
+set ::long {}
 proc tick {} {
     set now [clock milliseconds]
     if {[info exists ::last]} {
-        set ::gap [expr {max($::gap, $now - $::last)}]
+        set gap [expr {$now - $::last}]
+        set ::gap [expr {max($::gap, $gap)}]
         incr ::runs
+        if {$gap > 100} {
+            lappend ::long "$gap ms at [expr {$now - $::start}] ms ($::molv::status)"
+        }
     }
     if {[::molv::gui::verifying] || ![info exists ::last]} {
         set ::last $now
@@ -78,6 +83,7 @@ vwait ::molv::gui::check_ended
 puts [format "read-back of %s: %.2f s; the window answered %d times, the longest gap %d ms" \
     [lindex [.scene.agreement cget -text] 0] \
     [expr {([clock milliseconds] - $::start) / 1e3}] $::runs $::gap]
+puts "gaps over 100 ms: [join $::long {; }]"
 puts "status: $::molv::status"
 puts "bar: $::molv::gui::bar"
 puts "verdict: [.scene.agreement cget -text]"

@@ -92,6 +92,11 @@ proc ::molv::gui::build {} {
     trace add variable ::qel_export::percent write ::molv::gui::follow_bar
     follow_bar
     ttk::button .cancel -text Cancel -command ::molv::gui::cancel_load
+    # The bar is as tall as Cancel from the start: Cancel coming and going
+    # would resize the view, and a frame of a large model drawn in
+    # software holds the window.
+    frame .bottom.strut -width 0 -height [winfo reqheight .cancel]
+    pack .bottom.strut -side right
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
 
@@ -427,7 +432,10 @@ proc ::molv::gui::build_view {} {
     togl .scene.gl -width 480 -height 360 -rgba true -double true -depth true \
         -createcommand ::molv::gui::view_create \
         -displaycommand ::molv::gui::view_display
-    ttk::label .scene.agreement -anchor w -padding {2 2}
+    # Two lines always (the verdict, and what the options asked for): a
+    # line more or less would resize the view, and a frame of a large
+    # model drawn in software holds the window.
+    label .scene.agreement -anchor w -justify left -height 2 -padx 2 -pady 2
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x
     pack .scene.gl -side top -fill both -expand 1

@@ -268,7 +268,10 @@ void render(Tcl_Interp *interp) {
   Togl_MakeCurrent(togl);
   for (auto &old : g_view.retired) old->release();
   g_view.retired.clear();
-  for (Drawn *drawn : {g_view.model.get(), g_view.file.get()})
+  // The export's buffers go up when it is first shown: a frame right
+  // after its read-back would otherwise hold the window for the upload.
+  Drawn *shown_file = g_view.showing != "model" ? g_view.file.get() : nullptr;
+  for (Drawn *drawn : {g_view.model.get(), shown_file})
     if (drawn != nullptr && !drawn->uploaded) upload(interp, drawn);
   const int width = Togl_Width(togl);
   const int height = Togl_Height(togl);
@@ -442,9 +445,14 @@ Then select_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 }
 
 // The .x's picture goes: the export it showed is no longer the last.
-Then forget_export(Tcl_Interp *, int, Tcl_Obj *const[]) {
+Then forget_export(Tcl_Interp *interp, int, Tcl_Obj *const[]) {
   if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
-  if (g_view.showing != "model") g_view.showing = "model";
+  if (g_view.showing == "model") {
+    // Nothing shown changes: no frame to draw.
+    Tcl_ResetResult(interp);
+    return Then::kDone;
+  }
+  g_view.showing = "model";
   return Then::kRedraw;
 }
 
