@@ -204,6 +204,7 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
       // The bar of an export that did not complete goes back to rest; a
       // complete one's follows its read-back.
       Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
+      Tcl_SetVar(interp, "::molv::gui::bar", "0", TCL_GLOBAL_ONLY);
     }
     // A signal during the command that ends molv does so now.
     end_export();
