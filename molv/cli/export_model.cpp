@@ -19,15 +19,15 @@
 #include "api/plugin_loader.h"
 #include "api/run_outcome.h"
 #include "api/test_hooks.h"
+#include "cli/batch_files.h"
 #include "cli/depfile.h"
 #include "cli/model_report.h"
 #include "cli/report.h"
-#include "cli/batch_files.h"
 #include "cli/streams.h"
 #include "common/signals.h"
-#include "common/x_summary.h"
 #include "common/texture_check.h"
 #include "common/verify.h"
+#include "common/x_summary.h"
 #include "files/path_parts.h"
 #include "import/embedded_textures.h"
 #include "import/load.h"
@@ -290,7 +290,8 @@ int verify_written(ExportSession &session, const std::string &who, const std::st
   std::string expected;
   for (const VerifyDifference &d : v.differences)
     if (d.expected) expected += (expected.empty() ? "" : "; ") + d.text;
-  if (!expected.empty()) session.console.note("verify " + shown + ": as the options ask: " + expected);
+  if (!expected.empty())
+    session.console.note("verify " + shown + ": as the options ask: " + expected);
   if (v.agrees()) {
     session.console.note(v.verdict());
     return 0;
@@ -348,10 +349,10 @@ int finish_export(ExportSession &session, const Load &load, ExportedFiles &writt
         session.console.note("molv: " + load.file + ": warning: " + warning);
     }
   }
-  const int verified =
-      args.verify ? verify_written(session, who, name + ".x",
-                                   to_stdout ? "standard output" : name + ".x", report)
-                  : 0;
+  const int verified = args.verify
+                           ? verify_written(session, who, name + ".x",
+                                            to_stdout ? "standard output" : name + ".x", report)
+                           : 0;
   if (to_stdout && !send_to_stdout(name + ".x", &error)) {
     error_line(error);
     return 1;

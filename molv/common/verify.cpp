@@ -118,8 +118,8 @@ std::uint64_t key_hash(const std::vector<int> &key) {
 }
 
 // Twice the area vector of a polygon (Newell's method), in doubles.
-std::array<double, 3> area_vector(const std::vector<Point> &p, std::uint32_t first,
-                                  std::uint32_t n, const std::uint32_t *order = nullptr) {
+std::array<double, 3> area_vector(const std::vector<Point> &p, std::uint32_t first, std::uint32_t n,
+                                  const std::uint32_t *order = nullptr) {
   std::array<double, 3> a{0, 0, 0};
   for (std::uint32_t k = 0; k < n; ++k) {
     const Point &u = p[first + (order ? order[k] : k)];
@@ -134,7 +134,6 @@ std::array<double, 3> area_vector(const std::vector<Point> &p, std::uint32_t fir
 double dot(const std::array<double, 3> &a, const std::array<double, 3> &b) {
   return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
-
 
 // Objects a difference touches, by name: "Floor", "Floor, Wall and 3 more".
 class Names {
@@ -157,6 +156,11 @@ class Names {
   std::vector<std::uint32_t> objects_;
 };
 
+// "1 face", "3 faces".
+std::string count(long n, const char *one, const char *many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 template <typename... Args>
 std::string text(const char *format, Args... args) {
   char line[300];
@@ -171,7 +175,8 @@ struct Rules {
     const auto set = [&options](qel::OptionIndex i) { return option_is_set(options, i); };
     z_sign = set(qel::opt_z_axis) ? 1.0f : -1.0f;
     reversed = !set(qel::opt_winding);
-    normal_sign = (set(qel::opt_flip_normals) ? -1.0f : 1.0f) * (set(qel::opt_winding) ? -1.0f : 1.0f);
+    normal_sign =
+        (set(qel::opt_flip_normals) ? -1.0f : 1.0f) * (set(qel::opt_winding) ? -1.0f : 1.0f);
     two_sided = set(qel::opt_two_sided);
     triangulate = set(qel::opt_triangulate);
     normals = set(qel::opt_normals);
@@ -195,8 +200,8 @@ struct Want {
   std::uint32_t face;
   bool back;
   bool taken = false;
-  std::uint32_t start = 0;     // the corner its key starts at
-  std::uint32_t key = 0;       // into the flat keys
+  std::uint32_t start = 0;              // the corner its key starts at
+  std::uint32_t key = 0;                // into the flat keys
   std::array<double, 3> area{0, 0, 0};  // of the triangles found for it
 };
 
@@ -224,14 +229,15 @@ class Compare {
   void check_fan(const Want &w);
   void check_look(std::uint32_t f, const Want &w);
   void finish();
+  void finish_real(long lost, const Names &lost_in, long extra);
   void add(const char *kind, bool expected, long count, const std::string &line) {
     if (count > 0) out_.differences.push_back({kind, expected, count, line});
   }
 
   std::uint32_t model_corner(const Want &w, std::uint32_t j) const {
     const ModelFaces::Face &m = model_.faces[w.face];
-    return m.first + (w.back ? (w.start + m.corners - j % m.corners) % m.corners
-                             : (w.start + j) % m.corners);
+    return m.first +
+           (w.back ? (w.start + m.corners - j % m.corners) % m.corners : (w.start + j) % m.corners);
   }
 
   const XScene &file_;
@@ -351,15 +357,18 @@ void Compare::check_corner(std::uint32_t fc, std::uint32_t mc, const Want &w, st
   const ModelFaces::Face &m = model_.faces[w.face];
   const XMesh &mesh = file_.meshes[file_.faces[f].mesh];
   double move = 0;
-  for (int i = 0; i < 3; ++i) move = std::max(move, std::fabs(double(position_[fc][i]) - model_.position[mc][i]));
+  for (int i = 0; i < 3; ++i)
+    move = std::max(move, std::fabs(double(position_[fc][i]) - model_.position[mc][i]));
   worst_move_ = std::max(worst_move_, move);
   const Point &n = model_.normal[mc];
   const double length = std::sqrt(double(n[0]) * n[0] + double(n[1]) * n[1] + double(n[2]) * n[2]);
   if (rules_.normals && std::isfinite(length) && length > 0.5) {
     ++normal_corners_;
     const Point &r = normal_[fc];
-    const double cosine = (double(n[0]) * r[0] + double(n[1]) * r[1] + double(n[2]) * r[2]) / length;
-    const double degrees = std::acos(std::clamp(w.back ? -cosine : cosine, -1.0, 1.0)) * 180.0 / M_PI;
+    const double cosine =
+        (double(n[0]) * r[0] + double(n[1]) * r[1] + double(n[2]) * r[2]) / length;
+    const double degrees =
+        std::acos(std::clamp(w.back ? -cosine : cosine, -1.0, 1.0)) * 180.0 / M_PI;
     if (!mesh.normals) {
       ++normals_none_;
       normals_in_.add(m.object);
@@ -483,7 +492,8 @@ double Compare::outline(const Want &w) const {
   const ModelFaces::Face &m = model_.faces[w.face];
   double length = 0;
   for (std::uint32_t k = 0; k < m.corners; ++k) {
-    const Point &a = model_.position[m.first + k], &b = model_.position[m.first + (k + 1) % m.corners];
+    const Point &a = model_.position[m.first + k],
+                &b = model_.position[m.first + (k + 1) % m.corners];
     length += std::sqrt(std::pow(double(a[0]) - b[0], 2) + std::pow(double(a[1]) - b[1], 2) +
                         std::pow(double(a[2]) - b[2], 2));
   }
@@ -553,7 +563,8 @@ void Compare::match_pieces() {
     w.taken = true;
     // The written digits move the triangles' corners: as much area as the
     // outline times what they may move a corner.
-    if (std::sqrt(dot(apart, apart)) <= 1e-3 * std::sqrt(dot(whole, whole)) + 4 * outline(w) * tolerance_) {
+    if (std::sqrt(dot(apart, apart)) <=
+        1e-3 * std::sqrt(dot(whole, whole)) + 4 * outline(w) * tolerance_) {
       ++polygons_cut_;
     } else {
       ++uncovered_;
@@ -636,33 +647,75 @@ void Compare::finish() {
   long corners = 0, vertices = 0;
   for (const XScene::Face &f : file_.faces) corners += f.corners;
   for (const XMesh &m : file_.meshes) vertices += static_cast<long>(m.vertices);
-  const std::vector<std::string> &names = model_.objects;
-  add("two-sided", true, copies, text("%ld two-sided faces written twice, the copy facing back (two_sided)", copies));
-  add("triangulated", true, polygons_cut_, text("%ld polygons written as %ld triangles (triangulate)", polygons_cut_, pieces_));
+  add("two-sided", true, copies,
+      count(copies, "two-sided face", "two-sided faces") +
+          " written twice, the copy facing back (two_sided)");
+  add("triangulated", true, polygons_cut_,
+      count(polygons_cut_, "polygon", "polygons") + " written as " +
+          count(pieces_, "triangle", "triangles") + " (triangulate)");
   if (rules_.optimize && vertices < corners)
-    add("merged", true, corners - vertices, text("%ld corners written as %ld vertices (optimize_vertices)", corners, vertices));
-  add("lines", true, model_.lines, text("%ld lines and points not exported: a .x mesh holds faces only", model_.lines));
+    add("merged", true, corners - vertices,
+        count(corners, "corner", "corners") + " written as " +
+            count(vertices, "vertex", "vertices") + " (optimize_vertices)");
+  add("lines", true, model_.lines,
+      count(model_.lines, "line or point", "lines and points") +
+          " not exported: a .x mesh holds faces only");
   if (rules_.decimals > 0 && rules_.decimals < 6 && worst_move_ > 0)
-    add("decimals", true, 1, text("numbers cut to %d decimal places (decimals): corners moved by up to %g", rules_.decimals, worst_move_));
-  add("texture-colours", true, model_.textured_own_colour, text("%ld textures used with several materials take the colours of the first (texture_material)", model_.textured_own_colour));
-  add("collapsed", true, collapsed_, text("%ld faces too small for the written digits to keep their corners apart: compared by position only", collapsed_));
-  add("near", true, near_, text("%ld faces whose corners the written digits moved nearer other points of the model (decimals: more digits keep them apart)", near_));
-  add("non-finite", true, non_finite_, text("%ld faces of the model with a corner that is not a number, written with 0 there", non_finite_));
-  add("flipped-normals", true, rules_.flip && normal_corners_ > 0, "every normal turned the other way (flip_normals)");
+    add("decimals", true, 1,
+        text("numbers cut to %d decimal places (decimals): corners moved by up to %g",
+             rules_.decimals, worst_move_));
+  add("texture-colours", true, model_.textured_own_colour,
+      count(model_.textured_own_colour, "texture", "textures") +
+          " used with several materials take the colours of the first (texture_material)");
+  add("collapsed", true, collapsed_,
+      count(collapsed_, "face", "faces") +
+          " too small for the written digits to keep their corners apart: compared by "
+          "position only");
+  add("near", true, near_,
+      count(near_, "face", "faces") +
+          " whose corners the written digits moved nearer other points of the model "
+          "(decimals: more digits keep them apart)");
+  add("non-finite", true, non_finite_,
+      count(non_finite_, "face", "faces") +
+          " of the model with a corner that is not a number, written with 0 there");
+  add("flipped-normals", true, rules_.flip && normal_corners_ > 0,
+      "every normal turned the other way (flip_normals)");
   add("corner-order", true, rules_.corner_order, "faces in the modeller's corner order (winding)");
   if (!rules_.normals) add("no-normals", true, 1, "no normals written (normals)");
   if (!rules_.materials) add("no-materials", true, 1, "no materials written (materials)");
-  add("concave", false, concave_, text("%s in %s: turn on Triangulate", concave_ == 1 ? "concave polygon" : (std::to_string(concave_) + " concave polygons").c_str(), concave_in_.text(names).c_str()));
-  add("missing", false, lost, text("%ld faces of %s not in the file", lost, lost_in.text(names).c_str()));
-  add("extra", false, extra, text("%ld faces in the file that the model does not hold", extra));
-  add("winding", false, reversed_, text("%ld faces of %s face the other way", reversed_, reversed_in_.text(names).c_str()));
-  add("back-triangle", false, against_, text("%ld triangles of %s face against their polygon", against_, against_in_.text(names).c_str()));
-  add("uncovered", false, uncovered_, text("the triangles of %ld polygons of %s do not cover them", uncovered_, uncovered_in_.text(names).c_str()));
-  add("normals", false, normals_none_, text("no normals for %ld corners of %s", normals_none_, normals_in_.text(names).c_str()));
-  add("normals", false, normals_off_, text("normals of %s: %ld of %ld corners more than 1 degree off, worst %.0f degrees", normals_in_.text(names).c_str(), normals_off_, normal_corners_, worst_angle_));
-  add("texture-coordinates", false, uv_none_, text("no texture coordinates for %ld corners of %s", uv_none_, uv_in_.text(names).c_str()));
-  add("texture-coordinates", false, uv_off_, text("texture coordinates of %s: %ld corners off, worst by %g", uv_in_.text(names).c_str(), uv_off_, worst_uv_));
-  add("materials", false, looks_off_, text("%ld faces of %s show another material or texture", looks_off_, looks_in_.text(names).c_str()));
+  finish_real(lost, lost_in, extra);
+}
+
+// Real differences, each with the objects it touches.
+void Compare::finish_real(long lost, const Names &lost_in, long extra) {
+  const std::vector<std::string> &names = model_.objects;
+  const auto in = [&names](const Names &objects) { return " of " + objects.text(names); };
+  add("concave", false, concave_,
+      (concave_ == 1 ? std::string("concave polygon") : count(concave_, "", "concave polygons")) +
+          " in " + concave_in_.text(names) + ": turn on Triangulate");
+  add("missing", false, lost, count(lost, "face", "faces") + in(lost_in) + " not in the file");
+  add("extra", false, extra,
+      count(extra, "face", "faces") + " in the file that the model does not hold");
+  add("winding", false, reversed_,
+      count(reversed_, "face", "faces") + in(reversed_in_) + " facing the other way");
+  add("back-triangle", false, against_,
+      count(against_, "triangle", "triangles") + in(against_in_) + " facing against their polygon");
+  add("uncovered", false, uncovered_,
+      "the triangles of " + count(uncovered_, "polygon", "polygons") + in(uncovered_in_) +
+          " do not make up its area");
+  add("normals", false, normals_none_,
+      "no normals for " + count(normals_none_, "corner", "corners") + in(normals_in_));
+  add("normals", false, normals_off_,
+      "normals" + in(normals_in_) + ": " + std::to_string(normals_off_) + " of " +
+          count(normal_corners_, "corner", "corners") +
+          text(" more than 1 degree off, worst %.0f degrees", worst_angle_));
+  add("texture-coordinates", false, uv_none_,
+      "no texture coordinates for " + count(uv_none_, "corner", "corners") + in(uv_in_));
+  add("texture-coordinates", false, uv_off_,
+      "texture coordinates" + in(uv_in_) + ": " + count(uv_off_, "corner", "corners") +
+          text(" off, worst by %g", worst_uv_));
+  add("materials", false, looks_off_,
+      count(looks_off_, "face", "faces") + in(looks_in_) + " showing another material or texture");
 }
 
 }  // namespace
@@ -678,7 +731,8 @@ void to_modeller_space(XScene *scene, const std::string &options) {
     }
     if (!rules.reversed) continue;
     // The file's first corner stays first.
-    std::reverse(scene->position.begin() + f.first + 1, scene->position.begin() + f.first + f.corners);
+    std::reverse(scene->position.begin() + f.first + 1,
+                 scene->position.begin() + f.first + f.corners);
     std::reverse(scene->normal.begin() + f.first + 1, scene->normal.begin() + f.first + f.corners);
     std::reverse(scene->uv.begin() + f.first + 1, scene->uv.begin() + f.first + f.corners);
     std::reverse(scene->vertex.begin() + f.first + 1, scene->vertex.begin() + f.first + f.corners);
@@ -724,7 +778,8 @@ Verification verify_export(const std::string &file, const std::string &options, 
   XScene &read = scene != nullptr ? *scene : own;
   const auto part = [&progress](int from, int to) -> XReadProgress {
     if (!progress) return XReadProgress();
-    return [&progress, from, to](int percent) { return progress(from + (to - from) * percent / 100); };
+    return
+        [&progress, from, to](int percent) { return progress(from + (to - from) * percent / 100); };
   };
   Verification result;
   if (!read_x_file(file, &read, &result.error, part(0, 60))) return result;

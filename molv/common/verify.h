@@ -30,8 +30,8 @@ struct VerifyDifference {
 };
 
 struct Verification {
-  bool read = false;   // the file was read and compared
-  std::string error;   // why it could not be read
+  bool read = false;     // the file was read and compared
+  std::string error;     // why it could not be read
   long model_faces = 0;  // faces of the model written (two-sided copies included)
   long file_faces = 0;
   std::vector<VerifyDifference> differences;

@@ -24,8 +24,7 @@ std::string written_texture_name(const std::string &name, bool strip) {
   std::size_t start = name.size();
   if (strip && start > 0) {
     --start;  // the last character is never taken for a separator
-    while (start > 0 && name[start - 1] != '/' && name[start - 1] != '\\' &&
-           name[start - 1] != ':')
+    while (start > 0 && name[start - 1] != '/' && name[start - 1] != '\\' && name[start - 1] != ':')
       --start;
   } else {
     start = 0;
@@ -84,7 +83,8 @@ class Collector {
       look = static_cast<std::uint32_t>(out_.looks.size());
       look_of_.emplace(key, look);
       FaceLook l;
-      const std::array<float, 4> colour = *own ? colour_of(m_, material) : std::array<float, 4>{1, 1, 1, 1};
+      const std::array<float, 4> colour =
+          *own ? colour_of(m_, material) : std::array<float, 4>{1, 1, 1, 1};
       std::copy(colour.begin(), colour.end(), l.colour);
       l.has_texture = !*own && textures_;
       if (l.has_texture) l.texture = written_texture_name(m_.textures[texture], strip_);
@@ -94,8 +94,8 @@ class Collector {
     if (!*own) {
       // The template has the colours of the texture's first material.
       auto &colours = out_.texture_colours[look];
-      const std::array<float, 4> colour = first_colour_ ? colour_of(m_, material)
-                                                        : std::array<float, 4>{1, 1, 1, 1};
+      const std::array<float, 4> colour =
+          first_colour_ ? colour_of(m_, material) : std::array<float, 4>{1, 1, 1, 1};
       if (std::find(colours.begin(), colours.end(), colour) == colours.end()) {
         colours.push_back(colour);
         if (colours.size() > 1) ++out_.textured_own_colour;
@@ -124,8 +124,9 @@ class Collector {
                                            : std::array<float, 3>{0, 0, 0});
       const float *n = flat ? surface->normal : corner->normal;
       out_.normal.push_back({n[0], n[1], n[2]});
-      out_.uv.push_back({object->texture_offset[0] + corner->u * object->texture_repeat[0],
-                         object->texture_offset[1] + (1.0f - corner->v) * object->texture_repeat[1]});
+      out_.uv.push_back(
+          {object->texture_offset[0] + corner->u * object->texture_repeat[0],
+           object->texture_offset[1] + (1.0f - corner->v) * object->texture_repeat[1]});
     }
   }
 

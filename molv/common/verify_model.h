@@ -25,13 +25,13 @@ struct FaceLook {
 
 struct ModelFaces {
   struct Face {
-    std::uint32_t first;    // its first corner
+    std::uint32_t first;  // its first corner
     std::uint32_t corners;
-    std::uint32_t object;   // in objects
-    std::uint32_t look;     // in looks
-    bool two_sided;         // written twice under the option
-    bool textured;          // written with texture coordinates
-    bool own_look;          // its own material shows (not a texture's first one)
+    std::uint32_t object;  // in objects
+    std::uint32_t look;    // in looks
+    bool two_sided;        // written twice under the option
+    bool textured;         // written with texture coordinates
+    bool own_look;         // its own material shows (not a texture's first one)
   };
   std::vector<Face> faces;
   std::vector<std::array<float, 3>> position;
@@ -42,12 +42,12 @@ struct ModelFaces {
   static constexpr std::uint32_t kNoVertex = UINT32_MAX;
   std::vector<std::uint32_t> vertex;
   std::uint32_t vertex_count = 0;
-  std::vector<std::string> objects;          // names
+  std::vector<std::string> objects;  // names
   std::vector<FaceLook> looks;
   // Per texture (by look): the colours it may take, of each material it
   // is used with (the file's template has the first one's).
   std::vector<std::vector<std::array<float, 4>>> texture_colours;
-  long lines = 0;      // lines, points and surfaces of fewer than three corners
+  long lines = 0;                // lines, points and surfaces of fewer than three corners
   long textured_own_colour = 0;  // textured faces whose own colour is not the template's
 };
 

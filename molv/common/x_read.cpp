@@ -311,8 +311,7 @@ void SceneReader::read_mesh_child(const std::string &kind, MeshData *d, XMesh *m
   if (kind == "MeshNormals") {
     mesh->normals = true;
     read_vectors(in_, in_.expect_count("a normal count", UINT32_MAX), &d->normals);
-    read_faces(static_cast<std::uint32_t>(d->normals.size()), &d->normal_sizes,
-               &d->normal_indices);
+    read_faces(static_cast<std::uint32_t>(d->normals.size()), &d->normal_sizes, &d->normal_indices);
     if (in_.next() != Token::kClose) in_.fail("more in MeshNormals than its faces");
   } else if (kind == "MeshTextureCoords") {
     mesh->uv = true;
@@ -379,8 +378,8 @@ void SceneReader::place_mesh(const MeshData &d, const Matrix &m) {
   std::size_t corner = 0;
   for (std::size_t f = 0; f < d.sizes.size(); ++f) {
     const std::int32_t material = d.face_material.empty() ? -1 : d.face_material[f];
-    scene_.faces.push_back({static_cast<std::uint32_t>(scene_.position.size()), d.sizes[f],
-                            material, mesh});
+    scene_.faces.push_back(
+        {static_cast<std::uint32_t>(scene_.position.size()), d.sizes[f], material, mesh});
     for (std::uint32_t k = 0; k < d.sizes[f]; ++k, ++corner) {
       const auto &p = d.positions[d.indices[corner]];
       std::array<float, 3> w, n{0, 0, 0};

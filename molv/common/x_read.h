@@ -24,7 +24,7 @@
 namespace molv {
 
 struct XMaterial {
-  std::string name;          // empty for a material written inside a mesh
+  std::string name;  // empty for a material written inside a mesh
   float colour[4] = {1, 1, 1, 1};
   bool has_texture = false;  // a TextureFileName block, even with an empty name
   std::string texture;
@@ -32,11 +32,11 @@ struct XMaterial {
 
 struct XMesh {
   std::string name;
-  std::string frame;        // the innermost frame around it, or ""
+  std::string frame;  // the innermost frame around it, or ""
   std::uint64_t vertices = 0;
-  bool normals = false;     // a MeshNormals block
-  bool uv = false;          // a MeshTextureCoords block
-  bool materials = false;   // a MeshMaterialList block
+  bool normals = false;    // a MeshNormals block
+  bool uv = false;         // a MeshTextureCoords block
+  bool materials = false;  // a MeshMaterialList block
 };
 
 // The faces of every mesh, each corner in world space: position, normal
@@ -44,7 +44,7 @@ struct XMesh {
 // holds them (zero without a MeshTextureCoords block).
 struct XScene {
   struct Face {
-    std::uint32_t first;    // its first corner
+    std::uint32_t first;  // its first corner
     std::uint32_t corners;
     std::int32_t material;  // in materials, -1 for none
     std::uint32_t mesh;     // in meshes

@@ -83,8 +83,8 @@ Tcl_Obj *ended() {
     Tcl_ListObjAppendElement(nullptr, result, tcl_string(v.error));
   } else {
     show_export(std::move(c->picture));
-    Tcl_Obj *words[5] = {tcl_string("done"), Tcl_NewBooleanObj(v.agrees()),
-                         tcl_string(v.verdict()), lines(v, true), lines(v, false)};
+    Tcl_Obj *words[5] = {tcl_string("done"), Tcl_NewBooleanObj(v.agrees()), tcl_string(v.verdict()),
+                         lines(v, true), lines(v, false)};
     for (Tcl_Obj *word : words) Tcl_ListObjAppendElement(nullptr, result, word);
   }
   return result;
@@ -135,7 +135,8 @@ void create_verify_commands(Tcl_Interp *interp, bool (*busy)()) {
   exit_handler = true;
   Tcl_CreateObjCommand(interp, "::molv::gui::verify_start", verify_start_command, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::verify_poll", verify_poll_command, nullptr, nullptr);
-  Tcl_CreateObjCommand(interp, "::molv::gui::verify_cancel", verify_cancel_command, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "::molv::gui::verify_cancel", verify_cancel_command, nullptr,
+                       nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::verifying", verifying_command, nullptr, nullptr);
 }
 

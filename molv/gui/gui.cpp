@@ -27,20 +27,20 @@
 #include <utility>
 #include <vector>
 
-#include "gui_script.h"
+#include "api/display.h"
+#include "api/model.h"
+#include "api/run_outcome.h"
+#include "api/tcl_bridge.h"
+#include "common/error_line.h"
+#include "common/plugin_options.h"
+#include "common/signals.h"
+#include "common/texture_check.h"
+#include "common/x_summary.h"
 #include "gui/background_load.h"
 #include "gui/background_verify.h"
 #include "gui/export_textures.h"
 #include "gui/view.h"
-#include "api/display.h"
-#include "api/model.h"
-#include "api/tcl_bridge.h"
-#include "api/run_outcome.h"
-#include "common/plugin_options.h"
-#include "common/x_summary.h"
-#include "common/error_line.h"
-#include "common/signals.h"
-#include "common/texture_check.h"
+#include "gui_script.h"
 #include "import/load.h"
 
 namespace molv {

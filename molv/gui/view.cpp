@@ -514,10 +514,10 @@ Then view_ppm(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 
 int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   static const std::pair<const char *, Subcommand> kSubcommands[] = {
-      {"build", build_view},       {"orbit", orbit_view},        {"pan", pan_view},
-      {"zoom", zoom_view},         {"frame", frame_view},        {"select", select_in_view},
-      {"show", show_in_view},      {"redraw", redraw_view},  {"forget_export", forget_export},
-      {"showing", showing_in_view}, {"ppm", view_ppm},           {"pixel", view_pixel},
+      {"build", build_view},        {"orbit", orbit_view},   {"pan", pan_view},
+      {"zoom", zoom_view},          {"frame", frame_view},   {"select", select_in_view},
+      {"show", show_in_view},       {"redraw", redraw_view}, {"forget_export", forget_export},
+      {"showing", showing_in_view}, {"ppm", view_ppm},       {"pixel", view_pixel},
   };
   if (objc < 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "subcommand ?arg ...?");

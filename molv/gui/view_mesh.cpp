@@ -243,7 +243,8 @@ ViewMesh mesh_of_x_scene(const XScene &scene, const std::string &file) {
     const std::string found = model_texture_file(file, material.texture);
     textures[i] = builder.texture(found);
     auto &missing = mesh.missing_textures;
-    if (found.empty() && std::find(missing.begin(), missing.end(), material.texture) == missing.end())
+    if (found.empty() &&
+        std::find(missing.begin(), missing.end(), material.texture) == missing.end())
       missing.push_back(material.texture);
   }
   std::uint32_t mesh_number = UINT32_MAX;
@@ -252,8 +253,9 @@ ViewMesh mesh_of_x_scene(const XScene &scene, const std::string &file) {
     if (face.mesh != mesh_number) builder.new_object(), mesh_number = face.mesh;
     const bool has_material = face.material >= 0;
     builder.begin_part(has_material ? textures[static_cast<std::size_t>(face.material)] : -1);
-    const Colour colour =
-        has_material ? colour_of(scene.materials[static_cast<std::size_t>(face.material)]) : Colour();
+    const Colour colour = has_material
+                              ? colour_of(scene.materials[static_cast<std::size_t>(face.material)])
+                              : Colour();
     ++mesh.faces;
     // A face without normals takes its plane's.
     const auto &p = scene.position;

@@ -282,7 +282,8 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     choose "Extract embedded textures"
     export_to )" + work_ + R"(/box
     # Export as...: the textures are planned once the file is chosen.
-    proc tk_getSaveFile {args} {return )" + work_ + R"(/asbox.x}
+    proc tk_getSaveFile {args} {return )" +
+                             work_ + R"(/asbox.x}
     .menubar.file.export invoke 0
     update
     click .x_export_save.buttons.saveas
@@ -310,18 +311,18 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   )",
                          box);
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(lines_with(r.out, "status="),
-            (std::vector<std::string>{"Ready !", "Ready !", "Ready !",
-                                      "Not exported: the extracted texture " + work_ +
-                                          "/car_0.png would write over the texture " + work_ +
-                                          "/car_0.png of the model",
-                                      "Ready !",
-                                      "Not exported: the extracted texture " + work_ +
-                                          "/src/g_0.png would write over the file " + work_ +
-                                          "/src/g_0.png of the model"}));
-  EXPECT_EQ(lines_with(r.out, "message="),
-            (std::vector<std::string>{lines_with(r.out, "status=")[3],
-                                      lines_with(r.out, "status=")[5]}));
+  EXPECT_EQ(
+      lines_with(r.out, "status="),
+      (std::vector<std::string>{
+          "Ready !", "Ready !", "Ready !",
+          "Not exported: the extracted texture " + work_ +
+              "/car_0.png would write over the texture " + work_ + "/car_0.png of the model",
+          "Ready !",
+          "Not exported: the extracted texture " + work_ +
+              "/src/g_0.png would write over the file " + work_ + "/src/g_0.png of the model"}));
+  EXPECT_EQ(
+      lines_with(r.out, "message="),
+      (std::vector<std::string>{lines_with(r.out, "status=")[3], lines_with(r.out, "status=")[5]}));
   EXPECT_EQ(qel_test::read_file(work_ + "/src/g_0.png"), buffer);
   // Extracted beside the .x, which names it; the next export without the
   // choice names the texture as the model does.
@@ -339,9 +340,8 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   EXPECT_NE(qel_test::read_file(work_ + "/out/m.x").find("\"wood.png\""), std::string::npos);
   EXPECT_EQ(value_of(r.out, "warnings"), "");
   EXPECT_EQ(files_left(), (std::vector<std::string>{"asbox.x", "asbox_0.png", "box.gltf", "box.x",
-                                                    "box_0.png", "car.gltf",
-                                                    "car_0.png", "out", "plain.x", "script.tcl",
-                                                    "src"}));
+                                                    "box_0.png", "car.gltf", "car_0.png", "out",
+                                                    "plain.x", "script.tcl", "src"}));
 }
 
 TEST_F(Window, ExportAsAsksTkSaveDialogWithThePluginsFilter) {

@@ -155,8 +155,8 @@ TEST_F(View, ShowsTheModelTurnsItAndShowsTheExportAsTheReaderSeesIt) {
   // The read-back runs beside the event loop and ends at the real state.
   EXPECT_EQ(value_of(r.out, "reading").rfind("Reading cube.x back ...", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "bar"), "0");
-  EXPECT_EQ(value_of(r.out, "agreement").rfind("verified: the .x agrees with the model (6 faces)", 0),
-            0u)
+  EXPECT_EQ(
+      value_of(r.out, "agreement").rfind("verified: the .x agrees with the model (6 faces)", 0), 0u)
       << r.out;
   EXPECT_EQ(value_of(r.out, "showing"), "export");
   // The cube comes through unchanged: the same picture.

@@ -77,7 +77,8 @@ Frame F { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 5,0,0,1;; }
 
   for (const auto &[broken, why] : std::initializer_list<std::pair<std::string, std::string>>{
            {"xof 0302bin 0064", "bin form"},
-           {"xof 0302txt 0064\nMesh { 1; 0;0;0;; 1; 3;0,1,2;; }", "line 2: a face names vertex 1 of 1"},
+           {"xof 0302txt 0064\nMesh { 1; 0;0;0;; 1; 3;0,1,2;; }",
+            "line 2: a face names vertex 1 of 1"},
            {"xof 0302txt 0064\nMesh { 3; 0;0;0;,0;0;0;,0;0;0;; 1; 3;0,1,2;;\n"
             "MeshMaterialList { 1; 1; 0;; {Nowhere} } }",
             "no material named Nowhere"},
@@ -124,7 +125,8 @@ TEST(Verify, RealDifferencesNameTheirObjects) {
   replace(&legs, "M", "1");
   replace(&legs, "[1,1,0],[0,1,0]", "[1,3,0],[0,3,0]");
   qel_test::load_scene(R"({"palette": [{"name": "a"}, {"name": "b", "diffuse": [0.5, 0.5, 0.5]}],
-      "textures": ["body.png", "legs.png"], "world": {"children": [)" + body + "," + legs + "]}}");
+      "textures": ["body.png", "legs.png"], "world": {"children": [)" +
+                       body + "," + legs + "]}}");
   const std::string options = molv::default_option_string();
   const std::string x = qel_test::export_text(options);
   const molv::Verification v = check(x, options);
@@ -133,15 +135,15 @@ TEST(Verify, RealDifferencesNameTheirObjects) {
 
   std::string swapped = x;
   replace(&swapped, "{Tex_1_1}", "{Tex_0_0}");
-  EXPECT_TRUE(has(check(swapped, options), "materials", "1 faces of Legs show another"));
+  EXPECT_TRUE(has(check(swapped, options), "materials", "1 face of Legs showing another"));
   std::string turned = x;
   replace(&turned, "4;0,1,2,3;;", "4;3,2,1,0;;");
-  EXPECT_TRUE(has(check(turned, options), "winding", "of Body face the other way"));
+  EXPECT_TRUE(has(check(turned, options), "winding", "of Body facing the other way"));
   std::string moved = x;
   replace(&moved, "\n0.5;1.5;0.0;", "\n0.5;2.0;0.0;");
   const molv::Verification m = check(moved, options);
   EXPECT_EQ(real_kinds(m), "missing extra") << m.verdict();
-  EXPECT_TRUE(has(m, "missing", "1 faces of Legs not in the file"));
+  EXPECT_TRUE(has(m, "missing", "1 face of Legs not in the file"));
 }
 
 }  // namespace
