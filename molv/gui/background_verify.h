@@ -12,7 +12,10 @@
  *                    once, {done AGREES VERDICT EXPECTED REAL} (the view's
  *                    export picture replaced; EXPECTED and REAL the lines
  *                    of each kind of difference), {failed MESSAGE} or
- *                    {cancelled}; {idle} when none ran
+ *                    {cancelled}; {idle} when none ran.  Once it has
+ *                    ended, ::molv::gui::wrote holds the file's summary
+ *                    ("Wrote FILE (SIZE): ..."; "" when it cannot be
+ *                    counted)
  *   verify_cancel    the check stops at its next step and says nothing
  *   verifying        1 from verify_start until verify_poll has said how it
  *                    ended

@@ -418,20 +418,12 @@ int x_summary_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_WrongNumArgs(interp, 1, objv, "file");
     return TCL_ERROR;
   }
-  const std::string file = Tcl_GetString(objv[1]);
-  XFileCounts counts;
-  std::string error;
-  if (!count_x_file(file, &counts, &error)) {
+  std::string line, error;
+  if (!wrote_line(Tcl_GetString(objv[1]), &line, &error)) {
     Tcl_SetObjResult(interp, tcl_string(error));
     return TCL_ERROR;
   }
-  const auto plural = [](std::uint64_t n, const char *one, const char *many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-  };
-  Tcl_SetObjResult(interp, tcl_string("Wrote " + file + " (" + size_text(counts.bytes) + "): " +
-                                      plural(counts.meshes, "mesh", "meshes") + ", " +
-                                      plural(counts.vertices, "vertex", "vertices") + ", " +
-                                      plural(counts.faces, "face", "faces")));
+  Tcl_SetObjResult(interp, tcl_string(line));
   return TCL_OK;
 }
 

@@ -435,7 +435,8 @@ proc ::molv::gui::build_view {} {
     # Two lines always (the verdict, and what the options asked for): a
     # line more or less would resize the view, and a frame of a large
     # model drawn in software holds the window.
-    label .scene.agreement -anchor w -justify left -height 2 -padx 2 -pady 2
+    label .scene.agreement -anchor w -justify left -height 2 -padx 2 -pady 2 \
+        -background [ttk::style lookup TFrame -background]
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x
     pack .scene.gl -side top -fill both -expand 1
@@ -524,8 +525,6 @@ proc ::molv::gui::show_warnings {exported {errors {}}} {
 # (poll_check), with the status line and the bar following it; the view's
 # picture of the .x comes from the same reading as the verdict under it.
 proc ::molv::gui::exported {file options} {
-    set summary ""
-    if {![catch {x_summary $file} line]} {set summary $line}
     show_warnings [texture_warnings $file]
     # The earlier picture is not this file's.
     view forget_export
@@ -533,12 +532,12 @@ proc ::molv::gui::exported {file options} {
     foreach b {export both} {.scene.bar.$b state disabled}
     .scene.agreement configure -text "Reading [name_of $file] back ..." -foreground #505050
     if {[catch {verify_start $file $options} result]} {
-        set ::molv::status $summary
+        if {[catch {x_summary $file} ::molv::status]} {set ::molv::status ""}
         .scene.agreement configure -text "The .x could not be read back: $result" \
             -foreground #a00000
         return
     }
-    variable checking [list $file $summary]
+    variable checking $file
     set ::molv::status "Reading [name_of $file] back ..."
     .cancel configure -command ::molv::gui::verify_cancel
     pack .cancel -in .bottom -side right -before .progress -padx 2
@@ -548,7 +547,7 @@ proc ::molv::gui::exported {file options} {
 
 proc ::molv::gui::poll_check {} {
     variable checking
-    lassign $checking file summary
+    set file $checking
     set result [verify_poll]
     lassign $result state detail
     if {$state eq "running"} {
@@ -561,7 +560,7 @@ proc ::molv::gui::poll_check {} {
     pack forget .cancel
     .cancel configure -command ::molv::gui::cancel_load
     set ::molv::progress 0
-    set ::molv::status $summary
+    set ::molv::status $::molv::gui::wrote
     switch -- $state {
         done {
             lassign $result state agrees verdict expected real
