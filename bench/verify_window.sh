@@ -79,7 +79,7 @@ update
 .x_export_save.file.name delete 0 end
 .x_export_save.file.name insert 0 grid
 .x_export_save.buttons.export invoke
-vwait ::molv::gui::check_ended
+::molv::gui::wait_check
 puts [format "read-back of %s: %.2f s; the window answered %d times, the longest gap %d ms" \
     [lindex [.scene.agreement cget -text] 0] \
     [expr {([clock milliseconds] - $::start) / 1e3}] $::runs $::gap]

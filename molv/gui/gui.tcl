@@ -17,6 +17,10 @@
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
 #                               File > Open and the model of the command
 #                               line in a thread (gui/background_load.h)
+#   ::molv::gui::verify_start, verify_poll, verify_cancel, verifying
+#                               the read-back of an export in a thread
+#                               (gui/background_verify.h); a script waits
+#                               for its verdict with wait_check
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The model of the command line is read as File > Open reads (begin_load):
@@ -582,13 +586,16 @@ proc ::molv::gui::poll_check {} {
     set ::molv::gui::check_ended $state
 }
 
-# Stops a running read-back and returns once it has ended, the event loop
-# running meanwhile.
-proc ::molv::gui::stop_check {} {
-    if {![verifying]} return
-    verify_cancel
+# Returns once no read-back runs, the event loop running meanwhile (a
+# script waits so for the verdict after an export); STOP stops it first.
+proc ::molv::gui::wait_check {{stop 0}} {
+    # The read-back of an export that has just ended starts when idle.
+    update idletasks
+    if {$stop && [verifying]} {verify_cancel}
     while {[verifying]} {
         after 20 {set ::molv::gui::tick 1}
         vwait ::molv::gui::tick
     }
 }
+
+proc ::molv::gui::stop_check {} {wait_check 1}
