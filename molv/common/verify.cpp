@@ -178,7 +178,6 @@ struct Rules {
     normal_sign =
         (set(qel::opt_flip_normals) ? -1.0f : 1.0f) * (set(qel::opt_winding) ? -1.0f : 1.0f);
     two_sided = set(qel::opt_two_sided);
-    triangulate = set(qel::opt_triangulate);
     normals = set(qel::opt_normals);
     materials = set(qel::opt_materials);
     flip = set(qel::opt_flip_normals);
@@ -189,7 +188,7 @@ struct Rules {
     cut = decimals > 0 ? 0.5 * std::pow(10.0, -decimals) : 0.0;
   }
   float z_sign, normal_sign;
-  bool reversed, two_sided, triangulate, normals, materials, flip, corner_order, optimize;
+  bool reversed, two_sided, normals, materials, flip, corner_order, optimize;
   int decimals;
   double cut;  // what the decimal places may cut off a number below 1
 };
@@ -226,7 +225,7 @@ class Compare {
   void match_near();
   void check_pair(std::uint32_t f, std::uint32_t f_start, const Want &w);
   void check_corner(std::uint32_t fc, std::uint32_t mc, const Want &w, std::uint32_t f);
-  void check_fan(const Want &w);
+  void check_convex(const Want &w);
   void check_look(std::uint32_t f, const Want &w);
   void finish();
   void finish_real(long lost, const Names &lost_in, long extra);
@@ -256,8 +255,7 @@ class Compare {
   long reversed_ = 0, against_ = 0, uncovered_ = 0, concave_ = 0, normals_off_ = 0,
        normals_none_ = 0, uv_off_ = 0, uv_none_ = 0, looks_off_ = 0, normal_corners_ = 0;
   double worst_angle_ = 0, worst_move_ = 0, worst_uv_ = 0;
-  Names reversed_in_, against_in_, uncovered_in_, concave_in_, normals_in_, uv_in_, looks_in_,
-      missing_in_;
+  Names reversed_in_, against_in_, uncovered_in_, concave_in_, normals_in_, uv_in_, looks_in_;
   double tolerance_ = 0;
 };
 
@@ -345,7 +343,7 @@ void Compare::match_whole(bool reversed) {
         ++collapsed_;
       } else {
         check_pair(f, start, w);
-        check_fan(w);
+        check_convex(w);
       }
       break;
     }
@@ -433,7 +431,7 @@ void Compare::check_look(std::uint32_t f, const Want &w) {
 // A polygon written whole must be convex: how a reader cuts it into
 // triangles is its own (a fan from one corner, ear clipping), and only a
 // convex polygon comes out the same whichever way it is cut.
-void Compare::check_fan(const Want &w) {
+void Compare::check_convex(const Want &w) {
   const ModelFaces::Face &m = model_.faces[w.face];
   if (m.corners <= 3 || w.back) return;
   const std::array<double, 3> whole = area_vector(model_.position, m.first, m.corners);

@@ -439,7 +439,8 @@ proc ::molv::gui::build_view {} {
     # Two lines always (the verdict, and what the options asked for): a
     # line more or less would resize the view, and a frame of a large
     # model drawn in software holds the window.
-    label .scene.agreement -anchor w -justify left -height 2 -padx 2 -pady 2 \
+    # Nor may a long line widen the window: it is cut at the window's edge.
+    label .scene.agreement -anchor w -justify left -height 2 -width 1 -padx 2 -pady 2 \
         -background [ttk::style lookup TFrame -background]
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x

@@ -551,7 +551,9 @@ void show_export(ViewMesh mesh) {
   drawn->mesh = std::move(mesh);
   if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
   g_view.file = std::move(drawn);
-  redraw();
+  // A frame of a large model drawn in software holds the window: none
+  // when nothing shown changes.
+  if (g_view.showing != "model") redraw();
 }
 
 void reset_view() {
