@@ -440,8 +440,9 @@ proc ::molv::gui::build_view {} {
     # line more or less would resize the view, and a frame of a large
     # model drawn in software holds the window.
     # Nor may a long line widen the window: it is cut at the window's edge.
-    label .scene.agreement -anchor w -justify left -height 2 -width 1 -padx 2 -pady 2 \
-        -background [ttk::style lookup TFrame -background]
+    label .scene.agreement -anchor w -justify left -height 2 -width 1 -padx 2 -pady 2
+    set background [ttk::style lookup TFrame -background]
+    if {$background ne ""} {.scene.agreement configure -background $background}
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x
     pack .scene.gl -side top -fill both -expand 1
