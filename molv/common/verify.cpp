@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 
 #include "common/plugin_options.h"
@@ -320,8 +321,8 @@ void Compare::wants() {
 void Compare::match_whole(bool reversed) {
   std::vector<int> key;
   for (std::uint32_t f = 0; f < file_.faces.size(); ++f) {
-    if (file_done_[f]) continue;
     const XScene::Face &x = file_.faces[f];
+    if (file_done_[f] || x.corners < 3) continue;  // no face a reader draws
     std::uint32_t start = 0;
     face_key(file_ids_, x.first, x.corners, reversed, &key, &start);
     if (std::find(key.begin(), key.end(), -1) != key.end()) continue;
@@ -727,7 +728,7 @@ void to_modeller_space(XScene *scene, const std::string &options) {
       for (float &c : n) c *= rules.normal_sign;
       n[2] *= rules.z_sign;
     }
-    if (!rules.reversed) continue;
+    if (!rules.reversed || f.corners < 3) continue;
     // The file's first corner stays first.
     std::reverse(scene->position.begin() + f.first + 1,
                  scene->position.begin() + f.first + f.corners);
@@ -766,6 +767,9 @@ Verification compare_with_model(const XScene &scene, const std::string &options,
   } catch (int) {
     result = Verification();
     result.error = "stopped";
+  } catch (const std::bad_alloc &) {
+    result = Verification();
+    result.error = "not enough memory to compare it with the model";
   }
   return result;
 }

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <new>
 
 namespace molv {
 namespace {
@@ -82,6 +83,14 @@ class Reader {
     if (!(n >= 0 && n <= static_cast<double>(most) && n == std::floor(n)))
       fail(std::string("not a count: ") + what);
     return static_cast<std::uint32_t>(n);
+  }
+  // The count of a list that follows, each item at least two bytes: no
+  // larger than the rest of the file (a broken count must not ask for all
+  // memory).
+  std::uint32_t expect_size(const char *what) {
+    const std::uint32_t n = expect_count(what, UINT32_MAX);
+    if (n > static_cast<std::size_t>(end_ - p_)) fail(std::string("a count past the file's end: ") + what);
+    return n;
   }
 
   [[noreturn]] void fail(const std::string &why) const {
@@ -243,7 +252,7 @@ class SceneReader {
   // The faces of a mesh: per face its corners' vertex indices.
   void read_faces(std::uint32_t vertices, std::vector<std::uint32_t> *sizes,
                   std::vector<std::uint32_t> *indices) {
-    const std::uint32_t faces = in_.expect_count("a face count", UINT32_MAX);
+    const std::uint32_t faces = in_.expect_size("a face count");
     sizes->reserve(faces);
     for (std::uint32_t f = 0; f < faces; ++f) {
       const std::uint32_t n = in_.expect_count("a face's corner count", UINT32_MAX);
@@ -291,7 +300,7 @@ void SceneReader::read_mesh(const std::string &name, const std::string &frame,
   mesh.name = name;
   mesh.frame = frame;
   MeshData d;
-  const std::uint32_t vertices = in_.expect_count("a vertex count", UINT32_MAX);
+  const std::uint32_t vertices = in_.expect_size("a vertex count");
   mesh.vertices = vertices;
   read_vectors(in_, vertices, &d.positions);
   read_faces(vertices, &d.sizes, &d.indices);
@@ -310,12 +319,12 @@ void SceneReader::read_mesh(const std::string &name, const std::string &frame,
 void SceneReader::read_mesh_child(const std::string &kind, MeshData *d, XMesh *mesh) {
   if (kind == "MeshNormals") {
     mesh->normals = true;
-    read_vectors(in_, in_.expect_count("a normal count", UINT32_MAX), &d->normals);
+    read_vectors(in_, in_.expect_size("a normal count"), &d->normals);
     read_faces(static_cast<std::uint32_t>(d->normals.size()), &d->normal_sizes, &d->normal_indices);
     if (in_.next() != Token::kClose) in_.fail("more in MeshNormals than its faces");
   } else if (kind == "MeshTextureCoords") {
     mesh->uv = true;
-    d->uv.resize(in_.expect_count("a coordinate count", UINT32_MAX));
+    d->uv.resize(in_.expect_size("a coordinate count"));
     for (auto &t : d->uv)
       for (float &c : t) c = static_cast<float>(in_.expect_number("a coordinate"));
     if (in_.next() != Token::kClose) in_.fail("more in MeshTextureCoords than its coordinates");
@@ -331,8 +340,8 @@ void SceneReader::read_mesh_child(const std::string &kind, MeshData *d, XMesh *m
 // materials of its own.  A face past the list's end takes the last one,
 // as the runtime does.
 void SceneReader::read_material_list(MeshData *d) {
-  const std::uint32_t count = in_.expect_count("a material count", UINT32_MAX);
-  const std::uint32_t listed = in_.expect_count("a face count", UINT32_MAX);
+  const std::uint32_t count = in_.expect_size("a material count");
+  const std::uint32_t listed = in_.expect_size("a face count");
   std::vector<std::uint32_t> local(listed);
   for (std::uint32_t &m : local) m = in_.expect_count("a face's material", UINT32_MAX);
   std::vector<std::int32_t> materials;
@@ -422,6 +431,10 @@ bool read_x_text(const char *text, std::size_t size, XScene *scene, std::string 
     SceneReader(in, scene).read();
   } catch (const Broken &broken) {
     *error = broken.why;
+    return false;
+  } catch (const std::bad_alloc &) {
+    *scene = XScene();
+    *error = "not enough memory to read it back";
     return false;
   }
   return true;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -46,7 +47,11 @@ void check(Checking *c) {
     return !c->cancelled.load();
   };
   c->verdict = verify_export(c->file, c->options, &scene, progress);
-  if (c->verdict.read && !c->cancelled) c->picture = mesh_of_x_scene(scene, c->file);
+  try {
+    if (c->verdict.read && !c->cancelled) c->picture = mesh_of_x_scene(scene, c->file);
+  } catch (const std::bad_alloc &) {
+    c->picture = ViewMesh();  // the verdict stands; the view shows no picture
+  }
   c->finished = true;
 }
 

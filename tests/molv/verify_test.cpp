@@ -82,6 +82,7 @@ Frame F { FrameTransformMatrix { 1,0,0,0, 0,1,0,0, 0,0,1,0, 5,0,0,1;; }
            {"xof 0302txt 0064\nMesh { 3; 0;0;0;,0;0;0;,0;0;0;; 1; 3;0,1,2;;\n"
             "MeshMaterialList { 1; 1; 0;; {Nowhere} } }",
             "no material named Nowhere"},
+           {"xof 0302txt 0064\nMesh { 4000000000; }", "a count past the file's end"},
            {"xof 0302txt 0064\nFrame F {", "a frame is not closed"}}) {
     molv::XScene ignored;
     EXPECT_FALSE(molv::read_x_text(broken.data(), broken.size(), &ignored, &error)) << broken;
