@@ -8,8 +8,8 @@
 # Prints one table row per run, in milliseconds:
 #   start     exec to the answer's memory file (the program's start, Tcl)
 #   child     the fork to the child's first open of the model
-#   read      to the child's last progress before its plan (the reader's
-#             read of the file into its scene)
+#   read      to the child's progress that says the reader has its scene
+#             (the reader's read of the file)
 #   plan      to the progress that says the plan is made (the walk over
 #             the scene, and freeing it)
 #   hand-over to the parent's mapping of the answer (the child writing it,
@@ -43,9 +43,10 @@ for run in $(seq "$runs"); do
     pid == parent && / clone\(/ && !/CLONE_THREAD/ { mark("fork", t) }
     # The child: the first other process that opens the model.
     pid != parent && child == "" && /openat\(/ && index($0, "\"" model "\"") { child = pid; mark("open", t) }
-    # One byte on the progress pipe: 90 ("Z") once the plan is made.
+    # One byte on the progress pipe: 80 ("P") once the reader has its
+    # scene, 90 ("Z") once the plan is made.
     pid == child && /write\([0-9]+, "[^"]*", 1\) = 1/ {
-      if ($0 ~ /"Z"/) mark("planned", t); else if (!("planned" in at)) last_progress = t
+      if ($0 ~ /"Z"/) mark("planned", t); else if ($0 ~ /"P"/) mark("read", t)
     }
     pid == parent && ("planned" in at) && !("mapped" in at) && / mmap\(NULL, [0-9]+, PROT_READ, MAP_PRIVATE(\|MAP_POPULATE)?, [0-9]+, 0/ {
       mark("mapped", t)
@@ -55,7 +56,6 @@ for run in $(seq "$runs"); do
     pid == parent && /exit_group/ { mark("exit", t) }
     pid == parent && /\+\+\+ exited/ { mark("end", t) }
     END {
-      at["read"] = last_progress
       n = split("exec memfd fork open read planned mapped export sync exit end", k, " ")
       for (i = 1; i <= n; ++i) if (!(k[i] in at)) { printf "| %d | (no mark %s) |\n", run, k[i]; exit }
       ms = "%.0f"
