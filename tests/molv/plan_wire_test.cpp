@@ -88,6 +88,14 @@ TEST(PlanWire, APlanComesBackAsItWasOrNotAtAll) {
   EXPECT_EQ(tri.subtree.high[0], 1.0f);
   EXPECT_EQ(bytes_of(back), bytes);
 
+  // Bytes whose arrays would not be aligned where they lie are refused,
+  // not read through a misaligned pointer.
+  std::string shifted(bytes.size() + 1, '\0');
+  std::memcpy(&shifted[1], bytes.data(), bytes.size());
+  molv::ModelPlan misplaced;
+  molv::WireIn at_odd_address(shifted.data() + 1, bytes.size());
+  EXPECT_FALSE(molv::take_plan(at_odd_address, &misplaced));
+
   // Cut short anywhere: refused (and, under the sanitizers, never read
   // past the end).
   for (size_t size = 0; size < bytes.size(); ++size) {
