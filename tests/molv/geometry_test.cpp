@@ -331,11 +331,13 @@ TEST_F(GeometryTest, ALargeConcaveStarIsTriangulated) {
   mo_surfacelist_free(triangles);
 }
 
-// The rule without shortcuts: a polygon without a right turn is the fan;
-// else each time try every remaining position from 1 up and clip the first
-// ear; an ear turns left and its closed triangle
-// holds no other remaining corner that does not turn left (corners at the
-// same place as a triangle corner excepted).  No ear: the fan of the rest.
+// The rule without shortcuts: a polygon without a right turn whose fan
+// from corner 0 turns left throughout is the fan; else each time try every
+// remaining position from 1 up and clip the first ear; an ear turns left
+// and its closed triangle holds no other remaining corner that does not
+// turn left (corners at the same place as a triangle corner excepted).  No
+// ear: the position from 1 up that turns left the most; none: the fan of
+// the rest.
 std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, double sign) {
   auto turn = [&](int a, int b, int c) {
     return sign *
@@ -346,6 +348,7 @@ std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, 
   const int n = static_cast<int>(ring.size());
   bool convex = true;
   for (int i = 0; i < n; ++i) convex = convex && turn((i + n - 1) % n, i, (i + 1) % n) >= 0;
+  for (int i = 1; sign != 0.0 && i + 1 < n; ++i) convex = convex && turn(0, i, i + 1) > 0;
   std::vector<Triple> out;
   while (ring.size() > 3 && !convex) {
     const int m = static_cast<int>(ring.size());
@@ -363,6 +366,11 @@ std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, 
       }
       if (!blocked) clipped = at;
     }
+    double most = 0.0;
+    for (int at = 1; at < m && clipped < 0; ++at)
+      most = std::max(most, turn(ring[at - 1], ring[at], ring[(at + 1) % m]));
+    for (int at = 1; at < m && clipped < 0 && most > 0.0; ++at)
+      if (turn(ring[at - 1], ring[at], ring[(at + 1) % m]) == most) clipped = at;
     if (clipped < 0) break;
     out.push_back({ring[clipped - 1], ring[clipped], ring[(clipped + 1) % m]});
     ring.erase(ring.begin() + clipped);
@@ -438,6 +446,68 @@ TEST_F(GeometryTest, TrianglesAndSmallerSurfaces) {
   EXPECT_EQ(surface_get_triangulations(surface(2)), nullptr);
   EXPECT_EQ(surface_get_triangulations(nullptr), nullptr);
   mo_surfacelist_free(one);
+}
+
+// Polygons whose first three corners lie in a line seen from the
+// projection's axis (exactly, or just off it either way), convex or with
+// notches, with corners lifted a little off their plane: no triangle faces
+// against its polygon (none fails to face its way), and together they
+// cover the projected polygon once.
+TEST_F(GeometryTest, NoTriangleFacesAgainstAPolygonThatIsNotQuiteFlat) {
+  std::mt19937 random(20261208);
+  auto uniform = [&random](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  for (int round = 0; round < 2000; ++round) {
+    const int n = 5 + static_cast<int>(random() % 10);
+    const bool notched = round % 2 == 1;
+    std::vector<std::array<float, 3>> p(n);
+    for (int i = 0; i < n; ++i) {
+      const double angle = 2.0 * M_PI * (i + uniform(-0.3, 0.3)) / n;
+      const double radius = notched && i % 3 == 2 ? 4.0 : 10.0;
+      p[i] = {static_cast<float>(radius * std::cos(angle)),
+              static_cast<float>(radius * std::sin(angle)), static_cast<float>(uniform(-0.3, 0.3))};
+    }
+    const double off = round % 3 == 0 ? 0.0 : uniform(-1e-3, 1e-3);  // beside the line
+    for (int k = 0; k < 2; ++k)
+      p[1][k] = static_cast<float>((p[0][k] + p[2][k]) / 2.0 + (k == 0 ? off : 0.0));
+    std::string vertices, verts;
+    for (int i = 0; i < n; ++i) {
+      char text[96];
+      std::snprintf(text, sizeof text, "%s[%.9g,%.9g,%.9g]", i ? "," : "", p[i][0], p[i][1],
+                    p[i][2]);
+      vertices += text;
+      verts += (i ? "," : "") + std::to_string(i);
+    }
+    load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts + "]}]");
+    double normal[3] = {0, 0, 0}, area = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const auto &a = p[i], &b = p[(i + 1) % n];
+      for (int c = 0; c < 3; ++c)
+        normal[c] +=
+            (double{a[(c + 1) % 3]} - b[(c + 1) % 3]) * (double{a[(c + 2) % 3]} + b[(c + 2) % 3]);
+      area += (double{a[0]} * b[1] - double{b[0]} * a[1]) / 2.0;
+    }
+    mo_list triangles = surface_get_triangulations(surface(0));
+    const std::vector<Triple> result = triples(triangles);
+    mo_surfacelist_free(triangles);
+    ASSERT_EQ(result.size(), static_cast<size_t>(n - 2));
+    double sum = 0.0;
+    for (const Triple &t : result) {
+      double u[3], v[3];
+      for (int c = 0; c < 3; ++c) {
+        u[c] = double{p[t[1]][c]} - p[t[0]][c];
+        v[c] = double{p[t[2]][c]} - p[t[0]][c];
+      }
+      const double faces = (u[1] * v[2] - u[2] * v[1]) * normal[0] +
+                           (u[2] * v[0] - u[0] * v[2]) * normal[1] +
+                           (u[0] * v[1] - u[1] * v[0]) * normal[2];
+      ASSERT_GT(faces, 0.0) << "round " << round << ": " << t[0] << " " << t[1] << " " << t[2]
+                            << " of " << vertices;
+      sum += (u[0] * v[1] - u[1] * v[0]) / 2.0;
+    }
+    EXPECT_NEAR(sum, area, 1e-9 * std::fabs(area)) << "round " << round << ": " << vertices;
+  }
 }
 
 // ---- copies ----------------------------------------------------------------------
