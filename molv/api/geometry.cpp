@@ -255,7 +255,10 @@ class BlockerGrid {
 //    (previous, k, next) that faces the polygon's way) and whose triangle
 //    holds no other remaining corner that does not turn left.  Corners
 //    at the position of a triangle corner (a vertex listed twice) do not
-//    block it.
+//    block it.  A corner that does not turn left also blocks an ear when
+//    it lies just beside the cut from next to previous, on the side of
+//    the rest, so that the rest would keep a sliver facing against a
+//    polygon that is not quite flat (in a flat polygon this adds nothing).
 // 4. When no corner is an ear (a degenerate polygon), the remaining corner
 //    k >= 1 whose triangle faces the polygon's way the most is clipped,
 //    blocked or not, and clipping goes on; when no triangle faces its way
@@ -403,8 +406,10 @@ class EarClipper {
       if (removed_[r] || convex_[r] || r == p || r == k || r == q) return false;
       const Point &R = points_[r];
       if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) return false;
+      // Also just beside the cut from Q to P, where the rest would keep a
+      // sliver facing against the polygon.
       return orientation_ * turn(P, K, R) >= 0.0 && orientation_ * turn(K, Q, R) >= 0.0 &&
-             orientation_ * turn(Q, P, R) >= 0.0;
+             (orientation_ * turn(Q, P, R) >= 0.0 || facing(q, p, r) >= 0.0);
     });
   }
 
