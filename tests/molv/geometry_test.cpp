@@ -456,19 +456,19 @@ TEST_F(GeometryTest, NoTriangleFacesAgainstAPolygonThatIsNotQuiteFlat) {
   auto grid = [&random](double low, double high, double step) {
     return std::round(std::uniform_real_distribution<double>(low, high)(random) / step) * step;
   };
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 4000; ++round) {
     const int n = 5 + static_cast<int>(random() % 10);
     std::vector<std::array<double, 3>> p(n);
     std::string vertices, verts;
-    for (int i = n - 1; i >= 0; --i) {
+    for (int i = 0; i < n; ++i) {
       const double angle = 2 * M_PI * (i + grid(-0.3, 0.3, 0.01)) / n;
-      const double r = round % 2 && i % 3 == 2 ? 4 : 10, z = grid(-0.3, 0.3, 1.0 / 64);
+      const double r = round % 2 && i % 3 == 2 ? 4 : 10;
       p[i] = {std::round(r * std::cos(angle) * 64) / 64, std::round(r * std::sin(angle) * 64) / 64,
-              z};
-      if (i == 1)  // on the line from corner 0 to 2, or 1/65536 steps beside it
-        p[1] = {(p[0][0] + p[2][0]) / 2 + (round % 3 ? grid(-1e-3, 1e-3, 1.0 / 65536) : 0.0),
-                (p[0][1] + p[2][1]) / 2, z};
+              grid(-0.3, 0.3, 1.0 / 64)};
     }
+    // Corner 1 on the line from corner 0 to 2, or 1/65536 steps beside it.
+    p[1][0] = (p[0][0] + p[2][0]) / 2 + (round % 3 ? grid(-1e-3, 1e-3, 1.0 / 65536) : 0.0);
+    p[1][1] = (p[0][1] + p[2][1]) / 2;
     for (int i = 0; i < n; ++i) {
       char text[96];
       std::snprintf(text, sizeof text, "%s[%.17g,%.17g,%.17g]", i ? "," : "", p[i][0], p[i][1],
