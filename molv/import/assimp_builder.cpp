@@ -226,7 +226,8 @@ class ModelBuilder {
   // whose .x name no object before it has, nor the world (written WORLD,
   // named after the root node in the model); the renamed ones are noted,
   // but for one that only had the root node's name, which no frame of the
-  // .x has.  Objects left out take no name.
+  // .x has.  Objects left out, and those without a name (whose frames
+  // have none either), take no name.
   void name_apart() {
     std::unordered_map<std::string, bool> taken = {{"WORLD", false}};  // true: the root's name
     std::string x_name;
@@ -234,7 +235,7 @@ class ModelBuilder {
     taken.emplace(x_name, true);
     for (size_t i = 1; i < plan_.size(); ++i) {
       Planned &object = plan_[i];
-      if (!object.keep) continue;
+      if (!object.keep || object.name.empty()) continue;
       std::string kept = object.name;
       bool noted = false;
       for (size_t k = 1;; ++k) {
