@@ -488,8 +488,8 @@ TEST_F(Cli, CompleteExportEndsWithItsSummaryAndWarnings) {
 // MD2 without a skin name (header, texture places, triangle, frame), an MD5
 // mesh whose texture has no name; two nodes "poly" of one parent (AC3D).
 std::vector<std::pair<std::string, std::string>> left_out_models() {
-  auto raw = [](const auto &data) {
-    return std::string(reinterpret_cast<const char *>(&data), sizeof data);
+  auto raw = [](const auto &d) {
+    return std::string(reinterpret_cast<const char *>(&d), sizeof d);
   };
   const int32_t header[17] = {0x32504449, 8, 64, 64, 52, 0,  3,   3,  1,
                               1,          1, 68, 68, 80, 92, 144, 148};
@@ -587,8 +587,7 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
       EXPECT_EQ(report.find("runtime-refuses"), std::string::npos) << words[0];
     }
   }
-  // molv info says the same (under the plug-in's default options), with
-  // the fix or the file meant where there is one.
+  // molv info says the same (default options), with the fix or the file meant.
   r = run({"info", "s.x", "faerie.md2", "e.md5mesh", "p.ac", "--report", "i"});
   const std::string info = qel_test::read_file(work_ + "/i");
   for (const char *part : {"skin-left-out", "animations-left-out", "vertex-colours-left-out",

@@ -331,13 +331,12 @@ TEST_F(GeometryTest, ALargeConcaveStarIsTriangulated) {
   mo_surfacelist_free(triangles);
 }
 
-// The rule without shortcuts: a polygon without a right turn whose fan
-// from corner 0 turns left throughout is the fan; else each time try every
-// remaining position from 1 up and clip the first ear; an ear turns left
-// and its closed triangle holds no other remaining corner that does not
-// turn left (corners at the same place as a triangle corner excepted).  No
-// ear: the position from 1 up that turns left the most; none: the fan of
-// the rest.
+// The rule without shortcuts: a polygon without a right turn is the fan;
+// else each time try every remaining position from 1 up and clip the first
+// ear; an ear turns left and its closed triangle
+// holds no other remaining corner that does not turn left (corners at the
+// same place as a triangle corner excepted).  No ear: the one turning left
+// the most, else the rest's fan.  A fan with a triangle not turning left: ears.
 std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, double sign) {
   auto turn = [&](int a, int b, int c) {
     return sign *
@@ -466,7 +465,6 @@ TEST_F(GeometryTest, NoTriangleFacesAgainstAPolygonThatIsNotQuiteFlat) {
       p[i] = {std::round(r * std::cos(angle) * 64) / 64, std::round(r * std::sin(angle) * 64) / 64,
               grid(-0.3, 0.3, 1.0 / 64)};
     }
-    // Corner 1 on the line from corner 0 to 2, or 1/65536 steps beside it.
     p[1][0] = (p[0][0] + p[2][0]) / 2 + (round % 3 ? grid(-1e-3, 1e-3, 1.0 / 65536) : 0.0);
     p[1][1] = (p[0][1] + p[2][1]) / 2;
     for (int i = 0; i < n; ++i) {
@@ -477,7 +475,6 @@ TEST_F(GeometryTest, NoTriangleFacesAgainstAPolygonThatIsNotQuiteFlat) {
       verts += (i ? "," : "") + std::to_string(i);
     }
     load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts + "]}]");
-    // Component K of the cross product of b - a and c - a.
     auto cross = [&p](int a, int b, int c, int k) {
       const int x = (k + 1) % 3, y = (k + 2) % 3;
       return (p[b][x] - p[a][x]) * (p[c][y] - p[a][y]) - (p[b][y] - p[a][y]) * (p[c][x] - p[a][x]);
