@@ -12,7 +12,9 @@
 #include "api/model.h"
 #include "cli/console.h"
 #include "cli/report.h"
+#include "common/plugin_options.h"
 #include "common/run_files.h"
+#include "common/texture_check.h"
 #include "import/load.h"
 
 namespace molv {
@@ -159,7 +161,11 @@ int run_info(const Args &args) {
     info["model"] = load.source == Source::kModel ? file_holds(load.notes.file) : Json::object();
     info["x"] = x_holds(load);
     info["warnings"] = Json::array();
-    for (const std::string &warning : load_warnings(load, false))
+    // The options are the plug-in's defaults: molv info runs no plug-in.
+    std::vector<std::string> warnings = load_warnings(load, false);
+    for (const std::string &warning : texture_option_warnings(load.notes, default_option_string()))
+      warnings.push_back(warning);
+    for (const std::string &warning : warnings)
       info["warnings"].push_back({{"code", warning_code(warning)}, {"text", warning}});
     if (args.report.empty())
       print_text(file, info);

@@ -52,7 +52,15 @@ std::string warning_code(const std::string &text) {
   if (contains(text, "holds no mesh")) return "no-mesh";
   if (contains(text, "DirectX runtime")) return "runtime-refuses";
   if (contains(text, "differ in letter case")) return "texture-letter-case";
-  if (contains(text, "which is not there")) return "texture-missing";
+  if (contains(text, "not beside it:")) return "texture-missing";
+  if (contains(text, "bones and skin weights")) return "skin-left-out";
+  if (contains(text, "without animation")) return "animations-left-out";
+  if (contains(text, "vertex colours")) return "vertex-colours-left-out";
+  if (contains(text, "coordinate sets after the first")) return "texture-sets-left-out";
+  if (contains(text, "texture coordinates of")) return "texture-coords-left-out";
+  if (contains(text, "texture without a name")) return "texture-empty-name";
+  if (contains(text, "placeholder of the model's reader")) return "texture-placeholder";
+  if (contains(text, "no two frames share a name")) return "frames-renamed";
   if (contains(text, "texture")) return "texture";
   return "other";
 }
