@@ -224,7 +224,9 @@ int read_apart(const char *reader, const char *path, const char *answer_fd,
 
 namespace {
 
-// How the watch over a child ended.
+// How the watch over a child ended: its answer is whole (it is still
+// ending), it ended by itself (also the state while it is watched), or
+// molv ended it for a stop or at the deadline.
 enum class Watched { kWhole, kEnded, kStopped, kTimedOut };
 
 // Watches the child PID from the start of the read until it says its answer
