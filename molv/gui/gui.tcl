@@ -442,9 +442,11 @@ proc ::molv::gui::quit {} {
 
 # ---- text that fits ------------------------------------------------------------
 
-# A label whose lines wrap between words at its width.
+# A label whose lines wrap between words at its width (a little inside
+# it: a line as wide as the room makes the label ask for more than it has,
+# and lose its last letters).
 proc ::molv::gui::wrap_to_width {w} {
-    bind $w <Configure> {%W configure -wraplength [expr {max(40, %w - 20)}]}
+    bind $w <Configure> {%W configure -wraplength [expr {max(40, %w - 36)}]}
 }
 
 proc ::molv::gui::show_status {args} {

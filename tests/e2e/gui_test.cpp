@@ -197,7 +197,7 @@ TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
 
 // What the command line says after an export the window says too: a
 // texture the written .x names that is not beside it, under the load's own
-// warnings.
+// warnings, and the choice that mends it.
 TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
   write("m.mtl", "newmtl t\nKd 1 0 0\nmap_Kd wood.png\n");
   const std::string model = write(
@@ -210,6 +210,8 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
     click .x_export_save.buttons.export
     update
     puts "after=[join [split [.warnings cget -text] \n] |]"
+    update
+    puts "copy_offered=[winfo ismapped .textures.copy]"
     exit 0
   )",
                          model);
@@ -220,6 +222,9 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
                 "|warning: the .x names the texture wood.png, which is not there (no file "
                 "wood.png)")
       << r.out;
+  // The texture missing beside the .x: Copy textures is offered for the
+  // next export.
+  EXPECT_EQ(value_of(r.out, "copy_offered"), "1");
 }
 
 // A glTF triangle per image, each with a base colour texture of its own:
