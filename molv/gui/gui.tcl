@@ -639,6 +639,14 @@ proc ::molv::gui::selected {} {
 proc ::molv::gui::show_warnings {exported {errors {}}} {
     set lines $errors
     foreach line [concat [load_warnings] $exported] {lappend lines "warning: $line"}
+    # A long list leaves the view its room: the first lines, and the whole
+    # list in the panel's tooltip.
+    set_tooltip .warnings ""
+    if {[llength $lines] > 3} {
+        set_tooltip .warnings [join $lines \n]
+        set more [expr {[llength $lines] - 2}]
+        set lines [lreplace $lines 2 end "... and $more more (point here for all)"]
+    }
     .warnings configure -text [join $lines \n]
     if {[llength $lines]} {
         pack .warnings -side top -fill x -after .summary

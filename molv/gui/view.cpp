@@ -403,8 +403,8 @@ void draw_letter(char letter, double x, double y, double size) {
 }
 
 // The axes as the camera sees them, in the bottom left corner of the
-// viewport from X0: x red, y green, z blue.  Z_SIGN -1: the z of the .x
-// points along the model's -z (the export mirrors z).
+// viewport from X0: x red, y green, z blue, z the .x's (Z_SIGN -1: along
+// the model's -z, the export mirrors z).
 void draw_axes(int x0, double z_sign) {
   const int size = 80;
   glViewport(x0 + 4, 4, size, size);
@@ -436,14 +436,15 @@ void draw_axes(int x0, double z_sign) {
 }
 
 // DRAWN in the viewport from X0, WIDTH x HEIGHT: the ground, the mesh
-// (marked as MARKS says) and the axes (FILE: those of the .x as read back).
-void draw_scene(const Drawn *drawn, const FrameMarks &marks, bool file, int x0, int width,
-                int height) {
+// (marked as MARKS says) and the axes.  Assimp's .x reader turns a
+// mirrored file back, so the .x as read back lies as the model does, and
+// the axes' z is the .x's in both.
+void draw_scene(const Drawn *drawn, const FrameMarks &marks, int x0, int width, int height) {
   glViewport(x0, 0, width, height);
   set_camera(width, height);
   if (drawn != nullptr) draw_ground(drawn->mesh);
   draw_mesh(drawn, marks);
-  draw_axes(x0, g_view.mirror_z && !file ? -1.0 : 1.0);
+  draw_axes(x0, g_view.mirror_z ? -1.0 : 1.0);
 }
 
 // The line between the model and the file side by side.
@@ -487,14 +488,14 @@ void render(Tcl_Interp *interp, bool outline_only = false) {
   int model_width = width;
   if (g_view.showing == "both" && g_view.file != nullptr) {
     model_width = width / 2;
-    draw_scene(model, marks, false, 0, model_width, height);
-    draw_scene(g_view.file.get(), unmarked, true, model_width, width - model_width, height);
+    draw_scene(model, marks, 0, model_width, height);
+    draw_scene(g_view.file.get(), unmarked, model_width, width - model_width, height);
     draw_divider(width, height, model_width);
   } else if (g_view.showing == "export" && g_view.file != nullptr) {
     model_width = 0;
-    draw_scene(g_view.file.get(), unmarked, true, 0, width, height);
+    draw_scene(g_view.file.get(), unmarked, 0, width, height);
   } else {
-    draw_scene(model, marks, false, 0, width, height);
+    draw_scene(model, marks, 0, width, height);
   }
   keep_frame(width, height, 0, model_width, std::move(marks));
   draw_outline(chosen);

@@ -48,8 +48,8 @@ namespace gui {
 // ::molv::gui::view_create, view_display and view_reshape.
 void create_view_commands(Tcl_Interp *interp);
 
-// Whether the export mirrors z: the axes in the corner of the Model view
-// show the .x's z (along the model's -z when it does).
+// Whether the export mirrors z: the axes in the corner of the view show
+// the .x's z (along the model's -z when it does).
 void set_view_mirror_z(bool mirror);
 
 // Forgets every buffer (the window is going away).

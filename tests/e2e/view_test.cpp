@@ -370,6 +370,9 @@ TEST_F(View, TheWindowFitsItsTextAndSaysWhatWasOpened) {
     puts "elided=[string match "Wrote /folder*\u2026*2 faces" $shown] [expr {[font measure TkDefaultFont $shown] <= [winfo width .status]}]"
     ::molv::gui::show_tooltip .status
     puts "tooltip=[expr {[.tooltip.text cget -text] eq $long}]"
+    # A long list of warnings shows its first lines, the whole list in the tooltip.
+    ::molv::gui::show_warnings {a b c d e f}
+    puts "warnings=[llength [split [.warnings cget -text] \n]] [llength [split $::molv::gui::tooltips(.warnings) \n]]"
     # The dialog's help line is not cut: it asks for no more than it has.
     .menubar.file.export invoke 0
     update
@@ -390,6 +393,7 @@ TEST_F(View, TheWindowFitsItsTextAndSaysWhatWasOpened) {
   EXPECT_EQ(value_of(r.out, "name_grows"), "1");
   EXPECT_EQ(value_of(r.out, "elided"), "1 1");
   EXPECT_EQ(value_of(r.out, "tooltip"), "1");
+  EXPECT_EQ(value_of(r.out, "warnings"), "3 6");
   EXPECT_EQ(value_of(r.out, "help_cut"), "0");
 }
 
