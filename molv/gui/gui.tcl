@@ -101,6 +101,7 @@ proc ::molv::gui::build {} {
     ttk::label .status -anchor w -relief sunken -padding 2
     trace add variable ::molv::status write ::molv::gui::show_status
     bind .status <Configure> ::molv::gui::show_status
+    show_status
     ttk::progressbar .progress -variable ::molv::gui::bar -maximum 100 -length 160
     namespace eval ::qel_export {}
     trace add variable ::molv::progress write ::molv::gui::follow_bar
