@@ -560,9 +560,14 @@ proc ::molv::gui::build_view {} {
         -style Toolbutton
     pack .scene.bar.model .scene.bar.export .scene.bar.both -side left
     pack .scene.bar.frame -side right
-    togl .scene.gl -width 480 -height 360 -rgba true -double true -depth true -stencil true \
-        -createcommand ::molv::gui::view_create \
-        -displaycommand ::molv::gui::view_display
+    # The stencil buffer holds what each object covers, for the outline of
+    # the chosen one; a display without one still shows the model.
+    set options {-width 480 -height 360 -rgba true -double true -depth true
+        -createcommand ::molv::gui::view_create -displaycommand ::molv::gui::view_display}
+    if {[catch {togl .scene.gl {*}$options -stencil true}]} {
+        catch {destroy .scene.gl}
+        togl .scene.gl {*}$options
+    }
     ttk::label .scene.agreement -anchor w -padding {2 2}
     wrap_to_width .scene.agreement
     pack .scene.bar -side top -fill x -pady {0 2}
