@@ -21,7 +21,8 @@ RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
   // parent's report or depfile out, so those are held against every
   // model's files before the workers start.
   const bool own_files = !args.debug_log.empty() ||
-                         (args.jobs > 1 && (!args.report.empty() || !args.depfile.empty()));
+                         (job_count(args, scenes.size()) > 1 &&
+                          (!args.report.empty() || !args.depfile.empty()));
   if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && !own_files))
     return ahead;
   Console console(args, false);
