@@ -207,6 +207,11 @@ TEST_F(Pipeline, TheRunsOwnFilesNeverTakeWhatItReads) {
   } clashes[] = {
       {{"tri.obj", "--report", "tri.mtl"}, "the report tri.mtl would write over the file "},
       {{"tri.obj", "--depfile", "red.png"}, "the depfile red.png would write over the texture "},
+      // --jobs workers find it in their own models, and keep it out.
+      {{"quad.json", "tri.obj", "-o", "j/", "-j", "2", "--report", "tri.mtl"},
+       "the report tri.mtl would write over the file "},
+      {{"quad.json", "tri.obj", "-o", "j/", "-j", "2", "--depfile", "red.png"},
+       "the depfile red.png would write over the texture "},
       {{"tri.obj", "--debug-log", "tri.mtl"}, "the debug log tri.mtl would write over the file"},
       {{"quad.json", "--report", so}, "would write over the plug-in's qel_export.so"},
       {{"quad.json", "--report", "r", "--depfile", "r"}, "the depfile r would write over the report r"},
@@ -350,6 +355,31 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   for (const char *x : {"flat/a.obj.x", "flat/a.json.x", "flat/b.obj.x", "flat/b.off.x"})
     EXPECT_TRUE(fs::exists(path(x))) << x;
+
+  // Several folders keep their own names; --relative-to mirrors any list.
+  r = run({"models/sub", "clash", "-o", "two/", "--keep-extension", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"two/sub/a.obj.x", "two/sub/deeper/c.obj.x", "two/clash/b.off.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+  r = run({"models/sub/deeper/c.obj", "./models/a.obj", "models/sub/../b.json", "-o", "tree/",
+           "--relative-to", "models/", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"tree/sub/deeper/c.x", "tree/a.x", "tree/b.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+  r = run({"clash/a.obj", "--relative-to", "models"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("clash/a.obj is not below --relative-to models"), std::string::npos);
+  // --keep-going writes what does not clash; a hint taken is not given again.
+  r = run({"models/a.obj", "models/sub/a.obj", "clash/b.obj", "-o", "kept/", "--keep-going",
+           "--keep-extension", "--report", "-"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.err.find("molv: 2 models would be written to the same files; they are left out "
+                       "(--relative-to DIR keeps each model's folders below DIR)\n"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find(R"({"input":"models/a.obj","output":"kept/a.obj.x","status":"refused")"),
+            0u) << r.out;
+  EXPECT_TRUE(fs::exists(path("kept/b.obj.x")));
+  EXPECT_FALSE(fs::exists(path("kept/a.obj.x")));
 }
 
 // ---- the depfile and make ------------------------------------------------------------
@@ -530,6 +560,32 @@ TEST_F(Pipeline, InfoTellsWhatTheModelAndItsXHoldAndWritesNothing) {
   EXPECT_EQ(entries(), before);
   options.args = {"info", "none.obj"};
   EXPECT_EQ(qel_test::run_molv(options).exit_status, 2);
+
+  // A folder, read side by side and shown in its order, with what the
+  // meshes hold beside what the .x keeps.
+  fs::create_directory(path("more"));
+  write("more/colours.obj", "v 0 0 0 1 0 0\nv 2 0 0 0 1 0\nv 0 3 0 0 0 1\nv 0 1 1\n"
+                            "v -1 0 0\nf 1 2 3\nf 1 3 4 5\n");
+  write("more/wire.obj", read("wire.obj"));
+  write("more/wire.mtl", read("wire.mtl"));
+  options.args = {"info", "more", "--jobs", "1"};
+  const auto one = qel_test::run_molv(options);
+  options.args = {"info", "more", "--jobs", "2"};
+  r = qel_test::run_molv(options);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, one.out);
+  EXPECT_EQ(r.out.find("more/colours.obj\n"), 0u) << r.out;
+  EXPECT_NE(r.out.find("  in its meshes: 1 triangle, 1 polygon, 0 bones, 1 mesh with vertex "
+                       "colours; bounding box -1 0 0 to 2 3 1\n  the .x keeps: 1 triangle, 1 "
+                       "polygon, 0 bones, 0 animations, 0 meshes with vertex colours"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nmore/wire.obj\n"), std::string::npos) << r.out;
+  options.args = {"info", "more/colours.obj", "--report", "-"};
+  const auto colours = nlohmann::json::parse(qel_test::run_molv(options).out);
+  EXPECT_EQ(colours.at("model").at("vertex_colour_meshes"), 1);
+  EXPECT_EQ(colours.at("model").at("bounding_box"),
+            nlohmann::json::parse(R"({"min": [-1, 0, 0], "max": [2, 3, 1]})"));
+  EXPECT_EQ(colours.at("x").at("bones"), 0);
 }
 
 // ---- errors that say what to do ------------------------------------------------------
