@@ -133,7 +133,10 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   *load = load_for(args, scene, watch);
   console.loaded();
   if (!load->loaded) {
-    error_line(load->error);
+    // A signal that ends molv is named as such; a Ctrl-C is the user's.
+    const int signal = load->read_end == ReadEnd::kStopped ? stopping_signal() : 0;
+    error_line(signal == 0 ? load->error
+                           : scene_label(scene) + ": stopped by SIG" + sigabbrev_np(signal));
     // Stopped by a signal, the run stops as after a cancelled export.
     if (load->read_end == ReadEnd::kStopped) session.stopped = true;
     return session.stopped ? 1 : 2;
