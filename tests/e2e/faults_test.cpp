@@ -999,6 +999,14 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
   if (qel_test::makes_nameless_files(work_)) {
     EXPECT_EQ(entries(), before_);
   }
+  // SIGKILL to molv itself: its workers end with it and write nothing.
+  auto whole = jobs({SIGKILL}, false);
+  ASSERT_TRUE(whole.interrupted) << whole.err;
+  EXPECT_EQ(whole.signal, SIGKILL) << whole.err;
+  ASSERT_EQ(whole.children.size(), 2u) << whole.err;
+  for (const int worker : whole.children) EXPECT_TRUE(qel_test::process_ends(worker));
+  EXPECT_TRUE(read("g.x") == earlier_);
+  EXPECT_TRUE(read("h.x") == earlier_);
 }
 
 // ---- the same faults in the test process: host memory ---------------------

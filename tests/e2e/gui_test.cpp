@@ -259,6 +259,7 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                                 "f 1/1 2/1 3/1\n");
   write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
   write("src/maps/wood.png", "wood");
+  fs::create_symlink("src/m.mtl", work_ + "/link.x");
   // A model whose buffer bears the name its extracted texture would get.
   const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
   const std::string buffer(reinterpret_cast<const char *>(corners), sizeof corners);
@@ -306,6 +307,14 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     set ::answer src/g.gltf
     ::molv::gui::open_file
     export_to )" + work_ + R"(/src/g
+    # Without a texture choice the .x is held against the model's files
+    # too, also once the user agreed to replace the file at its name.
+    proc tk_messageBox {args} {puts "message=[dict get $args -message]"; return yes}
+    choose "Extract embedded textures"
+    choose "Copy textures beside the .x"
+    set ::answer src/m.obj
+    ::molv::gui::open_file
+    export_to )" + work_ + R"(/link
     exit 0
   )",
                          box);
@@ -318,10 +327,15 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                                       "Ready !",
                                       "Not exported: the extracted texture " + work_ +
                                           "/src/g_0.png would write over the file " + work_ +
-                                          "/src/g_0.png of the model"}));
+                                          "/src/g_0.png of the model",
+                                      "Not exported: the export file " + work_ +
+                                          "/link.x would write over the file " + work_ +
+                                          "/src/m.mtl of the model"}));
   EXPECT_EQ(lines_with(r.out, "message="),
             (std::vector<std::string>{lines_with(r.out, "status=")[3],
-                                      lines_with(r.out, "status=")[5]}));
+                                      lines_with(r.out, "status=")[5], "link.x already exists.",
+                                      lines_with(r.out, "status=")[6]}));
+  EXPECT_EQ(qel_test::read_file(work_ + "/src/m.mtl"), "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
   EXPECT_EQ(qel_test::read_file(work_ + "/src/g_0.png"), buffer);
   // Extracted beside the .x, which names it; the next export without the
   // choice names the texture as the model does.
@@ -339,8 +353,8 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   EXPECT_NE(qel_test::read_file(work_ + "/out/m.x").find("\"wood.png\""), std::string::npos);
   EXPECT_EQ(value_of(r.out, "warnings"), "");
   EXPECT_EQ(files_left(), (std::vector<std::string>{"asbox.x", "asbox_0.png", "box.gltf", "box.x",
-                                                    "box_0.png", "car.gltf",
-                                                    "car_0.png", "out", "plain.x", "script.tcl",
+                                                    "box_0.png", "car.gltf", "car_0.png",
+                                                    "link.x", "out", "plain.x", "script.tcl",
                                                     "src"}));
 }
 

@@ -139,8 +139,8 @@ TEST_F(RunFiles, AFileTheRunReadsOrWritesIsNeverWrittenOver) {
     const auto later = run({"src/m.obj", "out/n.obj", "-o", "out/", "--defaults",
                             "--copy-textures", "--jobs", jobs});
     EXPECT_EQ(later.exit_status, 2) << later.err;
-    EXPECT_NE(later.err.find("src/m.obj: the copied texture out/wood.png would write over the "
-                             "texture out/wood.png of the model"),
+    EXPECT_NE(later.err.find("src/m.obj: the copied texture out/wood.png (a copy of src/wood.png) "
+                             "would write over the texture out/wood.png of the model"),
               std::string::npos)
         << later.err;
     EXPECT_EQ(read("out/wood.png"), "the second model's wood");
@@ -210,11 +210,26 @@ TEST_F(RunFiles, CopiedTexturesGoBesideTheExportAndNeverOverTheModel) {
   r = run({"src/m.obj", "-o", "out/", "--defaults", "--copy-textures", "--cancel-at-poll", "1"});
   EXPECT_EQ(r.exit_status, 1) << r.err;
   EXPECT_EQ(read("out/wood.png"), "an earlier texture");
+  // Two models whose different textures share a name: one copy is made
+  // and the other model refused, also when workers export them.
+  ASSERT_EQ(::mkdir(path("other").c_str(), 0755), 0);
+  write("other/o.obj", read("src/m.obj"));
+  write("other/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd wood.png\n");
+  write("other/wood.png", "other wood");
+  for (const std::string jobs : {"1", "2"}) {
+    r = run({"src/m.obj", "other/o.obj", "-o", "out/", "--defaults", "--copy-textures", "--jobs",
+             jobs});
+    EXPECT_EQ(r.exit_status, 2) << r.err;
+    EXPECT_NE(r.err.find("the copied texture out/wood.png"), std::string::npos) << r.err;
+    const std::string copied = read("out/wood.png");
+    EXPECT_TRUE(copied == "wood" || copied == "other wood") << copied;
+  }
   // A texture copied over the model.
   write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/m.obj\n");
   write("src/maps/m.obj", "a texture named like the model");
   expect_refused({"src/m.obj", "-o", "src/", "--defaults", "--copy-textures"},
-                 "the copied texture src/m.obj would write over the model src/m.obj");
+                 "the copied texture src/m.obj (a copy of src/maps/m.obj) would write over "
+                 "the model src/m.obj");
   // With folders kept, a name that leads out of the output folder is not
   // copied, and a copy of a private file stays private.
   write("mine", "the user's own file");
