@@ -318,16 +318,21 @@ int finish_export(ExportSession &session, const Load &load, ExportedFiles &writt
   report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x",
               written.start, report);
   depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(load, report->textures));
-  // The .x names its textures relative to itself: a file sent to standard
-  // output has no place to look from.  The names are the run's own.
+  // What the options left out of the textures.  The .x names its textures
+  // relative to itself: a file sent to standard output has no place to
+  // look from.  The names are the run's own.
+  std::vector<std::string> warnings = texture_option_warnings(load.notes, report->options);
   if (!to_stdout && load.source == Source::kModel) {
     const std::vector<std::string> names =
         x_texture_names(run_outcome().textures_named, report->options);
-    for (const std::string &warning : texture_warnings(name + ".x", names)) {
-      report->warnings.push_back({warning_code(warning), warning});
-      if (session.console.shows_notes())
-        session.console.note("molv: " + load.file + ": warning: " + warning);
-    }
+    for (const std::string &warning : texture_warnings(
+             name + ".x", names, copyable_textures(load, report->options), "--copy-textures"))
+      warnings.push_back(warning);
+  }
+  for (const std::string &warning : warnings) {
+    report->warnings.push_back({warning_code(warning), warning});
+    if (session.console.shows_notes())
+      session.console.note("molv: " + load.file + ": warning: " + warning);
   }
   if (to_stdout && !send_to_stdout(name + ".x", &error)) {
     error_line(error);

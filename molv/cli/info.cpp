@@ -22,8 +22,10 @@
 #include "cli/console.h"
 #include "cli/report.h"
 #include "cli/scan.h"
-#include "files/write_all.h"
+#include "common/plugin_options.h"
 #include "common/run_files.h"
+#include "common/texture_check.h"
+#include "files/write_all.h"
 #include "import/load.h"
 
 namespace molv {
@@ -207,7 +209,11 @@ InfoRecord model_info(const Args &args, const std::string &file, RunFiles *files
   info["model"] = load.source == Source::kModel ? file_holds(load.notes.file) : Json::object();
   info["x"] = x_holds(load);
   info["warnings"] = Json::array();
-  for (const std::string &warning : load_warnings(load, false))
+  // The options are the plug-in's defaults: molv info runs no plug-in.
+  std::vector<std::string> warnings = load_warnings(load, false);
+  for (const std::string &warning : texture_option_warnings(load.notes, default_option_string()))
+    warnings.push_back(warning);
+  for (const std::string &warning : warnings)
     info["warnings"].push_back({{"code", warning_code(warning)}, {"text", warning}});
   record.text = args.report.empty() ? info_text(file, info)
                                     : info.dump(-1, ' ', false, Json::error_handler_t::replace);

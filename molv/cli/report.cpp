@@ -65,7 +65,15 @@ const struct {
     {"holds no mesh", "no-mesh"},
     {"DirectX runtime", "runtime-refuses"},
     {"differ in letter case", "texture-letter-case"},
-    {"which is not there", "texture-missing"},
+    {"not beside it:", "texture-missing"},
+    {"bones and skin weights", "skin-left-out"},
+    {"without animation", "animations-left-out"},
+    {"vertex colours", "vertex-colours-left-out"},
+    {"coordinate sets after the first", "texture-sets-left-out"},
+    {"texture coordinates of", "texture-coords-left-out"},
+    {"texture without a name", "texture-empty-name"},
+    {"placeholder of the model's reader", "texture-placeholder"},
+    {"no two frames share a name", "frames-renamed"},
     {"texture", "texture"},
 };
 

@@ -431,8 +431,9 @@ int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   return TCL_OK;
 }
 
-// What a reader of a written .x will not find: each texture it names that
-// is not beside it, or is there only in another letter case.
+// What a reader of a written .x will not find: the texture coordinates the
+// options left out, the textures it names that are not beside it, or are
+// there only in another letter case.
 int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   if (objc != 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "file");
@@ -441,8 +442,12 @@ int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   // A scene file's textures are names only (the sample's are).  The names
   // are those the last export wrote.
+  for (const std::string &line : texture_option_warnings(g_open->notes, g_save_options))
+    Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   if (g_open->source == Source::kModel)
-    for (const std::string &line : texture_warnings(Tcl_GetString(objv[1]), g_written_textures))
+    for (const std::string &line : texture_warnings(
+             Tcl_GetString(objv[1]), g_written_textures, copyable_textures(*g_open, g_save_options),
+             "the Export menu's \"Copy textures beside the .x\""))
       Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   for (const std::string &line : export_texture_notes())
     Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));

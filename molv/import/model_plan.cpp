@@ -31,6 +31,35 @@ std::string some_names(const std::vector<std::string> &names) {
   return text;
 }
 
+// The lines on the parts of meshes a .x holds none of.
+void mesh_part_warnings(const PlanNotes &notes, std::vector<std::string> *lines) {
+  if (notes.skinned_meshes > 0) {
+    lines->push_back("the bones and skin weights of " +
+                     plural(notes.skinned_meshes, "mesh", "meshes") + " left out (" +
+                     plural(notes.bones, "bone", "bones") +
+                     "; the .x holds each mesh as it stands, without its skeleton)");
+  }
+  if (notes.file.animations > 0 || notes.morphed_meshes > 0) {
+    std::string what = notes.file.animations > 0
+                           ? plural(notes.file.animations, "animation", "animations")
+                           : std::string();
+    if (notes.morphed_meshes > 0) {
+      what += (what.empty() ? "the" : " and the") + std::string(" morph targets of ") +
+              plural(notes.morphed_meshes, "mesh", "meshes");
+    }
+    lines->push_back(what + " left out (the .x holds the model as it stands, without animation)");
+  }
+  if (notes.coloured_meshes > 0) {
+    lines->push_back("the vertex colours of " + plural(notes.coloured_meshes, "mesh", "meshes") +
+                     " left out (the export writes no vertex colours)");
+  }
+  if (notes.uv_set_meshes > 0) {
+    lines->push_back("the texture coordinate sets after the first of " +
+                     plural(notes.uv_set_meshes, "mesh", "meshes") +
+                     " left out (a .x mesh holds one set)");
+  }
+}
+
 }  // namespace
 
 std::string non_finite_warning(uint64_t faces) {
@@ -122,6 +151,7 @@ std::vector<std::string> plan_warnings(const PlanNotes &notes,
   if (notes.non_finite_faces > 0) lines.push_back(non_finite_warning(notes.non_finite_faces));
   if (notes.empty_meshes > 0)
     lines.push_back(empty_meshes_warning(notes.empty_meshes, notes.empty_mesh_names));
+  mesh_part_warnings(notes, &lines);
   std::vector<std::string> named;
   for (const EmbeddedImage &image : embedded) {
     if (extracted && image.extension.empty()) {
@@ -145,6 +175,15 @@ std::vector<std::string> plan_warnings(const PlanNotes &notes,
     const std::string names = some_names(notes.empty_groups);
     if (!names.empty()) line += ": " + names;
     lines.push_back(line);
+  }
+  if (!notes.renamed.empty()) {
+    std::vector<std::string> renamed;
+    for (const RenamedObject &object : notes.renamed)
+      renamed.push_back(object.from + " as " + object.to);
+    lines.push_back(plural(notes.renamed.size(), "object", "objects") +
+                    " renamed so that no two frames share a name (a reader finds frames by "
+                    "name): " +
+                    some_names(renamed));
   }
   return lines;
 }

@@ -81,6 +81,12 @@ struct SceneCounts {
   Box box;                      // every vertex the nodes place, in world coordinates
 };
 
+// An object the walk named anew, so that no two frames share a name.
+struct RenamedObject {
+  std::string from;  // as the model names it
+  std::string to;
+};
+
 // What the walk over the file's scene counted of what a .x file will not
 // hold, for the load's warnings.
 struct PlanNotes {
@@ -92,6 +98,15 @@ struct PlanNotes {
   uint64_t empty_meshes = 0;
   std::vector<std::string> empty_mesh_names;
   std::vector<std::string> empty_groups;  // in the order of the walk
+  // Of the meshes kept, each counted once:
+  uint64_t skinned_meshes = 0;         // with bones (and their skin weights)
+  uint64_t bones = 0;                  // of those meshes
+  uint64_t morphed_meshes = 0;         // with morph targets
+  uint64_t coloured_meshes = 0;        // with vertex colours
+  uint64_t uv_set_meshes = 0;          // with texture coordinate sets after the first
+  uint64_t uv_meshes = 0;              // with texture coordinates
+  uint64_t untextured_uv_meshes = 0;   // ... whose material has no texture
+  std::vector<RenamedObject> renamed;  // in the order of the walk
   SceneCounts file;
 };
 

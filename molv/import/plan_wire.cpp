@@ -43,11 +43,15 @@ bool wire_plan(Wire &w, Plan &plan) {
   });
   auto &notes = plan.notes;
   const auto name = [&w](auto &text) { return w.text(text); };
-  const bool noted = images && w.pod(notes.lights) && w.pod(notes.cameras) &&
-                     w.pod(notes.line_faces) && w.pod(notes.point_faces) &&
-                     w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
-                     records(w, notes.empty_mesh_names, name) &&
-                     records(w, notes.empty_groups, name) && w.pod(notes.file);
+  const bool noted =
+      images && w.pod(notes.lights) && w.pod(notes.cameras) && w.pod(notes.line_faces) &&
+      w.pod(notes.point_faces) && w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
+      records(w, notes.empty_mesh_names, name) && records(w, notes.empty_groups, name) &&
+      w.pod(notes.skinned_meshes) && w.pod(notes.bones) && w.pod(notes.morphed_meshes) &&
+      w.pod(notes.coloured_meshes) && w.pod(notes.uv_set_meshes) && w.pod(notes.uv_meshes) &&
+      w.pod(notes.untextured_uv_meshes) &&
+      records(w, notes.renamed, [&w](auto &r) { return w.text(r.from) && w.text(r.to); }) &&
+      w.pod(notes.file);
   const auto surfaces = [&w](auto &set) {
     if constexpr (kIn) {
       std::vector<SurfaceSet::Face> faces;

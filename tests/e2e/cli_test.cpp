@@ -16,10 +16,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/options.h"
@@ -480,6 +482,45 @@ TEST_F(Cli, CompleteExportEndsWithItsSummaryAndWarnings) {
   EXPECT_EQ(r.out + r.err, "");
 }
 
+// Small models of what a .x leaves out: a mesh with a bone, an animation,
+// vertex colours and two texture coordinate sets (a .x read by Assimp); an
+// MD2 without a skin name (header, texture places, triangle, frame), an MD5
+// mesh whose texture has no name; two nodes "poly" of one parent (AC3D).
+std::vector<std::pair<std::string, std::string>> left_out_models() {
+  auto raw = [](const auto &d) {
+    return std::string(reinterpret_cast<const char *>(&d), sizeof d);
+  };
+  const int32_t header[17] = {0x32504449, 8, 64, 64, 52, 0,  3,   3,  1,
+                              1,          1, 68, 68, 80, 92, 144, 148};
+  const int16_t places[12] = {0, 0, 64, 0, 0, 64, 0, 1, 2, 0, 1, 2};
+  const float placement[6] = {1, 1, 1, 0, 0, 0};
+  std::string poly =
+      "OBJECT poly\nname \"poly\"\nnumvert 3\n0 0 0\n1 0 0\n0 1 0\nnumsurf 1\nSURF 0x10\nmat 0\n"
+      "refs 3\n0 0 0\n1 0 0\n2 0 0\nkids 0\n";
+  return {
+      {"s.x", R"(xof 0302txt 0032
+Frame Root { Mesh m { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 1; 3;0,1,2;;
+MeshTextureCoords { 3; 0.0;0.0;, 1.0;0.0;, 0.0;1.0;; }
+MeshTextureCoords { 3; 0.0;0.0;, 1.0;0.0;, 0.0;1.0;; }
+MeshVertexColors { 3; 0;1.0;0.0;0.0;1.0;;, 1;0.0;1.0;0.0;1.0;;, 2;0.0;0.0;1.0;1.0;;; }
+SkinWeights { "Bone"; 1; 0; 1.0; 1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0,0.0,0.0,0.0,0.0,1.0;; } }
+Frame Bone { } } AnimationSet Walk { Animation { {Bone} AnimationKey { 0; 1; 0;4;1.0,0.0,0.0,0.0;;; } } })"},
+      {"faerie.md2", raw(header) + raw(places) + raw(placement) +
+                         std::string("frame0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x0a\0\0\0\0\x0a\0\0", 28) +
+                         std::string(8, '\0')},
+      {"faerie2.bmp", ""},
+      {"e.md5mesh",
+       "MD5Version 10\nnumJoints 1\nnumMeshes 1\njoints {\n\"root\" -1 ( 0 0 0 ) "
+       "( 0 0 0 )\n}\nmesh {\nshader \"\"\nnumverts 3\nvert 0 ( 0 0 ) 0 1\n"
+       "vert 1 ( 1 0 ) 1 1\nvert 2 ( 0 1 ) 2 1\nnumtris 1\ntri 0 0 1 2\n"
+       "numweights 3\nweight 0 0 1 ( 0 0 0 )\nweight 1 0 1 ( 1 0 0 )\n"
+       "weight 2 0 1 ( 0 1 0 )\n}\n"},
+      {"p.ac",
+       "AC3Db\nMATERIAL \"\" rgb 1 1 1 amb 0 0 0 emis 0 0 0 spec 0 0 0 shi 0 trans 0\n"
+       "OBJECT world\nkids 2\n" +
+           poly + poly}};
+}
+
 TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
   qel_test::PluginDir plugin;
   write("wire.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nl 1 2\n");
@@ -520,7 +561,15 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
       {{"g.gltf"},
        {"lights-left-out", "cameras-left-out", "empty-nodes-left-out", "embedded-texture"}},
       {{"l.obj", "-o", "l.fbx"}, {"no-mesh"}},
+      {{"a.obj", "-o", "t", "--set", "textures=0"}, {"texture-coords-left-out"}},
+      {{"s.x", "-o", "sx"},
+       {"skin-left-out", "animations-left-out", "vertex-colours-left-out", "texture-sets-left-out",
+        "texture-coords-left-out"}},
+      {{"faerie.md2"}, {"texture-placeholder"}},
+      {{"e.md5mesh"}, {"texture-empty-name"}},
+      {{"p.ac"}, {"frames-renamed"}},
   };
+  for (const auto &[name, bytes] : left_out_models()) write(name, bytes);
   for (const auto &[words, codes] : warnings) {
     std::vector<std::string> all = {"export", "--plugin-dir", plugin.path(), "--quiet", "--report",
                                     "r"};
@@ -536,6 +585,14 @@ TEST_F(Cli, ModelWarningsNameTheModelAndQuietSilencesThem) {
       EXPECT_EQ(report.find("runtime-refuses"), std::string::npos) << words[0];
     }
   }
+  // molv info says the same (default options), with the fix or the file meant.
+  r = run({"info", "s.x", "faerie.md2", "e.md5mesh", "p.ac", "--report", "i"});
+  const std::string info = qel_test::read_file(work_ + "/i");
+  for (const char *part : {"skin-left-out", "animations-left-out", "vertex-colours-left-out",
+                           "texture-sets-left-out", "texture-placeholder", "texture-empty-name",
+                           "only for a textured material", "(faerie2.bmp beside the model",
+                           "TextureFileName { \\\"\\\"; }", "name): poly as poly_1\""})
+    EXPECT_NE(info.find(part), std::string::npos) << part << "\n" << info;
 }
 
 // What molv writes to a terminal of its own (standard output and error

@@ -216,8 +216,7 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
   EXPECT_EQ(value_of(r.out, "before").rfind("warning: 1 line segment left out", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "after"),
             value_of(r.out, "before") +
-                "|warning: the .x names the texture wood.png, which is not there (no file "
-                "wood.png)")
+                "|warning: the .x names 1 texture that is not beside it: wood.png")
       << r.out;
 }
 
