@@ -151,7 +151,10 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   *load = load_for(args, scene, watch);
   console.loaded();
   if (!load->loaded) {
-    error_line(load->error);
+    // A signal that ends molv is named as such; a Ctrl-C is the user's.
+    const int signal = load->read_end == ReadEnd::kStopped ? stopping_signal() : 0;
+    error_line(signal == 0 ? load->error
+                           : scene_label(scene) + ": stopped by SIG" + sigabbrev_np(signal));
     // Stopped by a signal, the run stops as after a cancelled export.
     if (load->read_end == ReadEnd::kStopped) session.stopped = true;
     return session.stopped ? 1 : 2;
@@ -194,8 +197,8 @@ int dialog_options(ExportSession &session, const std::string &who, std::string *
 
 // The exit status of a confirmed export from how it ended: qel_save's
 // code and result, the host memory it kept, and the run's outcome.
-int outcome_status(const Args &args, const std::string &who, int code, const std::string &result,
-                   long kept_blocks) {
+int outcome_status(const Console &console, const std::string &who, int code,
+                   const std::string &result, long kept_blocks) {
   if (code != TCL_OK) {
     error_line(who + "qel_save: " + result);
     return 1;
@@ -213,7 +216,12 @@ int outcome_status(const Args &args, const std::string &who, int code, const std
     return 1;
   }
   if (outcome.last_status != kReady) {
-    if (args.quiet) error_line(who + "the export did not complete: " + outcome.last_status);
+    // The plug-in says "Abort by User" for any cancel: a signal from a
+    // supervisor is no user's.
+    if (const int signal = stopping_signal())
+      error_line(who + "stopped by SIG" + sigabbrev_np(signal));
+    else if (!console.shows_status())
+      error_line(who + "the export did not complete: " + outcome.last_status);
     return 1;
   }
   return 0;
@@ -233,7 +241,7 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
   const long live_before = live_allocations();
   int code;
   {
-    SilencedStdout silence(args.quiet);
+    SilencedStdout silence(!session.console.shows_status());
     code = tcl_eval(tcl_list({"molv", "qel_save", "export", name, options}), &result);
   }
   set_fail_alloc_after(-1);
@@ -241,7 +249,7 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
   session.console.end_export();
   // The next model's dialog finds no remembered options either.
   if (args.defaults && session.private_folder != nullptr) session.private_folder->forget_options();
-  return outcome_status(args, who, code, result, live_allocations() - live_before);
+  return outcome_status(session.console, who, code, result, live_allocations() - live_before);
 }
 
 }  // namespace
@@ -396,6 +404,20 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
   return finish_export(session, load, written, who, name, report);
 }
 
+// 1 when --strict or --fail-on fail the complete export of SCENE by its
+// warnings (said, and the codes put in the report), else 0.  The .x
+// stays: it is complete, and a build removes what its failed step made
+// (make's .DELETE_ON_ERROR).
+int fail_by_warnings(const Args &args, const std::string &scene, ModelReport *report) {
+  report->failed_by = failing_warnings(args, report->warnings);
+  if (report->failed_by.empty()) return 0;
+  std::string codes;
+  for (const std::string &code : report->failed_by) codes += (codes.empty() ? "" : ", ") + code;
+  error_line(scene_label(scene) + ": failed by its warnings (" +
+             (args.strict ? "--strict" : "--fail-on") + "): " + codes);
+  return 1;
+}
+
 }  // namespace
 
 int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
@@ -406,7 +428,8 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   report.input = scene_label(scene);
   report.output = args.has_out && args.out == "-" ? "-" : name + ".x";
   report.status = "failed";
-  const int status = export_one(session, scene, name, start, &report);
+  int status = export_one(session, scene, name, start, &report);
+  if (status == 0) status = fail_by_warnings(args, scene, &report);
   report.exit_status = status;
   if (status == 0) report.status = "done";
   else report.reason = last_error().empty() ? run_outcome().last_status : last_error();

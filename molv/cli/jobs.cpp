@@ -286,7 +286,7 @@ int wait_workers(const std::vector<std::string> &scenes, const std::vector<std::
 int run_jobs(const Args &args, const std::vector<std::string> &scenes,
              const std::vector<std::string> &names, const RunFiles &planned, int *ending) {
   const size_t workers =
-      std::min({static_cast<size_t>(args.jobs), scenes.size(), kMaxWorkers});
+      std::min(static_cast<size_t>(job_count(args, scenes.size())), kMaxWorkers);
   if (const int status = check_plugin_folder(args)) return status;
   Folders folders;
   if (const int status = make_worker_folders(args, workers, &folders)) return status;

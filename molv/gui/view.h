@@ -6,6 +6,12 @@
  * export, the .x file as Assimp's .x reader reads it back, alone or side by
  * side with the model.
  *
+ * Under the model a ground grid of a round step (about ten cells over the
+ * model), in the corner the axes; the object chosen in the list is
+ * outlined along its silhouette (the pixels it covers are marked in the
+ * stencil buffer as it is drawn; the outline is made from them, in a time
+ * that grows with the view's pixels, not the object's triangles).
+ *
  * The geometry goes into one vertex buffer per model, built when the model
  * is installed (::molv::gui::view build) and uploaded at the next redraw;
  * a redraw only sets the camera and draws the buffers.
@@ -25,6 +31,7 @@
  *                             the model (an error when it cannot be read)
  *   view show model|export|both
  *   view showing              what is shown
+ *   view size                 {DX DY DZ} of the model's box ({} without faces)
  *   view redraw               draws one frame now and waits for it
  *   view ppm FILE             the view's pixels as a binary PPM image
  *   view pixel X Y            "R G B" of one pixel (0,0 the top left)
@@ -40,6 +47,10 @@ namespace gui {
 // Creates ::molv::gui::view and the widget's callbacks
 // ::molv::gui::view_create, view_display and view_reshape.
 void create_view_commands(Tcl_Interp *interp);
+
+// Whether the export mirrors z: the axes in the corner of the view show
+// the .x's z (along the model's -z when it does).
+void set_view_mirror_z(bool mirror);
 
 // Forgets every buffer (the window is going away).
 void reset_view();

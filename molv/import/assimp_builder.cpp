@@ -113,19 +113,25 @@ class ModelBuilder {
       const aiMesh *mesh = scene_.mMeshes[m];
       if (mesh == nullptr || (mesh->mNumFaces > 0 && mesh->mFaces == nullptr)) continue;
       counts.vertices += mesh->mNumVertices;
+      counts.bones += mesh->mNumBones;
+      counts.colour_meshes += mesh->mColors[0] != nullptr;
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
         const unsigned corners = mesh->mFaces[f].mNumIndices;
         ++(corners >= 3 ? counts.faces : corners == 2 ? counts.lines : counts.points);
+        counts.triangles += corners == 3;
       }
     }
-    std::vector<const aiNode *> todo = {scene_.mRootNode};
+    std::vector<std::pair<const aiNode *, aiMatrix4x4>> todo = {{scene_.mRootNode, {}}};
     while (!todo.empty()) {
-      const aiNode *node = todo.back();
+      const aiNode *node = todo.back().first;
+      const aiMatrix4x4 parent = todo.back().second;
       todo.pop_back();
       if (node == nullptr) continue;
+      const aiMatrix4x4 global = parent * node->mTransformation;
       ++counts.nodes;
+      add_to_box(*node, global, &counts.box);
       for (unsigned c = 0; c < node->mNumChildren && node->mChildren != nullptr; ++c)
-        todo.push_back(node->mChildren[c]);
+        todo.emplace_back(node->mChildren[c], global);
     }
     counts.materials = scene_.mNumMaterials;
     counts.embedded_textures = scene_.mNumTextures;
@@ -133,6 +139,20 @@ class ModelBuilder {
     counts.cameras = scene_.mNumCameras;
     counts.animations = scene_.mNumAnimations;
     return counts;
+  }
+
+  // The finite vertices of NODE's meshes, placed by GLOBAL, into *BOX.
+  void add_to_box(const aiNode &node, const aiMatrix4x4 &global, Box *box) const {
+    for (unsigned i = 0; i < node.mNumMeshes && node.mMeshes != nullptr; ++i) {
+      if (node.mMeshes[i] >= scene_.mNumMeshes) continue;
+      const aiMesh *mesh = scene_.mMeshes[node.mMeshes[i]];
+      if (mesh == nullptr || mesh->mVertices == nullptr) continue;
+      for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+        const aiVector3D at = global * mesh->mVertices[v];
+        const float point[3] = {at.x, at.y, at.z};
+        if (std::isfinite(at.x) && std::isfinite(at.y) && std::isfinite(at.z)) box->add(point);
+      }
+    }
   }
 
   struct Visit {

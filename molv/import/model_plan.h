@@ -95,6 +95,10 @@ struct SceneCounts {
   uint64_t lights = 0;
   uint64_t cameras = 0;
   uint64_t animations = 0;
+  uint64_t triangles = 0;       // of the faces, those of three corners
+  uint64_t bones = 0;           // over every mesh
+  uint64_t colour_meshes = 0;   // meshes with colours per vertex
+  Box box;                      // every vertex the nodes place, in world coordinates
 };
 
 // An object the walk named anew, so that no two frames share a name.

@@ -126,7 +126,8 @@ TEST_F(Window, ShowsTheObjectTreeTheSummaryAndTheExportMenu) {
   EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
   EXPECT_EQ(value_of(r.out, "export"), "Direct X ...");
   EXPECT_EQ(value_of(r.out, "entries"), "1");
-  EXPECT_EQ(value_of(r.out, "status"), "Ready");
+  EXPECT_EQ(value_of(r.out, "status"),
+            "Opened tree.json: 4 objects, 7 vertices, 3 surfaces; size 1 x 1 x 0 (x y z)");
   EXPECT_EQ(value_of(r.out, "summary"), "Objects : 4    Vertices : 7    Surfaces : 3");
   // A group counts everything below it.
   EXPECT_EQ(lines_with(r.out, "row="), (std::vector<std::string>{
@@ -196,7 +197,7 @@ TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
 
 // What the command line says after an export the window says too: a
 // texture the written .x names that is not beside it, under the load's own
-// warnings.
+// warnings, and the choice that mends it.
 TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
   write("m.mtl", "newmtl t\nKd 1 0 0\nmap_Kd wood.png\n");
   const std::string model = write(
@@ -209,6 +210,8 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
     click .x_export_save.buttons.export
     update
     puts "after=[join [split [.warnings cget -text] \n] |]"
+    update
+    puts "copy_offered=[winfo ismapped .textures.copy]"
     exit 0
   )",
                          model);
@@ -218,6 +221,9 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
             value_of(r.out, "before") +
                 "|warning: the .x names 1 texture that is not beside it: wood.png")
       << r.out;
+  // The texture missing beside the .x: Copy textures is offered for the
+  // next export.
+  EXPECT_EQ(value_of(r.out, "copy_offered"), "1");
 }
 
 // A glTF triangle per image, each with a base colour texture of its own:
@@ -633,7 +639,7 @@ TEST_F(Window, OpenLoadsAnotherFileAndKeepsTheModelWhenItCannotBeRead) {
   )");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(lines_with(r.out, "types="),
-            (std::vector<std::string>{"Scenes .json", "Scenes .json"}));
+            (std::vector<std::string>{"Scenes {*.[jJ][sS][oO][nN]}", "Scenes {*.[jJ][sS][oO][nN]}"}));
   EXPECT_EQ(lines_with(r.out, "title="),
             (std::vector<std::string>{"molv - tree.json", "molv - tree.json"}));
   const auto message = value_of(r.out, "message");
@@ -668,19 +674,29 @@ TEST_F(Window, OpenSurvivesAModelThatCrashesTheReader) {
   EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
 }
 
+// In any letter case: Tk's chooser matches its patterns case-sensitively,
+// and the command line's folder scan takes BOX.X as box.x.
 TEST_F(Window, OpenOffersModelFormatsBesideScenes) {
   const auto r = run_gui(R"(
     set types [::molv::gui::open_types]
     puts "first=[lindex $types 0 0]"
     set patterns [lindex $types 0 1]
-    foreach ext {.json .obj .ply .stl} {puts "has$ext=[expr {$ext in $patterns}]"}
+    proc takes {patterns name} {
+        foreach pattern $patterns {if {[string match $pattern $name]} {return 1}}
+        return 0
+    }
+    foreach ext {.json .obj .ply .stl} {
+        puts "has$ext=[takes $patterns m$ext][takes $patterns M[string toupper $ext]]"
+    }
+    puts "has.Obj=[takes $patterns m.Obj][takes $patterns m.txt]"
     puts "last=[lindex $types end]"
     exit 0
   )");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(value_of(r.out, "first"), "Scenes and models");
   for (const char *ext : {".json", ".obj", ".ply", ".stl"})
-    EXPECT_EQ(value_of(r.out, std::string("has") + ext), "1") << ext;
+    EXPECT_EQ(value_of(r.out, std::string("has") + ext), "11") << ext;
+  EXPECT_EQ(value_of(r.out, "has.Obj"), "10");
   EXPECT_EQ(value_of(r.out, "last"), "{All Files} *");
 }
 
