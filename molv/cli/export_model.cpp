@@ -61,6 +61,20 @@ std::string tcl_list(const std::vector<std::string> &words) {
   return list;
 }
 
+// What starting the plug-in needs of the files, done ahead: its private
+// folder made and its library loaded (it stays loaded; the start finds it
+// so).  Says nothing: whatever fails here fails again when it starts.
+void prepare_plugin(ExportSession &session) {
+  const std::string dir = plugin_folder(session.args);
+  if (!is_folder(dir)) return;
+  std::string error;
+  PrivatePluginFolder *private_folder = session.private_folder;
+  if (private_folder != nullptr && private_folder->path().empty() &&
+      !private_folder->create(dir, false, &error))
+    return;
+  plugin_preload(private_folder != nullptr ? private_folder->path() : dir);
+}
+
 // Starts the plug-in and finds its menu entry.  0, or the exit status.
 int start_session(ExportSession &session) {
   const Args &args = session.args;
@@ -130,6 +144,10 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   LoadWatch watch;
   watch.progress = [&console](int percent) { console.load_progress(percent); };
   watch.stop = stop_asked;
+  // While the reader's child reads the first model, the plug-in's folder
+  // and library are made ready (silently: a failure is said when the
+  // plug-in starts, after the load, as before).
+  if (session.entry == nullptr) watch.meanwhile = [&session] { prepare_plugin(session); };
   *load = load_for(args, scene, watch);
   console.loaded();
   if (!load->loaded) {

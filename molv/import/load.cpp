@@ -35,7 +35,8 @@ void read_model(const std::string &path, const LoadWatch &watch, Load *load) {
     const auto read_start = std::chrono::steady_clock::now();
     // A model that crashes the reader ends a child process, not molv.
     IsolatedRead read =
-        read_isolated(reader_for(path), path, watch.progress, watch.stop, watch.limits);
+        read_isolated(reader_for(path), path, watch.progress, watch.stop, watch.limits,
+                      watch.meanwhile);
     load->read_end = read.end;
     load->read_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();

@@ -82,7 +82,8 @@ void place_centres(std::vector<Planned> &plan) {
     Planned &object = plan[i];
     if (!object.keep) continue;
     Box own;
-    for (size_t k = 0; k + 2 < object.positions.size(); k += 3) own.add(&object.positions[k]);
+    const ArrayView<float> positions = object.position_values();
+    for (size_t k = 0; k + 2 < positions.size(); k += 3) own.add(&positions[k]);
     object.subtree = own;
     for (size_t child : object.children) object.subtree.add(plan[child].subtree);
   }
@@ -101,7 +102,7 @@ void create_objects(std::vector<Planned> &plan, Model &model) {
     object->type = planned.type;
     object->name = planned.name;
     if (planned.type == MO_OBJ_POLYGON) {
-      bounding_box_centre(planned.positions, object->centre);
+      bounding_box_centre(planned.position_values(), object->centre);
     } else if (planned.type == MO_OBJ_LIGHT) {
       std::memcpy(object->centre, planned.light_position, sizeof object->centre);
     } else {
@@ -113,11 +114,17 @@ void create_objects(std::vector<Planned> &plan, Model &model) {
     }
     children.clear();
     for (size_t child : planned.children) children.push_back(plan[child].object);
-    build_object_from(object, planned.positions, planned.surfaces, children);
-    if (!planned.normals.empty()) keep_model_normals(object, std::move(planned.normals));
+    build_object_from(object, planned.position_values(), planned.surface_values(), children);
+    const ArrayView<float> normals = planned.normal_values();
+    if (planned.received.mapped && !normals.empty()) {
+      keep_model_normals(object, std::vector<float>(normals.begin(), normals.end()));
+    } else if (!normals.empty()) {
+      keep_model_normals(object, std::move(planned.normals));
+    }
     // The lists hold what they need; the planned copies can go.
     std::vector<float>().swap(planned.positions);
     planned.surfaces = SurfaceSet();
+    planned.received = Planned::Received();
   }
 }
 

@@ -60,6 +60,26 @@ struct Planned {
   bool keep = true;  // false for a group with nothing below it
   bool empty_meshes = false;  // a group whose node names meshes, all empty
   mo_object *object = nullptr;
+
+  // The arrays as molv takes them from the child's answer: where the
+  // answer's mapping holds them (the vectors above stay empty), read from
+  // there while the model is built.
+  struct Received {
+    bool mapped = false;
+    ArrayView<float> positions;
+    SurfaceView surfaces;
+    ArrayView<float> normals;
+  } received;
+  // The arrays wherever they are: the vectors, or the mapped answer.
+  ArrayView<float> position_values() const {
+    return received.mapped ? received.positions : ArrayView<float>(positions);
+  }
+  SurfaceView surface_values() const {
+    return received.mapped ? received.surfaces : surfaces.view();
+  }
+  ArrayView<float> normal_values() const {
+    return received.mapped ? received.normals : ArrayView<float>(normals);
+  }
 };
 
 // What the file's scene itself holds, as its reader read it (molv info).
