@@ -278,6 +278,37 @@ ProgramRun run_program(const std::vector<std::string> &argv) {
           WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
+// The median of VALUES (sorted in place).
+double median_of(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// PAIRS runs of `molv export` and `assimp export` of MODEL in turn, each
+// writing a new file: the median of each and of their ratio pair by pair
+// (a shared machine's speed drifts between pairs less than within one).
+// For a tiny model, where each run is a few tens of milliseconds.
+int compare_pairs(const std::string &model, const std::string &work, const std::string &molv_binary,
+                  const std::string &plugin_dir, int pairs) {
+  std::vector<double> molv_s, assimp_s, ratios;
+  int worst = 0;
+  for (int pair = 0; pair < pairs; ++pair) {
+    for (const char *name : {"/tiny.x", "/tiny_assimp.x"}) ::unlink((work + name).c_str());
+    const ProgramRun molv = run_program({molv_binary, "export", model, "-o", work + "/tiny",
+                                         "--plugin-dir", plugin_dir, "--options", kDefaults,
+                                         "--quiet"});
+    const ProgramRun assimp = run_program({"assimp", "export", model, work + "/tiny_assimp.x"});
+    worst = std::max({worst, molv.status, assimp.status});
+    molv_s.push_back(molv.wall);
+    assimp_s.push_back(assimp.wall);
+    ratios.push_back(molv.wall / assimp.wall);
+  }
+  std::printf("tiny_molv_wall_s %.4f\ntiny_assimp_wall_s %.4f\ntiny_ratio %.3f\ntiny_status %d\n",
+              median_of(molv_s), median_of(assimp_s), median_of(ratios), worst);
+  for (const char *name : {"/tiny.x", "/tiny_assimp.x"}) ::unlink((work + name).c_str());
+  return worst == 0 ? 0 : 1;
+}
+
 // The median run of several (by wall time), printed under LABEL; the
 // status is the worst of them.
 void print_median(const char *label, std::vector<ProgramRun> runs) {
@@ -293,8 +324,12 @@ void print_median(const char *label, std::vector<ProgramRun> runs) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 7 && std::strcmp(argv[1], "--pairs") == 0)
+    return compare_pairs(argv[3], argv[4], argv[5], argv[6], std::atoi(argv[2]));
   if (argc != 5) {
-    std::fprintf(stderr, "usage: compare_tool MODEL WORKDIR MOLV PLUGIN_DIR\n");
+    std::fprintf(stderr,
+                 "usage: compare_tool MODEL WORKDIR MOLV PLUGIN_DIR\n"
+                 "       compare_tool --pairs N MODEL WORKDIR MOLV PLUGIN_DIR\n");
     return 2;
   }
   const std::string model = argv[1], work = argv[2], molv_binary = argv[3], plugin_dir = argv[4];
@@ -315,6 +350,7 @@ int main(int argc, char **argv) {
   // cache; the median is reported (a single run of a shared machine moves
   // by 10-20%, and the ratio of the two by more).
   std::vector<ProgramRun> molv_runs, assimp_runs;
+  std::vector<double> speedups;
   for (int run = 0; run < 3; ++run) {
     for (const char *name : {"/process.x", "/process_assimp.x"}) ::unlink((work + name).c_str());
     ::sync();
@@ -323,9 +359,11 @@ int main(int argc, char **argv) {
                                      "--quiet"}));
     ::sync();
     assimp_runs.push_back(run_program({"assimp", "export", model, work + "/process_assimp.x"}));
+    speedups.push_back(assimp_runs.back().wall / molv_runs.back().wall);
   }
   print_median("molv", molv_runs);
   print_median("assimp", assimp_runs);
+  std::printf("process_speedup_pairs %.2f\n", median_of(speedups));
   // Their gigabytes of written pages go to the disk now, not while the
   // in-process exports and the floor are timed.
   ::unlink((work + "/process_assimp.x").c_str());
@@ -384,10 +422,12 @@ int main(int argc, char **argv) {
   }
   std::printf("floor_s %.3f\n", floor_s);
 
-  // Assimp's exporter, in-process, on the same model.
+  // Assimp's reader alone, then its exporter, in-process, on the same model.
   {
     Assimp::Importer importer;
+    const auto read_start = Clock::now();
     const aiScene *scene = importer.ReadFile(model, 0);
+    std::printf("assimp_reader_s %.3f\n", seconds_since(read_start));
     if (scene == nullptr) {
       std::fprintf(stderr, "assimp: %s\n", importer.GetErrorString());
       return 1;

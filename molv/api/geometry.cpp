@@ -244,20 +244,32 @@ class BlockerGrid {
 //    cyclic order (y,z / z,x / x,y), so the projected polygon turns
 //    counter-clockwise exactly when the dropped component is positive;
 //    `orientation` folds that sign into every turn test.
-// 2. A polygon without a right turn is convex: the fan from corner 0.
+// 2. A polygon without a right turn whose fan from corner 0 has only
+//    triangles that face the polygon's way is convex: that fan.  A
+//    triangle faces the polygon's way when its own normal, in space, has
+//    a positive part along the Newell normal: three corners in a line, or
+//    a sliver of a polygon that is not quite flat, face no way or the
+//    wrong one, also where the projection shows them turning left.
 // 3. Otherwise clip ears: each time the lowest remaining position k >= 1
-//    whose corner turns left and whose triangle (previous, k, next) holds
-//    no other remaining corner that is not itself a left turn.  Corners
+//    whose corner turns left (in the projection, and with a triangle
+//    (previous, k, next) that faces the polygon's way) and whose triangle
+//    holds no other remaining corner that does not turn left.  Corners
 //    at the position of a triangle corner (a vertex listed twice) do not
-//    block it.
-// 4. When no corner is an ear (a degenerate polygon), the rest is cut as
-//    a fan.
-// Step 1: the projected corners and the orientation of the projection.
-// False when the polygon has no area in any plane (the fan it gets then
-// needs neither).
+//    block it.  A corner that does not turn left also blocks an ear when
+//    it lies just beside the cut from next to previous, on the side of
+//    the rest, so that the rest would keep a sliver facing against a
+//    polygon that is not quite flat (in a flat polygon this adds nothing).
+// 4. When no corner is an ear (a degenerate polygon), the remaining corner
+//    k >= 1 whose triangle faces the polygon's way the most is clipped,
+//    blocked or not, and clipping goes on; when no triangle faces its way
+//    at all, the rest is cut as a fan.
+// Step 1: the projected corners, the orientation of the projection and
+// the Newell normal (*NEWELL).  False when the polygon has no area in any
+// plane (the fan it gets then needs neither).
 bool project(const std::vector<mo_svertex *> &corners, std::vector<Point> *points,
-             double *orientation) {
+             double *orientation, Vec3 *newell) {
   const Vec3 normal = newell_sum(corners);
+  *newell = normal;
   const double ax = std::fabs(normal.x), ay = std::fabs(normal.y), az = std::fabs(normal.z);
   int dropped = 2;
   if (!(az >= ax && az >= ay)) dropped = ax >= ay ? 0 : 1;
@@ -278,8 +290,10 @@ bool project(const std::vector<mo_svertex *> &corners, std::vector<Point> *point
 // which of them turn left, and the corners that may block an ear.
 class EarClipper {
  public:
-  EarClipper(std::vector<Point> points, double orientation)
+  EarClipper(std::vector<Point> points, double orientation, std::vector<Vec3> at, Vec3 normal)
       : points_(std::move(points)),
+        at_(std::move(at)),
+        normal_(normal),
         orientation_(orientation),
         n_(points_.size()),
         prev_(n_),
@@ -292,14 +306,16 @@ class EarClipper {
     }
   }
 
-  // Step 2: whether some corner turns right (else the polygon is convex).
-  bool has_right_turn() {
+  // Step 2: whether the polygon is not convex: some corner turns right,
+  // or a triangle of the fan from corner 0 does not face its way.
+  bool needs_ears() {
     bool is_convex = true;
     for (size_t i = 0; i < n_; ++i) {
       const double t = orientation_ * turn(points_[prev_[i]], points_[i], points_[next_[i]]);
-      convex_[i] = t > 0.0;
+      convex_[i] = t > 0.0 && facing(prev_[i], i, next_[i]) > 0.0;
       if (t < 0.0) is_convex = false;
     }
+    for (size_t i = 1; is_convex && i + 1 < n_; ++i) is_convex = facing(0, i, i + 1) > 0.0;
     return !is_convex;
   }
 
@@ -323,6 +339,7 @@ class EarClipper {
           break;
         }
       }
+      if (ear == n_) ear = best_facing();
       if (ear == n_) break;
       const size_t p = prev_[ear], q = next_[ear];
       triangles->insert(triangles->end(), {p, ear, q});
@@ -352,8 +369,33 @@ class EarClipper {
   }
 
  private:
+  // How much triangle p, k, q faces the polygon's way: its normal in
+  // space (not normalised) along the Newell normal.
+  double facing(size_t p, size_t k, size_t q) const {
+    const Vec3 &a = at_[p], &b = at_[k], &c = at_[q];
+    const Vec3 u{b.x - a.x, b.y - a.y, b.z - a.z}, v{c.x - a.x, c.y - a.y, c.z - a.z};
+    return (u.y * v.z - u.z * v.y) * normal_.x + (u.z * v.x - u.x * v.z) * normal_.y +
+           (u.x * v.y - u.y * v.x) * normal_.z;
+  }
+
   bool left_turn(size_t i) const {
-    return orientation_ * turn(points_[prev_[i]], points_[i], points_[next_[i]]) > 0.0;
+    return orientation_ * turn(points_[prev_[i]], points_[i], points_[next_[i]]) > 0.0 &&
+           facing(prev_[i], i, next_[i]) > 0.0;
+  }
+
+  // Step 4: the remaining position k >= 1 whose triangle faces the
+  // polygon's way the most (the lowest of equals), or n_ when none does.
+  size_t best_facing() const {
+    size_t best = n_;
+    double most = 0.0;
+    for (size_t k = next_[0]; k != 0; k = next_[k]) {
+      const double f = facing(prev_[k], k, next_[k]);
+      if (f > most) {
+        most = f;
+        best = k;
+      }
+    }
+    return best;
   }
 
   bool is_ear(size_t k) const {
@@ -364,8 +406,10 @@ class EarClipper {
       if (removed_[r] || convex_[r] || r == p || r == k || r == q) return false;
       const Point &R = points_[r];
       if (same_point(R, P) || same_point(R, K) || same_point(R, Q)) return false;
+      // Also just beside the cut from Q to P, where the rest would keep a
+      // sliver facing against the polygon.
       return orientation_ * turn(P, K, R) >= 0.0 && orientation_ * turn(K, Q, R) >= 0.0 &&
-             orientation_ * turn(Q, P, R) >= 0.0;
+             (orientation_ * turn(Q, P, R) >= 0.0 || facing(q, p, r) >= 0.0);
     });
   }
 
@@ -378,6 +422,8 @@ class EarClipper {
   }
 
   std::vector<Point> points_;
+  std::vector<Vec3> at_;  // the corners in space
+  Vec3 normal_;           // the polygon's Newell normal
   double orientation_;
   size_t n_;
   std::vector<size_t> prev_, next_;
@@ -399,12 +445,15 @@ std::vector<size_t> triangulate(const std::vector<mo_svertex *> &corners) {
   for (size_t i = 0; i < n; ++i) all[i] = i;
   std::vector<Point> points;
   double orientation = 1.0;
-  if (!project(corners, &points, &orientation)) {
+  Vec3 normal{0.0, 0.0, 0.0};
+  if (!project(corners, &points, &orientation, &normal)) {
     fan(all);
     return triangles;
   }
-  EarClipper clipper(std::move(points), orientation);
-  if (!clipper.has_right_turn()) {
+  std::vector<Vec3> at(n);
+  for (size_t i = 0; i < n; ++i) at[i] = position(corners[i]);
+  EarClipper clipper(std::move(points), orientation, std::move(at), normal);
+  if (!clipper.needs_ears()) {
     fan(all);
     return triangles;
   }

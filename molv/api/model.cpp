@@ -72,7 +72,7 @@ std::unique_ptr<Model> make_empty_model() {
 
 void clear_model() { install_model(make_empty_model()); }
 
-void bounding_box_centre(const std::vector<float> &positions, float centre[3]) {
+void bounding_box_centre(ArrayView<float> positions, float centre[3]) {
   if (positions.size() < 3) {
     centre[0] = centre[1] = centre[2] = 0.0f;
     return;
@@ -91,7 +91,7 @@ void bounding_box_centre(const std::vector<float> &positions, float centre[3]) {
 
 namespace {
 
-void fill_vertices(mo_object *object, const std::vector<float> &positions) {
+void fill_vertices(mo_object *object, ArrayView<float> positions) {
   for (size_t i = 0; i < object->vertex_store.size(); ++i) {
     Vertex &vertex = object->vertex_store[i];
     vertex.pos.x = positions[3 * i];
@@ -103,9 +103,9 @@ void fill_vertices(mo_object *object, const std::vector<float> &positions) {
 
 // The records of surface S, whose corners start at CORNER of the object's
 // store, its corner list linked from HEAD over the bare nodes at LINKS.
-void fill_surface(mo_object *object, const SurfaceSet &surfaces, size_t s, size_t corner,
+void fill_surface(mo_object *object, const SurfaceView &surfaces, size_t s, size_t corner,
                   ListNode *head, mo_list_node *links) {
-  const SurfaceSet::Face &face = surfaces.face(s);
+  const SurfaceFace &face = surfaces.face(s);
   Surface &surface = object->surface_store[s];
   for (size_t k = 0; k < face.corners; ++k) {
     SVertex &sv = object->svertex_store[corner + k];
@@ -130,8 +130,8 @@ void fill_surface(mo_object *object, const SurfaceSet &surfaces, size_t s, size_
 
 }  // namespace
 
-void build_object_from(mo_object *object, const std::vector<float> &positions,
-                       const SurfaceSet &surfaces, const std::vector<mo_object *> &children) {
+void build_object_from(mo_object *object, ArrayView<float> positions, const SurfaceView &surfaces,
+                       const std::vector<mo_object *> &children) {
   const size_t vertex_count = positions.size() / 3;
   const size_t surface_count = surfaces.size();
   const size_t corner_count = surfaces.corner_count();

@@ -70,18 +70,53 @@ struct SurfaceSpec {
   std::vector<float> v;
 };
 
+// Values in memory that someone else owns (a vector, or the answer of the
+// reader's child as molv maps it), read where they are.
+template <class T>
+struct ArrayView {
+  const T *data = nullptr;
+  size_t count = 0;
+
+  ArrayView() = default;
+  ArrayView(const T *at, size_t n) : data(at), count(n) {}
+  ArrayView(const std::vector<T> &values) : data(values.data()), count(values.size()) {}  // NOLINT
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  const T &operator[](size_t i) const { return data[i]; }
+  const T *begin() const { return data; }
+  const T *end() const { return data + count; }
+};
+
+// One surface of a SurfaceSet.
+struct SurfaceFace {
+  int32_t type;
+  uint32_t corners;  // the surface's corners follow the previous surface's
+  uint16_t material;
+  uint8_t shading;
+  uint8_t twosided;
+};
+
+// The flat arrays of a SurfaceSet where they are: the builder reads an
+// object's surfaces through it.
+struct SurfaceView {
+  ArrayView<SurfaceFace> faces;
+  ArrayView<int32_t> vertex_indices;
+  ArrayView<float> uvs;  // u, v per corner
+
+  size_t size() const { return faces.size(); }
+  size_t corner_count() const { return vertex_indices.size(); }
+  const SurfaceFace &face(size_t s) const { return faces[s]; }
+  int32_t vertex_index(size_t corner) const { return vertex_indices[corner]; }
+  float u(size_t corner) const { return uvs[2 * corner]; }
+  float v(size_t corner) const { return uvs[2 * corner + 1]; }
+};
+
 // The surfaces of one object in flat arrays, as a large import builds
 // them: three small vectors per surface would cost a model of millions of
 // faces millions of allocations.
 class SurfaceSet {
  public:
-  struct Face {
-    int32_t type;
-    uint32_t corners;  // the surface's corners follow the previous surface's
-    uint16_t material;
-    uint8_t shading;
-    uint8_t twosided;
-  };
+  using Face = SurfaceFace;
 
   void reserve(size_t surfaces, size_t corners) {
     faces_.reserve(surfaces);
@@ -117,6 +152,7 @@ class SurfaceSet {
   int32_t vertex_index(size_t corner) const { return vertex_index_[corner]; }
   float u(size_t corner) const { return uv_[2 * corner]; }
   float v(size_t corner) const { return uv_[2 * corner + 1]; }
+  SurfaceView view() const { return SurfaceView{faces_, vertex_index_, uv_}; }
 
  private:
   std::vector<Face> faces_;
@@ -138,8 +174,13 @@ std::string host_info_text();
 // Fills the records and lists of `object` from its vertex positions (x, y,
 // z per vertex), its surfaces and its children, in that order.  Indices
 // must already be in range.
-void build_object_from(mo_object *object, const std::vector<float> &positions,
-                       const SurfaceSet &surfaces, const std::vector<mo_object *> &children);
+void build_object_from(mo_object *object, ArrayView<float> positions, const SurfaceView &surfaces,
+                       const std::vector<mo_object *> &children);
+inline void build_object_from(mo_object *object, const std::vector<float> &positions,
+                              const SurfaceSet &surfaces,
+                              const std::vector<mo_object *> &children) {
+  build_object_from(object, ArrayView<float>(positions), surfaces.view(), children);
+}
 // The same from one SurfaceSpec per surface.
 void build_object(mo_object *object, const std::vector<float> &positions,
                   const std::vector<SurfaceSpec> &surfaces,
@@ -156,7 +197,7 @@ void keep_model_normals(mo_object *object, std::vector<float> normals);
 // component (min + max) / 2 in float, min and max by strict comparison in
 // vertex order (the first of equal values is kept); (0, 0, 0) without
 // vertices.
-void bounding_box_centre(const std::vector<float> &positions, float centre[3]);
+void bounding_box_centre(ArrayView<float> positions, float centre[3]);
 
 }  // namespace molv
 

@@ -87,6 +87,10 @@ int plugin_start(mo_plugin_init_fn init, const std::string &dir) {
   return init(new_record(dir));
 }
 
+void plugin_preload(const std::string &dir) {
+  (void)dlopen((absolute_folder(dir) + "/qel_export.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
 int plugin_load(const std::string &dir, std::string *error) {
   const std::string library = absolute_folder(dir) + "/qel_export.so";
   auto fail = [&](const std::string &why) {

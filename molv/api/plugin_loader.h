@@ -15,6 +15,10 @@ namespace molv {
 // start-up record (DIR made absolute, no trailing slash).  Returns the
 // init's result; -2 with *error set when the library cannot be loaded.
 int plugin_load(const std::string &dir, std::string *error);
+// Loads DIR/qel_export.so ahead, without starting it, so that plugin_load
+// finds it loaded (it stays so).  Says nothing: a library that cannot be
+// loaded is said by plugin_load.
+void plugin_preload(const std::string &dir);
 // The same for an init function linked into the process (unit tests).
 int plugin_start(mo_plugin_init_fn init, const std::string &dir);
 // The about text of DIR/qel_export.so (MOLVPluginAbout), without starting

@@ -5,6 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "common/plugin_options.h"
+#include "cli/report.h"
 #include "cli/suggest.h"
 #include "import/load.h"
 
@@ -129,6 +134,10 @@ constexpr OptionWord kOptionWords[] = {
     {"--keep-extension", true, false, &Args::keep_extension},
     {"--timeout", true, true, nullptr},
     {"--max-memory", true, true, nullptr},
+    {"--strict", true, false, &Args::strict},
+    {"--fail-on", true, true, nullptr},
+    {"--keep-going", true, false, &Args::keep_going},
+    {"--relative-to", true, true, nullptr},
 };
 
 const OptionWord *option_word(const std::string &name) {
@@ -187,6 +196,22 @@ bool parse_set(const std::string &value, Args *args, std::string *error) {
   return true;
 }
 
+// --fail-on CODE,CODE...: each a code of the report's warnings.
+bool parse_fail_on(const std::string &value, Args *args, std::string *error) {
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = value.find(',', from);
+    const std::string code = value.substr(from, comma - from);
+    const std::vector<std::string> &codes = warning_codes();
+    if (std::find(codes.begin(), codes.end(), code) == codes.end())
+      return fail(error, "--fail-on '" + code + "': no warning code of that name" +
+                             did_you_mean(code, codes));
+    args->fail_on.push_back(code);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
+
 // A name given a file or folder that may not be empty.
 bool set_name(const std::string &value, const char *what, std::string *to, std::string *error) {
   if (value.empty()) return fail(error, what);
@@ -200,6 +225,10 @@ bool set_value(const std::string &name, const std::string &value, Args *args,
   if (name == "--jobs" || name == "-j") {
     if (!parse_long(value, 1, &args->jobs) || args->jobs > 256)
       return fail(error, "--jobs '" + value + "': expected a count of 1 to 256");
+  } else if (name == "--fail-on") {
+    return parse_fail_on(value, args, error);
+  } else if (name == "--relative-to") {
+    return set_name(value, "--relative-to: empty folder name", &args->relative_to, error);
   } else if (name == "-o" || name == "--output") {
     args->has_out = true;
     args->out = value;
@@ -264,13 +293,14 @@ bool parse_option(const std::vector<std::string> &words, size_t *i, Args *args,
     inline_value = true;
   }
   const bool is_export = args->mode == Mode::kExport;
-  const bool info_takes =
-      name == "--report" || name == "--timeout" || name == "--max-memory";
+  const bool info_takes = name == "--report" || name == "--timeout" ||
+                          name == "--max-memory" || name == "--jobs" || name == "-j";
   if (!is_export && is_export_only(name) && !(args->mode == Mode::kInfo && info_takes))
     return fail(error, "option '" + name + "' belongs to molv export");
   if (args->mode == Mode::kInfo && !info_takes)
-    return fail(error, "molv info takes only --report, --timeout and --max-memory, not '" +
-                           name + "'");
+    return fail(error,
+                "molv info takes only --report, --jobs, --timeout and --max-memory, not '" +
+                    name + "'");
   if (is_export && name == "--script") return fail(error, "option '--script' belongs to molv gui");
   if (bool *flag = flag_of(name, args)) {
     if (inline_value) return fail(error, "option '" + name + "' takes no value");
@@ -331,6 +361,24 @@ bool parse_args(const std::vector<std::string> &words, Args *args, std::string *
     args->defaults = !args->remembered;
   }
   return true;
+}
+
+long usable_cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  // The cores this process may run on (a container or taskset may give
+  // fewer than the machine has).
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  return std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+long job_count(const Args &args, size_t count) {
+  long jobs = args.jobs;
+  // The faults a test sets off count the passes of one process.
+  const bool one = !args.debug_log.empty() || args.test.cancel_at_poll != 0 ||
+                   args.test.fail_alloc_after >= 0;
+  if (jobs == 0) jobs = one ? 1 : usable_cores();
+  return std::max(1L, std::min({jobs, static_cast<long>(count), 256L}));
 }
 
 std::string plugin_folder(const Args &args) {

@@ -48,7 +48,11 @@ struct Args {
   bool extract_textures = false;  // embedded textures as files beside the .x
   bool copy_textures = false;     // the model's texture files copied beside the .x
   bool verify = false;            // every .x read back and compared with the model
-  long jobs = 1;                  // processes that export side by side
+  long jobs = 0;                  // processes that export side by side (0: one per core)
+  bool strict = false;            // --strict: any warning fails its model
+  std::vector<std::string> fail_on;  // --fail-on CODE,...: the warnings that fail their model
+  bool keep_going = false;           // --keep-going: models that clash are left out, not the run
+  std::string relative_to;           // --relative-to DIR: each model's folders below DIR kept
   std::string report;             // --report FILE: a JSON line per model ("-": stdout)
   std::string depfile;            // --depfile FILE: a Makefile rule per model
   std::string format;             // --format EXT: the format of a model on stdin
@@ -64,6 +68,13 @@ struct Args {
 // Reads the words after the program name.  False with a one-line *error
 // (without the "molv: " prefix) on a usage error.
 bool parse_args(const std::vector<std::string> &words, Args *args, std::string *error);
+
+// The cores this process may run on.
+long usable_cores();
+
+// The processes of a run of COUNT models: --jobs, else one per core (one
+// with --debug-log, whose trace is one file).
+long job_count(const Args &args, size_t count);
 
 // The plug-in folder the command line names, or the one the build made.
 std::string plugin_folder(const Args &args);

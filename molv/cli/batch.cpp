@@ -51,7 +51,7 @@ bool make_folders(const std::string &folder, std::string *error) {
 // for one model only, no two models to one file.  0, or the exit status
 // (the reason is shown).
 int plan_outputs(const Args &args, std::vector<std::string> *scenes,
-                 std::vector<std::string> *names) {
+                 std::vector<std::string> *names, std::vector<ModelReport> *left_out) {
   std::vector<std::string> below;
   if (const int status = expand_folders(args, scenes, &below)) return status;
   if (scenes->size() > 1 && args.has_out && !names_folder(args.out)) {
@@ -59,7 +59,7 @@ int plan_outputs(const Args &args, std::vector<std::string> *scenes,
                " models give a folder (-o DIR/)" + kHelpHint);
     return 2;
   }
-  if (const int status = place_outputs(args, *scenes, below, names)) return status;
+  if (const int status = place_outputs(args, scenes, &below, names, left_out)) return status;
   std::string error;
   // "-o /" names the root folder.
   const std::string folder = args.out.size() > 1 ? args.out.substr(0, args.out.size() - 1) : "/";
@@ -159,7 +159,8 @@ int run_export(const Args &args) {
   StreamFolder streams;
   if (const int status = read_stdin_scene(args, &streams, &scenes)) return status;
   std::vector<std::string> names;
-  if (const int status = plan_outputs(args, &scenes, &names)) return status;
+  std::vector<ModelReport> left_out;  // --keep-going: the models that clash
+  if (const int status = plan_outputs(args, &scenes, &names, &left_out)) return status;
   if (const int status = plan_stdout_export(args, scenes, &streams, &names)) return status;
   // Nothing the run reads or writes is written twice, before anything is.
   RunFiles planned = look_ahead(args, scenes);
@@ -173,8 +174,10 @@ int run_export(const Args &args) {
     close_depfile(false, &error);
     return 2;
   }
-  const int status = export_batch(args, scenes, names, planned);
-  report_total(args, scenes.size());
+  for (const ModelReport &model : left_out) report_model(model);
+  int status = left_out.empty() ? 0 : 1;
+  if (!scenes.empty()) status = std::max(status, export_batch(args, scenes, names, planned));
+  report_total(args, scenes.size() + left_out.size());
   return end_report_and_depfile(status);
 }
 
@@ -182,7 +185,7 @@ namespace {
 
 int export_batch(const Args &args, const std::vector<std::string> &scenes,
                  const std::vector<std::string> &names, const RunFiles &planned) {
-  if (args.jobs > 1 && scenes.size() > 1) {
+  if (job_count(args, scenes.size()) > 1) {
     if (!args.debug_log.empty()) {
       error_line(std::string("--debug-log: the traces of --jobs workers cannot share one file") +
                  kHelpHint);

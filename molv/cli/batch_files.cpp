@@ -17,12 +17,11 @@ namespace molv {
 namespace cli {
 RunFiles look_ahead(const Args &args, const std::vector<std::string> &scenes) {
   RunFiles ahead;
-  // --jobs workers hold their own plans: what they find cannot keep the
-  // parent's report or depfile out, so those are held against every
-  // model's files before the workers start.
-  const bool own_files = !args.debug_log.empty() ||
-                         (args.jobs > 1 && (!args.report.empty() || !args.depfile.empty()));
-  if (scenes.size() < 2 || (!args.copy_textures && !args.extract_textures && !own_files))
+  // The --jobs workers find their models' files themselves: one that is
+  // the report or the depfile keeps it out through memory they share with
+  // the parent (run_output.h), so that needs no look ahead.
+  if (scenes.size() < 2 ||
+      (!args.copy_textures && !args.extract_textures && args.debug_log.empty()))
     return ahead;
   Console console(args, false);
   for (const std::string &scene : scenes) {

@@ -24,7 +24,7 @@ Console::Console(const Args &args, bool side_by_side)
     : mode_(args.quiet                   ? Mode::kQuiet
             : isatty(2) && !side_by_side ? Mode::kTerminal
             : args.verbose               ? Mode::kEveryLine
-                                         : Mode::kLastLine) {
+                                         : Mode::kSummary) {
   Hooks &h = hooks();
   h.status = [this](const std::string &text) { status(text); };
   h.progress = [this](int percent) { progress(percent); };
@@ -64,12 +64,7 @@ void Console::start_export() {
   percent_ = 0;
 }
 
-void Console::end_export() {
-  if (mode_ == Mode::kLastLine && !status_.empty())
-    std::fprintf(stderr, "%s%s\n", label_.empty() ? "" : (label_ + ": ").c_str(),
-                 status_.c_str());
-  end_line();
-}
+void Console::end_export() { end_line(); }
 
 void Console::note(const std::string &line) {
   if (mode_ == Mode::kQuiet) return;
@@ -90,7 +85,8 @@ void Console::status(const std::string &text) {
   if (mode_ == Mode::kTerminal) {
     redraw();
   } else if (mode_ == Mode::kEveryLine && status_ != printed_) {
-    std::fprintf(stderr, "%s\n", status_.c_str());
+    std::fprintf(stderr, "%s%s\n", label_.empty() ? "" : (label_ + ": ").c_str(),
+                 status_.c_str());
     printed_ = status_;
   }
 }
@@ -133,11 +129,11 @@ void Console::redraw() {
 
 // ---- standard output and the debug log -----------------------------------------
 
-SilencedStdout::SilencedStdout(bool quiet) {
+SilencedStdout::SilencedStdout(bool silent) {
   std::fflush(stdout);
   saved_ = stdout;
-  if (quiet) null_ = std::fopen("/dev/null", "we");
-  stdout = quiet ? null_ : stderr;
+  if (silent) null_ = std::fopen("/dev/null", "we");
+  stdout = silent ? null_ : stderr;
   if (stdout == nullptr) stdout = saved_;
 }
 

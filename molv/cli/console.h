@@ -19,9 +19,11 @@ namespace cli {
 
 
 // The status line and the progress bar on standard error.  On a terminal
-// both share one line that is redrawn.  Elsewhere (a log, a pipe) only the
-// last status of each export is shown, unless --verbose asks for every one
-// on a line of its own; there is no bar.  --quiet shows none of them.
+// both share one line that is redrawn.  Elsewhere (a log, a pipe, or
+// --jobs workers, whose lines cannot be redrawn) no status is shown: each
+// model is its summary or its failure, and its warnings, unless --verbose
+// asks for every status on a line of its own; there is no bar.  --quiet
+// shows failures only.
 // While it lives, it is where the plug-in's status, progress and messages
 // go (api/display.h).
 class Console {
@@ -48,11 +50,14 @@ class Console {
   void end_export();
   // Whether notes are shown at all.
   bool shows_notes() const { return mode_ != Mode::kQuiet; }
+  // Whether the plug-in's status lines are shown (and its own line on
+  // standard output).
+  bool shows_status() const { return mode_ == Mode::kTerminal || mode_ == Mode::kEveryLine; }
   // A line of molv's own (summary, warning), after the status line.
   void note(const std::string &line);
 
  private:
-  enum class Mode { kQuiet, kTerminal, kEveryLine, kLastLine };
+  enum class Mode { kQuiet, kTerminal, kEveryLine, kSummary };
 
   void end_line();
   void status(const std::string &text);
@@ -72,12 +77,12 @@ class Console {
 // The plug-in writes a line of its own ("Export Direct X File") to standard
 // output when it opens the file.  Standard output holds only what the user
 // asked for (a .x file with -o -), so while this lives the plug-in's
-// stdout is standard error, or nowhere with --quiet.  Only the C stream is
+// stdout is standard error, or nowhere when no status is shown.  Only the C stream is
 // swapped, never descriptor 1: a target that leads there (-o /dev/stdout)
 // still gets the file.
 class SilencedStdout {
  public:
-  explicit SilencedStdout(bool quiet);
+  explicit SilencedStdout(bool silent);
   ~SilencedStdout();
   SilencedStdout(const SilencedStdout &) = delete;
   SilencedStdout &operator=(const SilencedStdout &) = delete;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/paths.h"
 #include "cli/run_output.h"
 
 namespace molv {
@@ -63,14 +64,21 @@ bool depfile_can_name(const std::string &target, const std::vector<std::string> 
 }
 
 std::string make_rule(const std::string &target, const std::vector<std::string> &deps) {
-  std::string rule = make_escaped(target) + ":";
+  std::string rule = make_escaped(normal_path(target)) + ":";
   std::vector<std::string> seen;
   for (const std::string &dep : deps) {
-    if (dep.empty() || std::find(seen.begin(), seen.end(), dep) != seen.end()) continue;
-    seen.push_back(dep);
-    rule += " \\\n  " + make_escaped(dep);
+    if (dep.empty()) continue;
+    const std::string name = normal_path(dep);
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+    seen.push_back(name);
+    rule += " \\\n  " + make_escaped(name);
   }
-  return rule + "\n";
+  rule += "\n";
+  // A rule without a recipe per file but the model (as compilers' -MP):
+  // make then takes a file that was removed as changed, instead of
+  // stopping at "no rule to make" it.
+  for (size_t i = 1; i < seen.size(); ++i) rule += "\n" + make_escaped(seen[i]) + ":\n";
+  return rule;
 }
 
 bool open_depfile(const Args &args, std::string *error) {

@@ -1,6 +1,7 @@
 /*
  * --depfile FILE: what each export depends on, as a Makefile rule
- * ("OUT.x: MODEL MTL TEXTURES..."), as compilers write with -MD, so that
+ * ("OUT.x: MODEL MTL TEXTURES...", then an empty rule per file but the
+ * model), as compilers write with -MD -MP, so that
  * make or ninja export a model again only when one of its files changed.
  * The files are those the import opened (import/load.h) and the
  * texture files found beside the model.  One rule per complete export;
@@ -30,7 +31,8 @@ std::string make_escaped(const std::string &name);
 bool depfile_can_name(const std::string &target, const std::vector<std::string> &deps,
                       std::string *error);
 
-// "TARGET: DEP DEP ...\n", each name once.
+// "TARGET: DEP DEP ...\n", each name once and normal (cli/paths.h), then
+// "\nDEP:\n" for each DEP after the first (the model), as -MP writes.
 std::string make_rule(const std::string &target, const std::vector<std::string> &deps);
 
 // Prepares the run's depfile (nothing without --depfile), put in place

@@ -62,6 +62,20 @@ std::string tcl_list(const std::vector<std::string> &words) {
   return list;
 }
 
+// What starting the plug-in needs of the files, done ahead: its private
+// folder made and its library loaded (it stays loaded; the start finds it
+// so).  Says nothing: whatever fails here fails again when it starts.
+void prepare_plugin(ExportSession &session) {
+  const std::string dir = plugin_folder(session.args);
+  if (!is_folder(dir)) return;
+  std::string error;
+  PrivatePluginFolder *private_folder = session.private_folder;
+  if (private_folder != nullptr && private_folder->path().empty() &&
+      !private_folder->create(dir, false, &error))
+    return;
+  plugin_preload(private_folder != nullptr ? private_folder->path() : dir);
+}
+
 // Starts the plug-in and finds its menu entry.  0, or the exit status.
 int start_session(ExportSession &session) {
   const Args &args = session.args;
@@ -131,10 +145,17 @@ int load_model(ExportSession &session, const std::string &scene, const std::stri
   LoadWatch watch;
   watch.progress = [&console](int percent) { console.load_progress(percent); };
   watch.stop = stop_asked;
+  // While the reader's child reads the first model, the plug-in's folder
+  // and library are made ready (silently: a failure is said when the
+  // plug-in starts, after the load, as before).
+  if (session.entry == nullptr) watch.meanwhile = [&session] { prepare_plugin(session); };
   *load = load_for(args, scene, watch);
   console.loaded();
   if (!load->loaded) {
-    error_line(load->error);
+    // A signal that ends molv is named as such; a Ctrl-C is the user's.
+    const int signal = load->read_end == ReadEnd::kStopped ? stopping_signal() : 0;
+    error_line(signal == 0 ? load->error
+                           : scene_label(scene) + ": stopped by SIG" + sigabbrev_np(signal));
     // Stopped by a signal, the run stops as after a cancelled export.
     if (load->read_end == ReadEnd::kStopped) session.stopped = true;
     return session.stopped ? 1 : 2;
@@ -177,8 +198,8 @@ int dialog_options(ExportSession &session, const std::string &who, std::string *
 
 // The exit status of a confirmed export from how it ended: qel_save's
 // code and result, the host memory it kept, and the run's outcome.
-int outcome_status(const Args &args, const std::string &who, int code, const std::string &result,
-                   long kept_blocks) {
+int outcome_status(const Console &console, const std::string &who, int code,
+                   const std::string &result, long kept_blocks) {
   if (code != TCL_OK) {
     error_line(who + "qel_save: " + result);
     return 1;
@@ -196,7 +217,12 @@ int outcome_status(const Args &args, const std::string &who, int code, const std
     return 1;
   }
   if (outcome.last_status != kReady) {
-    if (args.quiet) error_line(who + "the export did not complete: " + outcome.last_status);
+    // The plug-in says "Abort by User" for any cancel: a signal from a
+    // supervisor is no user's.
+    if (const int signal = stopping_signal())
+      error_line(who + "stopped by SIG" + sigabbrev_np(signal));
+    else if (!console.shows_status())
+      error_line(who + "the export did not complete: " + outcome.last_status);
     return 1;
   }
   return 0;
@@ -216,7 +242,7 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
   const long live_before = live_allocations();
   int code;
   {
-    SilencedStdout silence(args.quiet);
+    SilencedStdout silence(!session.console.shows_status());
     code = tcl_eval(tcl_list({"molv", "qel_save", "export", name, options}), &result);
   }
   set_fail_alloc_after(-1);
@@ -224,7 +250,7 @@ int confirm_export(ExportSession &session, const std::string &who, const std::st
   session.console.end_export();
   // The next model's dialog finds no remembered options either.
   if (args.defaults && session.private_folder != nullptr) session.private_folder->forget_options();
-  return outcome_status(args, who, code, result, live_allocations() - live_before);
+  return outcome_status(session.console, who, code, result, live_allocations() - live_before);
 }
 
 }  // namespace
@@ -338,16 +364,21 @@ int finish_export(ExportSession &session, const Load &load, ExportedFiles &writt
   report_file(session.console, name + ".x", to_stdout ? "standard output" : name + ".x",
               written.start, report);
   depfile_rule(to_stdout ? "-" : name + ".x", model_dependencies(load, report->textures));
-  // The .x names its textures relative to itself: a file sent to standard
-  // output has no place to look from.  The names are the run's own.
+  // What the options left out of the textures.  The .x names its textures
+  // relative to itself: a file sent to standard output has no place to
+  // look from.  The names are the run's own.
+  std::vector<std::string> warnings = texture_option_warnings(load.notes, report->options);
   if (!to_stdout && load.source == Source::kModel) {
     const std::vector<std::string> names =
         x_texture_names(run_outcome().textures_named, report->options);
-    for (const std::string &warning : texture_warnings(name + ".x", names)) {
-      report->warnings.push_back({warning_code(warning), warning});
-      if (session.console.shows_notes())
-        session.console.note("molv: " + load.file + ": warning: " + warning);
-    }
+    for (const std::string &warning : texture_warnings(
+             name + ".x", names, copyable_textures(load, report->options), "--copy-textures"))
+      warnings.push_back(warning);
+  }
+  for (const std::string &warning : warnings) {
+    report->warnings.push_back({warning_code(warning), warning});
+    if (session.console.shows_notes())
+      session.console.note("molv: " + load.file + ": warning: " + warning);
   }
   const int verified = args.verify
                            ? verify_written(session, who, name + ".x",
@@ -405,6 +436,20 @@ int export_one(ExportSession &session, const std::string &scene, const std::stri
   return finish_export(session, load, written, who, name, report);
 }
 
+// 1 when --strict or --fail-on fail the complete export of SCENE by its
+// warnings (said, and the codes put in the report), else 0.  The .x
+// stays: it is complete, and a build removes what its failed step made
+// (make's .DELETE_ON_ERROR).
+int fail_by_warnings(const Args &args, const std::string &scene, ModelReport *report) {
+  report->failed_by = failing_warnings(args, report->warnings);
+  if (report->failed_by.empty()) return 0;
+  std::string codes;
+  for (const std::string &code : report->failed_by) codes += (codes.empty() ? "" : ", ") + code;
+  error_line(scene_label(scene) + ": failed by its warnings (" +
+             (args.strict ? "--strict" : "--fail-on") + "): " + codes);
+  return 1;
+}
+
 }  // namespace
 
 int export_model(ExportSession &session, const std::string &scene, const std::string &name) {
@@ -415,7 +460,8 @@ int export_model(ExportSession &session, const std::string &scene, const std::st
   report.input = scene_label(scene);
   report.output = args.has_out && args.out == "-" ? "-" : name + ".x";
   report.status = "failed";
-  const int status = export_one(session, scene, name, start, &report);
+  int status = export_one(session, scene, name, start, &report);
+  if (status == 0) status = fail_by_warnings(args, scene, &report);
   report.exit_status = status;
   if (status == 0) report.status = "done";
   else report.reason = last_error().empty() ? run_outcome().last_status : last_error();

@@ -13,6 +13,7 @@
  */
 #include "cli/jobs.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -60,15 +62,69 @@ extern "C" void pass_on_interrupt(int signal, siginfo_t *info, void *) {
 }
 
 // What the workers share: the next model to take, one worker that
-// completed an export (whose remembered options are the run's), and the
-// model each worker is on (-1: none), to name it should the worker die.
+// completed an export (whose remembered options are the run's), the
+// model each worker is on (-1: none), to name it should the worker die,
+// and the texture files they write (a hash of the name, what fills it,
+// and the model that writes it), under a lock that a worker that dies
+// holding it does not keep.
 struct SharedCounters {
   SharedCounters() {
     for (auto &model : working_on) model.store(-1);
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(&lock, &attributes);
+    pthread_mutexattr_destroy(&attributes);
   }
   std::atomic<long> next{0};
   std::atomic<long> completed_by{-1};
   std::atomic<long> working_on[kMaxWorkers];
+  struct Claim {
+    std::uint64_t name;
+    dev_t dev;
+    ino_t ino;
+    long model;
+  };
+  static constexpr size_t kMaxClaims = size_t{1} << 16;
+  pthread_mutex_t lock;
+  size_t claim_count = 0;
+  Claim claims[kMaxClaims];
+};
+
+// A worker's side of the texture files the workers write.
+class WorkerWrites : public SharedWrites {
+ public:
+  WorkerWrites(SharedCounters *shared, size_t worker, const std::vector<std::string> &scenes)
+      : shared_(shared), worker_(worker), scenes_(scenes) {}
+  bool claim(const std::string &name, dev_t dev, ino_t ino, std::string *other) override {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+    if (pthread_mutex_lock(&shared_->lock) == EOWNERDEAD)
+      pthread_mutex_consistent(&shared_->lock);
+    const long model = shared_->working_on[worker_].load();
+    bool free = true;
+    size_t i = 0;
+    for (; i < shared_->claim_count && free; ++i) {
+      const SharedCounters::Claim &claim = shared_->claims[i];
+      free = claim.name != hash || (claim.dev == dev && claim.ino == ino);
+      if (!free) *other = "the texture " + scene_label(scenes_[static_cast<size_t>(claim.model)]) +
+                          " copies or extracts there";
+    }
+    if (free && i == SharedCounters::kMaxClaims) {
+      free = false;
+      *other = "the " + std::to_string(i) + " texture files of the other models (too many to hold)";
+    } else if (free && model >= 0) {
+      shared_->claims[shared_->claim_count++] = {hash, dev, ino, model};
+    }
+    pthread_mutex_unlock(&shared_->lock);
+    return free;
+  }
+
+ private:
+  SharedCounters *shared_;
+  size_t worker_;
+  const std::vector<std::string> &scenes_;
 };
 
 // The worker's end: its exit status, or a signal.  A signal that ends
@@ -163,8 +219,11 @@ class PassOnSignals {
                              size_t w,
                              PrivatePluginFolder *folder, SharedCounters *shared) {
   const long count = static_cast<long>(scenes.size());
+  WorkerWrites shared_writes(shared, w, scenes);
+  RunFiles files = planned;
+  files.share_writes(&shared_writes);
   const int status = export_models(
-      args, true, scenes, names, planned,
+      args, true, scenes, names, files,
       [&] {
         const long i = shared->next.fetch_add(1);
         shared->working_on[w].store(i < count ? i : -1);
@@ -227,7 +286,7 @@ int wait_workers(const std::vector<std::string> &scenes, const std::vector<std::
 int run_jobs(const Args &args, const std::vector<std::string> &scenes,
              const std::vector<std::string> &names, const RunFiles &planned, int *ending) {
   const size_t workers =
-      std::min({static_cast<size_t>(args.jobs), scenes.size(), kMaxWorkers});
+      std::min(static_cast<size_t>(job_count(args, scenes.size())), kMaxWorkers);
   if (const int status = check_plugin_folder(args)) return status;
   Folders folders;
   if (const int status = make_worker_folders(args, workers, &folders)) return status;

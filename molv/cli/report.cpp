@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,8 +17,11 @@
 #include <new>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/run_output.h"
+#include "common/plugin_options.h"
 #include "files/write_all.h"
 
 namespace molv {
@@ -29,6 +33,9 @@ namespace {
 struct Totals {
   std::atomic<long> done{0};
   std::atomic<long> failed{0};
+  std::atomic<long> refused{0};
+  std::atomic<long> cancelled{0};
+  std::atomic<long> warnings{0};
 };
 
 int g_fd = -1;  // standard output for --report -; a file's lines go to g_file
@@ -42,21 +49,64 @@ bool contains(const std::string &text, const char *part) {
 
 }  // namespace
 
+namespace {
+
+// The codes of the warnings by a part of their text, first match wins.
+const struct {
+  const char *part;
+  const char *code;
+} kWarningCodes[] = {
+    {"holds no lights", "lights-left-out"},
+    {"holds no cameras", "cameras-left-out"},
+    {"polygons only", "lines-left-out"},
+    {"without faces left out", "empty-meshes-left-out"},
+    {"embedded in the model", "embedded-texture"},
+    {"nothing below", "empty-nodes-left-out"},
+    {"holds no mesh", "no-mesh"},
+    {"DirectX runtime", "runtime-refuses"},
+    {"differ in letter case", "texture-letter-case"},
+    {"not beside it:", "texture-missing"},
+    {"bones and skin weights", "skin-left-out"},
+    {"without animation", "animations-left-out"},
+    {"vertex colours", "vertex-colours-left-out"},
+    {"coordinate sets after the first", "texture-sets-left-out"},
+    {"texture coordinates of", "texture-coords-left-out"},
+    {"texture without a name", "texture-empty-name"},
+    {"placeholder of the model's reader", "texture-placeholder"},
+    {"no two frames share a name", "frames-renamed"},
+    {"texture", "texture"},
+};
+
+}  // namespace
+
 std::string warning_code(const std::string &text) {
-  if (contains(text, "holds no lights")) return "lights-left-out";
-  if (contains(text, "holds no cameras")) return "cameras-left-out";
-  if (contains(text, "polygons only")) return "lines-left-out";
-  if (contains(text, "without faces left out")) return "empty-meshes-left-out";
-  if (contains(text, "embedded in the model")) return "embedded-texture";
-  if (contains(text, "nothing below")) return "empty-nodes-left-out";
-  if (contains(text, "holds no mesh")) return "no-mesh";
-  if (contains(text, "DirectX runtime")) return "runtime-refuses";
-  if (contains(text, "differ in letter case")) return "texture-letter-case";
-  if (contains(text, "which is not there")) return "texture-missing";
-  if (contains(text, "texture")) return "texture";
+  for (const auto &known : kWarningCodes)
+    if (contains(text, known.part)) return known.code;
   return "other";
 }
 
+const std::vector<std::string> &warning_codes() {
+  static const std::vector<std::string> codes = [] {
+    std::vector<std::string> all;
+    for (const auto &known : kWarningCodes) all.emplace_back(known.code);
+    all.emplace_back("other");
+    return all;
+  }();
+  return codes;
+}
+
+std::vector<std::string> failing_warnings(const Args &args,
+                                          const std::vector<ReportWarning> &warnings) {
+  std::vector<std::string> codes;
+  for (const ReportWarning &warning : warnings) {
+    const bool named =
+        std::find(args.fail_on.begin(), args.fail_on.end(), warning.code) != args.fail_on.end();
+    if ((args.strict || named) &&
+        std::find(codes.begin(), codes.end(), warning.code) == codes.end())
+      codes.push_back(warning.code);
+  }
+  return codes;
+}
 namespace {
 
 // {"agrees": ..., "faces": ..., "differences": [...]}, or the reason the
@@ -94,9 +144,21 @@ std::string report_json(const ModelReport &model) {
   }
   line["seconds"] = static_cast<double>(static_cast<long>(model.seconds * 1000.0)) / 1000.0;
   line["options"] = model.options;
+  if (!model.options.empty()) {
+    line["options_by_name"] = nlohmann::ordered_json::object();
+    for (const PluginOption &option : plugin_options()) {
+      if (option.index == kDecimalsIndex)
+        line["options_by_name"][option.name] = model.options.size() > kDecimalsIndex
+                                                   ? model.options[kDecimalsIndex] - '0'
+                                                   : default_option_string()[kDecimalsIndex] - '0';
+      else
+        line["options_by_name"][option.name] = option_is_set(model.options, option.index);
+    }
+  }
   line["warnings"] = nlohmann::ordered_json::array();
   for (const ReportWarning &warning : model.warnings)
     line["warnings"].push_back({{"code", warning.code}, {"text", warning.text}});
+  if (!model.failed_by.empty()) line["failed_by"] = model.failed_by;
   line["textures"] = nlohmann::ordered_json::array();
   for (const ReportTexture &texture : model.textures)
     line["textures"].push_back({{"name", texture.name},
@@ -125,7 +187,14 @@ bool open_report(const Args &args, std::string *error) {
 bool report_wanted() { return g_fd >= 0 || g_file.is_open(); }
 
 void report_model(const ModelReport &model) {
-  if (g_totals != nullptr) (model.exit_status == 0 ? g_totals->done : g_totals->failed)++;
+  if (g_totals != nullptr) {
+    // A model that reached a reader's limit failed, as any other that was read.
+    (model.status == "done"        ? g_totals->done
+     : model.status == "refused"   ? g_totals->refused
+     : model.status == "cancelled" ? g_totals->cancelled
+                                   : g_totals->failed)++;
+    g_totals->warnings += static_cast<long>(model.warnings.size());
+  }
   report_line(report_json(model));
 }
 
@@ -142,11 +211,37 @@ void report_line(const std::string &json) {
 }
 
 void report_total(const Args &args, size_t count) {
-  if (args.quiet || count < 2 || g_totals == nullptr) return;
+  if (g_totals == nullptr) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
-  std::fprintf(stderr, "molv: %zu models: %ld done, %ld failed in %.2f s\n", count,
-               g_totals->done.load(), g_totals->failed.load(), seconds);
+  const Totals &t = *g_totals;
+  // The report's last line, whatever was asked of the screen: a build reads
+  // the run's outcome there, and a report without it is one of a run that
+  // did not end (a signal, a crash).
+  if (report_wanted()) {
+    nlohmann::ordered_json total;
+    total["models"] = count;
+    total["done"] = t.done.load();
+    total["failed"] = t.failed.load();
+    total["refused"] = t.refused.load();
+    total["cancelled"] = t.cancelled.load();
+    total["warnings"] = t.warnings.load();
+    total["seconds"] = static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0;
+    report_line(nlohmann::ordered_json{{"total", total}}.dump());
+  }
+  if (args.quiet || count < 2) return;
+  std::string line = "molv: " + std::to_string(count) + " models: " +
+                     std::to_string(t.done.load()) + " done, " + std::to_string(t.failed.load()) +
+                     " failed";
+  for (const auto &part : {std::make_pair(t.refused.load(), " refused"),
+                           std::make_pair(t.cancelled.load(), " cancelled"),
+                           std::make_pair(t.warnings.load(), " warning")})
+    if (part.first != 0)
+      line += ", " + std::to_string(part.first) + part.second +
+              (part.first > 1 && part.second == std::string(" warning") ? "s" : "");
+  char time[32];
+  std::snprintf(time, sizeof time, " in %.2f s\n", seconds);
+  std::fputs((line + time).c_str(), stderr);
 }
 
 bool *report_taken() { return g_file.taken(); }

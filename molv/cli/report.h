@@ -1,8 +1,9 @@
 /*
  * What a run of molv export tells programs (--report FILE): one JSON
  * object per model on a line of its own (JSON Lines), written the moment
- * the model is done, and the run's total (models done and failed, time)
- * as one line on standard error after a batch.  The --jobs workers write
+ * the model is done, and the run's total (models done, failed, refused,
+ * cancelled, warnings, time) as its last line, and on standard error
+ * after a batch.  The --jobs workers write
  * to the one file the run opened, each line in one write, and count into
  * counters they share with the parent.
  */
@@ -44,6 +45,7 @@ struct ModelReport {
   double seconds = 0.0;
   std::string options;  // the option string the export used
   std::vector<ReportWarning> warnings;
+  std::vector<std::string> failed_by;  // the codes of the warnings that failed it
   std::vector<ReportTexture> textures;
   bool verified = false;  // --verify ran: VERIFY holds its verdict
   Verification verify;
@@ -52,6 +54,14 @@ struct ModelReport {
 // The stable code of a warning line of the load (import/load.h)
 // or of molv's own.
 std::string warning_code(const std::string &text);
+
+// Every code warning_code gives, for --fail-on.
+const std::vector<std::string> &warning_codes();
+
+// The codes of WARNINGS that fail their model under --strict or
+// --fail-on, each once; none without either.
+std::vector<std::string> failing_warnings(const Args &args,
+                                          const std::vector<ReportWarning> &warnings);
 
 // The model as one line of JSON, without the line end.
 std::string report_json(const ModelReport &model);
@@ -66,8 +76,10 @@ void report_line(const std::string &line);
 void report_model(const ModelReport &model);
 // Whether a line is written per model (else only the counts are kept).
 bool report_wanted();
-// The total after a batch of COUNT models: "molv: N models: D done, F
-// failed in T s" on standard error (not with --quiet).
+// The total of a run of COUNT models: the report's last line,
+// {"total": {"models": N, "done": D, ...}}, and after a batch "molv: N
+// models: D done, F failed ... in T s" on standard error (not with
+// --quiet).
 void report_total(const Args &args, size_t count);
 // Set when a file the run reads turns out to be the report's.
 bool *report_taken();

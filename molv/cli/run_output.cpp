@@ -4,11 +4,13 @@
 #include "cli/run_output.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "files/write_all.h"
@@ -35,6 +37,15 @@ void RunOutput::write(const std::string &text) {
   if (!write_all(fd_, text.data(), text.size())) write_errno_ = errno != 0 ? errno : EIO;
 }
 
+bool *RunOutput::taken() {
+  if (taken_ == nullptr) {
+    void *memory = ::mmap(nullptr, sizeof(bool), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    taken_ = memory == MAP_FAILED ? &own_taken_ : new (memory) bool(false);
+  }
+  return taken_;
+}
+
 bool RunOutput::finish(bool keep, std::string *error) {
   if (fd_ < 0) return true;
   // A run that wrote nothing into it (every model refused) leaves an
@@ -42,7 +53,7 @@ bool RunOutput::finish(bool keep, std::string *error) {
   struct stat st {};
   const bool empty = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
   fd_ = -1;
-  keep = keep && !taken_ && !(empty && file_.replaces());
+  keep = keep && !*taken() && !(empty && file_.replaces());
   if (write_errno_ == 0 && !keep) {
     file_.discard();
     return true;

@@ -30,15 +30,17 @@ class RunOutput {
   // one-line *error when a write or putting it in place failed.
   bool finish(bool keep, std::string *error);
   // Set when a file the run reads turned out to be this one: it is then
-  // never put in place.
-  bool *taken() { return &taken_; }
+  // never put in place.  Shared with the --jobs workers, which find the
+  // files of their own models.
+  bool *taken();
 
  private:
   OutputFile file_;
   std::string what_;
   int fd_ = -1;
   int write_errno_ = 0;
-  bool taken_ = false;
+  bool *taken_ = nullptr;  // in memory shared with the workers
+  bool own_taken_ = false;  // where no shared memory could be had
 };
 
 }  // namespace cli

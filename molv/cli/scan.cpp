@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/paths.h"
+#include "files/path_parts.h"
 #include "import/load.h"
 
 namespace molv {
@@ -84,72 +86,153 @@ bool pattern_takes(const Args &args, const std::string &relative) {
   return !matches_any(args.exclude, relative);
 }
 
+namespace {
+
+// The models of the folder SCENE into *FILES with their places below it
+// into *PLACES, each behind LEAD.  0, or the exit status (the reason is
+// shown).
+int add_folder(const Args &args, const std::string &scene, const std::string &lead,
+               const struct stat &out, bool has_out, std::vector<std::string> *files,
+               std::vector<std::string> *places) {
+  Walk walk{args, readable_extensions(), out.st_dev, out.st_ino, has_out, {}, {}, {}, {}};
+  const std::string root = scene.back() == '/' ? scene : scene + "/";
+  struct stat top {};
+  if (stat(root.c_str(), &top) == 0) walk.entered.insert({top.st_dev, top.st_ino});
+  if (!walk.folder(root, "")) {
+    error_line(walk.error);
+    return 2;
+  }
+  if (walk.files.empty()) {
+    error_line(scene + ": no model in the folder (none of the extensions molv reads" +
+               (args.include.empty() && args.exclude.empty() ? "" : ", or none the patterns take") +
+               ")");
+    return 2;
+  }
+  files->insert(files->end(), walk.files.begin(), walk.files.end());
+  for (const std::string &below : walk.below) places->push_back(lead + below);
+  return 0;
+}
+
+// Where SCENE's models go below the output folder: its folders below
+// --relative-to, or with several folder SCENEs the folder's own name.
+// False (the reason shown) for a SCENE outside --relative-to.
+bool lead_of(const Args &args, const std::string &scene, bool folder, bool several,
+             std::string *lead) {
+  lead->clear();
+  if (args.relative_to.empty()) {
+    if (folder && several) *lead = name_of(normal_path(scene)) + "/";
+    return true;
+  }
+  std::string below;
+  if (normal_path(scene) == normal_path(args.relative_to)) return true;
+  if (!path_below(scene, args.relative_to, &below)) {
+    error_line(scene + " is not below --relative-to " + args.relative_to + kHelpHint);
+    return false;
+  }
+  *lead = folder ? below + "/" : folder_prefix(below);
+  return true;
+}
+
+}  // namespace
+
 int expand_folders(const Args &args, std::vector<std::string> *scenes,
                    std::vector<std::string> *below) {
-  const std::vector<std::string> extensions = readable_extensions();
   struct stat out {};
   const bool has_out = args.has_out && names_folder(args.out) && stat(args.out.c_str(), &out) == 0;
   std::vector<std::string> files, places;
+  const auto is_model_folder = [](const std::string &scene) {
+    return !scene.empty() && scene != "-" && is_folder(scene);
+  };
+  const bool several = std::count_if(scenes->begin(), scenes->end(), is_model_folder) > 1;
   for (const std::string &scene : *scenes) {
-    if (scene.empty() || scene == "-" || !is_folder(scene)) {
+    const bool folder = is_model_folder(scene);
+    std::string lead;
+    if (!scene.empty() && scene != "-" && !lead_of(args, scene, folder, several, &lead)) return 2;
+    if (!folder) {
       files.push_back(scene);
-      places.emplace_back();
-      continue;
+      places.push_back(lead);
+    } else if (const int status = add_folder(args, scene, lead, out, has_out, &files, &places)) {
+      return status;
     }
-    Walk walk{args, extensions, out.st_dev, out.st_ino, has_out, {}, {}, {}, {}};
-    const std::string root = scene.back() == '/' ? scene : scene + "/";
-    struct stat top {};
-    if (stat(root.c_str(), &top) == 0) walk.entered.insert({top.st_dev, top.st_ino});
-    if (!walk.folder(root, "")) {
-      error_line(walk.error);
-      return 2;
-    }
-    if (walk.files.empty()) {
-      error_line(scene + ": no model in the folder (none of the extensions molv reads" +
-                 (args.include.empty() && args.exclude.empty() ? "" : ", or none the patterns take") +
-                 ")");
-      return 2;
-    }
-    files.insert(files.end(), walk.files.begin(), walk.files.end());
-    places.insert(places.end(), walk.below.begin(), walk.below.end());
   }
   *scenes = files;
   *below = places;
   return 0;
 }
 
-int place_outputs(const Args &args, const std::vector<std::string> &scenes,
-                  const std::vector<std::string> &below, std::vector<std::string> *names) {
+namespace {
+
+// What would part the models of CLASHES that the command line did not
+// ask for already.
+std::string clash_hints(const Args &args, const std::vector<std::string> &scenes,
+                        const std::vector<std::pair<size_t, size_t>> &clashes) {
+  bool extensions = false, folders = false;
+  for (const auto &clash : clashes) {
+    const std::string &a = scenes[clash.first], &b = scenes[clash.second];
+    extensions = extensions || file_extension(a) != file_extension(b);
+    folders = folders || folder_prefix(normal_path(a)) != folder_prefix(normal_path(b));
+  }
+  std::string hints;
+  const auto add = [&hints](const char *hint) {
+    hints += (hints.empty() ? " (" : "; ") + std::string(hint);
+  };
+  if (extensions && !args.keep_extension) add("--keep-extension writes duck.dae as duck.dae.x");
+  if (folders && args.relative_to.empty())
+    add("--relative-to DIR keeps each model's folders below DIR");
+  if (!args.keep_going) add("--keep-going writes the others");
+  return hints.empty() ? hints : hints + ")";
+}
+
+}  // namespace
+
+int place_outputs(const Args &args, std::vector<std::string> *scenes,
+                  std::vector<std::string> *below, std::vector<std::string> *names,
+                  std::vector<ModelReport> *left_out) {
   const bool into_folder = !args.has_out || names_folder(args.out);
-  for (size_t i = 0; i < scenes.size(); ++i) {
-    std::string name = export_name(args, scenes[i]);
-    if (into_folder && !below[i].empty()) {
-      const size_t slash = name.find_last_of('/');
-      const size_t at = slash == std::string::npos ? 0 : slash + 1;
-      name.insert(at, below[i]);
-    }
+  for (size_t i = 0; i < scenes->size(); ++i) {
+    std::string name = export_name(args, (*scenes)[i]);
+    if (into_folder && !(*below)[i].empty()) name.insert(folder_prefix(name).size(), (*below)[i]);
     names->push_back(name);
   }
-  std::vector<std::string> clashes;
-  for (size_t i = 0; i < scenes.size(); ++i) {
+  std::vector<std::pair<size_t, size_t>> clashes;
+  std::vector<bool> clashing(scenes->size(), false);
+  for (size_t i = 0; i < scenes->size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
       if ((*names)[j] != (*names)[i]) continue;
-      clashes.push_back(scene_label(scenes[j]) + " and " + scene_label(scenes[i]) +
-                        " would both be written to " + (*names)[i] + ".x");
+      clashes.emplace_back(j, i);
+      clashing[i] = clashing[j] = true;
+      error_line(scene_label((*scenes)[j]) + " and " + scene_label((*scenes)[i]) +
+                 " would both be written to " + (*names)[i] + ".x");
       break;
     }
   }
   if (clashes.empty()) return 0;
   // Every clash at once, so that one run tells all there is to mend.
-  if (clashes.size() == 1) {
-    error_line(clashes[0] + kHelpHint);
-    return 2;
+  const long count = std::count(clashing.begin(), clashing.end(), true);
+  error_line(std::to_string(count) + " models would be written to the same files; " +
+             (args.keep_going ? "they are left out" : "nothing was written") +
+             clash_hints(args, *scenes, clashes) + (args.keep_going ? "" : kHelpHint));
+  if (!args.keep_going) return 2;
+  std::vector<std::string> kept_scenes, kept_below, kept_names;
+  for (size_t i = 0; i < scenes->size(); ++i) {
+    if (!clashing[i]) {
+      kept_scenes.push_back((*scenes)[i]);
+      kept_below.push_back((*below)[i]);
+      kept_names.push_back((*names)[i]);
+      continue;
+    }
+    ModelReport report;
+    report.input = scene_label((*scenes)[i]);
+    report.output = (*names)[i] + ".x";
+    report.status = "refused";
+    report.exit_status = 1;
+    report.reason = "another model of the run would be written to " + report.output;
+    left_out->push_back(report);
   }
-  for (const std::string &clash : clashes) error_line(clash);
-  error_line(std::to_string(clashes.size()) +
-             " models would be written over others; nothing was written (--keep-extension "
-             "writes duck.dae as duck.dae.x)" + kHelpHint);
-  return 2;
+  *scenes = kept_scenes;
+  *below = kept_below;
+  *names = kept_names;
+  return 0;
 }
 
 }  // namespace cli

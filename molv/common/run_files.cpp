@@ -103,6 +103,21 @@ bool RunFiles::copied_already(const std::string &target, const std::string &sour
   return false;
 }
 
+bool RunFiles::writes_beside_others(const std::string &target, const std::string &source,
+                                    const std::string &what, std::string *error) {
+  if (shared_ == nullptr) return true;
+  struct stat st {};
+  // An extracted texture is this process's own content.
+  if (source.empty() || ::stat(source.c_str(), &st) != 0) {
+    st.st_dev = 0;
+    st.st_ino = static_cast<ino_t>(getpid());
+  }
+  std::string other;
+  if (shared_->claim(absolute_name(target), st.st_dev, st.st_ino, &other)) return true;
+  *error = what + " would write over " + other;
+  return false;
+}
+
 void plan_plugin_files(const std::string &folder, RunFiles *files) {
   for (const char *own : {"qel_export.so", "qel_export.tcl", "qel_export.opt"})
     files->reads(folder + "/" + own, std::string("the plug-in's ") + own);
@@ -140,7 +155,9 @@ bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
   std::vector<std::string> external;
   if (!plan_model_reads(load, files, &external, error)) return false;
   for (const std::string &path : plan.extracted)
-    if (!files->writes(path, false, "the extracted texture " + path, error)) return false;
+    if (!files->writes(path, false, "the extracted texture " + path, error) ||
+        !files->writes_beside_others(path, "", "the extracted texture " + path, error))
+      return false;
   if (!plan.copy) return true;
   const bool strip = option_is_set(plan.options, qel::opt_strip_texture_path);
   const std::string folder = folder_of(follow_name_links(plan.name + ".x"));
@@ -165,7 +182,10 @@ bool plan_texture_files(const TextureFilesPlan &plan, RunFiles *files,
       continue;
     // Two models of the batch may share a texture: it goes once.
     if (files->copied_already(target, source)) continue;
-    if (!files->writes(target, false, "the copied texture " + target, error)) return false;
+    const std::string what = "the copied texture " + target + " (a copy of " + source + ")";
+    if (!files->writes(target, false, what, error) ||
+        !files->writes_beside_others(target, source, what, error))
+      return false;
     copies->push_back(std::make_unique<OutputFile>());
     std::string why;
     if (!copies->back()->open(target, false, &why) ||

@@ -26,6 +26,19 @@
 
 namespace molv {
 
+// What the processes of one run (its --jobs workers) write beside each
+// other: each process plans its own models, and a texture file one of
+// them writes is claimed here for the others to see.
+class SharedWrites {
+ public:
+  virtual ~SharedWrites() = default;
+  // NAME (absolute) is written with the content KEY stands for (a copied
+  // file's device and inode).  False, with *other saying what another
+  // process writes there, when that is other content.
+  virtual bool claim(const std::string &name, dev_t key_dev, ino_t key_ino,
+                     std::string *other) = 0;
+};
+
 class RunFiles {
  public:
   // A file the run reads; WHAT says what it is ("the model a.obj").
@@ -43,6 +56,14 @@ class RunFiles {
   // True when TARGET was copied from SOURCE by this run already (a
   // texture two models share); else remembers that it is.
   bool copied_already(const std::string &target, const std::string &source);
+
+  // The writes of the run's other processes (none by default).
+  void share_writes(SharedWrites *shared) { shared_ = shared; }
+  // A texture file this process writes: held against the other processes'
+  // (SOURCE: the file copied there; empty for an extracted one, which no
+  // other process writes the same).  False with the one-line *error.
+  bool writes_beside_others(const std::string &target, const std::string &source,
+                            const std::string &what, std::string *error);
 
  private:
   struct Entry {
@@ -63,6 +84,7 @@ class RunFiles {
   std::vector<Entry> reads_;
   std::vector<Entry> writes_;
   std::vector<Copy> copies_;
+  SharedWrites *shared_ = nullptr;
 };
 
 // The plug-in's own files in FOLDER (its library, dialog script and

@@ -130,6 +130,8 @@ void begin_export() {
 
 bool stop_asked() { return g_exporting != 0 && (g_interrupted != 0 || g_pending != 0); }
 
+int stopping_signal() { return g_exporting != 0 ? static_cast<int>(g_pending) : 0; }
+
 void end_export() {
   g_exporting = 0;
   // A signal from here on ends molv in its handler.

@@ -31,6 +31,10 @@ void end_export();
 // since begin_export(): a model being read stops at once.
 bool stop_asked();
 
+// The signal that stops the export, when it is to end molv too (SIGTERM,
+// SIGHUP, a second Ctrl-C); 0 for none or a first Ctrl-C.
+int stopping_signal();
+
 }  // namespace molv
 
 #endif  // MOLV_SIGNALS_H

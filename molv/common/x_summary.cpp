@@ -141,10 +141,12 @@ bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::
 }
 
 bool count_x_file(const std::string &path, XFileCounts *counts, std::string *error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A pipe or a device at the name is not waited on, nor read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0) {
-    *error = path + ": " + std::strerror(errno);
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool opened = fd >= 0 && info.st_mode != 0;
+    *error = path + ": " + (opened ? "not a regular file" : std::strerror(errno));
     if (fd >= 0) close(fd);
     return false;
   }

@@ -10,6 +10,7 @@
 #define MOLV_FILES_TEXTURE_FILE_H
 
 #include <string>
+#include <vector>
 
 namespace molv {
 
@@ -23,6 +24,18 @@ std::string model_texture_file(const std::string &model_path, const std::string 
 // The last part of a texture name, as the plug-in writes it when it strips
 // the folder: behind the last '/', '\' or ':'.
 std::string texture_base_name(const std::string &name);
+
+// Whether NAME is one a model's reader makes up for a texture the model
+// does not name (Assimp's "$texture_dummy.bmp" of an MD2 without a skin
+// name): its last part begins with '$'.
+bool is_placeholder_texture(const std::string &name);
+
+// The image files (by extension) beside the model at MODEL_PATH that are
+// probably the texture a model without a usable name means: those whose
+// name begins with the model's own, in any letter case (faerie2.bmp beside
+// faerie.md2), else the only image there.  Names without their folder, in
+// name order; none when the folder cannot be read.
+std::vector<std::string> probable_textures(const std::string &model_path);
 
 }  // namespace molv
 

@@ -48,19 +48,19 @@ bool prepare_export_textures(Tcl_Interp *interp, const ExportContext &context, c
   g_notes.clear();
   const bool extract = chosen(interp, "::molv::gui::extract_textures");
   const bool copy = chosen(interp, "::molv::gui::copy_textures");
-  // A scene file's textures are names only, and the sample's are.
-  if ((!extract && !copy) || load.source != Source::kModel) return true;
   // NAME of NAME.x, as the command line's -o gives it.
   const std::string name = ends_with(x_file, ".x") ? x_file.substr(0, x_file.size() - 2) : x_file;
+  // The .x and the debug log are held against everything the run reads:
+  // the plug-in's files, the model and (below) the files it refers to.
   RunFiles files;
   plan_plugin_files(context.plugin_folder, &files);
-  // Before the model's files: the dialog asks before the .x replaces any
-  // file, the model's included.
+  if (!scene.empty()) files.reads(scene, "the model " + scene);
   if (!files.writes(x_file, true, "the export file " + x_file, error)) return false;
-  files.reads(scene, "the model " + scene);
   if (!context.debug_log.empty() &&
       !files.writes(context.debug_log, false, "the debug log " + context.debug_log, error))
     return false;
+  // A scene file's textures are names only, and the sample's are.
+  if (load.source != Source::kModel) return true;
   if (extract && !g_extracted.extract(model(), texture_stem(name), error)) {
     drop_prepared();
     return false;

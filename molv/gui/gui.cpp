@@ -19,7 +19,9 @@
 #include <tk.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -67,6 +69,11 @@ std::string from_root(const std::string &file) {
   return std::string(here) + "/" + file;
 }
 
+// Whether the last complete export of the open model wrote its embedded
+// images as files: the load's warning that the .x names them "*0" is
+// then past.
+bool g_extracted = false;
+
 // The file of the open model, for the window and a plug-in's dialog
 // (which may trace ::molv::gui::scene to follow it).
 void set_scene(const std::string &file) {
@@ -80,6 +87,7 @@ void set_scene(const std::string &file) {
 // model is, so that they are held apart from what the export writes.
 void open_model(Load &load) {
   install(load);
+  g_extracted = false;
   *g_open = std::move(load);
   for (std::string &file : g_open->opened) file = from_root(file);
   set_scene(g_open->file);
@@ -142,6 +150,9 @@ bool prepare_textures(const std::string &x_file) {
   return false;
 }
 
+// Option 3 keeps the z axis; clear, the export mirrors it.
+bool mirrors_z(const std::string &options) { return options.size() > 3 && options[3] != '1'; }
+
 void tell_exported(ClientData) {
   const std::string file = std::move(g_exported);
   g_exported.clear();
@@ -197,6 +208,11 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
     }
     if (complete) {
       g_written_textures = x_texture_names(run_outcome().textures_named, g_save_options);
+      const char *extract =
+          Tcl_GetVar(interp, "::molv::gui::extract_textures", TCL_GLOBAL_ONLY);
+      g_extracted = g_open->source == Source::kModel && extract != nullptr &&
+                    std::string(extract) == "1";
+      set_view_mirror_z(mirrors_z(g_save_options));
       g_exported = target;
       g_exported_options = g_save_options.empty() ? default_option_string() : g_save_options;
       Tcl_DoWhenIdle(tell_exported, nullptr);
@@ -390,8 +406,27 @@ int cancel_export_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
   return TCL_OK;
 }
 
+// A pattern of Tk's file chooser for the files ending in EXTENSION
+// (".obj") in any letter case: "*.[oO][bB][jJ]".  Tk's own filter is
+// case-sensitive, the command line's folder scan is not.
+std::string any_case_pattern(const std::string &extension) {
+  std::string pattern = "*";
+  for (const char c : extension) {
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (lower != upper)
+      pattern += std::string("[") + lower + upper + "]";
+    else if (std::strchr("*?[]\\{}", c) != nullptr)
+      pattern += std::string("\\") + c;
+    else
+      pattern += c;
+  }
+  return pattern;
+}
+
 // File > Open: the scene format first, then every model format the
-// importer reads (import/load.h).
+// importer reads (import/load.h), the list the command line's folder scan
+// takes.
 int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   if (objc != 1) {
     Tcl_WrongNumArgs(interp, 1, objv, nullptr);
@@ -399,10 +434,10 @@ int open_types_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const 
   }
   Tcl_Obj *all = Tcl_NewListObj(0, nullptr);
   for (const std::string &extension : readable_extensions())
-    Tcl_ListObjAppendElement(nullptr, all, tcl_string(extension));
+    Tcl_ListObjAppendElement(nullptr, all, tcl_string(any_case_pattern(extension)));
   Tcl_Obj *types[3][2] = {
       {tcl_string("Scenes and models"), all},
-      {tcl_string("Scenes"), tcl_string(".json")},
+      {tcl_string("Scenes"), tcl_string(any_case_pattern(".json"))},
       {tcl_string("All Files"), tcl_string("*")},
   };
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
@@ -435,14 +470,33 @@ int load_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *con
     return TCL_ERROR;
   }
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
-  for (const std::string &line : load_warnings(*g_open, false))
+  for (std::string line : load_warnings(*g_open, g_extracted)) {
+    // The window's own way to what the command line's flag does.
+    const std::string flag = "--extract-textures writes";
+    const size_t at = line.find(flag);
+    if (at != std::string::npos)
+      line.replace(at, flag.size(), "tick \"Extract textures\" below: the next export writes");
     Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
+  }
   Tcl_SetObjResult(interp, list);
   return TCL_OK;
 }
 
-// What a reader of a written .x will not find: each texture it names that
-// is not beside it, or is there only in another letter case.
+// How many images the open model embeds (a model's; a scene file's
+// textures are names only).
+int embedded_textures_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+  if (objc != 1) {
+    Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+    return TCL_ERROR;
+  }
+  const size_t count = g_open->source == Source::kModel ? model().embedded_images.size() : 0;
+  Tcl_SetObjResult(interp, Tcl_NewWideIntObj(static_cast<Tcl_WideInt>(count)));
+  return TCL_OK;
+}
+
+// What a reader of a written .x will not find: the texture coordinates the
+// options left out, the textures it names that are not beside it, or are
+// there only in another letter case.
 int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   if (objc != 2) {
     Tcl_WrongNumArgs(interp, 1, objv, "file");
@@ -451,8 +505,12 @@ int texture_warnings_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *
   Tcl_Obj *list = Tcl_NewListObj(0, nullptr);
   // A scene file's textures are names only (the sample's are).  The names
   // are those the last export wrote.
+  for (const std::string &line : texture_option_warnings(g_open->notes, g_save_options))
+    Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   if (g_open->source == Source::kModel)
-    for (const std::string &line : texture_warnings(Tcl_GetString(objv[1]), g_written_textures))
+    for (const std::string &line : texture_warnings(
+             Tcl_GetString(objv[1]), g_written_textures, copyable_textures(*g_open, g_save_options),
+             "\"Copy textures\" below"))
       Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
   for (const std::string &line : export_texture_notes())
     Tcl_ListObjAppendElement(nullptr, list, tcl_string(line));
@@ -471,6 +529,7 @@ void create_commands(Tcl_Interp *interp) {
       {"::molv::gui::open_types", open_types_command},
       {"::molv::gui::x_summary", x_summary_command},
       {"::molv::gui::load_warnings", load_warnings_command},
+      {"::molv::gui::embedded_textures", embedded_textures_command},
       {"::molv::gui::texture_warnings", texture_warnings_command},
   };
   tcl_eval("namespace eval ::molv::gui {}");
@@ -529,6 +588,7 @@ int run(const Window &window) {
   create_commands(interp);
   set_scene("");
   count_molv_commands(interp);
+  set_view_mirror_z(mirrors_z(default_option_string()));
   // Ctrl-C, SIGTERM and SIGHUP cancel a running export first.
   catch_ending_signals();
 

@@ -39,7 +39,12 @@
 #   .menubar.file (Open..., Export, Quit), .menubar.file.export (the
 #   plug-ins' entries, then the check buttons of ::molv::gui::extract_textures
 #   and ::molv::gui::copy_textures),
-#   .summary, .warnings (what the load had to say, one line each), .tree, .status, .progress, .cancel (during a load), .scene.gl (the 3D view),
+#   .summary, .warnings (what the load had to say, one line each),
+#   .textures.extract and .textures.copy (the texture choices under them,
+#   where they help), .panes (the view above the list, a sash between),
+#   .tree, .status (elided in the middle, the whole line in a tooltip:
+#   ::molv::gui::show_tooltip W shows it at once), .progress, .cancel
+#   (during a load), .scene.gl (the 3D view),
 #   .scene.bar.model, .scene.bar.export, .scene.bar.both, .scene.bar.frame
 #   (what it shows), .scene.agreement (the line under it)
 
@@ -67,29 +72,40 @@ proc ::molv::gui::build {} {
 
     ttk::label .summary -anchor w -padding {10 6}
     ttk::label .warnings -anchor w -padding {10 0 10 6} -foreground #9a5800 -justify left
+    wrap_to_width .summary
+    wrap_to_width .warnings
+    ttk::panedwindow .panes -orient vertical
     ttk::frame .view
     ttk::treeview .tree -columns {type vertices surfaces} -selectmode browse \
         -yscrollcommand {.view.scroll set}
     ttk::scrollbar .view.scroll -orient vertical -command {.tree yview}
     .tree heading #0 -text Name -anchor w
     .tree heading type -text Type -anchor w
-    .tree heading vertices -text "Model vertices" -anchor e
-    .tree heading surfaces -text "Model surfaces" -anchor e
+    .tree heading vertices -text Vertices -anchor e
+    .tree heading surfaces -text Surfaces -anchor e
     # The counts next to the names: a dialog at the right edge of a narrow
     # screen (1024 wide) covers only the types.
     .tree configure -displaycolumns {vertices surfaces type}
-    .tree column #0 -width 110 -stretch 0
-    .tree column type -width 150 -stretch 1
-    .tree column vertices -width 128 -anchor e -stretch 0
-    .tree column surfaces -width 128 -anchor e -stretch 0
+    # A name of 24 letters whole in the window's first width; the names
+    # and the types grow with the window.
+    set count [expr {[font measure TkHeadingFont "Surfaces"] + 24}]
+    .tree column #0 -width 260 -minwidth 80 -stretch 1
+    .tree column type -width 120 -minwidth 60 -stretch 1
+    .tree column vertices -width $count -minwidth 50 -anchor e -stretch 0
+    .tree column surfaces -width $count -minwidth 50 -anchor e -stretch 0
     pack .view.scroll -side right -fill y
     pack .tree -in .view -side left -fill both -expand 1
-    .tree configure -height 8
+    .tree configure -height 6
     bind .tree <<TreeviewSelect>> ::molv::gui::selected
     build_view
 
     ttk::frame .bottom
-    ttk::label .status -textvariable ::molv::status -anchor w -relief sunken -padding 2
+    # The status line elided in the middle when it is too long, the whole
+    # line in a tooltip.
+    ttk::label .status -anchor w -relief sunken -padding 2
+    trace add variable ::molv::status write ::molv::gui::show_status
+    bind .status <Configure> ::molv::gui::show_status
+    show_status
     ttk::progressbar .progress -variable ::molv::gui::bar -maximum 100 -length 160
     namespace eval ::qel_export {}
     trace add variable ::molv::progress write ::molv::gui::follow_bar
@@ -104,10 +120,13 @@ proc ::molv::gui::build {} {
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
 
+    # The view and the list share the room the panels leave; the sash
+    # between them moves.
+    .panes add .scene -weight 3
+    .panes add .view -weight 1
     pack .bottom -side bottom -fill x
     pack .summary -side top -fill x
-    pack .view -side bottom -fill x -padx 8 -pady {0 6}
-    pack .scene -side top -fill both -expand 1 -padx 8 -pady {0 6}
+    pack .panes -side top -fill both -expand 1 -padx 8 -pady {0 6}
     wm minsize . 420 360
     # Left of the middle, with room on its right for a plug-in's dialog of
     # about its own width (on a screen of 1280 or more).
@@ -237,6 +256,34 @@ proc ::molv::gui::show_model {} {
     wm title . [expr {$name eq "" ? "molv - sample" : "molv - [name_of $name]"}]
 }
 
+# What the status line says once NAME is in: its objects, vertices and
+# surfaces, and the size of its box.
+proc ::molv::gui::opened_line {name} {
+    set objects [expr {[llength [.tree children {}]] ? [count_rows {}] - 1 : 0}]
+    set world [lindex [.tree children {}] 0]
+    lassign [expr {$world eq "" ? {- 0 0} : [.tree item $world -values]}] - vertices surfaces
+    set line "Opened $name: [counted $objects object objects],\
+        [counted $vertices vertex vertices], [counted $surfaces surface surfaces]"
+    set size [view size]
+    if {[llength $size]} {
+        append line "; size [join [lmap d $size {format %.4g $d}] { x }] (x y z)"
+    }
+    return $line
+}
+
+proc ::molv::gui::count_rows {item} {
+    set count [llength [.tree children $item]]
+    foreach child [.tree children $item] {incr count [count_rows $child]}
+    return $count
+}
+
+# "1 vertex", "12,345 vertices".
+proc ::molv::gui::counted {n one many} {
+    set digits $n
+    while {[regsub {^(\d+)(\d{3})} $digits {\1,\2} digits]} {}
+    return "$digits [expr {$n == 1 ? $one : $many}]"
+}
+
 # The last part of a file name as written ("~m.x" of "./~m.x", where
 # Tcl's file tail keeps the "./" of a name that begins with "~").
 proc ::molv::gui::name_of {file} {
@@ -322,7 +369,7 @@ proc ::molv::gui::poll_load {} {
     switch -- $state {
         done {
             show_model
-            set ::molv::status [expr {$startup ? $before : "Opened $name"}]
+            set ::molv::status [opened_line $name]
         }
         failed {
             if {$startup} {
@@ -410,6 +457,102 @@ proc ::molv::gui::quit {} {
     destroy .
 }
 
+# ---- text that fits ------------------------------------------------------------
+
+# A label whose lines wrap between words at its width (a little inside
+# it: a line as wide as the room makes the label ask for more than it has,
+# and lose its last letters).
+proc ::molv::gui::wrap_to_width {w} {
+    bind $w <Configure> {%W configure -wraplength [expr {max(40, %w - 36)}]}
+}
+
+proc ::molv::gui::show_status {args} {
+    fit_text .status [expr {[info exists ::molv::status] ? $::molv::status : ""}]
+}
+
+# TEXT in the label W, elided in the middle when it is wider than W (the
+# start and the end of a file name and the counts after it stay); the whole
+# text is then the label's tooltip.
+proc ::molv::gui::fit_text {w text} {
+    if {![winfo exists $w]} return
+    set font [ttk::style lookup [winfo class $w] -font]
+    if {$font eq ""} {set font TkDefaultFont}
+    set room [expr {[winfo width $w] - 12}]
+    if {[winfo width $w] <= 1 || [font measure $font $text] <= $room} {
+        $w configure -text $text
+        set_tooltip $w ""
+        return
+    }
+    # The most characters that fit, found by halving.
+    set low 0
+    set high [string length $text]
+    while {$low < $high} {
+        set middle [expr {($low + $high + 1) / 2}]
+        if {[font measure $font [elide $text $middle]] <= $room} {
+            set low $middle
+        } else {
+            set high [expr {$middle - 1}]
+        }
+    }
+    $w configure -text [elide $text $low]
+    set_tooltip $w $text
+}
+
+# TEXT with KEEP of its characters: the first half and the last, an
+# ellipsis between them.
+proc ::molv::gui::elide {text keep} {
+    set head [expr {($keep + 1) / 2}]
+    set tail [expr {$keep - $head}]
+    set end [expr {$tail > 0 ? [string range $text end-[expr {$tail - 1}] end] : ""}]
+    return "[string range $text 0 [expr {$head - 1}]]\u2026$end"
+}
+
+# The tooltip of W: TEXT shown half a second after the pointer comes in,
+# gone when it leaves; "" none.
+proc ::molv::gui::set_tooltip {w text} {
+    variable tooltips
+    if {$text eq ""} {
+        unset -nocomplain tooltips($w)
+        return
+    }
+    set tooltips($w) $text
+    bind $w <Enter> [list ::molv::gui::tooltip_soon $w]
+    bind $w <Leave> ::molv::gui::hide_tooltip
+}
+
+proc ::molv::gui::tooltip_soon {w} {
+    variable tooltip_job
+    catch {after cancel $tooltip_job}
+    set tooltip_job [after 500 [list ::molv::gui::show_tooltip $w]]
+}
+
+proc ::molv::gui::show_tooltip {w} {
+    variable tooltips
+    hide_tooltip
+    if {![info exists tooltips($w)] || ![winfo exists $w]} return
+    toplevel .tooltip -borderwidth 0
+    wm overrideredirect .tooltip 1
+    label .tooltip.text -text $tooltips($w) -justify left -background #ffffe1 \
+        -foreground black -relief solid -borderwidth 1 -padx 4 -pady 2 \
+        -wraplength [expr {min(700, [winfo screenwidth $w] - 40)}]
+    pack .tooltip.text
+    update idletasks
+    # Under the pointer, inside the screen.
+    set x [expr {min([winfo pointerx $w] + 8,
+                     [winfo screenwidth $w] - [winfo reqwidth .tooltip] - 4)}]
+    set y [expr {[winfo pointery $w] + 18}]
+    if {$y + [winfo reqheight .tooltip] > [winfo screenheight $w]} {
+        set y [expr {[winfo pointery $w] - [winfo reqheight .tooltip] - 8}]
+    }
+    wm geometry .tooltip +[expr {max(0, $x)}]+[expr {max(0, $y)}]
+}
+
+proc ::molv::gui::hide_tooltip {} {
+    variable tooltip_job
+    catch {after cancel $tooltip_job}
+    destroy .tooltip
+}
+
 # ---- the 3D view ----------------------------------------------------------------
 
 # The view, the buttons above it and the line under it.  Left button turns
@@ -433,16 +576,22 @@ proc ::molv::gui::build_view {} {
         -style Toolbutton
     pack .scene.bar.model .scene.bar.export .scene.bar.both -side left
     pack .scene.bar.frame -side right
-    togl .scene.gl -width 480 -height 360 -rgba true -double true -depth true \
-        -createcommand ::molv::gui::view_create \
-        -displaycommand ::molv::gui::view_display
-    # Two lines always (the verdict, and what the options asked for): a
-    # line more or less would resize the view, and a frame of a large
-    # model drawn in software holds the window.
-    # Nor may a long line widen the window: it is cut at the window's edge.
-    label .scene.agreement -anchor w -justify left -height 2 -width 1 -padx 2 -pady 2
+    # The stencil buffer holds what each object covers, for the outline of
+    # the chosen one; a display without one still shows the model.
+    set options {-width 480 -height 360 -rgba true -double true -depth true
+        -createcommand ::molv::gui::view_create -displaycommand ::molv::gui::view_display}
+    if {[catch {togl .scene.gl {*}$options -stencil true}]} {
+        catch {destroy .scene.gl}
+        togl .scene.gl {*}$options
+    }
+    # Three lines always (the verdict, wrapped, and what the options asked
+    # for): a line more or less would resize the view, and a frame of a
+    # large model drawn in software holds the window.  Nor may a long line
+    # widen the window.
+    label .scene.agreement -anchor w -justify left -height 3 -width 1 -padx 2 -pady 2
     set background [ttk::style lookup TFrame -background]
     if {$background ne ""} {.scene.agreement configure -background $background}
+    wrap_to_width .scene.agreement
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x
     pack .scene.gl -side top -fill both -expand 1
@@ -518,11 +667,42 @@ proc ::molv::gui::selected {} {
 proc ::molv::gui::show_warnings {exported {errors {}}} {
     set lines $errors
     foreach line [concat [load_warnings] $exported] {lappend lines "warning: $line"}
+    # A long list leaves the view its room: the first lines, and the whole
+    # list in the panel's tooltip.
+    set_tooltip .warnings ""
+    if {[llength $lines] > 3} {
+        set_tooltip .warnings [join $lines \n]
+        set more [expr {[llength $lines] - 2}]
+        set lines [lreplace $lines 2 end "... and $more more (point here for all)"]
+    }
     .warnings configure -text [join $lines \n]
     if {[llength $lines]} {
         pack .warnings -side top -fill x -after .summary
     } else {
         pack forget .warnings
+    }
+    offer_texture_choices [expr {[llength $exported] > 0}]
+}
+
+# Under the warnings, the texture choices for the next export where they
+# help: Extract when the model embeds images, Copy once an export names
+# textures that are not beside it (MISSING).  The Export menu holds them
+# too.
+proc ::molv::gui::offer_texture_choices {missing} {
+    if {![winfo exists .textures]} {
+        ttk::frame .textures -padding {10 0 10 6}
+        ttk::checkbutton .textures.extract -variable ::molv::gui::extract_textures \
+            -text "Extract textures: write the embedded images beside the .x at the next export"
+        ttk::checkbutton .textures.copy -variable ::molv::gui::copy_textures \
+            -text "Copy textures: put the texture files beside the .x at the next export"
+    }
+    pack forget .textures.extract .textures.copy
+    if {[embedded_textures] > 0} {pack .textures.extract -side top -anchor w}
+    if {$missing || $::molv::gui::copy_textures} {pack .textures.copy -side top -anchor w}
+    if {[llength [pack slaves .textures]]} {
+        pack .textures -side top -fill x -after [expr {[winfo manager .warnings] eq "pack" ? ".warnings" : ".summary"}]
+    } else {
+        pack forget .textures
     }
 }
 

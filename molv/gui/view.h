@@ -6,6 +6,12 @@
  * export, the .x file as the check of the export read it back
  * (gui/background_verify.h), alone or side by side with the model.
  *
+ * Under the model a ground grid of a round step (about ten cells over the
+ * model), in the corner the axes; the object chosen in the list is
+ * outlined along its silhouette (the pixels it covers are marked in the
+ * stencil buffer as it is drawn; the outline is made from them, in a time
+ * that grows with the view's pixels, not the object's triangles).
+ *
  * The geometry goes into one vertex buffer per model, built when the model
  * is installed (::molv::gui::view build) and uploaded at the next redraw;
  * a redraw only sets the camera and draws the buffers.
@@ -23,6 +29,7 @@
  *   view forget_export        drops the picture of the last export
  *   view show model|export|both
  *   view showing              what is shown
+ *   view size                 {DX DY DZ} of the model's box ({} without faces)
  *   view redraw               draws one frame now and waits for it
  *   view ppm FILE             the view's pixels as a binary PPM image
  *   view pixel X Y            "R G B" of one pixel (0,0 the top left)
@@ -44,6 +51,9 @@ void create_view_commands(Tcl_Interp *interp);
 // MESH, the .x as the check of the export read it, becomes the view's
 // "export" picture (drawn at the next redraw).
 void show_export(ViewMesh mesh);
+// Whether the export mirrors z: the axes in the corner of the view show
+// the .x's z (along the model's -z when it does).
+void set_view_mirror_z(bool mirror);
 
 // Forgets every buffer (the window is going away).
 void reset_view();

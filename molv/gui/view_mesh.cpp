@@ -1,10 +1,9 @@
 /*
  * The view's triangles: polygons become fans of triangles (the view only
  * draws; the export keeps the polygons), corners keep their own normal and
- * texture coordinates, and each object's triangles and edges follow its
- * parent's, so that an object and everything below it are one run of the
- * buffer.  The outline of a chosen object is its polygons' edges, not the
- * edges of their triangles.
+ * texture coordinates, and each object's triangles follow its parent's, so
+ * that an object and everything below it are one run of the buffer (the
+ * view outlines a chosen object by that run's silhouette).
  */
 #include "gui/view_mesh.h"
 
@@ -46,11 +45,13 @@ class Builder {
  public:
   explicit Builder(ViewMesh *mesh) : mesh_(mesh) {}
 
-  int texture(const std::string &file) {
+  // FILE, or the image the model embeds as FILE ("*0") with BYTES.
+  int texture(const std::string &file, const std::string &bytes = std::string()) {
     if (file.empty()) return -1;
     const auto found = texture_of_.find(file);
     if (found != texture_of_.end()) return found->second;
     mesh_->textures.push_back(file);
+    mesh_->texture_bytes.push_back(bytes);
     return texture_of_[file] = static_cast<int>(mesh_->textures.size() - 1);
   }
 
@@ -147,13 +148,21 @@ Colour colour_of(const Model &m, unsigned index) {
   return colour;
 }
 
+// The texture of slot SLOT of the model's table: an image it embeds, else
+// the file found beside MODEL_FILE.
+int texture_of_slot(const Model &m, int slot, const std::string &model_file, Builder *builder) {
+  if (slot < 0 || static_cast<size_t>(slot) >= m.textures.size()) return -1;
+  for (const EmbeddedImage &image : m.embedded_images)
+    if (image.slot == slot && !image.bytes.empty())
+      return builder->texture(m.textures[slot], image.head + image.bytes);
+  return builder->texture(model_texture_file(model_file, m.textures[slot]));
+}
+
 void add_object_surfaces(mo_object *object, const Model &m, const std::string &model_file,
                          Builder *builder, ViewMesh *mesh) {
   object_calc_normals_force(object);
-  int texture = -1;
-  if (object->has_texture && object->texture_id >= 0 &&
-      static_cast<size_t>(object->texture_id) < m.textures.size())
-    texture = builder->texture(model_texture_file(model_file, m.textures[object->texture_id]));
+  const int texture =
+      object->has_texture ? texture_of_slot(m, object->texture_id, model_file, builder) : -1;
   builder->begin_part(texture);
   std::vector<mo_svertex *> corners;
   std::vector<std::uint32_t> ring;
@@ -173,11 +182,8 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
       ring.push_back(builder->vertex(position, flat ? surface->normal : corner->normal,
                                      corner->u, corner->v, colour.rgba));
     }
-    // A fan for the faces; the polygon's own edges for its outline.
     for (size_t k = 1; k + 1 < ring.size(); ++k)
       mesh->indices.insert(mesh->indices.end(), {ring[0], ring[k], ring[k + 1]});
-    for (size_t k = 0; k < ring.size(); ++k)
-      mesh->edges.insert(mesh->edges.end(), {ring[k], ring[(k + 1) % ring.size()]});
   }
 }
 
@@ -207,11 +213,11 @@ ViewMesh mesh_of_model(const std::string &model_file) {
   }
   mesh.subtree.resize(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
-    mesh.subtree[i].first = mesh.edges.size();
+    mesh.subtree[i].first = mesh.indices.size();
     builder.new_object();
     if (order[i]->type == MO_OBJ_POLYGON)
       add_object_surfaces(order[i], m, model_file, &builder, &mesh);
-    mesh.subtree[i].second = mesh.edges.size();
+    mesh.subtree[i].second = mesh.indices.size();
   }
   // A subtree ends where its last descendant ends.
   for (size_t i = order.size(); i-- > 0;)

@@ -37,13 +37,14 @@ struct ViewMesh {
   std::vector<ViewVertex> vertices;      // each once: corners that agree in
                                          // everything share one
   std::vector<std::uint32_t> indices;    // three per triangle
-  std::vector<std::uint32_t> edges;      // two per edge of a polygon (its
-                                         // outline, not its triangles')
   std::vector<ViewPart> parts;
-  std::vector<std::string> textures;  // files found, indexed by ViewPart::texture
+  std::vector<std::string> textures;  // files found (or "*0"), by ViewPart::texture
+  // Per texture: the bytes of an image the model embeds (its texture is
+  // then its name, "*0"), else empty.
+  std::vector<std::string> texture_bytes;
   std::vector<std::string> missing_textures;  // names whose file is not there
-  // Per object in tree order: its edges and those of everything below it,
-  // [first, end) in `edges`.  Empty for a file read back.
+  // Per object in tree order: its triangles and those of everything below
+  // it, [first, end) in `indices`.  Empty for a file read back.
   std::vector<std::pair<std::size_t, std::size_t>> subtree;
   float min[3] = {0, 0, 0};
   float max[3] = {0, 0, 0};

@@ -84,6 +84,7 @@ class ModelBuilder {
   void plan() {
     plan_walk();
     leave_out_empty_groups();
+    name_apart();
     if (plan_[0].children.empty()) {
       std::string reason = "the model holds no faces, lines or lights to export";
       std::string left_out = empty_meshes_.empty() ? ""
@@ -112,19 +113,25 @@ class ModelBuilder {
       const aiMesh *mesh = scene_.mMeshes[m];
       if (mesh == nullptr || (mesh->mNumFaces > 0 && mesh->mFaces == nullptr)) continue;
       counts.vertices += mesh->mNumVertices;
+      counts.bones += mesh->mNumBones;
+      counts.colour_meshes += mesh->mColors[0] != nullptr;
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
         const unsigned corners = mesh->mFaces[f].mNumIndices;
         ++(corners >= 3 ? counts.faces : corners == 2 ? counts.lines : counts.points);
+        counts.triangles += corners == 3;
       }
     }
-    std::vector<const aiNode *> todo = {scene_.mRootNode};
+    std::vector<std::pair<const aiNode *, aiMatrix4x4>> todo = {{scene_.mRootNode, {}}};
     while (!todo.empty()) {
-      const aiNode *node = todo.back();
+      const aiNode *node = todo.back().first;
+      const aiMatrix4x4 parent = todo.back().second;
       todo.pop_back();
       if (node == nullptr) continue;
+      const aiMatrix4x4 global = parent * node->mTransformation;
       ++counts.nodes;
+      add_to_box(*node, global, &counts.box);
       for (unsigned c = 0; c < node->mNumChildren && node->mChildren != nullptr; ++c)
-        todo.push_back(node->mChildren[c]);
+        todo.emplace_back(node->mChildren[c], global);
     }
     counts.materials = scene_.mNumMaterials;
     counts.embedded_textures = scene_.mNumTextures;
@@ -134,6 +141,20 @@ class ModelBuilder {
     return counts;
   }
 
+  // The finite vertices of NODE's meshes, placed by GLOBAL, into *BOX.
+  void add_to_box(const aiNode &node, const aiMatrix4x4 &global, Box *box) const {
+    for (unsigned i = 0; i < node.mNumMeshes && node.mMeshes != nullptr; ++i) {
+      if (node.mMeshes[i] >= scene_.mNumMeshes) continue;
+      const aiMesh *mesh = scene_.mMeshes[node.mMeshes[i]];
+      if (mesh == nullptr || mesh->mVertices == nullptr) continue;
+      for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+        const aiVector3D at = global * mesh->mVertices[v];
+        const float point[3] = {at.x, at.y, at.z};
+        if (std::isfinite(at.x) && std::isfinite(at.y) && std::isfinite(at.z)) box->add(point);
+      }
+    }
+  }
+
   struct Visit {
     const aiNode *node;
     size_t parent;  // plan index of the object the node's objects go into
@@ -141,10 +162,9 @@ class ModelBuilder {
   };
 
   size_t add_planned(int type, const std::string &name, size_t parent) {
-    std::string kept = type == MO_OBJ_WORLD ? name : apart_in_x(name);
     plan_.emplace_back();
     plan_.back().type = type;
-    plan_.back().name = std::move(kept);
+    plan_.back().name = name;
     const size_t index = plan_.size() - 1;
     if (index != parent) plan_[parent].children.push_back(index);
     return index;
@@ -208,41 +228,46 @@ class ModelBuilder {
       plan_[holder].empty_meshes = meshes == 0 && node.mNumMeshes > 0;
     }
 
-    // The objects of one node differ in name, so that a reader that takes
-    // frames of one name for one frame places each apart: the first keeps
-    // its name, a later one of the same name gets "_1", "_2", ...
-    std::set<std::string> taken;
-    if (is_root || holder != parent) taken.insert(plan_[holder].name);
+    // Several meshes of one node: each object is named after the node and
+    // its mesh (name_apart() keeps them apart).
     for (const auto &mesh : node_meshes_) {
       std::string object_name = name;
       if (meshes > 1) object_name += "_" + mesh_name(mesh.first, mesh.second);
-      object_name = unused_name(object_name, &taken);
       plan_mesh(mesh.first, global, add_planned(MO_OBJ_POLYGON, object_name, holder));
     }
     return holder;
   }
 
-  // A .x name holds fewer characters than a model's (Cube.003 is written
-  // Cube_003), so names that differ in the model differ in the .x as well:
-  // NAME, or NAME_k with the least k >= 1 whose .x name no other name of
-  // the model has.  The same name twice stays as the model has it.  (The
-  // world is written WORLD whatever its name.)
-  std::string apart_in_x(const std::string &name) {
-    std::string kept = name;
-    for (size_t k = 1;; ++k) {
-      qel::mend_x_name(kept.c_str(), true, &x_name_);
-      const auto entry = x_names_.emplace(x_name_, kept);
-      if (entry.second || entry.first->second == kept) return kept;
-      kept = name + "_" + std::to_string(k);
+  // No two frames of the .x share a name, so that a reader that finds
+  // frames by name finds each: a .x name holds fewer characters than a
+  // model's (Cube.003 is written Cube_003), and nodes of different parents
+  // may share a name (several "poly" of one model).  In the order of the
+  // walk, each object kept is named NAME, or NAME_k with the least k >= 1,
+  // whose .x name no object before it has, nor the world (written WORLD,
+  // named after the root node in the model); the renamed ones are noted,
+  // but for one that only had the root node's name, which no frame of the
+  // .x has.  Objects left out, and those without a name (whose frames
+  // have none either), take no name.
+  void name_apart() {
+    std::unordered_map<std::string, bool> taken = {{"WORLD", false}};  // true: the root's name
+    std::string x_name;
+    qel::mend_x_name(plan_[0].name.c_str(), true, &x_name);
+    taken.emplace(x_name, true);
+    for (size_t i = 1; i < plan_.size(); ++i) {
+      Planned &object = plan_[i];
+      if (!object.keep || object.name.empty()) continue;
+      std::string kept = object.name;
+      bool noted = false;
+      for (size_t k = 1;; ++k) {
+        qel::mend_x_name(kept.c_str(), true, &x_name);
+        const auto entry = taken.emplace(x_name, false);
+        if (entry.second) break;
+        if (k == 1) noted = !entry.first->second;
+        kept = object.name + "_" + std::to_string(k);
+      }
+      if (noted) notes_.renamed.push_back({one_line(object.name), one_line(kept)});
+      object.name = std::move(kept);
     }
-  }
-
-  // NAME, or NAME_k with the least k >= 1 that makes it a name not in
-  // *TAKEN; added to it.
-  static std::string unused_name(const std::string &name, std::set<std::string> *taken) {
-    std::string unused = name;
-    for (size_t k = 1; !taken->insert(unused).second; ++k) unused = name + "_" + std::to_string(k);
-    return unused;
   }
 
   // Whether a mesh a node names has a vertex and a face with corners; the
@@ -369,6 +394,7 @@ class ModelBuilder {
     std::vector<float> normals;
     join_corners(mesh, global, object.positions, host_index, normals);
     const MeshLook look = look_of(mesh, object);
+    note_mesh(mesh_index, mesh, object.texture_id >= 0);
 
     const aiVector3D *uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
     size_t corners = 0;
@@ -400,6 +426,26 @@ class ModelBuilder {
       object.type = MO_OBJ_GROUP;
       std::vector<float>().swap(object.positions);
       std::vector<float>().swap(object.normals);
+    }
+  }
+
+  // What a .x leaves out of a mesh the model keeps, each mesh counted
+  // once: its bones and skin weights, its morph targets, its vertex
+  // colours, its texture coordinate sets after the first, and whether it
+  // has texture coordinates (which the .x writes only for a textured
+  // material).
+  void note_mesh(unsigned mesh_index, const aiMesh &mesh, bool textured) {
+    if (!noted_meshes_.insert(mesh_index).second) return;
+    if (mesh.mNumBones > 0) {
+      ++notes_.skinned_meshes;
+      notes_.bones += mesh.mNumBones;
+    }
+    if (mesh.mNumAnimMeshes > 0) ++notes_.morphed_meshes;
+    if (mesh.GetNumColorChannels() > 0) ++notes_.coloured_meshes;
+    if (mesh.GetNumUVChannels() > 1) ++notes_.uv_set_meshes;
+    if (mesh.HasTextureCoords(0)) {
+      ++notes_.uv_meshes;
+      if (!textured) ++notes_.untextured_uv_meshes;
     }
   }
 
@@ -490,8 +536,7 @@ class ModelBuilder {
   std::map<std::string, int> texture_of_;
   std::vector<std::pair<unsigned, unsigned>> node_meshes_;  // mesh index, place in the node
   std::set<unsigned> empty_meshes_;  // each counted once; named in notes_
-  std::unordered_map<std::string, std::string> x_names_;  // .x name -> the model's name
-  std::string x_name_;                                    // scratch of apart_in_x
+  std::set<unsigned> noted_meshes_;  // meshes whose parts a .x leaves out are counted
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <assimp/Importer.hpp>
 #include <assimp/ProgressHandler.hpp>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,8 +37,10 @@ class ReadProgress : public Assimp::ProgressHandler {
   ReadProgress &operator=(const ReadProgress &) = delete;
 
   bool Update(float) override { return true; }
+  // Up to 99 while Assimp reads: 100 once its scene is whole (Assimp
+  // still makes the scene from what it parsed after the last step).
   void UpdateFileRead(int step, int steps) override {
-    if (steps > 0 && step >= 0) report_(static_cast<int>(100LL * step / steps));
+    if (steps > 0 && step >= 0) report_(static_cast<int>(std::min(99LL, 100LL * step / steps)));
   }
 
  private:
@@ -59,6 +62,7 @@ void plan_with_assimp(const std::string &path, const std::function<void(int)> &p
   importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
   ReadProgress report(importer, progress);
   const aiScene *scene = importer.ReadFile(path, 0);
+  if (scene != nullptr && progress) progress(100);
   read->opened = files->opened();
   read->refusal = files->refusal();
   read->error = importer.GetErrorString();

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ struct IsolatedRead {
   // The files the reader opened, and why one was refused (model_files.h).
   std::vector<std::string> opened;
   std::string refusal;
+  // The child's answer, mapped: the plan's arrays are read from there
+  // (Planned::received), so it stays until the model is built.
+  std::shared_ptr<void> answer;
+  // The child, once its answer is whole: it ends while molv builds the
+  // model, and is waited for when the read goes.
+  std::shared_ptr<void> ending_child;
 };
 
 // The hidden command of a child that reads apart in a new molv (used off
@@ -69,11 +76,13 @@ int read_apart(const char *reader, const char *path, const char *answer_fd,
 // (may be empty) hears how far it got, 0 to 100.  STOP (may be empty) is
 // asked a few times a second, and at once after a signal, whether to give
 // up: when it says so, the child is ended and the read is "the load was
-// cancelled".  A child that reaches one of LIMITS is ended too.
+// cancelled".  A child that reaches one of LIMITS is ended too.  MEANWHILE
+// (may be empty) runs once the child has started, while it reads.
 IsolatedRead read_isolated(const ModelReader &reader, const std::string &path,
                            const std::function<void(int)> &progress,
                            const std::function<bool()> &stop,
-                           const ReadLimits &limits = ReadLimits());
+                           const ReadLimits &limits = ReadLimits(),
+                           const std::function<void()> &meanwhile = {});
 
 }  // namespace molv
 

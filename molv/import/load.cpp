@@ -35,7 +35,8 @@ void read_model(const std::string &path, const LoadWatch &watch, Load *load) {
     const auto read_start = std::chrono::steady_clock::now();
     // A model that crashes the reader ends a child process, not molv.
     IsolatedRead read =
-        read_isolated(reader_for(path), path, watch.progress, watch.stop, watch.limits);
+        read_isolated(reader_for(path), path, watch.progress, watch.stop, watch.limits,
+                      watch.meanwhile);
     load->read_end = read.end;
     load->read_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
@@ -72,6 +73,38 @@ void name_textures(Load *load) {
     EmbeddedImage named = image;
     std::string().swap(named.bytes);
     load->embedded.push_back(std::move(named));
+  }
+}
+
+// The texture names of a model that name no file: an empty one (the .x
+// writes it as it is) and a reader's placeholders, with the images beside
+// the model that are probably meant.
+void texture_name_warnings(const Load &load, std::vector<std::string> *lines) {
+  if (load.source != Source::kModel) return;
+  bool empty = false;
+  std::vector<std::string> placeholders;
+  for (const NamedTexture &texture : load.textures) {
+    if (texture.name.empty()) empty = true;
+    if (texture.file.empty() && is_placeholder_texture(texture.name))
+      placeholders.push_back(one_line(texture.name));
+  }
+  if (!empty && placeholders.empty()) return;
+  const std::vector<std::string> probable = probable_textures(load.file);
+  std::string meant;
+  for (size_t i = 0; i < probable.size() && i < 3; ++i)
+    meant += (i == 0 ? "" : " or ") + one_line(probable[i]);
+  if (probable.size() > 3) meant += " or another";
+  if (!meant.empty()) meant = " (" + meant + " beside the model is probably the one meant)";
+  if (empty) {
+    lines->push_back(
+        "the model names a texture without a name, which the .x writes as "
+        "TextureFileName { \"\"; } and no engine finds" +
+        meant);
+  }
+  for (const std::string &name : placeholders) {
+    lines->push_back("the texture " + name +
+                     " is a placeholder of the model's reader, no file, and no engine finds it" +
+                     meant);
   }
 }
 
@@ -114,7 +147,9 @@ Load load_file(const std::string &file, const LoadWatch &watch) {
 void install(Load &load) { install_model(std::move(load.model)); }
 
 std::vector<std::string> load_warnings(const Load &load, bool extracted) {
-  return plan_warnings(load.notes, load.embedded, extracted);
+  std::vector<std::string> lines = plan_warnings(load.notes, load.embedded, extracted);
+  texture_name_warnings(load, &lines);
+  return lines;
 }
 
 std::vector<std::string> readable_extensions() {

@@ -42,6 +42,9 @@ struct LoadWatch {
   std::function<void(int percent)> progress;
   std::function<bool()> stop;
   ReadLimits limits;
+  // Run once while a reader's child reads the file (not for a scene file,
+  // which is read in this process): work that need not wait for the model.
+  std::function<void()> meanwhile;
 };
 
 struct Load {

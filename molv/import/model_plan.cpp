@@ -31,6 +31,35 @@ std::string some_names(const std::vector<std::string> &names) {
   return text;
 }
 
+// The lines on the parts of meshes a .x holds none of.
+void mesh_part_warnings(const PlanNotes &notes, std::vector<std::string> *lines) {
+  if (notes.skinned_meshes > 0) {
+    lines->push_back("the bones and skin weights of " +
+                     plural(notes.skinned_meshes, "mesh", "meshes") + " left out (" +
+                     plural(notes.bones, "bone", "bones") +
+                     "; the .x holds each mesh as it stands, without its skeleton)");
+  }
+  if (notes.file.animations > 0 || notes.morphed_meshes > 0) {
+    std::string what = notes.file.animations > 0
+                           ? plural(notes.file.animations, "animation", "animations")
+                           : std::string();
+    if (notes.morphed_meshes > 0) {
+      what += (what.empty() ? "the" : " and the") + std::string(" morph targets of ") +
+              plural(notes.morphed_meshes, "mesh", "meshes");
+    }
+    lines->push_back(what + " left out (the .x holds the model as it stands, without animation)");
+  }
+  if (notes.coloured_meshes > 0) {
+    lines->push_back("the vertex colours of " + plural(notes.coloured_meshes, "mesh", "meshes") +
+                     " left out (the export writes no vertex colours)");
+  }
+  if (notes.uv_set_meshes > 0) {
+    lines->push_back("the texture coordinate sets after the first of " +
+                     plural(notes.uv_set_meshes, "mesh", "meshes") +
+                     " left out (a .x mesh holds one set)");
+  }
+}
+
 }  // namespace
 
 std::string non_finite_warning(uint64_t faces) {
@@ -53,7 +82,8 @@ void place_centres(std::vector<Planned> &plan) {
     Planned &object = plan[i];
     if (!object.keep) continue;
     Box own;
-    for (size_t k = 0; k + 2 < object.positions.size(); k += 3) own.add(&object.positions[k]);
+    const ArrayView<float> positions = object.position_values();
+    for (size_t k = 0; k + 2 < positions.size(); k += 3) own.add(&positions[k]);
     object.subtree = own;
     for (size_t child : object.children) object.subtree.add(plan[child].subtree);
   }
@@ -72,7 +102,7 @@ void create_objects(std::vector<Planned> &plan, Model &model) {
     object->type = planned.type;
     object->name = planned.name;
     if (planned.type == MO_OBJ_POLYGON) {
-      bounding_box_centre(planned.positions, object->centre);
+      bounding_box_centre(planned.position_values(), object->centre);
     } else if (planned.type == MO_OBJ_LIGHT) {
       std::memcpy(object->centre, planned.light_position, sizeof object->centre);
     } else {
@@ -84,11 +114,17 @@ void create_objects(std::vector<Planned> &plan, Model &model) {
     }
     children.clear();
     for (size_t child : planned.children) children.push_back(plan[child].object);
-    build_object_from(object, planned.positions, planned.surfaces, children);
-    if (!planned.normals.empty()) keep_model_normals(object, std::move(planned.normals));
+    build_object_from(object, planned.position_values(), planned.surface_values(), children);
+    const ArrayView<float> normals = planned.normal_values();
+    if (planned.received.mapped && !normals.empty()) {
+      keep_model_normals(object, std::vector<float>(normals.begin(), normals.end()));
+    } else if (!normals.empty()) {
+      keep_model_normals(object, std::move(planned.normals));
+    }
     // The lists hold what they need; the planned copies can go.
     std::vector<float>().swap(planned.positions);
     planned.surfaces = SurfaceSet();
+    planned.received = Planned::Received();
   }
 }
 
@@ -122,6 +158,7 @@ std::vector<std::string> plan_warnings(const PlanNotes &notes,
   if (notes.non_finite_faces > 0) lines.push_back(non_finite_warning(notes.non_finite_faces));
   if (notes.empty_meshes > 0)
     lines.push_back(empty_meshes_warning(notes.empty_meshes, notes.empty_mesh_names));
+  mesh_part_warnings(notes, &lines);
   std::vector<std::string> named;
   for (const EmbeddedImage &image : embedded) {
     if (extracted && image.extension.empty()) {
@@ -145,6 +182,15 @@ std::vector<std::string> plan_warnings(const PlanNotes &notes,
     const std::string names = some_names(notes.empty_groups);
     if (!names.empty()) line += ": " + names;
     lines.push_back(line);
+  }
+  if (!notes.renamed.empty()) {
+    std::vector<std::string> renamed;
+    for (const RenamedObject &object : notes.renamed)
+      renamed.push_back(object.from + " as " + object.to);
+    lines.push_back(plural(notes.renamed.size(), "object", "objects") +
+                    " renamed so that no two frames share a name (a reader finds frames by "
+                    "name): " +
+                    some_names(renamed));
   }
   return lines;
 }

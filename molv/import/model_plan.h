@@ -60,6 +60,26 @@ struct Planned {
   bool keep = true;  // false for a group with nothing below it
   bool empty_meshes = false;  // a group whose node names meshes, all empty
   mo_object *object = nullptr;
+
+  // The arrays as molv takes them from the child's answer: where the
+  // answer's mapping holds them (the vectors above stay empty), read from
+  // there while the model is built.
+  struct Received {
+    bool mapped = false;
+    ArrayView<float> positions;
+    SurfaceView surfaces;
+    ArrayView<float> normals;
+  } received;
+  // The arrays wherever they are: the vectors, or the mapped answer.
+  ArrayView<float> position_values() const {
+    return received.mapped ? received.positions : ArrayView<float>(positions);
+  }
+  SurfaceView surface_values() const {
+    return received.mapped ? received.surfaces : surfaces.view();
+  }
+  ArrayView<float> normal_values() const {
+    return received.mapped ? received.normals : ArrayView<float>(normals);
+  }
 };
 
 // What the file's scene itself holds, as its reader read it (molv info).
@@ -75,6 +95,16 @@ struct SceneCounts {
   uint64_t lights = 0;
   uint64_t cameras = 0;
   uint64_t animations = 0;
+  uint64_t triangles = 0;       // of the faces, those of three corners
+  uint64_t bones = 0;           // over every mesh
+  uint64_t colour_meshes = 0;   // meshes with colours per vertex
+  Box box;                      // every vertex the nodes place, in world coordinates
+};
+
+// An object the walk named anew, so that no two frames share a name.
+struct RenamedObject {
+  std::string from;  // as the model names it
+  std::string to;
 };
 
 // What the walk over the file's scene counted of what a .x file will not
@@ -88,6 +118,15 @@ struct PlanNotes {
   uint64_t empty_meshes = 0;
   std::vector<std::string> empty_mesh_names;
   std::vector<std::string> empty_groups;  // in the order of the walk
+  // Of the meshes kept, each counted once:
+  uint64_t skinned_meshes = 0;         // with bones (and their skin weights)
+  uint64_t bones = 0;                  // of those meshes
+  uint64_t morphed_meshes = 0;         // with morph targets
+  uint64_t coloured_meshes = 0;        // with vertex colours
+  uint64_t uv_set_meshes = 0;          // with texture coordinate sets after the first
+  uint64_t uv_meshes = 0;              // with texture coordinates
+  uint64_t untextured_uv_meshes = 0;   // ... whose material has no texture
+  std::vector<RenamedObject> renamed;  // in the order of the walk
   SceneCounts file;
 };
 

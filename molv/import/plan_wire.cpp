@@ -43,26 +43,33 @@ bool wire_plan(Wire &w, Plan &plan) {
   });
   auto &notes = plan.notes;
   const auto name = [&w](auto &text) { return w.text(text); };
-  const bool noted = images && w.pod(notes.lights) && w.pod(notes.cameras) &&
-                     w.pod(notes.line_faces) && w.pod(notes.point_faces) &&
-                     w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
-                     records(w, notes.empty_mesh_names, name) &&
-                     records(w, notes.empty_groups, name) && w.pod(notes.file);
-  const auto surfaces = [&w](auto &set) {
+  const bool noted =
+      images && w.pod(notes.lights) && w.pod(notes.cameras) && w.pod(notes.line_faces) &&
+      w.pod(notes.point_faces) && w.pod(notes.non_finite_faces) && w.pod(notes.empty_meshes) &&
+      records(w, notes.empty_mesh_names, name) && records(w, notes.empty_groups, name) &&
+      w.pod(notes.skinned_meshes) && w.pod(notes.bones) && w.pod(notes.morphed_meshes) &&
+      w.pod(notes.coloured_meshes) && w.pod(notes.uv_set_meshes) && w.pod(notes.uv_meshes) &&
+      w.pod(notes.untextured_uv_meshes) &&
+      records(w, notes.renamed, [&w](auto &r) { return w.text(r.from) && w.text(r.to); }) &&
+      w.pod(notes.file);
+  // The objects' arrays: from the plan's vectors or views, into views of
+  // the answer.
+  const auto arrays = [&w](auto &object) {
     if constexpr (kIn) {
-      std::vector<SurfaceSet::Face> faces;
-      std::vector<int32_t> corners;
-      std::vector<float> uvs;
-      if (!w.array(faces) || !w.array(corners) || !w.array(uvs)) return false;
-      set.assign(std::move(faces), std::move(corners), std::move(uvs));
-      return true;
+      auto &in = object.received;
+      in.mapped = true;
+      return w.view(in.positions) && w.view(in.surfaces.faces) &&
+             w.view(in.surfaces.vertex_indices) && w.view(in.surfaces.uvs) &&
+             w.view(in.normals);
     } else {
-      return w.array(set.faces()) && w.array(set.vertex_indices()) && w.array(set.uvs());
+      const SurfaceView surfaces = object.surface_values();
+      return w.array(object.position_values()) && w.array(surfaces.faces) &&
+             w.array(surfaces.vertex_indices) && w.array(surfaces.uvs) &&
+             w.array(object.normal_values());
     }
   };
-  return noted && records(w, plan.objects, [&w, &surfaces](auto &object) {
-           return w.pod(object.type) && w.text(object.name) && w.array(object.positions) &&
-                  surfaces(object.surfaces) && w.array(object.normals) &&
+  return noted && records(w, plan.objects, [&w, &arrays](auto &object) {
+           return w.pod(object.type) && w.text(object.name) && arrays(object) &&
                   w.array(object.children) && w.pod(object.texture_id) &&
                   w.pod(object.light_position) && w.pod(object.subtree.empty) &&
                   w.pod(object.subtree.low) && w.pod(object.subtree.high) && w.pod(object.keep);
@@ -87,20 +94,21 @@ bool plan_is_sound(const ModelPlan &plan) {
     for (const size_t child : object.children)
       if (child <= i || child >= plan.objects.size()) return false;
     if (object.texture_id >= 0 && static_cast<size_t>(object.texture_id) >= textures) return false;
-    const SurfaceSet &surfaces = object.surfaces;
+    const SurfaceView surfaces = object.surface_values();
+    const ArrayView<float> positions = object.position_values();
+    const ArrayView<float> normals = object.normal_values();
     const size_t corners = surfaces.corner_count();
     size_t counted = 0;
-    for (const SurfaceSet::Face &face : surfaces.faces()) {
+    for (const SurfaceFace &face : surfaces.faces) {
       // An empty palette gets its one white material when the model is built.
       if (face.material >= std::max<size_t>(model.palette.size(), 1)) return false;
       counted += face.corners;
     }
-    if (counted != corners || surfaces.uvs().size() != 2 * corners ||
-        (!object.normals.empty() && object.normals.size() != 3 * corners) ||
-        object.positions.size() % 3 != 0)
+    if (counted != corners || surfaces.uvs.size() != 2 * corners ||
+        (!normals.empty() && normals.size() != 3 * corners) || positions.size() % 3 != 0)
       return false;
-    const size_t vertices = object.positions.size() / 3;
-    for (const int32_t vertex : surfaces.vertex_indices())
+    const size_t vertices = positions.size() / 3;
+    for (const int32_t vertex : surfaces.vertex_indices)
       if (vertex < 0 || static_cast<size_t>(vertex) >= vertices) return false;
   }
   return true;
@@ -109,7 +117,26 @@ bool plan_is_sound(const ModelPlan &plan) {
 }  // namespace
 
 bool WireOut::bytes(const void *data, size_t size) {
-  ok_ = ok_ && write_all(fd_, data, size);
+  // Small fields are gathered; a large array goes in one write of its own.
+  constexpr size_t kGathered = 64 * 1024;
+  if (!ok_) return false;
+  offset_ += size;
+  if (gathered_.size() + size <= kGathered) {
+    gathered_.append(static_cast<const char *>(data), size);
+    return true;
+  }
+  ok_ = finish() && write_all(fd_, data, size);
+  return ok_;
+}
+
+bool WireOut::align() {
+  static const char kZeros[kWireAlign] = {};
+  return bytes(kZeros, (kWireAlign - offset_ % kWireAlign) % kWireAlign);
+}
+
+bool WireOut::finish() {
+  ok_ = ok_ && write_all(fd_, gathered_.data(), gathered_.size());
+  gathered_.clear();
   return ok_;
 }
 
@@ -118,6 +145,14 @@ bool WireIn::bytes(void *out, size_t size) {
   if (size > 0) std::memcpy(out, data_, size);
   data_ += size;
   left_ -= size;
+  return true;
+}
+
+bool WireIn::align() {
+  const size_t skip = (kWireAlign - static_cast<size_t>(data_ - start_) % kWireAlign) % kWireAlign;
+  if (!ok_ || skip > left_) return ok_ = false;
+  data_ += skip;
+  left_ -= skip;
   return true;
 }
 
@@ -130,7 +165,7 @@ bool WireIn::text(std::string &s) {
   return true;
 }
 
-bool send_plan(WireOut &out, const ModelPlan &plan) { return wire_plan(out, plan); }
+bool send_plan(WireOut &out, const ModelPlan &plan) { return wire_plan(out, plan) && out.finish(); }
 
 bool take_plan(WireIn &in, ModelPlan *plan) {
   return wire_plan(in, *plan) && in.ok() && plan_is_sound(*plan);

@@ -309,7 +309,9 @@ proc ::qel_export::build_decimals {g options} {
 proc ::qel_export::build_buttons {w} {
     variable editable
     ttk::label $w.help -textvariable ::qel_export::help -padding {12 4} -foreground #505050
-    bind $w.help <Configure> {%W configure -wraplength [expr {%w - 24}]}
+    # Lines a little narrower than the label: one as wide as its room would
+    # make the label ask for more than it has, and lose its last letters.
+    bind $w.help <Configure> {%W configure -wraplength [expr {%w - 36}]}
     ttk::frame $w.buttons -padding {10 4 10 10}
     ttk::button $w.buttons.defaults -text "Defaults" -underline 0 \
         -command ::qel_export::reset

@@ -46,7 +46,7 @@ class ExportRun : public qel_test::MolvRunTest {
 };
 
 TEST_F(ExportRun, SampleSceneIsWrittenAndTheOptionsRemembered) {
-  auto r = run({"-o", "sample", "--options", kDefaults, "--remembered"});
+  auto r = run({"-o", "sample", "--options", kDefaults, "--remembered", "--verbose"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   // Standard output is kept for what the user asks for (-o -).
   EXPECT_EQ(r.out, "");
@@ -99,7 +99,7 @@ TEST_F(ExportRun, FullDiskFailsTheRunAndKeepsTheEarlierFile) {
   // The limit is below the first flush: the failure shows when the last
   // buffered bytes are written out.
   for (long limit : {0L, 100L, 700L}) {
-    auto r = run({scene, "--options", kDefaults}, limit);
+    auto r = run({scene, "--options", kDefaults, "--verbose"}, limit);
     EXPECT_EQ(r.exit_status, 1) << "limit " << limit << ": " << r.err;
     EXPECT_NE(r.err.find("Can not write file 'm.x' !"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("*** Export failed ! ***"), std::string::npos);
@@ -141,7 +141,7 @@ TEST_F(ExportRun, CancelAtEveryPollLeavesNothingBehind) {
   int cancelled = 0;
   for (int poll = 2; poll < 40; ++poll) {
     auto r = run({scene, "--options", options, "--cancel-at-poll", std::to_string(poll),
-                  "--remembered"});
+                  "--remembered", "--verbose"});
     if (r.exit_status == 0) break;  // past the last poll
     ++cancelled;
     EXPECT_EQ(r.exit_status, 1) << "poll " << poll << ": " << r.err;

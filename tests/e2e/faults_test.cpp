@@ -913,6 +913,9 @@ TEST_F(Faults, TermAndHangUpCancelTheExportBeforeMolvEnds) {
     auto r = run({scene, "--options", busy_options()}, options);
     ASSERT_TRUE(r.interrupted) << r.err;
     EXPECT_EQ(r.signal, number) << r.err;
+    // Named as the signal, not as the user's cancel.
+    EXPECT_NE(r.err.find(std::string("\nmolv: stopped by SIG") + sigabbrev_np(number) + "\n"),
+              std::string::npos) << r.err;
     expect_left_alone("g", strsignal(number));
   }
   // Sent to standard output, the export leaves nothing in the temporary
@@ -962,6 +965,9 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
     ASSERT_TRUE(ended.interrupted) << ended.err;
     EXPECT_EQ(ended.signal, number) << ended.err;
     EXPECT_EQ(ended.err.find("the export's process was ended"), std::string::npos) << ended.err;
+    EXPECT_NE(ended.out.find(std::string(R"("status":"cancelled","exit":1,"reason":")") +
+                             scene + ": stopped by SIG" + sigabbrev_np(number)),
+              std::string::npos) << ended.out;
     expect_left_alone("g", strsignal(number));
     expect_left_alone("h", strsignal(number));
   }
@@ -985,7 +991,7 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
       << killed.err;
   // The report names it too: a line per model, the killed one failed.
   const auto lines = qel_test::text_lines(killed.out);
-  EXPECT_EQ(lines.size(), 2u) << killed.out;
+  EXPECT_EQ(lines.size(), 3u) << killed.out;  // and the total
   EXPECT_NE(killed.out.find(R"("status":"failed","exit":1,"reason":"the export's process was ended by signal 9)"),
             std::string::npos) << killed.out;
   EXPECT_TRUE(read("g.x") == earlier_);
@@ -993,6 +999,14 @@ TEST_F(Faults, JobsEndLikeTheirWorkersAndNameAModelWhoseWorkerDied) {
   if (qel_test::makes_nameless_files(work_)) {
     EXPECT_EQ(entries(), before_);
   }
+  // SIGKILL to molv itself: its workers end with it and write nothing.
+  auto whole = jobs({SIGKILL}, false);
+  ASSERT_TRUE(whole.interrupted) << whole.err;
+  EXPECT_EQ(whole.signal, SIGKILL) << whole.err;
+  ASSERT_EQ(whole.children.size(), 2u) << whole.err;
+  for (const int worker : whole.children) EXPECT_TRUE(qel_test::process_ends(worker));
+  EXPECT_TRUE(read("g.x") == earlier_);
+  EXPECT_TRUE(read("h.x") == earlier_);
 }
 
 // ---- the same faults in the test process: host memory ---------------------

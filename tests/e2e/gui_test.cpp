@@ -126,7 +126,8 @@ TEST_F(Window, ShowsTheObjectTreeTheSummaryAndTheExportMenu) {
   EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
   EXPECT_EQ(value_of(r.out, "export"), "Direct X ...");
   EXPECT_EQ(value_of(r.out, "entries"), "1");
-  EXPECT_EQ(value_of(r.out, "status"), "Ready");
+  EXPECT_EQ(value_of(r.out, "status"),
+            "Opened tree.json: 4 objects, 7 vertices, 3 surfaces; size 1 x 1 x 0 (x y z)");
   EXPECT_EQ(value_of(r.out, "summary"), "Objects : 4    Vertices : 7    Surfaces : 3");
   // A group counts everything below it.
   EXPECT_EQ(lines_with(r.out, "row="), (std::vector<std::string>{
@@ -196,7 +197,7 @@ TEST_F(Window, ExportFromTheDialogWritesWhatMolvExportWrites) {
 
 // What the command line says after an export the window says too: a
 // texture the written .x names that is not beside it, under the load's own
-// warnings.
+// warnings, and the choice that mends it.
 TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
   write("m.mtl", "newmtl t\nKd 1 0 0\nmap_Kd wood.png\n");
   const std::string model = write(
@@ -209,6 +210,8 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
     click .x_export_save.buttons.export
     update
     puts "after=[join [split [.warnings cget -text] \n] |]"
+    update
+    puts "copy_offered=[winfo ismapped .textures.copy]"
     exit 0
   )",
                          model);
@@ -216,9 +219,11 @@ TEST_F(Window, AnExportsWarningsJoinTheLoadsInThePanel) {
   EXPECT_EQ(value_of(r.out, "before").rfind("warning: 1 line segment left out", 0), 0u) << r.out;
   EXPECT_EQ(value_of(r.out, "after"),
             value_of(r.out, "before") +
-                "|warning: the .x names the texture wood.png, which is not there (no file "
-                "wood.png)")
+                "|warning: the .x names 1 texture that is not beside it: wood.png")
       << r.out;
+  // The texture missing beside the .x: Copy textures is offered for the
+  // next export.
+  EXPECT_EQ(value_of(r.out, "copy_offered"), "1");
 }
 
 // A glTF triangle per image, each with a base colour texture of its own:
@@ -259,6 +264,7 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
                                 "f 1/1 2/1 3/1\n");
   write("src/m.mtl", "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
   write("src/maps/wood.png", "wood");
+  fs::create_symlink("src/m.mtl", work_ + "/link.x");
   // A model whose buffer bears the name its extracted texture would get.
   const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
   const std::string buffer(reinterpret_cast<const char *>(corners), sizeof corners);
@@ -307,22 +313,35 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     set ::answer src/g.gltf
     ::molv::gui::open_file
     export_to )" + work_ + R"(/src/g
+    # Without a texture choice the .x is held against the model's files
+    # too, also once the user agreed to replace the file at its name.
+    proc tk_messageBox {args} {puts "message=[dict get $args -message]"; return yes}
+    choose "Extract embedded textures"
+    choose "Copy textures beside the .x"
+    set ::answer src/m.obj
+    ::molv::gui::open_file
+    export_to )" + work_ + R"(/link
     exit 0
   )",
                          box);
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_EQ(
-      lines_with(r.out, "status="),
-      (std::vector<std::string>{
-          "Ready !", "Ready !", "Ready !",
-          "Not exported: the extracted texture " + work_ +
-              "/car_0.png would write over the texture " + work_ + "/car_0.png of the model",
-          "Ready !",
-          "Not exported: the extracted texture " + work_ +
-              "/src/g_0.png would write over the file " + work_ + "/src/g_0.png of the model"}));
-  EXPECT_EQ(
-      lines_with(r.out, "message="),
-      (std::vector<std::string>{lines_with(r.out, "status=")[3], lines_with(r.out, "status=")[5]}));
+  EXPECT_EQ(lines_with(r.out, "status="),
+            (std::vector<std::string>{"Ready !", "Ready !", "Ready !",
+                                      "Not exported: the extracted texture " + work_ +
+                                          "/car_0.png would write over the texture " + work_ +
+                                          "/car_0.png of the model",
+                                      "Ready !",
+                                      "Not exported: the extracted texture " + work_ +
+                                          "/src/g_0.png would write over the file " + work_ +
+                                          "/src/g_0.png of the model",
+                                      "Not exported: the export file " + work_ +
+                                          "/link.x would write over the file " + work_ +
+                                          "/src/m.mtl of the model"}));
+  EXPECT_EQ(lines_with(r.out, "message="),
+            (std::vector<std::string>{lines_with(r.out, "status=")[3],
+                                      lines_with(r.out, "status=")[5], "link.x already exists.",
+                                      lines_with(r.out, "status=")[6]}));
+  EXPECT_EQ(qel_test::read_file(work_ + "/src/m.mtl"), "newmtl t\nKd 1 1 1\nmap_Kd maps/wood.png\n");
   EXPECT_EQ(qel_test::read_file(work_ + "/src/g_0.png"), buffer);
   // Extracted beside the .x, which names it; the next export without the
   // choice names the texture as the model does.
@@ -340,8 +359,9 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
   EXPECT_NE(qel_test::read_file(work_ + "/out/m.x").find("\"wood.png\""), std::string::npos);
   EXPECT_EQ(value_of(r.out, "warnings"), "");
   EXPECT_EQ(files_left(), (std::vector<std::string>{"asbox.x", "asbox_0.png", "box.gltf", "box.x",
-                                                    "box_0.png", "car.gltf", "car_0.png", "out",
-                                                    "plain.x", "script.tcl", "src"}));
+                                                    "box_0.png", "car.gltf", "car_0.png",
+                                                    "link.x", "out", "plain.x", "script.tcl",
+                                                    "src"}));
 }
 
 TEST_F(Window, ExportAsAsksTkSaveDialogWithThePluginsFilter) {
@@ -623,7 +643,7 @@ TEST_F(Window, OpenLoadsAnotherFileAndKeepsTheModelWhenItCannotBeRead) {
   )");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(lines_with(r.out, "types="),
-            (std::vector<std::string>{"Scenes .json", "Scenes .json"}));
+            (std::vector<std::string>{"Scenes {*.[jJ][sS][oO][nN]}", "Scenes {*.[jJ][sS][oO][nN]}"}));
   EXPECT_EQ(lines_with(r.out, "title="),
             (std::vector<std::string>{"molv - tree.json", "molv - tree.json"}));
   const auto message = value_of(r.out, "message");
@@ -658,19 +678,29 @@ TEST_F(Window, OpenSurvivesAModelThatCrashesTheReader) {
   EXPECT_EQ(value_of(r.out, "title"), "molv - tree.json");
 }
 
+// In any letter case: Tk's chooser matches its patterns case-sensitively,
+// and the command line's folder scan takes BOX.X as box.x.
 TEST_F(Window, OpenOffersModelFormatsBesideScenes) {
   const auto r = run_gui(R"(
     set types [::molv::gui::open_types]
     puts "first=[lindex $types 0 0]"
     set patterns [lindex $types 0 1]
-    foreach ext {.json .obj .ply .stl} {puts "has$ext=[expr {$ext in $patterns}]"}
+    proc takes {patterns name} {
+        foreach pattern $patterns {if {[string match $pattern $name]} {return 1}}
+        return 0
+    }
+    foreach ext {.json .obj .ply .stl} {
+        puts "has$ext=[takes $patterns m$ext][takes $patterns M[string toupper $ext]]"
+    }
+    puts "has.Obj=[takes $patterns m.Obj][takes $patterns m.txt]"
     puts "last=[lindex $types end]"
     exit 0
   )");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(value_of(r.out, "first"), "Scenes and models");
   for (const char *ext : {".json", ".obj", ".ply", ".stl"})
-    EXPECT_EQ(value_of(r.out, std::string("has") + ext), "1") << ext;
+    EXPECT_EQ(value_of(r.out, std::string("has") + ext), "11") << ext;
+  EXPECT_EQ(value_of(r.out, "has.Obj"), "10");
   EXPECT_EQ(value_of(r.out, "last"), "{All Files} *");
 }
 

@@ -198,7 +198,7 @@ class Hostile : public qel_test::MolvRunTest {
   std::string export_and_check(const std::string &scene, const std::string &options,
                                bool reader = true) {
     const std::string file = write("s.json", scene);
-    auto r = run({file, "--options", options});
+    auto r = run({file, "--options", options, "--verbose"});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(qel_test::final_status(r.err), "Ready !");
     const std::string text = read("s.x");

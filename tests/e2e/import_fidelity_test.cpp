@@ -4,7 +4,7 @@
  * triangulation's copies; flat surfaces and corners without a normal as the
  * host computes them), positions that are not finite kept out of the file
  * without moving anything else, no skeleton made up by the reader, names
- * that differ within one node, and a warning for each texture the .x names
+ * that differ within one node, and a warning on the textures the .x names
  * that a reader will not find beside it.
  */
 #include <gtest/gtest.h>
@@ -220,10 +220,10 @@ TEST_F(ImportFidelity, NoSkeletonIsMadeUpAndNamesWithinANodeDiffer) {
   molv::clear_model();
 }
 
-// After the export the textures the .x names are looked for beside it: a
-// missing one and one that differs in letter case get a line each; one
-// that is there, one embedded in the model and the textures of a scene
-// file get none.
+// After the export the textures the .x names are looked for beside it:
+// the missing ones get one line (--copy-textures for those beside the
+// model), one in another letter case a line of its own; one that is there,
+// one embedded in the model and the textures of a scene file get none.
 TEST_F(ImportFidelity, TexturesTheXNamesAreLookedForBesideIt) {
   write("box.mtl",
         "newmtl there\nmap_Kd here.png\n"
@@ -237,22 +237,26 @@ TEST_F(ImportFidelity, TexturesTheXNamesAreLookedForBesideIt) {
                                 "usemtl shout\nf 2/1 1/1 3/1\n");
   const auto r = run({obj, "-o", "box", "--defaults"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  const std::string warning = "molv: " + obj + ": warning: the .x names the texture ";
+  const std::string warning = "molv: " + obj + ": warning: the .x names ";
   std::vector<std::string> lines;
   for (const std::string &line : qel_test::text_lines(r.err)) {
     if (line.rfind(warning, 0) == 0) lines.push_back(line.substr(warning.size()));
   }
   EXPECT_EQ(lines, (std::vector<std::string>{
-                       "wood.png, which is not there (no file wood.png)",
-                       "TEST.PNG, but the file there is test.png (the names differ in letter "
-                       "case, which a reader outside Windows does not overlook)"}))
+                       "the texture TEST.PNG, but the file there is test.png (the names differ "
+                       "in letter case, which a reader outside Windows does not overlook)",
+                       "1 texture that is not beside it: wood.png"}))
       << r.err;
+  EXPECT_NE(run({obj, "-o", "sub/", "--defaults"})
+                .err.find("3 textures that are not beside it: here.png, wood.png, TEST.PNG "
+                          "(--copy-textures copies 1 of them there; the others are not beside"),
+            std::string::npos);
   EXPECT_EQ(run({obj, "-o", "quiet", "--defaults", "--quiet"}).err, "");
   // The names are those the run wrote: with their folder, or none at all.
   EXPECT_NE(run({obj, "-o", "kept", "--defaults", "--set", "strip_texture_path=0"})
-                .err.find("texture maps/wood.png, which is not there (no file maps/wood.png)"),
+                .err.find("1 texture that is not beside it: maps/wood.png\n"),
             std::string::npos);
-  EXPECT_EQ(run({obj, "-o", "none", "--defaults", "--set", "textures=0"}).err.find("names the"),
+  EXPECT_EQ(run({obj, "-o", "none", "--defaults", "--set", "textures=0"}).err.find("the .x names"),
             std::string::npos);
 
   const std::string scene = write("scene.json", R"({"textures": ["nowhere.png"], "world": {

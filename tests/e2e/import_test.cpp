@@ -765,7 +765,7 @@ TEST_F(Import, FlatShadingAndUnnamedMeshesOfOneNode) {
 }
 
 // The .x writes Cube.003 as Cube_003: names that differ in the model
-// must differ there as well, while one name twice stays one name.
+// must differ there as well, and so must one name twice.
 TEST_F(Import, NamesThatWouldBeOneInTheXFileAreKeptApart) {
   std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
   for (const char *name : {"a.b", "a_b", "7up", "_7up", "t\xc3\xa9", "t\xc3\xa8"})

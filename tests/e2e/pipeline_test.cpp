@@ -85,9 +85,17 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
     // The total is the last line of standard error.
     const auto err = qel_test::text_lines(r.err);
     ASSERT_FALSE(err.empty());
-    EXPECT_EQ(err.back().rfind("molv: 3 models: 2 done, 1 failed in ", 0), 0u) << r.err;
-    const auto lines = qel_test::text_lines(read(out + "report.jsonl"));
-    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(err.back().rfind("molv: 3 models: 2 done, 0 failed, 1 refused, 1 warning in ", 0),
+              0u) << r.err;
+    auto lines = qel_test::text_lines(read(out + "report.jsonl"));
+    ASSERT_EQ(lines.size(), 4u);
+    // The report ends with the run's total.
+    auto total = nlohmann::json::parse(lines.back()).at("total");
+    EXPECT_GE(total.at("seconds").get<double>(), 0.0);
+    total.erase("seconds");
+    EXPECT_EQ(total, nlohmann::json::parse(R"({"models": 3, "done": 2, "failed": 0,
+        "refused": 1, "cancelled": 0, "warnings": 1})"));
+    lines.pop_back();
     int seen = 0;
     for (const std::string &line : lines) {
       const auto model = nlohmann::json::parse(line);
@@ -104,6 +112,12 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
       const std::string x = model.at("output");
       EXPECT_EQ(model.at("status"), "done");
       EXPECT_EQ(model.at("options"), kDefaults);
+      // Each option by name, as the string has it.
+      const auto &named = model.at("options_by_name");
+      EXPECT_EQ(named.size(), 25u);
+      EXPECT_EQ(named.at("triangulate"), kDefaults[9] == '1');
+      EXPECT_EQ(named.at("strip_texture_path"), kDefaults[4] == '1');
+      EXPECT_EQ(named.at("decimals"), kDefaults[49] - '0');
       EXPECT_EQ(model.at("bytes").get<std::uintmax_t>(), fs::file_size(path(x)));
       const std::string summary = "wrote " + x + " (" + std::to_string(fs::file_size(path(x))) +
                                   " bytes): 1 mesh, " +
@@ -126,9 +140,55 @@ TEST_F(Pipeline, ReportHasOneObjectPerModelMatchingTheSummary) {
   // "-": the lines go to standard output, with nothing else there.
   const auto r = run({"tri.obj", "-o", "one", "--report", "-"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
-  const auto model = nlohmann::json::parse(r.out);
+  const auto lines = qel_test::text_lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  const auto model = nlohmann::json::parse(lines[0]);
   EXPECT_EQ(model.at("output"), "one.x");
   EXPECT_EQ(model.at("warnings"), nlohmann::json::array());
+  EXPECT_EQ(nlohmann::json::parse(lines[1]).at("total").at("done"), 1);
+}
+
+// A warning fails its model under --strict, or under --fail-on when its
+// code is named; the report says which warnings did, and the total still
+// ends a --quiet run's report.
+TEST_F(Pipeline, StrictAndFailOnTurnWarningsIntoFailures) {
+  write("tri.obj", kTriangleObj);
+  write("tri.mtl", kTriangleMtl);  // red.png is not there
+  write("quad.json", kQuad);
+  auto r = run({"tri.obj", "quad.json", "-o", "out/"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find("molv: tri.obj: warning: the .x names 1 texture that is not beside it: "
+                       "red.png"), std::string::npos) << r.err;
+  for (const std::vector<std::string> &failing :
+       {std::vector<std::string>{"--strict"}, {"--fail-on", "no-mesh,texture-missing"}}) {
+    std::vector<std::string> words = {"tri.obj", "quad.json", "-o", "out/", "--report", "-",
+                                      "--quiet"};
+    words.insert(words.end(), failing.begin(), failing.end());
+    r = run(words);
+    EXPECT_EQ(r.exit_status, 1) << r.err;
+    EXPECT_EQ(r.err, "molv: tri.obj: failed by its warnings (" +
+                         std::string(failing.size() == 1 ? "--strict" : "--fail-on") +
+                         "): texture-missing\n");
+    const auto lines = qel_test::text_lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    for (const std::string &line : lines) {
+      const auto json = nlohmann::json::parse(line);
+      if (json.contains("total")) {
+        EXPECT_EQ(json.at("total").at("failed"), 1);
+        EXPECT_EQ(json.at("total").at("warnings"), 1);
+      } else if (json.at("input") == "tri.obj") {
+        EXPECT_EQ(json.at("status"), "failed");
+        EXPECT_EQ(json.at("failed_by"), nlohmann::json::array({"texture-missing"}));
+      } else {
+        EXPECT_EQ(json.at("status"), "done");
+      }
+    }
+  }
+  r = run({"tri.obj", "--fail-on", "no-mesh"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  r = run({"tri.obj", "--fail-on", "texture-mising"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("(did you mean texture-missing?)"), std::string::npos) << r.err;
 }
 
 // The report and the depfile are files of the run like the .x: never
@@ -147,6 +207,11 @@ TEST_F(Pipeline, TheRunsOwnFilesNeverTakeWhatItReads) {
   } clashes[] = {
       {{"tri.obj", "--report", "tri.mtl"}, "the report tri.mtl would write over the file "},
       {{"tri.obj", "--depfile", "red.png"}, "the depfile red.png would write over the texture "},
+      // --jobs workers find it in their own models, and keep it out.
+      {{"quad.json", "tri.obj", "-o", "j/", "-j", "2", "--report", "tri.mtl"},
+       "the report tri.mtl would write over the file "},
+      {{"quad.json", "tri.obj", "-o", "j/", "-j", "2", "--depfile", "red.png"},
+       "the depfile red.png would write over the texture "},
       {{"tri.obj", "--debug-log", "tri.mtl"}, "the debug log tri.mtl would write over the file"},
       {{"quad.json", "--report", so}, "would write over the plug-in's qel_export.so"},
       {{"quad.json", "--report", "r", "--depfile", "r"}, "the depfile r would write over the report r"},
@@ -203,7 +268,7 @@ TEST_F(Pipeline, StreamsCarryTheFileAndNothingElse) {
   ASSERT_EQ(run({"quad.json", "-o", "file"}).exit_status, 0);
   const std::string file = read("file.x");
   // The plug-in's own line goes to standard error with the status.
-  auto r = run({"quad.json", "-o", "-"});
+  auto r = run({"quad.json", "-o", "-", "--verbose"});
   ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, file);
   EXPECT_EQ(r.err.rfind("Export Direct X File\n", 0), 0u) << r.err;
@@ -290,6 +355,31 @@ TEST_F(Pipeline, AFolderIsEveryModelBelowItInTheSameTree) {
   ASSERT_EQ(r.exit_status, 0) << r.err;
   for (const char *x : {"flat/a.obj.x", "flat/a.json.x", "flat/b.obj.x", "flat/b.off.x"})
     EXPECT_TRUE(fs::exists(path(x))) << x;
+
+  // Several folders keep their own names; --relative-to mirrors any list.
+  r = run({"models/sub", "clash", "-o", "two/", "--keep-extension", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"two/sub/a.obj.x", "two/sub/deeper/c.obj.x", "two/clash/b.off.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+  r = run({"models/sub/deeper/c.obj", "./models/a.obj", "models/sub/../b.json", "-o", "tree/",
+           "--relative-to", "models/", "--quiet"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  for (const char *x : {"tree/sub/deeper/c.x", "tree/a.x", "tree/b.x"})
+    EXPECT_TRUE(fs::exists(path(x))) << x;
+  r = run({"clash/a.obj", "--relative-to", "models"});
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("clash/a.obj is not below --relative-to models"), std::string::npos);
+  // --keep-going writes what does not clash; a hint taken is not given again.
+  r = run({"models/a.obj", "models/sub/a.obj", "clash/b.obj", "-o", "kept/", "--keep-going",
+           "--keep-extension", "--report", "-"});
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_NE(r.err.find("molv: 2 models would be written to the same files; they are left out "
+                       "(--relative-to DIR keeps each model's folders below DIR)\n"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find(R"({"input":"models/a.obj","output":"kept/a.obj.x","status":"refused")"),
+            0u) << r.out;
+  EXPECT_TRUE(fs::exists(path("kept/b.obj.x")));
+  EXPECT_FALSE(fs::exists(path("kept/a.obj.x")));
 }
 
 // ---- the depfile and make ------------------------------------------------------------
@@ -313,29 +403,67 @@ std::string readme_command(const std::string &start) {
 }
 
 TEST_F(Pipeline, TheDocumentedMakefileConvertsOnlyWhatChanged) {
-  fs::create_directory(path("models"));
-  write("models/tri.obj", kTriangleObj);
-  write("models/tri.mtl", kTriangleMtl);
-  write("models/red.png", "png");
+  fs::create_directories(path("models/sub"));
+  write("models/sub/tri.obj", kTriangleObj);
+  write("models/sub/tri.mtl", kTriangleMtl);
+  write("models/sub/red.png", "png");
   write("models/quad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n");
   const std::string makefile = readme_block("make");
-  ASSERT_NE(makefile.find("--depfile"), std::string::npos) << makefile;
+  for (const char *part : {"--depfile", "--strict", "--relative-to"})
+    ASSERT_NE(makefile.find(part), std::string::npos) << makefile;
   write("Makefile", makefile);
   auto r = shell("make -s");
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
-  EXPECT_EQ(read("out/tri.x.d"), "out/tri.x: \\\n  models/tri.obj \\\n  models/tri.mtl \\\n"
-                                 "  models/red.png\n");
-  EXPECT_EQ(nlohmann::json::parse(read("out/quad.x.json")).at("faces"), 1);
+  // The model's tree, and a rule per file as compilers' -MD -MP write.
+  EXPECT_EQ(read("out/sub/tri.x.d"),
+            "out/sub/tri.x: \\\n  models/sub/tri.obj \\\n  models/sub/tri.mtl \\\n"
+            "  models/sub/red.png\n\nmodels/sub/tri.mtl:\n\nmodels/sub/red.png:\n");
+  EXPECT_EQ(nlohmann::json::parse(qel_test::text_lines(read("out/quad.x.json"))[0]).at("faces"),
+            1);
   // Nothing changed: nothing is converted.
   r = shell("make");
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "make: Nothing to be done for 'all'.\n");
   // A newer .mtl converts its model again, and only that one.
-  fs::last_write_time(path("models/tri.mtl"),
+  fs::last_write_time(path("models/sub/tri.mtl"),
                       fs::file_time_type::clock::now() + std::chrono::hours(1));
   r = shell("make");
-  EXPECT_NE(r.out.find("molv export models/tri.obj"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("molv export models/sub/tri.obj"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("models/quad.obj"), std::string::npos) << r.out;
+  // A file the model no longer has converts it again, where make without
+  // the empty rules stops at "No rule to make target".
+  fs::remove(path("models/sub/tri.mtl"));
+  r = shell("make");
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(read("out/sub/tri.x.d"), "out/sub/tri.x: \\\n  models/sub/tri.obj\n");
+  // A warning fails the build, and leaves no .x.
+  write("models/wire.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nl 1 2\n");
+  r = shell("make");
+  EXPECT_NE(r.exit_status, 0);
+  EXPECT_NE(r.err.find("molv: models/wire.obj: failed by its warnings (--strict): lines-left-out"),
+            std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(path("out/wire.x")));
+}
+
+// The command line page's CI lines, run as a shell would: the report's
+// total says what failed, the exit status fails the job.
+TEST_F(Pipeline, TheDocumentedCiLinesFailOnAWarning) {
+  fs::create_directories(path("models/cars"));
+  write("models/cars/quad.json", kQuad);
+  write("models/tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  std::string lines;
+  for (const std::string start :
+       {"molv export models/", "tail -1 report.jsonl | grep", "exit $status"})
+    lines += readme_command(start) + "\n";
+  ASSERT_NE(lines.find("--strict"), std::string::npos) << lines;
+  auto r = shell(lines);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "\"failed\":0\n");
+  EXPECT_TRUE(fs::exists(path("out/cars/quad.x")));
+  write("models/wire.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nl 1 2\n");
+  r = shell(lines);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+  EXPECT_EQ(r.out, "\"failed\":1\n");
 }
 
 // The command line page's GNU parallel line, where Debian's parallel and the test
@@ -351,26 +479,36 @@ TEST_F(Pipeline, TheDocumentedParallelLineReportsEveryModel) {
   size_t models = 0;
   for (const auto &entry : fs::directory_iterator(folder))
     models += entry.path().extension() == ".obj";
-  // One valid object per model, each done one with its file.
+  // One valid object per model, each done one with its file, and a total
+  // per job.
   const auto lines = qel_test::text_lines(read("report.jsonl"));
-  EXPECT_EQ(lines.size(), models);
+  EXPECT_EQ(lines.size(), 2 * models);
+  // --strict fails the models that warn, each with the codes that did.
   size_t done = 0;
   for (const std::string &line : lines) {
     const auto model = nlohmann::json::parse(line);
-    if (model.at("status") != "done") continue;
+    if (model.contains("total")) continue;
+    if (model.at("status") != "done") {
+      EXPECT_FALSE(model.at("reason").get<std::string>().empty()) << line;
+      EXPECT_TRUE(model.contains("failed_by") || !model.contains("bytes")) << line;
+      continue;
+    }
     ++done;
     EXPECT_EQ(model.at("bytes").get<std::uintmax_t>(),
               fs::file_size(path(model.at("output").get<std::string>())));
   }
-  EXPECT_GT(done, models / 2);
+  EXPECT_GT(done, 0u);
 }
 
 // GNU make itself reads the rules: each model's name, however odd, is
 // the file make watches; a name make cannot hold is refused before
 // anything is written.
 TEST_F(Pipeline, DepfileNamesAreTheFilesMakeWatches) {
-  EXPECT_EQ(molv::cli::make_rule("out/a b.x", {"m/a b.obj", "m/$x#1.obj", "m/a b.obj", "c:d"}),
-            "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n");
+  // Each name once and normal; an empty rule for each file but the model.
+  EXPECT_EQ(molv::cli::make_rule("./out/a b.x",
+                                 {"m/a b.obj", "m/./$x#1.obj", "m//a b.obj", "n/../c:d"}),
+            "out/a\\ b.x: \\\n  m/a\\ b.obj \\\n  m/$$x\\#1.obj \\\n  c\\:d\n"
+            "\nm/$$x\\#1.obj:\n\nc\\:d:\n");
   write("Makefile", "out.x:\n\ttrue\ninclude deps.d\n");
   for (const std::string name : {"a b", "h#x", "c:d", "d$x", "b\\s", "st*r", "q?", "v|w", "p%q"}) {
     write(name + ".obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
@@ -428,6 +566,32 @@ TEST_F(Pipeline, InfoTellsWhatTheModelAndItsXHoldAndWritesNothing) {
   EXPECT_EQ(entries(), before);
   options.args = {"info", "none.obj"};
   EXPECT_EQ(qel_test::run_molv(options).exit_status, 2);
+
+  // A folder, read side by side and shown in its order, with what the
+  // meshes hold beside what the .x keeps.
+  fs::create_directory(path("more"));
+  write("more/colours.obj", "v 0 0 0 1 0 0\nv 2 0 0 0 1 0\nv 0 3 0 0 0 1\nv 0 1 1\n"
+                            "v -1 0 0\nf 1 2 3\nf 1 3 4 5\n");
+  write("more/wire.obj", read("wire.obj"));
+  write("more/wire.mtl", read("wire.mtl"));
+  options.args = {"info", "more", "--jobs", "1"};
+  const auto one = qel_test::run_molv(options);
+  options.args = {"info", "more", "--jobs", "2"};
+  r = qel_test::run_molv(options);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, one.out);
+  EXPECT_EQ(r.out.find("more/colours.obj\n"), 0u) << r.out;
+  EXPECT_NE(r.out.find("  in its meshes: 1 triangle, 1 polygon, 0 bones, 1 mesh with vertex "
+                       "colours; bounding box -1 0 0 to 2 3 1\n  the .x keeps: 1 triangle, 1 "
+                       "polygon, 0 bones, 0 animations, 0 meshes with vertex colours"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nmore/wire.obj\n"), std::string::npos) << r.out;
+  options.args = {"info", "more/colours.obj", "--report", "-"};
+  const auto colours = nlohmann::json::parse(qel_test::run_molv(options).out);
+  EXPECT_EQ(colours.at("model").at("vertex_colour_meshes"), 1);
+  EXPECT_EQ(colours.at("model").at("bounding_box"),
+            nlohmann::json::parse(R"({"min": [-1, 0, 0], "max": [2, 3, 1]})"));
+  EXPECT_EQ(colours.at("x").at("bones"), 0);
 }
 
 // ---- errors that say what to do ------------------------------------------------------

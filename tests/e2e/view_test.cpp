@@ -278,7 +278,9 @@ TEST_F(View, ALoadRunsBesideTheEventLoopAndCancelKeepsTheModel) {
   EXPECT_EQ(value_of(r.out, "summary_cancelled"), value_of(r.out, "summary_before"));
   EXPECT_EQ(value_of(r.out, "title_cancelled"), "molv - cube.json");
   EXPECT_GT(std::stoi(value_of(r.out, "ran")), 1) << "no event ran during the load";
-  EXPECT_EQ(value_of(r.out, "status"), "Opened big.obj") << r.out;
+  EXPECT_EQ(value_of(r.out, "status"),
+            "Opened big.obj: 1 object, 251,001 vertices, 250,001 surfaces; size 500 x 500 x 0 (x y z)")
+      << r.out;
   EXPECT_EQ(value_of(r.out, "summary"), big_summary);
 
   const std::string notes = write("notes.xyz", "nothing a reader knows\n");
@@ -373,6 +375,163 @@ TEST_F(View, NamesAreLiteralTheDialogFollowsTheModelAsksBeforeReplacingAndKeepsI
                                                 "message=cube.x already exists."}));
   EXPECT_EQ(value_of(r.out, "cube_size"), "0");
   EXPECT_EQ(value_of(r.out, "follows"), "cube.x");
+}
+
+// The pixels of IMAGE in the light orange of the outline.
+size_t outline_pixels(const Image &image) {
+  size_t count = 0;
+  for (size_t i = 0; i + 2 < image.rgb.size(); i += 3)
+    count += image.rgb[i] > 230 && image.rgb[i + 1] > 150 && image.rgb[i + 1] < 215 &&
+             image.rgb[i + 2] < 100;
+  return count;
+}
+
+// The window at its first size on a 1280-wide screen: a name of 24
+// letters shows whole and the columns grow with the window; a status line
+// too long for it is elided in the middle, whole in its tooltip; the
+// status says what was opened; the export dialog's help line keeps its
+// last letters.
+TEST_F(View, TheWindowFitsItsTextAndSaysWhatWasOpened) {
+  const std::string scene = write("named.json", R"({"world": {"children": [
+      {"name": "VisualSceneNode_Armature", "vertices": [[0,0,0],[2,0,0],[2,3,0],[0,3,0]],
+       "surfaces": [{"verts": [0,1,2,3]}]}]}})");
+  const auto r = run_gui(R"(
+    update
+    puts "status=$::molv::status"
+    # The text begins after the indicator and the indent of one level.
+    set font [ttk::style lookup Treeview -font]
+    if {$font eq ""} {set font TkDefaultFont}
+    set need [expr {18 + 20 + [font measure $font [.tree item o1 -text]] + 4}]
+    set name_width [lindex [.tree bbox o1 #0] 2]
+    puts "name_fits=[expr {$name_width >= $need}] $name_width $need"
+    wm geometry . 1260x760
+    update
+    puts "name_grows=[expr {[lindex [.tree bbox o1 #0] 2] > $name_width + 200}]"
+    set long "Wrote [string repeat /folder 40]/spider.x (113.4 kB): 1 mesh, 2 faces"
+    set ::molv::status $long
+    update
+    set shown [.status cget -text]
+    puts "elided=[string match "Wrote /folder*\u2026*2 faces" $shown] [expr {[font measure TkDefaultFont $shown] <= [winfo width .status]}]"
+    ::molv::gui::show_tooltip .status
+    puts "tooltip=[expr {[.tooltip.text cget -text] eq $long}]"
+    # A long list of warnings shows its first lines, the whole list in the tooltip.
+    ::molv::gui::show_warnings {a b c d e f}
+    puts "warnings=[llength [split [.warnings cget -text] \n]] [llength [split $::molv::gui::tooltips(.warnings) \n]]"
+    # The dialog's help line is not cut: it asks for no more than it has.
+    .menubar.file.export invoke 0
+    update
+    set cut 0
+    foreach n {3 4 5 6 7 8 9 10 11 12 13} {
+        ::qel_export::hint [string repeat "[string repeat x $n] " 40]
+        update
+        incr cut [expr {[winfo reqwidth .x_export_save.help] > [winfo width .x_export_save.help]}]
+    }
+    puts "help_cut=$cut"
+    exit 0
+  )",
+                         scene);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(value_of(r.out, "status"),
+            "Opened named.json: 1 object, 4 vertices, 1 surface; size 2 x 3 x 0 (x y z)");
+  EXPECT_EQ(value_of(r.out, "name_fits").substr(0, 1), "1") << value_of(r.out, "name_fits");
+  EXPECT_EQ(value_of(r.out, "name_grows"), "1");
+  EXPECT_EQ(value_of(r.out, "elided"), "1 1");
+  EXPECT_EQ(value_of(r.out, "tooltip"), "1");
+  EXPECT_EQ(value_of(r.out, "warnings"), "3 6");
+  EXPECT_EQ(value_of(r.out, "help_cut"), "0");
+}
+
+// A chosen grid of a million triangles is outlined around its silhouette,
+// and its inside keeps the model's colour (no edges drawn over it).
+TEST_F(View, AChosenGridOfAMillionTrianglesIsOutlinedAroundIt) {
+  const std::string grid = write("grid.obj", grid_obj(707));
+  const auto r = run_gui(R"(
+    set w [winfo width .scene.gl]
+    set h [winfo height .scene.gl]
+    .tree selection set o1
+    update
+    puts "centre=[::molv::gui::view pixel [expr {$w / 2}] [expr {$h / 2}]]"
+    ::molv::gui::view ppm grid.ppm
+    exit 0
+  )",
+                         grid);
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  const Image image = read_ppm(work_ + "/grid.ppm");
+  ASSERT_GT(image.width, 100);
+  size_t model = 0;
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) model += !image.is_background(x, y);
+  const size_t outline = outline_pixels(image);
+  EXPECT_GT(outline, 400u) << "no outline around the grid";
+  EXPECT_LT(outline, model / 8) << "the grid is covered, not outlined";
+  std::istringstream centre(value_of(r.out, "centre"));
+  int red = 0, green = 0, blue = 0;
+  centre >> red >> green >> blue;
+  EXPECT_TRUE(std::abs(red - green) < 12 && std::abs(green - blue) < 12 && red > 60)
+      << "the grid's own grey, not the outline's orange: " << value_of(r.out, "centre");
+}
+
+// A .glb that embeds its texture: the view draws the texture, the panel
+// offers to extract it for the next export instead of naming a flag, and
+// the warning about it goes once an export has extracted it.
+TEST_F(View, AnEmbeddedTextureIsDrawnAndOfferedForExtraction) {
+  const auto r = run_gui(R"(
+    # A quad facing +z with a red image of its own, in a binary glTF.
+    image create photo red -width 4 -height 4
+    red put #ff0000 -to 0 0 4 4
+    set png [red data -format png]
+    set bin [binary format f12f8s6 {-1 -1 0 1 -1 0 1 1 0 -1 1 0} {0 0 1 0 1 1 0 1} {0 1 2 0 2 3}]
+    append bin $png
+    while {[string length $bin] % 4} {append bin \0}
+    set json [string map [list PNG [string length $png] BIN [string length $bin]] {{"asset":
+      {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}], "nodes": [{"mesh": 0}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1},
+        "indices": 2, "material": 0}]}],
+      "materials": [{"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+      "textures": [{"source": 0}], "images": [{"bufferView": 3, "mimeType": "image/png"}],
+      "buffers": [{"byteLength": BIN}],
+      "bufferViews": [{"buffer": 0, "byteLength": 48}, {"buffer": 0, "byteOffset": 48, "byteLength": 32},
+        {"buffer": 0, "byteOffset": 80, "byteLength": 12}, {"buffer": 0, "byteOffset": 92, "byteLength": PNG}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 4, "type": "VEC3",
+        "min": [-1, -1, 0], "max": [1, 1, 0]},
+        {"bufferView": 1, "componentType": 5126, "count": 4, "type": "VEC2"},
+        {"bufferView": 2, "componentType": 5123, "count": 6, "type": "SCALAR"}]}}]
+    while {[string length $json] % 4} {append json " "}
+    set out [open quad.glb wb]
+    puts -nonewline $out [binary format a4ii glTF 2 [expr {28 + [string length $json] + [string length $bin]}]]
+    puts -nonewline $out [binary format ia4 [string length $json] JSON]$json
+    puts -nonewline $out [binary format ia4 [string length $bin] BIN\0]$bin
+    close $out
+    ::molv::gui::load_model quad.glb
+    set w [winfo width .scene.gl]
+    set h [winfo height .scene.gl]
+    puts "centre=[::molv::gui::view pixel [expr {$w / 2}] [expr {$h / 2}]]"
+    update
+    puts "offered=[winfo ismapped .textures.extract]"
+    puts "warning=[.warnings cget -text]"
+    .textures.extract invoke
+    .menubar.file.export invoke 0
+    update
+    .x_export_save.file.name delete 0 end
+    .x_export_save.file.name insert 0 quad
+    .x_export_save.buttons.export invoke
+    update
+    puts "after=[.warnings cget -text]"
+    puts "extracted=[file exists quad_0.png]"
+    exit 0
+  )",
+                         "");
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  std::istringstream centre(value_of(r.out, "centre"));
+  int red = 0, green = 0, blue = 0;
+  centre >> red >> green >> blue;
+  EXPECT_TRUE(red > 100 && green < 40 && blue < 40) << value_of(r.out, "centre");
+  EXPECT_EQ(value_of(r.out, "offered"), "1");
+  EXPECT_NE(value_of(r.out, "warning").find("tick \"Extract textures\" below"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(value_of(r.out, "warning").find("--"), std::string::npos) << r.out;
+  EXPECT_EQ(value_of(r.out, "after"), "") << r.out;
+  EXPECT_EQ(value_of(r.out, "extracted"), "1");
 }
 
 }  // namespace

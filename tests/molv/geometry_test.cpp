@@ -335,7 +335,8 @@ TEST_F(GeometryTest, ALargeConcaveStarIsTriangulated) {
 // else each time try every remaining position from 1 up and clip the first
 // ear; an ear turns left and its closed triangle
 // holds no other remaining corner that does not turn left (corners at the
-// same place as a triangle corner excepted).  No ear: the fan of the rest.
+// same place as a triangle corner excepted).  No ear: the one turning left
+// the most, else the rest's fan.  A fan with a triangle not turning left: ears.
 std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, double sign) {
   auto turn = [&](int a, int b, int c) {
     return sign *
@@ -346,6 +347,7 @@ std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, 
   const int n = static_cast<int>(ring.size());
   bool convex = true;
   for (int i = 0; i < n; ++i) convex = convex && turn((i + n - 1) % n, i, (i + 1) % n) >= 0;
+  for (int i = 1; sign != 0.0 && i + 1 < n; ++i) convex = convex && turn(0, i, i + 1) > 0;
   std::vector<Triple> out;
   while (ring.size() > 3 && !convex) {
     const int m = static_cast<int>(ring.size());
@@ -363,6 +365,11 @@ std::vector<Triple> reference_ears(const std::vector<std::array<double, 2>> &p, 
       }
       if (!blocked) clipped = at;
     }
+    double most = 0.0;
+    for (int at = 1; at < m && clipped < 0; ++at)
+      most = std::max(most, turn(ring[at - 1], ring[at], ring[(at + 1) % m]));
+    for (int at = 1; at < m && clipped < 0 && most > 0.0; ++at)
+      if (turn(ring[at - 1], ring[at], ring[(at + 1) % m]) == most) clipped = at;
     if (clipped < 0) break;
     out.push_back({ring[clipped - 1], ring[clipped], ring[(clipped + 1) % m]});
     ring.erase(ring.begin() + clipped);
@@ -438,6 +445,53 @@ TEST_F(GeometryTest, TrianglesAndSmallerSurfaces) {
   EXPECT_EQ(surface_get_triangulations(surface(2)), nullptr);
   EXPECT_EQ(surface_get_triangulations(nullptr), nullptr);
   mo_surfacelist_free(one);
+}
+
+// Polygons whose corners 0, 1 and 2 lie in a line seen along z (exactly,
+// or just beside it), convex or notched, a little off their plane (on a
+// grid that floats hold exactly): every triangle faces the polygon's way.
+TEST_F(GeometryTest, NoTriangleFacesAgainstAPolygonThatIsNotQuiteFlat) {
+  std::mt19937 random(20261208);
+  auto grid = [&random](double low, double high, double step) {
+    return std::round(std::uniform_real_distribution<double>(low, high)(random) / step) * step;
+  };
+  for (int round = 0; round < 4000; ++round) {
+    const int n = 5 + static_cast<int>(random() % 10);
+    std::vector<std::array<double, 3>> p(n);
+    std::string vertices, verts;
+    for (int i = 0; i < n; ++i) {
+      const double angle = 2 * M_PI * (i + grid(-0.3, 0.3, 0.01)) / n;
+      const double r = round % 2 && i % 3 == 2 ? 4 : 10;
+      p[i] = {std::round(r * std::cos(angle) * 64) / 64, std::round(r * std::sin(angle) * 64) / 64,
+              grid(-0.3, 0.3, 1.0 / 64)};
+    }
+    p[1][0] = (p[0][0] + p[2][0]) / 2 + (round % 3 ? grid(-1e-3, 1e-3, 1.0 / 65536) : 0.0);
+    p[1][1] = (p[0][1] + p[2][1]) / 2;
+    for (int i = 0; i < n; ++i) {
+      char text[96];
+      std::snprintf(text, sizeof text, "%s[%.17g,%.17g,%.17g]", i ? "," : "", p[i][0], p[i][1],
+                    p[i][2]);
+      vertices += text;
+      verts += (i ? "," : "") + std::to_string(i);
+    }
+    load_object(R"("vertices": [)" + vertices + R"(], "surfaces": [{"verts": [)" + verts + "]}]");
+    auto cross = [&p](int a, int b, int c, int k) {
+      const int x = (k + 1) % 3, y = (k + 2) % 3;
+      return (p[b][x] - p[a][x]) * (p[c][y] - p[a][y]) - (p[b][y] - p[a][y]) * (p[c][x] - p[a][x]);
+    };
+    double normal[3] = {0, 0, 0};  // Newell's: the sum over the fan from corner 0
+    for (int i = 1; i + 1 < n; ++i)
+      for (int k = 0; k < 3; ++k) normal[k] += cross(0, i, i + 1, k);
+    mo_list triangles = surface_get_triangulations(surface(0));
+    const std::vector<Triple> result = triples(triangles);
+    mo_surfacelist_free(triangles);
+    ASSERT_EQ(result.size(), static_cast<size_t>(n - 2));
+    for (const Triple &t : result) {
+      double faces = 0;
+      for (int k = 0; k < 3; ++k) faces += cross(t[0], t[1], t[2], k) * normal[k];
+      ASSERT_GT(faces, 0.0) << "round " << round << ": " << t[0] << t[1] << t[2] << " " << vertices;
+    }
+  }
 }
 
 // ---- copies ----------------------------------------------------------------------

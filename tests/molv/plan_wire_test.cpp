@@ -77,11 +77,24 @@ TEST(PlanWire, APlanComesBackAsItWasOrNotAtAll) {
   EXPECT_EQ(back.objects[0].children, std::vector<size_t>{1});
   const molv::Planned &tri = back.objects[1];
   EXPECT_EQ(tri.name, "tri");
-  EXPECT_EQ(tri.surfaces.vertex_indices(), (std::vector<int32_t>{0, 1, 2}));
-  EXPECT_EQ(tri.surfaces.uvs(), (std::vector<float>{0, 1, 0.5f, 0.5f, 1, 0}));
-  EXPECT_EQ(tri.normals.size(), 9u);
+  // The arrays are read where the bytes hold them.
+  const molv::SurfaceView surfaces = tri.surface_values();
+  EXPECT_EQ(std::vector<int32_t>(surfaces.vertex_indices.begin(), surfaces.vertex_indices.end()),
+            (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(std::vector<float>(surfaces.uvs.begin(), surfaces.uvs.end()),
+            (std::vector<float>{0, 1, 0.5f, 0.5f, 1, 0}));
+  EXPECT_GE(reinterpret_cast<const char *>(surfaces.uvs.data), bytes.data());
+  EXPECT_EQ(tri.normal_values().size(), 9u);
   EXPECT_EQ(tri.subtree.high[0], 1.0f);
   EXPECT_EQ(bytes_of(back), bytes);
+
+  // Bytes whose arrays would not be aligned where they lie are refused,
+  // not read through a misaligned pointer.
+  std::string shifted(bytes.size() + 1, '\0');
+  std::memcpy(&shifted[1], bytes.data(), bytes.size());
+  molv::ModelPlan misplaced;
+  molv::WireIn at_odd_address(shifted.data() + 1, bytes.size());
+  EXPECT_FALSE(molv::take_plan(at_odd_address, &misplaced));
 
   // Cut short anywhere: refused (and, under the sanitizers, never read
   // past the end).

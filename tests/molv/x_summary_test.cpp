@@ -6,6 +6,7 @@
 #include "common/x_summary.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -96,6 +97,13 @@ TEST(XSummary, MeshesPastLongBlocksAreFoundWhereverTheyStart) {
     EXPECT_EQ(from_file.faces, 2u) << at;
     EXPECT_EQ(from_file.bytes, text.size());
   }
+  // A pipe at the name (nobody writing it) is refused at once, not waited on.
+  const std::string fifo = dir.path() + "/pipe.x";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  molv::XFileCounts none;
+  std::string error;
+  EXPECT_FALSE(molv::count_x_file(fifo, &none, &error));
+  EXPECT_EQ(error, fifo + ": not a regular file");
 }
 
 TEST(XSummary, SizesAsPeopleReadThem) {

@@ -181,7 +181,8 @@ RunResult run_program(const std::string &binary, const RunOptions &options) {
     if (!children.empty() ||
         (!options.interrupt_on.empty() && !result.interrupted &&
          result.err.find(options.interrupt_on) != std::string::npos)) {
-      result.children.assign(children.begin(), children.end());
+      const std::vector<pid_t> now = watching ? children : child_processes(pid);
+      result.children.assign(now.begin(), now.end());
       std::vector<pid_t> targets{pid};
       if (options.interrupt_children) targets = child_processes(pid);
       const std::vector<int> signals =
