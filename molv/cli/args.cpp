@@ -114,6 +114,7 @@ constexpr OptionWord kOptionWords[] = {
     {"--remembered", true, false, &Args::remembered},
     {"--extract-textures", true, false, &Args::extract_textures},
     {"--copy-textures", true, false, &Args::copy_textures},
+    {"--verify", true, false, &Args::verify},
     {"-j", true, true, nullptr},
     {"--jobs", true, true, nullptr},
     {"--quiet", true, false, &Args::quiet},

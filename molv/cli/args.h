@@ -47,6 +47,7 @@ struct Args {
   bool verbose = false;           // every status line, also when stderr is no terminal
   bool extract_textures = false;  // embedded textures as files beside the .x
   bool copy_textures = false;     // the model's texture files copied beside the .x
+  bool verify = false;            // every .x read back and compared with the model
   long jobs = 0;                  // processes that export side by side (0: one per core)
   bool strict = false;            // --strict: any warning fails its model
   std::vector<std::string> fail_on;  // --fail-on CODE,...: the warnings that fail their model

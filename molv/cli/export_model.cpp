@@ -19,14 +19,15 @@
 #include "api/plugin_loader.h"
 #include "api/run_outcome.h"
 #include "api/test_hooks.h"
+#include "cli/batch_files.h"
 #include "cli/depfile.h"
 #include "cli/model_report.h"
 #include "cli/report.h"
-#include "cli/batch_files.h"
 #include "cli/streams.h"
 #include "common/signals.h"
-#include "common/x_summary.h"
 #include "common/texture_check.h"
+#include "common/verify.h"
+#include "common/x_summary.h"
 #include "files/path_parts.h"
 #include "import/embedded_textures.h"
 #include "import/load.h"
@@ -303,6 +304,33 @@ int start_plugin(const Args &args, PrivatePluginFolder *private_folder) {
 
 namespace {
 
+// --verify: FILE read back and compared with the model the plug-in wrote
+// it from.  The expected differences make one note, each real one a line
+// of its own; a real one, or a file that cannot be read back, fails the
+// model (status 1).
+int verify_written(ExportSession &session, const std::string &who, const std::string &file,
+                   const std::string &shown, ModelReport *report) {
+  report->verified = true;
+  report->verify = verify_export(file, report->options);
+  const Verification &v = report->verify;
+  std::string expected;
+  for (const VerifyDifference &d : v.differences)
+    if (d.expected) expected += (expected.empty() ? "" : "; ") + d.text;
+  if (!expected.empty())
+    session.console.note("verify " + shown + ": as the options ask: " + expected);
+  if (v.agrees()) {
+    session.console.note(v.verdict());
+    return 0;
+  }
+  if (!v.read) {
+    error_line(who + shown + ": " + v.verdict());
+    return 1;
+  }
+  for (const VerifyDifference &d : v.differences)
+    if (!d.expected) error_line(who + shown + ": verify: " + d.text);
+  return 1;
+}
+
 // After a complete export of LOAD's model to NAME.x: the textures it
 // wrote beside the .x put in place, the report's textures, the summary
 // line, the depfile's rule, the textures the .x names looked for beside
@@ -352,11 +380,15 @@ int finish_export(ExportSession &session, const Load &load, ExportedFiles &writt
     if (session.console.shows_notes())
       session.console.note("molv: " + load.file + ": warning: " + warning);
   }
+  const int verified = args.verify
+                           ? verify_written(session, who, name + ".x",
+                                            to_stdout ? "standard output" : name + ".x", report)
+                           : 0;
   if (to_stdout && !send_to_stdout(name + ".x", &error)) {
     error_line(error);
     return 1;
   }
-  return 0;
+  return verified;
 }
 
 // The export of one model, its report filled as far as it got.

@@ -107,6 +107,27 @@ std::vector<std::string> failing_warnings(const Args &args,
   }
   return codes;
 }
+namespace {
+
+// {"agrees": ..., "faces": ..., "differences": [...]}, or the reason the
+// file could not be read back.
+nlohmann::ordered_json verify_json(const Verification &verify) {
+  nlohmann::ordered_json v;
+  v["agrees"] = verify.agrees();
+  if (!verify.read) {
+    v["error"] = verify.error;
+    return v;
+  }
+  v["faces"] = verify.model_faces;
+  v["file_faces"] = verify.file_faces;
+  v["differences"] = nlohmann::ordered_json::array();
+  for (const VerifyDifference &d : verify.differences)
+    v["differences"].push_back(
+        {{"kind", d.kind}, {"expected", d.expected}, {"count", d.count}, {"text", d.text}});
+  return v;
+}
+
+}  // namespace
 
 std::string report_json(const ModelReport &model) {
   nlohmann::ordered_json line;
@@ -145,6 +166,7 @@ std::string report_json(const ModelReport &model) {
                                 {"embedded", texture.embedded},
                                 {"extracted", texture.extracted},
                                 {"copied", texture.copied}});
+  if (model.verified) line["verify"] = verify_json(model.verify);
   // Names are bytes: one that is no UTF-8 is kept readable, not refused.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

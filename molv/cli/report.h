@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "common/verify.h"
 #include "common/x_summary.h"
 
 namespace molv {
@@ -46,6 +47,8 @@ struct ModelReport {
   std::vector<ReportWarning> warnings;
   std::vector<std::string> failed_by;  // the codes of the warnings that failed it
   std::vector<ReportTexture> textures;
+  bool verified = false;  // --verify ran: VERIFY holds its verdict
+  Verification verify;
 };
 
 // The stable code of a warning line of the load (import/load.h)

@@ -56,6 +56,8 @@ constexpr const char *kUsageHead =
     "                         files beside the .x and name those files in it\n"
     "  --copy-textures        copy the model's texture files beside the .x, under\n"
     "                         the names the .x gives them\n"
+    "  --verify               read every .x back and compare it with the model\n"
+    "                         face by face; a real difference fails the model\n"
     "  -j, --jobs N           export several SCENEs in N processes side by side\n"
     "                         (default: one per core, as each export keeps one\n"
     "                         core busy and shares nothing with the others)\n"

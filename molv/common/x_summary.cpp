@@ -184,4 +184,16 @@ std::string size_text(std::uint64_t bytes) {
   return text;
 }
 
+bool wrote_line(const std::string &file, std::string *line, std::string *error) {
+  XFileCounts counts;
+  if (!count_x_file(file, &counts, error)) return false;
+  const auto plural = [](std::uint64_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  *line = "Wrote " + file + " (" + size_text(counts.bytes) + "): " +
+          plural(counts.meshes, "mesh", "meshes") + ", " +
+          plural(counts.vertices, "vertex", "vertices") + ", " + plural(counts.faces, "face", "faces");
+  return true;
+}
+
 }  // namespace molv

@@ -29,6 +29,10 @@ struct XFileCounts {
 bool count_x_text(const char *text, std::size_t size, XFileCounts *counts, std::string *error);
 bool count_x_file(const std::string &path, XFileCounts *counts, std::string *error);
 
+// "Wrote FILE (1.4 MB): 1 mesh, 8 vertices, 6 faces": the window's line
+// after a complete export.  False with *error when FILE cannot be counted.
+bool wrote_line(const std::string &file, std::string *line, std::string *error);
+
 // "1.4 MB", "812 bytes": a size as people read it (powers of 1000).
 std::string size_text(std::uint64_t bytes);
 

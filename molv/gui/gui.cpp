@@ -29,19 +29,20 @@
 #include <utility>
 #include <vector>
 
-#include "gui_script.h"
-#include "gui/background_load.h"
-#include "gui/export_textures.h"
-#include "gui/view.h"
 #include "api/display.h"
 #include "api/model.h"
-#include "api/tcl_bridge.h"
 #include "api/run_outcome.h"
-#include "common/x_summary.h"
+#include "api/tcl_bridge.h"
 #include "common/error_line.h"
 #include "common/plugin_options.h"
 #include "common/signals.h"
 #include "common/texture_check.h"
+#include "common/x_summary.h"
+#include "gui/background_load.h"
+#include "gui/background_verify.h"
+#include "gui/export_textures.h"
+#include "gui/view.h"
+#include "gui_script.h"
 #include "import/load.h"
 
 namespace molv {
@@ -121,6 +122,7 @@ std::string g_chosen_file;
 // The file of the last complete export, for the window once the command
 // has returned.
 std::string g_exported;
+std::string g_exported_options;  // the option string it was written under
 
 // The options and the textures of the export being saved (export_textures.h).
 bool g_saving = false;
@@ -154,7 +156,7 @@ bool mirrors_z(const std::string &options) { return options.size() > 3 && option
 void tell_exported(ClientData) {
   const std::string file = std::move(g_exported);
   g_exported.clear();
-  if (!file.empty()) eval_words({"::molv::gui::exported", file}, nullptr);
+  if (!file.empty()) eval_words({"::molv::gui::exported", file, g_exported_options}, nullptr);
 }
 
 int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -166,6 +168,11 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
   // `molv qel_save export NAME ...` writes NAME.x; save_as writes the
   // chooser's file.
   const bool save = g_depth == 0 && objc >= 3 && std::string(Tcl_GetString(objv[1])) == "qel_save";
+  // The check of the last export reads the model in its thread.
+  if (save && verify_running()) {
+    Tcl_SetObjResult(interp, tcl_string("the last export is being read back"));
+    return TCL_ERROR;
+  }
   std::string target;
   if (save && std::string(Tcl_GetString(objv[2])) != "save_as" && objc >= 4 &&
       Tcl_GetString(objv[3])[0] != '\0')
@@ -207,7 +214,13 @@ int counted_molv(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]
                     std::string(extract) == "1";
       set_view_mirror_z(mirrors_z(g_save_options));
       g_exported = target;
+      g_exported_options = g_save_options.empty() ? default_option_string() : g_save_options;
       Tcl_DoWhenIdle(tell_exported, nullptr);
+    } else if (save) {
+      // The bar of an export that did not complete goes back to rest; a
+      // complete one's follows its read-back.
+      Tcl_SetVar(interp, "::molv::progress", "0", TCL_GLOBAL_ONLY);
+      Tcl_SetVar(interp, "::molv::gui::bar", "0", TCL_GLOBAL_ONLY);
     }
     // A signal during the command that ends molv does so now.
     end_export();
@@ -333,6 +346,10 @@ int load_file_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_SetObjResult(interp, tcl_string("a model is loading"));
     return TCL_ERROR;
   }
+  if (verify_running()) {
+    Tcl_SetObjResult(interp, tcl_string("the last export is being read back"));
+    return TCL_ERROR;
+  }
   const std::string file = Tcl_GetString(objv[1]);
   // A file that cannot be read leaves the model the window shows.
   Load load;
@@ -436,20 +453,12 @@ int x_summary_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const o
     Tcl_WrongNumArgs(interp, 1, objv, "file");
     return TCL_ERROR;
   }
-  const std::string file = Tcl_GetString(objv[1]);
-  XFileCounts counts;
-  std::string error;
-  if (!count_x_file(file, &counts, &error)) {
+  std::string line, error;
+  if (!wrote_line(Tcl_GetString(objv[1]), &line, &error)) {
     Tcl_SetObjResult(interp, tcl_string(error));
     return TCL_ERROR;
   }
-  const auto plural = [](std::uint64_t n, const char *one, const char *many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-  };
-  Tcl_SetObjResult(interp, tcl_string("Wrote " + file + " (" + size_text(counts.bytes) + "): " +
-                                      plural(counts.meshes, "mesh", "meshes") + ", " +
-                                      plural(counts.vertices, "vertex", "vertices") + ", " +
-                                      plural(counts.faces, "face", "faces")));
+  Tcl_SetObjResult(interp, tcl_string(line));
   return TCL_OK;
 }
 
@@ -527,7 +536,9 @@ void create_commands(Tcl_Interp *interp) {
   for (const auto &command : commands)
     Tcl_CreateObjCommand(interp, command.first, command.second, nullptr, nullptr);
   create_view_commands(interp);
-  create_load_commands(interp, g_window->load_scene, open_model, [] { return g_busy != 0; });
+  create_load_commands(interp, g_window->load_scene, open_model,
+                       [] { return g_busy != 0 || verify_running(); });
+  create_verify_commands(interp, [] { return g_busy != 0 || load_running(); });
 }
 
 // Everything run() set up, undone in reverse order.
@@ -536,6 +547,7 @@ struct Teardown {
     hooks() = Hooks();
     Tcl_CancelIdleCall(tell_exported, nullptr);
     finish_load();
+    finish_verify();
     reset_view();
     release_ending_signals();
     tcl_stop();

@@ -17,6 +17,10 @@
 #   ::molv::gui::load_start, load_poll, load_cancel, loading
 #                               File > Open and the model of the command
 #                               line in a thread (gui/background_load.h)
+#   ::molv::gui::verify_start, verify_poll, verify_cancel, verifying
+#                               the read-back of an export in a thread
+#                               (gui/background_verify.h); a script waits
+#                               for its verdict with wait_check
 #   ::molv::gui::view ...       the 3D view (gui/view.h)
 #
 # The model of the command line is read as File > Open reads (begin_load):
@@ -108,6 +112,11 @@ proc ::molv::gui::build {} {
     trace add variable ::qel_export::percent write ::molv::gui::follow_bar
     follow_bar
     ttk::button .cancel -text Cancel -command ::molv::gui::cancel_load
+    # The bar is as tall as Cancel from the start: Cancel coming and going
+    # would resize the view, and a frame of a large model drawn in
+    # software holds the window.
+    frame .bottom.strut -width 0 -height [winfo reqheight .cancel]
+    pack .bottom.strut -side right
     pack .progress -in .bottom -side right -padx 4 -pady 2
     pack .status -in .bottom -side left -fill x -expand 1
 
@@ -183,6 +192,7 @@ proc ::molv::gui::follow_bar {args} {
 # (where the textures the model names are); the window's own folder is back
 # once the entry has run.
 proc ::molv::gui::run_entry {label script} {
+    stop_check
     if {[loading]} {
         show_message "A model is loading: let it finish or cancel it first."
         return
@@ -281,6 +291,7 @@ proc ::molv::gui::name_of {file} {
 }
 
 proc ::molv::gui::open_file {} {
+    stop_check
     if {[busy]} {
         show_message "An export is running: let it finish or cancel it first."
         return
@@ -428,6 +439,11 @@ proc ::molv::gui::dialog_parent {} {
 # Quit: a running export is cancelled first, and molv ends once it has
 # cleaned up.
 proc ::molv::gui::quit {} {
+    if {[verifying]} {
+        verify_cancel
+        after 50 ::molv::gui::quit
+        return
+    }
     if {[loading]} {
         load_cancel
         after 50 ::molv::gui::quit
@@ -568,7 +584,13 @@ proc ::molv::gui::build_view {} {
         catch {destroy .scene.gl}
         togl .scene.gl {*}$options
     }
-    ttk::label .scene.agreement -anchor w -padding {2 2}
+    # Three lines always (the verdict, wrapped, and what the options asked
+    # for): a line more or less would resize the view, and a frame of a
+    # large model drawn in software holds the window.  Nor may a long line
+    # widen the window.
+    label .scene.agreement -anchor w -justify left -height 3 -width 1 -padx 2 -pady 2
+    set background [ttk::style lookup TFrame -background]
+    if {$background ne ""} {.scene.agreement configure -background $background}
     wrap_to_width .scene.agreement
     pack .scene.bar -side top -fill x -pady {0 2}
     pack .scene.agreement -side bottom -fill x
@@ -684,17 +706,78 @@ proc ::molv::gui::offer_texture_choices {missing} {
     }
 }
 
-# A complete export of FILE: what it holds in the status line, and the file
-# as Assimp's .x reader sees it in the view.
-proc ::molv::gui::exported {file} {
-    if {![catch {x_summary $file} line]} {set ::molv::status $line}
+# A complete export of FILE, written under OPTIONS: what it holds in the
+# status line, then the check of molv export --verify in a thread
+# (poll_check), with the status line and the bar following it; the view's
+# picture of the .x comes from the same reading as the verdict under it.
+proc ::molv::gui::exported {file options} {
     show_warnings [texture_warnings $file]
-    if {[catch {view read_export $file} result]} {
+    # The earlier picture is not this file's.
+    view forget_export
+    set ::molv::gui::showing [view showing]
+    foreach b {export both} {.scene.bar.$b state disabled}
+    .scene.agreement configure -text "Reading [name_of $file] back ..." -foreground #505050
+    if {[catch {verify_start $file $options} result]} {
+        if {[catch {x_summary $file} ::molv::status]} {set ::molv::status ""}
         .scene.agreement configure -text "The .x could not be read back: $result" \
             -foreground #a00000
         return
     }
-    lassign $result agree line
-    .scene.agreement configure -text $line -foreground [expr {$agree ? "#006000" : "#a00000"}]
-    foreach b {export both} {.scene.bar.$b state !disabled}
+    variable checking $file
+    set ::molv::status "Reading [name_of $file] back ..."
+    .cancel configure -command ::molv::gui::verify_cancel
+    pack .cancel -in .bottom -side right -before .progress -padx 2
+    bind . <Escape> ::molv::gui::verify_cancel
+    after 20 ::molv::gui::poll_check
 }
+
+proc ::molv::gui::poll_check {} {
+    variable checking
+    set file $checking
+    set result [verify_poll]
+    lassign $result state detail
+    if {$state eq "running"} {
+        set ::molv::progress $detail
+        set ::molv::status "Reading [name_of $file] back ... $detail %"
+        after 50 ::molv::gui::poll_check
+        return
+    }
+    bind . <Escape> {}
+    pack forget .cancel
+    .cancel configure -command ::molv::gui::cancel_load
+    set ::molv::progress 0
+    set ::molv::status $::molv::gui::wrote
+    switch -- $state {
+        done {
+            lassign $result state agrees verdict expected real
+            set lines [list $verdict]
+            if {[llength $expected]} {lappend lines "As the options ask: [join $expected {; }]"}
+            .scene.agreement configure -text [join $lines \n] \
+                -foreground [expr {$agrees ? "#006000" : "#a00000"}]
+            foreach b {export both} {.scene.bar.$b state !disabled}
+        }
+        failed {
+            .scene.agreement configure -text "The .x could not be read back: $detail" \
+                -foreground #a00000
+        }
+        default {
+            .scene.agreement configure -text "The read-back of [name_of $file] was cancelled" \
+                -foreground #505050
+        }
+    }
+    set ::molv::gui::check_ended $state
+}
+
+# Returns once no read-back runs, the event loop running meanwhile (a
+# script waits so for the verdict after an export); STOP stops it first.
+proc ::molv::gui::wait_check {{stop 0}} {
+    # The read-back of an export that has just ended starts when idle.
+    update idletasks
+    if {$stop && [verifying]} {verify_cancel}
+    while {[verifying]} {
+        after 20 {set ::molv::gui::tick 1}
+        vwait ::molv::gui::tick
+    }
+}
+
+proc ::molv::gui::stop_check {} {wait_check 1}

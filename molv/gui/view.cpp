@@ -471,7 +471,10 @@ void render(Tcl_Interp *interp, bool outline_only = false) {
   Togl_MakeCurrent(togl);
   for (auto &old : g_view.retired) old->release();
   g_view.retired.clear();
-  for (Drawn *drawn : {g_view.model.get(), g_view.file.get()})
+  // The export's buffers go up when it is first shown: a frame right
+  // after its read-back would otherwise hold the window for the upload.
+  Drawn *shown_file = g_view.showing != "model" ? g_view.file.get() : nullptr;
+  for (Drawn *drawn : {g_view.model.get(), shown_file})
     if (drawn != nullptr && !drawn->uploaded) upload(interp, drawn);
   const int width = Togl_Width(togl);
   const int height = Togl_Height(togl);
@@ -643,26 +646,16 @@ Then select_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   return Then::kDone;
 }
 
-// The written .x beside the model: {AGREE LINE}, AGREE whether the two
-// hold the same.
-Then read_export(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-  if (objc != 3) {
-    Tcl_WrongNumArgs(interp, 2, objv, "file");
-    return Then::kError;
-  }
-  std::unique_ptr<Drawn> drawn(new Drawn);
-  std::string error;
-  if (!mesh_of_x_file(Tcl_GetString(objv[2]), &drawn->mesh, &error)) return fail(interp, error);
+// The .x's picture goes: the export it showed is no longer the last.
+Then forget_export(Tcl_Interp *interp, int, Tcl_Obj *const[]) {
   if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
-  bool agree = false;
-  const ViewMesh empty;
-  const std::string line =
-      compare_meshes(g_view.model ? g_view.model->mesh : empty, drawn->mesh, &agree);
-  g_view.file = std::move(drawn);
-  Tcl_Obj *result[2] = {Tcl_NewBooleanObj(agree), Tcl_NewStringObj(line.c_str(), -1)};
-  Tcl_SetObjResult(interp, Tcl_NewListObj(2, result));
-  redraw();
-  return Then::kDone;
+  if (g_view.showing == "model") {
+    // Nothing shown changes: no frame to draw.
+    Tcl_ResetResult(interp);
+    return Then::kDone;
+  }
+  g_view.showing = "model";
+  return Then::kRedraw;
 }
 
 Then show_in_view(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -736,10 +729,10 @@ Then view_ppm(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 
 int view_command(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
   static const std::pair<const char *, Subcommand> kSubcommands[] = {
-      {"build", build_view},       {"orbit", orbit_view},        {"pan", pan_view},
-      {"zoom", zoom_view},         {"frame", frame_view},        {"select", select_in_view},
-      {"read_export", read_export}, {"show", show_in_view},      {"redraw", redraw_view},
-      {"showing", showing_in_view}, {"ppm", view_ppm},           {"pixel", view_pixel},
+      {"build", build_view},        {"orbit", orbit_view},   {"pan", pan_view},
+      {"zoom", zoom_view},          {"frame", frame_view},   {"select", select_in_view},
+      {"show", show_in_view},       {"redraw", redraw_view}, {"forget_export", forget_export},
+      {"showing", showing_in_view}, {"ppm", view_ppm},       {"pixel", view_pixel},
       {"size", size_in_view},
   };
   if (objc < 2) {
@@ -767,6 +760,16 @@ void create_view_commands(Tcl_Interp *interp) {
   Tcl_CreateObjCommand(interp, "::molv::gui::view", view_command, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::view_create", create_callback, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "::molv::gui::view_display", display_callback, nullptr, nullptr);
+}
+
+void show_export(ViewMesh mesh) {
+  std::unique_ptr<Drawn> drawn(new Drawn);
+  drawn->mesh = std::move(mesh);
+  if (g_view.file) g_view.retired.push_back(std::move(g_view.file));
+  g_view.file = std::move(drawn);
+  // A frame of a large model drawn in software holds the window: none
+  // when nothing shown changes.
+  if (g_view.showing != "model") redraw();
 }
 
 void set_view_mirror_z(bool mirror) {

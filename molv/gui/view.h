@@ -3,8 +3,8 @@
  * software where there is no GPU).  It shows the model as the export will
  * see it -- the materials' diffuse colours, textures whose file is found,
  * the normals the host recalculates for the export -- and, after an
- * export, the .x file as Assimp's .x reader reads it back, alone or side by
- * side with the model.
+ * export, the .x file as the check of the export read it back
+ * (gui/background_verify.h), alone or side by side with the model.
  *
  * Under the model a ground grid of a round step (about ten cells over the
  * model), in the corner the axes; the object chosen in the list is
@@ -26,9 +26,7 @@
  *   view frame                the whole model in view
  *   view select INDEX         highlight the object at INDEX in tree order
  *                             (the tree's "oINDEX"); -1: none
- *   view read_export FILE     reads FILE with Assimp's .x reader; returns
- *                             the line that says whether it agrees with
- *                             the model (an error when it cannot be read)
+ *   view forget_export        drops the picture of the last export
  *   view show model|export|both
  *   view showing              what is shown
  *   view size                 {DX DY DZ} of the model's box ({} without faces)
@@ -41,6 +39,8 @@
 
 #include <tcl.h>
 
+#include "gui/view_mesh.h"
+
 namespace molv {
 namespace gui {
 
@@ -48,6 +48,9 @@ namespace gui {
 // ::molv::gui::view_create, view_display and view_reshape.
 void create_view_commands(Tcl_Interp *interp);
 
+// MESH, the .x as the check of the export read it, becomes the view's
+// "export" picture (drawn at the next redraw).
+void show_export(ViewMesh mesh);
 // Whether the export mirrors z: the axes in the corner of the view show
 // the .x's z (along the model's -z when it does).
 void set_view_mirror_z(bool mirror);

@@ -9,18 +9,12 @@
 
 #include <sys/stat.h>
 
-#include <assimp/Importer.hpp>
-#include <assimp/material.h>
-#include <assimp/scene.h>
-
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "api/model.h"
@@ -30,7 +24,6 @@
 extern "C" {
 void object_calc_normals_force(mo_object *object);
 int surface_get_shading(mo_surface *surface);
-int surface_get_twosided(mo_surface *surface);
 }
 
 namespace molv {
@@ -101,7 +94,7 @@ class Builder {
                        mesh_->parts.end());
     mesh_->triangle_count = mesh_->indices.size() / 3;
     index_of_.clear();
-    bounds_and_positions();
+    bounds();
   }
 
  private:
@@ -110,14 +103,7 @@ class Builder {
       mesh_->parts.back().count = mesh_->indices.size() - mesh_->parts.back().first;
   }
 
-  struct PositionHash {
-    size_t operator()(const std::array<std::int64_t, 3> &p) const {
-      return (static_cast<size_t>(p[0]) * 73856093u) ^ (static_cast<size_t>(p[1]) * 19349663u) ^
-             (static_cast<size_t>(p[2]) * 83492791u);
-    }
-  };
-
-  void bounds_and_positions() {
+  void bounds() {
     if (mesh_->vertices.empty()) return;
     for (int i = 0; i < 3; ++i)
       mesh_->min[i] = mesh_->max[i] = mesh_->vertices[0].position[i];
@@ -126,21 +112,6 @@ class Builder {
         mesh_->min[i] = std::min(mesh_->min[i], v.position[i]);
         mesh_->max[i] = std::max(mesh_->max[i], v.position[i]);
       }
-    // Positions on a grid of a hundred-thousandth of the model's size: a
-    // file holds six significant digits, and a reader adds a frame's
-    // offset back, so the same position comes back a few bits apart.
-    float size = 0;
-    for (int i = 0; i < 3; ++i) size = std::max(size, mesh_->max[i] - mesh_->min[i]);
-    const double step = size > 0 ? size * 1e-5 : 1.0;
-    std::unordered_set<std::array<std::int64_t, 3>, PositionHash> seen;
-    seen.reserve(mesh_->vertices.size());
-    for (const ViewVertex &v : mesh_->vertices) {
-      std::array<std::int64_t, 3> cell;
-      for (int i = 0; i < 3; ++i)
-        cell[i] = static_cast<std::int64_t>(std::llround((v.position[i] - mesh_->min[i]) / step));
-      seen.insert(cell);
-    }
-    mesh_->positions = seen.size();
   }
 
   struct VertexHash {
@@ -203,9 +174,7 @@ void add_object_surfaces(mo_object *object, const Model &m, const std::string &m
     if (corners.size() < 3) continue;  // lines and points are not exported as faces
     const Colour colour = colour_of(m, surface->material);
     const bool flat = surface_get_shading(surface) == 0;
-    const bool twosided = surface_get_twosided(surface) != 0;
     ++mesh->faces;
-    if (twosided) mesh->twosided_triangles += corners.size() - 2;
     ring.clear();
     for (const mo_svertex *corner : corners) {
       const float zero[3] = {0, 0, 0};
@@ -261,139 +230,63 @@ ViewMesh mesh_of_model(const std::string &model_file) {
 
 namespace {
 
-// A material of a .x read back: its diffuse colour into *COLOUR, its
-// texture (where its file is found beside FILE) into *TEXTURE, and a
-// texture not found into the mesh's list of missing ones.
-void read_x_material(const aiMaterial &material, const std::string &file, Builder *builder,
-                     ViewMesh *mesh, Colour *colour, int *texture) {
-  aiColor4D diffuse(0.8f, 0.8f, 0.8f, 1.0f);
-  material.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
-  colour->rgba[0] = colour_byte(diffuse.r);
-  colour->rgba[1] = colour_byte(diffuse.g);
-  colour->rgba[2] = colour_byte(diffuse.b);
-  aiString path;
-  if (material.GetTexture(aiTextureType_DIFFUSE, 0, &path) != AI_SUCCESS) return;
-  const std::string found = model_texture_file(file, path.C_Str());
-  *texture = builder->texture(found);
-  auto &missing = mesh->missing_textures;
-  if (found.empty() && std::find(missing.begin(), missing.end(), path.C_Str()) == missing.end())
-    missing.push_back(path.C_Str());
-}
-
-// The polygon faces of a mesh of a .x read back, as fans of triangles in
-// world space (TRANSFORM; TURN for the normals).
-void add_x_faces(const aiMesh &m, const aiMatrix4x4 &transform, const aiMatrix3x3 &turn,
-                 const Colour &colour, Builder *builder, ViewMesh *mesh) {
-  for (unsigned f = 0; f < m.mNumFaces; ++f) {
-    const aiFace &face = m.mFaces[f];
-    if (face.mNumIndices < 3) continue;
-    ++mesh->faces;
-    // A face without normals takes its plane's.
-    aiVector3D plane = (m.mVertices[face.mIndices[1]] - m.mVertices[face.mIndices[0]]) ^
-                       (m.mVertices[face.mIndices[2]] - m.mVertices[face.mIndices[0]]);
-    plane = (turn * plane).NormalizeSafe();
-    for (unsigned c = 1; c + 1 < face.mNumIndices; ++c) {
-      for (unsigned index : {face.mIndices[0], face.mIndices[c], face.mIndices[c + 1]}) {
-        const aiVector3D p = transform * m.mVertices[index];
-        const aiVector3D n = m.HasNormals() ? (turn * m.mNormals[index]).NormalizeSafe() : plane;
-        const float position[3] = {p.x, p.y, p.z};
-        const float normal[3] = {n.x, n.y, n.z};
-        const bool uv = m.HasTextureCoords(0);
-        builder->add(position, normal, uv ? m.mTextureCoords[0][index].x : 0.0f,
-                     uv ? m.mTextureCoords[0][index].y : 0.0f, colour.rgba);
-      }
-    }
-  }
+// The colour a material of a .x gives the faces it is on.
+Colour colour_of(const XMaterial &material) {
+  Colour colour;
+  for (int i = 0; i < 3; ++i) colour.rgba[i] = colour_byte(material.colour[i]);
+  return colour;
 }
 
 }  // namespace
 
-bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error) {
-  *mesh = ViewMesh();
-  if (!is_regular_file(file)) {
-    *error = file + ": no such file";
-    return false;
+ViewMesh mesh_of_x_scene(const XScene &scene, const std::string &file) {
+  ViewMesh mesh;
+  Builder builder(&mesh);
+  std::vector<int> textures(scene.materials.size(), -1);
+  for (std::size_t i = 0; i < scene.materials.size(); ++i) {
+    const XMaterial &material = scene.materials[i];
+    if (!material.has_texture || material.texture.empty()) continue;
+    const std::string found = model_texture_file(file, material.texture);
+    textures[i] = builder.texture(found);
+    auto &missing = mesh.missing_textures;
+    if (found.empty() &&
+        std::find(missing.begin(), missing.end(), material.texture) == missing.end())
+      missing.push_back(material.texture);
   }
-  Assimp::Importer importer;
-  const aiScene *scene = importer.ReadFile(file, 0);
-  if (scene == nullptr || scene->mRootNode == nullptr) {
-    *error = file + ": " + importer.GetErrorString();
-    return false;
-  }
-  Builder builder(mesh);
-  std::vector<Colour> colours(scene->mNumMaterials);
-  std::vector<int> textures(scene->mNumMaterials, -1);
-  for (unsigned i = 0; i < scene->mNumMaterials; ++i)
-    read_x_material(*scene->mMaterials[i], file, &builder, mesh, &colours[i], &textures[i]);
-  std::vector<std::pair<const aiNode *, aiMatrix4x4>> stack{{scene->mRootNode, aiMatrix4x4()}};
-  while (!stack.empty()) {
-    const auto item = stack.back();
-    stack.pop_back();
-    const aiNode *node = item.first;
-    const aiMatrix4x4 transform = item.second * node->mTransformation;
-    aiMatrix3x3 turn(transform);
-    turn.Inverse().Transpose();
-    for (unsigned k = 0; k < node->mNumMeshes; ++k) {
-      const aiMesh *m = scene->mMeshes[node->mMeshes[k]];
-      const unsigned material = m->mMaterialIndex < colours.size() ? m->mMaterialIndex : 0;
-      const Colour colour = material < colours.size() ? colours[material] : Colour();
-      builder.new_object();
-      builder.begin_part(material < textures.size() ? textures[material] : -1);
-      add_x_faces(*m, transform, turn, colour, &builder, mesh);
+  std::uint32_t mesh_number = UINT32_MAX;
+  for (const XScene::Face &face : scene.faces) {
+    if (face.corners < 3) continue;
+    if (face.mesh != mesh_number) builder.new_object(), mesh_number = face.mesh;
+    const bool has_material = face.material >= 0;
+    builder.begin_part(has_material ? textures[static_cast<std::size_t>(face.material)] : -1);
+    const Colour colour = has_material
+                              ? colour_of(scene.materials[static_cast<std::size_t>(face.material)])
+                              : Colour();
+    ++mesh.faces;
+    // A face without normals takes its plane's.
+    const auto &p = scene.position;
+    const std::size_t a = face.first;
+    float plane[3];
+    for (int i = 0; i < 3; ++i) {
+      const int j = (i + 1) % 3, k = (i + 2) % 3;
+      plane[i] = (p[a + 1][j] - p[a][j]) * (p[a + 2][k] - p[a][k]) -
+                 (p[a + 1][k] - p[a][k]) * (p[a + 2][j] - p[a][j]);
     }
-    for (unsigned c = node->mNumChildren; c-- > 0;)
-      stack.push_back({node->mChildren[c], transform});
+    const bool normals = scene.meshes[face.mesh].normals;
+    std::uint32_t ring[3];
+    for (std::uint32_t c = 1; c + 1 < face.corners; ++c) {
+      const std::uint32_t corners[3] = {0, c, c + 1};
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t at = a + corners[k];
+        // t goes up the image in the view, v down it in the file.
+        ring[k] = builder.vertex(p[at].data(), normals ? scene.normal[at].data() : plane,
+                                 scene.uv[at][0], 1.0f - scene.uv[at][1], colour.rgba);
+      }
+      mesh.indices.insert(mesh.indices.end(), ring, ring + 3);
+    }
   }
   builder.finish();
-  return true;
-}
-
-std::string compare_meshes(const ViewMesh &model, const ViewMesh &file, bool *agree) {
-  char box[200];
-  std::snprintf(box, sizeof box, "box %.4g %.4g %.4g to %.4g %.4g %.4g", file.min[0],
-                file.min[1], file.min[2], file.max[0], file.max[1], file.max[2]);
-  std::vector<std::string> differ;
-  // A two-sided polygon is written twice, once for each side; a file may
-  // also hold polygons as triangles: triangles count the same either way.
-  const std::uint64_t t = model.triangles();
-  if (file.triangles() != t && file.triangles() != t + model.twosided_triangles)
-    differ.push_back("the model has " + std::to_string(t) + " triangles, the file " +
-                     std::to_string(file.triangles()));
-  // Positions a few bits apart may fall either side of the grid they are
-  // counted on: a difference of one in two hundred is no difference.
-  const std::uint64_t apart = file.positions > model.positions ? file.positions - model.positions
-                                                                : model.positions - file.positions;
-  if (apart > model.positions / 200)
-    differ.push_back("the model has " + std::to_string(model.positions) +
-                     " vertex positions, the file " + std::to_string(file.positions));
-  float size = 0;
-  for (int i = 0; i < 3; ++i) size = std::max(size, model.max[i] - model.min[i]);
-  const float tolerance = std::max(1e-5f, size * 1e-4f);
-  bool box_agrees = true;
-  for (int i = 0; i < 3; ++i)
-    box_agrees = box_agrees && std::fabs(model.min[i] - file.min[i]) <= tolerance &&
-                 std::fabs(model.max[i] - file.max[i]) <= tolerance;
-  if (!box_agrees) {
-    char line[480];
-    std::snprintf(line, sizeof line,
-                  "the box differs: model %.4g %.4g %.4g to %.4g %.4g %.4g, file %s",
-                  model.min[0], model.min[1], model.min[2], model.max[0], model.max[1],
-                  model.max[2], box + 4);
-    differ.push_back(line);
-  }
-  if (!file.missing_textures.empty())
-    differ.push_back(std::to_string(file.missing_textures.size()) +
-                     (file.missing_textures.size() == 1 ? " texture" : " textures") +
-                     " not found beside the .x (" + file.missing_textures[0] +
-                     (file.missing_textures.size() > 1 ? ", ..." : "") + ")");
-  *agree = differ.empty();
-  if (*agree)
-    return "The .x agrees with the model: " + std::to_string(file.faces) + " faces (" +
-           std::to_string(file.triangles()) + " triangles), " +
-           std::to_string(file.positions) + " vertex positions, " + box;
-  std::string text = "The .x differs: ";
-  for (size_t i = 0; i < differ.size(); ++i) text += (i ? "; " : "") + differ[i];
-  return text;
+  return mesh;
 }
 
 }  // namespace gui

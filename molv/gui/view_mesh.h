@@ -1,9 +1,9 @@
 /*
  * What the 3D view draws, made on the processor: triangles with their
  * normal, texture coordinates and colour, in parts of one texture each, and
- * what is needed to compare two of them.  One comes from the open model
- * (with the normals the export writes), one from a .x file as Assimp's .x
- * reader reads it.  No OpenGL here: view.cpp uploads these.
+ * their bounds.  One comes from the open model (with the normals the
+ * export writes), one from a .x file as the check of the export reads it
+ * (common/verify.h).  No OpenGL here: view.cpp uploads these.
  */
 #ifndef MOLV_GUI_VIEW_MESH_H
 #define MOLV_GUI_VIEW_MESH_H
@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "common/x_read.h"
 
 namespace molv {
 namespace gui {
@@ -47,8 +49,6 @@ struct ViewMesh {
   float min[3] = {0, 0, 0};
   float max[3] = {0, 0, 0};
   std::uint64_t faces = 0;               // polygons
-  std::uint64_t twosided_triangles = 0;  // triangles of two-sided polygons
-  std::uint64_t positions = 0;        // distinct corner positions
   std::uint64_t triangle_count = 0;      // kept when the buffers go to the GL
   std::uint64_t triangles() const { return triangle_count; }
   bool empty() const { return indices.empty(); }
@@ -59,13 +59,9 @@ struct ViewMesh {
 // Relative texture names are looked up beside MODEL_FILE.
 ViewMesh mesh_of_model(const std::string &model_file);
 
-// FILE read by Assimp's .x reader as an engine would take it.  False with
-// *error when it cannot be read.
-bool mesh_of_x_file(const std::string &file, ViewMesh *mesh, std::string *error);
-
-// One line: whether FILE_MESH shows what MODEL holds (faces, distinct
-// vertices, bounding box), else what differs.  *agree tells which.
-std::string compare_meshes(const ViewMesh &model, const ViewMesh &file, bool *agree);
+// The faces of a .x read back (SCENE, in the modeller's space, as the
+// check of the export read it from FILE), as an engine draws them.
+ViewMesh mesh_of_x_scene(const XScene &scene, const std::string &file);
 
 }  // namespace gui
 }  // namespace molv

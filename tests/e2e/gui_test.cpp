@@ -288,7 +288,8 @@ TEST_F(Window, TheExportMenuExtractsAndCopiesTexturesAndRefusesAClash) {
     choose "Extract embedded textures"
     export_to )" + work_ + R"(/box
     # Export as...: the textures are planned once the file is chosen.
-    proc tk_getSaveFile {args} {return )" + work_ + R"(/asbox.x}
+    proc tk_getSaveFile {args} {return )" +
+                             work_ + R"(/asbox.x}
     .menubar.file.export invoke 0
     update
     click .x_export_save.buttons.saveas
@@ -559,6 +560,8 @@ TEST_F(Window, CancelInTheDialogStopsALongExportAndLeavesNoFile) {
     click .x_export_save.buttons.export
     puts "status=$::molv::status"
     puts "progress=$::molv::progress"
+    update
+    puts "bar=$::molv::gui::bar"
     puts "dialog=[winfo exists .x_export_save]"
     puts "cancel=$::qel_cancel"
     puts "grab=[grab current]"
@@ -570,6 +573,7 @@ TEST_F(Window, CancelInTheDialogStopsALongExportAndLeavesNoFile) {
   EXPECT_EQ(lines_with(r.out, "busy="), (std::vector<std::string>{"1", "0"}));
   EXPECT_EQ(value_of(r.out, "status"), "*** Abort by User ! ***");
   EXPECT_EQ(value_of(r.out, "progress"), "0");
+  EXPECT_EQ(value_of(r.out, "bar"), "0") << "the window's bar is back at rest";
   EXPECT_EQ(value_of(r.out, "dialog"), "0") << "the abort closes the dialog";
   EXPECT_EQ(value_of(r.out, "cancel"), "0");
   EXPECT_EQ(value_of(r.out, "grab"), "");
