@@ -219,6 +219,7 @@ class Compare {
   void match_pieces();
   bool corners_of(const Want &w, const int *id, std::uint32_t at[3]) const;
   std::array<double, 3> facing(const Want &w) const;
+  bool crosses_itself(const Want &w) const;
   bool look_agrees(std::uint32_t f, const Want &w) const;
   bool normals_agree(std::uint32_t first, const std::uint32_t at[3], const Want &w) const;
   double outline(const Want &w) const;
@@ -252,6 +253,9 @@ class Compare {
   std::unordered_multimap<std::uint64_t, std::uint32_t> by_key_;
   std::vector<char> file_done_;
   long non_finite_ = 0, pieces_ = 0, polygons_cut_ = 0, collapsed_ = 0, near_ = 0;
+  // Triangles facing against a polygon whose outline crosses itself.
+  long crossed_ = 0;
+  Names crossed_in_;
   // Real differences, counted, with the objects they touch.
   long reversed_ = 0, against_ = 0, uncovered_ = 0, concave_ = 0, normals_off_ = 0,
        normals_none_ = 0, uv_off_ = 0, uv_none_ = 0, looks_off_ = 0, normal_corners_ = 0;
@@ -499,6 +503,37 @@ double Compare::outline(const Want &w) const {
   return length;
 }
 
+// Whether the outline of W's polygon, seen along its area vector, crosses
+// itself: no surface of one side, so no cut of it can make every triangle
+// face one way.  Polygons of more than 4096 corners are not looked at.
+bool Compare::crosses_itself(const Want &w) const {
+  const ModelFaces::Face &m = model_.faces[w.face];
+  if (m.corners < 4 || m.corners > 4096) return false;
+  const std::array<double, 3> n = area_vector(model_.position, m.first, m.corners);
+  // Seen along the axis the area vector is nearest to.
+  const int drop = std::fabs(n[0]) >= std::fabs(n[1]) && std::fabs(n[0]) >= std::fabs(n[2]) ? 0
+                   : std::fabs(n[1]) >= std::fabs(n[2])                                       ? 1
+                                                                                               : 2;
+  const int x = (drop + 1) % 3, y = (drop + 2) % 3;
+  const Point *p = &model_.position[m.first];
+  const auto side = [&](const Point &a, const Point &b, const Point &c) {
+    const double t = (double(b[x]) - a[x]) * (double(c[y]) - a[y]) -
+                     (double(b[y]) - a[y]) * (double(c[x]) - a[x]);
+    return (t > 0) - (t < 0);
+  };
+  const std::uint32_t count = m.corners;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const Point &a = p[i], &b = p[(i + 1) % count];
+    // Edges that share no corner with edge i: a proper crossing only.
+    for (std::uint32_t j = i + 2; j < count; ++j) {
+      if ((j + 1) % count == i) continue;
+      const Point &c = p[j], &d = p[(j + 1) % count];
+      if (side(a, b, c) * side(a, b, d) < 0 && side(c, d, a) * side(c, d, b) < 0) return true;
+    }
+  }
+  return false;
+}
+
 // Whether W's triangles so far and MORE stay within its area.
 bool Compare::has_room(const Want &w, const std::array<double, 3> &more) const {
   const std::array<double, 3> whole = facing(w);
@@ -550,7 +585,11 @@ void Compare::match_pieces() {
     file_done_[f] = 1;
     for (int c = 0; c < 3; ++c) w.area[c] += own[c];
     ++pieces_;
-    if (best_fit == 1) ++against_, against_in_.add(model_.faces[w.face].object);
+    if (best_fit == 1 && crosses_itself(w)) {
+      ++crossed_, crossed_in_.add(model_.faces[w.face].object);
+    } else if (best_fit == 1) {
+      ++against_, against_in_.add(model_.faces[w.face].object);
+    }
     for (std::uint32_t j = 0; j < 3; ++j) check_corner(x.first + j, best_at[j], w, f);
     check_look(f, w);
   }
@@ -697,6 +736,9 @@ void Compare::finish_real(long lost, const Names &lost_in, long extra) {
       count(extra, "face", "faces") + " in the file that the model does not hold");
   add("winding", false, reversed_,
       count(reversed_, "face", "faces") + in(reversed_in_) + " facing the other way");
+  add("crossing", true, crossed_,
+      count(crossed_, "triangle", "triangles") + in(crossed_in_) +
+          " facing against a polygon whose outline crosses itself (the model's own)");
   add("back-triangle", false, against_,
       count(against_, "triangle", "triangles") + in(against_in_) + " facing against their polygon");
   add("uncovered", false, uncovered_,

@@ -145,6 +145,16 @@ TEST(Verify, RealDifferencesNameTheirObjects) {
   const molv::Verification m = check(moved, options);
   EXPECT_EQ(real_kinds(m), "missing extra") << m.verdict();
   EXPECT_TRUE(has(m, "missing", "1 face of Legs not in the file"));
+
+  // A polygon whose outline crosses itself has no cut into triangles that
+  // all face its way: the model's own, named but no failure.
+  qel_test::load_scene(R"({"world": {"children": [{"name": "Tie",
+      "vertices": [[0,0,0],[2,2,0],[2,0,0],[0,1,0]], "surfaces": [{"verts": [0,1,2,3]}]}]}})");
+  const std::string cut = options_with(options, {{9, '1'}});
+  const molv::Verification tie = check(qel_test::export_text(cut), cut);
+  EXPECT_TRUE(tie.agrees()) << tie.verdict();
+  EXPECT_TRUE(has(tie, "crossing", "1 triangle of Tie facing against a polygon whose outline"))
+      << tie.verdict();
 }
 
 }  // namespace
