@@ -219,6 +219,7 @@ class Compare {
   void match_pieces();
   bool corners_of(const Want &w, const int *id, std::uint32_t at[3]) const;
   std::array<double, 3> facing(const Want &w) const;
+  std::array<double, 3> triangle_at(const std::uint32_t at[3]) const;
   bool crosses_itself(const Want &w) const;
   bool look_agrees(std::uint32_t f, const Want &w) const;
   bool normals_agree(std::uint32_t first, const std::uint32_t at[3], const Want &w) const;
@@ -470,6 +471,15 @@ bool Compare::corners_of(const Want &w, const int *id, std::uint32_t at[3]) cons
   return true;
 }
 
+// The twice-area vector of the model's triangle of corners AT.
+std::array<double, 3> Compare::triangle_at(const std::uint32_t at[3]) const {
+  const Point &a = model_.position[at[0]], &b = model_.position[at[1]],
+              &c = model_.position[at[2]];
+  const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+  const double v[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
+  return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+}
+
 // The twice-area vector of W's face, facing W's way.
 std::array<double, 3> Compare::facing(const Want &w) const {
   const ModelFaces::Face &m = model_.faces[w.face];
@@ -504,11 +514,19 @@ double Compare::outline(const Want &w) const {
 }
 
 // Whether the outline of W's polygon, seen along its area vector, crosses
-// itself: no surface of one side, so no cut of it can make every triangle
+// itself, or runs along one of its edges twice the same way (round and
+// round): no surface of one side, so no cut of it can make every triangle
 // face one way.  Polygons of more than 4096 corners are not looked at.
 bool Compare::crosses_itself(const Want &w) const {
   const ModelFaces::Face &m = model_.faces[w.face];
   if (m.corners < 4 || m.corners > 4096) return false;
+  std::vector<std::pair<Point, Point>> edges;
+  for (std::uint32_t k = 0; k < m.corners; ++k) {
+    const Point &a = model_.position[m.first + k], &b = model_.position[m.first + (k + 1) % m.corners];
+    if (a != b) edges.push_back({a, b});
+  }
+  std::sort(edges.begin(), edges.end());
+  if (std::adjacent_find(edges.begin(), edges.end()) != edges.end()) return true;
   const std::array<double, 3> n = area_vector(model_.position, m.first, m.corners);
   // Seen along the axis the area vector is nearest to.
   const int drop = std::fabs(n[0]) >= std::fabs(n[1]) && std::fabs(n[0]) >= std::fabs(n[2]) ? 0
@@ -571,7 +589,9 @@ void Compare::match_pieces() {
     int best_fit = 0;
     for (const std::uint32_t i : found->second) {
       if (!corners_of(wants_[i], id, at)) continue;
-      const bool ahead = dot(own, facing(wants_[i])) >= 0;
+      // Which way the triangle faces is the model's: a sliver's written
+      // corners may turn it over.
+      const bool ahead = dot(triangle_at(at), facing(wants_[i])) >= 0;
       int fit = 1 + ahead + (ahead && look_agrees(f, wants_[i]));
       if (fit == 3 && normals_agree(x.first, at, wants_[i])) ++fit;
       // Of two polygons alike (a face given twice), the one with room left.
@@ -738,7 +758,8 @@ void Compare::finish_real(long lost, const Names &lost_in, long extra) {
       count(reversed_, "face", "faces") + in(reversed_in_) + " facing the other way");
   add("crossing", true, crossed_,
       count(crossed_, "triangle", "triangles") + in(crossed_in_) +
-          " facing against a polygon whose outline crosses itself (the model's own)");
+          " facing against a polygon whose outline crosses or retraces itself (the model's "
+          "own)");
   add("back-triangle", false, against_,
       count(against_, "triangle", "triangles") + in(against_in_) + " facing against their polygon");
   add("uncovered", false, uncovered_,

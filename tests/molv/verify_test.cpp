@@ -146,15 +146,27 @@ TEST(Verify, RealDifferencesNameTheirObjects) {
   EXPECT_EQ(real_kinds(m), "missing extra") << m.verdict();
   EXPECT_TRUE(has(m, "missing", "1 face of Legs not in the file"));
 
-  // A polygon whose outline crosses itself has no cut into triangles that
-  // all face its way: the model's own, named but no failure.
+  // A polygon whose outline crosses itself, or runs round twice, has no
+  // cut into triangles that all face its way: the model's own, named but
+  // no failure.
   qel_test::load_scene(R"({"world": {"children": [{"name": "Tie",
-      "vertices": [[0,0,0],[2,2,0],[2,0,0],[0,1,0]], "surfaces": [{"verts": [0,1,2,3]}]}]}})");
+      "vertices": [[0,0,0],[2,2,0],[2,0,0],[0,1,0]], "surfaces": [{"verts": [0,1,2,3]}]},
+      {"name": "Round", "vertices": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+       "surfaces": [{"verts": [0,1,2,3,0,1,2,3,0,1,2,3]}]}]}})");
   const std::string cut = options_with(options, {{9, '1'}});
   const molv::Verification tie = check(qel_test::export_text(cut), cut);
   EXPECT_TRUE(tie.agrees()) << tie.verdict();
-  EXPECT_TRUE(has(tie, "crossing", "1 triangle of Tie facing against a polygon whose outline"))
+  EXPECT_TRUE(has(tie, "crossing", "3 triangles of Tie, Round facing against a polygon"))
       << tie.verdict();
+  // A sliver the host cut facing its polygon's way, turned over by the two
+  // decimals its corners are written with: the model's corners say which
+  // way it faces.
+  qel_test::load_scene(R"({"world": {"children": [{"name": "Sliver",
+      "vertices": [[-1,-0.4951,0],[0,-0.4899,0],[1,-0.4845,0],[0,0.4951,0]],
+      "surfaces": [{"verts": [0,1,2,3]}]}]}})");
+  const std::string coarse = options_with(options, {{9, '1'}, {49, '2'}});
+  const molv::Verification sliver = check(qel_test::export_text(coarse), coarse);
+  EXPECT_TRUE(sliver.agrees()) << sliver.verdict();
 }
 
 }  // namespace
