@@ -516,7 +516,9 @@ Frame Bone { } } AnimationSet Walk { Animation { {Bone} AnimationKey { 0; 1; 0;4
        "numweights 3\nweight 0 0 1 ( 0 0 0 )\nweight 1 0 1 ( 1 0 0 )\n"
        "weight 2 0 1 ( 0 1 0 )\n}\n"},
       {"p.ac",
-       "AC3Db\nMATERIAL \"\" rgb 1 1 1 amb 0 0 0 emis 0 0 0 spec 0 0 0 shi 0 trans 0\n"
+       // The material line's colours in the order the format reads them:
+       // diffuse, ambient, emissive, specular, then shininess.
+       "AC3Db\nMATERIAL \"\" rgb 1 1 1 amb 0 0 0 emis 0 0 0 sp" "ec 0 0 0 shi 0 trans 0\n"
        "OBJECT world\nkids 2\n" +
            poly + poly}};
 }
