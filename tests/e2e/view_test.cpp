@@ -90,7 +90,13 @@ class View : public qel_test::WindowTest {
   qel_test::RunResult run_gui(const std::string &script, const std::string &scene) {
     return run_script(
         "interp bgerror {} {apply {{m o} {puts \"bgerror=$m\"; exit 9}}}\n"
-        "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n" +
+        "proc tk_messageBox {args} {puts \"message=[dict get $args -message]\"; return ok}\n"
+        // An export through the dialog, to NAME.x with its options as they stand.
+        "proc export_as {name} {\n"
+        "    .menubar.file.export invoke 0\n    update\n"
+        "    .x_export_save.file.name delete 0 end\n"
+        "    .x_export_save.file.name insert 0 $name\n"
+        "    .x_export_save.buttons.export invoke\n    update\n}\n" +
             script,
         scene, {}, 120);
   }
@@ -110,12 +116,7 @@ TEST_F(View, ShowsTheModelTurnsItAndShowsTheExportAsTheReaderSeesIt) {
     ::molv::gui::view ppm turned.ppm
     puts "export_enabled=[.scene.bar.export instate !disabled]"
     # An export with the default options through the dialog.
-    .menubar.file.export invoke 0
-    update
-    .x_export_save.file.name delete 0 end
-    .x_export_save.file.name insert 0 cube
-    .x_export_save.buttons.export invoke
-    update
+    export_as cube
     ::molv::gui::wait_check
     puts "status=$::molv::status"
     puts "bar=$::molv::gui::bar"
@@ -303,12 +304,7 @@ TEST_F(View, TheExportsPictureGivesEachFaceItsOwnMaterial) {
    {"name": "Green", "vertices": [[0,-1,0],[2,-1,0],[2,1,0],[0,1,0]],
     "surfaces": [{"material": 1, "verts": [0,1,2,3]}]}]}})");
   const auto r = run_gui(R"(
-    .menubar.file.export invoke 0
-    update
-    .x_export_save.file.name delete 0 end
-    .x_export_save.file.name insert 0 two
-    .x_export_save.buttons.export invoke
-    update
+    export_as two
     ::molv::gui::wait_check
     puts "agreement=[.scene.agreement cget -text]"
     ::molv::gui::view show export
@@ -510,12 +506,7 @@ TEST_F(View, AnEmbeddedTextureIsDrawnAndOfferedForExtraction) {
     puts "offered=[winfo ismapped .textures.extract]"
     puts "warning=[.warnings cget -text]"
     .textures.extract invoke
-    .menubar.file.export invoke 0
-    update
-    .x_export_save.file.name delete 0 end
-    .x_export_save.file.name insert 0 quad
-    .x_export_save.buttons.export invoke
-    update
+    export_as quad
     puts "after=[.warnings cget -text]"
     puts "extracted=[file exists quad_0.png]"
     exit 0
