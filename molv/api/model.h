@@ -147,11 +147,7 @@ class SurfaceSet {
   }
 
   size_t size() const { return faces_.size(); }
-  size_t corner_count() const { return vertex_index_.size(); }
-  const Face &face(size_t s) const { return faces_[s]; }
-  int32_t vertex_index(size_t corner) const { return vertex_index_[corner]; }
-  float u(size_t corner) const { return uv_[2 * corner]; }
-  float v(size_t corner) const { return uv_[2 * corner + 1]; }
+  // Read through a view, as a set received from a reader's child is.
   SurfaceView view() const { return SurfaceView{faces_, vertex_index_, uv_}; }
 
  private:
