@@ -200,6 +200,7 @@ struct Want {
   std::uint32_t face;
   bool back;
   bool taken = false;
+  signed char crosses = -1;             // whether its outline crosses itself, once asked
   std::uint32_t start = 0;              // the corner its key starts at
   std::uint32_t key = 0;                // into the flat keys
   std::array<double, 3> area{0, 0, 0};  // of the triangles found for it
@@ -605,7 +606,9 @@ void Compare::match_pieces() {
     file_done_[f] = 1;
     for (int c = 0; c < 3; ++c) w.area[c] += own[c];
     ++pieces_;
-    if (best_fit == 1 && crosses_itself(w)) {
+    // A polygon's outline is looked at once, however many of its triangles face back.
+    if (best_fit == 1 && w.crosses < 0) w.crosses = crosses_itself(w);
+    if (best_fit == 1 && w.crosses) {
       ++crossed_, crossed_in_.add(model_.faces[w.face].object);
     } else if (best_fit == 1) {
       ++against_, against_in_.add(model_.faces[w.face].object);
